@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs, only those missing.
+# Runs apt-get as root, or through sudo when started by another user.
+set -euo pipefail
+packages=(build-essential cmake pkg-config git
+          libuv1-dev rapidjson-dev libfmt-dev libhttp-parser-dev
+          googletest libgtest-dev libgmock-dev libbenchmark-dev
+          clang libclang-rt-14-dev clang-format tshark wrk iproute2 curl python3)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "setup: installing ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+# tshark asks whether non-root users may capture; the default answer (no) is fine.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer, runs the fuzzers for a bounded time, then every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+
+jobs=$(nproc)
+build=build/test
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DOZR_SANITIZE=ON -DOZR_BENCH=ON >/dev/null
+cmake --build "$build" -j"$jobs"
+
+# Fuzzers: clang's libFuzzer over every decoder, each for a bounded time.
+if [ -d fuzz ] && [ -f fuzz/CMakeLists.txt ]; then
+  ./scripts/fuzz.sh
+fi
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+cd "$build"
+ctest --output-on-failure -j"$jobs" --timeout 300
