@@ -123,6 +123,20 @@ TEST_F(LoopTest, DestroyingTimersNeverLeavesTheLoopWithFreedMemory) {
     EXPECT_EQ(fired, 0);
 }
 
+TEST_F(LoopTest, TimerMayDestroyItselfInsideItsCallback) {
+    std::unique_ptr<Timer> self;
+    std::string seen;
+    std::string label = "still alive after reset";
+    self = std::make_unique<Timer>(&loop_, "self", [&, label] {
+        self.reset();
+        seen = label;  // the capture outlives the timer object until the callback returns
+    });
+    self->start(1, 1);
+    uv_run(&loop_, UV_RUN_DEFAULT);
+    EXPECT_EQ(seen, label);
+    EXPECT_EQ(self, nullptr);
+}
+
 TEST_F(LoopTest, LoopWideCloseThenDestroyClosesOnce) {
     int fired = 0;
     auto t = std::make_unique<Timer>(&loop_, "t", [&] { ++fired; });
