@@ -518,8 +518,7 @@ TEST(ConformanceGaps, DisputedContentIsTheOnlyCause) {
         GTEST_SKIP() << "tshark is not installed; conformance not checked";
     std::vector<std::vector<uint8_t>> frames;
     {
-        // One non-1905 neighbour, and a beacon query without the element list
-        // count is what tshark expects; we still always send the count.
+        // A non-1905 neighbour list of one entry.
         CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 1);
         auto& n = b.add<non_1905_neighbor_device_list_tlv>();
         n.local_mac_address = sample_mac(1, 1);
@@ -530,15 +529,36 @@ TEST(ConformanceGaps, DisputedContentIsTheOnlyCause) {
         build_1905_ethernet_frame(IEEE1905_MULTICAST_ADDRESS, sample_mac(1, 1), f[0], frame);
         frames.push_back(frame);
     }
+    {
+        // A beacon metrics query with its (empty) element-ID list removed:
+        // the one byte tshark does not expect.
+        CmduPtr c = make_sample_cmdu("beacon_metrics_query");
+        auto* q = tlv_cast<beacon_metrics_query_tlv>(c->list_of_TLVs[0]);
+        ASSERT_NE(q, nullptr);
+        q->element_ids.clear();
+        std::vector<std::vector<uint8_t>> f;
+        ASSERT_TRUE(encode_1905_CMDU(*c, f));
+        auto& p = f[0];
+        size_t len = (size_t(p[CMDU_HEADER_LEN + 1]) << 8) | p[CMDU_HEADER_LEN + 2];
+        p.erase(p.begin() + CMDU_HEADER_LEN + 3 + len - 1);  // the count byte
+        --len;
+        p[CMDU_HEADER_LEN + 1] = uint8_t(len >> 8);
+        p[CMDU_HEADER_LEN + 2] = uint8_t(len);
+        std::vector<uint8_t> frame;
+        build_1905_ethernet_frame(IEEE1905_MULTICAST_ADDRESS, sample_mac(1, 1), p, frame);
+        frames.push_back(frame);
+    }
     std::string dir = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
     std::string pcap = dir + "/ozr_conformance_gaps_" + std::to_string(getpid()) + ".pcap";
     ASSERT_TRUE(write_pcap(pcap, frames));
     auto packets = parse_pdml(run_tshark(pcap));
     std::remove(pcap.c_str());
-    ASSERT_EQ(packets.size(), 1u);
-    for (const auto& f : packets[0]) {
-        EXPECT_NE(f.name, "_ws.expert") << f.showname;
-        EXPECT_NE(f.name, "_ws.malformed") << f.showname;
+    ASSERT_EQ(packets.size(), frames.size());
+    for (const auto& pkt : packets) {
+        for (const auto& f : pkt) {
+            EXPECT_NE(f.name, "_ws.expert") << f.showname;
+            EXPECT_NE(f.name, "_ws.malformed") << f.showname;
+        }
     }
     for (const auto& g : kGaps)
         RecordProperty(g.sample, g.why);
