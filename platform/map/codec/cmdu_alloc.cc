@@ -29,9 +29,18 @@ const DeleterTable& deleters() {
     return table;
 }
 
-// Lists are plain new[] arrays of exactly count + 1 entries.
+// Lists are new[] arrays. A list of n records always has room(n) slots, the
+// smallest power of two above n, so appending grows geometrically without
+// keeping the capacity anywhere.
+size_t room(size_t n) {
+    size_t r = 1;
+    while (r <= n)
+        r <<= 1;
+    return r;
+}
+
 uint8_t** alloc_list(size_t entries) {
-    return new (std::nothrow) uint8_t*[entries + 1]();
+    return new (std::nothrow) uint8_t*[room(entries)]();
 }
 
 void free_list(uint8_t** list) {
@@ -85,21 +94,31 @@ size_t count_1905_TLVs(const CMDU* cmdu) {
 }
 
 bool append_1905_TLV(CMDU* cmdu, uint8_t* record) {
+    return append_1905_TLV(cmdu, record, count_1905_TLVs(cmdu));
+}
+
+bool append_1905_TLV(CMDU* cmdu, uint8_t* record, size_t n) {
     if (!cmdu || !record) {
         free_1905_TLV_structure(record);
         return false;
     }
-    size_t n = count_1905_TLVs(cmdu);
-    uint8_t** grown = n < 65535 ? alloc_list(n + 1) : nullptr;
-    if (!grown) {
+    if (n >= 65535) {
         free_1905_TLV_structure(record);
         return false;
     }
-    if (n)
-        std::memcpy(grown, cmdu->list_of_TLVs, n * sizeof(uint8_t*));
-    grown[n] = record;
-    free_list(cmdu->list_of_TLVs);
-    cmdu->list_of_TLVs = grown;
+    if (!cmdu->list_of_TLVs || room(n + 1) != room(n)) {
+        uint8_t** grown = alloc_list(n + 1);
+        if (!grown) {
+            free_1905_TLV_structure(record);
+            return false;
+        }
+        if (n)
+            std::memcpy(grown, cmdu->list_of_TLVs, n * sizeof(uint8_t*));
+        free_list(cmdu->list_of_TLVs);
+        cmdu->list_of_TLVs = grown;
+    }
+    cmdu->list_of_TLVs[n] = record;
+    cmdu->list_of_TLVs[n + 1] = nullptr;
     return true;
 }
 

@@ -23,6 +23,8 @@ void free_1905_CMDU_structure(CMDU* cmdu);
 // takes ownership) before the terminating null. False (and RECORD released)
 // when the list already holds 65535 records or memory runs out.
 bool append_1905_TLV(CMDU* cmdu, uint8_t* record);
+// The same, for a caller that knows the list holds COUNT records (saves the walk).
+bool append_1905_TLV(CMDU* cmdu, uint8_t* record, size_t count);
 
 // Replaces the CMDU's list (records released) by RECORDS, taking ownership of
 // them. False (and RECORDS released) when memory runs out.
@@ -60,21 +62,38 @@ class CmduBuilder {
     // Appends a copy of RECORD; returns the builder.
     template <class T>
     CmduBuilder& add(T record) {
-        append_1905_TLV(cmdu_.get(), alloc_1905_TLV(std::move(record)));
+        if (append_1905_TLV(cmdu_.get(), alloc_1905_TLV(std::move(record)), count_)) {
+            ++count_;
+        } else {
+            failed_ = true;
+        }
         return *this;
     }
     // Appends a default record and returns it for filling (valid until build()).
+    // Should the list be full, the record is kept aside and build() fails.
     template <class T>
     T& add() {
         uint8_t* p = alloc_1905_TLV(T{});
-        append_1905_TLV(cmdu_.get(), p);
+        if (append_1905_TLV(cmdu_.get(), p, count_)) {
+            ++count_;
+        } else {
+            // Full (or out of memory): hand out a record kept aside.
+            failed_ = true;
+            spare_.reset(alloc_1905_CMDU_structure(0, 0));
+            p = alloc_1905_TLV(T{});
+            append_1905_TLV(spare_.get(), p, 0);
+        }
         return *reinterpret_cast<T*>(p);
     }
 
     CMDU* get() { return cmdu_.get(); }
-    // Hands the finished CMDU over; the builder is empty afterwards.
-    CmduPtr build() { return std::move(cmdu_); }
+    // Hands the finished CMDU over (null when a record could not be added);
+    // the builder is empty afterwards.
+    CmduPtr build() { return failed_ ? CmduPtr() : std::move(cmdu_); }
 
   private:
     CmduPtr cmdu_;
+    CmduPtr spare_;
+    size_t count_ = 0;
+    bool failed_ = false;
 };

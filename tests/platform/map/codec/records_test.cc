@@ -117,3 +117,12 @@ TEST(Wsc, MalformedOrIncompleteM1IsRefused) {
     std::vector<uint8_t> out;
     EXPECT_FALSE(wsc_build_message(big, out));
 }
+
+TEST(CmduRecords, BuilderFailsCleanlyWhenTheListIsFull) {
+    CmduBuilder b(CMDU_TYPE_VENDOR_SPECIFIC, 1);
+    for (int i = 0; i < 65535; ++i) b.add(timestamp_tlv{});
+    EXPECT_EQ(count_1905_TLVs(b.get()), 65535u);
+    b.add<timestamp_tlv>().timestamp = "still writable";
+    EXPECT_EQ(count_1905_TLVs(b.get()), 65535u);
+    EXPECT_FALSE(b.build());
+}
