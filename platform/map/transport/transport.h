@@ -110,7 +110,8 @@ class Transport {
     int find_interface(const std::string& name) const;
     const MAC& al_mac() const { return options_.al_mac; }
     const TransportStats& stats() const { return stats_; }
-    // The capture file, when one is configured and still being written.
+    // The capture file while open, when one is configured; active() turns false
+    // once capture has stopped.
     const PcapWriter* capture() const { return capture_.get(); }
 
   protected:

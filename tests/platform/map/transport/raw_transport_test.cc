@@ -1,0 +1,264 @@
+// The raw transport on a real link: two network namespaces joined by a veth
+// pair, one raw transport in each, frames both ways, and tshark capturing on
+// the veth. Needs root and permission to create namespaces.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "common/clock.h"
+#include "map/transport/raw_transport.h"
+#include "transport_test_util.h"
+
+namespace {
+
+// Two namespaces "ozrt<pid>a"/"ozrt<pid>b" with veth "ozv<pid>a" in the first
+// and "ozv<pid>b" in the second; removed (with the pair) when destroyed.
+class VethPair {
+  public:
+    VethPair() {
+        const std::string id = std::to_string(getpid());
+        ns_a = "ozrt" + id + "a";
+        ns_b = "ozrt" + id + "b";
+        veth_a = "ozv" + id + "a";
+        veth_b = "ozv" + id + "b";
+    }
+    ~VethPair() {
+        if (tshark_pid > 0) {
+            kill(tshark_pid, SIGTERM);
+            waitpid(tshark_pid, nullptr, 0);
+        }
+        run_command("ip netns del " + ns_a + " 2>/dev/null");
+        run_command("ip netns del " + ns_b + " 2>/dev/null");
+        run_command("ip link del " + veth_a + " 2>/dev/null");
+    }
+    // Empty on success, the failing command otherwise.
+    std::string create(const std::string& mac_a, const std::string& mac_b) {
+        if (run_command("ip netns add " + ns_a + " 2>&1") != 0)
+            return "ip netns add " + ns_a;
+        created = true;
+        const std::vector<std::string> steps = {
+            "ip netns add " + ns_b,
+            "ip link add " + veth_a + " type veth peer name " + veth_b,
+            "ip link set " + veth_a + " netns " + ns_a,
+            "ip link set " + veth_b + " netns " + ns_b,
+            "ip -n " + ns_a + " link set " + veth_a + " address " + mac_a + " up",
+            "ip -n " + ns_b + " link set " + veth_b + " address " + mac_b + " up",
+        };
+        for (const std::string& step : steps) {
+            if (run_command(step + " 2>&1") != 0)
+                return step;
+        }
+        return "";
+    }
+    // Starts tshark on veth_b writing the first COUNT 1905 frames to PATH, and
+    // waits until it is capturing. False when it did not start.
+    bool start_tshark(const std::string& path, int count) {
+        int err[2];
+        if (pipe(err) != 0)
+            return false;
+        tshark_pid = fork();
+        if (tshark_pid == 0) {
+            dup2(err[1], 2);
+            int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 1);
+            close(err[0]);
+            const std::string c = std::to_string(count);
+            execlp("ip", "ip", "netns", "exec", ns_b.c_str(), "tshark", "-i", veth_b.c_str(), "-f",
+                   "ether proto 0x893a", "-c", c.c_str(), "-a", "duration:30", "-w", path.c_str(),
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(err[1]);
+        std::string text;
+        long long deadline = get_current_time_ms() + 20000;
+        while (text.find("Capturing on") == std::string::npos) {
+            struct pollfd p = {err[0], POLLIN, 0};
+            long long left = deadline - get_current_time_ms();
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+                break;
+            char buf[256];
+            ssize_t n = read(err[0], buf, sizeof buf);
+            if (n <= 0)
+                break;
+            text.append(buf, static_cast<size_t>(n));
+        }
+        close(err[0]);
+        return text.find("Capturing on") != std::string::npos;
+    }
+    // Waits for tshark to finish on its own; its exit status.
+    int wait_tshark() {
+        int status = 0;
+        waitpid(tshark_pid, &status, 0);
+        tshark_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string ns_a, ns_b, veth_a, veth_b;
+    bool created = false;
+    pid_t tshark_pid = -1;
+};
+
+// Enters a named network namespace for the life of the object.
+class InNetns {
+  public:
+    explicit InNetns(const std::string& name) {
+        home_ = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        int fd = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        ok_ = home_ >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+        if (fd >= 0)
+            close(fd);
+    }
+    ~InNetns() {
+        if (home_ >= 0) {
+            if (setns(home_, CLONE_NEWNET) != 0)
+                std::abort();
+            close(home_);
+        }
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    int home_ = -1;
+    bool ok_ = false;
+};
+
+struct Side {
+    std::unique_ptr<RawTransport> transport;
+    std::vector<std::vector<uint8_t>> got;
+    size_t count(const std::vector<uint8_t>& f) const {
+        size_t n = 0;
+        for (const auto& g : got)
+            n += g == f;
+        return n;
+    }
+};
+
+TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces and raw sockets";
+    if (!have_program("ip"))
+        GTEST_SKIP() << "iproute2 (ip) not installed";
+    const MAC kA = mac_of("02:00:00:00:1a:01"), kAAl = mac_of("02:00:00:00:1a:ff");
+    const MAC kB = mac_of("02:00:00:00:1b:01"), kStranger = mac_of("02:00:00:00:1c:01");
+    VethPair net;
+    std::string failed = net.create(kA.to_string(), kB.to_string());
+    if (!net.created)
+        GTEST_SKIP() << "network namespaces not permitted here (" << failed << ")";
+    ASSERT_EQ(failed, "") << "setting up the veth pair failed at: " << failed;
+
+    char dir[] = "/tmp/ozr_raw_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string pcap = std::string(dir) + "/veth.pcap";
+    const bool tshark = have_program("tshark");
+    const int kWireFrames = 7;
+    if (tshark) {
+        ASSERT_TRUE(net.start_tshark(pcap, kWireFrames)) << "tshark did not start";
+    }
+
+    uv_loop_t loop;
+    ASSERT_EQ(uv_loop_init(&loop), 0);
+    Side a, b;
+    TransportOptions a_options;
+    a_options.al_mac = kAAl;  // differs from the interface: joined as extra unicast address
+    a.transport.reset(new RawTransport({{net.veth_a, MAC(), "", 0}}, a_options));
+    b.transport.reset(new RawTransport({{net.veth_b, MAC(), "", 0}}, {}));
+    std::string error;
+    {
+        InNetns in(net.ns_a);
+        ASSERT_TRUE(in.ok());
+        ASSERT_EQ(
+            a.transport->open(
+                &loop, [&](size_t, const uint8_t* f, size_t n) { a.got.emplace_back(f, f + n); },
+                &error),
+            0)
+            << error;
+    }
+    {
+        InNetns in(net.ns_b);
+        ASSERT_TRUE(in.ok());
+        ASSERT_EQ(
+            b.transport->open(
+                &loop, [&](size_t, const uint8_t* f, size_t n) { b.got.emplace_back(f, f + n); },
+                &error),
+            0)
+            << error;
+    }
+    // The interface MACs came from the system.
+    EXPECT_EQ(a.transport->interfaces()[0].mac, kA);
+    EXPECT_EQ(b.transport->interfaces()[0].mac, kB);
+    EXPECT_EQ(b.transport->al_mac(), kB);
+    EXPECT_GT(a.transport->interfaces()[0].ifindex, 0);
+
+    std::vector<std::vector<uint8_t>> from_a = {
+        make_frame(kB, kA, kEthertype1905, 46, 0x01),
+        make_frame(k1905MulticastMac, kAAl, kEthertype1905, 46, 0x02),
+        make_frame(kStranger, kA, kEthertype1905, 46, 0x03),
+        make_frame(kB, kA, kEthertype1905, 1500, 0x04)};
+    for (auto& f : from_a)
+        ASSERT_EQ(a.transport->send(0, f.data(), f.size()), 0);
+    ASSERT_TRUE(run_until(&loop, [&] { return b.got.size() >= 3; }));
+    std::vector<std::vector<uint8_t>> from_b = {
+        make_frame(kA, kB, kEthertype1905, 46, 0x05),
+        make_frame(kBroadcastMac, kB, kEthertype1905, 46, 0x06),
+        make_frame(kAAl, kB, kEthertype1905, 46, 0x07)};
+    for (auto& f : from_b)
+        ASSERT_EQ(b.transport->send(net.veth_b, f.data(), f.size()), 0);
+    ASSERT_TRUE(run_until(&loop, [&] { return a.got.size() >= 3; }));
+
+    EXPECT_EQ(b.count(from_a[0]), 1u);
+    EXPECT_EQ(b.count(from_a[1]), 1u);
+    EXPECT_EQ(b.count(from_a[3]), 1u);
+    EXPECT_EQ(b.got.size(), 3u) << "the stranger's frame was delivered";
+    for (auto& f : from_b)
+        EXPECT_EQ(a.count(f), 1u);
+    EXPECT_EQ(a.got.size(), 3u);
+    EXPECT_EQ(a.transport->stats().tx_frames, 4u);
+
+    // Sizes are checked on the raw transport too.
+    std::vector<uint8_t> too_long = make_frame(kB, kA, kEthertype1905, 1501);
+    EXPECT_EQ(a.transport->send(0, too_long.data(), too_long.size()), kTransportErrFrameSize);
+
+    a.transport.reset();
+    b.transport.reset();
+    EXPECT_TRUE(drain_and_close(&loop));
+
+    if (!tshark) {
+        run_command(std::string("rm -rf ") + dir);
+        GTEST_SKIP() << "tshark not installed: the wire capture was not checked";
+    }
+    EXPECT_EQ(net.wait_tshark(), 0);
+    std::string out;
+    ASSERT_EQ(run_command("tshark -r " + pcap +
+                              " -T fields -e eth.dst -e eth.src -e eth.type -e frame.len "
+                              "2>/dev/null",
+                          &out),
+              0);
+    EXPECT_EQ(out,
+              "02:00:00:00:1b:01\t02:00:00:00:1a:01\t0x893a\t60\n"
+              "01:80:c2:00:00:13\t02:00:00:00:1a:ff\t0x893a\t60\n"
+              "02:00:00:00:1c:01\t02:00:00:00:1a:01\t0x893a\t60\n"
+              "02:00:00:00:1b:01\t02:00:00:00:1a:01\t0x893a\t1514\n"
+              "02:00:00:00:1a:01\t02:00:00:00:1b:01\t0x893a\t60\n"
+              "ff:ff:ff:ff:ff:ff\t02:00:00:00:1b:01\t0x893a\t60\n"
+              "02:00:00:00:1a:ff\t02:00:00:00:1b:01\t0x893a\t60\n");
+    run_command(std::string("rm -rf ") + dir);
+}
+
+TEST(RawTransport, OpenFailsClearlyWithoutTheInterface) {
+    uv_loop_t loop;
+    ASSERT_EQ(uv_loop_init(&loop), 0);
+    RawTransport t({{"ozrnosuch1", MAC(), "", 0}}, {});
+    std::string error;
+    EXPECT_EQ(t.open(&loop, nullptr, &error), kTransportErrConfig);
+    EXPECT_NE(error.find("ozrnosuch1"), std::string::npos) << error;
+    EXPECT_FALSE(t.is_open());
+    EXPECT_TRUE(drain_and_close(&loop));
+}
+
+}  // namespace
