@@ -154,6 +154,10 @@ TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
 
     char dir[] = "/tmp/ozr_raw_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
+    struct RemoveDir {
+        const char* path;
+        ~RemoveDir() { run_command(std::string("rm -rf ") + path); }
+    } remove_dir{dir};
     const std::string pcap = std::string(dir) + "/veth.pcap";
     const bool tshark = have_program("tshark");
     const int kWireFrames = 7;
@@ -229,7 +233,6 @@ TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
     EXPECT_TRUE(drain_and_close(&loop));
 
     if (!tshark) {
-        run_command(std::string("rm -rf ") + dir);
         GTEST_SKIP() << "tshark not installed: the wire capture was not checked";
     }
     EXPECT_EQ(net.wait_tshark(), 0);
@@ -247,7 +250,6 @@ TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
               "02:00:00:00:1a:01\t02:00:00:00:1b:01\t0x893a\t60\n"
               "ff:ff:ff:ff:ff:ff\t02:00:00:00:1b:01\t0x893a\t60\n"
               "02:00:00:00:1a:ff\t02:00:00:00:1b:01\t0x893a\t60\n");
-    run_command(std::string("rm -rf ") + dir);
 }
 
 TEST(RawTransport, OpenFailsClearlyWithoutTheInterface) {
