@@ -34,7 +34,8 @@ int Transport::open(uv_loop_t* loop, ReceiveCallback on_receive, std::string* er
                         std::to_string(kMaxTransportInterfaces) + " interfaces");
     }
     loop_ = loop;
-    on_receive_ = std::move(on_receive);
+    if (on_receive)
+        on_receive_ = std::make_shared<ReceiveCallback>(std::move(on_receive));
     stats_ = TransportStats();
     window_started_ = false;
     open_ = true;  // so that close() undoes a partial open
@@ -250,9 +251,9 @@ bool Transport::handle_frame(Endpoint& ep, const uint8_t* frame, size_t len, int
         capture_->write(frame, len);
     for (size_t i = 0; i < count; ++i) {
         if (on_receive_) {
-            // Copy: the callback may close the transport, which clears on_receive_.
-            ReceiveCallback cb = on_receive_;
-            cb(targets[i], frame, len);
+            // The callback may close the transport, which drops on_receive_.
+            std::shared_ptr<ReceiveCallback> cb = on_receive_;
+            (*cb)(targets[i], frame, len);
         }
         if (ep.owner == nullptr)
             return false;

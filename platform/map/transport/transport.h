@@ -169,7 +169,8 @@ class Transport {
     void log_drop(DropLog& log, const char* text, size_t len);
 
     bool open_ = false;
-    ReceiveCallback on_receive_;
+    // Shared so that a delivery keeps it alive when the callback closes the transport.
+    std::shared_ptr<ReceiveCallback> on_receive_;
     std::vector<Endpoint*> endpoints_;
     std::unique_ptr<PcapWriter> capture_;
     TransportStats stats_;
