@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "common/clock.h"
@@ -33,6 +35,8 @@ class VethPair {
             kill(tshark_pid, SIGTERM);
             waitpid(tshark_pid, nullptr, 0);
         }
+        if (tshark_out >= 0)
+            close(tshark_out);
         run_command("ip netns del " + ns_a + " 2>/dev/null");
         run_command("ip netns del " + ns_b + " 2>/dev/null");
         run_command("ip link del " + veth_a + " 2>/dev/null");
@@ -56,52 +60,55 @@ class VethPair {
         }
         return "";
     }
-    // Starts tshark on veth_b writing the first COUNT 1905 frames to PATH, and
-    // waits until it is capturing. False when it did not start.
-    bool start_tshark(const std::string& path, int count) {
-        int err[2];
-        if (pipe(err) != 0)
+    // Starts tshark on veth_b printing one line per 1905 frame as it passes:
+    // "dst\tsrc\tethertype\tlength". False when it cannot be started.
+    bool start_tshark() {
+        int out[2];
+        if (pipe(out) != 0)
             return false;
         tshark_pid = fork();
         if (tshark_pid == 0) {
-            dup2(err[1], 2);
+            dup2(out[1], 1);
             int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 1);
-            close(err[0]);
-            const std::string c = std::to_string(count);
-            execlp("ip", "ip", "netns", "exec", ns_b.c_str(), "tshark", "-i", veth_b.c_str(), "-f",
-                   "ether proto 0x893a", "-c", c.c_str(), "-a", "duration:30", "-w", path.c_str(),
+            dup2(devnull, 2);
+            close(out[0]);
+            execlp("ip", "ip", "netns", "exec", ns_b.c_str(), "tshark", "-l", "-i", veth_b.c_str(),
+                   "-f", "ether proto 0x893a", "-T", "fields", "-e", "eth.dst", "-e", "eth.src",
+                   "-e", "eth.type", "-e", "frame.len", "-a", "duration:60",
                    static_cast<char*>(nullptr));
             _exit(127);
         }
-        close(err[1]);
-        std::string text;
-        long long deadline = get_current_time_ms() + 20000;
-        while (text.find("Capturing on") == std::string::npos) {
-            struct pollfd p = {err[0], POLLIN, 0};
-            long long left = deadline - get_current_time_ms();
-            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
-                break;
-            char buf[256];
-            ssize_t n = read(err[0], buf, sizeof buf);
-            if (n <= 0)
-                break;
-            text.append(buf, static_cast<size_t>(n));
-        }
-        close(err[0]);
-        return text.find("Capturing on") != std::string::npos;
+        close(out[1]);
+        tshark_out = out[0];
+        return tshark_pid > 0;
     }
-    // Waits for tshark to finish on its own; its exit status.
-    int wait_tshark() {
-        int status = 0;
-        waitpid(tshark_pid, &status, 0);
-        tshark_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // Reads tshark's lines for up to TIMEOUT_MS, stopping early once DONE(lines) holds.
+    void read_tshark(std::vector<std::string>& lines, int timeout_ms,
+                     const std::function<bool(const std::vector<std::string>&)>& done) {
+        long long deadline = get_current_time_ms() + timeout_ms;
+        while (!done(lines)) {
+            long long left = deadline - get_current_time_ms();
+            struct pollfd p = {tshark_out, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+                return;
+            char buf[512];
+            ssize_t n = read(tshark_out, buf, sizeof buf);
+            if (n <= 0)
+                return;
+            partial.append(buf, static_cast<size_t>(n));
+            size_t nl;
+            while ((nl = partial.find('\n')) != std::string::npos) {
+                lines.push_back(partial.substr(0, nl));
+                partial.erase(0, nl + 1);
+            }
+        }
     }
 
     std::string ns_a, ns_b, veth_a, veth_b;
     bool created = false;
     pid_t tshark_pid = -1;
+    int tshark_out = -1;
+    std::string partial;
 };
 
 // Enters a named network namespace for the life of the object.
@@ -152,19 +159,7 @@ TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
         GTEST_SKIP() << "network namespaces not permitted here (" << failed << ")";
     ASSERT_EQ(failed, "") << "setting up the veth pair failed at: " << failed;
 
-    char dir[] = "/tmp/ozr_raw_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    struct RemoveDir {
-        const char* path;
-        ~RemoveDir() { run_command(std::string("rm -rf ") + path); }
-    } remove_dir{dir};
-    const std::string pcap = std::string(dir) + "/veth.pcap";
     const bool tshark = have_program("tshark");
-    const int kWireFrames = 7;
-    if (tshark) {
-        ASSERT_TRUE(net.start_tshark(pcap, kWireFrames)) << "tshark did not start";
-    }
-
     uv_loop_t loop;
     ASSERT_EQ(uv_loop_init(&loop), 0);
     Side a, b;
@@ -199,6 +194,24 @@ TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
     EXPECT_EQ(b.transport->al_mac(), kB);
     EXPECT_GT(a.transport->interfaces()[0].ifindex, 0);
 
+    // tshark announces itself before its capture is live: A sends probes,
+    // which B ignores, until tshark has shown one.
+    const MAC kProbe = mac_of("02:00:00:00:1d:01");
+    std::vector<std::string> wire;
+    int probes = 0;
+    if (tshark) {
+        ASSERT_TRUE(net.start_tshark()) << "tshark did not start";
+        auto probe = make_frame(kProbe, kA, kEthertype1905, 46, 0x99);
+        long long deadline = get_current_time_ms() + 30000;
+        while (wire.empty() && get_current_time_ms() < deadline) {
+            ASSERT_EQ(a.transport->send(0, probe.data(), probe.size()), 0);
+            ++probes;
+            net.read_tshark(wire, 200,
+                            [](const std::vector<std::string>& l) { return !l.empty(); });
+        }
+        ASSERT_FALSE(wire.empty()) << "tshark never showed a frame on " << net.veth_b;
+    }
+
     std::vector<std::vector<uint8_t>> from_a = {
         make_frame(kB, kA, kEthertype1905, 46, 0x01),
         make_frame(k1905MulticastMac, kAAl, kEthertype1905, 46, 0x02),
@@ -222,7 +235,7 @@ TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
     for (auto& f : from_b)
         EXPECT_EQ(a.count(f), 1u);
     EXPECT_EQ(a.got.size(), 3u);
-    EXPECT_EQ(a.transport->stats().tx_frames, 4u);
+    EXPECT_EQ(a.transport->stats().tx_frames, 4u + static_cast<unsigned>(probes));
 
     // Sizes are checked on the raw transport too.
     std::vector<uint8_t> too_long = make_frame(kB, kA, kEthertype1905, 1501);
@@ -232,17 +245,22 @@ TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
     b.transport.reset();
     EXPECT_TRUE(drain_and_close(&loop));
 
-    if (!tshark) {
-        GTEST_SKIP() << "tshark not installed: the wire capture was not checked";
-    }
-    EXPECT_EQ(net.wait_tshark(), 0);
-    std::string out;
-    ASSERT_EQ(run_command("tshark -r " + pcap +
-                              " -T fields -e eth.dst -e eth.src -e eth.type -e frame.len "
-                              "2>/dev/null",
-                          &out),
-              0);
-    EXPECT_EQ(out,
+    if (!tshark)
+        GTEST_SKIP() << "tshark not installed: the frames on the wire were not checked";
+    const std::string probe_dst = kProbe.to_string() + "\t";
+    auto real = [&](const std::vector<std::string>& lines) {
+        std::string text;
+        for (const std::string& l : lines) {
+            if (l.compare(0, probe_dst.size(), probe_dst) != 0)
+                text += l + "\n";
+        }
+        return text;
+    };
+    net.read_tshark(wire, 10000, [&](const std::vector<std::string>& l) {
+        const std::string text = real(l);
+        return std::count(text.begin(), text.end(), '\n') >= 7;
+    });
+    EXPECT_EQ(real(wire),
               "02:00:00:00:1b:01\t02:00:00:00:1a:01\t0x893a\t60\n"
               "01:80:c2:00:00:13\t02:00:00:00:1a:ff\t0x893a\t60\n"
               "02:00:00:00:1c:01\t02:00:00:00:1a:01\t0x893a\t60\n"
