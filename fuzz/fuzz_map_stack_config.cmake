@@ -1,0 +1,1 @@
+ozr_fuzzer(fuzz_map_stack_config ${src} ozr_platform_map)

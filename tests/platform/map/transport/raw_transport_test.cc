@@ -1,0 +1,284 @@
+// The raw transport on a real link: two network namespaces joined by a veth
+// pair, one raw transport in each, frames both ways, and tshark capturing on
+// the veth. Needs root and permission to create namespaces.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+#include "common/clock.h"
+#include "map/transport/raw_transport.h"
+#include "transport_test_util.h"
+
+namespace {
+
+// Two namespaces "ozrt<pid>a"/"ozrt<pid>b" with veth "ozv<pid>a" in the first
+// and "ozv<pid>b" in the second; removed (with the pair) when destroyed.
+class VethPair {
+  public:
+    VethPair() {
+        const std::string id = std::to_string(getpid());
+        ns_a = "ozrt" + id + "a";
+        ns_b = "ozrt" + id + "b";
+        veth_a = "ozv" + id + "a";
+        veth_b = "ozv" + id + "b";
+    }
+    ~VethPair() {
+        if (tshark_pid > 0) {
+            kill(tshark_pid, SIGTERM);
+            waitpid(tshark_pid, nullptr, 0);
+        }
+        if (tshark_out >= 0)
+            close(tshark_out);
+        run_command("ip netns del " + ns_a + " 2>/dev/null");
+        run_command("ip netns del " + ns_b + " 2>/dev/null");
+        run_command("ip link del " + veth_a + " 2>/dev/null");
+    }
+    // Empty on success, the failing command otherwise.
+    std::string create(const std::string& mac_a, const std::string& mac_b) {
+        if (run_command("ip netns add " + ns_a + " 2>&1") != 0)
+            return "ip netns add " + ns_a;
+        created = true;
+        const std::vector<std::string> steps = {
+            "ip netns add " + ns_b,
+            "ip link add " + veth_a + " type veth peer name " + veth_b,
+            "ip link set " + veth_a + " netns " + ns_a,
+            "ip link set " + veth_b + " netns " + ns_b,
+            "ip -n " + ns_a + " link set " + veth_a + " address " + mac_a + " up",
+            "ip -n " + ns_b + " link set " + veth_b + " address " + mac_b + " up",
+        };
+        for (const std::string& step : steps) {
+            if (run_command(step + " 2>&1") != 0)
+                return step;
+        }
+        return "";
+    }
+    // Starts tshark on veth_b printing one line per 1905 frame as it passes:
+    // "dst\tsrc\tethertype\tlength". False when it cannot be started.
+    bool start_tshark() {
+        int out[2];
+        if (pipe(out) != 0)
+            return false;
+        tshark_pid = fork();
+        if (tshark_pid == 0) {
+            dup2(out[1], 1);
+            int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 2);
+            close(out[0]);
+            execlp("ip", "ip", "netns", "exec", ns_b.c_str(), "tshark", "-l", "-i", veth_b.c_str(),
+                   "-f", "ether proto 0x893a", "-T", "fields", "-e", "eth.dst", "-e", "eth.src",
+                   "-e", "eth.type", "-e", "frame.len", "-a", "duration:60",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        tshark_out = out[0];
+        return tshark_pid > 0;
+    }
+    // Reads tshark's lines for up to TIMEOUT_MS, stopping early once DONE(lines) holds.
+    void read_tshark(std::vector<std::string>& lines, int timeout_ms,
+                     const std::function<bool(const std::vector<std::string>&)>& done) {
+        long long deadline = get_current_time_ms() + timeout_ms;
+        while (!done(lines)) {
+            long long left = deadline - get_current_time_ms();
+            struct pollfd p = {tshark_out, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+                return;
+            char buf[512];
+            ssize_t n = read(tshark_out, buf, sizeof buf);
+            if (n <= 0)
+                return;
+            partial.append(buf, static_cast<size_t>(n));
+            size_t nl;
+            while ((nl = partial.find('\n')) != std::string::npos) {
+                lines.push_back(partial.substr(0, nl));
+                partial.erase(0, nl + 1);
+            }
+        }
+    }
+
+    std::string ns_a, ns_b, veth_a, veth_b;
+    bool created = false;
+    pid_t tshark_pid = -1;
+    int tshark_out = -1;
+    std::string partial;
+};
+
+// Enters a named network namespace for the life of the object.
+class InNetns {
+  public:
+    explicit InNetns(const std::string& name) {
+        home_ = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        int fd = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        ok_ = home_ >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+        if (fd >= 0)
+            close(fd);
+    }
+    ~InNetns() {
+        if (home_ >= 0) {
+            if (setns(home_, CLONE_NEWNET) != 0)
+                std::abort();
+            close(home_);
+        }
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    int home_ = -1;
+    bool ok_ = false;
+};
+
+struct Side {
+    std::unique_ptr<RawTransport> transport;
+    std::vector<std::vector<uint8_t>> got;
+    size_t count(const std::vector<uint8_t>& f) const {
+        size_t n = 0;
+        for (const auto& g : got)
+            n += g == f;
+        return n;
+    }
+};
+
+TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces and raw sockets";
+    if (!have_program("ip"))
+        GTEST_SKIP() << "iproute2 (ip) not installed";
+    const MAC kA = mac_of("02:00:00:00:1a:01"), kAAl = mac_of("02:00:00:00:1a:ff");
+    const MAC kB = mac_of("02:00:00:00:1b:01"), kStranger = mac_of("02:00:00:00:1c:01");
+    VethPair net;
+    std::string failed = net.create(kA.to_string(), kB.to_string());
+    if (!net.created)
+        GTEST_SKIP() << "network namespaces not permitted here (" << failed << ")";
+    ASSERT_EQ(failed, "") << "setting up the veth pair failed at: " << failed;
+
+    const bool tshark = have_program("tshark");
+    uv_loop_t loop;
+    ASSERT_EQ(uv_loop_init(&loop), 0);
+    Side a, b;
+    TransportOptions a_options;
+    a_options.al_mac = kAAl;  // differs from the interface: joined as extra unicast address
+    a.transport.reset(new RawTransport({{net.veth_a, MAC(), "", 0}}, a_options));
+    b.transport.reset(new RawTransport({{net.veth_b, MAC(), "", 0}}, {}));
+    std::string error;
+    {
+        InNetns in(net.ns_a);
+        ASSERT_TRUE(in.ok());
+        ASSERT_EQ(
+            a.transport->open(
+                &loop, [&](size_t, const uint8_t* f, size_t n) { a.got.emplace_back(f, f + n); },
+                &error),
+            0)
+            << error;
+    }
+    {
+        InNetns in(net.ns_b);
+        ASSERT_TRUE(in.ok());
+        ASSERT_EQ(
+            b.transport->open(
+                &loop, [&](size_t, const uint8_t* f, size_t n) { b.got.emplace_back(f, f + n); },
+                &error),
+            0)
+            << error;
+    }
+    // The interface MACs came from the system.
+    EXPECT_EQ(a.transport->interfaces()[0].mac, kA);
+    EXPECT_EQ(b.transport->interfaces()[0].mac, kB);
+    EXPECT_EQ(b.transport->al_mac(), kB);
+    EXPECT_GT(a.transport->interfaces()[0].ifindex, 0);
+
+    // tshark announces itself before its capture is live: A sends probes,
+    // which B ignores, until tshark has shown one.
+    const MAC kProbe = mac_of("02:00:00:00:1d:01");
+    std::vector<std::string> wire;
+    int probes = 0;
+    if (tshark) {
+        ASSERT_TRUE(net.start_tshark()) << "tshark did not start";
+        auto probe = make_frame(kProbe, kA, kEthertype1905, 46, 0x99);
+        long long deadline = get_current_time_ms() + 30000;
+        while (wire.empty() && get_current_time_ms() < deadline) {
+            ASSERT_EQ(a.transport->send(0, probe.data(), probe.size()), 0);
+            ++probes;
+            net.read_tshark(wire, 200,
+                            [](const std::vector<std::string>& l) { return !l.empty(); });
+        }
+        ASSERT_FALSE(wire.empty()) << "tshark never showed a frame on " << net.veth_b;
+    }
+
+    std::vector<std::vector<uint8_t>> from_a = {
+        make_frame(kB, kA, kEthertype1905, 46, 0x01),
+        make_frame(k1905MulticastMac, kAAl, kEthertype1905, 46, 0x02),
+        make_frame(kStranger, kA, kEthertype1905, 46, 0x03),
+        make_frame(kB, kA, kEthertype1905, 1500, 0x04)};
+    for (auto& f : from_a)
+        ASSERT_EQ(a.transport->send(0, f.data(), f.size()), 0);
+    ASSERT_TRUE(run_until(&loop, [&] { return b.got.size() >= 3; }));
+    std::vector<std::vector<uint8_t>> from_b = {
+        make_frame(kA, kB, kEthertype1905, 46, 0x05),
+        make_frame(kBroadcastMac, kB, kEthertype1905, 46, 0x06),
+        make_frame(kAAl, kB, kEthertype1905, 46, 0x07)};
+    for (auto& f : from_b)
+        ASSERT_EQ(b.transport->send(net.veth_b, f.data(), f.size()), 0);
+    ASSERT_TRUE(run_until(&loop, [&] { return a.got.size() >= 3; }));
+
+    EXPECT_EQ(b.count(from_a[0]), 1u);
+    EXPECT_EQ(b.count(from_a[1]), 1u);
+    EXPECT_EQ(b.count(from_a[3]), 1u);
+    EXPECT_EQ(b.got.size(), 3u) << "the stranger's frame was delivered";
+    for (auto& f : from_b)
+        EXPECT_EQ(a.count(f), 1u);
+    EXPECT_EQ(a.got.size(), 3u);
+    EXPECT_EQ(a.transport->stats().tx_frames, 4u + static_cast<unsigned>(probes));
+
+    // Sizes are checked on the raw transport too.
+    std::vector<uint8_t> too_long = make_frame(kB, kA, kEthertype1905, 1501);
+    EXPECT_EQ(a.transport->send(0, too_long.data(), too_long.size()), kTransportErrFrameSize);
+
+    a.transport.reset();
+    b.transport.reset();
+    EXPECT_TRUE(drain_and_close(&loop));
+
+    if (!tshark)
+        GTEST_SKIP() << "tshark not installed: the frames on the wire were not checked";
+    const std::string probe_dst = kProbe.to_string() + "\t";
+    auto real = [&](const std::vector<std::string>& lines) {
+        std::string text;
+        for (const std::string& l : lines) {
+            if (l.compare(0, probe_dst.size(), probe_dst) != 0)
+                text += l + "\n";
+        }
+        return text;
+    };
+    net.read_tshark(wire, 10000, [&](const std::vector<std::string>& l) {
+        const std::string text = real(l);
+        return std::count(text.begin(), text.end(), '\n') >= 7;
+    });
+    EXPECT_EQ(real(wire),
+              "02:00:00:00:1b:01\t02:00:00:00:1a:01\t0x893a\t60\n"
+              "01:80:c2:00:00:13\t02:00:00:00:1a:ff\t0x893a\t60\n"
+              "02:00:00:00:1c:01\t02:00:00:00:1a:01\t0x893a\t60\n"
+              "02:00:00:00:1b:01\t02:00:00:00:1a:01\t0x893a\t1514\n"
+              "02:00:00:00:1a:01\t02:00:00:00:1b:01\t0x893a\t60\n"
+              "ff:ff:ff:ff:ff:ff\t02:00:00:00:1b:01\t0x893a\t60\n"
+              "02:00:00:00:1a:ff\t02:00:00:00:1b:01\t0x893a\t60\n");
+}
+
+TEST(RawTransport, OpenFailsClearlyWithoutTheInterface) {
+    uv_loop_t loop;
+    ASSERT_EQ(uv_loop_init(&loop), 0);
+    RawTransport t({{"ozrnosuch1", MAC(), "", 0}}, {});
+    std::string error;
+    EXPECT_EQ(t.open(&loop, nullptr, &error), kTransportErrConfig);
+    EXPECT_NE(error.find("ozrnosuch1"), std::string::npos) << error;
+    EXPECT_FALSE(t.is_open());
+    EXPECT_TRUE(drain_and_close(&loop));
+}
+
+}  // namespace

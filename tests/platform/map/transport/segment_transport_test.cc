@@ -1,0 +1,429 @@
+// The segment transport between endpoints of one process on one loop, and
+// with a second process: addressing, own-frame suppression, size bounds,
+// floods, and closing from inside the receive callback.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "common/clock.h"
+#include "map/transport/segment_transport.h"
+#include "transport_test_util.h"
+
+namespace {
+
+struct Received {
+    size_t if_index;
+    std::vector<uint8_t> frame;
+};
+
+// One transport with its own record of delivered frames.
+struct Station {
+    std::unique_ptr<SegmentTransport> transport;
+    std::vector<Received> got;
+
+    Station(const std::string& segment, std::vector<std::pair<const char*, const char*>> itfs,
+            const char* al_mac, unsigned max_fps = kDefaultRxMaxFramesPerSecond) {
+        std::vector<TransportInterface> list;
+        for (auto& p : itfs) {
+            TransportInterface itf;
+            itf.name = p.first;
+            itf.mac = mac_of(p.second);
+            itf.segment = segment;
+            list.push_back(itf);
+        }
+        TransportOptions options;
+        options.al_mac = mac_of(al_mac);
+        options.rx_max_frames_per_s = max_fps;
+        transport = std::make_unique<SegmentTransport>(list, options);
+    }
+    int open(uv_loop_t* loop) {
+        return transport->open(loop, [this](size_t itf, const uint8_t* f, size_t len) {
+            got.push_back({itf, std::vector<uint8_t>(f, f + len)});
+        });
+    }
+    // Frames received whose payload starts with MARKER.
+    size_t count(uint8_t marker) const {
+        size_t n = 0;
+        for (const Received& r : got)
+            n += r.frame.size() > 14 && r.frame[14] == marker;
+        return n;
+    }
+    // Frames received equal to FRAME.
+    size_t count(const std::vector<uint8_t>& frame) const {
+        size_t n = 0;
+        for (const Received& r : got)
+            n += r.frame == frame;
+        return n;
+    }
+};
+
+const MAC kA0 = mac_of("02:00:00:00:0a:01");
+const MAC kAAl = mac_of("02:00:00:00:0a:ff");
+const MAC kB0 = mac_of("02:00:00:00:0b:01");
+const MAC kB1 = mac_of("02:00:00:00:0b:02");
+const MAC kBAl = mac_of("02:00:00:00:0b:ff");
+const MAC kStranger = mac_of("02:00:00:00:0c:01");
+
+class SegmentTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(uv_loop_init(&loop_), 0); }
+    void TearDown() override {
+        ozr_clock::use_real();
+        a_.reset();
+        b_.reset();
+        EXPECT_TRUE(drain_and_close(&loop_)) << "a handle was left open";
+    }
+    // A with one interface, B with two, both on SEGMENT.
+    void open_pair(const std::string& segment, unsigned b_max_fps = kDefaultRxMaxFramesPerSecond) {
+        a_ = std::make_unique<Station>(
+            segment, std::vector<std::pair<const char*, const char*>>{{"a0", "02:00:00:00:0a:01"}},
+            "02:00:00:00:0a:ff");
+        b_ =
+            std::make_unique<Station>(segment,
+                                      std::vector<std::pair<const char*, const char*>>{
+                                          {"b0", "02:00:00:00:0b:01"}, {"b1", "02:00:00:00:0b:02"}},
+                                      "02:00:00:00:0b:ff", b_max_fps);
+        ASSERT_EQ(a_->open(&loop_), 0);
+        ASSERT_EQ(b_->open(&loop_), 0);
+    }
+    int send_a(const std::vector<uint8_t>& f) { return a_->transport->send(0, f.data(), f.size()); }
+    // Sends a unicast sentinel A -> b0 and runs the loop until B has it; frames
+    // sent before it have then been handled.
+    void sync_b(uint8_t marker = 0xEE) {
+        size_t before = b_->count(marker);
+        ASSERT_EQ(send_a(make_frame(kB0, kA0, kEthertype1905, 20, marker)), 0);
+        ASSERT_TRUE(run_until(&loop_, [&] { return b_->count(marker) > before; }));
+    }
+
+    uv_loop_t loop_;
+    std::unique_ptr<Station> a_, b_;
+};
+
+TEST_F(SegmentTest, DeliversByDestinationAndDropsTheRest) {
+    open_pair(private_segment(21001));
+
+    auto unicast_b1 = make_frame(kB1, kA0, kEthertype1905, 30, 0x10);
+    auto to_b_al = make_frame(kBAl, kA0, kEthertype1905, 30, 0x20);
+    auto multicast = make_frame(k1905MulticastMac, kA0, kEthertype1905, 30, 0x30);
+    auto broadcast = make_frame(kBroadcastMac, kA0, kEthertype1905, 30, 0x40);
+    auto stranger = make_frame(kStranger, kA0, kEthertype1905, 30, 0x50);
+    auto other_mcast = make_frame(mac_of("01:80:c2:00:00:0e"), kA0, kEthertype1905, 30, 0x55);
+    auto ipv4 = make_frame(kB0, kA0, 0x0800, 30, 0x60);
+    auto tagged = make_tagged_frame(kB0, kA0, kEthertype1905, 30, 0x70);
+    for (auto* f :
+         {&unicast_b1, &to_b_al, &multicast, &broadcast, &stranger, &other_mcast, &ipv4, &tagged}) {
+        ASSERT_EQ(send_a(*f), 0);
+    }
+    sync_b();
+
+    // Unicast reaches the interface with that MAC, the AL MAC the first interface,
+    // multicast and broadcast every interface once; bytes arrive unchanged.
+    std::vector<std::pair<size_t, std::vector<uint8_t>>> expected = {
+        {1, unicast_b1}, {0, to_b_al},   {0, multicast}, {1, multicast},
+        {0, broadcast},  {1, broadcast}, {0, tagged}};
+    ASSERT_EQ(b_->got.size(), expected.size() + 1);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(b_->got[i].if_index, expected[i].first) << "frame " << i;
+        EXPECT_EQ(b_->got[i].frame, expected[i].second) << "frame " << i;
+    }
+    EXPECT_EQ(b_->transport->stats().rx_frames, 6u);  // a multicast counts once
+    EXPECT_EQ(b_->transport->stats().rx_not_for_us, 3u);
+
+    // A heard its own frames on the segment and dropped every one of them.
+    EXPECT_TRUE(a_->got.empty());
+    EXPECT_EQ(a_->transport->stats().rx_own, 9u);
+    EXPECT_EQ(a_->transport->stats().tx_frames, 9u);
+}
+
+TEST_F(SegmentTest, FramesFromAnyOwnAddressAreNotDeliveredBack) {
+    open_pair(private_segment(21002));
+    // b0's multicast must reach neither b0 nor b1, but reaches A; a frame
+    // claiming B's AL MAC as source is B's own too.
+    auto from_b0 = make_frame(k1905MulticastMac, kB0, kEthertype1905, 10, 0x11);
+    auto from_b_al = make_frame(kB1, kBAl, kEthertype1905, 10, 0x12);
+    ASSERT_EQ(b_->transport->send(0, from_b0.data(), from_b0.size()), 0);
+    ASSERT_EQ(b_->transport->send("b1", from_b_al.data(), from_b_al.size()), 0);
+    ASSERT_TRUE(run_until(&loop_, [&] { return a_->count(0x11) == 1; }));
+    sync_b();
+    EXPECT_EQ(b_->count(0x11), 0u);
+    EXPECT_EQ(b_->count(0x12), 0u);
+    EXPECT_EQ(b_->transport->stats().rx_own, 2u);
+    EXPECT_EQ(a_->got.size(), 1u);
+}
+
+TEST_F(SegmentTest, InterfacesOnDifferentSegmentsHearOnlyTheirOwn) {
+    std::string seg1 = private_segment(21003), seg2 = private_segment(21004);
+    a_ = std::make_unique<Station>(
+        seg1, std::vector<std::pair<const char*, const char*>>{{"a0", "02:00:00:00:0a:01"}},
+        "02:00:00:00:0a:ff");
+    std::vector<TransportInterface> list(2);
+    list[0] = {"b0", kB0, seg1, 0};
+    list[1] = {"b1", kB1, seg2, 0};
+    TransportOptions options;
+    options.al_mac = kBAl;
+    b_ = std::make_unique<Station>(seg1, std::vector<std::pair<const char*, const char*>>{},
+                                   "02:00:00:00:0b:ff");
+    b_->transport = std::make_unique<SegmentTransport>(list, options);
+    ASSERT_EQ(a_->open(&loop_), 0);
+    ASSERT_EQ(b_->open(&loop_), 0);
+
+    ASSERT_EQ(send_a(make_frame(k1905MulticastMac, kA0, kEthertype1905, 10, 0x21)), 0);
+    ASSERT_EQ(send_a(make_frame(kB1, kA0, kEthertype1905, 10, 0x22)), 0);  // b1 is elsewhere
+    sync_b();
+    ASSERT_EQ(b_->count(0x21), 1u);
+    EXPECT_EQ(b_->got[0].if_index, 0u);
+    EXPECT_EQ(b_->count(0x22), 0u);
+
+    // b1 sends on seg2: nobody from seg1 hears it, and B itself drops it.
+    auto f = make_frame(kBroadcastMac, kB1, kEthertype1905, 10, 0x23);
+    ASSERT_EQ(b_->transport->send(1, f.data(), f.size()), 0);
+    ASSERT_TRUE(inject_datagram(seg1, make_frame(kA0, kStranger, kEthertype1905, 10, 0x24)));
+    ASSERT_TRUE(run_until(&loop_, [&] { return a_->count(0x24) == 1; }));
+    EXPECT_EQ(a_->count(0x23), 0u);
+}
+
+TEST_F(SegmentTest, SizeBoundsOnSendAndReceive) {
+    ozr_clock::set_manual(1000000);
+    LogCapture log;
+    std::string segment = private_segment(21005);
+    open_pair(segment);
+
+    // Sending: 14 to 1514 bytes, or 1518 with a VLAN tag.
+    std::vector<uint8_t> header_only = make_frame(kB0, kA0, kEthertype1905, 0, 0x31);
+    std::vector<uint8_t> too_short(header_only.begin(), header_only.end() - 1);
+    std::vector<uint8_t> max_plain = make_frame(kB0, kA0, kEthertype1905, 1500, 0x32);
+    std::vector<uint8_t> too_long = make_frame(kB0, kA0, kEthertype1905, 1501, 0x33);
+    std::vector<uint8_t> max_tagged = make_tagged_frame(kB0, kA0, kEthertype1905, 1500, 0x34);
+    std::vector<uint8_t> tagged_too_long = make_tagged_frame(kB0, kA0, kEthertype1905, 1501, 0x35);
+    EXPECT_EQ(send_a(header_only), 0);
+    EXPECT_EQ(send_a(too_short), kTransportErrFrameSize);
+    EXPECT_EQ(send_a(max_plain), 0);
+    EXPECT_EQ(send_a(too_long), kTransportErrFrameSize);
+    EXPECT_EQ(send_a(max_tagged), 0);
+    EXPECT_EQ(send_a(tagged_too_long), kTransportErrFrameSize);
+    EXPECT_EQ(a_->transport->send(0, nullptr, 60), kTransportErrFrameSize);
+    EXPECT_EQ(a_->transport->stats().tx_rejected, 4u);
+
+    sync_b();
+
+    // Receiving: what another program puts on the segment is checked the same
+    // way. A leaves, so that the log lines are B's alone.
+    a_->transport->close();
+    auto sync_injected = [&](uint8_t marker) {
+        auto sentinel = make_frame(kB0, kStranger, kEthertype1905, 10, marker);
+        ASSERT_TRUE(inject_datagram(segment, sentinel));
+        ASSERT_TRUE(run_until(&loop_, [&] { return b_->count(sentinel) == 1; }));
+    };
+    std::vector<uint8_t> short_tagged = make_tagged_frame(kB0, kStranger, kEthertype1905, 0);
+    short_tagged.resize(16);  // the tag, but no ethertype after it
+    ASSERT_TRUE(inject_datagram(segment, too_short));
+    ASSERT_TRUE(inject_datagram(segment, {0x01}));
+    ASSERT_TRUE(inject_datagram(segment, short_tagged));
+    ASSERT_TRUE(inject_datagram(segment, make_frame(kB0, kStranger, kEthertype1905, 1501, 0x37)));
+    ASSERT_TRUE(inject_datagram(segment, make_frame(kB0, kStranger, kEthertype1905, 4000, 0x36)));
+    sync_injected(0xE1);
+
+    EXPECT_EQ(b_->count(header_only), 1u);
+    EXPECT_EQ(b_->count(max_plain), 1u);
+    EXPECT_EQ(b_->count(max_tagged), 1u);
+    EXPECT_EQ(b_->got.size(), 5u);  // three good ones and two sentinels
+    EXPECT_EQ(b_->transport->stats().rx_short, 3u);
+    EXPECT_EQ(b_->transport->stats().rx_long, 2u);
+    // One line per kind of drop within the log interval, one for the refusals.
+    EXPECT_EQ(LogCapture::count("dropped a"), 2u);
+    EXPECT_EQ(LogCapture::count("shorter than the Ethernet bounds"), 1u);
+    EXPECT_EQ(LogCapture::count("longer than the Ethernet bounds"), 1u);
+    EXPECT_EQ(LogCapture::count("refused a"), 1u);
+
+    // After the interval a new line tells how many were not logged.
+    ozr_clock::advance(kDropLogIntervalMs);
+    ASSERT_TRUE(inject_datagram(segment, {0x01, 0x02}));
+    sync_injected(0xE2);
+    EXPECT_EQ(LogCapture::count("shorter than the Ethernet bounds"), 2u);
+    EXPECT_EQ(LogCapture::count("(2 more such drops"), 1u);
+}
+
+TEST_F(SegmentTest, FloodIsCutAtTheReceiveBudget) {
+    ozr_clock::set_manual(5000000);
+    LogCapture log;
+    std::string segment = private_segment(21006);
+    open_pair(segment, 5);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(inject_datagram(segment, make_frame(kB0, kStranger, kEthertype1905, 10, 0x41)));
+    }
+    const TransportStats& st = b_->transport->stats();
+    ASSERT_TRUE(run_until(&loop_, [&] { return st.rx_frames + st.rx_flood == 20; }));
+    EXPECT_EQ(b_->count(0x41), 5u);
+    EXPECT_EQ(st.rx_flood, 15u);
+    EXPECT_EQ(LogCapture::count("over the receive rate limit"), 1u);
+
+    // A new second brings a new budget.
+    ozr_clock::advance(1000);
+    sync_b();
+    EXPECT_EQ(b_->count(0xEE), 1u);
+}
+
+TEST_F(SegmentTest, SendNeedsAnOpenTransportAndAKnownInterface) {
+    open_pair(private_segment(21007));
+    auto f = make_frame(kB0, kA0, kEthertype1905, 10);
+    EXPECT_EQ(a_->transport->send(1, f.data(), f.size()), kTransportErrNoInterface);
+    EXPECT_EQ(a_->transport->send("b0", f.data(), f.size()), kTransportErrNoInterface);
+    EXPECT_EQ(a_->transport->send("a0", f.data(), f.size()), 0);
+    EXPECT_EQ(a_->transport->find_interface("a0"), 0);
+    a_->transport->close();
+    EXPECT_FALSE(a_->transport->is_open());
+    EXPECT_EQ(a_->transport->send(0, f.data(), f.size()), kTransportErrClosed);
+}
+
+TEST_F(SegmentTest, OpenRefusesUnusableInterfaces) {
+    uv_loop_t* loop = &loop_;
+    TransportOptions options;
+    std::string error;
+    SegmentTransport no_mac({{"x0", MAC(), private_segment(21008), 0}}, options);
+    EXPECT_EQ(no_mac.open(loop, nullptr, &error), kTransportErrConfig);
+    EXPECT_NE(error.find("x0"), std::string::npos) << error;
+    SegmentTransport bad_segment({{"x1", kA0, "10.0.0.1:5000", 0}}, options);
+    EXPECT_EQ(bad_segment.open(loop, nullptr, &error), kTransportErrConfig);
+    EXPECT_NE(error.find("10.0.0.1:5000"), std::string::npos) << error;
+    SegmentTransport none({}, options);
+    EXPECT_EQ(none.open(loop, nullptr, &error), kTransportErrConfig);
+    // A later good interface does not leave the first one's socket behind.
+    SegmentTransport half({{"y0", kA0, private_segment(21009), 0}, {"y1", kB0, "junk", 0}},
+                          options);
+    EXPECT_EQ(half.open(loop, nullptr, &error), kTransportErrConfig);
+    EXPECT_FALSE(half.is_open());
+}
+
+TEST_F(SegmentTest, ClosingOrDestroyingInsideTheCallbackStopsDelivery) {
+    const std::string segment = private_segment(21010);
+    open_pair(segment);
+    // C only tells when A's earlier frames have been through every socket.
+    Station c(segment, {{"c0", "02:00:00:00:0c:09"}}, "02:00:00:00:0c:ff");
+    ASSERT_EQ(c.open(&loop_), 0);
+    auto sync_c = [&](uint8_t marker) {
+        ASSERT_EQ(send_a(make_frame(k1905MulticastMac, kA0, kEthertype1905, 10, marker)), 0);
+        ASSERT_TRUE(run_until(&loop_, [&] { return c.count(marker) == 1; }));
+    };
+
+    int calls = 0;
+    b_->transport->close();
+    ASSERT_EQ(b_->transport->open(&loop_,
+                                  [&](size_t, const uint8_t*, size_t) {
+                                      ++calls;
+                                      b_->transport->close();
+                                  }),
+              0);
+    ASSERT_EQ(send_a(make_frame(kBroadcastMac, kA0, kEthertype1905, 10)), 0);
+    ASSERT_EQ(send_a(make_frame(kB0, kA0, kEthertype1905, 10)), 0);
+    sync_c(0x51);
+    EXPECT_EQ(calls, 1) << "delivery went on after close()";
+
+    // The same when the callback destroys the transport outright.
+    calls = 0;
+    b_->transport.reset(
+        new SegmentTransport({{"b0", kB0, segment, 0}, {"b1", kB1, segment, 0}}, {}));
+    ASSERT_EQ(b_->transport->open(&loop_,
+                                  [&](size_t, const uint8_t*, size_t) {
+                                      ++calls;
+                                      b_->transport.reset();
+                                  }),
+              0);
+    ASSERT_EQ(send_a(make_frame(kBroadcastMac, kA0, kEthertype1905, 10)), 0);
+    ASSERT_EQ(send_a(make_frame(kB1, kA0, kEthertype1905, 10)), 0);
+    sync_c(0x52);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(b_->transport, nullptr);
+    c.transport->close();
+}
+
+// A second process joins the segment and echoes every frame it keeps back to
+// its sender, so the parent learns exactly what the other process received.
+TEST(SegmentProcesses, AForkedPeerKeepsOnlyItsFrames) {
+    const std::string segment = private_segment(21011);
+    const MAC kPeer = mac_of("02:00:00:00:0d:01");
+    const MAC kPeerAl = mac_of("02:00:00:00:0d:ff");
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(ready[0]);
+        uv_loop_t loop;
+        uv_loop_init(&loop);
+        TransportOptions options;
+        options.al_mac = kPeerAl;
+        SegmentTransport peer({{"p0", kPeer, segment, 0}}, options);
+        bool bye = false;
+        int rc = peer.open(&loop, [&](size_t itf, const uint8_t* f, size_t len) {
+            std::vector<uint8_t> echo(f, f + len);
+            std::copy(f + 6, f + 12, echo.begin());  // back to the sender
+            std::copy(kPeer.data(), kPeer.data() + 6, echo.begin() + 6);
+            if (len > 14 && f[14] == 0xBB)
+                bye = true;
+            peer.send(itf, echo.data(), echo.size());
+        });
+        char c = rc == 0 ? 'R' : 'F';
+        if (write(ready[1], &c, 1) != 1 || rc != 0)
+            _exit(3);
+        bool ok = run_until(
+            &loop, [&] { return bye; }, 10000);
+        peer.close();
+        _exit(ok && drain_and_close(&loop) ? 0 : 2);
+    }
+    close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    ASSERT_EQ(c, 'R');
+
+    uv_loop_t loop;
+    ASSERT_EQ(uv_loop_init(&loop), 0);
+    Station me(segment, {{"m0", "02:00:00:00:0e:01"}}, "02:00:00:00:0e:ff");
+    ASSERT_EQ(me.open(&loop), 0);
+    const MAC kMe = mac_of("02:00:00:00:0e:01");
+    auto send = [&](const MAC& dst, size_t payload, uint8_t marker) {
+        auto f = make_frame(dst, kMe, kEthertype1905, payload, marker);
+        return me.transport->send(0, f.data(), f.size());
+    };
+    ASSERT_EQ(send(kPeer, 40, 0x01), 0);
+    ASSERT_EQ(send(kPeerAl, 40, 0x02), 0);
+    ASSERT_EQ(send(k1905MulticastMac, 40, 0x03), 0);
+    ASSERT_EQ(send(kBroadcastMac, 40, 0x04), 0);
+    ASSERT_EQ(send(kStranger, 40, 0x05), 0);
+    ASSERT_EQ(send(kPeer, 1500, 0x06), 0);
+    ASSERT_EQ(send(kPeer, 10, 0xBB), 0);
+    ASSERT_TRUE(run_until(
+        &loop, [&] { return me.count(0xBB) == 1; }, 5000));
+    for (uint8_t m : {0x01, 0x02, 0x03, 0x04, 0x06})
+        EXPECT_EQ(me.count(m), 1u) << int(m);
+    EXPECT_EQ(me.count(0x05), 0u);
+    EXPECT_EQ(me.got.size(), 6u);
+    for (const Received& r : me.got) {
+        EXPECT_EQ(frame_src(r.frame.data()), kPeer);
+        EXPECT_EQ(frame_dst(r.frame.data()), kMe);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "peer status " << status;
+    me.transport->close();
+    EXPECT_TRUE(drain_and_close(&loop));
+}
+
+TEST(SegmentAddress, ParsesMulticastGroupAndPort) {
+    uint32_t group = 0;
+    uint16_t port = 0;
+    ASSERT_TRUE(parse_segment_address("239.255.19.5:19050", &group, &port));
+    EXPECT_EQ(port, 19050);
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(&group);
+    EXPECT_EQ(b[0], 239);
+    EXPECT_EQ(b[3], 5);
+    for (const char* bad : {"239.255.19.5", "239.255.19.5:", ":19050", "10.0.0.1:19050",
+                            "239.255.19.5:0", "239.255.19.5:65536", "239.255.19.5:12a",
+                            "239.255.19:19050", "239.255.19.5:190500", "host:1"}) {
+        EXPECT_FALSE(parse_segment_address(bad, &group, &port)) << bad;
+    }
+}
+
+}  // namespace

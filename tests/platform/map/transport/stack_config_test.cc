@@ -1,0 +1,240 @@
+// Loading map_stack.json: defaults without a file, a full file, omitted keys,
+// and every malformed case refused with a text naming its key; building the
+// transport from the result.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "common/paths.h"
+#include "map/stack_config.h"
+#include "map/transport/make_transport.h"
+#include "map/transport/segment_transport.h"
+#include "transport_test_util.h"
+
+namespace {
+
+class StackConfigTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char dir[] = "/tmp/ozr_stack_config_XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        root_ = dir;
+        setenv("OZR_ROOT", root_.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("OZR_ROOT");
+        run_command("rm -rf '" + root_ + "'");
+    }
+    void write_config(const std::string& text) {
+        std::string path = ozr_path(kMapStackConfigPath);
+        ASSERT_TRUE(ozr_make_dirs(path.substr(0, path.rfind('/'))));
+        ASSERT_TRUE(ozr_write_file_atomic(path, text));
+    }
+    std::string root_;
+};
+
+TEST_F(StackConfigTest, NoFileGivesTheDevelopmentDefaults) {
+    LogCapture log;
+    MapStackConfig config;
+    config.profile = 99;
+    std::string error;
+    ASSERT_EQ(map_stack_config_load(config, &error), 0) << error;
+    EXPECT_FALSE(config.from_file);
+    EXPECT_EQ(config.transport, MapTransportKind::segment);
+    EXPECT_EQ(config.segment, "239.255.19.5:19050");
+    ASSERT_EQ(config.interfaces.size(), 1u);
+    EXPECT_EQ(config.interfaces[0].name, "ozr0");
+    EXPECT_EQ(config.interfaces[0].mac.to_string(), "02:6f:7a:72:00:01");
+    EXPECT_EQ(config.interfaces[0].segment, "239.255.19.5:19050");
+    EXPECT_EQ(config.al_mac, config.interfaces[0].mac);
+    EXPECT_TRUE(config.agent_al_mac.is_zero());
+    EXPECT_EQ(config.profile, 2);
+    EXPECT_TRUE(config.pcap.empty());
+    EXPECT_EQ(config.discovery_interval_s, 60u);
+    EXPECT_EQ(LogCapture::count("not found: using the defaults"), 1u);
+}
+
+TEST_F(StackConfigTest, FullFileIsTakenAsWritten) {
+    write_config(R"({
+        "transport": "segment",
+        "segment": "239.1.2.3:4000",
+        "interfaces": [{"name": "eth0", "mac": "02:00:00:00:00:11"},
+                       {"name": "eth1", "mac": "02-00-00-00-00-12", "segment": "239.1.2.4:4001"}],
+        "al_mac": "02:00:00:00:00:aa",
+        "agent_al_mac": "02:00:00:00:00:bb",
+        "profile": 3,
+        "pcap": "relative/cap.pcap",
+        "pcap_max_bytes": 2048,
+        "discovery_interval_s": 5,
+        "rx_max_frames_per_s": 100,
+        "_comment": "keys starting with an underscore are ignored"
+    })");
+    MapStackConfig config;
+    std::string error;
+    ASSERT_EQ(map_stack_config_load(config, &error), 0) << error;
+    EXPECT_TRUE(config.from_file);
+    EXPECT_EQ(config.segment, "239.1.2.3:4000");
+    ASSERT_EQ(config.interfaces.size(), 2u);
+    EXPECT_EQ(config.interfaces[0].segment, "239.1.2.3:4000");
+    EXPECT_EQ(config.interfaces[1].segment, "239.1.2.4:4001");
+    EXPECT_EQ(config.interfaces[1].mac.to_string(), "02:00:00:00:00:12");
+    EXPECT_EQ(config.al_mac.to_string(), "02:00:00:00:00:aa");
+    EXPECT_EQ(config.agent_al_mac.to_string(), "02:00:00:00:00:bb");
+    EXPECT_EQ(config.profile, 3);
+    EXPECT_EQ(config.pcap, "relative/cap.pcap");  // not moved under OZR_ROOT
+    EXPECT_EQ(config.pcap_max_bytes, 2048u);
+    EXPECT_EQ(config.discovery_interval_s, 5u);
+    EXPECT_EQ(config.rx_max_frames_per_s, 100u);
+}
+
+TEST_F(StackConfigTest, OmittedKeysFollowTheOthers) {
+    MapStackConfig config;
+    std::string error;
+    // The default interface joins the file's segment; the AL MAC is the first interface's.
+    ASSERT_EQ(map_stack_config_parse(R"({"segment": "239.9.9.9:999"})", config, &error), 0);
+    EXPECT_EQ(config.interfaces[0].segment, "239.9.9.9:999");
+    ASSERT_EQ(map_stack_config_parse(
+                  R"({"interfaces": [{"name": "x", "mac": "02:00:00:00:00:21"}]})", config, &error),
+              0);
+    EXPECT_EQ(config.al_mac.to_string(), "02:00:00:00:00:21");
+    EXPECT_EQ(config.interfaces[0].segment, "239.255.19.5:19050");
+    // A raw interface may leave its MAC to the system: the AL MAC is then unknown yet.
+    ASSERT_EQ(map_stack_config_parse(R"({"transport": "raw", "interfaces": [{"name": "eth0"}]})",
+                                     config, &error),
+              0)
+        << error;
+    EXPECT_EQ(config.transport, MapTransportKind::raw);
+    EXPECT_TRUE(config.interfaces[0].mac.is_zero());
+    EXPECT_TRUE(config.al_mac.is_zero());
+    ASSERT_EQ(map_stack_config_parse("{}", config, &error), 0);
+    EXPECT_EQ(config.interfaces[0].name, "ozr0");
+}
+
+TEST_F(StackConfigTest, MalformedFilesAreRefusedNamingTheKey) {
+    const std::string itf = R"("interfaces": [{"name": "e0", "mac": "02:00:00:00:00:01"}])";
+    const struct {
+        std::string json;
+        std::string key;
+    } cases[] = {
+        {R"({"transport": "wifi"})", "\"transport\""},
+        {R"({"transport": 1})", "\"transport\""},
+        {R"({"segment": "10.0.0.1:19050"})", "\"segment\""},
+        {R"({"segment": "239.255.19.5"})", "\"segment\""},
+        {R"({"segment": "239.255.19.5:70000"})", "\"segment\""},
+        {R"({"interfaces": {}})", "\"interfaces\""},
+        {R"({"interfaces": []})", "\"interfaces\""},
+        {R"({"interfaces": ["eth0"]})", "\"interfaces[0]\""},
+        {R"({"interfaces": [{"mac": "02:00:00:00:00:01"}]})", "\"interfaces[0].name\""},
+        {R"({"interfaces": [{"name": "e0"}]})", "\"interfaces[0].mac\""},
+        {R"({"interfaces": [{"name": "e0", "mac": "01:00:5e:00:00:01"}]})",
+         "\"interfaces[0].mac\""},
+        {R"({"interfaces": [{"name": "e0", "mac": "00:00:00:00:00:00"}]})",
+         "\"interfaces[0].mac\""},
+        {R"({"interfaces": [{"name": "e0", "mac": "02:00:00:00:00"}]})", "\"interfaces[0].mac\""},
+        {R"({"interfaces": [{"name": "waytoolonginterfacename", "mac": "02:00:00:00:00:01"}]})",
+         "\"interfaces[0].name\""},
+        {R"({"interfaces": [{"name": "a/b", "mac": "02:00:00:00:00:01"}]})",
+         "\"interfaces[0].name\""},
+        {R"({"interfaces": [{"name": "", "mac": "02:00:00:00:00:01"}]})", "\"interfaces[0].name\""},
+        {R"({"interfaces": [{"name": "e0", "mac": "02:00:00:00:00:01", "speed": 1}]})",
+         "\"interfaces[0].speed\""},
+        {R"({"interfaces": [{"name": "e0", "mac": "02:00:00:00:00:01", "segment": "x"}]})",
+         "\"interfaces[0].segment\""},
+        {R"({"transport": "raw", "interfaces": [{"name": "e0", "segment": "239.1.1.1:1"}]})",
+         "\"interfaces[0].segment\""},
+        {R"({"interfaces": [{"name": "e0", "mac": "02:00:00:00:00:01"},
+                            {"name": "e0", "mac": "02:00:00:00:00:02"}]})",
+         "\"interfaces[1].name\""},
+        {R"({"interfaces": [{"name": "e0", "mac": "02:00:00:00:00:01"},
+                            {"name": "e1", "mac": "02:00:00:00:00:01"}]})",
+         "\"interfaces[1].mac\""},
+        {R"({"interfaces": [{"name": "e0", "name": "e1", "mac": "02:00:00:00:00:01"}]})",
+         "\"interfaces[0].name\""},
+        {R"({"transport": "raw"})", "\"interfaces\""},
+        {"{" + itf + R"(, "al_mac": "ff:ff:ff:ff:ff:ff"})", "\"al_mac\""},
+        {"{" + itf + R"(, "al_mac": 12})", "\"al_mac\""},
+        {"{" + itf + R"(, "agent_al_mac": "nope"})", "\"agent_al_mac\""},
+        {"{" + itf + R"(, "profile": 0})", "\"profile\""},
+        {"{" + itf + R"(, "profile": 4})", "\"profile\""},
+        {"{" + itf + R"(, "profile": "2"})", "\"profile\""},
+        {"{" + itf + R"(, "profile": 2.5})", "\"profile\""},
+        {"{" + itf + R"(, "pcap": ""})", "\"pcap\""},
+        {"{" + itf + R"(, "pcap": true})", "\"pcap\""},
+        {"{" + itf + R"(, "pcap_max_bytes": 10})", "\"pcap_max_bytes\""},
+        {"{" + itf + R"(, "pcap_max_bytes": -1})", "\"pcap_max_bytes\""},
+        {"{" + itf + R"(, "discovery_interval_s": 0})", "\"discovery_interval_s\""},
+        {"{" + itf + R"(, "rx_max_frames_per_s": 0})", "\"rx_max_frames_per_s\""},
+        {"{" + itf + R"(, "tranport": "raw"})", "\"tranport\""},
+        {"{" + itf + R"(, "profile": 2, "profile": 3})", "\"profile\""},
+        {"[]", "(top level)"},
+    };
+    for (const auto& c : cases) {
+        write_config(c.json);
+        LogCapture log;
+        MapStackConfig config;
+        std::string error;
+        EXPECT_EQ(map_stack_config_load(config, &error), -1) << c.json;
+        EXPECT_NE(error.find(c.key), std::string::npos) << c.json << " -> " << error;
+        ASSERT_EQ(LogCapture::lines().size(), 1u) << c.json;
+        EXPECT_NE(LogCapture::lines()[0].find(error), std::string::npos);
+    }
+}
+
+TEST_F(StackConfigTest, UnreadableFilesAreRefused) {
+    MapStackConfig config;
+    std::string error;
+    for (const std::string text : {"", "{\"transport\": ", "not json", "{} {}"}) {
+        write_config(text);
+        EXPECT_EQ(map_stack_config_load(config, &error), -1) << text;
+        EXPECT_NE(error.find("not valid JSON"), std::string::npos) << error;
+    }
+    write_config("{\"_pad\": \"" + std::string(kMapStackConfigMaxBytes, 'x') + "\"}");
+    EXPECT_EQ(map_stack_config_load(config, &error), -1);
+    EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+    // A folder in the file's place.
+    std::string path = ozr_path(kMapStackConfigPath);
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_TRUE(ozr_make_dirs(path));
+    EXPECT_EQ(map_stack_config_load(config, &error), -1);
+}
+
+TEST_F(StackConfigTest, BuildsTheTransportItNames) {
+    MapStackConfig config = map_stack_default_config();
+    config.segment = private_segment(21101);
+    config.interfaces[0].segment = config.segment;
+    config.al_mac = MAC::zero;
+    std::unique_ptr<Transport> t = make_transport(config);
+    ASSERT_NE(t, nullptr);
+    EXPECT_STREQ(t->kind(), "segment");
+    EXPECT_EQ(config.al_mac.to_string(), "02:6f:7a:72:00:01");  // resolved in the config too
+
+    uv_loop_t loop;
+    ASSERT_EQ(uv_loop_init(&loop), 0);
+    std::string error;
+    ASSERT_EQ(t->open(&loop, nullptr, &error), 0) << error;
+    EXPECT_EQ(t->al_mac(), config.al_mac);
+    EXPECT_EQ(t->interfaces()[0].name, "ozr0");
+    auto f = make_frame(k1905MulticastMac, t->al_mac(), kEthertype1905, 30);
+    EXPECT_EQ(t->send("ozr0", f.data(), f.size()), 0);
+    t.reset();
+    EXPECT_TRUE(drain_and_close(&loop));
+
+    // A raw interface whose MAC must come from the system, but cannot.
+    MapStackConfig raw;
+    ASSERT_EQ(map_stack_config_parse(
+                  R"({"transport": "raw", "interfaces": [{"name": "ozrnosuch0"}]})", raw, &error),
+              0);
+    error.clear();
+    EXPECT_EQ(make_transport(raw, &error), nullptr);
+    EXPECT_NE(error.find("ozrnosuch0"), std::string::npos) << error;
+    // Loopback has no Ethernet address to read.
+    ASSERT_EQ(map_stack_config_parse(R"({"transport": "raw", "interfaces": [{"name": "lo"}]})", raw,
+                                     &error),
+              0);
+    EXPECT_EQ(make_transport(raw, &error), nullptr);
+    EXPECT_NE(error.find("not an Ethernet interface"), std::string::npos) << error;
+}
+
+}  // namespace
