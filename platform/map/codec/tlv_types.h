@@ -1,0 +1,170 @@
+// IEEE 1905.1 and Wi-Fi EasyMesh type numbers: TLV types (8-bit) and CMDU
+// message types (16-bit), with their printable names.
+#pragma once
+
+#include <cstdint>
+
+// ---- TLV types ------------------------------------------------------------
+// IEEE 1905.1
+constexpr uint8_t TLV_TYPE_END_OF_MESSAGE = 0x00;
+constexpr uint8_t TLV_TYPE_AL_MAC_ADDRESS_TYPE = 0x01;
+constexpr uint8_t TLV_TYPE_MAC_ADDRESS_TYPE = 0x02;
+constexpr uint8_t TLV_TYPE_DEVICE_INFORMATION_TYPE = 0x03;
+constexpr uint8_t TLV_TYPE_DEVICE_BRIDGING_CAPABILITIES = 0x04;
+constexpr uint8_t TLV_TYPE_NON_1905_NEIGHBOR_DEVICE_LIST = 0x06;
+constexpr uint8_t TLV_TYPE_NEIGHBOR_DEVICE_LIST = 0x07;
+constexpr uint8_t TLV_TYPE_LINK_METRIC_QUERY = 0x08;
+constexpr uint8_t TLV_TYPE_TRANSMITTER_LINK_METRIC = 0x09;
+constexpr uint8_t TLV_TYPE_RECEIVER_LINK_METRIC = 0x0A;
+constexpr uint8_t TLV_TYPE_VENDOR_SPECIFIC = 0x0B;
+constexpr uint8_t TLV_TYPE_LINK_METRIC_RESULT_CODE = 0x0C;
+constexpr uint8_t TLV_TYPE_SEARCHED_ROLE = 0x0D;
+constexpr uint8_t TLV_TYPE_AUTOCONFIG_FREQ_BAND = 0x0E;
+constexpr uint8_t TLV_TYPE_SUPPORTED_ROLE = 0x0F;
+constexpr uint8_t TLV_TYPE_SUPPORTED_FREQ_BAND = 0x10;
+constexpr uint8_t TLV_TYPE_WSC = 0x11;
+constexpr uint8_t TLV_TYPE_PUSH_BUTTON_EVENT_NOTIFICATION = 0x12;
+constexpr uint8_t TLV_TYPE_PUSH_BUTTON_JOIN_NOTIFICATION = 0x13;
+constexpr uint8_t TLV_TYPE_GENERIC_PHY_DEVICE_INFORMATION = 0x14;
+constexpr uint8_t TLV_TYPE_DEVICE_IDENTIFICATION = 0x15;
+constexpr uint8_t TLV_TYPE_CONTROL_URL = 0x16;
+constexpr uint8_t TLV_TYPE_IPV4 = 0x17;
+constexpr uint8_t TLV_TYPE_IPV6 = 0x18;
+constexpr uint8_t TLV_TYPE_GENERIC_PHY_EVENT_NOTIFICATION = 0x19;
+constexpr uint8_t TLV_TYPE_1905_PROFILE_VERSION = 0x1A;
+constexpr uint8_t TLV_TYPE_POWER_OFF_INTERFACE = 0x1B;
+constexpr uint8_t TLV_TYPE_INTERFACE_POWER_CHANGE_INFORMATION = 0x1C;
+constexpr uint8_t TLV_TYPE_INTERFACE_POWER_CHANGE_STATUS = 0x1D;
+constexpr uint8_t TLV_TYPE_L2_NEIGHBOR_DEVICE = 0x1E;
+
+// Wi-Fi EasyMesh (Multi-AP)
+constexpr uint8_t TLV_TYPE_SUPPORTED_SERVICE = 0x80;
+constexpr uint8_t TLV_TYPE_SEARCHED_SERVICE = 0x81;
+constexpr uint8_t TLV_TYPE_AP_RADIO_IDENTIFIER = 0x82;
+constexpr uint8_t TLV_TYPE_AP_OPERATIONAL_BSS = 0x83;
+constexpr uint8_t TLV_TYPE_ASSOCIATED_STA_TLV = 0x84;  // Associated Clients
+constexpr uint8_t TLV_TYPE_AP_RADIO_BASIC_CAPABILITY = 0x85;
+constexpr uint8_t TLV_TYPE_AP_HT_CAPABILITY = 0x86;
+constexpr uint8_t TLV_TYPE_AP_VHT_CAPABILITY = 0x87;
+constexpr uint8_t TLV_TYPE_AP_HE_CAPABILITY = 0x88;
+constexpr uint8_t TLV_TYPE_STEERING_POLICY = 0x89;
+constexpr uint8_t TLV_TYPE_METRIC_REPORTING_POLICY = 0x8A;
+constexpr uint8_t TLV_TYPE_CHANNEL_PREFERENCE = 0x8B;
+constexpr uint8_t TLV_TYPE_RADIO_OPERATION_RESTRICTION = 0x8C;
+constexpr uint8_t TLV_TYPE_TRANSMIT_POWER_LIMIT = 0x8D;
+constexpr uint8_t TLV_TYPE_CHANNEL_SELECTION_RESPONSE = 0x8E;
+constexpr uint8_t TLV_TYPE_OPERATING_CHANNEL_REPORT = 0x8F;
+constexpr uint8_t TLV_TYPE_CLIENT_INFO = 0x90;
+constexpr uint8_t TLV_TYPE_CLIENT_CAPABILITY_REPORT = 0x91;
+constexpr uint8_t TLV_TYPE_CLIENT_ASSOCIATION_EVENT = 0x92;
+constexpr uint8_t TLV_TYPE_AP_METRIC_QUERY = 0x93;
+constexpr uint8_t TLV_TYPE_AP_METRICS = 0x94;
+constexpr uint8_t TLV_TYPE_STA_MAC_ADDRESS = 0x95;
+constexpr uint8_t TLV_TYPE_ASSOCIATED_STA_LINK_METRICS = 0x96;
+constexpr uint8_t TLV_TYPE_UNASSOCIATED_STA_METRICS_QUERY = 0x97;
+constexpr uint8_t TLV_TYPE_UNASSOCIATED_STA_METRICS_RESPONSE = 0x98;
+constexpr uint8_t TLV_TYPE_BEACON_METRICS_QUERY = 0x99;
+constexpr uint8_t TLV_TYPE_BEACON_METRICS_RESPONSE = 0x9A;
+constexpr uint8_t TLV_TYPE_STEERING_REQUEST = 0x9B;
+constexpr uint8_t TLV_TYPE_BTM_REPORT = 0x9C;
+constexpr uint8_t TLV_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST = 0x9D;
+constexpr uint8_t TLV_TYPE_BACKHAUL_STEERING_REQUEST = 0x9E;
+constexpr uint8_t TLV_TYPE_BACKHAUL_STEERING_RESPONSE = 0x9F;
+constexpr uint8_t TLV_TYPE_HIGHER_LAYER_DATA = 0xA0;
+constexpr uint8_t TLV_TYPE_AP_CAPABILITY = 0xA1;
+constexpr uint8_t TLV_TYPE_ASSOCIATED_STA_TRAFFIC_STATS = 0xA2;
+constexpr uint8_t TLV_TYPE_ERROR = 0xA3;  // Error Code
+constexpr uint8_t TLV_TYPE_CHANNEL_SCAN_REPORTING_POLICY = 0xA4;
+constexpr uint8_t TLV_TYPE_CHANNEL_SCAN_CAPABILITY = 0xA5;
+constexpr uint8_t TLV_TYPE_CHANNEL_SCAN_REQUEST = 0xA6;
+constexpr uint8_t TLV_TYPE_CHANNEL_SCAN_RESULT = 0xA7;
+constexpr uint8_t TLV_TYPE_TIMESTAMP = 0xA8;
+constexpr uint8_t TLV_TYPE_CAC_REQUEST = 0xAD;
+constexpr uint8_t TLV_TYPE_CAC_TERMINATION = 0xAE;
+constexpr uint8_t TLV_TYPE_CAC_COMPLETION_REPORT = 0xAF;
+constexpr uint8_t TLV_TYPE_CAC_STATUS_REPORT = 0xB1;
+constexpr uint8_t TLV_TYPE_CAC_CAPABILITIES = 0xB2;
+constexpr uint8_t TLV_TYPE_MULTIAP_PROFILE = 0xB3;
+constexpr uint8_t TLV_TYPE_PROFILE2_AP_CAPABILITY = 0xB4;
+constexpr uint8_t TLV_TYPE_DEFAULT_8021Q_SETTINGS = 0xB5;
+constexpr uint8_t TLV_TYPE_TRAFFIC_SEPARATION_POLICY = 0xB6;
+constexpr uint8_t TLV_TYPE_SOURCE_INFO = 0xC0;
+constexpr uint8_t TLV_TYPE_TUNNELED_MESSAGE_TYPE = 0xC1;
+constexpr uint8_t TLV_TYPE_TUNNELED = 0xC2;
+constexpr uint8_t TLV_TYPE_UNSUCCESSFUL_ASSOCIATION_POLICY = 0xC4;
+constexpr uint8_t TLV_TYPE_METRIC_COLLECTION_INTERVAL = 0xC5;
+constexpr uint8_t TLV_TYPE_RADIO_METRICS = 0xC6;
+constexpr uint8_t TLV_TYPE_AP_EXTENDED_METRICS = 0xC7;
+constexpr uint8_t TLV_TYPE_ASSOCIATED_STA_EXTENDED_LINK_METRICS = 0xC8;
+constexpr uint8_t TLV_TYPE_STATUS_CODE = 0xC9;
+constexpr uint8_t TLV_TYPE_REASON_CODE = 0xCA;
+
+// The stack's name of a TLV type ("TLV_TYPE_AL_MAC_ADDRESS_TYPE", ...);
+// "TLV_TYPE_UNKNOWN" for a type it has no name for. Never null.
+const char* convert_1905_TLV_type_to_string(uint8_t tlv_type);
+
+// ---- CMDU message types ---------------------------------------------------
+// IEEE 1905.1
+constexpr uint16_t CMDU_TYPE_TOPOLOGY_DISCOVERY = 0x0000;
+constexpr uint16_t CMDU_TYPE_TOPOLOGY_NOTIFICATION = 0x0001;
+constexpr uint16_t CMDU_TYPE_TOPOLOGY_QUERY = 0x0002;
+constexpr uint16_t CMDU_TYPE_TOPOLOGY_RESPONSE = 0x0003;
+constexpr uint16_t CMDU_TYPE_VENDOR_SPECIFIC = 0x0004;
+constexpr uint16_t CMDU_TYPE_LINK_METRIC_QUERY = 0x0005;
+constexpr uint16_t CMDU_TYPE_LINK_METRIC_RESPONSE = 0x0006;
+constexpr uint16_t CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH = 0x0007;
+constexpr uint16_t CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE = 0x0008;
+constexpr uint16_t CMDU_TYPE_AP_AUTOCONFIGURATION_WSC = 0x0009;
+constexpr uint16_t CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW = 0x000A;
+constexpr uint16_t CMDU_TYPE_PUSH_BUTTON_EVENT_NOTIFICATION = 0x000B;
+constexpr uint16_t CMDU_TYPE_PUSH_BUTTON_JOIN_NOTIFICATION = 0x000C;
+constexpr uint16_t CMDU_TYPE_HIGHER_LAYER_QUERY = 0x000D;
+constexpr uint16_t CMDU_TYPE_HIGHER_LAYER_RESPONSE = 0x000E;
+constexpr uint16_t CMDU_TYPE_INTERFACE_POWER_CHANGE_REQUEST = 0x000F;
+constexpr uint16_t CMDU_TYPE_INTERFACE_POWER_CHANGE_RESPONSE = 0x0010;
+constexpr uint16_t CMDU_TYPE_GENERIC_PHY_QUERY = 0x0011;
+constexpr uint16_t CMDU_TYPE_GENERIC_PHY_RESPONSE = 0x0012;
+
+// Wi-Fi EasyMesh (Multi-AP)
+constexpr uint16_t CMDU_TYPE_1905_ACK = 0x8000;
+constexpr uint16_t CMDU_TYPE_AP_CAPABILITY_QUERY = 0x8001;
+constexpr uint16_t CMDU_TYPE_AP_CAPABILITY_REPORT = 0x8002;
+constexpr uint16_t CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST = 0x8003;
+constexpr uint16_t CMDU_TYPE_CHANNEL_PREFERENCE_QUERY = 0x8004;
+constexpr uint16_t CMDU_TYPE_CHANNEL_PREFERENCE_REPORT = 0x8005;
+constexpr uint16_t CMDU_TYPE_CHANNEL_SELECTION_REQUEST = 0x8006;
+constexpr uint16_t CMDU_TYPE_CHANNEL_SELECTION_RESPONSE = 0x8007;
+constexpr uint16_t CMDU_TYPE_OPERATING_CHANNEL_REPORT = 0x8008;
+constexpr uint16_t CMDU_TYPE_CLIENT_CAPABILITY_QUERY = 0x8009;
+constexpr uint16_t CMDU_TYPE_CLIENT_CAPABILITY_REPORT = 0x800A;
+constexpr uint16_t CMDU_TYPE_AP_METRICS_QUERY = 0x800B;
+constexpr uint16_t CMDU_TYPE_AP_METRICS_RESPONSE = 0x800C;
+constexpr uint16_t CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_QUERY = 0x800D;
+constexpr uint16_t CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_RESPONSE = 0x800E;
+constexpr uint16_t CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_QUERY = 0x800F;
+constexpr uint16_t CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE = 0x8010;
+constexpr uint16_t CMDU_TYPE_BEACON_METRICS_QUERY = 0x8011;
+constexpr uint16_t CMDU_TYPE_BEACON_METRICS_RESPONSE = 0x8012;
+constexpr uint16_t CMDU_TYPE_COMBINED_INFRASTRUCTURE_METRICS = 0x8013;
+constexpr uint16_t CMDU_TYPE_CLIENT_STEERING_REQUEST = 0x8014;
+constexpr uint16_t CMDU_TYPE_CLIENT_STEERING_BTM_REPORT = 0x8015;
+constexpr uint16_t CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST = 0x8016;
+constexpr uint16_t CMDU_TYPE_STEERING_COMPLETED = 0x8017;
+constexpr uint16_t CMDU_TYPE_HIGHER_LAYER_DATA = 0x8018;
+constexpr uint16_t CMDU_TYPE_BACKHAUL_STEERING_REQUEST = 0x8019;
+constexpr uint16_t CMDU_TYPE_BACKHAUL_STEERING_RESPONSE = 0x801A;
+constexpr uint16_t CMDU_TYPE_CHANNEL_SCAN_REQUEST = 0x801B;
+constexpr uint16_t CMDU_TYPE_CHANNEL_SCAN_REPORT = 0x801C;
+constexpr uint16_t CMDU_TYPE_CAC_REQUEST = 0x8020;
+constexpr uint16_t CMDU_TYPE_CAC_TERMINATION = 0x8021;
+constexpr uint16_t CMDU_TYPE_CLIENT_DISASSOCIATION_STATS = 0x8022;
+constexpr uint16_t CMDU_TYPE_ERROR_RESPONSE = 0x8024;
+constexpr uint16_t CMDU_TYPE_ASSOCIATION_STATUS_NOTIFICATION = 0x8025;
+constexpr uint16_t CMDU_TYPE_TUNNELED = 0x8026;
+constexpr uint16_t CMDU_TYPE_BACKHAUL_STA_CAPABILITY_QUERY = 0x8027;
+constexpr uint16_t CMDU_TYPE_BACKHAUL_STA_CAPABILITY_REPORT = 0x8028;
+constexpr uint16_t CMDU_TYPE_FAILED_CONNECTION = 0x8033;
+
+// The stack's name of a message type ("CMDU_TYPE_TOPOLOGY_RESPONSE", ...);
+// "CMDU_TYPE_UNKNOWN" for a type it has no name for. Never null.
+const char* convert_1905_CMDU_type_to_string(uint16_t message_type);
