@@ -13,7 +13,7 @@ struct Config {
 };
 
 class Logger {
-public:
+  public:
     Logger(Logger* parent, const std::string& name, const std::string& unused, int level);
 
     // Walks up to the first logger with a level >= 0 and answers severity <= that level;
@@ -29,7 +29,7 @@ public:
     const std::string& name() const { return name_; }
     Logger* parent() const { return parent_; }
 
-private:
+  private:
     Logger* parent_;
     std::string name_;
     std::string path_;
@@ -45,12 +45,23 @@ int init_stdout_logger();
 int init_null_logger();
 int init_file_logger(const std::string& path);
 
+// Creates the root logger (path "root") with LEVEL. CONFIG is kept by reference for
+// find_config_log_level until teardown_logging: the caller keeps it alive and may still
+// change its levels (the process entry merges the persisted ones in after this call).
 void init_root_logger(int level, const std::string& name, const Config& config);
 // The level configured for the logger path, or -1.
 int find_config_log_level(const std::string& path);
 void set_root_logger_level(int level);
+// Deletes the root logger, forgets the Config and closes the destination. Child loggers
+// must be gone by then.
 void teardown_logging();
 
 // "emerg".."debug" (also "err"/"error" and "warning"/"warn") -> 0..7.
 std::pair<int, bool> str_to_log_level(const std::string& name);
+// 0..7 -> "emerg", "alert", "crit", "err", "warn", "notice", "info", "debug" (the names
+// the debug database stores); any other value -> "".
 const char* log_level_to_str(int level);
+
+// The current destination as given to the init_*_logger call: "syslog", "stdout", "null",
+// the file path, or "" before any set-up / after teardown_logging.
+std::string current_log_destination();

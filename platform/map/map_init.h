@@ -1,0 +1,25 @@
+// Start-up of the Multi-AP controller stack (stand-in).
+#pragma once
+
+#include <cstddef>
+
+struct uv_loop_s;
+struct uv_handle_s;
+
+// The stack's interface-list name; the daemon sets it ("ozr1") before start.
+constexpr size_t kMapInterfacesMax = 64;
+extern char map_interfaces[kMapInterfacesMax];
+
+// Loads the stack's fixed parameters. Returns 0 on success.
+// (The map_stack.json reader lands in stack_config.*; until then nothing to load.)
+int map_readfixedParam();
+
+// Initialises the stack from its own argument vector ("ozr", optionally "-S" for
+// syslog or "-s" for stdout) and returns the event loop it runs on, or null on
+// failure. The loop is allocated with malloc and initialised (uv_loop_init); once
+// uv_loop_close has succeeded the caller releases it with free().
+uv_loop_s* map_controller_init(int argc, char** argv);
+
+// A close callback that releases nothing: for handles whose memory belongs to
+// somebody else (used by the daemon's shutdown walk).
+void generic_close_cb(uv_handle_s* handle);

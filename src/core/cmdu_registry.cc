@@ -1,0 +1,62 @@
+#include "core/cmdu_registry.h"
+
+#include <unordered_map>
+
+#include "core/log.h"
+#include "map/callbacks.h"
+
+namespace {
+using Registry = std::unordered_map<uint16_t, Callbacks>;
+
+// Built on first use (registrations happen in the minder constructors, so no static
+// initialisation order matters) and destroyed at exit.
+Registry& registry() {
+    static Registry r(10);
+    return r;
+}
+}  // namespace
+
+void add_cmdu_handler(unsigned short message_type, CmduHandler before, CmduHandler after) {
+    int index = find_gmap_cb_index(message_type);
+    if (index < 0) {
+        OZR_ERROR(root_logger, "{} - no stack callback entry for message type 0x{:04x}", __func__,
+                  message_type);
+        return;
+    }
+    Callbacks& cb = registry()[message_type];
+    gmap_cb_entry& entry = gmap_cb_config[index];
+    // Hook once. The entry is compared with the dispatch function rather than testing
+    // stack_handler for null, so a type whose stack entry had no handler is hooked once too.
+    if (cb.stack_handler == nullptr && entry.handler != cmdu_dispatch) {
+        cb.stack_handler = entry.handler;
+        entry.handler = cmdu_dispatch;
+    }
+    if (before)
+        cb.before.push_back(std::move(before));
+    if (after)
+        cb.after.push_back(std::move(after));
+}
+
+int8_t cmdu_dispatch(CMDU* cmdu) {
+    if (cmdu == nullptr)
+        return 0;
+    auto it = registry().find(cmdu->message_type);
+    if (it == registry().end())
+        return 0;
+    const Callbacks& cb = it->second;
+    for (const auto& h : cb.before)
+        h(cmdu);
+    if (cb.stack_handler) {
+        int8_t r = cb.stack_handler(cmdu);
+        if (r != 0)
+            return r;
+    }
+    for (const auto& h : cb.after)
+        h(cmdu);
+    return 0;
+}
+
+const Callbacks* find_cmdu_callbacks(unsigned short message_type) {
+    auto it = registry().find(message_type);
+    return it == registry().end() ? nullptr : &it->second;
+}

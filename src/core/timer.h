@@ -1,0 +1,81 @@
+// Event-loop timers in milliseconds: Timer repeats, OneShotTimer fires once per start.
+//
+// Memory design: the libuv handle does not live inside the timer object but in a small
+// heap block (TimerHandle) that the loop may keep using after the object is gone. The
+// block is freed in the handle's close callback once the object is gone, or by the
+// destructor once the close has completed. So destroying a timer at any time (running,
+// stopped, inside the loop or after the loop's shutdown walk) never leaves libuv holding
+// freed memory, and a handle is never closed twice.
+#pragma once
+
+#include <uv.h>
+
+#include <functional>
+#include <string>
+
+class BaseTimer {
+  public:
+    BaseTimer(uv_loop_s* loop, std::function<void()> callback);
+    virtual ~BaseTimer();
+    BaseTimer(const BaseTimer&) = delete;
+    BaseTimer& operator=(const BaseTimer&) = delete;
+
+    // Whether the handle is active (started and not stopped or closed).
+    bool is_started() const;
+    // Stops the handle; nothing happens when it is stopped already.
+    void stop();
+
+    // For a loop-wide shutdown: closes H. A handle of a BaseTimer is closed with the
+    // timers' own close callback (see above); any other timer handle without one.
+    // Does nothing when H is already closing.
+    static void close_timer_handle(uv_timer_t* h);
+
+  protected:
+    struct TimerHandle;
+    // Starts the handle with CB after TIMEOUT then every REPEAT ms; refreshes now first.
+    void start_handle(uv_timer_cb cb, unsigned long long timeout, unsigned long long repeat);
+    // The timer a handle belongs to, or null once the timer is gone.
+    static BaseTimer* owner_of(uv_timer_t* h);
+    void fire() { callback_(); }
+
+  private:
+    static void on_closed(uv_handle_t* h);
+
+    uv_loop_s* loop_;
+    TimerHandle* handle_;
+    std::function<void()> callback_;
+};
+
+class Timer : public BaseTimer {
+  public:
+    Timer(uv_loop_s* loop, std::string name, std::function<void()> callback)
+        : BaseTimer(loop, std::move(callback)), name_(std::move(name)) {}
+    ~Timer() override = default;
+
+    // Fires after TIMEOUT ms, then every REPEAT ms (every TIMEOUT ms when REPEAT <= 0),
+    // counted from now. Restarting a started timer replaces both values.
+    void start(long long timeout, long long repeat);
+    const std::string& name() const { return name_; }
+
+    static void trampoline(uv_timer_s* h);
+
+  private:
+    std::string name_;
+};
+
+class OneShotTimer : public BaseTimer {
+  public:
+    OneShotTimer(uv_loop_s* loop, std::string name, std::function<void()> callback)
+        : BaseTimer(loop, std::move(callback)), name_(std::move(name)) {}
+    ~OneShotTimer() override = default;
+
+    // Fires once, TIMEOUT ms from now; a second start before expiry moves the expiry.
+    // The timer is stopped before its callback runs, which may start it again.
+    void start(long long timeout);
+    const std::string& name() const { return name_; }
+
+    static void trampoline(uv_timer_s* h);
+
+  private:
+    std::string name_;
+};

@@ -1,0 +1,26 @@
+#include "data/data_minder.h"
+
+#include "core/log.h"
+#include "nal/nal.h"
+
+DataMinder::DataMinder(uv_loop_s* loop) : logger_(root_logger, "data", "", -1), loop_(loop) {
+    int level = find_config_log_level("root.data");
+    if (level != -1) {
+        logger_.set_level(level);
+        nal_setLogLevel(level);
+    }
+}
+
+DataMinder::~DataMinder() = default;
+
+Err DataMinder::init(Context& /*context*/) {
+    if (!dbg_db_.db_init()) {
+        OZR_ERROR(&logger_, "DataMinder::{}() - OZR DBG DB init failed", __func__);
+        return Err(-1);
+    }
+    return Err(0);
+}
+
+void DataMinder::run() {
+    OZR_INFO(&logger_, "DataMinder::{}() running", __func__);
+}

@@ -1,0 +1,30 @@
+// Owns the databases, the extenders' onboarding state and the D-Bus bridge.
+#pragma once
+
+#include "core/minder.h"
+#include "data/ozr_dbg_db.h"
+#include "log/logger.h"
+
+struct uv_loop_s;
+
+class DataMinder : public Minder {
+  public:
+    // Builds the "data" category logger (path "root.data") with its configured level.
+    explicit DataMinder(uv_loop_s* loop);
+    ~DataMinder() override;
+    DataMinder(const DataMinder&) = delete;
+    DataMinder& operator=(const DataMinder&) = delete;
+
+    Err init(Context& context) override;
+    void run() override;
+
+    // Run-time level change of the category logger (-1: inherit the root level).
+    void set_log_level(int level) { logger_.set_level(level); }
+    const Logger* logger() const { return &logger_; }
+    OzrDbgDb& dbg_db() { return dbg_db_; }
+
+  private:
+    Logger logger_;
+    [[maybe_unused]] uv_loop_s* loop_;
+    OzrDbgDb dbg_db_;
+};

@@ -1,0 +1,5 @@
+#include "main/entry.h"
+
+int main(int argc, char** argv) {
+    return ozr_main(argc, argv);
+}
