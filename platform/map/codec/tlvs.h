@@ -364,11 +364,10 @@ struct ap_he_capabilities_tlv {
     uint8_t he_80plus80mhz = 0;
     uint8_t he_160mhz = 0;
     uint8_t su_beamformer = 0;
-    uint8_t su_beamformee = 0;
     uint8_t mu_beamformer = 0;
-    uint8_t beamformee_sts_le_80mhz = 0;
-    uint8_t beamformee_sts_gt_80mhz = 0;
     uint8_t ul_mu_mimo = 0;
+    uint8_t ul_mu_mimo_ofdma = 0;
+    uint8_t dl_mu_mimo_ofdma = 0;
     uint8_t ul_ofdma = 0;
     uint8_t dl_ofdma = 0;
 };
@@ -879,10 +878,9 @@ struct profile2_ap_capability_tlv {
     uint8_t tlv_type = TLV_TYPE_PROFILE2_AP_CAPABILITY;
     uint8_t max_prioritization_rules = 0;
     uint8_t reserved = 0;
-    uint8_t byte_counter_units = 0;            // bits 7-6: 0 bytes, 1 KiB, 2 MiB
-    uint8_t prioritization_supported = 0;      // bit 5
-    uint8_t dpp_onboarding_supported = 0;      // bit 4
-    uint8_t traffic_separation_supported = 0;  // bit 3
+    uint8_t byte_counter_units = 0;               // bits 7-6: 0 bytes, 1 KiB, 2 MiB
+    uint8_t basic_service_prioritization = 0;     // bit 5
+    uint8_t enhanced_service_prioritization = 0;  // bit 4
     uint8_t max_vids = 0;
 };
 

@@ -1,0 +1,28 @@
+// Representative CMDUs with non-trivial values, one per message type the
+// controller sends or receives; shared by the round-trip, conformance and
+// fuzz-seed tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "map/codec/cmdu_alloc.h"
+
+struct SampleCmdu {
+    std::string name;
+    CmduPtr cmdu;
+};
+
+// Every sample, in a fixed order.
+std::vector<SampleCmdu> make_sample_cmdus();
+
+// One sample by name ("topology_response", ...); null when unknown.
+CmduPtr make_sample_cmdu(const std::string& name);
+
+// Addresses used by the samples: 02:00:00:00:<a>:<b>.
+MAC sample_mac(uint8_t a, uint8_t b);
+
+// Topology Response of RADIOS radios x BSS_PER_RADIO BSSs x CLIENTS_PER_BSS clients.
+CmduPtr make_topology_response(int radios, int bss_per_radio, int clients_per_bss);
+// AP Metrics Response for CLIENTS clients spread over 4 BSSs.
+CmduPtr make_ap_metrics_response(int clients);
