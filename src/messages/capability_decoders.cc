@@ -84,11 +84,10 @@ HECapabilitiesTLV to_he(const ap_he_capabilities_tlv& t) {
     r.he_80plus80mhz = t.he_80plus80mhz;
     r.he_160mhz = t.he_160mhz;
     r.su_beamformer = t.su_beamformer;
-    r.su_beamformee = t.su_beamformee;
     r.mu_beamformer = t.mu_beamformer;
-    r.beamformee_sts_le_80mhz = t.beamformee_sts_le_80mhz;
-    r.beamformee_sts_gt_80mhz = t.beamformee_sts_gt_80mhz;
     r.ul_mu_mimo = t.ul_mu_mimo;
+    r.ul_mu_mimo_ofdma = t.ul_mu_mimo_ofdma;
+    r.dl_mu_mimo_ofdma = t.dl_mu_mimo_ofdma;
     r.ul_ofdma = t.ul_ofdma;
     r.dl_ofdma = t.dl_ofdma;
     return r;

@@ -154,11 +154,10 @@ struct HECapabilitiesTLV {
     uint8_t he_80plus80mhz = 0;
     uint8_t he_160mhz = 0;
     uint8_t su_beamformer = 0;
-    uint8_t su_beamformee = 0;
     uint8_t mu_beamformer = 0;
-    uint8_t beamformee_sts_le_80mhz = 0;
-    uint8_t beamformee_sts_gt_80mhz = 0;
     uint8_t ul_mu_mimo = 0;
+    uint8_t ul_mu_mimo_ofdma = 0;
+    uint8_t dl_mu_mimo_ofdma = 0;
     uint8_t ul_ofdma = 0;
     uint8_t dl_ofdma = 0;
 };
