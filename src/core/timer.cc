@@ -8,6 +8,7 @@ struct BaseTimer::TimerHandle {
     BaseTimer* owner;
     uint32_t magic;
     bool closed;  // the close callback has run
+    std::function<void()> callback;
 };
 
 namespace {
@@ -19,7 +20,8 @@ unsigned long long to_ms(long long v) {
 }  // namespace
 
 BaseTimer::BaseTimer(uv_loop_s* loop, std::function<void()> callback)
-    : loop_(loop), handle_(new TimerHandle()), callback_(std::move(callback)) {
+    : loop_(loop), handle_(new TimerHandle()) {
+    handle_->callback = std::move(callback);
     uv_timer_init(loop_, &handle_->uv);
     handle_->uv.data = handle_;
     handle_->owner = this;
@@ -85,6 +87,14 @@ BaseTimer* BaseTimer::owner_of(uv_timer_t* t) {
     return h ? h->owner : nullptr;
 }
 
+void BaseTimer::fire(uv_timer_t* t) {
+    // The block outlives this call even when the callback destroys the timer: its
+    // close callback runs on a later loop iteration.
+    auto* h = static_cast<TimerHandle*>(t->data);
+    if (h && h->owner && h->callback)
+        h->callback();
+}
+
 void Timer::start(long long timeout, long long repeat) {
     unsigned long long t = to_ms(timeout);
     unsigned long long r = repeat > 0 ? to_ms(repeat) : t;
@@ -94,9 +104,7 @@ void Timer::start(long long timeout, long long repeat) {
 }
 
 void Timer::trampoline(uv_timer_s* h) {
-    BaseTimer* t = owner_of(h);
-    if (t)
-        static_cast<Timer*>(t)->fire();
+    fire(h);
 }
 
 void OneShotTimer::start(long long timeout) {
@@ -108,5 +116,5 @@ void OneShotTimer::trampoline(uv_timer_s* h) {
     if (t == nullptr)
         return;
     t->stop();
-    static_cast<OneShotTimer*>(t)->fire();
+    fire(h);
 }

@@ -1,11 +1,12 @@
 // Event-loop timers in milliseconds: Timer repeats, OneShotTimer fires once per start.
 //
-// Memory design: the libuv handle does not live inside the timer object but in a small
-// heap block (TimerHandle) that the loop may keep using after the object is gone. The
-// block is freed in the handle's close callback once the object is gone, or by the
-// destructor once the close has completed. So destroying a timer at any time (running,
-// stopped, inside the loop or after the loop's shutdown walk) never leaves libuv holding
-// freed memory, and a handle is never closed twice.
+// Memory design: the libuv handle and the callback do not live inside the timer object
+// but in a small heap block (TimerHandle) that the loop may keep using after the object
+// is gone. The block is freed in the handle's close callback once the object is gone, or
+// by the destructor once the close has completed. So destroying a timer at any time
+// (running, stopped, inside its own callback, inside the loop or after the loop's
+// shutdown walk) never leaves libuv holding freed memory, a running callback is never
+// destroyed under its feet, and a handle is never closed twice.
 #pragma once
 
 #include <uv.h>
@@ -36,14 +37,14 @@ class BaseTimer {
     void start_handle(uv_timer_cb cb, unsigned long long timeout, unsigned long long repeat);
     // The timer a handle belongs to, or null once the timer is gone.
     static BaseTimer* owner_of(uv_timer_t* h);
-    void fire() { callback_(); }
+    // Calls the callback of H's timer (kept alive even if the callback destroys the timer).
+    static void fire(uv_timer_t* h);
 
   private:
     static void on_closed(uv_handle_t* h);
 
     uv_loop_s* loop_;
-    TimerHandle* handle_;
-    std::function<void()> callback_;
+    TimerHandle* handle_;  // the handle and the callback
 };
 
 class Timer : public BaseTimer {

@@ -1,0 +1,119 @@
+#include "log/logger.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "support/temp_root.h"
+
+using ozr_test::count_of;
+using ozr_test::lines_of;
+using ozr_test::read_text;
+using ozr_test::TempRoot;
+
+TEST(Logger, InheritsTheFirstLevelUpTheChain) {
+    Logger root(nullptr, "root", "", 5);
+    Logger mid(&root, "graph", "", -1);
+    Logger leaf(&mid, "cost", "", -1);
+    EXPECT_EQ(leaf.path(), "root.graph.cost");
+    EXPECT_TRUE(leaf.will_log(5));
+    EXPECT_FALSE(leaf.will_log(6));
+    mid.set_level(7);
+    EXPECT_TRUE(leaf.will_log(7));
+    EXPECT_FALSE(root.will_log(7));
+    // Own level wins even when lower than the parent's.
+    leaf.set_level(3);
+    EXPECT_TRUE(leaf.will_log(3));
+    EXPECT_FALSE(leaf.will_log(4));
+    // No level anywhere in the chain: nothing passes, not even emerg.
+    Logger orphan(nullptr, "x", "", -1);
+    EXPECT_FALSE(orphan.will_log(0));
+}
+
+TEST(Logger, LevelNamesRoundTrip) {
+    const char* names[] = {"emerg", "alert", "crit", "err", "warn", "notice", "info", "debug"};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_STREQ(log_level_to_str(i), names[i]);
+        EXPECT_EQ(str_to_log_level(names[i]), std::make_pair(i, true));
+    }
+    EXPECT_EQ(str_to_log_level("error"), std::make_pair(3, true));
+    EXPECT_EQ(str_to_log_level("warning"), std::make_pair(4, true));
+    EXPECT_FALSE(str_to_log_level("Debug").second);
+    EXPECT_FALSE(str_to_log_level("").second);
+    EXPECT_FALSE(str_to_log_level("7").second);
+    EXPECT_STREQ(log_level_to_str(-1), "");
+    EXPECT_STREQ(log_level_to_str(8), "");
+}
+
+TEST(Logger, FileDestinationWritesOneFormattedLinePerEmit) {
+    TempRoot root;
+    std::string file = root.path("/out.log");
+    ASSERT_EQ(init_file_logger(file), 0);
+    EXPECT_EQ(current_log_destination(), file);
+    Config cfg;
+    init_root_logger(6, "", cfg);
+    ASSERT_NE(root_logger, nullptr);
+    EXPECT_EQ(root_logger->path(), "root");
+    Logger graph(root_logger, "graph", "", -1);
+    graph.emit_log(5, "hello {} world");
+    graph.emit_log(7, "second");
+    auto lines = lines_of(read_text(file));
+    ASSERT_EQ(lines.size(), 2u);
+    // "YYYY-MM-DD HH:MM:SS.mmm level path: text"
+    EXPECT_EQ(lines[0].size(),
+              std::string("2026-01-01 00:00:00.000 notice root.graph: hello {} world").size());
+    EXPECT_NE(lines[0].find(" notice root.graph: hello {} world"), std::string::npos);
+    EXPECT_NE(lines[1].find(" debug root.graph: second"), std::string::npos);
+    teardown_logging();
+    EXPECT_EQ(root_logger, nullptr);
+    EXPECT_EQ(current_log_destination(), "");
+}
+
+TEST(Logger, UnopenableFileGivesErrnoAndKeepsTheCurrentDestination) {
+    TempRoot root;
+    std::string good = root.path("/good.log");
+    ASSERT_EQ(init_file_logger(good), 0);
+    EXPECT_EQ(init_file_logger(root.path("/missing/dir/x.log")), ENOENT);
+    EXPECT_EQ(init_file_logger(root.dir()), EISDIR);
+    EXPECT_GT(init_file_logger(""), 0);
+    EXPECT_EQ(current_log_destination(), good);
+    Logger l(nullptr, "root", "", 7);
+    l.emit_log(3, "still here");
+    EXPECT_EQ(count_of(read_text(good), "still here"), 1u);
+    teardown_logging();
+}
+
+TEST(Logger, NullDiscardsAndSwitchingDestinationsClosesTheFile) {
+    TempRoot root;
+    std::string file = root.path("/a.log");
+    ASSERT_EQ(init_file_logger(file), 0);
+    Logger l(nullptr, "root", "", 7);
+    l.emit_log(6, "one");
+    EXPECT_LE(init_null_logger(), 0);
+    EXPECT_EQ(current_log_destination(), "null");
+    l.emit_log(6, "two");
+    EXPECT_LE(init_stdout_logger(), 0);
+    EXPECT_EQ(current_log_destination(), "stdout");
+    EXPECT_LE(init_syslog_logger("ozr-test"), 0);
+    EXPECT_EQ(current_log_destination(), "syslog");
+    std::string text = read_text(file);
+    EXPECT_EQ(count_of(text, "one"), 1u);
+    EXPECT_EQ(count_of(text, "two"), 0u);
+    teardown_logging();
+}
+
+TEST(Logger, ConfigLookupIsExactAndFollowsLaterChanges) {
+    Config cfg;
+    EXPECT_EQ(find_config_log_level("root"), -1);  // no root logger yet
+    init_root_logger(cfg.levels["root"], "", cfg);
+    EXPECT_EQ(find_config_log_level("root"), 5);
+    EXPECT_EQ(find_config_log_level("root.graph"), -1);
+    cfg.levels["root.graph"] = 7;  // merged in after init_root_logger
+    EXPECT_EQ(find_config_log_level("root.graph"), 7);
+    EXPECT_EQ(find_config_log_level("root.gra"), -1);
+    EXPECT_EQ(find_config_log_level("root.graph.x"), -1);
+    set_root_logger_level(2);
+    EXPECT_EQ(root_logger->level(), 2);
+    teardown_logging();
+    EXPECT_EQ(find_config_log_level("root.graph"), -1);
+}

@@ -1,0 +1,167 @@
+#include "core/context.h"
+
+#include <gtest/gtest.h>
+#include <uv.h>
+
+#include "common/clock.h"
+#include "controller/controller_minder.h"
+#include "core/timer.h"
+#include "data/data_minder.h"
+#include "graph/graph_minder.h"
+#include "support/temp_root.h"
+
+using ozr_test::count_of;
+using ozr_test::LogCapture;
+using ozr_test::TempRoot;
+
+namespace {
+class ContextTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(uv_loop_init(&loop_), 0); }
+    void TearDown() override {
+        if (!closed_) {
+            uv_walk(
+                &loop_,
+                [](uv_handle_t* h, void*) {
+                    if (!uv_is_closing(h)) {
+                        if (h->type == UV_TIMER)
+                            BaseTimer::close_timer_handle(reinterpret_cast<uv_timer_t*>(h));
+                        else
+                            uv_close(h, nullptr);
+                    }
+                },
+                nullptr);
+            uv_run(&loop_, UV_RUN_DEFAULT);
+            uv_loop_close(&loop_);
+        }
+        ozr_clock::use_real();
+    }
+    uv_loop_t loop_;
+    bool closed_ = false;
+};
+}  // namespace
+
+TEST_F(ContextTest, InstanceLivesFromConstructionToDestruction) {
+    TempRoot root;
+    LogCapture log(root);
+    EXPECT_EQ(Context::instance(), nullptr);
+    {
+        Context ctx(&loop_);
+        EXPECT_EQ(Context::instance(), &ctx);
+        EXPECT_EQ(ctx.loop, &loop_);
+        EXPECT_NE(ctx.graph_minder, nullptr);
+        EXPECT_NE(ctx.controller_minder, nullptr);
+        EXPECT_EQ(ctx.graph_minder->logger()->path(), "root.graph");
+        EXPECT_EQ(ctx.data_minder->logger()->path(), "root.data");
+    }
+    EXPECT_EQ(Context::instance(), nullptr);
+}
+
+TEST_F(ContextTest, CategoryLevelComesFromTheConfig) {
+    TempRoot root;
+    LogCapture log(root, 5);
+    log.config().levels["root.graph"] = 7;
+    Context ctx(&loop_);
+    EXPECT_EQ(ctx.graph_minder->logger()->level(), 7);
+    EXPECT_TRUE(ctx.graph_minder->logger()->will_log(7));
+    EXPECT_EQ(ctx.data_minder->logger()->level(), -1);  // inherits root's notice
+    EXPECT_FALSE(ctx.data_minder->logger()->will_log(6));
+    ctx.data_minder->set_log_level(6);
+    EXPECT_TRUE(ctx.data_minder->logger()->will_log(6));
+}
+
+TEST_F(ContextTest, InitAndStartFollowTheirOrders) {
+    TempRoot root;
+    LogCapture log(root, 7);
+    Context ctx(&loop_);
+    Err e = ctx.init();
+    EXPECT_EQ(e.code, 0);
+    EXPECT_TRUE(ctx.controller_minder->watchdog_timer().is_started());
+    ctx.start();
+    std::string text = log.text();
+    const char* order[] = {"GraphMinder::run",     "RestMinder::run", "SteeringMinder::run",
+                           "HktMgmtMinder::run",   "DataMinder::run", "ConfigurationMinder::run",
+                           "ControllerMinder::run"};
+    size_t last = 0;
+    for (const char* name : order) {
+        size_t at = text.find(name);
+        ASSERT_NE(at, std::string::npos) << name;
+        EXPECT_GT(at, last) << name;
+        last = at;
+    }
+    // The data minder opened the debug database under the root.
+    EXPECT_TRUE(ozr_test::file_exists(root.path("/configs/easymesh/ozr_dbg_db.json")));
+}
+
+TEST_F(ContextTest, DataMinderFailureStopsInitWithOneLine) {
+    TempRoot root;
+    LogCapture log(root, 7);
+    // The database folder cannot be created: /configs is a file.
+    ozr_test::write_text(root.path("/configs"), "not a folder");
+    Context ctx(&loop_);
+    Err e = ctx.init();
+    EXPECT_EQ(e.code, 1);
+    std::string text = log.text();
+    EXPECT_EQ(count_of(text, "failed to initialize"), 1u);
+    EXPECT_EQ(count_of(text, "notice root: data_minder failed to initialize"), 1u);
+    // Later minders were not initialised: the controller's watchdog never started.
+    EXPECT_FALSE(ctx.controller_minder->watchdog_timer().is_started());
+}
+
+TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {
+    TempRoot root;
+    LogCapture log(root, 7);
+    auto* ctx = new Context(&loop_);
+    ASSERT_EQ(ctx->init().code, 0);
+    ctx->start();
+    // A repeating timer of the daemon (the watchdog) is active; add an async, a pipe
+    // and an idle handle (generic close) as the other minders will.
+    uv_async_t async;
+    uv_async_init(&loop_, &async, nullptr);
+    uv_pipe_t pipe;
+    uv_pipe_init(&loop_, &pipe, 0);
+    uv_idle_t idle;
+    uv_idle_init(&loop_, &idle);
+    uv_idle_start(&idle, [](uv_idle_t*) {});
+    // Somebody already closing a handle: the walk leaves it alone.
+    uv_check_t check;
+    uv_check_init(&loop_, &check);
+    uv_close(reinterpret_cast<uv_handle_t*>(&check), nullptr);
+
+    ctx->shutdown();
+    closed_ = true;
+    std::string text = log.text();
+    EXPECT_EQ(count_of(text, " active, stopping"), 1u);
+    EXPECT_EQ(count_of(text, "Closing timer 0x"), 1u);
+    EXPECT_EQ(count_of(text, "Closing Async handle 0x"), 1u);
+    EXPECT_EQ(count_of(text, "Closing Pipe handle 0x"), 1u);
+    EXPECT_EQ(count_of(text, "(type=6) with generic callback"), 1u);  // idle
+    EXPECT_EQ(count_of(text, "already closing, will not close again"), 1u);
+    EXPECT_GE(count_of(text, "Running loop to finalize handles"), 1u);
+    // uv_loop_close answers EBUSY (-16) while any handle is still alive.
+    EXPECT_EQ(count_of(text, "uv_loop_close result 0"), 1u);
+    EXPECT_NE(text.find("debug root: Handle 0x"), std::string::npos);
+    // The minders' timers find their handles closed and do not close them again.
+    delete ctx;
+    EXPECT_EQ(Context::instance(), nullptr);
+}
+
+TEST_F(ContextTest, TimeHelpersUseTheContextClock) {
+    TempRoot root;
+    LogCapture log(root);
+    Context ctx(&loop_);
+    ozr_clock::set_manual(999);
+    EXPECT_EQ(ctx.now(), 999);
+    EXPECT_FALSE(rate_limit_ms(0, 1000));
+    ozr_clock::advance(1);
+    EXPECT_TRUE(rate_limit_ms(0, 1000));
+    EXPECT_TRUE(rate_limit_ms(500, 500));
+    EXPECT_FALSE(rate_limit_ms(501, 500));
+    // A "last" in the future wraps around in unsigned arithmetic and counts as due.
+    EXPECT_TRUE(rate_limit_ms(2000, 500));
+    EXPECT_TRUE(timer_expired_ms(0, 4000000000u));
+    EXPECT_FALSE(timer_expired_ms(1, 1000));
+    EXPECT_TRUE(timer_expired_ms(1, 999));
+    ozr_clock::advance(100000);
+    EXPECT_TRUE(timer_expired_ms(1, 1000));
+}

@@ -1,0 +1,114 @@
+#include "core/cmdu_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "map/callbacks.h"
+
+namespace {
+std::vector<std::string> g_trace;
+int8_t g_stack_result = 0;
+
+int8_t fake_stack_handler(CMDU* cmdu) {
+    g_trace.push_back("stack:" + std::to_string(cmdu->message_type));
+    return g_stack_result;
+}
+
+CmduHandler tracer(const std::string& name) {
+    return [name](CMDU*) { g_trace.push_back(name); };
+}
+
+gmap_cb_entry& entry(uint16_t type) {
+    int i = find_gmap_cb_index(type);
+    EXPECT_GE(i, 0);
+    return gmap_cb_config[i];
+}
+
+class Registry : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_trace.clear();
+        g_stack_result = 0;
+    }
+    // What the stack does with a received CMDU of TYPE.
+    int8_t receive(uint16_t type) {
+        CMDU c;
+        c.message_type = type;
+        return map_dispatch_cmdu(&c);
+    }
+};
+}  // namespace
+
+// Each case hooks its own message types: the registry lives for the whole process.
+
+TEST_F(Registry, StackTableCoversTheTypesTheDaemonHooks) {
+    const uint16_t hooked[] = {0x0006, 0x8002, 0x800E, 0x8010, 0x8012, 0x8008, 0x0000,
+                               0x0003, 0x0001, 0x800A, 0x801A, 0x800C, 0x8026, 0x8033,
+                               0x801C, 0x8005, 0x8015, 0x0007, 0x0009, 0x0004, 0x0008};
+    for (uint16_t t : hooked)
+        EXPECT_GE(find_gmap_cb_index(t), 0) << std::hex << t;
+    for (uint16_t t : {0x0002, 0x0005, 0x000A, 0x8000, 0x8007})
+        EXPECT_GE(find_gmap_cb_index(t), 0);
+    EXPECT_EQ(find_gmap_cb_index(0x8003), -1);  // policy configuration is only sent
+    EXPECT_EQ(find_gmap_cb_index(0x1234), -1);
+    EXPECT_EQ(map_dispatch_cmdu(nullptr), -1);
+}
+
+TEST_F(Registry, TwoHandlersHookOnceAndRunInRegistrationOrder) {
+    entry(0x0003).handler = fake_stack_handler;
+    add_cmdu_handler(0x0003, nullptr, tracer("graph"));
+    add_cmdu_handler(0x0003, nullptr, tracer("config"));
+    EXPECT_EQ(entry(0x0003).handler, cmdu_dispatch);
+    const Callbacks* cb = find_cmdu_callbacks(0x0003);
+    ASSERT_NE(cb, nullptr);
+    EXPECT_EQ(cb->stack_handler, fake_stack_handler);
+    EXPECT_EQ(cb->after.size(), 2u);
+    EXPECT_EQ(receive(0x0003), 0);
+    EXPECT_EQ(g_trace, (std::vector<std::string>{"stack:3", "graph", "config"}));
+}
+
+TEST_F(Registry, NonZeroStackResultSkipsAfterButNotBefore) {
+    entry(0x8015).handler = fake_stack_handler;
+    add_cmdu_handler(0x8015, tracer("before"), tracer("after"));
+    g_stack_result = -3;
+    EXPECT_EQ(receive(0x8015), -3);
+    EXPECT_EQ(g_trace, (std::vector<std::string>{"before", "stack:32789"}));
+    g_trace.clear();
+    g_stack_result = 0;
+    EXPECT_EQ(receive(0x8015), 0);
+    EXPECT_EQ(g_trace, (std::vector<std::string>{"before", "stack:32789", "after"}));
+}
+
+TEST_F(Registry, EmptyRegistrationStillHooksTheType) {
+    entry(0x0004).handler = fake_stack_handler;
+    add_cmdu_handler(0x0004, nullptr, nullptr);
+    EXPECT_EQ(entry(0x0004).handler, cmdu_dispatch);
+    const Callbacks* cb = find_cmdu_callbacks(0x0004);
+    ASSERT_NE(cb, nullptr);
+    EXPECT_TRUE(cb->before.empty());
+    EXPECT_TRUE(cb->after.empty());
+    g_stack_result = 1;
+    EXPECT_EQ(receive(0x0004), 1);  // the stack's result passes through
+    EXPECT_EQ(g_trace, (std::vector<std::string>{"stack:4"}));
+}
+
+TEST_F(Registry, TypeWithoutStackHandlerRunsBeforeThenAfter) {
+    entry(0x0009).handler = nullptr;
+    add_cmdu_handler(0x0009, tracer("b1"), tracer("a1"));
+    // A second registration must not take the dispatch function for the stack's handler.
+    add_cmdu_handler(0x0009, tracer("b2"), tracer("a2"));
+    EXPECT_EQ(find_cmdu_callbacks(0x0009)->stack_handler, nullptr);
+    EXPECT_EQ(receive(0x0009), 0);
+    EXPECT_EQ(g_trace, (std::vector<std::string>{"b1", "b2", "a1", "a2"}));
+}
+
+TEST_F(Registry, TypeOutsideTheStackTableIsNotRegistered) {
+    add_cmdu_handler(0x7777, tracer("x"), tracer("y"));
+    EXPECT_EQ(find_cmdu_callbacks(0x7777), nullptr);
+    CMDU c;
+    c.message_type = 0x7777;
+    EXPECT_EQ(cmdu_dispatch(&c), 0);
+    EXPECT_TRUE(g_trace.empty());
+}

@@ -1,0 +1,260 @@
+#include "data/ozr_dbg_db.h"
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <regex>
+
+#include "common/paths.h"
+#include "support/temp_root.h"
+
+using ozr_test::count_of;
+using ozr_test::LogCapture;
+using ozr_test::read_text;
+using ozr_test::TempRoot;
+using ozr_test::write_text;
+
+namespace {
+const char* kDb = "/configs/easymesh/ozr_dbg_db.json";
+const char* kBackup = "/configs/easymesh/ozr_dbg_db_backup.json";
+
+void put_db(const TempRoot& root, const std::string& text) {
+    ASSERT_TRUE(ozr_make_dirs(root.path("/configs/easymesh")));
+    write_text(root.path(kDb), text);
+}
+
+std::string valid_doc(const std::string& dest, const std::string& root_level,
+                      const std::string& graph_level) {
+    return "{\"version\": \"1.0.0\", \"last updated\": \"x\", \"log-destination\": \"" + dest +
+           "\", \"map-log-configuration\": {\"map.1905\": \"err\", \"map.library\": \"debug\", "
+           "\"map.controller\": \"warn\", \"map.vendor-ipc\": \"notice\"}, "
+           "\"ozr-log-configuration\": {\"root\": \"" +
+           root_level + "\", \"root.graph\": \"" + graph_level +
+           "\", \"root.configuration\": \"info\", \"root.rest\": \"info\", \"root.steering\": "
+           "\"info\", \"root.mgmt\": \"info\", \"root.data\": \"info\", \"root.controller\": "
+           "\"crit\"}}";
+}
+
+rapidjson::Document parse(const std::string& text) {
+    rapidjson::Document d;
+    d.Parse(text.c_str());
+    return d;
+}
+}  // namespace
+
+TEST(OzrDbgDb, FirstStartWritesTheDefaultDocumentInKeyOrder) {
+    TempRoot root;
+    LogCapture log(root);
+    OzrDbgDb db;
+    ASSERT_TRUE(db.db_init());
+    std::string text = read_text(root.path(kDb));
+    const char* keys[] = {"\"version\": \"1.0.0\"",          "\"last updated\": ",
+                          "\"log-destination\": \"syslog\"", "\"map-log-configuration\": {",
+                          "\"map.1905\": \"info\"",          "\"map.library\": \"info\"",
+                          "\"map.controller\": \"info\"",    "\"map.vendor-ipc\": \"info\"",
+                          "\"ozr-log-configuration\": {",    "\"root\": \"info\"",
+                          "\"root.graph\": \"info\"",        "\"root.configuration\": \"info\"",
+                          "\"root.rest\": \"info\"",         "\"root.steering\": \"info\"",
+                          "\"root.mgmt\": \"info\"",         "\"root.data\": \"info\"",
+                          "\"root.controller\": \"info\""};
+    size_t last = 0;
+    for (const char* k : keys) {
+        size_t at = text.find(k);
+        ASSERT_NE(at, std::string::npos) << k;
+        EXPECT_GE(at, last) << k;
+        last = at;
+    }
+    EXPECT_EQ(text.substr(0, 6), "{\n    ");  // four-space indent
+    EXPECT_EQ(text.back(), '\n');
+    auto d = parse(text);
+    ASSERT_TRUE(d.IsObject());
+    std::string stamp = d["last updated"].GetString();
+    EXPECT_TRUE(
+        std::regex_match(stamp, std::regex("[A-Z][a-z]+day [A-Z][a-z]{2} [0-9]{2} [0-9]{4} "
+                                           "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{5} [A-Za-z0-9+-]+")))
+        << stamp;
+    EXPECT_NE(log.text().find("OzrDbgDb::db_init - Database successully initialised"),
+              std::string::npos);
+    EXPECT_FALSE(ozr_test::file_exists(root.path(kBackup)));
+}
+
+TEST(OzrDbgDb, ValidFileIsTakenAsItStandsAndNotRewritten) {
+    TempRoot root;
+    LogCapture log(root);
+    std::string doc = valid_doc("/var/log/ozr.log", "debug", "warn");
+    put_db(root, doc);
+    OzrDbgDb db;
+    ASSERT_TRUE(db.db_init());
+    EXPECT_EQ(read_text(root.path(kDb)), doc);
+    std::string dest;
+    db.db_get_log_destination(dest);
+    EXPECT_EQ(dest, "/var/log/ozr.log");
+    OzrMinderLog ozr;
+    ASSERT_TRUE(db.get_ozr_log_level(ozr));
+    EXPECT_EQ(ozr.root, 7);
+    EXPECT_EQ(ozr.graph, 4);
+    EXPECT_EQ(ozr.controller, 2);
+    _map_module_log map;
+    ASSERT_TRUE(db.get_map_log_level(map));
+    EXPECT_EQ(map.library, 7);
+    EXPECT_EQ(map.ieee1905, 3);
+    EXPECT_EQ(map.controller, 4);
+    EXPECT_EQ(map.vendor_ipc, 5);
+    EXPECT_EQ(count_of(log.text(), "error"), 0u);
+}
+
+TEST(OzrDbgDb, UnparsableFileIsKeptAsBackupAndReplaced) {
+    TempRoot root;
+    LogCapture log(root);
+    const std::string garbage = "{\"log-destination\": \"stdout\", \"ozr-log-";
+    put_db(root, garbage);
+    OzrDbgDb db;
+    ASSERT_TRUE(db.db_init());
+    EXPECT_EQ(read_text(root.path(kBackup)), garbage);  // nothing lost
+    auto d = parse(read_text(root.path(kDb)));
+    ASSERT_TRUE(d.IsObject());
+    EXPECT_STREQ(d["log-destination"].GetString(), "syslog");
+    std::string text = log.text();
+    EXPECT_EQ(
+        count_of(text, "OzrDbgDb::db_check_integrity - Database format verification failed: " +
+                           root.path(kDb)),
+        1u);
+    EXPECT_EQ(count_of(text, "OzrDbgDb::db_check_integrity - constructing a new ozr_dbg_db.json"),
+              1u);
+
+    // The next start loads the new file without a message.
+    OzrDbgDb again;
+    ASSERT_TRUE(again.db_init());
+    EXPECT_EQ(count_of(log.text(), "verification failed"), 1u);
+}
+
+TEST(OzrDbgDb, NonObjectRootAndOversizedFileAreFormatFailures) {
+    TempRoot root;
+    LogCapture log(root);
+    put_db(root, "[\"root\", \"debug\"]");
+    {
+        OzrDbgDb db;
+        ASSERT_TRUE(db.db_init());
+    }
+    put_db(root, valid_doc(std::string(70000, 'x'), "debug", "debug"));
+    {
+        OzrDbgDb db;
+        ASSERT_TRUE(db.db_init());
+        std::string dest;
+        db.db_get_log_destination(dest);
+        EXPECT_EQ(dest, "syslog");
+    }
+    EXPECT_EQ(count_of(log.text(), "Database format verification failed"), 2u);
+    EXPECT_GT(read_text(root.path(kBackup)).size(), 70000u);
+}
+
+TEST(OzrDbgDb, InvalidMembersKeepDefaultsWithTheirMessages) {
+    TempRoot root;
+    LogCapture log(root);
+    std::string doc =
+        "{\"log-destination\": 5, \"map-log-configuration\": [1], \"ozr-log-configuration\": "
+        "{\"root\": 7, \"root.graph\": \"debug\", \"root.rest\": null, \"root.unknown\": 1}}";
+    put_db(root, doc);
+    OzrDbgDb db;
+    ASSERT_TRUE(db.db_init());
+    std::string text = log.text();
+    std::string p = root.path(kDb);
+    EXPECT_EQ(
+        count_of(text, "OzrDbgDb::db_check_integrity - non-string value for log_destination: " + p),
+        1u);
+    EXPECT_EQ(
+        count_of(text,
+                 "OzrDbgDb::db_check_integrity - Invalid type for map-log-configuration: " + p),
+        1u);
+    EXPECT_EQ(count_of(text, "OzrDbgDb::db_check_integrity - non-string value for root: " + p), 1u);
+    EXPECT_EQ(count_of(text, "OzrDbgDb::db_check_integrity - non-string value for root.rest: " + p),
+              1u);
+    OzrLogCfg cfg;
+    db.db_get_ozr_log_cfg(cfg);
+    EXPECT_EQ(cfg.root, "info");    // the number 7 is not taken
+    EXPECT_EQ(cfg.graph, "debug");  // valid members are
+    EXPECT_EQ(cfg.rest, "info");
+    // The file as read is kept; the cleaned one replaces it.
+    EXPECT_EQ(read_text(root.path(kBackup)), doc);
+    auto d = parse(read_text(p));
+    ASSERT_TRUE(d.IsObject());
+    EXPECT_STREQ(d["ozr-log-configuration"]["root.graph"].GetString(), "debug");
+    EXPECT_STREQ(d["ozr-log-configuration"]["root"].GetString(), "info");
+}
+
+TEST(OzrDbgDb, MissingDestinationIsReported) {
+    TempRoot root;
+    LogCapture log(root);
+    put_db(root, "{}");
+    OzrDbgDb db;
+    ASSERT_TRUE(db.db_init());
+    EXPECT_EQ(count_of(log.text(), "log-destination member not found"), 1u);
+}
+
+TEST(OzrDbgDb, UnknownLevelNameFailsConversionForThatModuleOnly) {
+    TempRoot root;
+    LogCapture log(root);
+    put_db(root, valid_doc("stdout", "loud", "debug"));
+    OzrDbgDb db;
+    ASSERT_TRUE(db.db_init());
+    OzrMinderLog levels;
+    levels.root = 1;
+    EXPECT_FALSE(db.get_ozr_log_level(levels));
+    EXPECT_EQ(levels.root, 1);  // left as it was
+    EXPECT_EQ(levels.graph, 7);
+    EXPECT_EQ(
+        count_of(log.text(), "OzrDbgDb::get_ozr_log_level()- log level loud invalid for root"), 1u);
+}
+
+TEST(OzrDbgDb, UpdatesPersistAcrossInstances) {
+    TempRoot root;
+    LogCapture log(root);
+    {
+        OzrDbgDb db;
+        ASSERT_TRUE(db.db_init());
+        ASSERT_TRUE(db.db_update_log_destination("stdout"));
+        OzrLogCfg cfg;
+        cfg.steering = "debug";
+        ASSERT_TRUE(db.db_update_ozr_log_cfg(cfg));
+        _map_module_log m;
+        m.library = 7;
+        m.ieee1905 = 3;
+        m.controller = 0;
+        m.vendor_ipc = 5;
+        ASSERT_TRUE(db.db_update_map_log_level(m));
+        OzrMinderLog o;
+        o.mgmt = 2;
+        ASSERT_TRUE(db.db_update_ozr_log_level(o));
+        m.vendor_ipc = 9;  // not a level: refused, nothing changes
+        EXPECT_FALSE(db.db_update_map_log_level(m));
+    }
+    OzrDbgDb db;
+    ASSERT_TRUE(db.db_init());
+    std::string dest;
+    db.db_get_log_destination(dest);
+    EXPECT_EQ(dest, "stdout");
+    MapLogCfg map;
+    db.db_get_map_log_cfg(map);
+    EXPECT_EQ(map.map_library, "debug");
+    EXPECT_EQ(map.map_1905, "err");
+    EXPECT_EQ(map.map_controller, "emerg");
+    EXPECT_EQ(map.map_vendor_ipc, "notice");
+    OzrLogCfg cfg;
+    db.db_get_ozr_log_cfg(cfg);
+    EXPECT_EQ(cfg.mgmt, "crit");
+    EXPECT_EQ(cfg.steering, "info");  // the later level update replaced it
+    EXPECT_FALSE(ozr_test::file_exists(root.path(kBackup)));
+}
+
+TEST(OzrDbgDb, UnusableFolderFailsInitAndWrites) {
+    TempRoot root;
+    LogCapture log(root);
+    write_text(root.path("/configs"), "a file where the folder should be");
+    OzrDbgDb db;
+    EXPECT_FALSE(db.db_init());
+    EXPECT_EQ(count_of(log.text(), "OzrDbgDb::db_init - Error creating cfg db directory: " +
+                                       root.path("/configs/easymesh") + ". error: "),
+              1u);
+    EXPECT_FALSE(db.db_update_log_destination("stdout"));
+    EXPECT_EQ(read_text(root.path("/configs")), "a file where the folder should be");
+}

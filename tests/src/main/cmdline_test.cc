@@ -1,0 +1,102 @@
+#include "main/cmdline.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/temp_root.h"
+
+namespace {
+struct Parse {
+    bool ok = false;
+    CommandLine cmd;
+    std::string err;
+};
+
+Parse parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "ozr");
+    Parse p;
+    char* buf = nullptr;
+    size_t len = 0;
+    FILE* err = open_memstream(&buf, &len);
+    p.ok = parse_command_line(static_cast<int>(args.size()), args.data(), p.cmd, err);
+    std::fclose(err);
+    p.err.assign(buf, len);
+    free(buf);
+    return p;
+}
+}  // namespace
+
+TEST(CommandLine, OptionsInOrderWithBothArgumentForms) {
+    Parse p = parse({"--log-level=debug", "--log-path", "/tmp/x.log", "--unit-test", "--log-level",
+                     "root.graph:info", "-h", "--version"});
+    ASSERT_TRUE(p.ok);
+    ASSERT_EQ(p.cmd.options.size(), 6u);
+    EXPECT_EQ(p.cmd.options[0].index, OPT_LOG_LEVEL);
+    EXPECT_EQ(p.cmd.options[0].arg, "debug");
+    EXPECT_EQ(p.cmd.options[1].index, OPT_LOG_PATH);
+    EXPECT_EQ(p.cmd.options[1].arg, "/tmp/x.log");
+    EXPECT_EQ(p.cmd.options[2].index, OPT_UNIT_TEST);
+    EXPECT_EQ(p.cmd.options[3].arg, "root.graph:info");
+    EXPECT_EQ(p.cmd.options[4].index, OPT_HELP);
+    EXPECT_EQ(p.cmd.options[5].index, OPT_VERSION);
+    EXPECT_TRUE(p.cmd.non_options.empty());
+    EXPECT_TRUE(p.err.empty());
+}
+
+TEST(CommandLine, UnknownOptionsAndWordsAreKeptAsTyped) {
+    Parse p = parse({"--frob=1", "word", "-hx", "--help=1", "-", "--", "--version"});
+    ASSERT_TRUE(p.ok);
+    ASSERT_EQ(p.cmd.options.size(), 4u);
+    EXPECT_EQ(p.cmd.options[0].index, OPT_UNKNOWN);
+    EXPECT_EQ(p.cmd.options[0].text, "--frob=1");
+    EXPECT_EQ(p.cmd.options[1].index, OPT_HELP);
+    EXPECT_EQ(p.cmd.options[2].index, OPT_UNKNOWN);
+    EXPECT_EQ(p.cmd.options[2].text, "-x");
+    EXPECT_EQ(p.cmd.options[3].index, OPT_UNKNOWN);  // --help takes no argument
+    EXPECT_EQ(p.cmd.non_options, (std::vector<std::string>{"word", "-", "--version"}));
+}
+
+TEST(CommandLine, MissingRequiredArgumentFailsTheParse) {
+    Parse p = parse({"--help", "--log-path"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.err, "Option --log-path requires an argument\n");
+    // An empty attached argument is an argument.
+    Parse q = parse({"--log-level="});
+    ASSERT_TRUE(q.ok);
+    EXPECT_EQ(q.cmd.options[0].arg, "");
+}
+
+TEST(CommandLine, UsageLayoutFitsEightyColumns) {
+    std::string u = usage_text(80);
+    auto lines = ozr_test::lines_of(u);
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ(lines[0], "Options:");
+    EXPECT_EQ(lines[1], "   -h  --help                print this message and exit");
+    EXPECT_EQ(lines[2],
+              "   --version                 print the version, tag, and commit, then exit");
+    EXPECT_EQ(lines[3], "   --log-level=LEVEL         'emerg', 'alert', 'crit', 'error', 'warn',");
+    EXPECT_EQ(lines[4], "                             'notice', 'info, or 'debug'");
+    EXPECT_EQ(lines[5].find("   --log-level=PREFIX:LEVEL  prefix is a logger path prefix,"), 0u);
+    EXPECT_EQ(lines[lines.size() - 2],
+              "   --log-path=PATH           'syslog', 'stdout' or a file path");
+    EXPECT_EQ(lines.back(), "   --unit-test               exit after running unit tests");
+    std::string words;
+    for (const auto& l : lines) {
+        EXPECT_LE(l.size(), 80u) << l;
+        EXPECT_NE(l.back(), ' ') << l;
+    }
+    // Wrapping loses no word of the prefix description.
+    std::string joined;
+    for (size_t i = 5; i + 2 < lines.size(); ++i)
+        joined += lines[i].substr(29) + " ";
+    EXPECT_EQ(joined,
+              "prefix is a logger path prefix, e.g. 'root', 'root.graph', 'root.configuration', "
+              "'root.rest', 'root.mgmt', 'root.steering', 'root.data', 'ozr.map', 'map.1905', "
+              "'map.library', 'map.controller' or 'map.vendor-ipc' ");
+    // A narrow terminal puts the description on lines of its own, half the width.
+    std::string narrow = usage_text(32);
+    for (const auto& l : ozr_test::lines_of(narrow))
+        EXPECT_LE(l.size(), 32u) << l;
+    EXPECT_NE(narrow.find("\n   -h  --help\n                print this"), std::string::npos);
+}

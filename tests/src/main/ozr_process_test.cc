@@ -1,0 +1,301 @@
+// Runs the built daemon as a subprocess under a temporary OZR_ROOT. The daemon has no
+// quit path of its own yet: a running instance is stopped with SIGTERM.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/paths.h"
+#include "main/build_info.h"
+#include "main/cmdline.h"
+#include "support/temp_root.h"
+
+using ozr_test::count_of;
+using ozr_test::read_text;
+using ozr_test::TempRoot;
+
+namespace {
+std::string ozr_binary() {
+    const char* b = std::getenv("OZR_BUILD_DIR");
+    return b ? std::string(b) + "/src/main/ozr" : std::string();
+}
+
+long long mono_ms() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+void pause_briefly() {
+    struct timespec ts = {0, 5 * 1000 * 1000};
+    nanosleep(&ts, nullptr);
+}
+
+class Daemon {
+  public:
+    Daemon(const TempRoot& root, std::vector<std::string> args, const std::string& tag = "run")
+        : out_(root.path("/" + tag + ".stdout")), err_(root.path("/" + tag + ".stderr")) {
+        std::string bin = ozr_binary();
+        pid_ = fork();
+        if (pid_ == 0) {
+            int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(e, 2);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(bin.c_str()));
+            for (auto& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(bin.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~Daemon() { stop(); }
+
+    // Waits for the exit; the exit status, or -1 on timeout / death by a signal.
+    int wait_exit(long long timeout_ms = 20000) {
+        if (done_)
+            return status_;
+        long long end = mono_ms() + timeout_ms;
+        while (mono_ms() < end) {
+            int st = 0;
+            if (waitpid(pid_, &st, WNOHANG) == pid_) {
+                done_ = true;
+                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+                return status_;
+            }
+            pause_briefly();
+        }
+        return -1;
+    }
+    // Waits until FILE holds TEXT while the daemon keeps running.
+    bool wait_for(const std::string& file, const std::string& text, long long timeout_ms = 20000) {
+        long long end = mono_ms() + timeout_ms;
+        while (mono_ms() < end) {
+            if (read_text(file).find(text) != std::string::npos)
+                return true;
+            int st = 0;
+            if (waitpid(pid_, &st, WNOHANG) == pid_) {
+                done_ = true;
+                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+                return read_text(file).find(text) != std::string::npos;
+            }
+            pause_briefly();
+        }
+        return false;
+    }
+    bool running() {
+        if (done_)
+            return false;
+        int st = 0;
+        return waitpid(pid_, &st, WNOHANG) == 0;
+    }
+    void stop() {
+        if (done_ || pid_ <= 0)
+            return;
+        kill(pid_, SIGTERM);
+        int st = 0;
+        waitpid(pid_, &st, 0);
+        done_ = true;
+        status_ = -1;
+    }
+    std::string out() const { return read_text(out_); }
+    std::string err() const { return read_text(err_); }
+
+  private:
+    std::string out_, err_;
+    pid_t pid_ = -1;
+    bool done_ = false;
+    int status_ = -1;
+};
+
+class OzrProcess : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (ozr_binary().empty() || !ozr_test::file_exists(ozr_binary()))
+            GTEST_SKIP() << "OZR_BUILD_DIR is not set or the ozr binary is not built";
+    }
+    std::string db() const { return root_.path("/configs/easymesh/ozr_dbg_db.json"); }
+    rapidjson::Document db_doc() const {
+        rapidjson::Document d;
+        d.Parse(read_text(db()).c_str());
+        return d;
+    }
+    std::string ozr_level(const char* key) const {
+        auto d = db_doc();
+        return d.IsObject() ? d["ozr-log-configuration"][key].GetString() : "";
+    }
+    std::string map_level(const char* key) const {
+        auto d = db_doc();
+        return d.IsObject() ? d["map-log-configuration"][key].GetString() : "";
+    }
+    TempRoot root_;
+};
+}  // namespace
+
+TEST_F(OzrProcess, VersionPrintsTwoLinesWhateverFollows) {
+    Daemon d(root_, {"--version", "--log-level=nonsense", "--bogus", "extra"});
+    EXPECT_EQ(d.wait_exit(), 0);
+    EXPECT_EQ(d.out(),
+              std::string("Build ") + g_szBuildVersion + "\nCommit " + g_szMetaData + "\n");
+    EXPECT_EQ(d.err(), "");
+}
+
+TEST_F(OzrProcess, HelpWinsOverABadLevel) {
+    Daemon d(root_, {"--log-level=nonsense", "--help"});
+    EXPECT_EQ(d.wait_exit(), 0);
+    EXPECT_EQ(d.out(), usage_text(80));
+    EXPECT_EQ(d.err(), "");
+    EXPECT_FALSE(ozr_test::file_exists(db()));  // nothing else was acted on
+}
+
+TEST_F(OzrProcess, CommandLineFaultsAreAllReportedThenExitOne) {
+    {
+        Daemon d(root_, {"--log-level=loud"});
+        EXPECT_EQ(d.wait_exit(), 1);
+        EXPECT_EQ(d.err(), "Unknown log level: 'loud'");
+    }
+    {
+        Daemon d(root_, {"--log-level=root.graph:verbose", "--frob", "--log-level=debug"});
+        EXPECT_EQ(d.wait_exit(), 1);
+        EXPECT_EQ(d.err(), "Unknown log level: 'verbose'Unknown option: --frob\n");
+    }
+    {
+        Daemon d(root_, {"start", "--log-path=null", "now"});
+        EXPECT_EQ(d.wait_exit(), 1);
+        EXPECT_EQ(d.err(),
+                  "Invalid command line argument: 'start'\nInvalid command line argument: 'now'\n");
+    }
+    {
+        Daemon d(root_, {"--help", "--log-level"});
+        EXPECT_EQ(d.wait_exit(), 1);
+        EXPECT_EQ(d.err(),
+                  "Option --log-level requires an argument\nInvalid command line arguments\n");
+        EXPECT_EQ(d.out(), "");
+    }
+    EXPECT_FALSE(ozr_test::file_exists(db()));
+}
+
+TEST_F(OzrProcess, UnopenableLogFileExitsTwo) {
+    Daemon d(root_, {"--log-path=" + root_.path("/no/such/dir/ozr.log")});
+    EXPECT_EQ(d.wait_exit(), 2);
+    EXPECT_EQ(d.err(), "Failed to initialize logging: No such file or directory\n");
+}
+
+TEST_F(OzrProcess, RunsUntilStoppedAndASecondInstanceLeavesAtOnce) {
+    Daemon d(root_, {"--log-path=stdout"});
+    ASSERT_TRUE(d.wait_for(root_.path("/run.stdout"), "Entering uv loop")) << d.err();
+    std::string out = d.out();
+    size_t start =
+        out.find("notice root: ---- Starting up ---------------------------------------------");
+    ASSERT_NE(start, std::string::npos);
+    EXPECT_LT(start, out.find("notice root: Entering uv loop"));
+    EXPECT_TRUE(d.running());
+
+    Daemon second(root_, {"--log-path=stdout", "--log-level=debug"}, "second");
+    EXPECT_EQ(second.wait_exit(), 0);
+    EXPECT_EQ(second.out(), "");
+    EXPECT_EQ(second.err(), "");
+    EXPECT_TRUE(d.running());
+    EXPECT_EQ(ozr_level("root"), "info");  // the second instance changed nothing
+    d.stop();
+}
+
+TEST_F(OzrProcess, LevelsPersistAcrossRuns) {
+    std::string log = root_.path("/ozr.log");
+    {
+        Daemon d(root_, {"--log-path=" + log, "--log-level=root.graph:debug", "--log-level=notice",
+                         "--log-level=ozr.map:debug", "--log-level=map.1905:error"});
+        ASSERT_TRUE(d.wait_for(log, "Entering uv loop")) << d.err();
+        d.stop();
+    }
+    EXPECT_EQ(ozr_level("root"), "notice");
+    EXPECT_EQ(ozr_level("root.graph"), "debug");
+    EXPECT_EQ(ozr_level("root.data"), "info");
+    EXPECT_EQ(map_level("map.library"), "debug");
+    EXPECT_EQ(map_level("map.1905"), "err");
+    EXPECT_EQ(map_level("map.controller"), "debug");
+    EXPECT_EQ(map_level("map.vendor-ipc"), "debug");
+    ASSERT_EQ(std::remove(log.c_str()), 0);
+    {
+        // root:debug is the same as debug; categories not named keep their levels.
+        Daemon d(root_, {"--log-level=root:debug", "--log-level=root.data:err"}, "second");
+        ASSERT_TRUE(d.wait_for(log, "Entering uv loop")) << d.err();
+        d.stop();
+    }
+    EXPECT_EQ(ozr_level("root"), "debug");
+    EXPECT_EQ(ozr_level("root.graph"), "debug");
+    EXPECT_EQ(ozr_level("root.data"), "err");
+    EXPECT_EQ(map_level("map.1905"), "err");
+}
+
+TEST_F(OzrProcess, LogFileIsUsedAgainWithoutLogPath) {
+    std::string log = root_.path("/ozr.log");
+    {
+        Daemon d(root_, {"--log-path=" + log});
+        ASSERT_TRUE(d.wait_for(log, "Entering uv loop")) << d.err();
+        d.stop();
+    }
+    ASSERT_EQ(std::remove(log.c_str()), 0);
+    Daemon d(root_, {}, "second");
+    ASSERT_TRUE(d.wait_for(log, "Entering uv loop")) << d.err();
+    EXPECT_EQ(count_of(read_text(log), "---- Starting up"), 1u);
+    EXPECT_EQ(d.out(), "");
+    d.stop();
+}
+
+TEST_F(OzrProcess, NullDestinationDiscardsEverything) {
+    Daemon d(root_, {"--log-path=null", "--log-level=debug"});
+    // The destination is persisted before the loop starts; the watchdog timer then
+    // keeps the daemon running.
+    long long end = mono_ms() + 20000;
+    while (mono_ms() < end && read_text(db()).find("\"null\"") == std::string::npos)
+        pause_briefly();
+    ASSERT_TRUE(d.running());
+    d.stop();
+    auto doc = db_doc();
+    ASSERT_TRUE(doc.IsObject());
+    EXPECT_STREQ(doc["log-destination"].GetString(), "null");
+    EXPECT_EQ(d.out(), "");
+    EXPECT_EQ(d.err(), "");
+}
+
+TEST_F(OzrProcess, ContextInitFailureLogsOnceAndExitsOne) {
+    std::string log = root_.path("/ozr.log");
+    ozr_test::write_text(root_.path("/configs"), "not a folder");
+    Daemon d(root_, {"--log-path=" + log});
+    EXPECT_EQ(d.wait_exit(), 1);
+    std::string text = read_text(log);
+    EXPECT_EQ(count_of(text, "failed to initialize"), 2u);
+    size_t data = text.find("notice root: data_minder failed to initialize");
+    size_t ctx = text.find("err root: context failed to initialize");
+    ASSERT_NE(data, std::string::npos);
+    ASSERT_NE(ctx, std::string::npos);
+    EXPECT_LT(data, ctx);
+    EXPECT_EQ(count_of(text, "ControllerMinder::init"), 0u);  // later minders untouched
+    EXPECT_EQ(count_of(text, "Entering uv loop"), 0u);
+    EXPECT_EQ(read_text(root_.path("/configs")), "not a folder");
+}
+
+TEST_F(OzrProcess, CorruptDebugDatabaseIsRecovered) {
+    std::string log = root_.path("/ozr.log");
+    ASSERT_TRUE(ozr_make_dirs(root_.path("/configs/easymesh")));
+    const std::string garbage = "{\"log-destination\": \"stdout\",,}";
+    ozr_test::write_text(db(), garbage);
+    Daemon d(root_, {"--log-path=" + log, "--log-level=info"});
+    ASSERT_TRUE(d.wait_for(log, "Entering uv loop")) << d.err();
+    d.stop();
+    EXPECT_EQ(read_text(root_.path("/configs/easymesh/ozr_dbg_db_backup.json")), garbage);
+    auto doc = db_doc();
+    ASSERT_TRUE(doc.IsObject());
+    EXPECT_EQ(std::string(doc["log-destination"].GetString()), log);
+    EXPECT_EQ(ozr_level("root"), "info");
+}
