@@ -117,8 +117,9 @@ struct Reader {
             return;
         const uint32_t info = le32(p);
         c->vht_support = 1;
-        c->supported_bands |= MAP_STA_BAND_5G;
-        raise(c->max_bandwidth, ((info >> 2) & 3) ? 160 : 80);
+        // Some 2.4 GHz clients send VHT capabilities too; widths count on 5 GHz only.
+        if (is_5g)
+            raise(c->max_bandwidth, ((info >> 2) & 3) ? 160 : 80);
         if (info & ((1u << 5) | (1u << 6)))
             c->sgi_support = 1;
         raise(c->max_rx_spatial_streams, nss_from_mcs_map(le16(p + 4)));
@@ -130,18 +131,19 @@ struct Reader {
     void he(const uint8_t* p, uint8_t len) {
         if (len < 6 + 11 + 4)
             return;
-        const uint8_t width = p[6];  // PHY capabilities, channel width set in bits 1-7
+        // PHY capabilities, channel width set in bits 1-7: bit 1 is 40 MHz in
+        // 2.4 GHz, bits 2-4 are 40/80, 160 and 80+80 MHz in 5 GHz; each half
+        // is read for the band the client associates in.
+        const uint8_t width = p[6];
         c->he_support = 1;
         uint8_t bw = 20;
-        if (width & ((1u << 1) | (1u << 2)))
+        if (!is_5g && (width & (1u << 1)))
             bw = 40;
-        if (width & (1u << 2))
+        if (is_5g && (width & (1u << 2)))
             bw = 80;
-        if (width & ((1u << 3) | (1u << 4)))
+        if (is_5g && (width & ((1u << 3) | (1u << 4))))
             bw = 160;
         raise(c->max_bandwidth, bw);
-        if (width & ((1u << 2) | (1u << 3) | (1u << 4)))
-            c->supported_bands |= MAP_STA_BAND_5G;
         raise(c->max_rx_spatial_streams, nss_from_mcs_map(le16(p + 17)));
         raise(c->max_tx_spatial_streams, nss_from_mcs_map(le16(p + 19)));
     }

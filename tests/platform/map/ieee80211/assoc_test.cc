@@ -140,7 +140,7 @@ TEST(AssocBody, VhtClient) {
     body.vht((1u << 2) | (1u << 5), mcs_map(4), mcs_map(2));  // 160 MHz, SGI80
     const auto c = parse(body, true);
     EXPECT_TRUE(c.vht_support);
-    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_5G);
+    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_5G);  // the serving radio's band only
     EXPECT_EQ(c.max_bandwidth, 160);
     EXPECT_EQ(c.max_rx_spatial_streams, 4);
     EXPECT_EQ(c.max_tx_spatial_streams, 2);
@@ -149,15 +149,29 @@ TEST(AssocBody, VhtClient) {
 
 TEST(AssocBody, HeClientWithSixGhzCapabilities) {
     Body body;
-    body.he(1u << 2, mcs_map(2), mcs_map(2));  // 40/80 MHz in 5 GHz
-    body.ie(255, {59, 0x00, 0x00});            // HE 6 GHz band capabilities
-    const auto c = parse(body, false);
+    body.he((1u << 1) | (1u << 2), mcs_map(2), mcs_map(2));  // 40 MHz in 2.4, 40/80 in 5 GHz
+    body.ie(255, {59, 0x00, 0x00});                          // HE 6 GHz band capabilities
+    auto c = parse(body, true);
     EXPECT_TRUE(c.he_support);
     EXPECT_FALSE(c.ht_support);
     EXPECT_EQ(c.max_bandwidth, 80);
     EXPECT_EQ(c.max_rx_spatial_streams, 2);
-    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_2G | MAP_STA_BAND_5G | MAP_STA_BAND_6G);
+    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_5G | MAP_STA_BAND_6G);
     EXPECT_FALSE(c.sgi_support);
+    // On a 2.4 GHz radio only the 2.4 GHz width bit counts.
+    c = parse(body, false);
+    EXPECT_EQ(c.max_bandwidth, 40);
+    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_2G | MAP_STA_BAND_6G);
+}
+
+TEST(AssocBody, VhtOnTwoGhzTellsNoWidthOrBand) {
+    Body body;
+    body.ht(0, 2).vht(1u << 2, mcs_map(2), mcs_map(2));
+    const auto c = parse(body, false);
+    EXPECT_TRUE(c.vht_support);
+    EXPECT_EQ(c.max_bandwidth, 20);
+    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_2G);
+    EXPECT_EQ(c.max_rx_spatial_streams, 2);
 }
 
 TEST(AssocBody, TruncatedOrOversizedElementEndsTheParse) {
