@@ -429,3 +429,42 @@ TEST(ParseTopology, MissingDeviceInformation) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lists inside a TLV follow the TLV's own count, and never run past the entries held.
+TEST(ParseTopology, InnerListsFollowTheirCountFields) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
+    auto info = device_info(kAl, {wifi_if(kIf, kBss), wifi_if(kAl2, kBss)});
+    info.num_local_interfaces = 1;
+    b.add(info);
+    ap_operational_bss_tlv ops;
+    ops.radios.resize(1);
+    ops.num_radios = 5;
+    b.add(ops);
+    auto r = parse_topology(b.get());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->local_interfaces.size(), 1u);
+    EXPECT_EQ(r->radios.size(), 1u);
+}
+
+TEST(Optional, EmptyIsZeroFilledAndResetEmpties) {
+    optional<DiscoveryMesg> o;
+    EXPECT_FALSE(o.has_value());
+    EXPECT_TRUE(o->al_mac.is_zero());
+    DiscoveryMesg m;
+    m.al_mac = kAl;
+    o = m;
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->al_mac, kAl);
+    optional<DiscoveryMesg> copy = o;
+    o.reset();
+    EXPECT_FALSE(o);
+    EXPECT_TRUE(o->al_mac.is_zero());
+    EXPECT_EQ(copy->al_mac, kAl);
+    EXPECT_EQ(optional<int>().value_or(7), 7);
+    EXPECT_EQ(optional<int>(3).value_or(7), 3);
+}
+
+}  // namespace
