@@ -1,0 +1,523 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "decoder_test_util.h"
+#include "messages/decoders.h"
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+namespace {
+
+const MAC kRadio24(0x02, 0x00, 0x00, 0x00, 0x24, 0x00);
+const MAC kRadio5(0x02, 0x00, 0x00, 0x00, 0x05, 0x00);
+const MAC kRadio6(0x02, 0x00, 0x00, 0x00, 0x06, 0x00);
+const MAC kSta(0x5c, 0x11, 0x22, 0x33, 0x44, 0x55);
+const MAC kAl(0x02, 0x00, 0x00, 0x00, 0x00, 0x01);
+const MAC kAl2(0x02, 0x00, 0x00, 0x00, 0x00, 0x02);
+const BSSID kBss(0x02, 0x00, 0x00, 0x00, 0x0b, 0x01);
+
+ap_radio_basic_capabilities_tlv radio(const MAC& id, std::vector<uint8_t> classes) {
+    ap_radio_basic_capabilities_tlv t;
+    t.radio_id = id;
+    t.max_bss = 4;
+    for (uint8_t c : classes) {
+        ap_radio_basic_capabilities_tlv::op_class oc;
+        oc.op_class = c;
+        oc.max_tx_power_eirp = 20;
+        if (c == 121)
+            oc.non_operable_channels = {120, 124, 128};
+        oc.num_non_operable_channels = static_cast<uint8_t>(oc.non_operable_channels.size());
+        t.op_classes.push_back(oc);
+    }
+    t.num_op_classes = static_cast<uint8_t>(t.op_classes.size());
+    return t;
+}
+
+ap_capability_tlv ap_cap(bool on, bool off, bool rcpi) {
+    ap_capability_tlv t;
+    t.unassoc_sta_metrics_operating_channel = on;
+    t.unassoc_sta_metrics_non_operating_channel = off;
+    t.agent_initiated_rcpi_steering = rcpi;
+    return t;
+}
+
+template <class T>
+T for_radio(const MAC& id) {
+    T t;
+    t.radio_id = id;
+    return t;
+}
+
+error_code_tlv error(uint8_t reason, const MAC& sta) {
+    error_code_tlv t;
+    t.reason_code = reason;
+    t.sta_mac = sta;
+    return t;
+}
+
+const BasicRadioCapabilitiesTLV* find(const APCapabilityMesg& m, const MAC& id) {
+    for (const auto& r : m.radios)
+        if (r.radio_id == id)
+            return &r;
+    return nullptr;
+}
+
+// ---- AP Capability Report ------------------------------------------------------------
+
+TEST(ParseApCapability, FullReportWithBandsSubBandsAndGenerations) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, 21);
+    b.add(ap_cap(true, false, true));
+    b.add(radio(kRadio24, {81, 83, 84}));
+    b.add(radio(kRadio5, {115, 118, 121, 125, 128}));
+    b.add(radio(kRadio6, {131, 133}));
+    b.add(for_radio<ap_ht_capabilities_tlv>(kRadio24));
+    b.add(for_radio<ap_vht_capabilities_tlv>(kRadio24));  // 2.4 GHz VHT: stays 802.11n
+    auto ht5 = for_radio<ap_ht_capabilities_tlv>(kRadio5);
+    ht5.max_rx_spatial_streams = 3;
+    ht5.ht_40mhz = 1;
+    b.add(ht5);
+    auto vht5 = for_radio<ap_vht_capabilities_tlv>(kRadio5);
+    vht5.supported_vht_rx_mcs = 0xfffa;
+    vht5.vht_160mhz = 1;
+    b.add(vht5);
+    auto he6 = for_radio<ap_he_capabilities_tlv>(kRadio6);
+    he6.supported_mcs_len = 4;
+    he6.supported_mcs[0] = 0xfa;
+    he6.supported_mcs[1] = 0xff;
+    he6.supported_mcs[2] = 0xfa;
+    he6.supported_mcs[3] = 0xff;
+    b.add(he6);
+    channel_scan_reporting_policy_tlv policy;
+    policy.report_independent_scans = 1;
+    b.add(policy);
+    channel_scan_capabilities_tlv scan;
+    channel_scan_capabilities_tlv::radio sr;
+    sr.radio_id = kRadio5;
+    sr.on_boot_only = 1;
+    sr.min_scan_interval = 300;
+    scan.radios = {sr};
+    scan.num_radios = 1;
+    b.add(scan);
+    cac_capabilities_tlv cac;
+    cac.country_code[0] = 'D';
+    cac.country_code[1] = 'E';
+    b.add(cac);
+    profile2_ap_capability_tlv p2;
+    p2.byte_counter_units = 2;
+    p2.max_vids = 8;
+    b.add(p2);
+    metric_collection_interval_tlv interval;
+    interval.collection_interval_ms = 5000;
+    b.add(interval);
+
+    auto r = parse_ap_capability(wire(b).get());
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->unassoc_sta_metrics_operating_channel);
+    EXPECT_FALSE(r->unassoc_sta_metrics_non_operating_channel);
+    EXPECT_TRUE(r->agent_initiated_rcpi_steering);
+    ASSERT_EQ(r->radios.size(), 3u);
+
+    const auto* r24 = find(*r, kRadio24);
+    EXPECT_EQ(r24->band, 0);
+    EXPECT_EQ(r24->freq_type, 0);
+    EXPECT_EQ(r24->standard, 3);
+    EXPECT_EQ(r24->max_bss, 4);
+    ASSERT_EQ(r24->operating_classes.size(), 3u);
+    EXPECT_EQ(r24->operating_classes[1].op_class, 83);
+
+    const auto* r5 = find(*r, kRadio5);
+    EXPECT_EQ(r5->band, 1);
+    EXPECT_EQ(r5->freq_type, 128);  // classes in both halves
+    EXPECT_EQ(r5->standard, 4);
+    EXPECT_EQ(r5->operating_classes[2].non_operable_channels,
+              (std::vector<uint8_t>{120, 124, 128}));
+
+    const auto* r6 = find(*r, kRadio6);
+    EXPECT_EQ(r6->standard, 7);  // HE without HT or VHT records
+
+    ASSERT_EQ(r->ht_capabilities.size(), 2u);
+    EXPECT_EQ(r->ht_capabilities[1].max_rx_spatial_streams, 3);
+    EXPECT_EQ(r->ht_capabilities[1].ht_40mhz, 1);
+    ASSERT_EQ(r->vht_capabilities.size(), 2u);
+    EXPECT_EQ(r->vht_capabilities[1].supported_vht_rx_mcs, 0xfffa);
+    EXPECT_EQ(r->vht_capabilities[1].vht_160mhz, 1);
+    ASSERT_EQ(r->he_capabilities.size(), 1u);
+    EXPECT_EQ(r->he_capabilities[0].supported_mcs, (std::vector<uint8_t>{0xfa, 0xff, 0xfa, 0xff}));
+    EXPECT_EQ(r->independent_channel_scan, 1);
+    ASSERT_EQ(r->channel_scan_capabilities.radios.size(), 1u);
+    EXPECT_EQ(r->channel_scan_capabilities.radios[0].min_scan_interval, 300u);
+    EXPECT_EQ(r->cac_capabilities.country_code[0], 'D');
+    EXPECT_EQ(r->byte_counter_units, 2);
+    EXPECT_EQ(r->max_vids, 8);
+    EXPECT_EQ(r->metric_collection_interval, 5000u);
+    EXPECT_THAT(log.root_lines(), IsEmpty());
+}
+
+TEST(ParseApCapability, SubBandOfARadioFollowsItsClasses) {
+    struct Case {
+        std::vector<uint8_t> classes;
+        uint8_t band;
+        uint16_t sub_band;
+        uint8_t standard;
+    } cases[] = {
+        {{115, 116, 118}, 1, 32, 2},  // low only
+        {{121, 124, 125}, 1, 64, 2},  // high only
+        {{115, 121}, 1, 128, 2},      // both
+        {{128, 129}, 1, 128, 2},      // wide classes only: as the last one left it
+        {{121, 81}, 0, 64, 1},        // band of the last class, sub-band of the high one
+        {{121, 200}, 1, 64, 2},       // a class outside the table changes nothing
+    };
+    for (const Case& c : cases) {
+        CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, 21);
+        b.add(ap_cap(false, false, false)).add(radio(kRadio5, c.classes));
+        auto r = parse_ap_capability(wire(b).get());
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->radios[0].band, c.band) << testing::PrintToString(c.classes);
+        EXPECT_EQ(r->radios[0].freq_type, c.sub_band) << testing::PrintToString(c.classes);
+        EXPECT_EQ(r->radios[0].standard, c.standard) << testing::PrintToString(c.classes);
+    }
+}
+
+TEST(ParseApCapability, DuplicateAndMissingTlvs) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, 21);
+        b.add(ap_cap(true, true, true)).add(radio(kRadio5, {115})).add(ap_cap(false, true, false));
+        b.add(al_mac_address_tlv{});
+        auto r = parse_ap_capability(wire(b).get());
+        ASSERT_TRUE(r);
+        EXPECT_FALSE(r->unassoc_sta_metrics_operating_channel);  // the last one wins
+        EXPECT_TRUE(r->unassoc_sta_metrics_non_operating_channel);
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_ap_capability received TLV_TYPE_AP_CAPABILITY multiple "
+                                "times",
+                                "info parse_ap_capability received unexpected "
+                                "TLV_TYPE_AL_MAC_ADDRESS_TYPE (1)"));
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, 21);
+        b.add(radio(kRadio5, {115}));
+        EXPECT_FALSE(parse_ap_capability(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_ap_capability APCapabilityTLV is missing"));
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, 21);
+        b.add(ap_cap(true, true, true));
+        EXPECT_FALSE(parse_ap_capability(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_ap_capability TLV_TYPE_AP_RADIO_BASIC_CAPABILITY is "
+                                "missing"));
+    }
+}
+
+// ---- AP Metrics Response ---------------------------------------------------------------
+
+TEST(ParseApMetricResponse, ChannelUtilisationIsScaledToPercent) {
+    CmduBuilder b(CMDU_TYPE_AP_METRICS_RESPONSE, 5);
+    for (uint8_t u : {255, 254, 128, 1, 0}) {
+        ap_metrics_tlv t;
+        t.bssid = kBss;
+        t.channel_utilization = u;
+        t.num_associated_stas = 300;
+        b.add(t);
+    }
+    auto r = parse_ap_metric_response(wire(b).get());
+    ASSERT_TRUE(r);
+    std::vector<int> got;
+    for (const auto& m : r->ap_metrics)
+        got.push_back(m.channel_utilization);
+    EXPECT_EQ(got, (std::vector<int>{100, 99, 50, 0, 0}));
+    EXPECT_EQ(r->ap_metrics[0].num_associated_stas, 300);
+    EXPECT_EQ(r->ap_metrics[0].bssid, kBss);
+}
+
+TEST(ParseApMetricResponse, EveryListInOrder) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_AP_METRICS_RESPONSE, 5);
+    associated_sta_traffic_stats_tlv ts;
+    ts.sta_mac = kSta;
+    ts.bytes_sent = 1;
+    ts.bytes_received = 2;
+    ts.packets_sent = 3;
+    ts.packets_received = 4;
+    ts.tx_packet_errors = 5;
+    ts.rx_packet_errors = 6;
+    ts.retransmission_count = 0xffffffff;
+    b.add(ts);
+    radio_metrics_tlv rm;
+    rm.radio_id = kRadio5;
+    rm.noise = 90;
+    rm.transmit = 10;
+    rm.receive_self = 20;
+    rm.receive_other = 30;
+    b.add(rm);
+    ap_extended_metrics_tlv ext;
+    ext.bssid = kBss;
+    ext.unicast_bytes_sent = 11;
+    ext.broadcast_bytes_received = 66;
+    b.add(ext);
+    associated_sta_link_metrics_tlv lm;
+    lm.sta_mac = kSta;
+    associated_sta_link_metrics_tlv::bss_metric bm;
+    bm.bssid = kBss;
+    bm.time_delta_ms = 100;
+    bm.downlink_rate = 866;
+    bm.uplink_rate = 433;
+    bm.uplink_rcpi = 180;
+    lm.bssids = {bm};
+    lm.num_bssids = 1;
+    b.add(lm);
+    associated_sta_extended_link_metrics_tlv elm;
+    elm.sta_mac = kSta;
+    associated_sta_extended_link_metrics_tlv::bss_metric em;
+    em.bssid = kBss;
+    em.last_data_downlink_rate = 7;
+    em.utilization_transmit = 9;
+    elm.bssids = {em, em};
+    elm.num_bssids = 2;
+    b.add(elm);
+    auto r = parse_ap_metric_response(wire(b).get());
+    ASSERT_TRUE(r);  // traffic stats alone make it usable
+    ASSERT_EQ(r->sta_traffic_stats.size(), 1u);
+    EXPECT_EQ(r->sta_traffic_stats[0].sta, kSta);
+    EXPECT_EQ(r->sta_traffic_stats[0].rx_packet_errors, 6u);
+    EXPECT_EQ(r->sta_traffic_stats[0].retransmissions, 0xffffffffu);
+    ASSERT_EQ(r->radio_metrics.size(), 1u);
+    EXPECT_EQ(r->radio_metrics[0].noise, 90);
+    EXPECT_EQ(r->radio_metrics[0].receive_other, 30);
+    ASSERT_EQ(r->ap_ext_metrics.size(), 1u);
+    EXPECT_EQ(r->ap_ext_metrics[0].unicast_bytes_sent, 11u);
+    EXPECT_EQ(r->ap_ext_metrics[0].broadcast_bytes_received, 66u);
+    ASSERT_EQ(r->sta_link_metrics.size(), 1u);
+    ASSERT_EQ(r->sta_link_metrics[0].metrics.size(), 1u);
+    EXPECT_EQ(r->sta_link_metrics[0].metrics[0].downlink_rate, 866u);
+    EXPECT_EQ(r->sta_link_metrics[0].metrics[0].uplink_rcpi, 180u);
+    ASSERT_EQ(r->sta_ext_link_metrics.size(), 1u);
+    EXPECT_EQ(r->sta_ext_link_metrics[0].metrics.size(), 2u);
+    EXPECT_EQ(r->sta_ext_link_metrics[0].metrics[1].utilization_transmit, 9u);
+    EXPECT_FALSE(r->error_code);
+    EXPECT_THAT(log.root_lines(), IsEmpty());
+}
+
+TEST(ParseApMetricResponse, ErrorCodeAloneAndNothingUsable) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_AP_METRICS_RESPONSE, 0x1234);
+        b.add(error(2, kSta)).add(error(1, kAl));
+        auto r = parse_ap_metric_response(wire(b).get());
+        ASSERT_TRUE(r);
+        EXPECT_THAT(r->ap_metrics, IsEmpty());
+        EXPECT_THAT(r->sta_traffic_stats, IsEmpty());
+        ASSERT_TRUE(r->error_code);
+        EXPECT_EQ(r->error_code->reason_code, 1);
+        EXPECT_EQ(r->error_code->sta, kAl);
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_ap_metric_response received TLV_TYPE_ERROR multiple "
+                                "times message id 4660"));
+    }
+    {
+        // Radio metrics alone, and an unexpected TLV: empty, without a warning.
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_AP_METRICS_RESPONSE, 77);
+        b.add(for_radio<radio_metrics_tlv>(kRadio5)).add(al_mac_address_tlv{});
+        EXPECT_FALSE(parse_ap_metric_response(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("info parse_ap_metric_response received unexpected "
+                                "TLV_TYPE_AL_MAC_ADDRESS_TYPE (1) message id 77"));
+    }
+}
+
+// ---- Associated STA Link Metrics Response ------------------------------------------------
+
+TEST(ParseAssocStaLinkMetricResponse, MetricsOrErrorElseMissing) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_RESPONSE, 8);
+        associated_sta_link_metrics_tlv lm;
+        lm.sta_mac = kSta;
+        b.add(lm).add(associated_sta_extended_link_metrics_tlv{});
+        auto r = parse_assoc_sta_link_metric_response(wire(b).get());
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r->sta_link_metrics.size(), 1u);
+        EXPECT_EQ(r->sta_link_metrics[0].sta, kSta);
+        EXPECT_THAT(r->sta_link_metrics[0].metrics, IsEmpty());
+        EXPECT_EQ(r->sta_ext_link_metrics.size(), 1u);
+        EXPECT_THAT(log.root_lines(), IsEmpty());
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_RESPONSE, 8);
+        b.add(error(2, kSta));
+        auto r = parse_assoc_sta_link_metric_response(wire(b).get());
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->error_code->reason_code, 2);
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_RESPONSE, 8);
+        b.add(associated_sta_extended_link_metrics_tlv{}).add(ap_metrics_tlv{});
+        EXPECT_FALSE(parse_assoc_sta_link_metric_response(wire(b).get()));
+        // The message id argument has no placeholder: the line reads as written.
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("info parse_assoc_sta_link_metric_response received unexpected "
+                                "TLV_TYPE_AP_METRICS (148) message id 8",
+                                "warn parse_assoc_sta_link_metric_response "
+                                "TLV_TYPE_ASSOCIATED_STA_LINK_METRICS is missing message_id"));
+    }
+}
+
+// ---- 1905.1 Link Metric Response ---------------------------------------------------------
+
+TEST(ParseLinkMetricResponse, TransmitterAndReceiverLinks) {
+    CmduBuilder b(CMDU_TYPE_LINK_METRIC_RESPONSE, 4);
+    transmitter_link_metric_tlv tx;
+    tx.local_al_mac_address = kAl;
+    tx.neighbor_al_mac_address = kAl2;
+    transmitter_link_metric_tlv::link l;
+    l.local_interface_mac = kRadio5;
+    l.neighbor_interface_mac = kSta;
+    l.interface_type = MEDIA_TYPE_IEEE_802_11AX;
+    l.ieee8021_bridge_flag = 1;
+    l.packet_errors = 3;
+    l.transmitted_packets = 1000;
+    l.mac_throughput_capacity = 600;
+    l.link_availability = 90;
+    l.phy_rate = 1200;
+    tx.links = {l};
+    b.add(tx).add(tx);
+    receiver_link_metric_tlv rx;
+    rx.local_al_mac_address = kAl;
+    rx.neighbor_al_mac_address = kAl2;
+    receiver_link_metric_tlv::link rl;
+    rl.local_interface_mac = kRadio5;
+    rl.packets_received = 999;
+    rl.rssi = 50;
+    rx.links = {rl};
+    b.add(rx);
+    auto r = parse_link_metric_response(wire(b).get());
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->transmitter.size(), 2u);
+    EXPECT_EQ(r->transmitter[0].neighbor_al_mac, kAl2);
+    ASSERT_EQ(r->transmitter[0].links.size(), 1u);
+    const auto& t = r->transmitter[0].links[0];
+    EXPECT_EQ(t.neighbor_interface, kSta);
+    EXPECT_EQ(t.media_type, MEDIA_TYPE_IEEE_802_11AX);
+    EXPECT_EQ(t.bridge_flag, 1);
+    EXPECT_EQ(t.transmitted_packets, 1000u);
+    EXPECT_EQ(t.mac_throughput_capacity, 600);
+    EXPECT_EQ(t.link_availability, 90);
+    EXPECT_EQ(t.phy_rate, 1200);
+    ASSERT_EQ(r->receiver.size(), 1u);
+    EXPECT_EQ(r->receiver[0].links[0].packets_received, 999u);
+    EXPECT_EQ(r->receiver[0].links[0].rssi, 50);
+    EXPECT_FALSE(r->result_code);
+}
+
+TEST(ParseLinkMetricResponse, ResultCodeAloneOrNothing) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_LINK_METRIC_RESPONSE, 4);
+        b.add(link_metric_result_code_tlv{});
+        auto r = parse_link_metric_response(wire(b).get());
+        ASSERT_TRUE(r);
+        EXPECT_THAT(r->transmitter, IsEmpty());
+        EXPECT_THAT(r->receiver, IsEmpty());
+        ASSERT_TRUE(r->result_code);
+        EXPECT_EQ(*r->result_code, LINK_METRIC_RESULT_INVALID_NEIGHBOR);
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_LINK_METRIC_RESPONSE, 4);
+        EXPECT_FALSE(parse_link_metric_response(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_link_metric_response TLV_TYPE_TRANSMITTER_LINK_METRIC "
+                                "and TLV_TYPE_RECEIVER_LINK_METRIC and "
+                                "TLV_TYPE_LINK_METRIC_RESULT_CODE is missing message_id"));
+    }
+}
+
+// ---- Unassociated STA Link Metrics Response ---------------------------------------------
+
+TEST(ParseUnassocStaLinkMetricResponse, LastResponseWinsElseMissing) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE, 12);
+        unassociated_sta_link_metrics_response_tlv t;
+        t.op_class = 115;
+        unassociated_sta_link_metrics_response_tlv::sta s;
+        s.mac = kSta;
+        s.channel = 36;
+        s.time_delta_ms = 40;
+        s.uplink_rcpi = 200;
+        t.stas = {s, s};
+        b.add(t);
+        t.op_class = 121;
+        s.channel = 100;
+        t.stas = {s};
+        b.add(t).add(vendor_specific_tlv{});
+        auto r = parse_unassoc_sta_link_metric_response(wire(b).get());
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->op_class, 121);
+        ASSERT_EQ(r->stas.size(), 1u);
+        EXPECT_EQ(r->stas[0].mac, kSta);
+        EXPECT_EQ(r->stas[0].channel, 100);
+        EXPECT_EQ(r->stas[0].time_delta_ms, 40u);
+        EXPECT_EQ(r->stas[0].uplink_rcpi, 200u);
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("info parse_unassoc_sta_link_metric_response received unexpected "
+                                "TLV_TYPE_VENDOR_SPECIFIC (11). message id 12"));
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE, 12);
+        EXPECT_FALSE(parse_unassoc_sta_link_metric_response(wire(b).get()));
+        EXPECT_THAT(
+            log.root_lines(),
+            ElementsAre("warn parse_unassoc_sta_link_metric_response "
+                        "TLV_TYPE_UNASSOCIATED_STA_METRICS_RESPONSE is missing. message_id"));
+    }
+}
+
+// ---- Beacon Metrics Response -------------------------------------------------------------
+
+TEST(ParseBeaconMetricsResponse, ElementsCopiedWholeDuplicateWarns) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_BEACON_METRICS_RESPONSE, 13);
+    beacon_metrics_response_tlv t;
+    t.sta_mac = kAl;
+    b.add(t);
+    t.sta_mac = kSta;
+    beacon_metrics_response_tlv::report_element e;
+    e.body = {1, 0, 5, 115, 36};
+    t.elements = {e, e};
+    t.elements[1].body.assign(255, 0xab);
+    t.num_elements = 2;
+    b.add(t);
+    auto r = parse_beacon_metrics_response(wire(b).get());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->sta, kSta);
+    ASSERT_EQ(r->elements.size(), 2u);
+    EXPECT_EQ(r->elements[0].element_id, 39);
+    EXPECT_EQ(r->elements[0].body, (std::vector<uint8_t>{1, 0, 5, 115, 36}));
+    EXPECT_EQ(r->elements[1].body.size(), 255u);
+    EXPECT_THAT(log.root_lines(), ElementsAre("warn parse_beacon_metrics_response received "
+                                              "TLV_TYPE_BEACON_METRICS_RESPONSE multiple times"));
+
+    LogCapture log2;
+    CmduBuilder none(CMDU_TYPE_BEACON_METRICS_RESPONSE, 13);
+    none.add(al_mac_address_tlv{});
+    EXPECT_FALSE(parse_beacon_metrics_response(wire(none).get()));
+    EXPECT_THAT(
+        log2.root_lines(),
+        ElementsAre("info parse_beacon_metrics_response received unexpected "
+                    "TLV_TYPE_AL_MAC_ADDRESS_TYPE (1)",
+                    "warn parse_beacon_metrics_response TLV_TYPE_BEACON_METRICS_RESPONSE is "
+                    "missing"));
+}
+
+}  // namespace

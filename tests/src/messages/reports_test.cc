@@ -1,0 +1,388 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "decoder_test_util.h"
+#include "messages/decoders.h"
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+namespace {
+
+const MAC kRadio(0x02, 0x00, 0x00, 0x00, 0x05, 0x00);
+const MAC kSta(0x5c, 0x11, 0x22, 0x33, 0x44, 0x55);
+const BSSID kBss(0x02, 0x00, 0x00, 0x00, 0x0b, 0x01);
+const BSSID kTarget(0x02, 0x00, 0x00, 0x00, 0x0b, 0x02);
+
+// ---- Text tables ------------------------------------------------------------------------
+
+TEST(StatusTexts, BtmStatus) {
+    SteeringBTMReportTLV r;
+    r.status = 0;
+    EXPECT_EQ(r.status_string(), "Accept (0).");
+    r.status = 2;
+    EXPECT_EQ(r.status_string(),
+              "Insufficient Beacon or Probe Response frames received from all candidates (2).");
+    r.status = 8;
+    EXPECT_EQ(r.status_string(), "Leaving ESS (8).");
+    r.status = 9;
+    EXPECT_EQ(r.status_string(), "9");
+    r.status = 255;
+    EXPECT_EQ(r.status_string(), "255");
+}
+
+TEST(StatusTexts, ErrorReason) {
+    ErrorCodeTLV e;
+    e.reason_code = 0;
+    EXPECT_EQ(e.reason_string(), "0");
+    e.reason_code = 1;
+    EXPECT_EQ(e.reason_string(), "STA associated with a BSS operated by the Multi-AP Agent (1).");
+    e.reason_code = 4;
+    EXPECT_EQ(e.reason_string(),
+              "Backhaul steering request rejected because the backhaul STA cannot operate on the "
+              "channel specified (4).");
+    e.reason_code = 6;
+    EXPECT_EQ(e.reason_string(),
+              "Backhaul steering request authentication or association Rejected by the target BSS "
+              "(6).");
+    e.reason_code = 7;
+    EXPECT_EQ(e.reason_string(), "7");
+}
+
+// ---- Channel Preference Report ----------------------------------------------------------
+
+TEST(ParseChannelPreferenceReport, OnlyTheCacCompletionReportMakesARecord) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT, 30);
+        channel_preference_tlv pref;
+        pref.radio_id = kRadio;
+        b.add(pref).add(pref).add(radio_operation_restriction_tlv{}).add(cac_status_report_tlv{});
+        EXPECT_FALSE(parse_channel_preference_report_message(wire(b).get()));
+        EXPECT_THAT(log.root_lines(), IsEmpty());
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT, 30);
+        cac_completion_report_tlv first;
+        first.radios.resize(2);
+        b.add(first);
+        cac_completion_report_tlv cac;
+        cac_completion_report_tlv::radio r;
+        r.radio_id = kRadio;
+        r.op_class = 121;
+        r.channel = 100;
+        r.cac_completion_status = 1;
+        r.radar_pairs = {{121, 100}, {121, 104}};
+        r.num_radar_pairs = 2;
+        cac.radios = {r};
+        cac.num_radios = 1;
+        b.add(cac).add(al_mac_address_tlv{});
+        auto m = parse_channel_preference_report_message(wire(b).get());
+        ASSERT_TRUE(m);
+        ASSERT_EQ(m->cac_completion.size(), 1u);  // the later TLV replaced the first
+        const auto& c = m->cac_completion[0];
+        EXPECT_EQ(c.radio_id, kRadio);
+        EXPECT_EQ(c.op_class, 121);
+        EXPECT_EQ(c.channel, 100);
+        EXPECT_EQ(c.status, 1);
+        ASSERT_EQ(c.radar_pairs.size(), 2u);
+        EXPECT_EQ(c.radar_pairs[1].channel, 104);
+        EXPECT_THAT(m->cac_available, IsEmpty());
+        EXPECT_THAT(m->cac_non_occupancy, IsEmpty());
+        EXPECT_THAT(m->cac_ongoing, IsEmpty());
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("info parse_channel_preference_report_message received unexpected "
+                                "TLV_TYPE_AL_MAC_ADDRESS_TYPE (1) message id 30"));
+    }
+}
+
+// ---- Channel Scan Report ----------------------------------------------------------------
+
+TEST(ParseApChScanReport, NeedsResultsAndATimestamp) {
+    channel_scan_result_tlv res;
+    res.radio_id = kRadio;
+    res.op_class = 115;
+    res.channel = 36;
+    res.timestamp = "2026-12-05T19:00:00Z";
+    res.utilization = 40;
+    res.noise = 90;
+    channel_scan_result_tlv::neighbor n;
+    n.bssid = kBss;
+    n.ssid_len = 4;
+    std::memcpy(n.ssid, "mesh", 4);
+    n.signal_strength = 120;
+    n.channel_bandwidth = "80";
+    res.neighbors = {n};
+    res.num_neighbors = 1;
+    timestamp_tlv ts;
+    ts.timestamp = "2026-12-05T19:00:01Z";
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_CHANNEL_SCAN_REPORT, 31);
+        b.add(ts).add(res).add(al_mac_address_tlv{}).add(res);
+        auto m = parse_ap_ch_scan_report(wire(b).get());
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->timestamp, "2026-12-05T19:00:01Z");
+        ASSERT_EQ(m->results.size(), 2u);
+        EXPECT_EQ(m->results[0].channel, 36);
+        EXPECT_EQ(m->results[0].timestamp, "2026-12-05T19:00:00Z");
+        ASSERT_EQ(m->results[0].neighbors.size(), 1u);
+        EXPECT_EQ(m->results[0].neighbors[0].channel_bandwidth, "80");
+        EXPECT_THAT(log.root_lines(), IsEmpty());  // other TLVs are skipped silently
+    }
+    {
+        CmduBuilder b(CMDU_TYPE_CHANNEL_SCAN_REPORT, 31);
+        b.add(res);
+        EXPECT_FALSE(parse_ap_ch_scan_report(wire(b).get()));
+    }
+    {
+        CmduBuilder b(CMDU_TYPE_CHANNEL_SCAN_REPORT, 31);
+        b.add(ts);
+        EXPECT_FALSE(parse_ap_ch_scan_report(wire(b).get()));
+    }
+}
+
+// ---- Operating Channel Report -------------------------------------------------------------
+
+TEST(ParseOperatingChannel, ReportsAppendedElseMissing) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_OPERATING_CHANNEL_REPORT, 32);
+        operating_channel_report_tlv t;
+        t.radio_id = kRadio;
+        t.current_tx_power_eirp = 23;
+        t.op_classes = {{128, 42}, {121, 100}};
+        t.num_op_classes = 2;
+        b.add(t);
+        t.radio_id = kSta;
+        t.op_classes = {};
+        t.num_op_classes = 0;
+        b.add(t).add(vendor_specific_tlv{});
+        auto m = parse_operating_channel(wire(b).get());
+        ASSERT_TRUE(m);
+        ASSERT_EQ(m->reports.size(), 2u);
+        EXPECT_EQ(m->reports[0].radio_id, kRadio);
+        EXPECT_EQ(m->reports[0].tx_power, 23);
+        ASSERT_EQ(m->reports[0].op_classes.size(), 2u);
+        EXPECT_EQ(m->reports[0].op_classes[1].op_class, 121);
+        EXPECT_EQ(m->reports[0].op_classes[1].channel, 100);
+        EXPECT_THAT(m->reports[1].op_classes, IsEmpty());
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("info parse_operating_channel received unexpected "
+                                "TLV_TYPE_VENDOR_SPECIFIC (11)"));
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_OPERATING_CHANNEL_REPORT, 32);
+        EXPECT_FALSE(parse_operating_channel(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_operating_channel TLV_TYPE_OPERATING_CHANNEL_REPORT is "
+                                "missing"));
+    }
+}
+
+// ---- Client Steering BTM Report ----------------------------------------------------------
+
+TEST(ParseBtmSteeringReport, TargetOnlyWhenCarriedAndTheLastWins) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, 33);
+    steering_btm_report_tlv t;
+    t.bssid = kBss;
+    t.sta_mac = kSta;
+    t.btm_status_code = 0;
+    t.has_target_bssid = 1;
+    t.target_bssid = kTarget;
+    b.add(t);
+    auto m = parse_btm_steering_report(wire(b).get());
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->bssid, kBss);
+    EXPECT_EQ(m->sta, kSta);
+    ASSERT_TRUE(m->target_bssid);
+    EXPECT_EQ(*m->target_bssid, kTarget);
+    EXPECT_EQ(m->status_string(), "Accept (0).");
+
+    t.btm_status_code = 7;
+    t.has_target_bssid = 0;
+    t.target_bssid = BSSID();
+    b.add(t);
+    m = parse_btm_steering_report(wire(b).get());
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->status, 7);
+    EXPECT_FALSE(m->target_bssid);  // the second report carried none
+    EXPECT_THAT(log.root_lines(),
+                ElementsAre("warn parse_btm_steering_report received TLV_TYPE_BTM_REPORT multiple "
+                            "times"));
+
+    LogCapture log2;
+    CmduBuilder none(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, 33);
+    none.add(error_code_tlv{});
+    EXPECT_FALSE(parse_btm_steering_report(wire(none).get()));
+    EXPECT_THAT(
+        log2.root_lines(),
+        ElementsAre("info parse_btm_steering_report received unexpected TLV_TYPE_ERROR (163)",
+                    "warn parse_btm_steering_report TLV_TYPE_BTM_REPORT is missing"));
+}
+
+// ---- Backhaul Steering Response ------------------------------------------------------------
+
+backhaul_steering_response_tlv bh_response(uint8_t result) {
+    backhaul_steering_response_tlv t;
+    t.backhaul_sta_mac = kSta;
+    t.target_bssid = kTarget;
+    t.result_code = result;
+    return t;
+}
+
+TEST(ParseBackhaulSteeringResponse, ExactlyOneResponse) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, 34);
+        error_code_tlv e;
+        e.reason_code = 5;
+        e.sta_mac = kSta;
+        b.add(bh_response(1)).add(e);
+        auto m = parse_backhaul_steering_response(wire(b).get());
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->backhaul_sta, kSta);
+        EXPECT_EQ(m->target_bssid, kTarget);
+        EXPECT_EQ(m->result_code, 1);
+        ASSERT_TRUE(m->error_code);
+        EXPECT_EQ(m->error_code->reason_string(),
+                  "Backhaul steering request rejected because the target BSS signal is too weak "
+                  "or not found (5).");
+        EXPECT_THAT(log.root_lines(), IsEmpty());
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, 34);
+        b.add(bh_response(0)).add(bh_response(1));
+        EXPECT_FALSE(parse_backhaul_steering_response(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_backhaul_steering_response received "
+                                "TLV_TYPE_BACKHAUL_STEERING_RESPONSE multiple times",
+                                "warn parse_backhaul_steering_response "
+                                "TLV_TYPE_BACKHAUL_STEERING_RESPONSE is missing or more than 1 in "
+                                "message_id 34"));
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, 35);
+        b.add(error_code_tlv{}).add(error_code_tlv{}).add(sta_mac_address_tlv{});
+        EXPECT_FALSE(parse_backhaul_steering_response(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_backhaul_steering_response received TLV_TYPE_ERROR "
+                                "multiple times message id 35",
+                                "info parse_backhaul_steering_response received unexpected "
+                                "TLV_TYPE_STA_MAC_ADDRESS (149) message id 35",
+                                "warn parse_backhaul_steering_response "
+                                "TLV_TYPE_BACKHAUL_STEERING_RESPONSE is missing or more than 1 in "
+                                "message_id 35"));
+    }
+}
+
+// ---- Failed Connection ---------------------------------------------------------------------
+
+TEST(ParseFailedConnection, StaAndStatusMandatoryReasonOptional) {
+    sta_mac_address_tlv sta;
+    sta.sta_mac = kSta;
+    status_code_tlv status;
+    status.status_code = 17;
+    reason_code_tlv reason;
+    reason.reason_code = 0x1234;
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_FAILED_CONNECTION, 36);
+        b.add(status).add(sta);
+        auto m = parse_failed_connection_message(wire(b).get());
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->sta, kSta);
+        EXPECT_EQ(m->status_code, 17);
+        EXPECT_FALSE(m->reason_code);
+        CmduBuilder b2(CMDU_TYPE_FAILED_CONNECTION, 36);
+        b2.add(sta).add(status).add(reason);
+        m = parse_failed_connection_message(wire(b2).get());
+        ASSERT_TRUE(m);
+        ASSERT_TRUE(m->reason_code);
+        EXPECT_EQ(*m->reason_code, 0x1234);
+        EXPECT_THAT(log.root_lines(), IsEmpty());
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_FAILED_CONNECTION, 36);
+        b.add(reason);
+        EXPECT_FALSE(parse_failed_connection_message(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_failed_connection_message TLV_TYPE_STA_MAC_ADDRESS is "
+                                "missing"));
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_FAILED_CONNECTION, 36);
+        b.add(sta).add(source_info_tlv{});
+        EXPECT_FALSE(parse_failed_connection_message(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("info parse_failed_connection_message received unexpected "
+                                "TLV_TYPE_SOURCE_INFO (192)",
+                                "warn parse_failed_connection_message TLV_TYPE_STATUS_CODE is "
+                                "missing"));
+    }
+}
+
+// ---- Tunneled --------------------------------------------------------------------------------
+
+TEST(ParseTunneledMessage, PayloadsConcatenateInOrder) {
+    source_info_tlv src;
+    src.mac = kSta;
+    tunneled_message_type_tlv type;
+    type.message_type = TUNNELED_BTM_QUERY;
+    tunneled_tlv a, b, empty;
+    a.frame_body = {1, 2, 3};
+    b.frame_body = {4, 5, 6, 7};
+    LogCapture log;
+    CmduBuilder c(CMDU_TYPE_TUNNELED, 37);
+    c.add(src).add(type).add(a).add(empty).add(b);
+    auto m = parse_tunneled_message(wire(c).get());
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->sta, kSta);
+    EXPECT_EQ(m->message_type, TUNNELED_BTM_QUERY);
+    EXPECT_EQ(m->payload, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7}));
+
+    CmduBuilder only_empty(CMDU_TYPE_TUNNELED, 37);
+    only_empty.add(src).add(type).add(empty);
+    m = parse_tunneled_message(wire(only_empty).get());
+    ASSERT_TRUE(m);  // a zero-length Tunneled TLV still counts
+    EXPECT_THAT(m->payload, IsEmpty());
+    EXPECT_THAT(log.root_lines(), IsEmpty());
+}
+
+TEST(ParseTunneledMessage, MissingPartsInOrder) {
+    source_info_tlv src;
+    src.mac = kSta;
+    struct Case {
+        bool src, type, tunneled;
+        const char* line;
+    } cases[] = {
+        {false, false, false, "warn parse_tunneled_message TLV_TYPE_SOURCE_INFO is missing"},
+        {true, false, false,
+         "warn parse_tunneled_message TLV_TYPE_TUNNELED_MESSAGE_TYPE is missing"},
+        {true, true, false, "warn parse_tunneled_message TLV_TYPE_TUNNELED is missing"},
+        {false, true, true, "warn parse_tunneled_message TLV_TYPE_SOURCE_INFO is missing"},
+    };
+    for (const Case& k : cases) {
+        LogCapture log;
+        CmduBuilder c(CMDU_TYPE_TUNNELED, 37);
+        if (k.src)
+            c.add(src);
+        if (k.type)
+            c.add(tunneled_message_type_tlv{});
+        if (k.tunneled)
+            c.add(tunneled_tlv{});
+        EXPECT_FALSE(parse_tunneled_message(wire(c).get()));
+        EXPECT_THAT(log.root_lines(), ElementsAre(k.line));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,470 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "decoder_test_util.h"
+#include "messages/decoders.h"
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+namespace {
+
+const MAC kAl(0x02, 0x00, 0x00, 0x00, 0x00, 0x01);
+const MAC kAl2(0x02, 0x00, 0x00, 0x00, 0x00, 0x02);
+const MAC kIf(0x02, 0x00, 0x00, 0x00, 0x01, 0x01);
+const MAC kClient(0x5c, 0x11, 0x22, 0x33, 0x44, 0x55);
+const BSSID kBss(0x02, 0x00, 0x00, 0x00, 0x0b, 0x01);
+
+al_mac_address_tlv al(const MAC& m) {
+    al_mac_address_tlv t;
+    t.al_mac_address = m;
+    return t;
+}
+mac_address_tlv mac(const MAC& m) {
+    mac_address_tlv t;
+    t.mac_address = m;
+    return t;
+}
+vendor_specific_tlv vendor() {
+    vendor_specific_tlv t;
+    t.vendor_oui[0] = 0x00;
+    t.vendor_oui[1] = 0x11;
+    t.vendor_oui[2] = 0x22;
+    t.payload = {1, 2, 3};
+    return t;
+}
+
+device_information_tlv::local_interface wifi_if(const MAC& m, const BSSID& bss) {
+    device_information_tlv::local_interface i;
+    i.mac_address = m;
+    i.media_type = MEDIA_TYPE_IEEE_802_11AX;
+    i.media_specific_info_length = IEEE80211_MEDIA_INFO_LEN;
+    i.ieee80211.network_membership = bss;
+    i.ieee80211.role = IEEE80211_ROLE_AP;
+    i.ieee80211.ap_channel_band = 2;
+    i.ieee80211.ap_channel_center_freq_index_1 = 42;
+    i.ieee80211.ap_channel_center_freq_index_2 = 0;
+    return i;
+}
+
+device_information_tlv device_info(const MAC& al_mac,
+                                   std::vector<device_information_tlv::local_interface> ifs) {
+    device_information_tlv t;
+    t.al_mac_address = al_mac;
+    t.num_local_interfaces = static_cast<uint8_t>(ifs.size());
+    t.local_interfaces = std::move(ifs);
+    return t;
+}
+
+// ---- Topology Discovery ------------------------------------------------------------
+
+TEST(ParseDiscovery, BothAddressesGiveARecordWithoutALine) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
+    b.add(al(kAl)).add(mac(kIf)).add(vendor());
+    auto r = parse_discovery(wire(b).get());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->al_mac, kAl);
+    EXPECT_EQ(r->mac, kIf);
+    EXPECT_THAT(log.root_lines(), IsEmpty());
+}
+
+TEST(ParseDiscovery, MissingAddressesAreLoggedAndEmptyTheResult) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
+        b.add(al(kAl));
+        auto r = parse_discovery(wire(b).get());
+        EXPECT_FALSE(r);
+        EXPECT_EQ(r.value().al_mac, MAC::zero);  // an empty result is zero-filled
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_discovery TLV_TYPE_MAC_ADDRESS_TYPE is missing"));
+        EXPECT_THAT(log.platform_lines(),
+                    ElementsAre("warn parse_discovery parse_discovery TLV_TYPE_MAC_ADDRESS_TYPE "
+                                "is missing"));
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
+        b.add(vendor());
+        EXPECT_FALSE(parse_discovery(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_discovery TLV_TYPE_AL_MAC_ADDRESS_TYPE is missing",
+                                "warn parse_discovery TLV_TYPE_MAC_ADDRESS_TYPE is missing"));
+    }
+    {
+        // An all-zero address counts as missing.
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
+        b.add(al(MAC::zero)).add(mac(kIf));
+        EXPECT_FALSE(parse_discovery(wire(b).get()));
+        EXPECT_THAT(log.at("warn"),
+                    ElementsAre("parse_discovery TLV_TYPE_AL_MAC_ADDRESS_TYPE is missing"));
+    }
+}
+
+TEST(ParseDiscovery, DuplicatesWarnAndTheLastWinsButAZeroFirstIsNoDuplicate) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
+        b.add(al(kAl)).add(mac(kIf)).add(al(kAl2)).add(mac(kClient));
+        auto r = parse_discovery(wire(b).get());
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->al_mac, kAl2);
+        EXPECT_EQ(r->mac, kClient);
+        EXPECT_THAT(
+            log.root_lines(),
+            ElementsAre("warn parse_discovery received multiple TLV_TYPE_AL_MAC_ADDRESS_TYPE",
+                        "warn parse_discovery received multiple TLV_TYPE_MAC_ADDRESS_TYPE"));
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
+        b.add(al(MAC::zero)).add(al(kAl)).add(mac(kIf));
+        auto r = parse_discovery(wire(b).get());
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->al_mac, kAl);
+        EXPECT_THAT(log.root_lines(), IsEmpty());
+    }
+}
+
+TEST(ParseDiscovery, UnexpectedTlvIsAnInfoLineNamingItsType) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
+    searched_role_tlv role;
+    unknown_tlv odd;
+    odd.tlv_type = 0xfe;
+    odd.value = {9, 9};
+    b.add(role).add(al(kAl)).add(odd).add(mac(kIf));
+    EXPECT_TRUE(parse_discovery(wire(b).get()));
+    EXPECT_THAT(log.root_lines(),
+                ElementsAre("info parse_discovery received unexpected TLV_TYPE_SEARCHED_ROLE (13)",
+                            std::string("info parse_discovery received unexpected ") +
+                                convert_1905_TLV_type_to_string(0xfe) + " (254)"));
+    EXPECT_THAT(log.platform_lines()[0],
+                "info parse_discovery parse_discovery received unexpected TLV_TYPE_SEARCHED_ROLE "
+                "(13)");
+}
+
+TEST(ParseDiscovery, NoCmduOrNoListIsJustMissing) {
+    LogCapture log;
+    EXPECT_FALSE(parse_discovery(nullptr));
+    CMDU bare;
+    EXPECT_FALSE(parse_discovery(&bare));
+    EXPECT_EQ(log.at("warn").size(), 4u);
+}
+
+// The walk reads at most 255 records: one placed 256th is never seen.
+TEST(TlvWalk, StopsAtTheNullEntryAndAfter255Records) {
+    for (int fillers : {254, 255}) {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 1);
+        for (int i = 0; i < fillers; ++i)
+            b.add(vendor());
+        b.add(al(kAl));
+        auto r = parse_topology_notification(b.get());
+        EXPECT_EQ(r.has_value(), fillers == 254) << fillers;
+    }
+}
+
+// ---- Topology Notification ---------------------------------------------------------
+
+TEST(ParseTopologyNotification, WithAndWithoutAClientAssociationEvent) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 3);
+        b.add(al(kAl));
+        auto r = parse_topology_notification(wire(b).get());
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->al_mac, kAl);
+        EXPECT_FALSE(r->has_client_association_event);
+        EXPECT_EQ(r->client_mac, MAC::zero);
+        EXPECT_EQ(r->bssid, BSSID::zero);
+        EXPECT_THAT(log.root_lines(), IsEmpty());
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 3);
+        client_association_event_tlv ev;
+        ev.client_mac = kAl2;
+        ev.bssid = kBss;
+        ev.association_event = 0;
+        b.add(ev);
+        ev.client_mac = kClient;
+        ev.association_event = 1;
+        b.add(ev).add(al(kAl));
+        auto r = parse_topology_notification(wire(b).get());
+        ASSERT_TRUE(r);
+        EXPECT_TRUE(r->has_client_association_event);
+        EXPECT_EQ(r->client_mac, kClient);  // the later event, without a line
+        EXPECT_EQ(r->bssid, kBss);
+        EXPECT_EQ(r->association_event, 1);
+        EXPECT_THAT(log.root_lines(), IsEmpty());
+    }
+}
+
+TEST(ParseTopologyNotification, VendorTlvIsUnexpectedAndTheAlMacMandatory) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 3);
+    b.add(vendor()).add(al(kAl)).add(al(kAl2));
+    auto r = parse_topology_notification(wire(b).get());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->al_mac, kAl2);
+    EXPECT_THAT(log.root_lines(),
+                ElementsAre("info parse_topology_notification received unexpected "
+                            "TLV_TYPE_VENDOR_SPECIFIC (11)",
+                            "warn parse_topology_notification received multiple "
+                            "TLV_TYPE_AL_MAC_ADDRESS_TYPE"));
+
+    LogCapture log2;
+    CmduBuilder none(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 3);
+    none.add(client_association_event_tlv{});
+    EXPECT_FALSE(parse_topology_notification(wire(none).get()));
+    EXPECT_THAT(log2.root_lines(),
+                ElementsAre("warn parse_topology_notification TLV_TYPE_AL_MAC_ADDRESS_TYPE is "
+                            "missing"));
+}
+
+// ---- Topology Response ---------------------------------------------------------------
+
+TEST(ParseTopology, DeviceInformationAloneGivesAnEmptyTopology) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
+    b.add(device_info(kAl, {wifi_if(kIf, kBss)}));
+    auto r = parse_topology(wire(b).get());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->al_mac, kAl);
+    ASSERT_EQ(r->local_interfaces.size(), 1u);
+    EXPECT_THAT(r->non_1905_neighbors, IsEmpty());
+    EXPECT_THAT(r->neighbors, IsEmpty());
+    EXPECT_THAT(r->radios, IsEmpty());
+    EXPECT_THAT(r->associated_clients, IsEmpty());
+    EXPECT_FALSE(r->has_associated_clients);
+    EXPECT_EQ(r->multiap_profile, 1);
+    EXPECT_THAT(log.root_lines(), IsEmpty());
+}
+
+TEST(ParseTopology, FullResponseIsCopiedInOrderAndOutlivesTheCmdu) {
+    LogCapture log;
+    optional<TopologyResponseMesg> r;
+    {
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
+        b.add(device_info(kAl, {wifi_if(kIf, kBss)}));
+        device_bridging_capability_tlv bridging;
+        b.add(bridging);
+        non_1905_neighbor_device_list_tlv n1;
+        n1.local_mac_address = kIf;
+        n1.neighbors = {kClient, kAl2};
+        b.add(n1);
+        n1.neighbors = {};
+        b.add(n1);
+        neighbor_device_list_tlv n2;
+        n2.local_mac_address = kIf;
+        neighbor_device_list_tlv::neighbor nb;
+        nb.al_mac_address = kAl2;
+        nb.bridge_flag = 1;
+        n2.neighbors = {nb};
+        nb.bridge_flag = 0;
+        nb.al_mac_address = kClient;
+        n2.neighbors.push_back(nb);
+        b.add(n2);
+        supported_service_tlv svc;
+        svc.num_services = 1;
+        svc.services = {MAP_SERVICE_AGENT};
+        b.add(svc).add(vendor());
+        ap_operational_bss_tlv ops;
+        ap_operational_bss_tlv::radio radio;
+        radio.radio_id = kAl2;
+        ap_operational_bss_tlv::bss bss;
+        bss.bssid = kBss;
+        const uint8_t ssid[32] = {'h', 'o', 'm', 'e', 0,   'x', 'y', 'z', 'A', 'B', 'C',
+                                  'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N',
+                                  'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', '!'};
+        std::memcpy(bss.ssid, ssid, 32);
+        bss.ssid_len = 32;
+        radio.bsss.push_back(bss);
+        bss.ssid_len = 0;
+        radio.bsss.push_back(bss);
+        radio.num_bss = 2;
+        ops.radios = {radio};
+        ops.num_radios = 1;
+        b.add(ops);
+        associated_clients_tlv clients;
+        associated_clients_tlv::bss cb;
+        cb.bssid = kBss;
+        associated_clients_tlv::client c;
+        c.mac = kClient;
+        c.time_since_association = 65535;
+        cb.clients = {c};
+        cb.num_clients = 1;
+        clients.bsss = {cb};
+        clients.num_bss = 1;
+        b.add(clients);
+        multiap_profile_tlv profile;
+        profile.profile = 3;
+        b.add(profile);
+        r = parse_topology(wire(b).get());
+    }
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->non_1905_neighbors.size(), 2u);
+    EXPECT_EQ(r->non_1905_neighbors[0].local_mac, kIf);
+    ASSERT_EQ(r->non_1905_neighbors[0].neighbors.size(), 2u);
+    EXPECT_EQ(r->non_1905_neighbors[0].neighbors[1].mac, kAl2);
+    EXPECT_THAT(r->non_1905_neighbors[1].neighbors, IsEmpty());
+    ASSERT_EQ(r->neighbors.size(), 1u);
+    ASSERT_EQ(r->neighbors[0].neighbors.size(), 2u);
+    EXPECT_EQ(r->neighbors[0].neighbors[0].al_mac, kAl2);
+    EXPECT_TRUE(r->neighbors[0].neighbors[0].bridge);
+    EXPECT_FALSE(r->neighbors[0].neighbors[1].bridge);
+    ASSERT_EQ(r->radios.size(), 1u);
+    EXPECT_EQ(r->radios[0].radio_id, kAl2);
+    ASSERT_EQ(r->radios[0].bsss.size(), 2u);
+    EXPECT_EQ(r->radios[0].bsss[0].bssid, kBss);
+    EXPECT_EQ(r->radios[0].bsss[0].ssid.size(), 32u);  // whole, zero byte and all
+    EXPECT_EQ(r->radios[0].bsss[0].ssid, std::string("home\0xyzABCDEFGHIJKLMNOPQRSTUVW!", 32));
+    EXPECT_EQ(r->radios[0].bsss[1].ssid, "");
+    EXPECT_TRUE(r->has_associated_clients);
+    ASSERT_EQ(r->associated_clients.size(), 1u);
+    ASSERT_EQ(r->associated_clients[0].stas.size(), 1u);
+    EXPECT_EQ(r->associated_clients[0].stas[0].mac, kClient);
+    EXPECT_EQ(r->associated_clients[0].stas[0].time_since_association, 65535);
+    EXPECT_EQ(r->multiap_profile, 3);
+    // Bridging, Supported Service and Vendor Specific pass without a line.
+    EXPECT_THAT(log.root_lines(),
+                ElementsAre("info parse_topology received TLV_TYPE_MULTIAP_PROFILE 3"));
+}
+
+TEST(ParseTopology, MediaSpecificInformationByLength) {
+    LogCapture log;
+    auto plc = wifi_if(kAl2, kBss);
+    plc.media_type = MEDIA_TYPE_IEEE_1901_FFT;
+    plc.media_specific_info_length = IEEE1901_MEDIA_INFO_LEN;
+    for (uint8_t i = 0; i < 7; ++i)
+        plc.ieee1901.network_identifier[i] = 0x10 + i;
+    auto eth = wifi_if(kClient, kBss);
+    eth.media_type = MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET;
+    eth.media_specific_info_length = 0;
+    auto odd = wifi_if(kIf, kBss);
+    odd.media_specific_info_length = 3;
+    odd.media_specific_raw = {1, 2, 3};
+    CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
+    b.add(device_info(kAl, {wifi_if(kIf, kBss), plc, eth, odd}));
+    auto r = parse_topology(wire(b).get());
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->local_interfaces.size(), 4u);
+    const auto& w = r->local_interfaces[0];
+    EXPECT_EQ(w.mac, kIf);
+    EXPECT_EQ(w.media_type, MEDIA_TYPE_IEEE_802_11AX);
+    ASSERT_TRUE(w.ieee80211);
+    EXPECT_FALSE(w.ieee1901);
+    EXPECT_EQ(w.ieee80211->bssid, kBss);
+    EXPECT_EQ(w.ieee80211->ap_channel_band, 2);
+    EXPECT_EQ(w.ieee80211->center_freq_index_1, 42);
+    const auto& p = r->local_interfaces[1];
+    EXPECT_FALSE(p.ieee80211);
+    ASSERT_TRUE(p.ieee1901);
+    EXPECT_EQ(p.ieee1901->network_id[6], 0x16);
+    for (size_t i : {2u, 3u}) {
+        EXPECT_FALSE(r->local_interfaces[i].ieee80211) << i;
+        EXPECT_FALSE(r->local_interfaces[i].ieee1901) << i;
+    }
+}
+
+TEST(ParseTopology, RepeatedSingleTlvsWarnAndTheLastWins) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
+    ap_operational_bss_tlv ops;
+    associated_clients_tlv clients;
+    associated_clients_tlv::bss cb;
+    cb.bssid = kBss;
+    clients.bsss = {cb};
+    b.add(device_info(kAl, {wifi_if(kIf, kBss)}));
+    b.add(clients).add(ops).add(ops);
+    b.add(device_info(kAl2, {}));
+    b.add(associated_clients_tlv{});
+    auto r = parse_topology(wire(b).get());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->al_mac, kAl2);
+    EXPECT_THAT(r->local_interfaces, IsEmpty());
+    // The last Associated Clients TLV lists no BSS: flag set, list empty.
+    EXPECT_TRUE(r->has_associated_clients);
+    EXPECT_THAT(r->associated_clients, IsEmpty());
+    EXPECT_THAT(
+        log.at("warn"),
+        ElementsAre("parse_topology received TLV_TYPE_AP_OPERATIONAL_BSS multiple times",
+                    "parse_topology received TLV_TYPE_DEVICE_INFORMATION_TYPE multiple times",
+                    "parse_topology received TLV_TYPE_ASSOCIATED_STA_TLV multiple times"));
+    // Each line is written twice: to the root logger and to the platform log.
+    const auto platform = log.platform_lines();
+    EXPECT_EQ(std::count(platform.begin(), platform.end(),
+                         "warn parse_topology parse_topology received "
+                         "TLV_TYPE_DEVICE_INFORMATION_TYPE multiple times"),
+              1);
+    EXPECT_EQ(platform.size(), 3u);
+}
+
+TEST(ParseTopology, MissingDeviceInformation) {
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
+        b.add(ap_operational_bss_tlv{});
+        EXPECT_FALSE(parse_topology(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("warn parse_topology TLV_TYPE_DEVICE_INFORMATION_TYPE is missing"));
+    }
+    {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
+        b.add(al(kAl));
+        EXPECT_FALSE(parse_topology(wire(b).get()));
+        EXPECT_THAT(log.root_lines(),
+                    ElementsAre("info parse_topology received unexpected "
+                                "TLV_TYPE_AL_MAC_ADDRESS_TYPE (1)",
+                                "warn parse_topology TLV_TYPE_DEVICE_INFORMATION_TYPE is missing",
+                                "warn parse_topology TLV_TYPE_AP_OPERATIONAL_BSS is missing"));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Lists inside a TLV follow the TLV's own count, and never run past the entries held.
+TEST(ParseTopology, InnerListsFollowTheirCountFields) {
+    LogCapture log;
+    CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
+    auto info = device_info(kAl, {wifi_if(kIf, kBss), wifi_if(kAl2, kBss)});
+    info.num_local_interfaces = 1;
+    b.add(info);
+    ap_operational_bss_tlv ops;
+    ops.radios.resize(1);
+    ops.num_radios = 5;
+    b.add(ops);
+    auto r = parse_topology(b.get());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->local_interfaces.size(), 1u);
+    EXPECT_EQ(r->radios.size(), 1u);
+}
+
+TEST(Optional, EmptyIsZeroFilledAndResetEmpties) {
+    optional<DiscoveryMesg> o;
+    EXPECT_FALSE(o.has_value());
+    EXPECT_TRUE(o->al_mac.is_zero());
+    DiscoveryMesg m;
+    m.al_mac = kAl;
+    o = m;
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->al_mac, kAl);
+    optional<DiscoveryMesg> copy = o;
+    o.reset();
+    EXPECT_FALSE(o);
+    EXPECT_TRUE(o->al_mac.is_zero());
+    EXPECT_EQ(copy->al_mac, kAl);
+    EXPECT_EQ(optional<int>().value_or(7), 7);
+    EXPECT_EQ(optional<int>(3).value_or(7), 3);
+}
+
+}  // namespace
