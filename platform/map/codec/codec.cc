@@ -285,52 +285,87 @@ bool encode_1905_CMDU(const CMDU& cmdu, std::vector<std::vector<uint8_t>>& fragm
     const size_t eom_len = TLV_HEADER_LEN;
     if (max_payload < CMDU_HEADER_LEN + eom_len)
         return false;
-    std::vector<uint8_t> tlv;
-    std::vector<uint8_t> cur;
-    auto open = [&]() {
-        cur.clear();
-        put_header(cur, cmdu, static_cast<uint8_t>(fragments.size()), false);
-    };
-    open();
+    const size_t room = max_payload - CMDU_HEADER_LEN;
+
+    // Encode every TLV once, remembering where each one starts.
+    std::vector<uint8_t> stream;
+    std::vector<size_t> starts;
+    bool oversized = false;
     if (cmdu.list_of_TLVs) {
         for (uint8_t** p = cmdu.list_of_TLVs; *p; ++p) {
             if (**p == TLV_TYPE_END_OF_MESSAGE)
                 continue;  // appended below
-            tlv.clear();
-            if (!encode_1905_TLV(*p, tlv)) {
+            size_t at = stream.size();
+            if (!encode_1905_TLV(*p, stream)) {
                 map_log(MAP_LOG_IEEE1905, kLogWarning,
                         "CMDU %s (0x%04x) mid %u not sent: %s (%u) does not encode",
                         convert_1905_CMDU_type_to_string(cmdu.message_type), cmdu.message_type,
                         cmdu.message_id, convert_1905_TLV_type_to_string(**p), **p);
-                fragments.clear();
                 return false;
             }
-            if (CMDU_HEADER_LEN + tlv.size() + eom_len > max_payload) {
-                map_log(MAP_LOG_IEEE1905, kLogWarning,
-                        "CMDU %s (0x%04x) mid %u not sent: %s of %zu bytes exceeds a fragment",
-                        convert_1905_CMDU_type_to_string(cmdu.message_type), cmdu.message_type,
-                        cmdu.message_id, convert_1905_TLV_type_to_string(**p), tlv.size());
-                fragments.clear();
-                return false;
-            }
-            // Keep room for End of Message in every fragment, so that the
-            // last one always has it wherever the split falls.
-            if (cur.size() + tlv.size() + eom_len > max_payload) {
-                if (fragments.size() >= 255) {
-                    fragments.clear();
-                    return false;
-                }
-                fragments.push_back(std::move(cur));
-                open();
-            }
-            cur.insert(cur.end(), tlv.begin(), tlv.end());
+            starts.push_back(at);
+            if (stream.size() - at + eom_len > room)
+                oversized = true;
         }
     }
-    cur.insert(cur.end(), {0, 0, 0});  // End of Message
-    cur[7] |= CMDU_FLAG_LAST_FRAGMENT;
-    fragments.push_back(std::move(cur));
+    starts.push_back(stream.size());
+    stream.insert(stream.end(), {0, 0, 0});  // End of Message
+
+    // Cut points: at TLV boundaries, each fragment as full as possible and the
+    // End of Message kept with the TLV before it. A TLV that cannot fit one
+    // fragment on its own forces plain byte cuts for the whole message, which
+    // receivers undo by concatenating the fragments.
+    std::vector<size_t> cuts;  // fragment start offsets in STREAM
+    cuts.push_back(0);
+    if (oversized) {
+        for (size_t at = room; at < stream.size(); at += room)
+            cuts.push_back(at);
+    } else {
+        // starts[k]..starts[k+1] is TLV k; the last TLV carries End of Message.
+        const size_t n = starts.size() - 1;
+        size_t begin = 0;
+        for (size_t k = 1; k < n; ++k) {
+            size_t end = k + 1 < n ? starts[k + 1] : stream.size();
+            if (end - begin > room) {
+                begin = starts[k];
+                cuts.push_back(begin);
+            }
+        }
+    }
+    if (cuts.size() > 256) {
+        map_log(MAP_LOG_IEEE1905, kLogWarning,
+                "CMDU %s (0x%04x) mid %u not sent: %zu bytes need over 256 fragments",
+                convert_1905_CMDU_type_to_string(cmdu.message_type), cmdu.message_type,
+                cmdu.message_id, stream.size());
+        return false;
+    }
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        size_t end = i + 1 < cuts.size() ? cuts[i + 1] : stream.size();
+        std::vector<uint8_t> f;
+        f.reserve(CMDU_HEADER_LEN + end - cuts[i]);
+        put_header(f, cmdu, static_cast<uint8_t>(i), i + 1 == cuts.size());
+        f.insert(f.end(), stream.begin() + cuts[i], stream.begin() + end);
+        fragments.push_back(std::move(f));
+    }
     return true;
 }
+
+namespace {
+
+// Decodes a CMDU body (TLVs closed by End of Message, padding after it ignored).
+CmduPtr decode_body(const cmdu_header& h, const uint8_t* body, size_t body_len, const MAC* src) {
+    size_t tlvs_len = 0;
+    bool eom = false;
+    if (!split_tlvs(body, body_len, tlvs_len, eom) || !eom) {
+        bool truncated = tlvs_len < body_len;
+        log_reject(h, src, truncated ? "truncated TLV" : "no End of Message after",
+                   truncated ? body[tlvs_len] : 0, body_len - tlvs_len, CMDU_HEADER_LEN + tlvs_len);
+        return nullptr;
+    }
+    return decode_tlv_stream(h, body, tlvs_len, src);
+}
+
+}  // namespace
 
 CmduPtr decode_1905_CMDU(const uint8_t* payload, size_t len, const MAC* src) {
     cmdu_header h;
@@ -339,17 +374,7 @@ CmduPtr decode_1905_CMDU(const uint8_t* payload, size_t len, const MAC* src) {
                 src ? src->to_string().c_str() : "local", len);
         return nullptr;
     }
-    const uint8_t* body = payload + CMDU_HEADER_LEN;
-    size_t body_len = len - CMDU_HEADER_LEN;
-    size_t tlvs_len = 0;
-    bool eom = false;
-    if (!split_tlvs(body, body_len, tlvs_len, eom) || !eom) {
-        log_reject(h, src, eom ? "truncated TLV" : "no End of Message after",
-                   tlvs_len < body_len ? body[tlvs_len] : 0, body_len - tlvs_len,
-                   CMDU_HEADER_LEN + tlvs_len);
-        return nullptr;
-    }
-    return decode_tlv_stream(h, body, tlvs_len, src);
+    return decode_body(h, payload + CMDU_HEADER_LEN, len - CMDU_HEADER_LEN, src);
 }
 
 // ---- Reassembly ---------------------------------------------------------------
@@ -375,14 +400,22 @@ void CmduReassembler::expire() {
     }
 }
 
-void CmduReassembler::make_room(size_t incoming) {
-    while (!pending_.empty() &&
-           (pending_.size() >= limits_.max_messages || bytes_ + incoming > limits_.max_bytes)) {
-        auto oldest = pending_.begin();
+void CmduReassembler::make_room(size_t incoming, const Key* keep) {
+    for (;;) {
+        bool over_count = !keep && pending_.size() >= limits_.max_messages;
+        bool over_bytes = bytes_ + incoming > limits_.max_bytes;
+        if (!over_count && !over_bytes)
+            return;
+        auto oldest = pending_.end();
         for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-            if (it->second.first_ms < oldest->second.first_ms)
+            if (keep && it->first == *keep)
+                continue;
+            if (oldest == pending_.end() || it->second.first_ms < oldest->second.first_ms) {
                 oldest = it;
+            }
         }
+        if (oldest == pending_.end())
+            return;
         map_log(MAP_LOG_IEEE1905, kLogWarning,
                 "CMDU %s (0x%04x) mid %u from %s dropped: reassembly buffer full",
                 convert_1905_CMDU_type_to_string(oldest->second.message_type),
@@ -406,17 +439,16 @@ CmduPtr CmduReassembler::feed(const MAC& src, const uint8_t* payload, size_t len
         return decode_1905_CMDU(payload, len, &src);
     }
 
+    // Fragments are joined by concatenation. A fragment other than the last
+    // that ends its own TLV list with End of Message (some senders close every
+    // fragment) contributes its TLVs only, without End of Message and padding.
     const uint8_t* body = payload + CMDU_HEADER_LEN;
-    size_t body_len = len - CMDU_HEADER_LEN;
-    size_t tlvs_len = 0;
-    bool eom = false;
-    if (!split_tlvs(body, body_len, tlvs_len, eom) || (h.last_fragment && !eom)) {
-        log_reject(h, &src, h.last_fragment && !eom ? "no End of Message after" : "truncated TLV",
-                   tlvs_len < body_len ? body[tlvs_len] : 0, body_len - tlvs_len,
-                   CMDU_HEADER_LEN + tlvs_len);
-        if (it != pending_.end())
-            drop(it);
-        return nullptr;
+    size_t tlvs_len = len - CMDU_HEADER_LEN;
+    if (!h.last_fragment) {
+        size_t walked = 0;
+        bool eom = false;
+        if (split_tlvs(body, tlvs_len, walked, eom) && eom)
+            tlvs_len = walked;
     }
     if (tlvs_len > limits_.max_bytes || h.fragment_id >= limits_.max_fragments) {
         log_reject(h, &src, "oversized fragmented message at", 0, tlvs_len, 0);
@@ -430,7 +462,7 @@ CmduPtr CmduReassembler::feed(const MAC& src, const uint8_t* payload, size_t len
         return nullptr;
     }
     if (it == pending_.end()) {
-        make_room(tlvs_len);
+        make_room(tlvs_len, nullptr);
         Pending p;
         p.message_type = h.message_type;
         p.message_version = h.message_version;
@@ -439,10 +471,13 @@ CmduPtr CmduReassembler::feed(const MAC& src, const uint8_t* payload, size_t len
         it = pending_.emplace(key, std::move(p)).first;
     } else if (it->second.fragments.count(h.fragment_id)) {
         return nullptr;  // repeated fragment
-    } else if (bytes_ + tlvs_len > limits_.max_bytes) {
-        log_reject(h, &src, "reassembly buffer full at", 0, tlvs_len, 0);
-        drop(it);
-        return nullptr;
+    } else {
+        make_room(tlvs_len, &key);
+        if (bytes_ + tlvs_len > limits_.max_bytes) {
+            log_reject(h, &src, "reassembly buffer full at", 0, tlvs_len, 0);
+            drop(it);
+            return nullptr;
+        }
     }
     Pending& p = it->second;
     if (h.last_fragment) {
@@ -472,7 +507,7 @@ CmduPtr CmduReassembler::feed(const MAC& src, const uint8_t* payload, size_t len
     whole.message_version = p.message_version;
     whole.relay_indicator = p.relay;
     drop(it);
-    return decode_tlv_stream(whole, all.data(), all.size(), &src);
+    return decode_body(whole, all.data(), all.size(), &src);
 }
 
 // ---- Ethernet ---------------------------------------------------------------------

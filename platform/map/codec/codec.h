@@ -115,7 +115,9 @@ class CmduReassembler {
     using Key = std::tuple<MAC, uint16_t>;
 
     void drop(std::map<Key, Pending>::iterator it);
-    void make_room(size_t incoming);
+    // Drops the oldest incomplete messages (never KEEP) until INCOMING more
+    // bytes fit, and, when KEEP is null, until a new message fits the count.
+    void make_room(size_t incoming, const Key* keep);
 
     Limits limits_;
     std::map<Key, Pending> pending_;

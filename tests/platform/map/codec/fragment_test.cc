@@ -1,0 +1,227 @@
+// Fragmentation at TLV boundaries and reassembly: order, duplicates, time-out
+// on the manual clock, and the bound on memory held for incomplete messages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "map/codec/codec.h"
+#include "map/map_log.h"
+#include "samples.h"
+
+namespace {
+
+std::vector<std::string> g_lines;
+void capture(int, const char*, const std::string& text) {
+    g_lines.push_back(text);
+}
+
+class Fragments : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ozr_clock::set_manual(1000000);
+        g_lines.clear();
+        map_log_set_sink(&capture);
+    }
+    void TearDown() override {
+        map_log_set_sink(nullptr);
+        ozr_clock::use_real();
+    }
+    static std::vector<std::vector<uint8_t>> big(uint16_t mid = 0x4001) {
+        CmduPtr c = make_topology_response(3, 4, 20);
+        c->message_id = mid;
+        std::vector<std::vector<uint8_t>> f;
+        EXPECT_TRUE(encode_1905_CMDU(*c, f));
+        return f;
+    }
+    static std::string dump(const CMDU& c) {
+        std::string s;
+        for (size_t i = 0; c.list_of_TLVs[i]; ++i)
+            s += dump_1905_TLV(c.list_of_TLVs[i]) + "\n";
+        return s;
+    }
+};
+
+TEST_F(Fragments, LargeCmduSplitsAtTlvBoundariesWithinOnePayload) {
+    CmduPtr c = make_ap_metrics_response(60);
+    std::vector<std::vector<uint8_t>> frags;
+    ASSERT_TRUE(encode_1905_CMDU(*c, frags));
+    ASSERT_GE(frags.size(), 3u);
+    for (size_t i = 0; i < frags.size(); ++i) {
+        cmdu_header h;
+        ASSERT_TRUE(parse_1905_CMDU_header(frags[i].data(), frags[i].size(), h));
+        EXPECT_LE(frags[i].size(), CMDU_MAX_FRAGMENT_PAYLOAD);
+        EXPECT_GT(frags[i].size(), i + 1 < frags.size() ? 1400u : 0u) << "fragments are packed";
+        EXPECT_EQ(h.fragment_id, i);
+        EXPECT_EQ(h.message_type, CMDU_TYPE_AP_METRICS_RESPONSE);
+        EXPECT_EQ(h.last_fragment, i + 1 == frags.size());
+        // Each fragment on its own is a whole TLV sequence.
+        size_t at = CMDU_HEADER_LEN;
+        while (at < frags[i].size()) {
+            ASSERT_LE(at + 3, frags[i].size());
+            at += 3 + ((size_t(frags[i][at + 1]) << 8) | frags[i][at + 2]);
+        }
+        EXPECT_EQ(at, frags[i].size());
+    }
+    EXPECT_EQ(frags.back()[frags.back().size() - 3], TLV_TYPE_END_OF_MESSAGE);
+
+    CmduReassembler r;
+    CmduPtr out;
+    for (auto& f : frags)
+        out = r.feed(sample_mac(1, 1), f.data(), f.size());
+    ASSERT_TRUE(out);
+    EXPECT_EQ(dump(*out), dump(*c));
+}
+
+TEST_F(Fragments, ATlvLargerThanAFragmentIsCutAtBytes) {
+    // 3 radios x 4 BSSs x 20 clients: the Associated Clients TLV alone is
+    // over 2000 bytes, so the message is cut wherever a fragment is full.
+    auto frags = big();
+    ASSERT_EQ(frags.size(), 2u);
+    EXPECT_EQ(frags[0].size(), CMDU_MAX_FRAGMENT_PAYLOAD);
+    EXPECT_LE(frags[1].size(), CMDU_MAX_FRAGMENT_PAYLOAD);
+    CmduReassembler r;
+    CmduPtr out;
+    for (auto& f : frags)
+        out = r.feed(sample_mac(1, 1), f.data(), f.size());
+    ASSERT_TRUE(out);
+    EXPECT_EQ(dump(*out), dump(*make_topology_response(3, 4, 20)));
+
+    // More than 256 fragments are refused.
+    CmduBuilder b(CMDU_TYPE_VENDOR_SPECIFIC, 1);
+    for (int i = 0; i < 7; ++i)
+        b.add<vendor_specific_tlv>().payload.resize(60000);
+    std::vector<std::vector<uint8_t>> f;
+    EXPECT_FALSE(encode_1905_CMDU(*b.get(), f));
+}
+
+TEST_F(Fragments, SendersThatCloseEveryFragmentAreUnderstood) {
+    CmduPtr c = make_ap_metrics_response(60);
+    std::vector<std::vector<uint8_t>> frags;
+    ASSERT_TRUE(encode_1905_CMDU(*c, frags, 1000));
+    CmduReassembler r;
+    CmduPtr out;
+    for (auto& f : frags) {
+        if (!(f[7] & CMDU_FLAG_LAST_FRAGMENT))
+            f.insert(f.end(), {0, 0, 0});
+        out = r.feed(sample_mac(1, 1), f.data(), f.size());
+    }
+    ASSERT_TRUE(out);
+    EXPECT_EQ(dump(*out), dump(*c));
+}
+
+TEST_F(Fragments, ReassemblesInAnyOrderAndIgnoresRepeats) {
+    auto frags = big();
+    CmduPtr whole = make_topology_response(3, 4, 20);
+    std::vector<size_t> order(frags.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::reverse(order.begin(), order.end());
+
+    CmduReassembler r;
+    const MAC src = sample_mac(0xA0, 1);
+    CmduPtr out;
+    for (size_t k = 0; k < order.size(); ++k) {
+        auto& f = frags[order[k]];
+        out = r.feed(src, f.data(), f.size());
+        if (k + 1 < order.size()) {
+            EXPECT_FALSE(out);
+            EXPECT_FALSE(r.feed(src, f.data(), f.size())) << "repeat";
+        }
+    }
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->message_type, CMDU_TYPE_TOPOLOGY_RESPONSE);
+    EXPECT_EQ(out->src_al_mac, src);
+    EXPECT_EQ(dump(*out), dump(*whole));
+    EXPECT_EQ(r.pending_messages(), 0u);
+    EXPECT_EQ(r.pending_bytes(), 0u);
+}
+
+TEST_F(Fragments, SourcesAndMessageIdsDoNotMix) {
+    auto a = big(7), b = big(8);
+    CmduReassembler r;
+    const MAC s1 = sample_mac(0xA0, 1), s2 = sample_mac(0xA0, 2);
+    // Same message id from two sources, and a second id from the first source.
+    for (size_t i = 0; i + 1 < a.size(); ++i) {
+        EXPECT_FALSE(r.feed(s1, a[i].data(), a[i].size()));
+        EXPECT_FALSE(r.feed(s2, a[i].data(), a[i].size()));
+        EXPECT_FALSE(r.feed(s1, b[i].data(), b[i].size()));
+    }
+    EXPECT_EQ(r.pending_messages(), 3u);
+    CmduPtr x = r.feed(s2, a.back().data(), a.back().size());
+    ASSERT_TRUE(x);
+    EXPECT_EQ(x->src_al_mac, s2);
+    EXPECT_EQ(x->message_id, 7);
+    EXPECT_TRUE(r.feed(s1, b.back().data(), b.back().size()));
+    EXPECT_TRUE(r.feed(s1, a.back().data(), a.back().size()));
+    EXPECT_EQ(r.pending_messages(), 0u);
+}
+
+TEST_F(Fragments, IncompleteMessagesTimeOut) {
+    auto frags = big();
+    CmduReassembler::Limits lim;
+    lim.timeout_ms = 2000;
+    CmduReassembler r(lim);
+    const MAC src = sample_mac(0xA0, 1);
+    EXPECT_FALSE(r.feed(src, frags[0].data(), frags[0].size()));
+    ozr_clock::advance(1999);
+    r.expire();
+    EXPECT_EQ(r.pending_messages(), 1u);
+    ozr_clock::advance(1);
+    r.expire();
+    EXPECT_EQ(r.pending_messages(), 0u);
+    EXPECT_EQ(r.pending_bytes(), 0u);
+    ASSERT_EQ(g_lines.size(), 1u);
+    EXPECT_NE(g_lines[0].find("timed out"), std::string::npos);
+    // The late rest no longer completes anything.
+    for (size_t i = 1; i < frags.size(); ++i) {
+        EXPECT_FALSE(r.feed(src, frags[i].data(), frags[i].size()));
+    }
+}
+
+TEST_F(Fragments, MemoryHeldIsBounded) {
+    CmduReassembler::Limits lim;
+    lim.max_messages = 4;
+    lim.max_bytes = 4000;
+    CmduReassembler r(lim);
+    // 50 senders each start a big message and never finish it.
+    for (int s = 0; s < 50; ++s) {
+        auto frags = big(static_cast<uint16_t>(s));
+        ozr_clock::advance(1);
+        r.feed(sample_mac(0xC0, static_cast<uint8_t>(s)), frags[0].data(), frags[0].size());
+        EXPECT_LE(r.pending_messages(), 4u);
+        EXPECT_LE(r.pending_bytes(), 4000u);
+    }
+    // The newest sender still completes its message.
+    auto frags = big(49);
+    CmduPtr out;
+    for (size_t i = 1; i < frags.size(); ++i) {
+        out = r.feed(sample_mac(0xC0, 49), frags[i].data(), frags[i].size());
+    }
+    EXPECT_TRUE(out);
+}
+
+TEST_F(Fragments, InconsistentFragmentsDropTheMessage) {
+    auto frags = big();
+    ASSERT_GE(frags.size(), 2u);
+    CmduReassembler r;
+    const MAC src = sample_mac(0xA0, 1);
+    // A fragment of the same id but another message type.
+    auto other = frags[0];
+    other[3] ^= 1;
+    EXPECT_FALSE(r.feed(src, frags[0].data(), frags[0].size()));
+    other[6] = 1;
+    other[7] = 0;
+    EXPECT_FALSE(r.feed(src, other.data(), other.size()));
+    EXPECT_EQ(r.pending_messages(), 0u);
+    // A last fragment without End of Message.
+    auto last = frags.back();
+    last.resize(last.size() - 3);
+    EXPECT_FALSE(r.feed(src, frags[0].data(), frags[0].size()));
+    EXPECT_FALSE(r.feed(src, last.data(), last.size()));
+    EXPECT_EQ(r.pending_messages(), 0u);
+}
+
+}  // namespace
