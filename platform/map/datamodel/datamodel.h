@@ -282,9 +282,9 @@ int map_update_ale_m1(map_ale_info_t* ale, const char* manufacturer, const char*
                       uint8_t rf_bands);
 void map_update_ale_iface_name(map_ale_info_t* ale, const char* iface_name);
 
-// The radio RADIO_ID of ALE, created when new. Null when the agent's radio
-// table is full, ALE is null, or the radio id already belongs to another ALE
-// (it then moves: the old owner loses it).
+// The radio RADIO_ID of ALE, created when new; a radio id that belonged to
+// another ALE moves to this one (reset, the old owner loses it). Null when ALE
+// is null, the id is zero, or the agent's radio table is full.
 map_radio_info_t* map_update_radio(map_ale_info_t* ale, const MAC& radio_id);
 // One operating class of the basic capabilities.
 struct map_op_class_param_t {

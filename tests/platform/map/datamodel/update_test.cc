@@ -251,8 +251,7 @@ TEST_F(UpdateTest, ApCapabilityReportSetsBandsAndCapabilities) {
     ASSERT_EQ(get_radio_id_mac(ext, 1, MAP_BAND_MASK_5G, out), 0);
     EXPECT_EQ(MAC(out), radio5);
 
-    // An unknown sender is refused (its radios cannot be placed) only when the table is full;
-    // otherwise it is learnt.
+    // A report from an agent not heard of before teaches the model that agent.
     CmduBuilder other(CMDU_TYPE_AP_CAPABILITY_REPORT, 8);
     other.source(mac(5, 1));
     other.add(basic_caps(mac(5, 0x20), 2, {81}));
