@@ -100,7 +100,12 @@ int update_topology_response(const CMDU* cmdu) {
             map_update_ale_profile(ale, t->profile);
         }
     });
-    // A neighbour heard on several interfaces counts once per interface.
+    // The 1905 neighbours it names are agents too (learnt here before they
+    // answer a query of their own); a neighbour heard on several interfaces
+    // counts once per interface.
+    for (const map_neighbor_info_t& n : nbrs)
+        if (n.al_mac != al_mac)
+            map_update_ale(n.al_mac);
     map_update_ale_neighbors(ale, nbrs.data(), static_cast<int>(nbrs.size()));
     ale = get_ale(al_mac);  // still there: updates never remove the ALE they update
     if (op_bss) {

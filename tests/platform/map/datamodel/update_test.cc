@@ -403,3 +403,53 @@ TEST_F(UpdateTest, ProfilesAndNullInput) {
 }
 
 }  // namespace
+
+namespace {
+
+// Topology Response of AL_MAC listing NEIGHBORS on one interface.
+CmduPtr plain_response(const MAC& al_mac, const std::vector<MAC>& neighbors) {
+    CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 1);
+    b.source(al_mac);
+    auto& info = b.add<device_information_tlv>();
+    info.al_mac_address = al_mac;
+    device_information_tlv::local_interface eth;
+    eth.mac_address = MAC(0x06, 0, 0, 0, al_mac[4], al_mac[5]);
+    info.local_interfaces = {eth};
+    info.num_local_interfaces = 1;
+    auto& n = b.add<neighbor_device_list_tlv>();
+    n.local_mac_address = eth.mac_address;
+    for (const MAC& m : neighbors)
+        n.neighbors.push_back({m, 0});
+    return b.build();
+}
+
+// The exchange after start: the controller answers its own query locally,
+// then the co-located agent, a wired extender and a wireless extender behind
+// it answer theirs, in an order where a child answers before its parent.
+TEST(ScriptedExchange, TreeFromTopologyResponsesOnly) {
+    const MAC ctrl = mac(1, 1), local = mac(1, 2), wired = mac(2, 1), leaf = mac(4, 1);
+    map_log_set_sink(quiet);
+    ASSERT_EQ(map_datamodel_init(ctrl, local), 0);
+    ASSERT_EQ(map_update_from_cmdu(plain_response(ctrl, {local, wired}).get()), 0);
+    // The neighbours the controller names are learnt at once.
+    ASSERT_NE(get_ale(wired), nullptr);
+    EXPECT_EQ(get_ale(wired)->depth, 2);
+    EXPECT_EQ(map_get_topology_tree_height(), 2);
+    ASSERT_EQ(map_update_from_cmdu(plain_response(leaf, {wired}).get()), 0);
+    EXPECT_EQ(get_ale(leaf)->depth, 3);
+    ASSERT_EQ(map_update_from_cmdu(plain_response(local, {ctrl, wired}).get()), 0);
+    ASSERT_EQ(map_update_from_cmdu(plain_response(wired, {ctrl, local, leaf}).get()), 0);
+
+    EXPECT_EQ(get_ale(local)->depth, 1);
+    EXPECT_EQ(get_parent_ale_node(get_ale(wired)), get_ale(local));
+    EXPECT_EQ(get_parent_ale_node(get_ale(leaf)), get_ale(wired));
+    EXPECT_EQ(map_get_topology_tree_height(), 3);
+    array_list_t* list = ktree_elements_at_depth(get_root_ale_node(), 2);
+    EXPECT_EQ(list_get_size(list), 1);
+    EXPECT_EQ(first_object(list), get_ale(wired));
+    delete_array_list(list);
+    map_datamodel_reset();
+    map_log_set_sink(nullptr);
+}
+
+}  // namespace
