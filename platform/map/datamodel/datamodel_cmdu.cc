@@ -74,7 +74,7 @@ int update_topology_response(const CMDU* cmdu) {
     for_each_tlv(cmdu, [&](uint8_t* p) {
         if (auto* t = tlv_cast<neighbor_device_list_tlv>(p)) {
             for (const auto& n : t->neighbors) {
-                if (nbrs.size() >= static_cast<size_t>(MAP_MAX_NEIGHBORS_PER_AGENT) * 2)
+                if (nbrs.size() >= static_cast<size_t>(MAP_MAX_NEIGHBORS_PER_AGENT))
                     break;
                 map_neighbor_info_t ni;
                 ni.local_interface = t->local_mac_address;
