@@ -337,7 +337,9 @@ int map_update_ale_stations(map_ale_info_t* ale, const map_sta_param_t* stas, in
 // Capabilities and the M1's manufacturer, model, serial number, RF bands),
 // Operating Channel Report and Client Capability Report (association frame).
 // Other types are ignored (0). Returns 0, or -1 when the CMDU is null, its
-// sender is unknown where it must be known, or a record is refused.
+// sender is unknown where it must be known, or a record (or part of one: a
+// full table) is refused. What could be kept is kept either way, so -1 is
+// for logging: it is no reason to withhold the CMDU from the daemon.
 int map_update_from_cmdu(const CMDU* cmdu);
 
 // The Serial Number attribute of a WSC M1 attribute list, NUL-terminated into
