@@ -203,6 +203,15 @@ std::string mac_text(const MAC& mac) {
     return mac.to_string();
 }
 
+// Agent-supplied text for a log line: bytes outside printable ASCII become '?'.
+std::string printable(const char* text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c < 0x20 || c > 0x7e)
+            c = '?';
+    return out;
+}
+
 }  // namespace
 
 // ---- Life cycle ---------------------------------------------------------------
@@ -460,30 +469,36 @@ array_list_t* ktree_elements_at_depth(map_ale_info_t* subtree_root, int depth) {
 }
 
 std::string map_format_topology_tree() {
-    std::string out;
     map_ale_info_t* root = get_root_ale_node();
     if (!root)
         return "(no topology tree)\n";
+    auto describe = [&](const map_ale_info_t* a) {
+        std::string line = mac_text(a->al_mac);
+        if (a == root)
+            line += " (controller)";
+        if (a->al_mac == model().dm.local_agent_al_mac)
+            line += " (local agent)";
+        if (a->serial_number[0])
+            line += " sn " + printable(a->serial_number);
+        line += " radios " + std::to_string(a->num_radios);
+        for (int i = 0; i < a->num_radios; ++i)
+            line += " " + mac_text(a->radios[i]->radio_id) + "/" +
+                    std::to_string(a->radios[i]->num_bss) + "bss";
+        return line + "\n";
+    };
+    std::string out;
     std::vector<map_ale_info_t*> stack{root};
     while (!stack.empty()) {
         map_ale_info_t* a = stack.back();
         stack.pop_back();
         out.append(static_cast<size_t>(a->depth) * 2, ' ');
-        out += "[" + std::to_string(a->depth) + "] " + mac_text(a->al_mac);
-        if (a == root)
-            out += " (controller)";
-        if (a->al_mac == model().dm.local_agent_al_mac)
-            out += " (local agent)";
-        if (a->serial_number[0])
-            out += std::string(" sn ") + a->serial_number;
-        out += " radios " + std::to_string(a->num_radios);
-        for (int i = 0; i < a->num_radios; ++i)
-            out += " " + mac_text(a->radios[i]->radio_id) + "/" +
-                   std::to_string(a->radios[i]->num_bss) + "bss";
-        out += "\n";
+        out += "[" + std::to_string(a->depth) + "] " + describe(a);
         for (int i = a->num_children - 1; i >= 0; --i)
             stack.push_back(a->children[i]);
     }
+    for (auto& a : model().ales)
+        if (a->depth < 0)
+            out += "[-] " + describe(a.get());
     return out;
 }
 

@@ -190,6 +190,13 @@ TEST_F(TreeTest, DumpAndDisassemble) {
     EXPECT_EQ(g_lines.size(), 5u);
     set_map_controller_module_log_level(5);
 
+    // An agent outside the tree is listed apart; agent-supplied text cannot
+    // break the log line.
+    map_ale_info_t* lone = map_update_ale(mac(7, 7));
+    map_update_ale_m1(lone, "m", "n", "1", "SN\n1\x1b", "d", 1);
+    text = map_format_topology_tree();
+    EXPECT_NE(text.find("\n[-] 02:00:00:00:07:07 sn SN?1? radios 0\n"), std::string::npos) << text;
+
     map_update_sta(get_ale(wifi), mac(9, 1), BSSID(mac(3, 0x11)), 0);
     disassemble_tree();
     EXPECT_EQ(get_map_datamodel()->num_ales, 1);
