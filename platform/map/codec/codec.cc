@@ -18,7 +18,6 @@ using map_codec::Writer;
 // Prints every field a layout visits; lists as [..], scopes as {..}.
 class Dumper {
   public:
-    static constexpr bool reading = false;
     explicit Dumper(std::string& s) : s_(s) {}
 
     bool u8(const uint8_t& v) { return num(v); }
@@ -439,17 +438,10 @@ CmduPtr CmduReassembler::feed(const MAC& src, const uint8_t* payload, size_t len
         return decode_1905_CMDU(payload, len, &src);
     }
 
-    // Fragments are joined by concatenation. A fragment other than the last
-    // that ends its own TLV list with End of Message (some senders close every
-    // fragment) contributes its TLVs only, without End of Message and padding.
+    // Fragments are joined by concatenation; only the last one carries End of
+    // Message (fragments may be cut inside a TLV, so nothing else is stripped).
     const uint8_t* body = payload + CMDU_HEADER_LEN;
     size_t tlvs_len = len - CMDU_HEADER_LEN;
-    if (!h.last_fragment) {
-        size_t walked = 0;
-        bool eom = false;
-        if (split_tlvs(body, tlvs_len, walked, eom) && eom)
-            tlvs_len = walked;
-    }
     if (tlvs_len > limits_.max_bytes || h.fragment_id >= limits_.max_fragments) {
         log_reject(h, &src, "oversized fragmented message at", 0, tlvs_len, 0);
         if (it != pending_.end())

@@ -11,7 +11,7 @@
 #include "map/codec/tlv_io.h"
 
 class RandomFiller {
-public:
+  public:
     static constexpr bool reading = true;
     explicit RandomFiller(uint32_t seed) : rng_(seed) {}
 
@@ -21,7 +21,8 @@ public:
     bool u32(uint32_t& v) { return set(v, 0xFFFFFFFF); }
     bool mac(MAC& m) { return fixed(m.data(), 6); }
     bool fixed(uint8_t* p, size_t n) {
-        for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(pick(255));
+        for (size_t i = 0; i < n; ++i)
+            p[i] = static_cast<uint8_t>(pick(255));
         return true;
     }
     template <class... B>
@@ -34,14 +35,16 @@ public:
         vec.clear();
         vec.resize(pick(4));
         count = static_cast<C>(vec.size());
-        for (auto& e : vec) fn(e);
+        for (auto& e : vec)
+            fn(e);
         return true;
     }
     template <class V, class F>
     bool rest(V& vec, size_t, F&& fn) {
         vec.clear();
         vec.resize(pick(4));
-        for (auto& e : vec) fn(e);
+        for (auto& e : vec)
+            fn(e);
         return true;
     }
     bool rest_bytes(std::vector<uint8_t>& v) {
@@ -58,7 +61,8 @@ public:
     }
     bool str8(std::string& s) {
         s.assign(pick(30), 'x');
-        for (auto& c : s) c = static_cast<char>('0' + pick(40));
+        for (auto& c : s)
+            c = static_cast<char>('0' + pick(40));
         return true;
     }
     template <class F>
@@ -74,7 +78,7 @@ public:
     // Uniform in [0, max].
     uint32_t pick(uint32_t max) { return std::uniform_int_distribution<uint32_t>(0, max)(rng_); }
 
-private:
+  private:
     template <class T>
     bool set(T& v, uint32_t max) {
         // Favour the edges, where width mistakes show.

@@ -168,7 +168,7 @@ TEST(CmduRoundTrip, HandMadeTopologyResponse) {
 TEST(CmduRoundTrip, HandMadeMetricsAndSteering) {
     auto payload =
         hex("00 00 800c 0042 00 c0"  // relayed, last fragment
-            // AP metrics with BE and VI parameters.
+                                     // AP metrics with BE and VI parameters.
             "94 0010 0200000000b1 ff 0010 90 8dc805 8e6402"
             // Associated STA link metrics: one BSS, RCPI 220.
             "96 001a 0a0000000001 01 0200000000b1 00000064 000001b1 00000186 dc"
