@@ -731,24 +731,24 @@ int map_update_radio_basic_caps(map_radio_info_t* radio, uint8_t max_bss,
         for (int k = 0; k < nn; ++k)
             oc.non_operable_channels[k] = classes[i].non_operable_channels[k];
         oc.num_non_operable = static_cast<uint8_t>(nn);
-        const OpClassDef* def = find_op_class(oc.op_class);
+        const map_dm::OpClassDef* def = map_dm::find_op_class(oc.op_class);
         if (!def)
             continue;
         uint8_t all[MAP_MAX_CHANNELS_PER_OP_CLASS];
-        int total = op_class_channels(*def, all, MAP_MAX_CHANNELS_PER_OP_CLASS);
+        int total = map_dm::global_op_class_channels(*def, all, MAP_MAX_CHANNELS_PER_OP_CLASS);
         for (int k = 0; k < total; ++k) {
             const uint8_t* nb = oc.non_operable_channels;
             if (std::find(nb, nb + nn, all[k]) != nb + nn)
                 continue;
             oc.channels[oc.num_channels++] = all[k];
             switch (def->band) {
-                case OpBand::G2:
+                case map_dm::OpBand::G2:
                     g2 = true;
                     break;
-                case OpBand::G5:
+                case map_dm::OpBand::G5:
                     (all[k] < 100 ? low : high) = true;
                     break;
-                case OpBand::G6:
+                case map_dm::OpBand::G6:
                     g6 = true;
                     break;
             }

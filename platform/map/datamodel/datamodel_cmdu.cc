@@ -220,7 +220,7 @@ int update_operating_channel_report(const CMDU* cmdu) {
         // The primary channel is the one of the 20 MHz class when the agent lists one.
         const auto* chosen = &t->op_classes.front();
         for (const auto& oc : t->op_classes) {
-            const OpClassDef* def = find_op_class(oc.op_class);
+            const map_dm::OpClassDef* def = map_dm::find_op_class(oc.op_class);
             if (def && def->bandwidth_mhz == 20) {
                 chosen = &oc;
                 break;

@@ -1,5 +1,7 @@
 #include "map/datamodel/opclass_table.h"
 
+namespace map_dm {
+
 namespace {
 
 const uint8_t c115[] = {36, 40, 44, 48};
@@ -48,9 +50,11 @@ const OpClassDef* find_op_class(uint8_t op_class) {
     return nullptr;
 }
 
-int op_class_channels(const OpClassDef& def, uint8_t* out, int cap) {
+int global_op_class_channels(const OpClassDef& def, uint8_t* out, int cap) {
     int n = 0;
     for (int k = 0; k < def.count && n < cap; ++k)
         out[n++] = def.list ? def.list[k] : static_cast<uint8_t>(def.first + k * def.step);
     return n;
 }
+
+}  // namespace map_dm

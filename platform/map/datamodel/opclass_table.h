@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace map_dm {
+
 enum class OpBand : uint8_t { G2, G5, G6 };
 
 struct OpClassDef {
@@ -21,4 +23,6 @@ struct OpClassDef {
 const OpClassDef* find_op_class(uint8_t op_class);
 // Writes the class's channels (centre channels for 80/160 MHz classes) into
 // OUT, at most CAP; returns how many.
-int op_class_channels(const OpClassDef& def, uint8_t* out, int cap);
+int global_op_class_channels(const OpClassDef& def, uint8_t* out, int cap);
+
+}  // namespace map_dm
