@@ -258,13 +258,13 @@ void delete_array_list(array_list_t* list);
 
 // ---- Updates on plain parameters -------------------------------------------------
 
-// The ALE for AL_MAC, created when new (outside the tree until the tree is
-// rebuilt or it is inserted). Null for a zero MAC or when the table is full.
-// Refreshes last_seen_ms.
+// The ALE for AL_MAC, created when new and placed in the tree at once if the
+// neighbour tables reach it (depth -1 otherwise). Null for a zero MAC or when
+// the table is full. Refreshes last_seen_ms.
 map_ale_info_t* map_update_ale(const MAC& al_mac);
-// Removes the ALE (never the root) with its radios and stations; its
-// children leave the tree until the next rebuild, which is run here. -1 when
-// unknown or the root.
+// Removes the ALE (never the root) with its radios and stations, then
+// rebuilds the tree: ALEs below it that another path reaches move there, the
+// others leave the tree (depth -1) but stay known. -1 when unknown or the root.
 int map_remove_ale(const MAC& al_mac);
 // Removes every ALE (root and co-located agent excepted) not seen for
 // MAX_AGE_MS; returns how many went.
