@@ -1,0 +1,1 @@
+ozr_fuzzer(fuzz_datamodel ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_datamodel.cc ozr_platform_map)

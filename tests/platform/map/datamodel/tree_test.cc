@@ -1,0 +1,350 @@
+// Topology tree, look-ups, list walkers and caps of the stack's data model,
+// driven through the update functions on plain parameters.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "map/datamodel/datamodel.h"
+#include "map/map_log.h"
+
+namespace {
+
+MAC mac(uint8_t a, uint8_t b) {
+    return MAC(0x02, 0, 0, 0, a, b);
+}
+
+std::vector<std::string> g_lines;
+void capture(int, const char*, const std::string& text) {
+    g_lines.push_back(text);
+}
+
+std::vector<map_ale_info_t*> at_depth(map_ale_info_t* root, int depth) {
+    std::vector<map_ale_info_t*> out;
+    array_list_t* list = ktree_elements_at_depth(root, depth);
+    if (!list)
+        return out;
+    for (void* p = first_object(list); p; p = get_next_list_object(list, p))
+        out.push_back(static_cast<map_ale_info_t*>(p));
+    delete_array_list(list);
+    return out;
+}
+
+void set_neighbors(map_ale_info_t* ale, std::vector<MAC> macs) {
+    std::vector<map_neighbor_info_t> n(macs.size());
+    for (size_t i = 0; i < macs.size(); ++i) {
+        n[i].local_interface = ale->al_mac;
+        n[i].al_mac = macs[i];
+    }
+    ASSERT_EQ(map_update_ale_neighbors(ale, n.data(), static_cast<int>(n.size())), 0);
+}
+
+// The gateway: controller 01:01 with its co-located agent 01:02; a wired
+// extender 02:01 on the gateway's LAN; a wireless extender 03:01 on the
+// gateway's backhaul BSS; a second wireless extender 04:01 behind 03:01.
+class TreeTest : public ::testing::Test {
+  protected:
+    const MAC ctrl = mac(1, 1), local = mac(1, 2), wired = mac(2, 1), wifi = mac(3, 1),
+              far = mac(4, 1);
+
+    void SetUp() override {
+        ozr_clock::set_manual(100000);
+        g_lines.clear();
+        map_log_set_sink(capture);
+        ASSERT_EQ(map_datamodel_init(ctrl, local), 0);
+    }
+    void TearDown() override {
+        map_datamodel_reset();
+        map_log_set_sink(nullptr);
+        ozr_clock::use_real();
+    }
+    void build_mesh() {
+        set_neighbors(get_root_ale_node(), {local, wired});
+        set_neighbors(map_update_ale(local), {ctrl, wired, wifi});
+        set_neighbors(map_update_ale(wired), {ctrl, local});
+        set_neighbors(map_update_ale(wifi), {local, far});
+        set_neighbors(map_update_ale(far), {wifi});
+    }
+};
+
+TEST_F(TreeTest, GatewayAndExtendersGetDepthsAndHeight) {
+    EXPECT_EQ(map_get_topology_tree_height(), 0);  // the controller alone
+    map_update_ale(local);
+    EXPECT_EQ(map_get_topology_tree_height(), 1);
+    build_mesh();
+
+    map_ale_info_t* root = get_root_ale_node();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->al_mac, ctrl);
+    EXPECT_EQ(root->depth, 0);
+    EXPECT_EQ(get_ale(local)->depth, 1);
+    EXPECT_EQ(get_ale(wired)->depth, 2);  // seen by controller and agent alike: below the agent
+    EXPECT_EQ(get_ale(wifi)->depth, 2);
+    EXPECT_EQ(get_ale(far)->depth, 3);
+    EXPECT_EQ(map_get_topology_tree_height(), 3);
+    EXPECT_EQ(get_map_datamodel()->num_ales, 5);
+
+    EXPECT_EQ(at_depth(root, 0), std::vector<map_ale_info_t*>{root});
+    EXPECT_EQ(at_depth(root, 1), std::vector<map_ale_info_t*>{get_ale(local)});
+    EXPECT_EQ(at_depth(root, 2), (std::vector<map_ale_info_t*>{get_ale(wired), get_ale(wifi)}));
+    EXPECT_EQ(at_depth(root, 3), std::vector<map_ale_info_t*>{get_ale(far)});
+    EXPECT_TRUE(at_depth(root, 4).empty());
+    EXPECT_EQ(at_depth(get_ale(wifi), 1), std::vector<map_ale_info_t*>{get_ale(far)});
+    EXPECT_EQ(ktree_elements_at_depth(root, -1), nullptr);
+    EXPECT_EQ(ktree_elements_at_depth(nullptr, 1), nullptr);
+
+    // The daemon's broadcast walk: deepest level first, popping each list.
+    std::vector<MAC> order;
+    for (int d = map_get_topology_tree_height(); d >= 2; --d) {
+        array_list_t* list = ktree_elements_at_depth(get_root_ale_node(), d);
+        while (void* p = pop_object(list))
+            order.push_back(static_cast<map_ale_info_t*>(p)->al_mac);
+        EXPECT_EQ(list_get_size(list), 0);
+        delete_array_list(list);
+    }
+    EXPECT_EQ(order, (std::vector<MAC>{far, wired, wifi}));
+}
+
+TEST_F(TreeTest, ParentLookups) {
+    build_mesh();
+    EXPECT_EQ(get_parent_ale_node(get_root_ale_node()), nullptr);
+    EXPECT_EQ(get_parent_ale_node(get_ale(local)), get_root_ale_node());
+    EXPECT_EQ(get_parent_ale_node(get_ale(wired)), get_ale(local));
+    EXPECT_EQ(get_parent_ale_node(get_ale(far)), get_ale(wifi));
+    EXPECT_EQ(get_parent_ale_node(nullptr), nullptr);
+}
+
+TEST_F(TreeTest, WithoutColocatedAgentExtendersHangUnderTheRoot) {
+    map_datamodel_reset();
+    ASSERT_EQ(map_datamodel_init(ctrl, MAC::zero), 0);
+    set_neighbors(get_root_ale_node(), {wired});
+    map_update_ale(wired);
+    EXPECT_EQ(get_ale(wired)->depth, 1);
+    EXPECT_EQ(map_get_topology_tree_height(), 1);
+    EXPECT_EQ(map_datamodel_init(MAC::zero, local), -1);
+}
+
+TEST_F(TreeTest, RemovalAndReinsertionKeepOtherPointers) {
+    build_mesh();
+    map_ale_info_t* far_node = get_ale(far);
+    map_ale_info_t* wired_node = get_ale(wired);
+    map_radio_info_t* radio = map_update_radio(get_ale(wifi), mac(3, 0x10));
+    map_bss_param_t b;
+    b.bssid = BSSID(mac(3, 0x11));
+    ASSERT_EQ(map_update_radio_bss_list(radio, &b, 1), 0);
+    ASSERT_NE(map_update_sta(get_ale(wifi), mac(9, 1), b.bssid, 5), nullptr);
+
+    ASSERT_EQ(map_remove_ale(wifi), 0);
+    EXPECT_EQ(get_ale(wifi), nullptr);
+    EXPECT_EQ(get_radio(mac(3, 0x10)), nullptr);
+    EXPECT_EQ(get_sta(mac(9, 1)), nullptr);
+    EXPECT_EQ(map_find_bss(b.bssid), nullptr);
+    // Its child stays known but leaves the tree; other nodes are untouched.
+    EXPECT_EQ(get_ale(far), far_node);
+    EXPECT_EQ(far_node->depth, -1);
+    EXPECT_EQ(far_node->parent, nullptr);
+    EXPECT_EQ(get_ale(wired), wired_node);
+    EXPECT_EQ(map_get_topology_tree_height(), 2);
+    EXPECT_EQ(map_remove_ale(wifi), -1);
+    EXPECT_EQ(map_remove_ale(ctrl), -1);  // never the root
+
+    // An explicit place for an ALE no path reaches survives rebuilds.
+    ASSERT_EQ(topology_tree_insert(wired_node, far_node), 0);
+    EXPECT_EQ(far_node->depth, 3);
+    map_rebuild_topology_tree();
+    EXPECT_EQ(get_parent_ale_node(far_node), wired_node);
+    // Cycles and the root are refused.
+    EXPECT_EQ(topology_tree_insert(far_node, wired_node), -1);
+    EXPECT_EQ(topology_tree_insert(far_node, get_root_ale_node()), -1);
+    EXPECT_EQ(topology_tree_insert(nullptr, far_node), -1);
+
+    // The wireless extender comes back: the neighbour relation wins again.
+    set_neighbors(map_update_ale(wifi), {local, far});
+    EXPECT_EQ(get_parent_ale_node(far_node), get_ale(wifi));
+    EXPECT_EQ(far_node->depth, 3);
+    EXPECT_EQ(get_ale(wired)->num_children, 0);
+}
+
+TEST_F(TreeTest, StaleAgentsAgeOutButNotTheGateway) {
+    build_mesh();
+    ozr_clock::advance(50000);
+    map_update_ale(wired);                       // heard again
+    EXPECT_EQ(map_remove_stale_ales(30000), 2);  // wifi and far
+    EXPECT_EQ(get_ale(wifi), nullptr);
+    EXPECT_EQ(get_ale(far), nullptr);
+    EXPECT_NE(get_ale(wired), nullptr);
+    EXPECT_NE(get_ale(local), nullptr);
+    EXPECT_NE(get_root_ale_node(), nullptr);
+}
+
+TEST_F(TreeTest, DumpAndDisassemble) {
+    build_mesh();
+    std::string text = map_format_topology_tree();
+    EXPECT_NE(text.find("[0] 02:00:00:00:01:01 (controller)"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n  [1] 02:00:00:00:01:02 (local agent)"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n      [3] 02:00:00:00:04:01"), std::string::npos) << text;
+    set_map_controller_module_log_level(7);
+    g_lines.clear();
+    dump_topology_tree();
+    EXPECT_EQ(g_lines.size(), 5u);
+    set_map_controller_module_log_level(5);
+
+    // An agent outside the tree is listed apart; agent-supplied text cannot
+    // break the log line.
+    map_ale_info_t* lone = map_update_ale(mac(7, 7));
+    map_update_ale_m1(lone, "m", "n", "1", "SN\n1\x1b", "d", 1);
+    text = map_format_topology_tree();
+    EXPECT_NE(text.find("\n[-] 02:00:00:00:07:07 sn SN?1? radios 0\n"), std::string::npos) << text;
+
+    map_update_sta(get_ale(wifi), mac(9, 1), BSSID(mac(3, 0x11)), 0);
+    disassemble_tree();
+    EXPECT_EQ(get_map_datamodel()->num_ales, 1);
+    EXPECT_EQ(get_map_datamodel()->num_stas, 0);
+    EXPECT_EQ(get_root_ale_node()->num_children, 0);
+    EXPECT_EQ(map_get_topology_tree_height(), 0);
+    EXPECT_EQ(get_sta(mac(9, 1)), nullptr);
+}
+
+TEST_F(TreeTest, ListWalkers) {
+    array_list_t* list = new_array_list();
+    int a = 1, b = 2;
+    EXPECT_EQ(first_object(list), nullptr);
+    EXPECT_EQ(pop_object(list), nullptr);
+    EXPECT_EQ(push_object(list, &a), 0);
+    EXPECT_EQ(push_object(list, &b), 0);
+    EXPECT_EQ(push_object(list, nullptr), -1);
+    EXPECT_EQ(first_object(list), &a);
+    EXPECT_EQ(get_next_list_object(list, &a), &b);
+    EXPECT_EQ(get_next_list_object(list, &b), nullptr);
+    EXPECT_EQ(get_next_list_object(list, &list), nullptr);  // not in the list
+    EXPECT_EQ(pop_object(list), &a);
+    EXPECT_EQ(list_get_size(list), 1);
+    delete_array_list(list);
+    delete_array_list(nullptr);
+    EXPECT_EQ(first_object(nullptr), nullptr);
+    EXPECT_EQ(pop_object(nullptr), nullptr);
+}
+
+TEST_F(TreeTest, TablesAreCappedWithOneLogLinePerSecond) {
+    for (int i = 1; i < MAP_MAX_AGENTS; ++i)
+        ASSERT_NE(map_update_ale(mac(0x10, static_cast<uint8_t>(i))), nullptr);
+    EXPECT_EQ(get_map_datamodel()->num_ales, MAP_MAX_AGENTS);
+    g_lines.clear();
+    EXPECT_EQ(map_update_ale(mac(0x20, 1)), nullptr);
+    EXPECT_EQ(map_update_ale(mac(0x20, 2)), nullptr);
+    ASSERT_EQ(g_lines.size(), 1u);
+    EXPECT_NE(g_lines[0].find("agent table full"), std::string::npos) << g_lines[0];
+    ozr_clock::advance(1000);
+    EXPECT_EQ(map_update_ale(mac(0x20, 3)), nullptr);
+    EXPECT_EQ(g_lines.size(), 2u);
+    EXPECT_NE(map_update_ale(mac(0x10, 5)), nullptr);  // known agents still update
+
+    map_ale_info_t* ale = get_ale(mac(0x10, 1));
+    for (int i = 0; i < MAP_MAX_RADIOS_PER_AGENT; ++i)
+        ASSERT_NE(map_update_radio(ale, mac(0x30, static_cast<uint8_t>(i))), nullptr);
+    EXPECT_EQ(map_update_radio(ale, mac(0x30, 0x99)), nullptr);
+    EXPECT_EQ(ale->num_radios, MAP_MAX_RADIOS_PER_AGENT);
+
+    std::vector<map_bss_param_t> bss(40);
+    for (size_t i = 0; i < bss.size(); ++i)
+        bss[i].bssid = BSSID(mac(0x40, static_cast<uint8_t>(i)));
+    EXPECT_EQ(map_update_radio_bss_list(ale->radios[0], bss.data(), 40), 0);
+    EXPECT_EQ(ale->radios[0]->num_bss, MAP_MAX_BSS_PER_RADIO);
+
+    std::vector<map_op_class_param_t> classes(100);
+    for (size_t i = 0; i < classes.size(); ++i)
+        classes[i].op_class = static_cast<uint8_t>(81 + i);
+    EXPECT_EQ(map_update_radio_basic_caps(ale->radios[0], 4, classes.data(), 100), 0);
+    EXPECT_EQ(ale->radios[0]->num_op_classes, MAP_MAX_OP_CLASSES_PER_RADIO);
+
+    std::vector<map_neighbor_info_t> nbrs(200);
+    for (size_t i = 0; i < nbrs.size(); ++i)
+        nbrs[i].al_mac = mac(0x50, static_cast<uint8_t>(i));
+    EXPECT_EQ(map_update_ale_neighbors(ale, nbrs.data(), 200), 0);
+    EXPECT_EQ(ale->num_neighbors, MAP_MAX_NEIGHBORS_PER_AGENT);
+
+    std::vector<map_interface_info_t> ifs(300);
+    EXPECT_EQ(map_update_ale_interfaces(ale, ifs.data(), 300), 0);
+    EXPECT_EQ(ale->num_interfaces, MAP_MAX_INTERFACES_PER_AGENT);
+
+    for (int i = 0; i < MAP_MAX_STATIONS; ++i)
+        ASSERT_NE(
+            map_update_sta(
+                ale, MAC(0x06, 0, 0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)),
+                BSSID(mac(0x40, 0)), 0),
+            nullptr);
+    EXPECT_EQ(map_update_sta(ale, mac(0x60, 0x60), BSSID(mac(0x40, 0)), 0), nullptr);
+    EXPECT_EQ(get_map_datamodel()->num_stas, MAP_MAX_STATIONS);
+    // A station that leaves frees its slot.
+    EXPECT_EQ(map_remove_sta(MAC(0x06, 0, 0, 0, 0, 0)), 0);
+    EXPECT_NE(map_update_sta(ale, mac(0x60, 0x60), BSSID(mac(0x40, 0)), 0), nullptr);
+}
+
+TEST_F(TreeTest, RadioBandsAndRadioLookUp) {
+    map_ale_info_t* ale = map_update_ale(wifi);
+    const uint8_t no_40[] = {40};
+    const uint8_t all_high[] = {100, 104, 108, 112, 116, 120, 124, 128, 132, 136, 140, 144};
+    std::vector<map_op_class_param_t> g2(2), low(2), both(2), g6(1);
+    g2[0].op_class = 81;
+    g2[1].op_class = 83;
+    low[0].op_class = 115;
+    low[0].max_tx_power_eirp = 23;
+    low[0].num_non_operable = 1;
+    low[0].non_operable_channels = no_40;
+    low[1].op_class = 121;
+    low[1].num_non_operable = 12;
+    low[1].non_operable_channels = all_high;
+    both[0].op_class = 115;
+    both[1].op_class = 121;
+    g6[0].op_class = 131;
+
+    map_radio_info_t* r2 = map_update_radio(ale, mac(3, 0x20));
+    map_radio_info_t* r5l = map_update_radio(ale, mac(3, 0x50));
+    ASSERT_EQ(map_update_radio_basic_caps(r2, 8, g2.data(), 2), 0);
+    ASSERT_EQ(map_update_radio_basic_caps(r5l, 4, low.data(), 2), 0);
+    EXPECT_EQ(r2->radio_index, MAP_RADIO_INDEX_2G);
+    EXPECT_EQ(r2->band_mask, MAP_BAND_MASK_2G);
+    EXPECT_EQ(r2->op_classes[0].num_channels, 13);
+    EXPECT_EQ(r5l->radio_index, MAP_RADIO_INDEX_5G);
+    EXPECT_EQ(r5l->band_mask, MAP_BAND_MASK_5G_LOW);
+    EXPECT_EQ(r5l->max_bss, 4);
+    ASSERT_EQ(r5l->op_classes[0].num_channels, 3);
+    EXPECT_EQ(r5l->op_classes[0].channels[1], 44);
+    EXPECT_EQ(r5l->op_classes[0].max_tx_power_eirp, 23);
+    EXPECT_EQ(r5l->op_classes[0].num_non_operable, 1);
+    EXPECT_EQ(r5l->op_classes[1].num_channels, 0);
+
+    uint8_t out[6];
+    EXPECT_EQ(get_radio_id_mac(wifi, 1, MAP_BAND_MASK_5G_LOW, out), 0);
+    EXPECT_EQ(MAC(out), r5l->radio_id);
+    EXPECT_EQ(get_radio_id_mac(wifi, 0, MAP_BAND_MASK_2G, out), 0);
+    EXPECT_EQ(MAC(out), r2->radio_id);
+    EXPECT_EQ(get_radio_id_mac(wifi, 1, MAP_BAND_MASK_5G, out),
+              0);  // whole 5 GHz: the low radio serves
+    EXPECT_EQ(MAC(out), r5l->radio_id);
+    EXPECT_EQ(get_radio_id_mac(wifi, 1, MAP_BAND_MASK_5G_HIGH, out),
+              -1);  // low radio does not serve high
+    EXPECT_EQ(get_radio_id_mac(wifi, 2, MAP_BAND_MASK_6G, out), -1);
+    EXPECT_EQ(get_radio_id_mac(far, 0, MAP_BAND_MASK_2G, out), -1);
+    EXPECT_EQ(get_radio_id_mac(wifi, 0, MAP_BAND_MASK_2G, nullptr), -1);
+
+    // The low radio turns out to cover all of 5 GHz: it now serves high requests too.
+    ASSERT_EQ(map_update_radio_basic_caps(r5l, 4, both.data(), 2), 0);
+    EXPECT_EQ(r5l->band_mask, MAP_BAND_MASK_5G);
+    EXPECT_EQ(get_radio_id_mac(wifi, 1, MAP_BAND_MASK_5G_HIGH, out), 0);
+    map_radio_info_t* r6 = map_update_radio(ale, mac(3, 0x60));
+    ASSERT_EQ(map_update_radio_basic_caps(r6, 2, g6.data(), 1), 0);
+    EXPECT_EQ(r6->band_mask, MAP_BAND_MASK_6G);
+    EXPECT_EQ(r6->op_classes[0].num_channels, 59);
+    EXPECT_EQ(get_radio_id_mac(wifi, 2, MAP_BAND_MASK_6G, out), 0);
+    EXPECT_EQ(get_radio(mac(3, 0x60)), r6);
+
+    // A radio id that turns up under another agent moves there.
+    map_ale_info_t* other = map_update_ale(far);
+    EXPECT_EQ(map_update_radio(other, mac(3, 0x60)), r6);
+    EXPECT_EQ(r6->ale, other);
+    EXPECT_EQ(ale->num_radios, 2);
+}
+
+}  // namespace
