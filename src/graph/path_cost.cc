@@ -1,6 +1,7 @@
 #include "graph/path_cost.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 #include "common/clock.h"
@@ -11,11 +12,11 @@ enum class Search { kAll, kWorking };
 
 // Index of the cheapest work-list entry; among equal costs the later one wins, and
 // with everything unreached the last entry is taken. -1 for an empty list.
-int find_min_node(const std::vector<MAC>& work, const Paths& paths) {
+int find_min_node(const std::vector<PathEntry*>& work) {
     int32_t min = static_cast<int32_t>(kUnreachableCost);
     int index = -1;
     for (size_t i = 0; i < work.size(); ++i) {
-        int32_t c = static_cast<int32_t>(paths.at(work[i]).cost);
+        int32_t c = static_cast<int32_t>(work[i]->cost);
         if (c <= min) {
             min = c;
             index = static_cast<int>(i);
@@ -40,29 +41,36 @@ bool link_usable(Search search, const Graph& graph, const Device& from, const Li
 Paths search_paths(Logger& log, const Graph& graph, Search search, bool with_clients) {
     Logger sp(&log, "shortest-path", "", -1);
     Paths paths(10);
-    std::vector<MAC> work;
+    // The MACs of every device interface, for the device searches: a station node whose
+    // MAC is one of them (a backhaul STA) takes part like a device.
+    std::unordered_set<MAC> interface_macs;
+    if (!with_clients)
+        for (const auto& kv : graph.nodes)
+            if (kv.second->kind() == Node::DEVICE)
+                for (const LocalInterface& i : static_cast<const Device*>(kv.second)->interfaces)
+                    interface_macs.insert(i.mac);
+    // The work list holds the entries in graph map order (entries of an unordered_map
+    // keep their address).
+    std::vector<PathEntry*> work;
     work.reserve(graph.nodes.size());
     for (const auto& kv : graph.nodes) {
         const Node* n = kv.second;
-        // Devices and the stations that are device interfaces (backhaul STAs).
-        if (!with_clients && n->kind() != Node::DEVICE && !graph.find_device(kv.first))
+        if (!with_clients && n->kind() != Node::DEVICE && interface_macs.count(kv.first) == 0)
             continue;
         PathEntry e;
         e.node = n;
         e.cost = e.link_cost = (n == graph.root) ? 0 : kUnreachableCost;
         e.in_work = true;
-        paths.emplace(kv.first, e);
-        work.push_back(kv.first);
+        work.push_back(&paths.emplace(kv.first, e).first->second);
     }
     while (!work.empty()) {
-        int i = find_min_node(work, paths);
+        int i = find_min_node(work);
         if (i < 0) {
             OZR_ERROR(&sp, "{}: i {} work size {}", __func__, i, work.size());
             break;
         }
-        MAC chosen_mac = work[static_cast<size_t>(i)];
+        PathEntry& chosen = *work[static_cast<size_t>(i)];
         work.erase(work.begin() + i);
-        PathEntry& chosen = paths.at(chosen_mac);
         chosen.in_work = false;
         if (chosen.node->kind() != Node::DEVICE)
             continue;

@@ -19,7 +19,7 @@ struct PathEntry {
     bool in_work = false;                   // search-internal: still on the work list
 };
 
-using Paths = std::unordered_map<MAC, PathEntry, MacSumHash>;
+using Paths = std::unordered_map<MAC, PathEntry>;
 
 // Every link of every device, unassociated measurements included (possible paths).
 Paths find_shortest_paths_for_devices(Logger& log, const Graph& graph);
