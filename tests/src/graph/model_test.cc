@@ -181,6 +181,40 @@ TEST(DeviceReports, BssLookupsAndMedium) {
     EXPECT_FALSE(d.support_unassoc_response(false));
 }
 
+TEST(DeviceReports, ScanResultsMergePerRadioClassAndChannel) {
+    Device d("B1", mac(1, 1), 0);
+    APChannelScanReportMesg r;
+    ChannelScanResultTLV a;
+    a.radio_id = mac(1, 0x50);
+    a.op_class = 115;
+    a.channel = 36;
+    a.noise = 1;
+    ChannelScanResultTLV b = a;
+    b.channel = 40;
+    r.results = {a, b};
+    d.update_ch_scan_report(r);
+    a.noise = 9;
+    r.results = {a};
+    d.update_ch_scan_report(r);
+    ASSERT_EQ(d.ch_scan_results.size(), 2u);
+    EXPECT_EQ(d.ch_scan_results[0].second.noise, 9);
+    EXPECT_EQ(d.ch_scan_results[1].second.channel, 40);
+}
+
+TEST(DeviceReports, InterfacesReplacedWhole) {
+    Device d("B1", mac(1, 1), 0);
+    d.update_interfaces({eth_if(mac(1, 2)), wifi_if(mac(1, 3), BSSID(mac(1, 3)))});
+    EXPECT_NE(d.find_interface(BSSID(mac(1, 3))), nullptr);
+    d.update_interfaces({eth_if(mac(1, 4))});
+    EXPECT_EQ(d.find_interface(mac(1, 2)), nullptr);
+    EXPECT_EQ(d.find_interface(BSSID(mac(1, 3))), nullptr);
+    EXPECT_NE(d.find_interface(mac(1, 4)), nullptr);
+    d.ports = {{0, mac(1, 4), 3}};
+    ASSERT_NE(d.find_port(mac(1, 4)), nullptr);
+    EXPECT_EQ(d.find_port(mac(1, 4))->port, 3);
+    EXPECT_EQ(d.find_port(mac(1, 5)), nullptr);
+}
+
 TEST(DeviceReports, LinkMetricAgeFromTheClock) {
     ozr_clock::set_manual(100000);
     Device d("B1", mac(1, 1), 0);
