@@ -99,7 +99,8 @@ Paths search_paths(Logger& log, const Graph& graph, Search search, bool with_cli
             if (!sta->is_backhaul_sta || sta->owner_device.is_zero())
                 continue;
             auto owner_it = paths.find(sta->owner_device);
-            if (owner_it == paths.end() || owner_it->second.cost <= cost)
+            if (owner_it == paths.end() ||
+                static_cast<int32_t>(owner_it->second.cost) <= static_cast<int32_t>(cost))
                 continue;
             PathEntry& owner = owner_it->second;
             OZR_DEBUG(&sp, "{} => {} ${} (from ${})", dev->label(), owner.node->label(), cost,

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "common/clock.h"
+#include "graph/device_names.h"
 #include "graph/graph.h"
 #include "mesh_fixture.h"
 
@@ -44,6 +45,19 @@ TEST(StaCapability, ChannelsStringInBitOrder) {
     EXPECT_TRUE(c.channel_match(188));
     EXPECT_FALSE(c.channel_match(2));
     EXPECT_EQ(StaCapabilityInfo().channels_string(), "");
+}
+
+TEST(GraphTables, DeviceNamesAreStableWhenADeviceComesBack) {
+    DeviceNames names;
+    EXPECT_EQ(names.name_for(mac(1, 1)), "B1");
+    EXPECT_EQ(names.name_for(mac(2, 1)), "B2");
+    Graph g;
+    add_device(g, names.name_for(mac(1, 1)), mac(1, 1));
+    g.delete_node(mac(1, 1));  // garbage-collected
+    EXPECT_EQ(names.name_for(mac(3, 1)), "B3");
+    Device* back = add_device(g, names.name_for(mac(1, 1)), mac(1, 1));
+    EXPECT_EQ(back->label(), "B1 02:00:00:00:01:01");
+    EXPECT_EQ(names.size(), 3u);
 }
 
 TEST(GraphTables, AddFindAndKeepExisting) {
