@@ -232,6 +232,22 @@ TEST_F(PathCost, ClientPathsSkipMeasurementsOlderThanTheAssociation) {
     ozr_clock::use_real();
 }
 
+TEST_F(PathCost, ClientMovingBetweenDevices) {
+    ScriptedMesh m;
+    uint32_t at_root = find_working_path_cost_for_client(log, m.g, m.c1);
+    EXPECT_EQ(at_root, m.root->find_wireless_link(m.c1->mac)->cost());
+    // C1 roams to B2: its association moves, the path now runs through B1 and the
+    // backhaul STA.
+    m.root->delete_link(m.c1->mac, Link::WIRELESS);
+    WirelessLink* l = add_wireless(m.b2, m.c1->mac, BSSID(mac(2, 8)), 200);
+    EXPECT_EQ(m.c1->get_working_device(), m.b2);
+    EXPECT_EQ(find_working_path_cost_for_client(log, m.g, m.c1), 161u + l->cost());
+    // B2 disappears: the client has no working path any more.
+    m.g.delete_node(m.b2->mac);
+    EXPECT_EQ(m.c1->get_working_device(), nullptr);
+    EXPECT_EQ(find_working_path_cost_for_client(log, m.g, m.c1), 1000000u);
+}
+
 TEST(BackhaulInfo, QualityHysteresis) {
     using Q = backhaul_quality;
     EXPECT_EQ(backhaul_quality_for_cost(199, true, Q::BAD), Q::GOOD);
