@@ -1,0 +1,88 @@
+// A Multi-AP device: the controller's own agent, the co-located agent or an extender.
+// It owns its links and keeps the latest copy of each report it sent about itself.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "graph/backhaul_information.h"
+#include "graph/links.h"
+#include "graph/node.h"
+#include "messages/messages.h"
+
+// A vendor port entry: port type, interface MAC and port number.
+struct PortEntry {
+    uint16_t type = 0;
+    MAC mac;
+    uint16_t port = 0;
+};
+
+class Device : public Node {
+  public:
+    Device(const std::string& name, const MAC& al_mac, int64_t now_ms)
+        : Node(name, al_mac, now_ms) {}
+    ~Device() override;
+
+    int kind() const override { return DEVICE; }
+    void describe(Logger& log, const Graph& graph) const override;
+
+    enum UnassocMetricsType { FRONTHAUL = 0, BACKHAUL = 1 };
+
+    // Appends LINK and takes ownership.
+    void add_link(Link* link);
+
+    // ---- lookups
+    optional<MAC> find_radio_id(const BSSID& bssid) const;
+    const BSSInfo* find_bss_info(const BSSID& bssid) const;
+    optional<std::string> find_ssid(const BSSID& bssid) const;
+    // Medium of the radio holding BSSID (from the radio's capabilities); UNKNOWN if none.
+    Medium find_medium(const BSSID& bssid) const;
+    const BasicRadioCapabilitiesTLV* find_radio_info(Medium medium) const;
+    const OperatingChannelReportTLV* find_operating_channel(const MAC& radio_id) const;
+    optional<uint8_t> radio_primary_channel(const BSSID& bssid) const;
+    optional<uint8_t> radio_primary_channel(const MAC& radio_id) const;
+    optional<uint8_t> radio_primary_op_class(const MAC& radio_id) const;
+    optional<BSSID> find_bssid(const std::string& ssid, Medium medium) const;
+    const PortEntry* find_port(const MAC& interface_mac) const;
+    PortEntry* find_port(const MAC& interface_mac);
+    const LocalInterface* find_interface(const MAC& mac) const;
+    const LocalInterface* find_interface(const BSSID& bssid) const;
+    Link* find_link_by_bssid(const MAC& to, const BSSID& bssid) const;
+    Link* find_wired_link(const MAC& to) const;
+    WirelessLink* find_wireless_link(const MAC& to) const;
+    // Age in ms of the last link metric for BSSID, and whether there is one.
+    std::pair<int64_t, bool> find_link_metric_age(const BSSID& bssid) const;
+
+    // ---- mutators
+    void delete_link(Link** p);
+    void delete_link(const MAC& to);
+    bool delete_link(const MAC& to, Link::Kind kind);
+    void update_current_channels(const OperatingChannelReportMesg& report);
+    void update_interfaces(const std::vector<LocalInterface>& reported) { interfaces = reported; }
+    void update_ch_scan_report(const APChannelScanReportMesg& report, const Logger* log = nullptr);
+    void add_beacon_response_tlv(std::pair<BeaconMetricsResponseTLV, long long> response);
+    // Whether the stored AP Capability Report declares unassociated STA link metrics
+    // support (ON_CHANNEL: on the operating channel, else off-channel).
+    bool support_unassoc_response(bool on_channel, const Logger* log = nullptr) const;
+
+    std::vector<Link*> links;
+    optional<ApMetricResponseMesg> ap_metrics;
+    optional<APCapabilityMesg> ap_capability;
+    std::vector<RadioInfo> operational_bss;
+    OperatingChannelReportMesg current_channels;
+    std::vector<LocalInterface> interfaces;
+    std::vector<CacCompletionRadioReport> cac_completion_reports;
+    std::vector<CacStatusReportNonOccupancyPairList> cac_non_occupancy;
+    std::vector<CacStatusReportOngoingCacPairList> cac_ongoing;
+    std::vector<std::pair<std::string, ChannelScanResultTLV>> ch_scan_results;
+    std::vector<PortEntry> ports;
+    std::unordered_map<BSSID, int64_t> link_metric_time;
+    std::vector<std::pair<BeaconMetricsResponseTLV, long long>> beacon_responses;
+    backhaul_information backhaul;
+    uint8_t map_profile = 1;
+    uint8_t policy_profile = 1;
+
+    static constexpr size_t kMaxBeaconResponses = 10;
+};

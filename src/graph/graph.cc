@@ -1,0 +1,74 @@
+#include "graph/graph.h"
+
+Graph::~Graph() {
+    for (auto& kv : nodes)
+        delete kv.second;
+}
+
+bool Graph::add_node(Node* node) {
+    if (!node)
+        return false;
+    auto res = nodes.emplace(node->mac, node);
+    if (!res.second) {
+        delete node;
+        return false;
+    }
+    node->graph_ = this;
+    return true;
+}
+
+Node* Graph::find_node(const MAC& mac) const {
+    auto it = nodes.find(mac);
+    return it == nodes.end() ? nullptr : it->second;
+}
+
+Device* Graph::find_device(const MAC& mac) const {
+    Node* n = find_node(mac);
+    if (n && n->kind() == Node::DEVICE)
+        return static_cast<Device*>(n);
+    for (const auto& kv : nodes) {
+        if (kv.second->kind() != Node::DEVICE)
+            continue;
+        Device* d = static_cast<Device*>(kv.second);
+        if (d->find_interface(mac))
+            return d;
+    }
+    return nullptr;
+}
+
+Sta* Graph::find_sta(const MAC& mac) const {
+    Node* n = find_node(mac);
+    return n && n->kind() == Node::STA ? static_cast<Sta*>(n) : nullptr;
+}
+
+void Graph::delete_node(const MAC& mac) {
+    std::vector<MAC> in_progress;
+    delete_node(mac, in_progress);
+}
+
+void Graph::delete_node(const MAC& mac, std::vector<MAC>& in_progress) {
+    Node* n = find_node(mac);
+    if (!n)
+        return;
+    // Agents' reports may make interfaces of two devices name each other: a node
+    // already being deleted higher up is left to that call.
+    for (const MAC& m : in_progress)
+        if (m == mac)
+            return;
+    in_progress.push_back(mac);
+    if (n->kind() == Node::DEVICE) {
+        std::vector<LocalInterface> ifs = static_cast<Device*>(n)->interfaces;
+        for (const LocalInterface& i : ifs)
+            if (i.mac != mac)
+                delete_node(i.mac, in_progress);
+    }
+    for (auto& kv : nodes)
+        if (kv.second->kind() == Node::DEVICE && kv.second != n)
+            static_cast<Device*>(kv.second)->delete_link(mac);
+    if (root == n)
+        root = nullptr;
+    if (local_agent == n)
+        local_agent = nullptr;
+    nodes.erase(mac);
+    delete n;
+}

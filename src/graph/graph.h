@@ -1,0 +1,47 @@
+// The topology graph: devices and stations keyed by MAC, owning them.
+#pragma once
+
+#include <cstddef>
+#include <unordered_map>
+#include <vector>
+
+#include "common/mac.h"
+#include "graph/device.h"
+#include "graph/sta.h"
+
+// Hash of a MAC for the graph's tables: the sum of its six bytes.
+struct MacSumHash {
+    size_t operator()(const MAC& m) const noexcept {
+        size_t s = 0;
+        for (size_t i = 0; i < 6; ++i)
+            s += m[i];
+        return s;
+    }
+};
+
+class Graph {
+  public:
+    Graph() = default;
+    ~Graph();
+    Graph(const Graph&) = delete;
+    Graph& operator=(const Graph&) = delete;
+
+    // Inserts NODE under its MAC and takes ownership. When the MAC is already present
+    // the existing node stays and NODE is destroyed; the result is then false.
+    bool add_node(Node* node);
+    Node* find_node(const MAC& mac) const;
+    // The device with that AL MAC, else the first device with a 1905 interface of that MAC.
+    Device* find_device(const MAC& mac) const;
+    // The node with that MAC when it is a station.
+    Sta* find_sta(const MAC& mac) const;
+    // Deletes the node, the nodes of its other interfaces (a device's backhaul STA) and
+    // every link pointing at it.
+    void delete_node(const MAC& mac);
+
+    Device* root = nullptr;
+    Device* local_agent = nullptr;
+    std::unordered_map<MAC, Node*, MacSumHash> nodes;
+
+  private:
+    void delete_node(const MAC& mac, std::vector<MAC>& in_progress);
+};
