@@ -180,12 +180,20 @@ void HttpServer::on_new_connection(uv_stream_t* server, int status) {
         self->clients_->prev_ = c;
     self->clients_ = c;
     ++self->connection_count_;
-    uv_tcp_init(self->loop_, &c->tcp_);
-    c->tcp_.data = c;
-    ++c->open_handles_;
-    uv_timer_init(self->loop_, &c->timer_);
-    c->timer_.data = c;
-    ++c->open_handles_;
+    if (uv_tcp_init(self->loop_, &c->tcp_) == 0) {
+        c->tcp_.data = c;
+        ++c->open_handles_;
+        if (uv_timer_init(self->loop_, &c->timer_) == 0) {
+            c->timer_.data = c;
+            ++c->open_handles_;
+        }
+    }
+    if (c->open_handles_ < 2) {
+        OZR_ERROR(self->logger_, "Could not accept new connection, error {} ({})", UV_ENOMEM,
+                  uv_strerror(UV_ENOMEM));
+        self->close_client(c);
+        return;
+    }
     int rc = uv_accept(server, reinterpret_cast<uv_stream_t*>(&c->tcp_));
     if (rc != 0) {
         OZR_ERROR(self->logger_, "Could not accept new connection, error {} ({})", rc,
@@ -463,12 +471,14 @@ void HttpServer::begin_linger(ClientContext* c) {
     c->state_ = ClientContext::State::Draining;
     start_reading(c);
     // A FIN after the answer; the peer's EOF (or the linger timer) ends it.
-    if (uv_shutdown(&c->shutdown_, reinterpret_cast<uv_stream_t*>(&c->tcp_), nullptr) != 0) {
+    if (uv_shutdown(&c->shutdown_, reinterpret_cast<uv_stream_t*>(&c->tcp_), on_shutdown) != 0) {
         close_client(c);
         return;
     }
     arm_timer(c, limits_.linger_ms);
 }
+
+void HttpServer::on_shutdown(uv_shutdown_t*, int) {}
 
 void HttpServer::on_timer(uv_timer_t* timer) {
     ClientContext* c = static_cast<ClientContext*>(timer->data);
@@ -491,20 +501,25 @@ void HttpServer::close_client(ClientContext* c) {
         uv_close(tcp, on_client_closed);
     if (c->open_handles_ > 1 && !uv_is_closing(timer))
         uv_close(timer, on_client_closed);
+    if (c->open_handles_ == 0)
+        unlink_and_free(c);
+}
+
+void HttpServer::unlink_and_free(ClientContext* c) {
+    if (c->prev_)
+        c->prev_->next_ = c->next_;
+    else
+        clients_ = c->next_;
+    if (c->next_)
+        c->next_->prev_ = c->prev_;
+    delete c;
 }
 
 void HttpServer::on_client_closed(uv_handle_t* handle) {
     ClientContext* c = static_cast<ClientContext*>(handle->data);
     if (--c->open_handles_ > 0)
         return;
-    HttpServer* self = c->server_;
-    if (c->prev_)
-        c->prev_->next_ = c->next_;
-    else
-        self->clients_ = c->next_;
-    if (c->next_)
-        c->next_->prev_ = c->prev_;
-    delete c;
+    c->server_->unlink_and_free(c);
 }
 
 int HttpServer::cb_message_begin(http_parser* p) {

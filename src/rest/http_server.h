@@ -135,6 +135,7 @@ class HttpServer {
     static void on_alloc(uv_handle_t* handle, size_t suggested, uv_buf_t* buf);
     static void on_read(uv_stream_t* stream, ssize_t nread, const uv_buf_t* buf);
     static void on_write(uv_write_t* req, int status);
+    static void on_shutdown(uv_shutdown_t* req, int status);
     static void on_timer(uv_timer_t* timer);
     static void on_client_closed(uv_handle_t* handle);
     static void on_listener_closed(uv_handle_t* handle);
@@ -163,6 +164,7 @@ class HttpServer {
     void finish_after_write(ClientContext* c);
     void begin_linger(ClientContext* c);
     void close_client(ClientContext* c);
+    void unlink_and_free(ClientContext* c);
 
     uv_loop_t* loop_;
     const Logger* logger_;

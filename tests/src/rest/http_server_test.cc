@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "rest/json_writer.h"
+#include "rest/setter.h"
 #include "rest_test_support.h"
 
 namespace {
@@ -33,7 +34,7 @@ rapidjson::Document parse(const std::string& body) {
 
 // Routes of the tests: a body echoed, a large document, a failing handler, a
 // document that cannot be rendered, and components and query echoed.
-void add_test_routes(DispatchTable& t) {
+void add_test_routes(DispatchTable& t, const Logger* log) {
     t.add(REST_POST | REST_PUT, "/t/echo",
           [](Context&, ClientContext&, const HttpRequest& req, HttpResponse& r) {
               JSONObjectRenderer out(r.document);
@@ -60,6 +61,20 @@ void add_test_routes(DispatchTable& t) {
         r.status = 204;
         return 0;
     });
+    t.add(REST_PUT | REST_POST, "/t/setter",
+          [log](Context&, ClientContext& client, const HttpRequest& req, HttpResponse& r) {
+              int value = 0;
+              bool flag = false;
+              if (!rest_body_int(client, req, r, "value", value, log))
+                  return 0;
+              if (!rest_body_bool(client, req, r, "flag", flag, log))
+                  return 0;
+              if (value < 0)
+                  return rest_reject(r, log, "btm disassoc time must be >= 0");
+              if (value == 99)
+                  return rest_unavailable(r, log, "Cannot find data minder");
+              return rest_accepted(r);
+          });
     // Last: with "*" second it would take every other "/t/..." route.
     t.add(REST_GET, "/t/*/x/*",
           [](Context&, ClientContext&, const HttpRequest& req, HttpResponse& r) {
@@ -82,7 +97,7 @@ class RestServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         server = std::make_unique<ServerHarness>(test_limits());
-        add_test_routes(server->table());
+        add_test_routes(server->table(), &server->logger());
         ASSERT_TRUE(server->start());
         port = server->port();
     }
@@ -477,6 +492,35 @@ TEST_F(RestServerTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
         served = again.send(get_request("/debug/rest")) && again.read_answer(a) && a.status == 200;
     }
     EXPECT_TRUE(served);
+}
+
+TEST_F(RestServerTest, SetterPattern) {
+    HttpAnswer a =
+        http_request(port, body_request("PUT", "/t/setter", R"({"value": 3, "flag": true})"));
+    EXPECT_EQ(a.status, 200);
+    EXPECT_EQ(a.body, "");
+    EXPECT_EQ(a.headers.count("content-type"), 0u);
+    EXPECT_EQ(a.headers["content-length"], "0");
+
+    a = http_request(port, "PUT /t/setter HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(a.status, 400);
+    a = http_request(port, body_request("PUT", "/t/setter", "[1]"));
+    EXPECT_EQ(a.status, 400);
+    EXPECT_TRUE(log.contains("Parse Error: Invalid request body: [1]"));
+    const char* bad[] = {R"({"flag": true})", R"({"value": "3", "flag": true})",
+                         R"({"value": 3.5, "flag": true})", R"({"value": 3, "flag": 1})",
+                         R"({"value": 5000000000, "flag": true})"};
+    for (const char* b : bad) {
+        a = http_request(port, body_request("PUT", "/t/setter", b));
+        EXPECT_EQ(a.status, 400) << b;
+    }
+    EXPECT_TRUE(log.contains("Parse Error: Invalid request parameter"));
+    a = http_request(port, body_request("POST", "/t/setter", R"({"value": -1, "flag": false})"));
+    EXPECT_EQ(a.status, 400);
+    EXPECT_STREQ(parse(a.body)["error"].GetString(), "btm disassoc time must be >= 0");
+    a = http_request(port, body_request("POST", "/t/setter", R"({"value": 99, "flag": false})"));
+    EXPECT_EQ(a.status, 503);
+    EXPECT_TRUE(log.contains("Cannot find data minder"));
 }
 
 TEST_F(RestServerTest, QuitStopsTheLoop) {
