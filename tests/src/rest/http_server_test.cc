@@ -409,6 +409,24 @@ TEST_F(RestServerTest, KeepAliveAndConnectionClose) {
     EXPECT_TRUE(c.wait_closed());
 }
 
+TEST_F(RestServerTest, UpgradeRequestsAreAnsweredThenClosed) {
+    // What follows an upgrade is not HTTP: it is never parsed as requests.
+    TestClient c;
+    ASSERT_TRUE(c.connect(port));
+    ASSERT_TRUE(c.send(get_request("/debug/rest", "Connection: Upgrade\r\nUpgrade: websocket\r\n") +
+                       get_request("/debug/array")));
+    HttpAnswer a;
+    ASSERT_TRUE(c.read_answer(a));
+    EXPECT_EQ(a.status, 200);
+    EXPECT_TRUE(c.wait_closed());
+
+    ASSERT_TRUE(c.connect(port));
+    ASSERT_TRUE(c.send("CONNECT example.com:443 HTTP/1.1\r\n\r\n\x16\x03\x01garbage"));
+    ASSERT_TRUE(c.read_answer(a));
+    EXPECT_EQ(a.status, 404);
+    EXPECT_TRUE(c.wait_closed());
+}
+
 TEST_F(RestServerTest, OversizedUriAnswers400AndCloses) {
     TestClient c;
     ASSERT_TRUE(c.connect(port));
@@ -551,6 +569,29 @@ TEST(RestServerIdle, IdleAndTricklingConnectionsAreClosed) {
     ASSERT_TRUE(used.read_answer(a));
     EXPECT_EQ(a.status, 200);
     EXPECT_TRUE(used.wait_closed(5000));
+}
+
+TEST(RestServerShutdown, ForeignHandleWalkLeavesNothingBehind) {
+    // The daemon's context closes every loop handle itself at the end, with
+    // callbacks of its own, while connections are open and answers queued.
+    ServerHarness server;
+    ASSERT_TRUE(server.start());
+    TestClient answered, partial, piped;
+    HttpAnswer a;
+    ASSERT_TRUE(answered.connect(server.port()));
+    ASSERT_TRUE(answered.send(get_request("/debug/rest")));
+    ASSERT_TRUE(answered.read_answer(a));
+    ASSERT_TRUE(partial.connect(server.port()));
+    ASSERT_TRUE(partial.send("POST /debug/rest HTTP/1.1\r\nContent-Length: 100\r\n\r\n{"));
+    ASSERT_TRUE(piped.connect(server.port()));
+    std::string many;
+    for (int i = 0; i < 200; ++i)
+        many += get_request("/debug/array");
+    ASSERT_TRUE(piped.send(many));
+    ASSERT_TRUE(piped.read_answer(a));
+    EXPECT_TRUE(server.shutdown_by_handle_walk());
+    EXPECT_TRUE(answered.wait_closed());
+    EXPECT_TRUE(partial.wait_closed());
 }
 
 TEST(RestServerStart, BadAddressOrBusyPortFailsToStart) {

@@ -206,11 +206,33 @@ bool ServerHarness::loop_stopped_within(int timeout_ms) {
            std::future_status::ready;
 }
 
-ServerHarness::~ServerHarness() {
-    if (started_) {
+void ServerHarness::stop_thread() {
+    if (started_ && !stopped_) {
         uv_async_send(&stop_);
         thread_.join();
     }
+    stopped_ = true;
+}
+
+bool ServerHarness::shutdown_by_handle_walk() {
+    stop_thread();
+    uv_walk(
+        &loop_,
+        [](uv_handle_t* h, void*) {
+            if (!uv_is_closing(h))
+                uv_close(h, nullptr);
+        },
+        nullptr);
+    while (uv_run(&loop_, UV_RUN_ONCE) != 0) {
+    }
+    server_.reset();
+    return uv_loop_close(&loop_) == 0;
+}
+
+ServerHarness::~ServerHarness() {
+    if (!server_)
+        return;  // shut down by the handle walk
+    stop_thread();
     // The loop has stopped: close everything from this thread and let the
     // close callbacks run.
     server_->close();

@@ -88,9 +88,14 @@ class ServerHarness {
     // Whether the loop ended on its own (a "/quit") within TIMEOUT_MS.
     bool loop_stopped_within(int timeout_ms);
     Logger& logger() { return logger_; }
+    // Ends the way the daemon's context does: stop the loop, close every
+    // handle on it with foreign callbacks, run it dry, then destroy the server.
+    // True when the loop closed cleanly.
+    bool shutdown_by_handle_walk();
 
   private:
     static void on_stop(uv_async_t* a);
+    void stop_thread();
 
     Logger logger_;
     Context ctx_;
@@ -102,5 +107,5 @@ class ServerHarness {
     std::promise<void> done_;
     std::future<void> done_future_;
     bool started_ = false;
-    bool joined_ = false;
+    bool stopped_ = false;
 };
