@@ -354,7 +354,9 @@ void HttpServer::send_response(ClientContext* c) {
         return;
     }
     w->head = build_response_head(c->response_);
-    w->body = std::move(c->response_.body);
+    // A HEAD answer announces the length of the body it leaves out.
+    if (c->method_ != HTTP_HEAD || !c->message_complete_)
+        w->body = std::move(c->response_.body);
     w->size = w->head.size() + w->body.size();
     w->req.data = c;
     uv_buf_t bufs[2] = {uv_buf_init(&w->head[0], static_cast<unsigned>(w->head.size())),

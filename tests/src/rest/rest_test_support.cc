@@ -107,7 +107,7 @@ bool TestClient::fill(int timeout_ms) {
     return true;
 }
 
-bool TestClient::read_answer(HttpAnswer& out, int timeout_ms) {
+bool TestClient::read_answer(HttpAnswer& out, int timeout_ms, bool head_only) {
     out = HttpAnswer();
     size_t end;
     while ((end = buf_.find("\r\n\r\n")) == std::string::npos)
@@ -132,7 +132,7 @@ bool TestClient::read_answer(HttpAnswer& out, int timeout_ms) {
     }
     size_t length = 0;
     auto it = out.headers.find("content-length");
-    if (it != out.headers.end())
+    if (it != out.headers.end() && !head_only)
         length = std::strtoul(it->second.c_str(), nullptr, 10);
     while (buf_.size() < length)
         if (!fill(timeout_ms))

@@ -55,7 +55,8 @@ class TestClient {
     bool send_bytewise(const std::string& bytes);
     // Reads one response (head and Content-Length body); false on EOF, error
     // or after TIMEOUT_MS without progress.
-    bool read_answer(HttpAnswer& out, int timeout_ms = 5000);
+    // HEAD_ONLY: the answer to a HEAD request, whose body is not sent.
+    bool read_answer(HttpAnswer& out, int timeout_ms = 5000, bool head_only = false);
     // True when the server closes the connection (EOF or reset) within
     // TIMEOUT_MS; bytes arriving meanwhile are discarded.
     bool wait_closed(int timeout_ms = 5000);
