@@ -440,6 +440,22 @@ TEST_F(RestServerTest, UpgradeRequestsAreAnsweredThenClosed) {
     EXPECT_TRUE(c.wait_closed());
 }
 
+TEST_F(RestServerTest, LimitsAreInclusive) {
+    std::string body = "\"" + std::string(4094, 'b') + "\"";
+    ASSERT_EQ(body.size(), 4096u);
+    EXPECT_EQ(http_request(port, body_request("PUT", "/t/echo", body)).status, 201);
+    EXPECT_EQ(http_request(port, body_request("PUT", "/t/echo", body + " ")).status, 413);
+    std::string uri = "/debug/query?q=";
+    uri += std::string(256 - uri.size(), 'q');
+    EXPECT_EQ(get(uri).status, 200);
+    EXPECT_EQ(get(uri + "q").status, 400);
+    std::string sixteen;
+    for (int i = 0; i < 15; ++i)
+        sixteen += "X-H" + std::to_string(i) + ": 1\r\n";
+    EXPECT_EQ(get("/debug/rest", sixteen).status, 200);  // with Host: 16 lines
+    EXPECT_EQ(get("/debug/rest", sixteen + "X-Last: 1\r\n").status, 400);
+}
+
 TEST_F(RestServerTest, OversizedUriAnswers400AndCloses) {
     TestClient c;
     ASSERT_TRUE(c.connect(port));
@@ -573,6 +589,23 @@ TEST(RestServerIdle, IdleAndTricklingConnectionsAreClosed) {
     ASSERT_TRUE(partial.connect(server.port()));
     ASSERT_TRUE(partial.send("GET /debug/rest HTTP/1.1\r\nHost: x\r\n"));
     EXPECT_TRUE(partial.wait_closed(5000));
+
+    // Nor does a request trickling in: bytes keep coming, the connection
+    // still ends once no whole request arrived for the idle time.
+    TestClient trickle;
+    ASSERT_TRUE(trickle.connect(server.port()));
+    std::string slow = get_request("/debug/rest", "X-Pad: " + std::string(400, 'p') + "\r\n");
+    bool closed = false;
+    size_t sent = 0;
+    while (sent < slow.size() && !closed) {
+        if (!trickle.send(slow.substr(sent++, 1))) {
+            closed = true;  // already gone
+            break;
+        }
+        closed = trickle.wait_closed(20);
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_LT(sent, slow.size());
 
     // A connection that is answered stays usable until it idles.
     TestClient used;
