@@ -15,8 +15,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "rest/builtin_routes.h"
-
 namespace {
 std::atomic<int> g_capture_seq{0};
 
@@ -175,14 +173,11 @@ std::string body_request(const std::string& method, const std::string& uri, cons
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-ServerHarness::ServerHarness(const RestLimits& limits)
-    : logger_(nullptr, "rest", "[REST]", 7), table_(&logger_) {
+ServerHarness::ServerHarness(const RestLimits& limits) : logger_(nullptr, "rest", "[REST]", 7) {
     uv_loop_init(&loop_);
     uv_async_init(&loop_, &stop_, on_stop);
     stop_.data = this;
-    table_.load_preload();
-    add_builtin_routes(table_, &logger_);
-    server_ = std::make_unique<HttpServer>(&loop_, &logger_, ctx_, table_, limits);
+    service_ = std::make_unique<RestService>(&loop_, &logger_, limits);
     done_future_ = done_.get_future();
 }
 
@@ -191,8 +186,11 @@ void ServerHarness::on_stop(uv_async_t* a) {
 }
 
 bool ServerHarness::start() {
-    if (server_->start("127.0.0.1", 0) != 0)
+    RestListenAddress address;
+    address.port = 0;  // any free port
+    if (service_->start(ctx_, address) != 0)
         return false;
+    port_ = service_->server()->port();
     started_ = true;
     thread_ = std::thread([this] {
         uv_run(&loop_, UV_RUN_DEFAULT);
@@ -225,20 +223,20 @@ bool ServerHarness::shutdown_by_handle_walk() {
         nullptr);
     while (uv_run(&loop_, UV_RUN_ONCE) != 0) {
     }
-    server_.reset();
+    service_.reset();
     return uv_loop_close(&loop_) == 0;
 }
 
 ServerHarness::~ServerHarness() {
-    if (!server_)
+    if (!service_)
         return;  // shut down by the handle walk
     stop_thread();
     // The loop has stopped: close everything from this thread and let the
     // close callbacks run.
-    server_->close();
+    service_->close();
     uv_close(reinterpret_cast<uv_handle_t*>(&stop_), nullptr);
     while (uv_run(&loop_, UV_RUN_DEFAULT) != 0) {
     }
-    server_.reset();
+    service_.reset();
     uv_loop_close(&loop_);
 }

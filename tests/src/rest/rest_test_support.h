@@ -14,6 +14,7 @@
 #include "log/logger.h"
 #include "rest/dispatch.h"
 #include "rest/http_server.h"
+#include "rest/rest_service.h"
 
 // The handlers under test never look into the context; the tests hand them this.
 class Context {
@@ -83,9 +84,9 @@ class ServerHarness {
     ~ServerHarness();
 
     // Adds routes before start().
-    DispatchTable& table() { return table_; }
+    DispatchTable& table() { return service_->table(); }
     bool start();
-    int port() const { return server_->port(); }
+    int port() const { return port_; }
     // Whether the loop ended on its own (a "/quit") within TIMEOUT_MS.
     bool loop_stopped_within(int timeout_ms);
     Logger& logger() { return logger_; }
@@ -102,8 +103,8 @@ class ServerHarness {
     Context ctx_;
     uv_loop_t loop_;
     uv_async_t stop_;
-    DispatchTable table_;
-    std::unique_ptr<HttpServer> server_;
+    std::unique_ptr<RestService> service_;
+    int port_ = 0;
     std::thread thread_;
     std::promise<void> done_;
     std::future<void> done_future_;
