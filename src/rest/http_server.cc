@@ -240,9 +240,12 @@ void HttpServer::on_read(uv_stream_t* stream, ssize_t nread, const uv_buf_t* buf
             self->close_client(c);
             return;
         }
-        // The peer is done sending: answers still queued go out first.
-        if (c->state_ == ClientContext::State::Reading && c->pending_writes_ > 0) {
-            self->stop_reading(c);
+        // The peer is done sending: answers still queued go out first, then
+        // the connection closes.
+        c->peer_eof_ = true;
+        self->stop_reading(c);
+        c->held_.clear();
+        if (c->pending_writes_ > 0) {
             c->state_ = ClientContext::State::Draining;
             c->close_after_write_ = true;
             return;
@@ -471,6 +474,10 @@ void HttpServer::begin_linger(ClientContext* c) {
     if (c->state_ == ClientContext::State::Closing)
         return;
     c->state_ = ClientContext::State::Draining;
+    if (c->peer_eof_) {
+        close_client(c);  // nothing more can arrive: close sends the FIN
+        return;
+    }
     start_reading(c);
     // A FIN after the answer; the peer's EOF (or the linger timer) ends it.
     if (uv_shutdown(&c->shutdown_, reinterpret_cast<uv_stream_t*>(&c->tcp_), on_shutdown) != 0) {

@@ -93,6 +93,7 @@ class ClientContext {
     State state_ = State::Reading;
     bool reading_ = false;
     bool close_after_write_ = false;
+    bool peer_eof_ = false;
     size_t pending_write_bytes_ = 0;
     size_t pending_writes_ = 0;
     // Bytes of one read left unparsed while the connection waits for the peer

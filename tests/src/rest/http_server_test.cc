@@ -401,6 +401,33 @@ TEST_F(RestServerTest, PipelinedLargeAnswersWaitForTheReader) {
     EXPECT_STREQ(parse(a.body)["returnval"].GetString(), "hello world");
 }
 
+TEST_F(RestServerTest, HalfClosedClientStillGetsEveryAnswer) {
+    // The client sends its requests and its FIN at once; answers still queued
+    // when the server sees the end of input are delivered before it closes.
+    TestClient c;
+    ASSERT_TRUE(c.connect(port));
+    std::string batch;
+    for (int i = 0; i < 5; ++i)
+        batch += get_request("/t/big");
+    ASSERT_TRUE(c.send(batch));
+    c.shutdown_send();
+    HttpAnswer a;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(c.read_answer(a)) << i;
+        EXPECT_EQ(a.status, 200);
+    }
+    EXPECT_TRUE(c.wait_closed());
+    EXPECT_FALSE(log.contains("Read error"));
+
+    // The same after a closing answer.
+    ASSERT_TRUE(c.connect(port));
+    ASSERT_TRUE(c.send("POST /t/echo HTTP/1.1\r\nContent-Length: 999999\r\n\r\n"));
+    c.shutdown_send();
+    ASSERT_TRUE(c.read_answer(a));
+    EXPECT_EQ(a.status, 413);
+    EXPECT_TRUE(c.wait_closed());
+}
+
 TEST_F(RestServerTest, KeepAliveAndConnectionClose) {
     TestClient c;
     ASSERT_TRUE(c.connect(port));

@@ -57,6 +57,11 @@ void TestClient::close() {
     buf_.clear();
 }
 
+void TestClient::shutdown_send() {
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_WR);
+}
+
 bool TestClient::connect(int port) {
     close();
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);

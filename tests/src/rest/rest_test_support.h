@@ -62,6 +62,8 @@ class TestClient {
     // TIMEOUT_MS; bytes arriving meanwhile are discarded.
     bool wait_closed(int timeout_ms = 5000);
     void close();
+    // Ends the sending side (the server sees EOF) while still reading.
+    void shutdown_send();
     int fd() const { return fd_; }
 
   private:
