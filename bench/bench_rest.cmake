@@ -1,0 +1,18 @@
+# The REST server needs a logging back-end; until the real one is in the tree
+# the tests' stand-in serves.
+set(bench_libs ozr_rest)
+file(GLOB_RECURSE ozr_real_logger ${CMAKE_SOURCE_DIR}/platform/log/*.cc)
+if(NOT ozr_real_logger)
+  target_sources(${n} PRIVATE ${CMAKE_SOURCE_DIR}/tests/src/rest/stub_logger.cc)
+endif()
+set(ozr_have_log_text FALSE)
+file(GLOB ozr_core_sources ${CMAKE_SOURCE_DIR}/src/core/*.cc)
+foreach(f ${ozr_core_sources})
+  file(STRINGS ${f} hits REGEX "log_text\\(")
+  if(hits)
+    set(ozr_have_log_text TRUE)
+  endif()
+endforeach()
+if(NOT ozr_have_log_text)
+  target_sources(${n} PRIVATE ${CMAKE_SOURCE_DIR}/tests/src/rest/stub_log_text.cc)
+endif()

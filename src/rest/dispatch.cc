@@ -1,0 +1,188 @@
+#include "rest/dispatch.h"
+
+#include <http_parser.h>
+
+#include "core/log.h"
+
+namespace {
+
+// Created on the first registration, which may run before main: a plain
+// pointer is constant-initialised, so static initialisers in any order find it.
+std::vector<DispatchEntry>* dispatch_table_preload = nullptr;
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string percent_decode(const char* s, size_t n) {
+    std::string out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (s[i] == '%' && i + 2 < n) {
+            int hi = hex_value(s[i + 1]);
+            int lo = hex_value(s[i + 2]);
+            if (hi >= 0 && lo >= 0) {
+                out.push_back(static_cast<char>(hi * 16 + lo));
+                i += 2;
+                continue;
+            }
+        }
+        out.push_back(s[i]);
+    }
+    return out;
+}
+
+}  // namespace
+
+unsigned rest_method_bit(unsigned http_method) {
+    switch (http_method) {
+        case HTTP_GET:
+            return REST_GET;
+        case HTTP_POST:
+            return REST_POST;
+        case HTTP_PUT:
+            return REST_PUT;
+        case HTTP_DELETE:
+            return REST_DELETE;
+        default:
+            return 0;
+    }
+}
+
+std::vector<std::string> split_uri_components(const std::string& uri) {
+    size_t end = uri.find('?');
+    if (end == std::string::npos)
+        end = uri.size();
+    if (end > 0 && uri[end - 1] == '/')
+        --end;
+    size_t pos = (end > 0 && uri[0] == '/') ? 1 : 0;
+    std::vector<std::string> out;
+    // "" and "/" have no components; "/a" gives "a"; "/a//b/" gives "a", "", "b".
+    if (pos >= end)
+        return out;
+    while (true) {
+        size_t slash = uri.find('/', pos);
+        if (slash == std::string::npos || slash > end)
+            slash = end;
+        out.emplace_back(uri, pos, slash - pos);
+        if (slash >= end)
+            break;
+        pos = slash + 1;
+    }
+    return out;
+}
+
+void parse_query_string(const std::string& query, std::map<std::string, std::string>& out) {
+    size_t pos = 0;
+    while (pos <= query.size()) {
+        size_t amp = query.find('&', pos);
+        if (amp == std::string::npos)
+            amp = query.size();
+        if (amp > pos) {
+            const char* p = query.data() + pos;
+            size_t n = amp - pos;
+            size_t eq = 0;
+            while (eq < n && p[eq] != '=')
+                ++eq;
+            std::string key = percent_decode(p, eq);
+            std::string value = eq < n ? percent_decode(p + eq + 1, n - eq - 1) : std::string();
+            out[std::move(key)] = std::move(value);
+        }
+        pos = amp + 1;
+    }
+}
+
+bool route_matches(const std::vector<std::string>& pattern, const std::vector<std::string>& request,
+                   std::vector<std::string>* collected) {
+    if (collected)
+        collected->clear();
+    if (request.empty() || pattern.size() < request.size())
+        return false;
+    auto agrees = [](const std::string& p, const std::string& r) {
+        return (!p.empty() && p[0] == '*') || p == r;
+    };
+    if (pattern.size() == 1) {
+        // Single-component routes: exactly one agreeing request component.
+        if (!agrees(pattern[0], request[0]))
+            return false;
+        if (collected)
+            collected->push_back(request[0]);
+        return true;
+    }
+    size_t agreed = 0;
+    while (agreed < request.size() && agrees(pattern[agreed], request[agreed]))
+        ++agreed;
+    if (agreed < 2)
+        return false;
+    if (collected)
+        collected->assign(request.begin(), request.begin() + agreed);
+    return true;
+}
+
+void add_restapi_dispatch_entry(unsigned methods, const std::string& path, RestHandler handler) {
+    if (!dispatch_table_preload) {
+        dispatch_table_preload = new std::vector<DispatchEntry>();
+        OZR_DEBUG(root_logger, "Creating preload dispatch table\n");
+    }
+    OZR_DEBUG(root_logger, "Adding preload dispatch entry for {}\n", path);
+    dispatch_table_preload->push_back(
+        DispatchEntry{path, std::move(handler), methods, split_uri_components(path)});
+}
+
+const std::vector<DispatchEntry>* restapi_dispatch_preload() {
+    return dispatch_table_preload;
+}
+
+void clear_restapi_dispatch_preload() {
+    delete dispatch_table_preload;
+    dispatch_table_preload = nullptr;
+}
+
+void DispatchTable::load_preload() {
+    if (!dispatch_table_preload) {
+        OZR_ERROR(logger_, "dispatch_table_preload is null?!");
+        return;
+    }
+    OZR_INFO(logger_, "dispatch_table_preload has {} entries", dispatch_table_preload->size());
+    for (const DispatchEntry& e : *dispatch_table_preload) {
+        OZR_DEBUG(logger_, "Adding preloaded endpoint {}", e.path);
+        entries_.push_back(e);
+    }
+}
+
+void DispatchTable::add(unsigned methods, const std::string& path, RestHandler handler) {
+    entries_.push_back(
+        DispatchEntry{path, std::move(handler), methods, split_uri_components(path)});
+}
+
+int DispatchTable::dispatch_uri(Context& ctx, ClientContext& client, unsigned method,
+                                const std::string& uri, rapidjson::Document&& body,
+                                HttpResponse& response) const {
+    OZR_DEBUG(logger_, "Dispatching URI {}", uri);
+    const unsigned bit = rest_method_bit(method);
+    std::vector<std::string> components = split_uri_components(uri);
+    HttpRequest request;
+    for (const DispatchEntry& e : entries_) {
+        if (!(e.methods & bit) || !e.handler)
+            continue;
+        if (!route_matches(e.components, components, &request.components))
+            continue;
+        OZR_DEBUG(logger_, "Found match: {}", e.path);
+        request.method = method;
+        size_t q = uri.find('?');
+        if (q != std::string::npos)
+            parse_query_string(uri.substr(q + 1), request.query);
+        request.body.Swap(body);
+        response.reset();
+        return e.handler(ctx, client, request, response);
+    }
+    OZR_ERROR(logger_, "Could not find a match for {}\n", uri);
+    set_json_error(response, 404, "No such route");
+    return 0;
+}

@@ -1,0 +1,178 @@
+// JSON building blocks of the REST answers, the text tables, the response
+// head and the listen address.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "rest/http_response.h"
+#include "rest/json_writer.h"
+#include "rest/listen_address.h"
+#include "rest/rest_strings.h"
+#include "rest_test_support.h"
+
+namespace {
+
+std::string compact(const rapidjson::Value& v) {
+    std::string s;
+    EXPECT_TRUE(write_compact_json(v, s));
+    return s;
+}
+
+TEST(RestJson, ObjectRendererTypesAndOrder) {
+    rapidjson::Document doc;
+    JSONObjectRenderer r(doc);
+    const MAC mac(0x02, 0x11, 0x22, 0xaa, 0xbb, 0xcc);
+    const BSSID bssid(0x0a, 0, 0, 0, 0, 0xff);
+    struct timespec ts = {2, 999999999};
+    std::vector<MAC> macs = {mac, MAC::zero};
+    const uint8_t bytes[3] = {0, 128, 255};
+    std::string he(300, '\x01');
+    rapidjson::Value nested(rapidjson::kObjectType);
+    nested.AddMember("k", 1, r.allocator());
+    r.add_null("n")
+        .add_bool("b", true)
+        .add_int("i", -5)
+        .add_int64("i64", -5000000000LL)
+        .add_uint("u", 4000000000u)
+        .add_uint64("u64", 18446744073709551615ULL)
+        .add_float("f", 0.5f)
+        .add_string("s", std::string("str"))
+        .add_string("c", "cstr")
+        .add_string("null-ptr", static_cast<const char*>(nullptr))
+        .add_string("len", "abcdef", 3)
+        .add_mac("mac", mac)
+        .add_bssid("bssid", bssid)
+        .add_mac_list("macs", &macs)
+        .add_mac_list("absent", nullptr)
+        .add_uint8_array("bytes", bytes, 3)
+        .add_uint8_array("none", bytes, 0)
+        .add_uint8_array("negative", bytes, -2)
+        .add_he_mcs_map("he", reinterpret_cast<const uint8_t*>(he.data()), 258)
+        .add_vht_mcs_map("vht", 0xfffa)
+        .add_timespec("ts", ts)
+        .add_value("nested", nested)
+        .add_int("i", 6);  // no check for an existing member of the name
+    EXPECT_TRUE(nested.IsNull());
+    EXPECT_EQ(compact(doc),
+              "{\"n\":null,\"b\":true,\"i\":-5,\"i64\":-5000000000,\"u\":4000000000,"
+              "\"u64\":18446744073709551615,\"f\":0.5,\"s\":\"str\",\"c\":\"cstr\","
+              "\"null-ptr\":\"\",\"len\":\"abc\",\"mac\":\"021122aabbcc\","
+              "\"bssid\":\"0a00000000ff\",\"macs\":[\"021122aabbcc\",\"000000000000\"],"
+              "\"bytes\":[0,128,255],\"none\":[],\"negative\":[],\"he\":[1,1],"
+              "\"vht\":[0,0,0,0,0,0,9,9],\"ts\":2999,\"nested\":{\"k\":1},\"i\":6}");
+    EXPECT_TRUE(doc["i64"].IsInt64());
+    EXPECT_TRUE(doc["u64"].IsUint64());
+}
+
+TEST(RestJson, VhtMcsMapFields) {
+    unsigned out[8];
+    vht_mcs_map_to_array(0x0000, out);
+    for (unsigned v : out)
+        EXPECT_EQ(v, 7u);
+    vht_mcs_map_to_array(0xfffa, out);  // two lowest fields 2, others 3
+    EXPECT_EQ(std::vector<unsigned>(out, out + 8), (std::vector<unsigned>{0, 0, 0, 0, 0, 0, 9, 9}));
+    vht_mcs_map_to_array(0x1b00, out);  // fields 0,1,2,3 from the top, then 0s
+    EXPECT_EQ(std::vector<unsigned>(out, out + 8), (std::vector<unsigned>{7, 8, 9, 0, 7, 7, 7, 7}));
+}
+
+TEST(RestJson, TimespecMilliseconds) {
+    EXPECT_EQ(timespec_to_ms({2, 999999999}), 2999);
+    EXPECT_EQ(timespec_to_ms({0, 999999}), 0);
+    // 32-bit seconds must not overflow on the way to milliseconds.
+    EXPECT_EQ(timespec_to_ms({4000000, 1000000}), 4000000001LL);
+}
+
+TEST(RestJson, PrettyWriterIndentsFourSpacesAndRefusesNan) {
+    rapidjson::Document doc;
+    JSONObjectRenderer(doc).add_int("a", 1).add_uint8_array("b", nullptr, 0);
+    std::string out;
+    ASSERT_TRUE(write_pretty_json(doc, out));
+    EXPECT_EQ(out, "{\n    \"a\": 1,\n    \"b\": []\n}");
+    JSONObjectRenderer(doc).add_float("nan", std::nanf(""));
+    out.clear();
+    EXPECT_FALSE(write_pretty_json(doc, out));
+}
+
+TEST(RestStrings, Tables) {
+    EXPECT_STREQ(media_type_to_string(0), "fast ethernet");
+    EXPECT_STREQ(media_type_to_string(261), "802.11ac 5g");
+    EXPECT_STREQ(media_type_to_string(768), "moca");
+    EXPECT_STREQ(media_type_to_string(65535), "unknown media");
+    EXPECT_STREQ(media_type_to_string(264), "");
+    EXPECT_STREQ(link_medium_to_string(1), "ethernet");
+    EXPECT_STREQ(link_medium_to_string(64), "wifi-5low");
+    EXPECT_STREQ(link_medium_to_string(2), "");
+    EXPECT_EQ(band_type_to_str(16 + 64), "MAP_M2_BSS_RADIO2G MAP_M2_BSS_RADIO5GL");
+    EXPECT_EQ(band_type_to_str(0xff),
+              "MAP_M2_BSS_RADIO2G MAP_M2_BSS_RADIO5GU MAP_M2_BSS_RADIO5GL MAP_M2_BSS_RADIO5GF");
+    EXPECT_EQ(band_type_to_str(0x0f), "");
+    EXPECT_EQ(intf_type_to_str(0x0105), "MEDIA_IEEE_802_11AC_5_GHZ (0x0105)");
+    EXPECT_EQ(intf_type_to_str(0x10108), "MEDIA_WIFI_6 (0x0108)");  // lower 16 bits
+    EXPECT_EQ(intf_type_to_str(0x0abc), "Unknown (0xabc)");
+    EXPECT_EQ(intf_type_to_str(0x0002), "Unknown (0x2)");
+    EXPECT_STREQ(access_category_to_string(0), "AC_BE");
+    EXPECT_STREQ(access_category_to_string(3), "AC_VO");
+    EXPECT_STREQ(access_category_to_string(4), "");
+}
+
+TEST(RestResponse, StatusLinesAndHead) {
+    EXPECT_STREQ(http_status_line(200), "HTTP/1.1 200 OK");
+    EXPECT_STREQ(http_status_line(201), "HTTP/1.1 201 Created");
+    EXPECT_STREQ(http_status_line(204), "HTTP/1.1 204 No Content");
+    EXPECT_STREQ(http_status_line(400), "HTTP/1.1 400 Bad Request");
+    EXPECT_STREQ(http_status_line(404), "HTTP/1.1 404 Not Found");
+    EXPECT_STREQ(http_status_line(405), "HTTP/1.1 405 Not Allowed");
+    EXPECT_STREQ(http_status_line(413), "HTTP/1.1 413 Payload Too Large");
+    EXPECT_STREQ(http_status_line(503), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_STREQ(http_status_line(302), "HTTP/1.1 500 Internal Server Error");
+    EXPECT_STREQ(http_status_line(-1), "HTTP/1.1 500 Internal Server Error");
+
+    HttpResponse r;
+    EXPECT_EQ(r.status, 500);
+    r.status = 200;
+    r.body = "abc";
+    r.add_header("X-A", "1");
+    EXPECT_EQ(build_response_head(r), "HTTP/1.1 200 OK\r\nX-A: 1\r\nContent-Length: 3\r\n\r\n");
+    r.headers += "Content-Length: 9\r\n";
+    EXPECT_EQ(build_response_head(r), "HTTP/1.1 200 OK\r\nX-A: 1\r\nContent-Length: 9\r\n\r\n");
+    JSONObjectRenderer(r.document).add_int("x", 1);
+    r.reset();
+    EXPECT_EQ(r.status, 500);
+    EXPECT_TRUE(r.headers.empty());
+    EXPECT_TRUE(r.body.empty());
+    EXPECT_TRUE(r.document.IsNull());
+}
+
+TEST(RestListenAddress, PlatformAnswerOrDefaults) {
+    LogCapture log;
+    Logger logger(nullptr, "rest", "[REST]", 7);
+    RestListenAddress a =
+        rest_listen_address(0, R"({"rest-ipv4": "192.168.1.1", "rest-port": 9000})", &logger);
+    EXPECT_EQ(a.address, "192.168.1.1");
+    EXPECT_EQ(a.port, 9000);
+    EXPECT_TRUE(log.contains("nal_getMeshRestListenAddress 192.168.1.1 9000 "));
+    EXPECT_TRUE(log.contains("listen_addr  192.168.1.1 _listen_port 9000 "));
+    EXPECT_FALSE(log.contains("use defualt values"));
+
+    const char* bad[] = {nullptr,
+                         "",
+                         "{",
+                         "[]",
+                         R"({"rest-ipv4": "192.168.1.1"})",
+                         R"({"rest-ipv4": "192.168.1.1", "rest-port": "9000"})",
+                         R"({"rest-ipv4": "192.168.1.1", "rest-port": 70000})",
+                         R"({"rest-ipv4": "192.168.1.1", "rest-port": 0})",
+                         R"({"rest-ipv4": "not.an.ip", "rest-port": 9000})",
+                         R"({"rest-ipv4": 5, "rest-port": 9000})"};
+    for (const char* b : bad) {
+        a = rest_listen_address(0, b, &logger);
+        EXPECT_EQ(a.address, "127.0.0.1") << (b ? b : "null");
+        EXPECT_EQ(a.port, 8090);
+    }
+    a = rest_listen_address(-1, R"({"rest-ipv4": "10.0.0.1", "rest-port": 1})", &logger);
+    EXPECT_EQ(a.port, 8090);
+    EXPECT_TRUE(log.contains("Error in nal_getMeshRestListenAddress use defualt values"));
+    EXPECT_TRUE(log.contains("listen_addr  127.0.0.1 _listen_port 8090 "));
+}
+
+}  // namespace
