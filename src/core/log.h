@@ -15,12 +15,11 @@ void log_text(const Logger* logger, int severity, const char* func, int line,
               const std::string& text);
 }  // namespace ozr
 
-#define OZR_LOG(logger, severity, ...)                                                   \
-    do {                                                                                 \
-        const Logger* ozr_log_l_ = (logger);                                             \
-        if (ozr_log_l_ && ozr_log_l_->will_log(severity))                                \
-            ::ozr::log_text(ozr_log_l_, (severity), __func__, __LINE__,                  \
-                            fmt::format(__VA_ARGS__));                                   \
+#define OZR_LOG(logger, severity, ...)                                                             \
+    do {                                                                                           \
+        const Logger* ozr_log_l_ = (logger);                                                       \
+        if (ozr_log_l_ && ozr_log_l_->will_log(severity))                                          \
+            ::ozr::log_text(ozr_log_l_, (severity), __func__, __LINE__, fmt::format(__VA_ARGS__)); \
     } while (0)
 
 #define OZR_CRIT(logger, ...) OZR_LOG(logger, 2, __VA_ARGS__)

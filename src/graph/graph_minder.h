@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/minder.h"
+#include "graph/graph.h"
 #include "log/logger.h"
 
 struct uv_loop_s;
@@ -21,7 +22,12 @@ class GraphMinder : public Minder {
     void set_log_level(int level) { logger_.set_level(level); }
     const Logger* logger() const { return &logger_; }
 
+    // The mesh as learnt so far; REST and the other minders read it on the loop thread.
+    Graph& graph() { return graph_; }
+    const Graph& graph() const { return graph_; }
+
   private:
     Logger logger_;
+    Graph graph_;
     [[maybe_unused]] uv_loop_s* loop_;
 };
