@@ -33,7 +33,7 @@ void attr(std::vector<uint8_t>& v, uint16_t type, const std::string& text) {
 }
 
 // An M1 as an extender sends it: every attribute an enrollee puts in, in the
-// order of the WSC specification, with a 192-byte public key and the WFA
+// order of the WSC standard, with a 192-byte public key and the WFA
 // vendor extension carrying Version2 and the Multi-AP extension.
 std::vector<uint8_t> real_m1(const std::string& serial, bool with_serial = true) {
     std::vector<uint8_t> v;
