@@ -3,11 +3,15 @@
 #include <uv.h>
 
 #include <cstdlib>
+#include <string>
+
+#include "map/al/stack.h"
+#include "map/map_log.h"
 
 char map_interfaces[kMapInterfacesMax] = "";
 
 int map_readfixedParam() {
-    return 0;
+    return map_stack_load_config();
 }
 
 uv_loop_s* map_controller_init(int /*argc*/, char** /*argv*/) {
@@ -16,6 +20,15 @@ uv_loop_s* map_controller_init(int /*argc*/, char** /*argv*/) {
         return nullptr;
     if (uv_loop_init(loop) != 0) {
         std::free(loop);
+        return nullptr;
+    }
+    std::string error;
+    if (map_stack_start(loop, &error) != 0) {
+        map_log(MAP_LOG_CONTROLLER, 2, "map controller init failed: %s", error.c_str());
+        // Let libuv finish closing what was opened, then release the loop.
+        uv_run(loop, UV_RUN_NOWAIT);
+        if (uv_loop_close(loop) == 0)
+            std::free(loop);
         return nullptr;
     }
     return loop;

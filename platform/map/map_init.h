@@ -10,14 +10,17 @@ struct uv_handle_s;
 constexpr size_t kMapInterfacesMax = 64;
 extern char map_interfaces[kMapInterfacesMax];
 
-// Loads the stack's fixed parameters. Returns 0 on success.
-// (The map_stack.json reader lands in stack_config.*; until then nothing to load.)
+// Loads the stack's fixed parameters ("/configs/easymesh/map_stack.json",
+// defaults without the file). 0 on success; -1 (logged) for a malformed file,
+// after which map_controller_init fails.
 int map_readfixedParam();
 
 // Initialises the stack from its own argument vector ("ozr", optionally "-S" for
-// syslog or "-s" for stdout) and returns the event loop it runs on, or null on
-// failure. The loop is allocated with malloc and initialised (uv_loop_init); once
-// uv_loop_close has succeeded the caller releases it with free().
+// syslog or "-s" for stdout): creates the loop, opens the configured transport
+// (and capture file), initialises the data model and starts the controller's
+// 1905 AL on it. Returns the event loop, or null on any failure (one log line). The loop is
+// allocated with malloc and initialised (uv_loop_init); once uv_loop_close has succeeded the caller
+// releases it with free().
 uv_loop_s* map_controller_init(int argc, char** argv);
 
 // A close callback that releases nothing: for handles whose memory belongs to
