@@ -74,7 +74,11 @@ MapAl::MapAl(std::unique_ptr<Transport> transport, MapAlOptions options)
     if (options_.dedup_entries == 0)
         options_.dedup_entries = 1;
     seen_.resize(options_.dedup_entries);
-    mid_ = static_cast<uint16_t>(get_current_time_ms() ^ (static_cast<long long>(getpid()) << 4));
+    // Start somewhere else each run and for each AL, so that a restarted
+    // device is not taken for a duplicate of its former self.
+    const uint8_t* m = options_.al_mac.data();
+    mid_ = static_cast<uint16_t>(get_current_time_ms() ^ (static_cast<long long>(getpid()) << 4) ^
+                                 (m[4] << 8 | m[5]) ^ reinterpret_cast<uintptr_t>(this));
 }
 
 MapAl::~MapAl() {
