@@ -26,6 +26,27 @@ const T* find_tlv(const CMDU& cmdu) {
     return nullptr;
 }
 
+// Keeps the codec's warnings about rejected CMDUs out of the log while alive
+// (the AL logs those itself, rate-limited).
+class QuietCodec {
+  public:
+    explicit QuietCodec(bool on = true)
+        : on_(on), saved_(get_map_module_log_level(MAP_LOG_IEEE1905)) {
+        if (on_ && saved_ > 3)
+            set_map_ieee1905_module_log_level(3);
+    }
+    ~QuietCodec() {
+        if (on_)
+            set_map_ieee1905_module_log_level(saved_);
+    }
+    QuietCodec(const QuietCodec&) = delete;
+    QuietCodec& operator=(const QuietCodec&) = delete;
+
+  private:
+    bool on_;
+    int saved_;
+};
+
 bool is_group(const MAC& mac) {
     return mac == k1905MulticastMac || mac == kBroadcastMac;
 }
@@ -466,7 +487,11 @@ void MapAl::receive_frame(size_t if_index, const uint8_t* frame, size_t len) {
     if (h.message_type == CMDU_TYPE_TOPOLOGY_DISCOVERY) {
         // Heard on every interface it reaches, so learnt per interface before
         // duplicates are dropped.
-        CmduPtr c = decode_1905_CMDU(payload, plen, &src);
+        CmduPtr c;
+        {
+            QuietCodec quiet;
+            c = decode_1905_CMDU(payload, plen, &src);
+        }
         const al_mac_address_tlv* al = c ? find_tlv<al_mac_address_tlv>(*c) : nullptr;
         const mac_address_tlv* itf = c ? find_tlv<mac_address_tlv>(*c) : nullptr;
         if (!al || !itf || al->al_mac_address == MAC() || is_group(al->al_mac_address)) {
@@ -513,7 +538,34 @@ void MapAl::receive_frame(size_t if_index, const uint8_t* frame, size_t len) {
     }
     if (h.relay_indicator && dst == k1905MulticastMac && is_relayed_multicast_type(h.message_type))
         forward_relayed(if_index, frame, len);
-    CmduPtr c = reassembler_.feed(src, payload, plen);
+    CmduPtr c;
+    if (h.fragment_id == 0 && h.last_fragment) {
+        // Whole in one frame: decoded here so that a rejection is logged
+        // through the AL's rate limit rather than once per frame.
+        {
+            QuietCodec quiet;
+            c = decode_1905_CMDU(payload, plen, &src);
+        }
+        if (!c) {
+            ++stats_.rx_malformed;
+            log_drop(log_malformed_, "CMDU dropped: malformed TLVs", src);
+            return;
+        }
+    } else {
+        // The reassembler names what it rejects; under a flood of bad
+        // fragments at most one such line per interval gets through.
+        long long now = get_current_time_ms();
+        bool recent = log_malformed_.logged && now - log_malformed_.last_ms < kDropLogIntervalMs;
+        bool quiet = recent || !h.last_fragment;
+        {
+            QuietCodec q(quiet);
+            c = reassembler_.feed(src, payload, plen);
+        }
+        if (!quiet && !c) {
+            log_malformed_.logged = true;
+            log_malformed_.last_ms = now;
+        }
+    }
     if (c)
         handle_cmdu(if_index, std::move(c));
 }

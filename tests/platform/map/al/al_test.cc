@@ -341,8 +341,18 @@ TEST_F(AlTest, HostileFramesAreDroppedWithRateLimitedLogLines) {
         agent.send_frame(0, frame_of(IEEE1905_MULTICAST_ADDRESS, test_mac(2, 1),
                                      payloads_of(*empty_discovery)[0]));
     }
-    ASSERT_TRUE(run([&] { return ctrl.al().stats().rx_malformed == 100; }));
+    // Whole CMDUs whose TLV claims more bytes than the frame holds.
+    for (int i = 0; i < 50; ++i) {
+        std::vector<uint8_t> bad = {0x00, 0x00, 0x80, 0x02, 0x10, static_cast<uint8_t>(i),
+                                    0x00, 0x80, 0xA1, 0x01, 0x00, 0x01,
+                                    0x02};
+        agent.send_frame(0, frame_of(test_mac(1, 0), test_mac(2, 0), bad));
+    }
+    ASSERT_TRUE(run([&] { return ctrl.al().stats().rx_malformed == 150; }));
+    // One line for all of them (the codec's own warnings held back too).
+    EXPECT_EQ(LogCapture::lines().size(), 1u);
     EXPECT_EQ(LogCapture::count("1905 AL:"), 1u);
+    EXPECT_EQ(ctrl.count(CMDU_TYPE_AP_CAPABILITY_REPORT), 0u);
     // A fragment flood from many sources: memory stays within the limits.
     CmduPtr big = make_topology_response(3, 16, 8);
     auto frags = payloads_of(*big);
