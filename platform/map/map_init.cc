@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "map/al/stack.h"
 #include "map/map_log.h"
@@ -34,4 +35,42 @@ uv_loop_s* map_controller_init(int /*argc*/, char** /*argv*/) {
     return loop;
 }
 
-void generic_close_cb(uv_handle_s* /*handle*/) {}
+namespace {
+struct StackHandle {
+    uv_handle_s* handle;
+    map_handle_close_fn close;
+};
+std::vector<StackHandle>& stack_handles() {
+    static std::vector<StackHandle> v;
+    return v;
+}
+}  // namespace
+
+void map_register_stack_handle(uv_handle_s* handle, map_handle_close_fn own_close) {
+    stack_handles().push_back({handle, own_close});
+}
+
+void map_unregister_stack_handle(uv_handle_s* handle) {
+    auto& v = stack_handles();
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (v[i].handle == handle) {
+            v.erase(v.begin() + static_cast<long>(i));
+            return;
+        }
+    }
+}
+
+void generic_close_cb(uv_handle_s* handle) {
+    auto& v = stack_handles();
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (v[i].handle != handle)
+            continue;
+        map_handle_close_fn own = v[i].close;
+        v.erase(v.begin() + static_cast<long>(i));
+        // The loop is being torn down around the stack: its objects must not
+        // touch their handles again.
+        map_stack_abandon();
+        own(handle);
+        return;
+    }
+}

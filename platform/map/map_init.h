@@ -24,5 +24,13 @@ int map_readfixedParam();
 uv_loop_s* map_controller_init(int argc, char** argv);
 
 // A close callback that releases nothing: for handles whose memory belongs to
-// somebody else (used by the daemon's shutdown walk).
+// somebody else (used by the daemon's shutdown walk). A handle of the stack
+// closed this way is released by the stack's own callback, and the stack
+// then forgets every handle it had on that loop (they are all being closed).
 void generic_close_cb(uv_handle_s* handle);
+
+// The stack's own handles, with the callback that releases each: registered
+// while open so that generic_close_cb can tell them apart.
+using map_handle_close_fn = void (*)(uv_handle_s* handle);
+void map_register_stack_handle(uv_handle_s* handle, map_handle_close_fn own_close);
+void map_unregister_stack_handle(uv_handle_s* handle);

@@ -8,6 +8,7 @@
 
 #include "common/clock.h"
 #include "map/codec/tlv_types.h"
+#include "map/map_init.h"
 #include "map/map_log.h"
 #include "map/map_send.h"
 
@@ -132,6 +133,8 @@ int MapAl::start(uv_loop_t* loop, Deliver deliver, std::string* error) {
     uv_timer_init(loop, local_timer_);
     timer_->data = this;
     local_timer_->data = this;
+    map_register_stack_handle(reinterpret_cast<uv_handle_t*>(timer_), on_closed);
+    map_register_stack_handle(reinterpret_cast<uv_handle_t*>(local_timer_), on_closed);
     running_ = true;
     next_discovery_ms_ = get_current_time_ms();
     uv_timer_start(timer_, on_timer, 0, kTickMs);
@@ -157,7 +160,22 @@ void MapAl::stop() {
 }
 
 void MapAl::on_closed(uv_handle_t* h) {
+    map_unregister_stack_handle(h);
     delete reinterpret_cast<uv_timer_t*>(h);
+}
+
+void MapAl::abandon() {
+    if (!running_)
+        return;
+    running_ = false;
+    transport_->abandon();
+    if (timer_)
+        timer_->data = nullptr;
+    if (local_timer_)
+        local_timer_->data = nullptr;
+    timer_ = nullptr;
+    local_timer_ = nullptr;
+    local_.clear();
 }
 
 void MapAl::on_timer(uv_timer_t* t) {

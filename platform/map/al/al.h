@@ -83,6 +83,9 @@ class MapAl {
     // release the handles). Nothing is delivered afterwards.
     void stop();
     bool running() const { return running_; }
+    // Somebody else closed this AL's handles (and its transport's): forget
+    // them without closing them again; the AL is stopped afterwards.
+    void abandon();
     uv_loop_t* loop() const { return loop_; }
 
     // Does the work due at get_current_time_ms(): discoveries, neighbour

@@ -117,6 +117,13 @@ void map_stack_stop() {
     }
 }
 
+void map_stack_abandon() {
+    StackState& s = state();
+    if (s.al)
+        s.al->abandon();
+    map_retry_abandon();
+}
+
 MapAl* map_stack_al() {
     MapAl* al = state().al.get();
     return al && al->running() ? al : nullptr;

@@ -32,6 +32,11 @@ int map_stack_start(uv_loop_t* loop, std::string* error = nullptr);
 // Stops the AL and releases it (run the loop once more to release handles).
 void map_stack_stop();
 
+// Someone else closed the stack's handles (the daemon's shutdown walk): the
+// AL, its transport and the retry timer forget them, without closing them
+// again. The stack is stopped afterwards.
+void map_stack_abandon();
+
 // The running AL, or null before start / after stop.
 MapAl* map_stack_al();
 

@@ -8,6 +8,7 @@
 
 #include "common/clock.h"
 #include "map/al/stack.h"
+#include "map/map_init.h"
 #include "map/map_log.h"
 #include "map/map_send.h"
 #include "map/send/retry.h"
@@ -35,6 +36,7 @@ std::vector<Entry>& entries() {
 uv_timer_t* g_timer = nullptr;
 
 void on_closed(uv_handle_t* h) {
+    map_unregister_stack_handle(h);
     delete reinterpret_cast<uv_timer_t*>(h);
 }
 
@@ -59,6 +61,7 @@ bool ensure_timer() {
     g_timer = new uv_timer_t;
     uv_timer_init(al->loop(), g_timer);
     uv_timer_start(g_timer, on_timer, 1000, 1000);
+    map_register_stack_handle(reinterpret_cast<uv_handle_t*>(g_timer), on_closed);
     return true;
 }
 
@@ -149,6 +152,11 @@ void map_retry_run_due() {
 
 size_t map_retry_pending() {
     return entries().size();
+}
+
+void map_retry_abandon() {
+    entries().clear();
+    g_timer = nullptr;
 }
 
 void map_retry_shutdown() {

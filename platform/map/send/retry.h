@@ -4,3 +4,5 @@
 // Drops every pending entry without calling its done callback and closes the
 // timer (map_stack_stop calls it).
 void map_retry_shutdown();
+// Forgets the timer (already being closed by somebody else) and every entry.
+void map_retry_abandon();

@@ -42,6 +42,14 @@ class Hook {
     gmap_cb_handler saved_;
 };
 
+struct Probe {
+    int calls = 0;
+};
+int fail_always(void* arg) {
+    ++static_cast<Probe*>(arg)->calls;
+    return -1;
+}
+
 std::vector<CmduPtr> g_seen;
 int8_t capture_then_stack(CMDU* c) {
     g_seen.push_back(copy_cmdu(*c));
@@ -175,6 +183,37 @@ TEST_F(StackTest, InitFollowsMapStackJsonAndRefusesAMalformedOne) {
     EXPECT_EQ(map_readfixedParam(), -1);
     EXPECT_EQ(map_controller_init(1, argv), nullptr);
     EXPECT_EQ(map_send_topology_query(test_mac(7, 0)), MAP_SEND_NOT_READY);
+}
+
+TEST_F(StackTest, SurvivesTheDaemonClosingEveryHandleOfTheLoop) {
+    std::string seg = private_segment(22004);
+    map_stack_set_config(config_on(seg));
+    uv_loop_t* loop = static_cast<uv_loop_t*>(malloc(sizeof(uv_loop_t)));
+    ASSERT_EQ(uv_loop_init(loop), 0);
+    ASSERT_EQ(map_stack_start(loop), 0);
+    Probe p;
+    ASSERT_EQ(map_register_retry("walk", 5, 3, MAC(), fail_always, nullptr, &p), 0);
+    run_until(
+        loop, [] { return false; }, 50);
+    // What the daemon does at the end: close every handle with the generic
+    // callback, run the loop dry, close and free it.
+    uv_walk(
+        loop,
+        [](uv_handle_t* h, void*) {
+            if (!uv_is_closing(h))
+                uv_close(h, generic_close_cb);
+        },
+        nullptr);
+    while (uv_loop_alive(loop))
+        uv_run(loop, UV_RUN_ONCE);
+    EXPECT_EQ(uv_loop_close(loop), 0);
+    free(loop);
+    // The stack no longer sends and stops without touching the freed loop
+    // (ASan would see it); its handles' memory was released (LeakSanitizer).
+    EXPECT_EQ(map_stack_al(), nullptr);
+    EXPECT_EQ(map_send_topology_query(test_mac(1, 0)), MAP_SEND_NOT_READY);
+    EXPECT_EQ(map_retry_pending(), 0u);
+    map_stack_stop();
 }
 
 }  // namespace
