@@ -209,6 +209,17 @@ TEST_F(SenderTest, EverySenderDeliversItsMessageToTheAgent) {
     EXPECT_EQ(dumps(v), dumps(vs.get()));
 }
 
+TEST_F(SenderTest, LocalAddressesComeFromTheConfiguration) {
+    EXPECT_EQ(getMAPControllerAlMac(), test_mac(1, 0));
+    EXPECT_EQ(getHktAlMac(), test_mac(1, 0));
+    EXPECT_EQ(getMAPAgentAlMac(), MAC());
+    EXPECT_EQ(PLATFORM_GET_MAC_ADDRESS(), test_mac(1, 1));
+    EXPECT_EQ(set_topology_discovery_interval(0), -1);
+    EXPECT_EQ(set_topology_discovery_interval(3601), -1);
+    EXPECT_EQ(set_topology_discovery_interval(30), 0);
+    EXPECT_EQ(map_stack_al()->discovery_interval(), 30u);
+}
+
 TEST_F(SenderTest, FailuresReturnTheirCodeWithOneLogLine) {
     LogCapture logs;
     MAC stranger = test_mac(66, 0);
