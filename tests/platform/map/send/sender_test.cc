@@ -303,8 +303,12 @@ TEST_F(SenderTest, CapturedFramesPassWiresharksDissector) {
     want.insert(CMDU_TYPE_TOPOLOGY_RESPONSE);  // the answer to the agent's query below
     CmduPtr q = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
     ASSERT_EQ(agent_->al().send(test_mac(1, 0), *q, nullptr, true), 0);
+    want.insert(CMDU_TYPE_LINK_METRIC_RESPONSE);
+    CmduPtr lq = CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 0).add(link_metric_query_tlv{}).build();
+    ASSERT_EQ(agent_->al().send(test_mac(1, 0), *lq, nullptr, true), 0);
     ASSERT_TRUE(run([&] {
-        return agent_->count(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE) == 1 &&
+        return agent_->count(CMDU_TYPE_LINK_METRIC_RESPONSE) == 1 &&
+               agent_->count(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE) == 1 &&
                agent_->count(CMDU_TYPE_TOPOLOGY_RESPONSE) == 1 &&
                agent_->count(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW) == 1;
     }));
