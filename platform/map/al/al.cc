@@ -519,7 +519,11 @@ void MapAl::receive_frame(size_t if_index, const uint8_t* frame, size_t len) {
         }
         if (al->al_mac_address == options_.al_mac)
             return;  // our own, looped back through a bridge
-        bool known = route_to(al->al_mac_address) != nullptr;
+        // A neighbour new on every interface gets a query (it may have been
+        // heard before, relayed, but never as a neighbour).
+        bool known = std::any_of(neighbors_.begin(), neighbors_.end(), [&](const MapNeighbor& n) {
+            return n.al_mac == al->al_mac_address;
+        });
         bool changed = learn_neighbor(if_index, al->al_mac_address, itf->mac_address);
         learn_route(al->al_mac_address, if_index);
         if (seen_before(src, h.message_type, h.message_id, h.fragment_id)) {
