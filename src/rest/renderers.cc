@@ -775,7 +775,7 @@ void JSONGraphRenderer::render() {
         for (const LocalInterface& li : d->interfaces) {
             JSONObjectRenderer io(push_object(ifs, alloc), alloc);
             io.add_value("mac", v = mac_value(li.mac, alloc))
-                .add_string("media", media_type_to_string(li.media_type));
+                .add_string("media", media_type_to_string(static_cast<unsigned>(li.media_type)));
             if (li.ieee80211)
                 io.add_value("bssid", v = mac_value(li.ieee80211->bssid, alloc))
                     .add_uint("role", li.ieee80211->role);
