@@ -1,6 +1,7 @@
 #include "rest/renderers.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "core/log.h"
@@ -118,6 +119,42 @@ unsigned current_bandwidth(const OperatingChannelReportTLV* report) {
             bw = def->bandwidth_mhz;
     }
     return bw;
+}
+
+// StaCapabilityInfo::channels_string() written into OUT; returns the length.
+size_t channels_text(const StaCapabilityInfo& caps, char* out, size_t cap) {
+    size_t n = 0;
+    auto put = [&](unsigned ch) {
+        int w = std::snprintf(out + n, cap - n, "%u ", ch);
+        if (w > 0 && n + static_cast<size_t>(w) < cap)
+            n += static_cast<size_t>(w);
+    };
+    for (unsigned i = 0; i < 16; ++i)
+        if (caps.supported_channels_2g & (1u << i))
+            put(i + 1);
+    for (unsigned i = 0; i < 32; ++i)
+        if (caps.supported_channels_5g & (1u << i))
+            put(StaCapabilityInfo::kChannels5g[i]);
+    return n;
+}
+
+// sta_category_to_string without a string object.
+const char* steer_category_text(sta_categories c) {
+    switch (c) {
+        case sta_categories::INVALID:
+            return "INVALID";
+        case sta_categories::CONTROLLED_STEERING_CLASS1:
+            return "Controlled-Steering-Class1";
+        case sta_categories::CONTROLLED_STEERING_CLASS2:
+            return "Controlled-Steering-Class2";
+        case sta_categories::ASSISTED_ROAMING:
+            return "Assisted-Roaming";
+        case sta_categories::FREE_ROAMING:
+            return "Free-Roaming";
+        case sta_categories::CAT5:
+            return "CAT5";
+    }
+    return "CAT?";
 }
 
 }  // namespace
@@ -326,12 +363,14 @@ void JSONNeighborLinkMetricRenderer::render() {
         rssi = rcpi_to_rssi_dbm(static_cast<const UnassociatedLink&>(link_).rcpi);
     }
     const MAC& al = link_.remote_al_mac.is_zero() ? link_.to : link_.remote_al_mac;
+    char tbuf[32];
     Value v;
     out_.add_value("al-mac", v = mac_value(al, out_.allocator()))
         .add_value("neighbor-iface-mac", v = mac_value(link_.remote_interface, out_.allocator()))
         .add_value("local-iface-mac", v = mac_value(link_.local_interface, out_.allocator()));
     if (media >= 0)
-        out_.add_string("intf-type", intf_type_to_str(static_cast<unsigned>(media)));
+        out_.add_string("intf-type",
+                        intf_type_to_buf(static_cast<unsigned>(media), tbuf, sizeof tbuf));
     else
         out_.add_null("intf-type");
     out_.add_uint("tx-phy-rate-mbps", phy)
@@ -511,12 +550,14 @@ void JSONRadioRenderer::render() {
     if (cur)
         tx_mw = static_cast<unsigned>(std::lround(std::pow(10.0, cur->tx_power / 10.0)));
 
+    char bbuf[80];
     Value v;
     out_.add_value("radio-id", v = mac_value(radio_.radio_id, alloc))
         .add_null("iface-name")
         .add_uint("supported-freq-khz", freq_khz)
         .add_string("band-type-5g",
-                    band_type_to_str(sr ? stack_band_mask_to_band_bits(sr->band_mask) : 0))
+                    band_type_to_buf(sr ? stack_band_mask_to_band_bits(sr->band_mask) : 0, bbuf,
+                                     sizeof bbuf))
         .add_uint("max-bss", caps.basic ? caps.basic->max_bss : 0)
         .add_uint("num-bss", static_cast<unsigned>(radio_.bsss.size()))
         .add_uint("current-op-class",
@@ -579,6 +620,7 @@ void JSONAPRenderer::render() {
     const int media = interface_media_type(device_, bh.local_interface);
     const APCapabilityMesg* cap = device_.ap_capability ? &*device_.ap_capability : nullptr;
 
+    char tbuf[32];
     Value v;
     out_.add_value("al-mac", v = mac_value(device_.mac, alloc))
         .add_string("name", device_.name)
@@ -589,7 +631,8 @@ void JSONAPRenderer::render() {
         .add_value("upstream-remote-iface-mac", v = mac_value(bh.remote_interface, alloc))
         .add_value("upstream-local-iface-mac", v = mac_value(bh.local_interface, alloc));
     if (media >= 0)
-        out_.add_string("upstream-iface-type", intf_type_to_str(static_cast<unsigned>(media)));
+        out_.add_string("upstream-iface-type",
+                        intf_type_to_buf(static_cast<unsigned>(media), tbuf, sizeof tbuf));
     else
         out_.add_null("upstream-iface-type");
     out_.add_uint("radio-count", static_cast<unsigned>(device_.operational_bss.size()))
@@ -741,6 +784,7 @@ void JSONGraphRenderer::render() {
         out_.add_value("local-agent", v = mac_value(graph_.local_agent->mac, alloc));
     else
         out_.add_null("local-agent");
+    char cbuf[256];
     Value& nodes = add_array(out_, "nodes");
     nodes.Reserve(static_cast<rapidjson::SizeType>(graph_.nodes.size()), alloc);
     for (const auto& kv : graph_.nodes) {
@@ -757,9 +801,8 @@ void JSONGraphRenderer::render() {
             o.add_bool("backhaul-sta", s->is_backhaul_sta)
                 .add_value("owner-device", v = mac_value(s->owner_device, alloc))
                 .add_string("bsta-medium", medium_to_string(s->bsta_medium))
-                .add_string("channels", s->capabilities.channels_string())
-                .add_string("steer-category",
-                            sta_category_to_string(s->capabilities.steer_category));
+                .add_string("channels", cbuf, channels_text(s->capabilities, cbuf, sizeof cbuf))
+                .add_string("steer-category", steer_category_text(s->capabilities.steer_category));
             JSONObjectRenderer bh(add_object(o, "backhaul"), alloc);
             render_backhaul(bh, s->backhaul);
             continue;

@@ -6,6 +6,7 @@
 #include <rapidjson/document.h>
 #include <uv.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -22,9 +23,56 @@
 #include "map/map_log.h"
 #include "rest/graph_routes.h"
 #include "rest/http_server.h"
+#include "rest/renderers.h"
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
 #include "support/temp_root.h"
+
+// Counts the global operator new calls while g_counting is set: rendering must
+// allocate from the document's pool only. AddressSanitizer brings its own
+// operator new, so the count is taken in builds without it.
+#if defined(__SANITIZE_ADDRESS__)
+#define OZR_COUNT_NEW 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OZR_COUNT_NEW 0
+#endif
+#endif
+#ifndef OZR_COUNT_NEW
+#define OZR_COUNT_NEW 1
+#endif
+
+namespace {
+bool g_counting = false;
+size_t g_news = 0;
+}  // namespace
+
+#if OZR_COUNT_NEW
+
+void* operator new(size_t n) {
+    if (g_counting)
+        ++g_news;
+    void* p = std::malloc(n ? n : 1);
+    if (!p)
+        std::abort();
+    return p;
+}
+void* operator new[](size_t n) {
+    return operator new(n);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
+#endif
 
 namespace {
 
@@ -962,6 +1010,52 @@ TEST_F(RoutesTest, ContextSummaryAndVersion) {
     EXPECT_EQ(s["rest-connections"].GetUint(), 1u);
     get_json("/1/version", doc);
     EXPECT_STREQ(doc["name"].GetString(), "ozr");
+}
+
+TEST_F(RoutesTest, RenderingAllocatesFromTheDocumentPoolOnly) {
+    if (!OZR_COUNT_NEW)
+        GTEST_SKIP() << "allocations are counted only in builds without AddressSanitizer";
+    // The stations' association frames come from the stack's model as well.
+    map_ale_info_t* ale = get_ale(m(0, 1));
+    ASSERT_NE(ale, nullptr);
+    map_update_sta(ale, m(9, 1), BSSID(m(0, 0x51)), 30);
+    graph().find_sta(m(9, 1))->capabilities.add_channel(36);
+    graph().find_sta(m(9, 1))->capabilities.steer_category = sta_categories::ASSISTED_ROAMING;
+    ctx_->rest_minder->set_log_level(3);
+    const Logger* log = ctx_->rest_minder->logger();
+    const Graph& g = graph();
+    for (int round = 0; round < 2; ++round) {
+        rapidjson::Document doc;
+        auto& alloc = doc.GetAllocator();
+        JSONObjectRenderer(doc).add_string("warm-up", "the pool's first chunk");
+        g_news = 0;
+        g_counting = true;
+        Value graph_doc(rapidjson::kObjectType);
+        JSONGraphRenderer(graph_doc, alloc, g, 5000).render();
+        Value aps(rapidjson::kArrayType);
+        for (const auto& kv : g.nodes) {
+            if (kv.second->kind() != Node::DEVICE)
+                continue;
+            const auto& d = *static_cast<const Device*>(kv.second);
+            aps.PushBack(Value(rapidjson::kObjectType), alloc);
+            JSONTopologyApRenderer(aps[aps.Size() - 1], alloc, g, d, 5000).render();
+            aps.PushBack(Value(rapidjson::kObjectType), alloc);
+            JSONAPRenderer(aps[aps.Size() - 1], alloc, g, d, 5000, log).render();
+            for (const Link* l : d.links)
+                if (l->kind() == Link::WIRELESS) {
+                    aps.PushBack(Value(rapidjson::kObjectType), alloc);
+                    JSONStaRenderer(aps[aps.Size() - 1], alloc, d,
+                                    *static_cast<const WirelessLink*>(l), g.find_sta(l->to),
+                                    get_sta(l->to), 5000)
+                        .render();
+                }
+        }
+        Value scan(rapidjson::kObjectType);
+        ChannelScanReportRenderer(scan, alloc, *root_dev_, -1, 0).render();
+        g_counting = false;
+        EXPECT_EQ(g_news, 0u) << "round " << round;
+        EXPECT_GT(aps.Size(), 8u);
+    }
 }
 
 }  // namespace
