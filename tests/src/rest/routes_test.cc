@@ -28,51 +28,7 @@
 #include "rest/rest_service.h"
 #include "support/temp_root.h"
 
-// Counts the global operator new calls while g_counting is set: rendering must
-// allocate from the document's pool only. AddressSanitizer brings its own
-// operator new, so the count is taken in builds without it.
-#if defined(__SANITIZE_ADDRESS__)
-#define OZR_COUNT_NEW 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define OZR_COUNT_NEW 0
-#endif
-#endif
-#ifndef OZR_COUNT_NEW
-#define OZR_COUNT_NEW 1
-#endif
-
-namespace {
-bool g_counting = false;
-size_t g_news = 0;
-}  // namespace
-
-#if OZR_COUNT_NEW
-
-void* operator new(size_t n) {
-    if (g_counting)
-        ++g_news;
-    void* p = std::malloc(n ? n : 1);
-    if (!p)
-        std::abort();
-    return p;
-}
-void* operator new[](size_t n) {
-    return operator new(n);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-    std::free(p);
-}
-#endif
+#include "count_new.h"
 
 namespace {
 
@@ -1013,7 +969,7 @@ TEST_F(RoutesTest, ContextSummaryAndVersion) {
 }
 
 TEST_F(RoutesTest, RenderingAllocatesFromTheDocumentPoolOnly) {
-    if (!OZR_COUNT_NEW)
+    if (!count_new_available())
         GTEST_SKIP() << "allocations are counted only in builds without AddressSanitizer";
     // The stations' association frames come from the stack's model as well.
     map_ale_info_t* ale = get_ale(m(0, 1));
@@ -1028,8 +984,8 @@ TEST_F(RoutesTest, RenderingAllocatesFromTheDocumentPoolOnly) {
         rapidjson::Document doc;
         auto& alloc = doc.GetAllocator();
         JSONObjectRenderer(doc).add_string("warm-up", "the pool's first chunk");
-        g_news = 0;
-        g_counting = true;
+        count_new_reset();
+        count_new_start();
         Value graph_doc(rapidjson::kObjectType);
         JSONGraphRenderer(graph_doc, alloc, g, 5000).render();
         Value aps(rapidjson::kArrayType);
@@ -1052,8 +1008,8 @@ TEST_F(RoutesTest, RenderingAllocatesFromTheDocumentPoolOnly) {
         }
         Value scan(rapidjson::kObjectType);
         ChannelScanReportRenderer(scan, alloc, *root_dev_, -1, 0).render();
-        g_counting = false;
-        EXPECT_EQ(g_news, 0u) << "round " << round;
+        count_new_stop();
+        EXPECT_EQ(count_new_calls(), 0u) << "round " << round;
         EXPECT_GT(aps.Size(), 8u);
     }
 }
