@@ -787,76 +787,83 @@ void JSONGraphRenderer::render() {
     char cbuf[256];
     Value& nodes = add_array(out_, "nodes");
     nodes.Reserve(static_cast<rapidjson::SizeType>(graph_.nodes.size()), alloc);
-    for (const auto& kv : graph_.nodes) {
-        const Node* n = kv.second;
-        JSONObjectRenderer o(push_object(nodes, alloc), alloc);
-        o.add_string("name", n->name)
-            .add_value("mac", v = mac_value(n->mac, alloc))
-            .add_string("kind", n->kind() == Node::DEVICE ? "device" : "sta")
-            .add_int64("first-seen-ms", n->first_seen_ms)
-            .add_int64("last-seen-ms", n->last_seen_ms)
-            .add_int64("age-ms", now_ms_ - n->last_seen_ms);
-        if (n->kind() == Node::STA) {
-            const auto* s = static_cast<const Sta*>(n);
-            o.add_bool("backhaul-sta", s->is_backhaul_sta)
-                .add_value("owner-device", v = mac_value(s->owner_device, alloc))
-                .add_string("bsta-medium", medium_to_string(s->bsta_medium))
-                .add_string("channels", cbuf, channels_text(s->capabilities, cbuf, sizeof cbuf))
-                .add_string("steer-category", steer_category_text(s->capabilities.steer_category));
-            JSONObjectRenderer bh(add_object(o, "backhaul"), alloc);
-            render_backhaul(bh, s->backhaul);
-            continue;
-        }
-        const auto* d = static_cast<const Device*>(n);
-        o.add_uint("multi-ap-profile", d->map_profile)
-            .add_uint("policy-profile", d->policy_profile);
-        {
-            JSONObjectRenderer bh(add_object(o, "backhaul"), alloc);
-            render_backhaul(bh, d->backhaul);
-        }
-        Value& ifs = add_array(o, "interfaces");
-        for (const LocalInterface& li : d->interfaces) {
-            JSONObjectRenderer io(push_object(ifs, alloc), alloc);
-            io.add_value("mac", v = mac_value(li.mac, alloc))
-                .add_string("media", media_type_to_string(static_cast<unsigned>(li.media_type)));
-            if (li.ieee80211)
-                io.add_value("bssid", v = mac_value(li.ieee80211->bssid, alloc))
-                    .add_uint("role", li.ieee80211->role);
-        }
-        Value& links = add_array(o, "links");
-        for (const Link* l : d->links) {
-            JSONObjectRenderer lo(push_object(links, alloc), alloc);
-            lo.add_value("to", v = mac_value(l->to, alloc))
-                .add_string("to-name", node_name(graph_, l->to))
-                .add_string("kind", link_kind_word(l->kind()))
-                .add_uint("cost", l->cost())
-                .add_string("medium", medium_to_string(l->medium))
-                .add_bool("backbone", l->is_backbone)
-                .add_value("local-interface", v = mac_value(l->local_interface, alloc))
-                .add_value("remote-interface", v = mac_value(l->remote_interface, alloc))
-                .add_int64("last-heard-ms", l->last_heard_ms)
-                .add_int64("last-metrics-ms", l->last_metrics_ms);
-            if (l->kind() == Link::WIRELESS) {
-                const auto* w = static_cast<const WirelessLink*>(l);
-                lo.add_value("bssid", v = mac_value(w->bssid, alloc))
-                    .add_uint("rcpi", w->rcpi)
-                    .add_uint("uplink-rcpi", w->uplink_rcpi)
-                    .add_uint("tx-rate", w->tx_rate)
-                    .add_float("downlink-tput", w->downlink_tput)
-                    .add_float("uplink-tput", w->uplink_tput);
-            } else if (l->kind() == Link::UNASSOCIATED) {
-                const auto* u = static_cast<const UnassociatedLink*>(l);
-                lo.add_value("bssid", v = mac_value(u->bssid, alloc))
-                    .add_uint("rcpi", u->rcpi)
-                    .add_uint("uplink-rcpi", u->uplink_rcpi)
-                    .add_uint("op-class", u->op_class)
-                    .add_uint("channel", u->channel)
-                    .add_int64("measured-ms", u->measured_ms);
-            } else {
-                lo.add_bool("through-bridge", static_cast<const WiredLink*>(l)->through_bridge());
+    // Devices first, then stations, each in the graph's own order.
+    for (int pass = 0; pass < 2; ++pass)
+        for (const auto& kv : graph_.nodes) {
+            const Node* n = kv.second;
+            if ((n->kind() == Node::DEVICE) != (pass == 0))
+                continue;
+            JSONObjectRenderer o(push_object(nodes, alloc), alloc);
+            o.add_string("name", n->name)
+                .add_value("mac", v = mac_value(n->mac, alloc))
+                .add_string("kind", n->kind() == Node::DEVICE ? "device" : "sta")
+                .add_int64("first-seen-ms", n->first_seen_ms)
+                .add_int64("last-seen-ms", n->last_seen_ms)
+                .add_int64("age-ms", now_ms_ - n->last_seen_ms);
+            if (n->kind() == Node::STA) {
+                const auto* s = static_cast<const Sta*>(n);
+                o.add_bool("backhaul-sta", s->is_backhaul_sta)
+                    .add_value("owner-device", v = mac_value(s->owner_device, alloc))
+                    .add_string("bsta-medium", medium_to_string(s->bsta_medium))
+                    .add_string("channels", cbuf, channels_text(s->capabilities, cbuf, sizeof cbuf))
+                    .add_string("steer-category",
+                                steer_category_text(s->capabilities.steer_category));
+                JSONObjectRenderer bh(add_object(o, "backhaul"), alloc);
+                render_backhaul(bh, s->backhaul);
+                continue;
+            }
+            const auto* d = static_cast<const Device*>(n);
+            o.add_uint("multi-ap-profile", d->map_profile)
+                .add_uint("policy-profile", d->policy_profile);
+            {
+                JSONObjectRenderer bh(add_object(o, "backhaul"), alloc);
+                render_backhaul(bh, d->backhaul);
+            }
+            Value& ifs = add_array(o, "interfaces");
+            for (const LocalInterface& li : d->interfaces) {
+                JSONObjectRenderer io(push_object(ifs, alloc), alloc);
+                io.add_value("mac", v = mac_value(li.mac, alloc))
+                    .add_string("media",
+                                media_type_to_string(static_cast<unsigned>(li.media_type)));
+                if (li.ieee80211)
+                    io.add_value("bssid", v = mac_value(li.ieee80211->bssid, alloc))
+                        .add_uint("role", li.ieee80211->role);
+            }
+            Value& links = add_array(o, "links");
+            for (const Link* l : d->links) {
+                JSONObjectRenderer lo(push_object(links, alloc), alloc);
+                lo.add_value("to", v = mac_value(l->to, alloc))
+                    .add_string("to-name", node_name(graph_, l->to))
+                    .add_string("kind", link_kind_word(l->kind()))
+                    .add_uint("cost", l->cost())
+                    .add_string("medium", medium_to_string(l->medium))
+                    .add_bool("backbone", l->is_backbone)
+                    .add_value("local-interface", v = mac_value(l->local_interface, alloc))
+                    .add_value("remote-interface", v = mac_value(l->remote_interface, alloc))
+                    .add_int64("last-heard-ms", l->last_heard_ms)
+                    .add_int64("last-metrics-ms", l->last_metrics_ms);
+                if (l->kind() == Link::WIRELESS) {
+                    const auto* w = static_cast<const WirelessLink*>(l);
+                    lo.add_value("bssid", v = mac_value(w->bssid, alloc))
+                        .add_uint("rcpi", w->rcpi)
+                        .add_uint("uplink-rcpi", w->uplink_rcpi)
+                        .add_uint("tx-rate", w->tx_rate)
+                        .add_float("downlink-tput", w->downlink_tput)
+                        .add_float("uplink-tput", w->uplink_tput);
+                } else if (l->kind() == Link::UNASSOCIATED) {
+                    const auto* u = static_cast<const UnassociatedLink*>(l);
+                    lo.add_value("bssid", v = mac_value(u->bssid, alloc))
+                        .add_uint("rcpi", u->rcpi)
+                        .add_uint("uplink-rcpi", u->uplink_rcpi)
+                        .add_uint("op-class", u->op_class)
+                        .add_uint("channel", u->channel)
+                        .add_int64("measured-ms", u->measured_ms);
+                } else {
+                    lo.add_bool("through-bridge",
+                                static_cast<const WiredLink*>(l)->through_bridge());
+                }
             }
         }
-    }
 }
 
 // ---- Topology -------------------------------------------------------------------------

@@ -271,6 +271,13 @@ class RoutesTest : public ::testing::Test {
         vht.vht_160mhz = 1;
         vht.su_beamformer = 1;
         cap.vht_capabilities = {vht};
+        HECapabilitiesTLV he;
+        he.radio_id = r5.radio_id;
+        he.supported_mcs = {0xfa, 0xff, 0xfa, 0xff};
+        he.max_tx_spatial_streams = 1;
+        he.max_rx_spatial_streams = 1;
+        he.dl_ofdma = 1;
+        cap.he_capabilities = {he};
         root_dev_->ap_capability = cap;
 
         ApMetricResponseMesg metrics;
@@ -552,7 +559,7 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
         {"radio-capabilities", T::Object},
         {"radio-ht-capabilities", T::Object},
         {"radio-vht-capabilities", T::ObjectOrNull},
-        {"radio-he-capabilities", T::Null},
+        {"radio-he-capabilities", T::ObjectOrNull},
         {"op-class-list", T::Array},
         {"unassociated-metrics", T::Null},
         {"bss-list", T::Array}};
@@ -608,6 +615,26 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
         EXPECT_EQ(vht["supported-tx-mcs-map"][i].GetUint(), tx_mcs[i]) << i;
         EXPECT_EQ(vht["supported-rx-mcs-map"][i].GetUint(), 7u) << i;
     }
+    EXPECT_TRUE(r24["radio-he-capabilities"].IsNull());
+    const Value& he = r5["radio-he-capabilities"];
+    expect_keys(he,
+                {{"supported-tx-rx-mcs-map", T::Array},
+                 {"max-supported-tx-streams", T::Int},
+                 {"max-supported-rx-streams", T::Int},
+                 {"support-80+80mhz", T::Bool},
+                 {"support-160mhz", T::Bool},
+                 {"su-beamformer-capable", T::Bool},
+                 {"mu-beamformer-capable", T::Bool},
+                 {"ul-mimo-capable", T::Bool},
+                 {"ul-mimo-ofdma-capable", T::Bool},
+                 {"dl-mimo-ofdma-capable", T::Bool},
+                 {"ul-ofdma-capable", T::Bool},
+                 {"dl-ofdma-capable", T::Bool}},
+                "he");
+    ASSERT_EQ(he["supported-tx-rx-mcs-map"].Size(), 4u);
+    EXPECT_EQ(he["supported-tx-rx-mcs-map"][0].GetUint(), 0xfau);
+    EXPECT_TRUE(he["dl-ofdma-capable"].GetBool());
+    EXPECT_EQ(r5["radio-capabilities"]["supported-standard"].GetUint(), 4u);
     const Value& oc = r24["op-class-list"][0];
     expect_keys(oc,
                 {{"op-class", T::Int},
