@@ -140,9 +140,6 @@ void close_walk_cb(uv_handle_t* h, void* /*arg*/) {
 
 void Context::shutdown() {
     uv_stop(loop);
-    // The REST server closes its own connections (their memory goes with them).
-    if (rest_minder)
-        rest_minder->stop();
     uv_walk(loop, close_walk_cb, nullptr);
     while (uv_loop_alive(loop)) {
         OZR_INFO(root_logger, "Running loop to finalize handles");

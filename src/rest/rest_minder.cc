@@ -1,5 +1,7 @@
 #include "rest/rest_minder.h"
 
+#include <uv.h>
+
 #include "core/log.h"
 #include "nal/nal.h"
 #include "rest/graph_routes.h"
@@ -15,7 +17,17 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
     service_ = std::make_unique<RestService>(loop, &logger_);
 }
 
-RestMinder::~RestMinder() = default;
+RestMinder::~RestMinder() {
+    // Normally the context has closed every loop handle (the server's with them) and
+    // run the loop dry before the minders go. When it has not, the loop still holds
+    // the server's handles: close them and let their close callbacks run first.
+    HttpServer* s = service_->server();
+    if (s && loop_ && s->has_unclosed_handles()) {
+        service_->close();
+        for (int i = 0; i < 8 && !s->closed(); ++i)
+            uv_run(loop_, UV_RUN_NOWAIT);
+    }
+}
 
 Err RestMinder::init(Context& context) {
     char buf[256] = {};

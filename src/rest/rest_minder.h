@@ -14,8 +14,9 @@ class RestMinder : public Minder {
     // Builds the "rest" category logger (path "root.rest") with its configured level,
     // and the route table (the routes the modules registered, then the built-in ones).
     explicit RestMinder(uv_loop_s* loop);
-    // Frees the server; the loop must no longer refer to its handles (the context
-    // closes them all and runs the loop dry before destroying the minders).
+    // Frees the server. The context closes every loop handle and runs the loop dry
+    // before destroying the minders; a minder destroyed without that closes the
+    // server's handles and runs the loop (without waiting) until they are gone.
     ~RestMinder() override;
     RestMinder(const RestMinder&) = delete;
     RestMinder& operator=(const RestMinder&) = delete;
@@ -25,7 +26,8 @@ class RestMinder : public Minder {
     // and leaves the daemon running without its REST API.
     Err init(Context& context) override;
     void run() override;
-    // Closes the listener and every connection (the loop must run afterwards).
+    // Closes the listener and every connection (the loop must run afterwards). The
+    // context's shutdown does the same by closing every handle of the loop.
     void stop();
 
     // Run-time level change of the category logger (-1: inherit the root level).
@@ -37,6 +39,6 @@ class RestMinder : public Minder {
 
   private:
     Logger logger_;
-    [[maybe_unused]] uv_loop_s* loop_;
+    uv_loop_s* loop_;
     std::unique_ptr<RestService> service_;
 };
