@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/clock.h"
 #include "core/context.h"
 #include "data/data_minder.h"
 #include "graph/graph_minder.h"
@@ -26,6 +27,7 @@
 #include "rest/renderers.h"
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
+#include "rest/rest_strings.h"
 #include "support/temp_root.h"
 
 #include "count_new.h"
@@ -120,6 +122,7 @@ class RoutesTest : public ::testing::Test {
         ctx_->shutdown();
         delete ctx_;
         map_datamodel_reset();
+        ozr_clock::use_real();
         log_.reset();
     }
 
@@ -1039,6 +1042,82 @@ TEST_F(RoutesTest, RenderingAllocatesFromTheDocumentPoolOnly) {
         EXPECT_EQ(count_new_calls(), 0u) << "round " << round;
         EXPECT_GT(aps.Size(), 8u);
     }
+}
+
+TEST_F(RoutesTest, StationCapabilitiesComeFromTheKeptAssociationRequest) {
+    ozr_clock::set_manual(10000000);
+    // Association request body: capability information, listen interval, SSID "home",
+    // rates, HT capabilities (40 MHz, short GI at 20 MHz, two streams), RM enabled
+    // capabilities, extended capabilities with BSS transition (bit 19).
+    std::vector<uint8_t> body = {0x31, 0x04, 0x0a, 0x00, 0, 4, 'h', 'o', 'm', 'e', 1, 1, 0x82};
+    std::vector<uint8_t> ht(28, 0);
+    ht[0] = 45;
+    ht[1] = 26;
+    ht[2] = 0x22;
+    ht[5] = 0xff;
+    ht[6] = 0xff;
+    body.insert(body.end(), ht.begin(), ht.end());
+    body.insert(body.end(), {70, 5, 1, 0, 0, 0, 0, 127, 3, 0, 0, 0x08});
+    map_ale_info_t* ale = get_ale(m(0, 1));
+    ASSERT_NE(ale, nullptr);
+    ASSERT_NE(map_update_sta(ale, m(9, 1), BSSID(m(0, 0x51)), 30), nullptr);
+    ASSERT_EQ(map_update_sta_assoc_frame(m(9, 1), body.data(), body.size()), 0);
+    // What the graph learnt says otherwise: the request wins.
+    graph().find_sta(m(9, 1))->capabilities.mimo_txcount = 4;
+
+    rapidjson::Document doc;
+    get_json("/1/aps/" + rest(m(0, 1)) + "/clients/" + rest(m(9, 1)), doc);
+    const Value& c = doc["clients"][0];
+    EXPECT_EQ(c["assoc-frame-len"].GetUint(), body.size());
+    EXPECT_EQ(c["assoc-time"].GetUint(), (10000000u - 30000u) / 1000u);
+    EXPECT_EQ(c["sine-assoc_time"].GetUint(), 30u);
+    EXPECT_EQ(c["supported-standard"].GetUint(), 3u);
+    EXPECT_EQ(c["max-bandwidth"].GetUint(), 40u);
+    EXPECT_EQ(c["max-rx-spatial-streams"].GetUint(), 2u);
+    EXPECT_EQ(c["max-tx-spatial-streams"].GetUint(), 2u);
+    EXPECT_TRUE(c["sgi-support"].GetBool());
+    EXPECT_TRUE(c["dot11k-support"].GetBool());
+    EXPECT_TRUE(c["dot11v-btm_support"].GetBool());
+    EXPECT_FALSE(c["dot11ax_5g_support"].GetBool());
+}
+
+TEST(RestRenderHelpers, TextsWithoutStringObjects) {
+    MAC mac;
+    EXPECT_TRUE(parse_rest_mac("02BE0100000a", 12, mac));
+    EXPECT_EQ(mac, MAC(0x02, 0xbe, 0x01, 0, 0, 0x0a));
+    EXPECT_TRUE(parse_rest_mac("02:be:01:00:00:0b", 17, mac));
+    EXPECT_EQ(mac, MAC(0x02, 0xbe, 0x01, 0, 0, 0x0b));
+    for (const char* bad :
+         {"02be0100000", "02be0100000g", "02be01000000a", "", "zz:be:01:00:00:0b"})
+        EXPECT_FALSE(parse_rest_mac(bad, std::strlen(bad), mac)) << bad;
+    EXPECT_FALSE(parse_rest_mac(nullptr, 12, mac));
+
+    char buf[32];
+    EXPECT_STREQ(intf_type_to_buf(0x10105, buf, sizeof buf), "MEDIA_IEEE_802_11AC_5_GHZ (0x0105)");
+    EXPECT_STREQ(intf_type_to_buf(0x0abc, buf, sizeof buf), "Unknown (0xabc)");
+    EXPECT_EQ(intf_type_to_str(0x0abc), "Unknown (0xabc)");
+    char small[8];
+    EXPECT_STREQ(intf_type_to_buf(0x0abc, small, sizeof small), "Unknown");
+    char bands[80];
+    EXPECT_STREQ(band_type_to_buf(16 | 32 | 64 | 128, bands, sizeof bands),
+                 "MAP_M2_BSS_RADIO2G MAP_M2_BSS_RADIO5GU MAP_M2_BSS_RADIO5GL MAP_M2_BSS_RADIO5GF");
+    EXPECT_STREQ(band_type_to_buf(16 | 64, small, sizeof small), "MAP_M2_");
+    EXPECT_STREQ(band_type_to_buf(0, bands, sizeof bands), "");
+    // The stack's band bits: 5 GHz low is channels 36-64, named "5GL".
+    EXPECT_EQ(stack_band_mask_to_band_bits(MAP_BAND_MASK_5G_LOW), 64u);
+    EXPECT_EQ(stack_band_mask_to_band_bits(MAP_BAND_MASK_5G_HIGH), 32u);
+    EXPECT_EQ(stack_band_mask_to_band_bits(MAP_BAND_MASK_2G | MAP_BAND_MASK_5G), 16u | 128u);
+    EXPECT_EQ(link_medium_bits(Medium::WIFI_5G_LOW), 64u);
+    EXPECT_STREQ(link_medium_to_string(link_medium_bits(Medium::WIFI_2G)), "wifi-24");
+    EXPECT_STREQ(link_medium_to_string(link_medium_bits(Medium::UNKNOWN)), "");
+    EXPECT_EQ(rcpi_to_rssi_dbm(0), 0);
+    EXPECT_EQ(rcpi_to_rssi_dbm(221), 0);
+    EXPECT_EQ(rcpi_to_rssi_dbm(220), 0);
+    EXPECT_EQ(rcpi_to_rssi_dbm(1), -110);
+    EXPECT_EQ(op_class_band(81), 0);
+    EXPECT_EQ(op_class_band(128), 1);
+    EXPECT_EQ(op_class_band(131), 2);
+    EXPECT_EQ(op_class_band(7), -1);
 }
 
 }  // namespace
