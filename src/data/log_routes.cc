@@ -124,10 +124,11 @@ int on_put_log_level(Context& ctx, ClientContext& client, const HttpRequest& req
         if (!target)
             return rest_reject(
                 resp, log,
-                fmt::format("Invalid request. Unknown module: {}", module.substr(0, 64)));
+                fmt::format("Invalid request. Unknown module: {}", rest_printable(module)));
         if (!level_name(m.value, level))
-            return rest_reject(resp, log,
-                               fmt::format("Invalid request. Bad log level for {}", module));
+            return rest_reject(
+                resp, log,
+                fmt::format("Invalid request. Bad log level for {}", rest_printable(module)));
         *target = level;
     }
     if ((ozr_changed && dm->ozr_dbg_update_ozr_log_cfg(ozr) != 0) ||

@@ -157,7 +157,7 @@ int on_aps(Context& ctx, ClientContext&, const HttpRequest& req, HttpResponse& r
     }
     MAC al;
     if (!parse_rest_mac(c[2].data(), c[2].size(), al))
-        return rest_reject(resp, log, fmt::format("Invalid AP MAC: {}", c[2]));
+        return rest_reject(resp, log, fmt::format("Invalid AP MAC: {}", rest_printable(c[2])));
     const Device* d = g->find_device(al);
     if (!d) {
         set_json_error(resp, 404, "AP not found");
@@ -170,8 +170,8 @@ int on_aps(Context& ctx, ClientContext&, const HttpRequest& req, HttpResponse& r
     const std::string& type = c[3];
     if (c.size() > 5 || (c.size() == 5 && type != "clients")) {
         OZR_ERROR(log, "RestMinder::{}() - Invalid info type: [{}]. request rejected", __func__,
-                  type);
-        return rest_reject(resp, log, fmt::format("Invalid info type: [{}]", type));
+                  rest_printable(type));
+        return rest_reject(resp, log, fmt::format("Invalid info type: [{}]", rest_printable(type)));
     }
     JSONObjectRenderer out(resp.document);
     Value v;
@@ -180,8 +180,9 @@ int on_aps(Context& ctx, ClientContext&, const HttpRequest& req, HttpResponse& r
         MAC client;
         if (c.size() == 5 && !parse_rest_mac(c[4].data(), c[4].size(), client)) {
             OZR_ERROR(log, "RestMinder::{}()  - Invalid Client MAC: {} Request rejected", __func__,
-                      c[4]);
-            return rest_reject(resp, log, fmt::format("Invalid Client MAC: {}", c[4]));
+                      rest_printable(c[4]));
+            return rest_reject(resp, log,
+                               fmt::format("Invalid Client MAC: {}", rest_printable(c[4])));
         }
         Value& arr = add_array_member(resp.document, "clients");
         render_clients(arr, alloc, *g, *d, c.size() == 5 ? &client : nullptr, now);
@@ -259,8 +260,9 @@ int on_aps(Context& ctx, ClientContext&, const HttpRequest& req, HttpResponse& r
         }
         return ok(resp);
     }
-    OZR_ERROR(log, "RestMinder::{}() - Invalid info type: [{}]. request rejected", __func__, type);
-    return rest_reject(resp, log, fmt::format("Invalid info type: [{}]", type));
+    OZR_ERROR(log, "RestMinder::{}() - Invalid info type: [{}]. request rejected", __func__,
+              rest_printable(type));
+    return rest_reject(resp, log, fmt::format("Invalid info type: [{}]", rest_printable(type)));
 }
 
 // ---- GET /debug/ap_capabilities?al-mac= ---------------------------------------------
@@ -401,14 +403,15 @@ int on_ch_scan_report(Context& ctx, ClientContext&, const HttpRequest& req, Http
         else if (s == "6g" || s == "6" || s == "2")
             band = 2;
         else
-            return rest_reject(resp, log, fmt::format("Invalid band: {}", s));
+            return rest_reject(resp, log, fmt::format("Invalid band: {}", rest_printable(s)));
     }
     auto ch = req.query.find("channel");
     if (ch != req.query.end()) {
         char* end = nullptr;
         unsigned long n = std::strtoul(ch->second.c_str(), &end, 10);
         if (ch->second.empty() || *end != '\0' || n < 1 || n > 255)
-            return rest_reject(resp, log, fmt::format("Invalid channel: {}", ch->second));
+            return rest_reject(resp, log,
+                               fmt::format("Invalid channel: {}", rest_printable(ch->second)));
         channel = static_cast<unsigned>(n);
     }
     auto& alloc = resp.document.GetAllocator();
@@ -432,7 +435,8 @@ int on_ch_scan_request(Context& ctx, ClientContext&, const HttpRequest& req, Htt
         char* end = nullptr;
         channel = std::strtoul(ch->second.c_str(), &end, 10);
         if (ch->second.empty() || *end != '\0' || channel < 1 || channel > 255)
-            return rest_reject(resp, log, fmt::format("Invalid channel: {}", ch->second));
+            return rest_reject(resp, log,
+                               fmt::format("Invalid channel: {}", rest_printable(ch->second)));
     }
     // One radio entry per radio the agent operates; with a channel, only the radio
     // whose band holds it, scanning that channel in its current class.
@@ -569,7 +573,8 @@ int on_put_unassoc_metrics(Context& ctx, ClientContext& client, const HttpReques
         return 0;
     MAC al;
     if (!parse_rest_mac(al_text.data(), al_text.size(), al))
-        return rest_reject(resp, log, fmt::format("Invalid request. Bad MAC: {}", al_text));
+        return rest_reject(resp, log,
+                           fmt::format("Invalid request. Bad MAC: {}", rest_printable(al_text)));
     UnassocMetricsType type;
     if (!unassoc_metrics_type_from_string(type_text, type))
         return rest_reject(resp, log,

@@ -818,6 +818,13 @@ TEST_F(RoutesTest, CapabilityAndScanReports) {
     ASSERT_EQ(doc["ChannelScanReport"]["results"].Size(), 1u);
     EXPECT_EQ(ask(get_request("/debug/ch_scan_report?al-mac=" + rest(m(0, 1)) + "&band=7g")).status,
               400);
+    // Request text echoed in an answer or a log line is cut and has no control bytes.
+    HttpAnswer echo = ask(get_request("/debug/ch_scan_report?al-mac=" + rest(m(0, 1)) +
+                                      "&band=a%0Ab" + std::string(200, 'x')));
+    EXPECT_EQ(echo.status, 400);
+    EXPECT_NE(echo.body.find("Invalid band: a?b" + std::string(61, 'x') + "..."), std::string::npos)
+        << echo.body;
+    EXPECT_EQ(log_->text().find("a\nb"), std::string::npos);
     EXPECT_EQ(
         ask(get_request("/debug/ch_scan_report?al-mac=" + rest(m(0, 1)) + "&channel=0")).status,
         400);
