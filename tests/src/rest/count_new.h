@@ -1,6 +1,7 @@
 // Counts the global operator new calls between count_new_start() and
-// count_new_stop(). AddressSanitizer brings its own operator new, so builds with
-// it do not count (count_new_available() is false).
+// count_new_stop(); in builds with AddressSanitizer (which brings its own
+// operator new), the allocations below 4 KiB its allocation hook reports.
+// count_new_available() is false when neither way is available.
 #pragma once
 
 #include <cstddef>
