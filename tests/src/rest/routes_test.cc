@@ -1088,6 +1088,30 @@ TEST_F(RoutesTest, StationCapabilitiesComeFromTheKeptAssociationRequest) {
     EXPECT_FALSE(c["dot11ax_5g_support"].GetBool());
 }
 
+TEST_F(RoutesTest, MissingMindersAnswer503) {
+    ASSERT_EQ(ask(get_request("/debug/graph")).status, 200);
+    GraphMinder* gm = ctx_->graph_minder;
+    DataMinder* dm = ctx_->data_minder;
+    // Between requests the loop thread does not look at the context.
+    ctx_->graph_minder = nullptr;
+    ctx_->data_minder = nullptr;
+    HttpAnswer graph = ask(get_request("/debug/graph"));
+    HttpAnswer topo = ask(get_request("/1/topology"));
+    HttpAnswer logs = ask(get_request("/1/log-config"));
+    HttpAnswer level = ask(body_request("PUT", "/1/log-level", "{\"log-level\": {\"root\": 7}}"));
+    HttpAnswer ctx = ask(get_request("/debug/context"));
+    ctx_->graph_minder = gm;
+    ctx_->data_minder = dm;
+    EXPECT_EQ(graph.status, 503);
+    EXPECT_NE(graph.body.find("Cannot find graph minder"), std::string::npos) << graph.body;
+    EXPECT_EQ(topo.status, 503);
+    EXPECT_EQ(logs.status, 503);
+    EXPECT_NE(logs.body.find("Cannot find data minder"), std::string::npos) << logs.body;
+    EXPECT_EQ(level.status, 503);
+    EXPECT_EQ(ctx.status, 200);
+    EXPECT_NE(ctx.body.find("\"graph-minder\": false"), std::string::npos) << ctx.body;
+}
+
 TEST(RestRenderHelpers, TextsWithoutStringObjects) {
     MAC mac;
     EXPECT_TRUE(parse_rest_mac("02BE0100000a", 12, mac));
