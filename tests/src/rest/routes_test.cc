@@ -23,6 +23,7 @@
 #include "map/datamodel/datamodel.h"
 #include "map/map_log.h"
 #include "rest/graph_routes.h"
+#include "rest/http_response.h"
 #include "rest/http_server.h"
 #include "rest/renderers.h"
 #include "rest/rest_minder.h"
@@ -1046,6 +1047,19 @@ TEST_F(RoutesTest, RenderingAllocatesFromTheDocumentPoolOnly) {
         Value scan(rapidjson::kObjectType);
         ChannelScanReportRenderer(scan, alloc, *root_dev_, -1, 0).render();
         count_new_stop();
+        EXPECT_EQ(count_new_calls(), 0u) << "round " << round;
+
+        // Writing the answer: the body and the header lines grow (reserved here, they
+        // belong to the response); the writer itself takes nothing from the heap.
+        HttpResponse resp;
+        JSONGraphRenderer(resp.document, resp.document.GetAllocator(), g, 5000).render();
+        resp.body.reserve(1 << 20);
+        resp.headers.reserve(256);
+        count_new_reset();
+        count_new_start();
+        ASSERT_TRUE(render_json_body(resp));
+        count_new_stop();
+        EXPECT_GT(resp.body.size(), 1000u);
         EXPECT_EQ(count_new_calls(), 0u) << "round " << round;
         EXPECT_GT(aps.Size(), 8u);
     }
