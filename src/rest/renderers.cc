@@ -469,7 +469,7 @@ void JSONRadioHECapabilityRenderer::render() {
 // ---- Operating class ----------------------------------------------------------------
 
 void JSONMapOpClassRenderer::render() {
-    const auto* sc = static_cast<const map_op_class_info_t*>(stack_class_);
+    const map_op_class_info_t* sc = stack_class_;
     Value empty(rapidjson::kArrayType);
     out_.add_uint("op-class", op_class_.op_class)
         .add_int("eirp-dbm", op_class_.max_tx_power_eirp)

@@ -18,6 +18,7 @@
 struct map_sta_info_t;
 struct map_radio_info_t;
 struct map_ale_info_t;
+struct map_op_class_info_t;
 
 // A renderer writes into one object value of a document.
 class JSONRenderer {
@@ -135,13 +136,14 @@ class JSONRadioHECapabilityRenderer : public JSONRenderer {
 class JSONMapOpClassRenderer : public JSONRenderer {
   public:
     JSONMapOpClassRenderer(rapidjson::Value& target, Allocator& alloc,
-                           const operating_class_s& op_class, const void* stack_class)
+                           const operating_class_s& op_class,
+                           const map_op_class_info_t* stack_class)
         : JSONRenderer(target, alloc), op_class_(op_class), stack_class_(stack_class) {}
     void render();
 
   private:
     const operating_class_s& op_class_;
-    const void* stack_class_;  // map_op_class_info_t
+    const map_op_class_info_t* stack_class_;
 };
 
 // The AP metrics of one BSS (METRICS may be null: zeros).
