@@ -556,7 +556,7 @@ int on_get_unassoc_metrics(Context&, ClientContext&, const HttpRequest&, HttpRes
             .add_value("al-mac", v = mac_value(kv.first, alloc))
             .add_bool("fronthaul", kv.second.fronthaul)
             .add_string("unassociated-metrics-type",
-                        unassoc_metrics_type_to_string(kv.second.type));
+                        unassoc_metrics_source_to_string(kv.second.type));
     }
     JSONObjectRenderer(resp.document).add_value("uassoc-metrics-settings", arr);
     return ok(resp);
@@ -575,8 +575,8 @@ int on_put_unassoc_metrics(Context& ctx, ClientContext& client, const HttpReques
     if (!parse_rest_mac(al_text.data(), al_text.size(), al))
         return rest_reject(resp, log,
                            fmt::format("Invalid request. Bad MAC: {}", rest_printable(al_text)));
-    UnassocMetricsType type;
-    if (!unassoc_metrics_type_from_string(type_text, type))
+    UnassocMetricsSource type;
+    if (!unassoc_metrics_source_from_string(type_text, type))
         return rest_reject(resp, log,
                            "unassociated-metrics-type must be one of \"agent\", \"hkt\", \"all\"");
     if (ctx.graph_minder && !ctx.graph_minder->graph().find_device(al))
@@ -628,25 +628,25 @@ int on_debug_context(Context& ctx, ClientContext& client, const HttpRequest&, Ht
 
 // ---- Unassociated metrics settings ----------------------------------------------------
 
-const char* unassoc_metrics_type_to_string(UnassocMetricsType t) {
+const char* unassoc_metrics_source_to_string(UnassocMetricsSource t) {
     switch (t) {
-        case UnassocMetricsType::AGENT:
+        case UnassocMetricsSource::AGENT:
             return "agent";
-        case UnassocMetricsType::HKT:
+        case UnassocMetricsSource::HKT:
             return "hkt";
-        case UnassocMetricsType::ALL:
+        case UnassocMetricsSource::ALL:
             return "all";
     }
     return "";
 }
 
-bool unassoc_metrics_type_from_string(const std::string& s, UnassocMetricsType& out) {
+bool unassoc_metrics_source_from_string(const std::string& s, UnassocMetricsSource& out) {
     if (s == "agent")
-        out = UnassocMetricsType::AGENT;
+        out = UnassocMetricsSource::AGENT;
     else if (s == "hkt")
-        out = UnassocMetricsType::HKT;
+        out = UnassocMetricsSource::HKT;
     else if (s == "all")
-        out = UnassocMetricsType::ALL;
+        out = UnassocMetricsSource::ALL;
     else
         return false;
     return true;

@@ -10,13 +10,13 @@
 #include "common/mac.h"
 
 // Which agents' unassociated STA measurements to use for a device.
-enum class UnassocMetricsType { AGENT, HKT, ALL };
-const char* unassoc_metrics_type_to_string(UnassocMetricsType t);
-bool unassoc_metrics_type_from_string(const std::string& s, UnassocMetricsType& out);
+enum class UnassocMetricsSource { AGENT, HKT, ALL };
+const char* unassoc_metrics_source_to_string(UnassocMetricsSource t);
+bool unassoc_metrics_source_from_string(const std::string& s, UnassocMetricsSource& out);
 
 struct UnassocMetricsSetting {
     bool fronthaul = true;  // measure clients (true) or backhaul STAs (false)
-    UnassocMetricsType type = UnassocMetricsType::ALL;
+    UnassocMetricsSource type = UnassocMetricsSource::ALL;
 };
 
 // Per-device settings set with PUT "/debug/unassoc-metrics", at most one per agent.

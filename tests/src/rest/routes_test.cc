@@ -913,7 +913,7 @@ TEST_F(RoutesTest, UnassocMetricsSettings) {
     EXPECT_STREQ(s["unassociated-metrics-type"].GetString(), "hkt");
     const UnassocMetricsSetting* set = unassoc_metrics_settings().find(m(1, 1));
     ASSERT_NE(set, nullptr);
-    EXPECT_EQ(set->type, UnassocMetricsType::HKT);
+    EXPECT_EQ(set->type, UnassocMetricsSource::HKT);
 
     const std::string prefix = "{\"al-mac\": \"" + rest(m(1, 1)) + "\", \"fronthaul\": true, ";
     for (const std::string& bad :
