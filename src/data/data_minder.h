@@ -18,13 +18,8 @@ class DataMinder : public Minder {
     Err init(Context& context) override;
     void run() override;
 
-    // Run-time level change of the category logger (-1: inherit the root level).
-    void set_log_level(int level) { logger_.set_level(level); }
-    const Logger* logger() const { return &logger_; }
-    OzrDbgDb& dbg_db() { return dbg_db_; }
-
-    // ---- Logging configuration (debug database), for the REST and D-Bus layers.
-    // The getters read the database; 0 on success.
+    // ---- Logging configuration (debug database), for the REST and D-Bus layers
+    // (data_minder_dbg.cc). The getters read the database; 0 on success.
     int ozr_dbg_get_ozr_log_cfg(OzrLogCfg& out);
     int ozr_dbg_get_map_log_cfg(MapLogCfg& out);
     int ozr_dbg_get_log_destination(std::string& out);
@@ -36,6 +31,11 @@ class DataMinder : public Minder {
     int ozr_dbg_update_map_log_cfg(const MapLogCfg& cfg);
     // Persists the log destination; it takes effect at the next start.
     int ozr_dbg_update_log_destination(const std::string& destination);
+
+    // Run-time level change of the category logger (-1: inherit the root level).
+    void set_log_level(int level) { logger_.set_level(level); }
+    const Logger* logger() const { return &logger_; }
+    OzrDbgDb& dbg_db() { return dbg_db_; }
 
   private:
     Logger logger_;
