@@ -28,7 +28,7 @@ class Device : public Node {
     int kind() const override { return DEVICE; }
     void describe(Logger& log, const Graph& graph) const override;
 
-    enum UnassocMetricsSource { FRONTHAUL = 0, BACKHAUL = 1 };
+    enum UnassocMetricsType { FRONTHAUL = 0, BACKHAUL = 1 };
 
     // Appends LINK and takes ownership.
     void add_link(Link* link);
