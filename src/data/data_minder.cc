@@ -38,7 +38,6 @@ void DataMinder::notify_client_cap_info(const MAC& sta, const StaCapabilityInfo&
 }
 
 bool DataMinder::sync_client_cap_info(const MAC& sta, StaCapabilityInfo& /*caps*/) {
-    OZR_DEBUG(&logger_, "DataMinder::{}() sta MAC: {} no stored record", __func__,
-              sta.to_string());
+    OZR_DEBUG(&logger_, "DataMinder::{}() sta MAC: {} no stored record", __func__, sta.to_string());
     return false;
 }

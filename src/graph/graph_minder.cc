@@ -5,9 +5,9 @@
 #include <atomic>
 #include <unordered_set>
 
+#include "common/clock.h"
 #include "core/cmdu_registry.h"
 #include "core/context.h"
-#include "common/clock.h"
 #include "core/log.h"
 #include "graph/path_cost.h"
 #include "map/datamodel/datamodel.h"

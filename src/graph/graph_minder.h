@@ -183,8 +183,8 @@ class GraphMinder : public Minder {
   private:
     void register_handlers();
     int64_t now() const;
-    void log_backhaul_change(const backhaul_information& old, const backhaul_information& now,
-                             bool deleted);
+    void log_backhaul_change(const char* func, const backhaul_information& old,
+                             const backhaul_information& now, bool deleted);
     void notify_backhaul_change(const backhaul_information& info);
     // The BSS of DEVICE that a station measured on OP_CLASS / CHANNEL would join: the
     // backhaul or the fronthaul BSS of the measuring radio.
@@ -194,6 +194,8 @@ class GraphMinder : public Minder {
     // Whether one of PEERS reported M as a non-1905 neighbour in its last response.
     bool peer_sees_mac(const std::vector<MAC>& peers, const MAC& m) const;
     void sync_sta_capability(Sta* sta);
+    // Marks S as the backhaul STA of OWNER and its association link as a backbone link.
+    void mark_backhaul_sta(Sta* s, const MAC& owner);
 
     Logger logger_;
     bool topo_changed_ = false;

@@ -10,8 +10,8 @@
 #include "graph/path_cost.h"
 #include "hkt/hkt_mgmt_minder.h"
 
-void GraphMinder::log_backhaul_change(const backhaul_information& o, const backhaul_information& n,
-                                      bool deleted) {
+void GraphMinder::log_backhaul_change(const char* func, const backhaul_information& o,
+                                      const backhaul_information& n, bool deleted) {
     if (deleted) {
         OZR_NOTICE(&logger_,
                    "{} backhaul changed--device had been delete. old info: device MAC: {}, "
@@ -20,7 +20,7 @@ void GraphMinder::log_backhaul_change(const backhaul_information& o, const backh
                    "cost_to_parent {}, medium {}new info: device MAC: {}, is_backhaul_connected "
                    "{}, quality {}, local_interface_mac MAC: {}, remote_device MAC: {}, "
                    "remote_interface_mac MAC: {}, cost_to_root {}, cost_to_parent {}, medium {}",
-                   __func__, o.local_ale.to_string(), o.is_backhaul_connected,
+                   func, o.local_ale.to_string(), o.is_backhaul_connected,
                    backhaul_quality_to_string(o.quality), o.local_interface.to_string(),
                    o.remote_ale.to_string(), o.remote_interface.to_string(), o.cost_to_root,
                    o.cost_to_parent, medium_to_string(o.medium), n.local_ale.to_string(),
@@ -37,7 +37,7 @@ void GraphMinder::log_backhaul_change(const backhaul_information& o, const backh
                "is_backhaul_connected {}, quality {}, local_interface_mac MAC: {}, remote_device "
                "MAC: {}, remote_interface_mac MAC: {} cost_to_root {}, cost_to_parent {}, medium "
                "{}",
-               __func__, o.local_ale.to_string(), o.is_backhaul_connected,
+               func, o.local_ale.to_string(), o.is_backhaul_connected,
                backhaul_quality_to_string(o.quality), o.local_interface.to_string(),
                o.remote_ale.to_string(), o.remote_interface.to_string(), o.cost_to_root,
                o.cost_to_parent, medium_to_string(o.medium), n.local_ale.to_string(),
@@ -69,7 +69,7 @@ void GraphMinder::update_devices_backhaul_information() {
         present.push_back(d->mac);
         backhaul_information info = compute_backhaul_information(graph_, paths, *d);
         if (info != d->backhaul) {
-            log_backhaul_change(d->backhaul, info, false);
+            log_backhaul_change(__func__, d->backhaul, info, false);
             d->backhaul = info;
             backhaul_information sent = info;
             if (sent.local_ale.is_zero())
@@ -90,7 +90,7 @@ void GraphMinder::update_devices_backhaul_information() {
             continue;
         }
         backhaul_information gone;  // disconnected
-        log_backhaul_change(it->second, gone, true);
+        log_backhaul_change(__func__, it->second, gone, true);
         gone.local_ale = it->first;
         notify_backhaul_change(gone);
         it = reported_backhaul_.erase(it);
@@ -121,10 +121,9 @@ void GraphMinder::on_backhaul_information_update() {
                 info.uplink_rssi = static_cast<uint32_t>(
                     (static_cast<int>(static_cast<const WirelessLink*>(e.link)->rcpi) - 220) / 2);
             const backhaul_information& old = s->backhaul;
-            bool unchanged = old.is_backhaul_connected &&
-                             old.local_interface == info.local_interface &&
-                             old.remote_interface == info.remote_interface &&
-                             old.remote_ale == info.remote_ale;
+            bool unchanged =
+                old.is_backhaul_connected && old.local_interface == info.local_interface &&
+                old.remote_interface == info.remote_interface && old.remote_ale == info.remote_ale;
             info.quality = backhaul_quality_for_cost(info.cost_to_root, unchanged, old.quality);
         }
         s->backhaul = info;
@@ -141,7 +140,8 @@ void GraphMinder::on_backhaul_information_sync() {
         const backhaul_information& b = d->backhaul;
         if (!b.is_backhaul_connected)
             continue;
-        OZR_DEBUG(&logger_, "{} backhaul connected devices' backhaul status sync: device {}, "
+        OZR_DEBUG(&logger_,
+                  "{} backhaul connected devices' backhaul status sync: device {}, "
                   "is_backhaul_connected {}, quality {}, local_interface_mac MAC: {} remote_device "
                   "MAC: {} remote_interface_mac MAC: {} cost_to_root {}, cost_to_parent {}, "
                   "medium {}",

@@ -199,6 +199,10 @@ WirelessLink* GraphMinder::on_heard_about_wireless_link(Device* device, const BS
         if (l->kind() == Link::WIRELESS && l->to == sta &&
             static_cast<WirelessLink*>(l)->bssid == bssid) {
             l->last_heard_ms = now();
+            // The radio's band may have become known (or changed) since.
+            Medium m = device->find_medium(bssid);
+            if (m != Medium::UNKNOWN)
+                l->medium = m;
             OZR_DEBUG(&logger_, "found wireless link {}  BSSID: {} => {}", device->label(),
                       bssid.to_string(), sta.to_string());
             return static_cast<WirelessLink*>(l);
@@ -270,14 +274,16 @@ WirelessLink* GraphMinder::on_heard_about_wireless_link(Device* device, const BS
     return l;
 }
 
-UnassociatedLink* GraphMinder::on_heard_about_unassociated_link(Device* device,
-                                                                const BSSID& bssid,
+UnassociatedLink* GraphMinder::on_heard_about_unassociated_link(Device* device, const BSSID& bssid,
                                                                 const MAC& sta) {
     if (!device || sta.is_zero())
         return nullptr;
     Link* found = device->find_link_by_bssid(sta, bssid);
     if (found && found->kind() == Link::UNASSOCIATED) {
         found->last_heard_ms = now();
+        Medium m = device->find_medium(bssid);
+        if (m != Medium::UNKNOWN)
+            found->medium = m;
         OZR_DEBUG(&logger_, "found unassociated link {} BSSID: {} => {}", device->label(),
                   bssid.to_string(), sta.to_string());
         return static_cast<UnassociatedLink*>(found);

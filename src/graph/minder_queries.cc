@@ -102,7 +102,8 @@ void GraphMinder::send_metric_reporting_policy(const Device* d) {
     const auto& radios = d->ap_capability->radios;
     OZR_INFO(&logger_, "{}, number_of_radio: {}", __func__, radios.size());
     if (radios.size() > static_cast<size_t>(MAP_MAX_RADIOS_PER_AGENT)) {
-        OZR_WARN(&logger_, "{}: {} => max radio number {} greater than the limit value {} of map "
+        OZR_WARN(&logger_,
+                 "{}: {} => max radio number {} greater than the limit value {} of map "
                  "controller !!!",
                  __func__, d->mac.to_string(), radios.size(), MAP_MAX_RADIOS_PER_AGENT);
         return;
@@ -144,8 +145,10 @@ void GraphMinder::send_unassoc_sta_link_metric_queries() {
         if (!l)
             continue;
         optional<MAC> radio = serving->find_radio_id(l->bssid);
-        optional<uint8_t> op_class = radio ? serving->radio_primary_op_class(*radio) : optional<uint8_t>();
-        optional<uint8_t> channel = radio ? serving->radio_primary_channel(*radio) : optional<uint8_t>();
+        optional<uint8_t> op_class =
+            radio ? serving->radio_primary_op_class(*radio) : optional<uint8_t>();
+        optional<uint8_t> channel =
+            radio ? serving->radio_primary_channel(*radio) : optional<uint8_t>();
         if (!op_class || !channel) {
             OZR_DEBUG(&logger_, "client MAC: {} no operating class found, skip adding to list",
                       s->mac.to_string());
@@ -212,7 +215,8 @@ void GraphMinder::send_unassoc_sta_link_metric_query(
         c.num_stas = static_cast<uint8_t>(std::min<size_t>(c.stas.size(), 255));
         c.stas.resize(c.num_stas);
         for (const MAC& m : c.stas)
-            OZR_DEBUG(&logger_, "{}: Try to send unassociate link metrics query to device {}, "
+            OZR_DEBUG(&logger_,
+                      "{}: Try to send unassociate link metrics query to device {}, "
                       "oper_class {}, channel {}, sta MAC: {}",
                       __func__, d->mac.to_string(), static_cast<unsigned>(q.op_class),
                       static_cast<unsigned>(c.channel), m.to_string());
@@ -368,16 +372,17 @@ void GraphMinder::send_beacon_queries() {
                     optional<uint8_t> ch = d->radio_primary_channel(r.radio_id);
                     optional<uint8_t> oc = d->radio_primary_op_class(r.radio_id);
                     if (!ch || !oc) {
-                        OZR_DEBUG(&logger_, "{} cannot find radio id from device {} for BSSID: "
+                        OZR_DEBUG(&logger_,
+                                  "{} cannot find radio id from device {} for BSSID: "
                                   "{}.",
                                   __func__, d->mac.to_string(), b.bssid.to_string());
                         continue;
                     }
-                    auto it = std::find_if(info.ap_channel_reports.begin(),
-                                           info.ap_channel_reports.end(),
-                                           [&](const BeaconMetricInfo::ChannelReport& c) {
-                                               return c.op_class == *oc;
-                                           });
+                    auto it =
+                        std::find_if(info.ap_channel_reports.begin(), info.ap_channel_reports.end(),
+                                     [&](const BeaconMetricInfo::ChannelReport& c) {
+                                         return c.op_class == *oc;
+                                     });
                     if (it == info.ap_channel_reports.end()) {
                         info.ap_channel_reports.push_back({*oc, {}});
                         it = info.ap_channel_reports.end() - 1;
@@ -461,7 +466,8 @@ void GraphMinder::on_ssid_sync_timer_expire() {
 int GraphMinder::send_port_info_request(const MAC& hkt_mac, const MAC& interface_mac) {
     HktMgmtMinder* h = hkt();
     if (!h || !h->find_hkt(hkt_mac)) {
-        OZR_DEBUG(&logger_, "{} Failed to send port info request message to hkt MAC: {} for ifc "
+        OZR_DEBUG(&logger_,
+                  "{} Failed to send port info request message to hkt MAC: {} for ifc "
                   "MAC: {}.",
                   __func__, hkt_mac.to_string(), interface_mac.to_string());
         return -1;

@@ -32,7 +32,8 @@ void GraphMinder::on_link_metric_response(CMDU* cmdu) {
         return;
     const LinkMetricResponseMesg& m = *parsed;
     if (m.result_code) {
-        OZR_WARN(&logger_, "{}: receive CMDU_TYPE_LINK_METRIC_RESPONSE error result code {}, "
+        OZR_WARN(&logger_,
+                 "{}: receive CMDU_TYPE_LINK_METRIC_RESPONSE error result code {}, "
                  "reason {}",
                  __func__, static_cast<unsigned>(*m.result_code),
                  *m.result_code == 0 ? "LINK_METRIC_RESULT_CODE_TLV_INVALID_NEIGHBOR"
@@ -90,7 +91,8 @@ void GraphMinder::on_ap_caps(CMDU* cmdu) {
         OZR_INFO(&logger_, "   radio {} supports {}", r.radio_id.to_string(),
                  wifi_standard_to_string(r.standard));
     if (c.radios.size() > static_cast<size_t>(MAP_MAX_RADIOS_PER_AGENT))
-        OZR_WARN(&logger_, "{}: {} => max radio number {} greater than the limit value {} of map "
+        OZR_WARN(&logger_,
+                 "{}: {} => max radio number {} greater than the limit value {} of map "
                  "controller !!!",
                  __func__, d->mac.to_string(), c.radios.size(), MAP_MAX_RADIOS_PER_AGENT);
     d->ap_capability = c;
@@ -163,7 +165,8 @@ void GraphMinder::apply_sta_link_metrics(Device* d, const AssociatedStaLinkMetri
             l->remote_al_mac = owner->mac;
             s->bsta_medium = l->medium;
         }
-        OZR_DEBUG(&logger_, "GraphMinder::{} link={} [MAC: {}] => {} [MAC: {}] tx_rate={} Mbps "
+        OZR_DEBUG(&logger_,
+                  "GraphMinder::{} link={} [MAC: {}] => {} [MAC: {}] tx_rate={} Mbps "
                   "rcpi={} cost={} age={} ms",
                   __func__, d->name, d->mac.to_string(), s ? s->name : std::string(),
                   m.sta.to_string(), l->tx_rate, l->rcpi, l->cost(), sm.time_delta_ms);
@@ -225,7 +228,8 @@ void GraphMinder::on_ap_metric_response(CMDU* cmdu) {
         WirelessLink* w = static_cast<WirelessLink*>(found);
         w->update_traffic_stats(ts, unit);
         const uint64_t* tot = w->totals;
-        OZR_DEBUG(&logger_, "sta [MAC: {}]: [64bit] - txbytes {} rxbytes {} txpackets {} rxpackets "
+        OZR_DEBUG(&logger_,
+                  "sta [MAC: {}]: [64bit] - txbytes {} rxbytes {} txpackets {} rxpackets "
                   "{} txerrors {} rxerrors {} retry {}",
                   ts.sta.to_string(), tot[0], tot[1], tot[2], tot[3], tot[4], tot[5], tot[6]);
         OZR_DEBUG(&logger_, "sta [MAC: {}]: - downlink_tput: {}mbps  uplink_tput: {}mbps",
@@ -296,7 +300,8 @@ void GraphMinder::on_unassoc_sta_link_metric_response(CMDU* cmdu) {
     if (!parsed)
         return;
     Device* d = graph_.find_device(cmdu->src_al_mac);
-    OZR_INFO(&logger_, "{}: received unassoc sta link metric response - from device {}, op class: "
+    OZR_INFO(&logger_,
+             "{}: received unassoc sta link metric response - from device {}, op class: "
              "{}",
              __func__, cmdu->src_al_mac.to_string(), static_cast<unsigned>(parsed->op_class));
     if (!d) {
@@ -312,13 +317,15 @@ void GraphMinder::on_unassoc_sta_link_metric_response(CMDU* cmdu) {
                  m.uplink_rcpi);
         Sta* s = graph_.find_sta(m.mac);
         if (!s) {
-            OZR_INFO(&logger_, "Received unassociated sta link metric for MAC: {}, when it is not "
+            OZR_INFO(&logger_,
+                     "Received unassociated sta link metric for MAC: {}, when it is not "
                      "on the graph",
                      m.mac.to_string());
             continue;
         }
         if (s->is_backhaul_sta && m.time_delta_ms > kBstaUnassocMaxDeltaMs) {
-            OZR_INFO(&logger_, "Received unassociated sta link metric for bsta MAC: {} from device "
+            OZR_INFO(&logger_,
+                     "Received unassociated sta link metric for bsta MAC: {} from device "
                      "{}, but the time_delta {}(which is bigger than {}) is too old. Ignore",
                      m.mac.to_string(), d->mac.to_string(), m.time_delta_ms,
                      kBstaUnassocMaxDeltaMs);
@@ -326,7 +333,8 @@ void GraphMinder::on_unassoc_sta_link_metric_response(CMDU* cmdu) {
         }
         WirelessLink* assoc = d->find_wireless_link(m.mac);
         if (assoc) {
-            OZR_DEBUG(&logger_, "GraphMinder::{} get associated rcpi {} in the {} from the client "
+            OZR_DEBUG(&logger_,
+                      "GraphMinder::{} get associated rcpi {} in the {} from the client "
                       "MAC: {}",
                       __func__, m.uplink_rcpi, d->label(), m.mac.to_string());
             assoc->rcpi = rcpi8(m.uplink_rcpi);
@@ -353,7 +361,8 @@ void GraphMinder::on_unassoc_sta_link_metric_response(CMDU* cmdu) {
         l->op_class = parsed->op_class;
         l->channel = m.channel;
         l->last_metrics_ms = t;
-        OZR_DEBUG(&logger_, "GraphMinder::{} link={} [MAC: {}] => [MAC: {}] time_delta={} "
+        OZR_DEBUG(&logger_,
+                  "GraphMinder::{} link={} [MAC: {}] => [MAC: {}] time_delta={} "
                   "since_measured_time={} rcpi={} predicted_rate={} cost={}",
                   __func__, d->name, d->mac.to_string(), m.mac.to_string(), m.time_delta_ms,
                   t - l->measured_ms, l->rcpi, predict_rate(l->rcpi), l->cost());
@@ -374,10 +383,11 @@ uint8_t GraphMinder::convert_beacon_metrics_rcpi(const Device* device, const MAC
         return 0;
     int rssi = static_cast<int8_t>(rcpi);
     uint8_t out = static_cast<uint8_t>(((rssi + 110) * 2) & 0xFF);
-    OZR_DEBUG(&logger_, "{} convert rcpi value which report by sta MAC: {} from device MAC: {} "
+    OZR_DEBUG(&logger_,
+              "{} convert rcpi value which report by sta MAC: {} from device MAC: {} "
               "report rcpi {} which is {}, convert to rcpi value {}.",
-              __func__, sta.to_string(), device ? device->mac.to_string() : std::string("-"),
-              rcpi, "2's complement of RSSI", out);
+              __func__, sta.to_string(), device ? device->mac.to_string() : std::string("-"), rcpi,
+              "2's complement of RSSI", out);
     return out;
 }
 
@@ -395,7 +405,8 @@ void GraphMinder::on_bsta_beacon_response(Device* device, const BeaconMetricsRes
         BSSID bssid(&e.body[18]);
         Device* target = find_device(bssid);
         if (!s || !s->is_backhaul_sta || !target) {
-            OZR_INFO(&logger_, "{} sta {} is not a BSTA or cannot find device bases on BSSID: {} "
+            OZR_INFO(&logger_,
+                     "{} sta {} is not a BSTA or cannot find device bases on BSSID: {} "
                      "in beacon report",
                      __func__, report.sta.to_string(), bssid.to_string());
             continue;
@@ -405,7 +416,8 @@ void GraphMinder::on_bsta_beacon_response(Device* device, const BeaconMetricsRes
         uint8_t rcpi = convert_beacon_metrics_rcpi(device, report.sta, raw);
         BSSID candidate;
         if (candidate_bss(target, op_class, channel, true, candidate) && candidate != bssid) {
-            OZR_INFO(&logger_, "{} {} BSSID: {} is different from candidate unassociated BSSID: "
+            OZR_INFO(&logger_,
+                     "{} {} BSSID: {} is different from candidate unassociated BSSID: "
                      "{}.",
                      __func__, target->label(), bssid.to_string(), candidate.to_string());
         } else {
@@ -414,7 +426,8 @@ void GraphMinder::on_bsta_beacon_response(Device* device, const BeaconMetricsRes
         WirelessLink* assoc = target->find_wireless_link(report.sta);
         if (assoc)
             continue;  // the association's own metrics are fresher
-        OZR_DEBUG(&logger_, "{} on_heard_about_unassociated_link bases on on_bsta_beacon_response. "
+        OZR_DEBUG(&logger_,
+                  "{} on_heard_about_unassociated_link bases on on_bsta_beacon_response. "
                   "sta_info.time_delta = {}",
                   __func__, 0);
         UnassociatedLink* l = on_heard_about_unassociated_link(target, candidate, report.sta);
@@ -478,7 +491,8 @@ void GraphMinder::on_backhaul_steering_reponse(CMDU* cmdu) {
     optional<BackhaulSteeringResponseMesg> parsed = parse_backhaul_steering_response(cmdu);
     if (!parsed)
         return;
-    OZR_INFO(&logger_, "{} backhaul steering response received from device {}. bsta {}, target "
+    OZR_INFO(&logger_,
+             "{} backhaul steering response received from device {}. bsta {}, target "
              "BSSID: {}, result_code {}",
              __func__, cmdu->src_al_mac.to_string(), parsed->backhaul_sta.to_string(),
              parsed->target_bssid.to_string(), static_cast<unsigned>(parsed->result_code));
@@ -492,8 +506,7 @@ void GraphMinder::on_tunneled_message(CMDU* cmdu) {
         return;
     const TunneledMesg& m = *parsed;
     OZR_INFO(&logger_, "{} -- src MAC: {}, type: {}, len: {}", __func__,
-             cmdu->src_al_mac.to_string(), static_cast<unsigned>(m.message_type),
-             m.payload.size());
+             cmdu->src_al_mac.to_string(), static_cast<unsigned>(m.message_type), m.payload.size());
     switch (m.message_type) {
         case 0x00:    // (Re)Association Request frame body
         case 0x01: {  // of the client's last (re)association
@@ -515,7 +528,8 @@ void GraphMinder::on_tunneled_message(CMDU* cmdu) {
                 break;
             uint8_t token = m.payload[2];
             uint8_t reason = m.payload[3];
-            OZR_INFO(&logger_, "{} -- recv 80211 btm query event from sta MAC: {}  --dialog "
+            OZR_INFO(&logger_,
+                     "{} -- recv 80211 btm query event from sta MAC: {}  --dialog "
                      "token {} reason code {}",
                      __func__, m.sta.to_string(), static_cast<unsigned>(token),
                      static_cast<unsigned>(reason));
@@ -534,7 +548,8 @@ void GraphMinder::on_failed_connection_message(CMDU* cmdu) {
     optional<FailedConnectionMesg> parsed = parse_failed_connection_message(cmdu);
     if (!parsed)
         return;
-    OZR_INFO(&logger_, "{} -- Received CMDU_TYPE_MAP_FAILED_CONNECTION: sta MAC: {}, status_code: "
+    OZR_INFO(&logger_,
+             "{} -- Received CMDU_TYPE_MAP_FAILED_CONNECTION: sta MAC: {}, status_code: "
              "{}, reason_code: {}",
              __func__, parsed->sta.to_string(), parsed->status_code,
              parsed->reason_code ? static_cast<int>(*parsed->reason_code) : -1);

@@ -52,7 +52,8 @@ void GraphMinder::on_topology(CMDU* cmdu) {
         clients += b.stas.size();
     for (const auto& r : topo.radios)
         ssids += r.bsss.size();
-    OZR_INFO(&logger_, "{} al MAC: {} devices: {}, non_1905_devices: {}, wifi_clients: {}, "
+    OZR_INFO(&logger_,
+             "{} al MAC: {} devices: {}, non_1905_devices: {}, wifi_clients: {}, "
              "operational SSID: {}",
              __func__, topo.al_mac.to_string(), devices, non1905, clients, ssids);
 
@@ -63,13 +64,21 @@ void GraphMinder::on_topology(CMDU* cmdu) {
     }
     HktMgmtMinder* h = hkt();
     if (h && h->find_hkt(dev->mac)) {
-        OZR_INFO(&logger_, "{} send vaps info query to device {} when topology response is "
+        OZR_INFO(&logger_,
+                 "{} send vaps info query to device {} when topology response is "
                  "received",
                  __func__, dev->mac.to_string());
         h->send_hkt_vaps_info_query(dev->mac);
     }
     dev->update_interfaces(topo.local_interfaces);
     dev->operational_bss = topo.radios;
+    // A station already in the graph under one of this device's interfaces is its backhaul
+    // STA (the parent may have reported the association before this device was known).
+    for (const LocalInterface& i : dev->interfaces) {
+        Sta* s = i.mac != dev->mac ? graph_.find_sta(i.mac) : nullptr;
+        if (s && (!s->is_backhaul_sta || s->owner_device != dev->mac))
+            mark_backhaul_sta(s, dev->mac);
+    }
 
     std::set<MAC> reported;
     for (const NeighborDeviceListTLV& t : topo.neighbors)
@@ -97,16 +106,20 @@ void GraphMinder::on_topology(CMDU* cmdu) {
         }
     remove_stale_links(dev, reported, 0, Link::UNASSOCIATED);
 
-    // 1905 neighbours: wired adjacencies.
+    // 1905 neighbours: wired adjacencies. A neighbour seen on an 802.11 interface is a
+    // wireless adjacency: the association link (through the backhaul STA) carries it.
     for (const NeighborDeviceListTLV& t : topo.neighbors) {
+        const LocalInterface* local = dev->find_interface(t.local_mac);
+        if (local && !is_ethernet(*local))
+            continue;
         for (const Neighbor& n : t.neighbors) {
             if (!graph_.find_device(n.al_mac)) {
-                OZR_WARN(&logger_, "{} no device for peer MAC: {}", __func__,
-                         n.al_mac.to_string());
+                OZR_WARN(&logger_, "{} no device for peer MAC: {}", __func__, n.al_mac.to_string());
                 continue;
             }
             if (n.bridge)
-                OZR_INFO(&logger_, "{}: MAC: {} has bridge from interface MAC: {} to neighbor "
+                OZR_INFO(&logger_,
+                         "{}: MAC: {} has bridge from interface MAC: {} to neighbor "
                          "MAC: {}",
                          __func__, dev->mac.to_string(), t.local_mac.to_string(),
                          n.al_mac.to_string());
@@ -118,6 +131,13 @@ void GraphMinder::on_topology(CMDU* cmdu) {
                 l->remote_al_mac = n.al_mac;
                 l->is_backbone = true;
                 l->medium = Medium::ETHERNET;
+                // The two ends name each other's interface once both have reported.
+                Device* nd = graph_.find_device(n.al_mac);
+                Link* back = nd ? nd->find_wired_link(dev->mac) : nullptr;
+                if (back) {
+                    back->remote_interface = t.local_mac;
+                    l->remote_interface = back->local_interface;
+                }
             }
         }
     }
@@ -127,14 +147,16 @@ void GraphMinder::on_topology(CMDU* cmdu) {
         const LocalInterface* ifc = dev->find_interface(t.local_mac);
         for (const Non1905Neighbor& n : t.neighbors) {
             bool owner = ifc && !ifc->backbone_owner.is_zero() && ifc->backbone_owner == ifc->mac;
-            OZR_DEBUG(&logger_, "{} AL MAC: {} devices MAC: {}, non_1905_devices MAC: {}, "
+            OZR_DEBUG(&logger_,
+                      "{} AL MAC: {} devices MAC: {}, non_1905_devices MAC: {}, "
                       "interface MAC: {}, has_bridge:{}, is_backbone:{}",
                       __func__, dev->mac.to_string(), dev->mac.to_string(), n.mac.to_string(),
                       t.local_mac.to_string(), ifc ? ifc->has_bridge : 0, owner);
             if (graph_.find_device(n.mac))
                 continue;  // a 1905 device's interface, not a client
             if (!owner) {
-                OZR_DEBUG(&logger_, "{} check MAC: {} under backbone interface MAC: {} interface "
+                OZR_DEBUG(&logger_,
+                          "{} check MAC: {} under backbone interface MAC: {} interface "
                           "is not backbone owner, so skip",
                           __func__, n.mac.to_string(), t.local_mac.to_string());
                 continue;
@@ -142,7 +164,8 @@ void GraphMinder::on_topology(CMDU* cmdu) {
             std::vector<MAC> peers = peers_on(topo, t.local_mac);
             bool leaf = peers.empty();  // no 1905 neighbour on this port
             if (!leaf && !peer_sees_mac(peers, n.mac)) {
-                OZR_DEBUG(&logger_, "{} check MAC: {} under backbone owner interface MAC: {}, "
+                OZR_DEBUG(&logger_,
+                          "{} check MAC: {} under backbone owner interface MAC: {}, "
                           "the the peer of backbone interface don't see the mac",
                           __func__, n.mac.to_string(), t.local_mac.to_string());
                 continue;
@@ -169,7 +192,8 @@ void GraphMinder::on_topology(CMDU* cmdu) {
                 }
             }
             if (other) {
-                OZR_DEBUG(&logger_, "{} check MAC: {} under backbone owner interface MAC: {}, "
+                OZR_DEBUG(&logger_,
+                          "{} check MAC: {} under backbone owner interface MAC: {}, "
                           "exist another direct link to the mac, so skip",
                           __func__, n.mac.to_string(), t.local_mac.to_string());
                 continue;
@@ -193,12 +217,8 @@ void GraphMinder::on_topology(CMDU* cmdu) {
             const Device* owner = graph_.find_device(st.mac);
             if (owner && owner != dev && owner->mac != st.mac)
                 s->update_backhaul_sta(true, owner->mac);
-            WirelessLink* l = on_heard_about_wireless_link(dev, b.bssid, st.mac);
-            if (l && s->is_backhaul_sta) {
-                l->is_backbone = true;
-                l->remote_al_mac = s->owner_device;
-                s->bsta_medium = l->medium;
-            }
+            if (on_heard_about_wireless_link(dev, b.bssid, st.mac) && s->is_backhaul_sta)
+                mark_backhaul_sta(s, s->owner_device);
         }
     }
 }
@@ -324,4 +344,18 @@ void GraphMinder::on_discovery(CMDU* cmdu) {
         return;
     }
     s->update_backhaul_sta(true, d.al_mac);
+}
+
+void GraphMinder::mark_backhaul_sta(Sta* s, const MAC& owner) {
+    s->update_backhaul_sta(true, owner);
+    for (const auto& kv : graph_.nodes) {
+        if (kv.second->kind() != Node::DEVICE)
+            continue;
+        WirelessLink* l = static_cast<Device*>(kv.second)->find_wireless_link(s->mac);
+        if (!l)
+            continue;
+        l->is_backbone = true;
+        l->remote_al_mac = owner;
+        s->bsta_medium = l->medium;
+    }
 }

@@ -114,9 +114,9 @@ optional<StaCapabilityReport> parse_sta_capability_report(CMDU* cmdu, const Grap
             if (!get_sta(r.sta)) {
                 OZR_WARN(root_logger, "get_sta() failed for MAC: {}", r.sta.to_string());
             } else {
-                usable = sta_capabilities_from_assoc_body(graph, r.bssid, report->frame_body.data(),
-                                                          report->frame_body.size(),
-                                                          r.capabilities);
+                usable =
+                    sta_capabilities_from_assoc_body(graph, r.bssid, report->frame_body.data(),
+                                                     report->frame_body.size(), r.capabilities);
             }
         }
     }

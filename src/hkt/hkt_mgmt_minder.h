@@ -12,8 +12,8 @@ struct backhaul_information;
 
 // A vendor agent (one of the maker's extenders) known to the registry.
 struct HktAgent {
-    MAC al_mac;       // its HKT AL MAC
-    MAC agent_al_mac; // the AL MAC of its Multi-AP agent
+    MAC al_mac;        // its HKT AL MAC
+    MAC agent_al_mac;  // the AL MAC of its Multi-AP agent
 };
 
 class HktMgmtMinder : public Minder {

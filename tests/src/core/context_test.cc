@@ -114,8 +114,8 @@ TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {
     auto* ctx = new Context(&loop_);
     ASSERT_EQ(ctx->init().code, 0);
     ctx->start();
-    // Repeating timers of the daemon (the watchdog, the graph minder's) are active; add an async, a pipe
-    // and an idle handle (generic close) as the other minders will.
+    // Repeating timers of the daemon (the watchdog, the graph minder's) are active; add an async, a
+    // pipe and an idle handle (generic close) as the other minders will.
     uv_async_t async;
     uv_async_init(&loop_, &async, nullptr);
     uv_pipe_t pipe;
