@@ -218,10 +218,10 @@ TEST_F(ScriptedMesh, GarbageCollectionAndReappearance) {
     EXPECT_EQ(dev(h, M::e1)->find_wireless_link(M::e2_bsta), nullptr);
     ASSERT_NE(dev(h, M::e2), nullptr);
 
-    h.advance(9999);  // E2 last heard 69999 ms ago
+    h.advance(10000);  // E2 last heard 70000 ms ago
     gm.on_gc();
     EXPECT_NE(dev(h, M::e2), nullptr);
-    h.advance(2);  // 70001 ms
+    h.advance(1);  // 70001 ms
     gm.on_gc();
     EXPECT_EQ(dev(h, M::e2), nullptr);
     EXPECT_EQ(h.g().find_node(M::e2_bsta), nullptr);  // went with its device
