@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/clock.h"
+#include "map/al/stack.h"
 #include "map/callbacks.h"
 #include "map/codec/codec.h"
 #include "map/datamodel/datamodel.h"
@@ -54,6 +55,11 @@ device_information_tlv::local_interface wifi_if(const MAC& m, const BSSID& bss, 
 
 Harness::Harness() : cap_(root_, 7) {
     ozr_clock::set_manual(1000000);
+    // The stack (not started) answers the local AL MACs from its configuration.
+    MapStackConfig config = map_stack_default_config();
+    config.al_mac = Macs::root;
+    config.agent_al_mac = Macs::local;
+    map_stack_set_config(config);
     EXPECT_EQ(map_datamodel_init(Macs::root, Macs::local), 0);
     const uint8_t bh[] = {'b', 'h'};
     map_set_backhaul_ssid(bh, sizeof bh);
@@ -79,6 +85,7 @@ Harness::~Harness() {
     uv_loop_close(&loop_);
     map_datamodel_reset();
     map_set_backhaul_ssid(nullptr, 0);
+    map_stack_set_config(map_stack_default_config());
     ozr_clock::use_real();
 }
 
