@@ -361,3 +361,91 @@ TEST(GraphMinderReports, HeartBeatDumpsOnlyAtDebug) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GraphMinderReports, LinkMetricsReachTheReportedLink) {
+    Harness h;
+    build_mesh(h);
+    h.advance(3000);
+    CmduBuilder b(CMDU_TYPE_LINK_METRIC_RESPONSE, 904);
+    transmitter_link_metric_tlv tx;
+    tx.local_al_mac_address = M::e1;
+    tx.neighbor_al_mac_address = M::e2;
+    transmitter_link_metric_tlv::link l;
+    l.local_interface_mac = M::e1_bh;
+    l.neighbor_interface_mac = M::e2_bsta;
+    l.interface_type = MEDIA_TYPE_IEEE_802_11AX;
+    l.phy_rate = 1201;
+    tx.links.push_back(l);
+    b.add(tx);
+    link_metric_result_code_tlv rc;
+    rc.result_code = LINK_METRIC_RESULT_INVALID_NEIGHBOR;
+    b.add(rc);
+    h.feed(b, M::e1);
+    const WirelessLink* w = dev(h, M::e1)->find_wireless_link(M::e2_bsta);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->tx_rate, 1201u);
+    EXPECT_EQ(w->last_metrics_ms, get_current_time_ms());
+    EXPECT_NE(h.log().find("on_link_metric_response: receive CMDU_TYPE_LINK_METRIC_RESPONSE error "
+                           "result code 0, reason LINK_METRIC_RESULT_CODE_TLV_INVALID_NEIGHBOR"),
+              std::string::npos);
+}
+
+TEST(GraphMinderReports, TunneledBtmQueryAndFailedConnectionGoToSteering) {
+    Harness h;
+    build_mesh(h);
+    {
+        CmduBuilder b(CMDU_TYPE_TUNNELED, 905);
+        source_info_tlv si;
+        si.mac = M::c1;
+        b.add(si);
+        tunneled_message_type_tlv mt;
+        mt.message_type = TUNNELED_BTM_QUERY;
+        b.add(mt);
+        tunneled_tlv t;
+        t.frame_body = {10, 6, 0x21, 0x13};  // WNM, BTM query, token, reason
+        b.add(t);
+        h.feed(b, M::local);
+    }
+    {
+        CmduBuilder b(CMDU_TYPE_TUNNELED, 906);
+        source_info_tlv si;
+        si.mac = M::c1;
+        b.add(si);
+        tunneled_message_type_tlv mt;
+        mt.message_type = TUNNELED_ANQP_REQUEST;
+        b.add(mt);
+        tunneled_tlv t;
+        t.frame_body = {1};
+        b.add(t);
+        h.feed(b, M::local);
+    }
+    {
+        CmduBuilder b(CMDU_TYPE_FAILED_CONNECTION, 907);
+        sta_mac_address_tlv sm;
+        sm.sta_mac = M::c2;
+        b.add(sm);
+        status_code_tlv sc;
+        sc.status_code = 17;
+        b.add(sc);
+        h.feed(b, M::e2);
+    }
+    std::string log = h.log();
+    EXPECT_NE(log.find("on_tunneled_message -- recv 80211 btm query event from sta MAC: "
+                       "5c:00:00:00:00:01  --dialog token 33 reason code 19"),
+              std::string::npos);
+    EXPECT_NE(log.find("SteeringMinder::notify_dot11_btm_query() sta MAC: 5c:00:00:00:00:01 token "
+                       "33 reason 19"),
+              std::string::npos);
+    EXPECT_NE(log.find("on_tunneled_message -- Unsupported tunneled protocol type: 4"),
+              std::string::npos);
+    EXPECT_NE(log.find("Received CMDU_TYPE_MAP_FAILED_CONNECTION: sta MAC: 5c:00:00:00:00:02, "
+                       "status_code: 17"),
+              std::string::npos);
+    EXPECT_NE(log.find("SteeringMinder::notify_failed_connection_report() sta MAC: "
+                       "5c:00:00:00:00:02"),
+              std::string::npos);
+}
+
+}  // namespace
