@@ -177,6 +177,9 @@ class GraphMinder : public Minder {
     UnassocQueryType unassoc_query_type(const MAC& sta) const;
 
     static constexpr int64_t kGcAgeMs = 70001;
+    // Nodes the graph holds at most (a home mesh has dozens of devices and a few hundred
+    // stations); what agents report beyond is refused until garbage collection frees room.
+    static constexpr size_t kMaxNodes = 1024;
     static constexpr int64_t kTopoCheckMs = 10000;
     static constexpr uint32_t kBstaUnassocMaxDeltaMs = 60000;
 
@@ -194,6 +197,8 @@ class GraphMinder : public Minder {
     // Whether one of PEERS reported M as a non-1905 neighbour in its last response.
     bool peer_sees_mac(const std::vector<MAC>& peers, const MAC& m) const;
     void sync_sta_capability(Sta* sta);
+    // False (logged at most once per GC period) when the graph is full.
+    bool room_for_node();
     // Marks S as the backhaul STA of OWNER and its association link as a backbone link.
     void mark_backhaul_sta(Sta* s, const MAC& owner);
 
@@ -211,4 +216,5 @@ class GraphMinder : public Minder {
     std::unordered_map<MAC, std::set<MAC>> seen_wired_macs_;
     uv_loop_s* loop_;
     uint64_t generation_;
+    bool full_logged_ = false;
 };

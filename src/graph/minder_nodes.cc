@@ -39,8 +39,10 @@ Device* GraphMinder::on_heard_about_device(const MAC& al_mac, bool refresh) {
         graph_.delete_node(al_mac);
         mark_topo_changed();
     }
-    std::string name;
     bool root = is_root(al_mac);
+    if (!root && !room_for_node())
+        return nullptr;
+    std::string name;
     bool local = !root && is_local_map_agent(al_mac);
     if (root)
         name = "Root";
@@ -60,6 +62,16 @@ Device* GraphMinder::on_heard_about_device(const MAC& al_mac, bool refresh) {
     }
     on_new_device(d, "device");
     return d;
+}
+
+bool GraphMinder::room_for_node() {
+    if (graph_.nodes.size() < kMaxNodes)
+        return true;
+    if (!full_logged_)
+        OZR_WARN(&logger_, "{} the graph holds {} nodes already, new nodes are refused", __func__,
+                 graph_.nodes.size());
+    full_logged_ = true;
+    return false;
 }
 
 void GraphMinder::on_new_device(Device* device, const char* reason) {
@@ -103,6 +115,8 @@ Sta* GraphMinder::on_heard_about_associated(const MAC& sta_mac) {
     }
     Sta* s = static_cast<Sta*>(n);
     if (!s) {
+        if (!room_for_node())
+            return nullptr;
         s = new Sta("", sta_mac, now());
         if (!graph_.add_node(s))
             return nullptr;
@@ -351,11 +365,14 @@ void GraphMinder::on_gc() {
             collect.push_back(n->mac);
         }
     }
+    if (!collect.empty())
+        full_logged_ = false;
     SteeringMinder* st = steering();
     for (const MAC& m : collect) {
         if (st)
             st->access_steer_re_node(m);
         graph_.delete_node(m);
+        seen_wired_macs_.erase(m);
         OZR_INFO(&logger_, "{}: topo_changed when deleted node MAC: {}", __func__, m.to_string());
         mark_topo_changed();
     }

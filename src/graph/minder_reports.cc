@@ -95,7 +95,12 @@ void GraphMinder::on_ap_caps(CMDU* cmdu) {
                  "{}: {} => max radio number {} greater than the limit value {} of map "
                  "controller !!!",
                  __func__, d->mac.to_string(), c.radios.size(), MAP_MAX_RADIOS_PER_AGENT);
+    bool first = !d->ap_capability;
     d->ap_capability = c;
+    // The metric reporting policy goes to an agent once its radios are known: after its
+    // first AP Capability Report (the controller's own device excepted).
+    if (first && d != graph_.root)
+        send_metric_reporting_policy(d);
 }
 
 void GraphMinder::on_operating_channel(CMDU* cmdu) {

@@ -449,3 +449,42 @@ TEST(GraphMinderReports, TunneledBtmQueryAndFailedConnectionGoToSteering) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GraphMinderNodes, TheGraphIsCapped) {
+    Harness h;
+    topology_round(h, false);
+    size_t before = h.g().nodes.size();
+    Topo local;
+    local.al = M::local;
+    local.ifs = {eth_if(M::local_eth), wifi_if(MAC(M::local_fh), M::local_fh, 0)};
+    local.neighbors = {{M::local_eth, {M::root}}};
+    local.radios = {{M::local_radio, {{M::local_fh, "home"}}}};
+    std::vector<MAC> flood;
+    for (int i = 0; i < 1100; ++i)
+        flood.push_back(MAC(0x5e, 0, 0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)));
+    local.clients = {{M::local_fh, flood}};
+    h.topology(local);
+    EXPECT_EQ(h.g().nodes.size(), GraphMinder::kMaxNodes);
+    EXPECT_GT(GraphMinder::kMaxNodes, before);
+    EXPECT_EQ(count_of(h.log(), "the graph holds 1024 nodes already, new nodes are refused"), 1u);
+    // Once garbage collection frees room, new devices are taken again.
+    h.advance(70001);
+    h.gm().on_gc();
+    topology_round(h, false);
+    EXPECT_NE(dev(h, M::e1), nullptr);
+}
+
+TEST(GraphMinderReports, TheFirstCapabilityReportBringsTheReportingPolicy) {
+    Harness h;
+    build_mesh(h);
+    std::string log = h.log();
+    EXPECT_EQ(count_of(log, "send_metric_reporting_policy, number_of_radio: 1"), 3u);
+    EXPECT_NE(log.find("send_metric_reporting_policy, radio id: 02:00:00:00:30:50"),
+              std::string::npos);
+    h.ap_caps(M::e1, M::e1_radio, true, true);  // not again
+    EXPECT_EQ(count_of(h.log(), "send_metric_reporting_policy, number_of_radio: 1"), 3u);
+}
+
+}  // namespace
