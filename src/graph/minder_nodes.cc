@@ -105,6 +105,12 @@ Sta* GraphMinder::on_heard_about_associated(const MAC& sta_mac) {
     if (sta_mac.is_zero())
         return nullptr;
     Node* n = graph_.find_node(sta_mac);
+    if (n && (n == graph_.root || n == graph_.local_agent)) {
+        // The controller's and the local agent's devices are never replaced by a report.
+        OZR_WARN(&logger_, "{} MAC: {} is {}, not a station", __func__, sta_mac.to_string(),
+                 n->name);
+        return nullptr;
+    }
     if (n && n->kind() != Node::STA) {
         OZR_NOTICE(&logger_,
                    "{} expected {} [MAC: {}] to be a Sta, but pre-kind is not Sta. Delete pre node",

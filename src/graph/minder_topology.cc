@@ -83,7 +83,7 @@ void GraphMinder::on_topology(CMDU* cmdu) {
     std::set<MAC> reported;
     for (const NeighborDeviceListTLV& t : topo.neighbors)
         for (const Neighbor& n : t.neighbors)
-            if (on_heard_about_device(n.al_mac))
+            if (n.al_mac != dev->mac && on_heard_about_device(n.al_mac))
                 reported.insert(n.al_mac);
     remove_stale_links(dev, reported, Node::STA, Link::UNASSOCIATED);
     update_devices_backhaul_information();
@@ -113,6 +113,8 @@ void GraphMinder::on_topology(CMDU* cmdu) {
         if (local && !is_ethernet(*local))
             continue;
         for (const Neighbor& n : t.neighbors) {
+            if (n.al_mac == dev->mac)
+                continue;
             if (!graph_.find_device(n.al_mac)) {
                 OZR_WARN(&logger_, "{} no device for peer MAC: {}", __func__, n.al_mac.to_string());
                 continue;
@@ -211,6 +213,8 @@ void GraphMinder::on_topology(CMDU* cmdu) {
     // Associated clients, backhaul STAs among them.
     for (const BSS_Info& b : topo.associated_clients) {
         for (const StaTime& st : b.stas) {
+            if (st.mac == dev->mac)
+                continue;  // a device is not its own client
             Sta* s = on_heard_about_associated(st.mac);
             if (!s)
                 continue;
@@ -294,7 +298,7 @@ void GraphMinder::on_topology_notification(CMDU* cmdu) {
                  n.al_mac.to_string(), n.bssid.to_string(), n.client_mac.to_string(),
                  join ? "associate" : "dissociate");
         if (dev && join) {
-            if (on_heard_about_associated(n.client_mac)) {
+            if (n.client_mac != dev->mac && on_heard_about_associated(n.client_mac)) {
                 on_heard_about_wireless_link(dev, n.bssid, n.client_mac);
                 OZR_INFO(&logger_, "added wireless {} link for {} fro mBSSID: {} => {}",
                          medium_short_word(dev->find_medium(n.bssid)), dev->label(),

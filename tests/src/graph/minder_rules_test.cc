@@ -488,3 +488,32 @@ TEST(GraphMinderReports, TheFirstCapabilityReportBringsTheReportingPolicy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GraphMinderNodes, ReportsCannotTurnTheLocalDevicesOrTheSenderIntoStations) {
+    Harness h;
+    build_mesh(h);
+    Topo e1;
+    e1.al = M::e1;
+    e1.ifs = {eth_if(M::e1_eth)};
+    e1.neighbors = {{M::e1_eth, {M::local, M::e1}}};
+    e1.radios = {{M::e1_radio, {{M::e1_fh, "home"}}}};
+    e1.clients = {{M::e1_fh, {M::e1, M::root, M::local}}};
+    h.topology(e1);
+    h.notification(M::e1, M::e1, M::e1_fh, true);
+    h.notification(M::e1, M::root, M::e1_fh, true);
+    ASSERT_NE(h.g().root, nullptr);
+    ASSERT_NE(h.g().local_agent, nullptr);
+    EXPECT_EQ(h.g().root->kind(), Node::DEVICE);
+    const Device* d = dev(h, M::e1);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->find_wired_link(M::e1), nullptr);
+    EXPECT_EQ(d->find_wireless_link(M::e1), nullptr);
+    EXPECT_EQ(d->find_wireless_link(M::root), nullptr);
+    EXPECT_NE(h.log().find("on_heard_about_associated MAC: 02:00:00:00:00:01 is Root, not a "
+                           "station"),
+              std::string::npos);
+}
+
+}  // namespace
