@@ -288,6 +288,7 @@ WirelessLink* GraphMinder::on_heard_about_wireless_link(Device* device, const BS
     }
     if (s && !s->is_backhaul_sta) {
         send_sta_capability_query(sta, bssid, device);
+        send_beacon_query(device, s);
         if (DataMinder* d = data())
             d->notify_client_cap_info(sta, s->capabilities);
     }

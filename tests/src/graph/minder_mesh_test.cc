@@ -191,6 +191,9 @@ TEST_F(ScriptedMesh, UnassociatedMeasurementThenTheClientMoves) {
     EXPECT_NE(log.find("added associated wifi-5l link for B1 [MAC: 02:00:00:00:03:00] BSSID: "
                        "[02:00:00:00:30:05] =>  [MAC: 5c:00:00:00:00:01]"),
               std::string::npos);
+    // A new association brings a beacon query on the serving radio's channel.
+    EXPECT_NE(log.find("send_beacon_query "), std::string::npos);
+    EXPECT_NE(log.find("for MAC: 5c:00:00:00:00:01 channel=44 op_class=115"), std::string::npos);
     EXPECT_NE(log.find("deleted WirelessLink Local_agent 02:00:00:00:00:02 BSSID: "
                        "02:00:00:00:20:05 => 5c:00:00:00:00:01"),
               std::string::npos);
