@@ -49,7 +49,8 @@ Device* GraphMinder::on_heard_about_device(const MAC& al_mac, bool refresh) {
     else if (local)
         name = "Local_agent";
     else
-        name = device_names_.name_for(al_mac);
+        name = device_names_.name_for(
+            al_mac, [this](const MAC& m) { return graph_.find_node(m) == nullptr; });
     Device* d = new Device(name, al_mac, now());
     if (!graph_.add_node(d))
         return nullptr;
@@ -383,6 +384,8 @@ void GraphMinder::on_gc() {
         OZR_INFO(&logger_, "{}: topo_changed when deleted node MAC: {}", __func__, m.to_string());
         mark_topo_changed();
     }
+    for (auto it = seen_wired_macs_.begin(); it != seen_wired_macs_.end();)
+        it = graph_.find_device(it->first) ? std::next(it) : seen_wired_macs_.erase(it);
     for (const auto& kv : graph_.nodes) {
         if (kv.second->kind() != Node::DEVICE)
             continue;
