@@ -28,7 +28,7 @@ uint64_t next_generation() {
 }
 }  // namespace
 
-const GraphMinder::TimerSpec GraphMinder::kTimers[12] = {
+const GraphMinder::TimerPeriod GraphMinder::kTimers[12] = {
     {"topo query", 60000},
     {"link metric query", 5000},
     {"beacon metric query", 30000},

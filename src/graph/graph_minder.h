@@ -78,11 +78,11 @@ class GraphMinder : public Minder {
     const Graph& graph() const { return graph_; }
 
     // ---- timers
-    struct TimerSpec {
+    struct TimerPeriod {
         const char* name;
         long long period_ms;
     };
-    static const TimerSpec kTimers[12];
+    static const TimerPeriod kTimers[12];
     // The timer of that name, or null.
     Timer* find_timer(const std::string& name) const;
 
