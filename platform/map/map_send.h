@@ -75,6 +75,9 @@ const MAC& getMAPControllerAlMac();
 const MAC& getMAPAgentAlMac();
 const MAC& getHktAlMac();
 
+// This device's MAC address: the first interface's (zero before start).
+const MAC& PLATFORM_GET_MAC_ADDRESS();
+
 // Seconds between the AL's Topology Discovery messages (1..3600). 0, or -1
 // for a value out of range (the previous one stays).
 int set_topology_discovery_interval(int16_t seconds);

@@ -519,7 +519,11 @@ void MapAl::receive_frame(size_t if_index, const uint8_t* frame, size_t len) {
         }
         if (al->al_mac_address == options_.al_mac)
             return;  // our own, looped back through a bridge
-        bool known = route_to(al->al_mac_address) != nullptr;
+        // A neighbour new on every interface gets a query (it may have been
+        // heard before, relayed, but never as a neighbour).
+        bool known = std::any_of(neighbors_.begin(), neighbors_.end(), [&](const MapNeighbor& n) {
+            return n.al_mac == al->al_mac_address;
+        });
         bool changed = learn_neighbor(if_index, al->al_mac_address, itf->mac_address);
         learn_route(al->al_mac_address, if_index);
         if (seen_before(src, h.message_type, h.message_id, h.fragment_id)) {
@@ -620,6 +624,8 @@ void MapAl::handle_cmdu(size_t if_index, CmduPtr cmdu) {
         CmduPtr r = build_topology_response(c.message_id);
         if (r)
             send(c.src_al_mac, *r, ifname, false);
+    } else if (c.message_type == CMDU_TYPE_LINK_METRIC_QUERY) {
+        answer_link_metrics(if_index, c);
     } else if (c.message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH && options_.controller) {
         answer_search(if_index, c);
     }
@@ -648,6 +654,74 @@ void MapAl::answer_search(size_t if_index, const CMDU& search) {
                     .build();
     if (r)
         send(search.src_al_mac, *r, transport_->interfaces()[if_index].name.c_str(), false);
+}
+
+CmduPtr MapAl::build_link_metric_response(uint16_t mid, const link_metric_query_tlv& query) const {
+    CmduBuilder b(CMDU_TYPE_LINK_METRIC_RESPONSE, mid);
+    b.source(options_.al_mac);
+    const auto& itfs = transport_->interfaces();
+    const TransportStats& st = transport_->stats();
+    // Neighbour AL MACs in table order, once each.
+    std::vector<MAC> als;
+    for (const auto& n : neighbors_) {
+        if (query.neighbor_type == LINK_METRIC_QUERY_SPECIFIC_NEIGHBOR &&
+            !(n.al_mac == query.specific_neighbor))
+            continue;
+        if (std::find(als.begin(), als.end(), n.al_mac) == als.end())
+            als.push_back(n.al_mac);
+    }
+    if (als.empty() && query.neighbor_type == LINK_METRIC_QUERY_SPECIFIC_NEIGHBOR) {
+        b.add(link_metric_result_code_tlv{TLV_TYPE_LINK_METRIC_RESULT_CODE,
+                                          LINK_METRIC_RESULT_INVALID_NEIGHBOR});
+        return b.build();
+    }
+    bool tx = query.link_metrics_type != LINK_METRIC_RX_ONLY;
+    bool rx = query.link_metrics_type != LINK_METRIC_TX_ONLY;
+    auto clamp32 = [](uint64_t v) {
+        return static_cast<uint32_t>(std::min<uint64_t>(v, 0xFFFFFFFFu));
+    };
+    for (const MAC& al : als) {
+        transmitter_link_metric_tlv t;
+        receiver_link_metric_tlv r;
+        t.local_al_mac_address = r.local_al_mac_address = options_.al_mac;
+        t.neighbor_al_mac_address = r.neighbor_al_mac_address = al;
+        for (const auto& n : neighbors_) {
+            if (!(n.al_mac == al) || n.if_index >= itfs.size())
+                continue;
+            transmitter_link_metric_tlv::link tl;
+            tl.local_interface_mac = itfs[n.if_index].mac;
+            tl.neighbor_interface_mac = n.if_mac;
+            tl.interface_type = MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET;
+            tl.packet_errors = clamp32(st.tx_errors);
+            tl.transmitted_packets = clamp32(st.tx_frames);
+            tl.mac_throughput_capacity = 1000;
+            tl.link_availability = 100;
+            tl.phy_rate = 1000;
+            t.links.push_back(tl);
+            receiver_link_metric_tlv::link rl;
+            rl.local_interface_mac = itfs[n.if_index].mac;
+            rl.neighbor_interface_mac = n.if_mac;
+            rl.interface_type = MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET;
+            rl.packet_errors = clamp32(st.rx_errors);
+            rl.packets_received = clamp32(st.rx_frames);
+            rl.rssi = 0xFF;  // not a radio link
+            r.links.push_back(rl);
+        }
+        if (tx)
+            b.add(std::move(t));
+        if (rx)
+            b.add(std::move(r));
+    }
+    return b.build();
+}
+
+void MapAl::answer_link_metrics(size_t if_index, const CMDU& query) {
+    const auto* q = find_tlv<link_metric_query_tlv>(query);
+    if (q == nullptr)
+        return;
+    CmduPtr r = build_link_metric_response(query.message_id, *q);
+    if (r)
+        send(query.src_al_mac, *r, transport_->interfaces()[if_index].name.c_str(), false);
 }
 
 void MapAl::acknowledge(size_t if_index, const CMDU& cmdu) {

@@ -133,15 +133,16 @@ int8_t map_stack_handle_cmdu(CMDU* cmdu) {
     if (cmdu == nullptr)
         return 0;
     MapAl* al = state().al.get();
-    // Discoveries only tell neighbours (the AL keeps them); everybody else
-    // that talks to the controller is an agent of the model.
-    if (cmdu->message_type != CMDU_TYPE_TOPOLOGY_DISCOVERY && !(cmdu->src_al_mac == MAC()) &&
+    // The messages that describe an agent create its ALE; any later message
+    // from a known agent refreshes it and the interface it was heard on.
+    // (Creating ALEs for every sender would let anybody fill the table.)
+    map_update_from_cmdu(cmdu);
+    if (cmdu->message_type != CMDU_TYPE_TOPOLOGY_DISCOVERY && get_ale(cmdu->src_al_mac) &&
         !(al && cmdu->src_al_mac == al->al_mac())) {
         if (map_ale_info_t* ale = map_update_ale(cmdu->src_al_mac)) {
             if (cmdu->interface_name[0] != '\0')
                 map_update_ale_iface_name(ale, cmdu->interface_name);
         }
     }
-    map_update_from_cmdu(cmdu);
     return 0;
 }

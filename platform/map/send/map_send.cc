@@ -224,6 +224,14 @@ const MAC& getHktAlMac() {
     return getMAPControllerAlMac();
 }
 
+const MAC& PLATFORM_GET_MAC_ADDRESS() {
+    static const MAC none;
+    MapAl* al = map_stack_al();
+    if (al == nullptr || al->transport().interfaces().empty())
+        return none;
+    return al->transport().interfaces()[0].mac;
+}
+
 int set_topology_discovery_interval(int16_t seconds) {
     if (seconds < 1 || seconds > 3600) {
         map_log(MAP_LOG_IEEE1905, 3, "%s: %d s is out of range (1..3600)", __func__, seconds);

@@ -148,6 +148,58 @@ TEST_F(AlTest, TopologyQueryIsAnsweredWithTheControllersOwnView) {
     EXPECT_EQ(ctrl.count(CMDU_TYPE_TOPOLOGY_QUERY), 1u);
 }
 
+TEST_F(AlTest, LinkMetricQueryIsAnsweredForAllOrOneNeighbour) {
+    std::string seg = private_segment(21012);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    auto ask = [&](link_metric_query_tlv q) -> const CMDU* {
+        size_t n = agent.count(CMDU_TYPE_LINK_METRIC_RESPONSE);
+        CmduPtr c = CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 0).add(q).build();
+        uint16_t mid = 0;
+        if (agent.al().send(test_mac(1, 0), *c, nullptr, true, &mid) != 0)
+            return nullptr;
+        if (!run([&] { return agent.count(CMDU_TYPE_LINK_METRIC_RESPONSE) > n; }))
+            return nullptr;
+        const CMDU* r = agent.last(CMDU_TYPE_LINK_METRIC_RESPONSE);
+        EXPECT_EQ(r->message_id, mid);
+        return r;
+    };
+    link_metric_query_tlv all;
+    const CMDU* r = ask(all);
+    ASSERT_NE(r, nullptr);
+    auto* tx = first_tlv<transmitter_link_metric_tlv>(r);
+    auto* rx = first_tlv<receiver_link_metric_tlv>(r);
+    ASSERT_NE(tx, nullptr);
+    ASSERT_NE(rx, nullptr);
+    EXPECT_EQ(tx->local_al_mac_address, test_mac(1, 0));
+    EXPECT_EQ(tx->neighbor_al_mac_address, test_mac(2, 0));
+    ASSERT_EQ(tx->links.size(), 1u);
+    EXPECT_EQ(tx->links[0].local_interface_mac, test_mac(1, 1));
+    EXPECT_EQ(tx->links[0].neighbor_interface_mac, test_mac(2, 1));
+    EXPECT_EQ(tx->links[0].phy_rate, 1000);
+    EXPECT_GT(tx->links[0].transmitted_packets, 0u);
+    ASSERT_EQ(rx->links.size(), 1u);
+    EXPECT_GT(rx->links[0].packets_received, 0u);
+
+    link_metric_query_tlv one_rx;
+    one_rx.neighbor_type = LINK_METRIC_QUERY_SPECIFIC_NEIGHBOR;
+    one_rx.specific_neighbor = test_mac(2, 0);
+    one_rx.link_metrics_type = LINK_METRIC_RX_ONLY;
+    r = ask(one_rx);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(first_tlv<transmitter_link_metric_tlv>(r), nullptr);
+    EXPECT_NE(first_tlv<receiver_link_metric_tlv>(r), nullptr);
+
+    link_metric_query_tlv stranger = one_rx;
+    stranger.specific_neighbor = test_mac(77, 0);
+    r = ask(stranger);
+    ASSERT_NE(r, nullptr);
+    ASSERT_NE(first_tlv<link_metric_result_code_tlv>(r), nullptr);
+    EXPECT_EQ(first_tlv<link_metric_result_code_tlv>(r)->result_code,
+              LINK_METRIC_RESULT_INVALID_NEIGHBOR);
+}
+
 TEST_F(AlTest, FragmentedCmduIsReassembledAndALostFragmentTimesOut) {
     std::string seg = private_segment(21004);
     Node& ctrl = add(1, true, {seg});

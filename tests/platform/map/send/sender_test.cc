@@ -209,6 +209,17 @@ TEST_F(SenderTest, EverySenderDeliversItsMessageToTheAgent) {
     EXPECT_EQ(dumps(v), dumps(vs.get()));
 }
 
+TEST_F(SenderTest, LocalAddressesComeFromTheConfiguration) {
+    EXPECT_EQ(getMAPControllerAlMac(), test_mac(1, 0));
+    EXPECT_EQ(getHktAlMac(), test_mac(1, 0));
+    EXPECT_EQ(getMAPAgentAlMac(), MAC());
+    EXPECT_EQ(PLATFORM_GET_MAC_ADDRESS(), test_mac(1, 1));
+    EXPECT_EQ(set_topology_discovery_interval(0), -1);
+    EXPECT_EQ(set_topology_discovery_interval(3601), -1);
+    EXPECT_EQ(set_topology_discovery_interval(30), 0);
+    EXPECT_EQ(map_stack_al()->discovery_interval(), 30u);
+}
+
 TEST_F(SenderTest, FailuresReturnTheirCodeWithOneLogLine) {
     LogCapture logs;
     MAC stranger = test_mac(66, 0);
@@ -292,8 +303,12 @@ TEST_F(SenderTest, CapturedFramesPassWiresharksDissector) {
     want.insert(CMDU_TYPE_TOPOLOGY_RESPONSE);  // the answer to the agent's query below
     CmduPtr q = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
     ASSERT_EQ(agent_->al().send(test_mac(1, 0), *q, nullptr, true), 0);
+    want.insert(CMDU_TYPE_LINK_METRIC_RESPONSE);
+    CmduPtr lq = CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 0).add(link_metric_query_tlv{}).build();
+    ASSERT_EQ(agent_->al().send(test_mac(1, 0), *lq, nullptr, true), 0);
     ASSERT_TRUE(run([&] {
-        return agent_->count(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE) == 1 &&
+        return agent_->count(CMDU_TYPE_LINK_METRIC_RESPONSE) == 1 &&
+               agent_->count(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE) == 1 &&
                agent_->count(CMDU_TYPE_TOPOLOGY_RESPONSE) == 1 &&
                agent_->count(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW) == 1;
     }));
