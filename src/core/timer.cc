@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "map/map_init.h"
+
 struct BaseTimer::TimerHandle {
     uv_timer_t uv;  // first member: the block's address is the handle's address
     BaseTimer* owner;
@@ -58,7 +60,9 @@ void BaseTimer::close_timer_handle(uv_timer_t* t) {
     auto* h = static_cast<TimerHandle*>(t->data);
     bool ours =
         h != nullptr && static_cast<void*>(h) == static_cast<void*>(t) && h->magic == kMagic;
-    uv_close(uvh, ours ? on_closed : nullptr);
+    // A timer that is not ours may be the stack's: the generic callback lets the
+    // stack release it, and does nothing for anybody else's.
+    uv_close(uvh, ours ? on_closed : generic_close_cb);
 }
 
 bool BaseTimer::is_started() const {
