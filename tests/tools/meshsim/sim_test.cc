@@ -88,6 +88,10 @@ class MeshsimTest : public ::testing::Test {
         TransportInterface itf{"ctl", kCtlIf, segment_, 0};
         TransportOptions to;
         to.al_mac = kCtlAl;
+        static int captures = 0;
+        pcap_ = "/tmp/meshsim-test-" + std::to_string(getpid()) + "-" + std::to_string(captures++) +
+                ".pcap";
+        to.pcap_path = pcap_;
         ctl_ = std::make_unique<SegmentTransport>(std::vector<TransportInterface>{itf}, to);
         ASSERT_EQ(ctl_->open(
                       &loop_,
@@ -116,6 +120,7 @@ class MeshsimTest : public ::testing::Test {
                  [](uv_handle_t* h) { delete reinterpret_cast<uv_timer_t*>(h); });
         uv_run(&loop_, UV_RUN_DEFAULT);
         EXPECT_EQ(uv_loop_close(&loop_), 0);
+        unlink(pcap_.c_str());
     }
 
     // Runs the loop until PRED holds or 3 s pass (a failure).
@@ -180,7 +185,7 @@ class MeshsimTest : public ::testing::Test {
     }
 
     uv_loop_t loop_;
-    std::string segment_;
+    std::string segment_, pcap_;
     std::unique_ptr<meshsim::Sim> sim_;
     std::unique_ptr<Transport> ctl_;
     CmduReassembler reasm_;
@@ -571,3 +576,100 @@ TEST_F(MeshsimTest, GarbageDoesNotDisturbTheAgents) {
 }
 
 }  // namespace
+
+namespace {
+
+size_t ozr_test_count_lines(const std::string& s) {
+    size_t n = 0;
+    for (char c : s)
+        n += c == '\n';
+    return n;
+}
+
+// Frames tshark finds malformed or warns about: "frame,message type,expert message" lines.
+std::string tshark_complaints(const std::string& pcap) {
+    const std::string cmd =
+        "/usr/bin/tshark -r " + pcap +
+        " -Y '_ws.malformed || _ws.expert.severity >= 6291456' -T fields -E separator=, "
+        "-e frame.number -e ieee1905.message_type -e _ws.expert.message 2>/dev/null";
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        return "cannot run tshark";
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(MeshsimTest, EveryAnswerDissectsCleanlyInTshark) {
+    if (access("/usr/bin/tshark", X_OK) != 0)
+        GTEST_SKIP() << "tshark is not installed";
+    // One of each: queries from us (captured as sent) and answers from the agents.
+    send(kGateway, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 1).build());
+    send(kExtWifi, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 2).build());
+    send(kGateway, CmduBuilder(CMDU_TYPE_AP_CAPABILITY_QUERY, 3).build());
+    send(kGateway,
+         CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 4).add(link_metric_query_tlv{}).build());
+    send(kGateway, CmduBuilder(CMDU_TYPE_AP_METRICS_QUERY, 5).add(ap_metric_query_tlv{}).build());
+    send(kGateway, CmduBuilder(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_QUERY, 6)
+                       .add(sta_mac_address_tlv{TLV_TYPE_STA_MAC_ADDRESS, kPhone})
+                       .build());
+    send(kGateway, CmduBuilder(CMDU_TYPE_CLIENT_CAPABILITY_QUERY, 7)
+                       .add(client_info_tlv{TLV_TYPE_CLIENT_INFO, kGw5, kPhone})
+                       .build());
+    send(kGateway, CmduBuilder(CMDU_TYPE_CHANNEL_PREFERENCE_QUERY, 8).build());
+    CmduBuilder u(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_QUERY, 9);
+    auto& uq = u.add<unassociated_sta_link_metrics_query_tlv>();
+    uq.op_class = 115;
+    uq.channels.push_back({36, 1, {kLaptop}});
+    send(kGateway, u.build());
+    CmduBuilder s(CMDU_TYPE_CHANNEL_SCAN_REQUEST, 10);
+    s.add<channel_scan_request_tlv>();
+    send(kGateway, s.build());
+    CmduBuilder st(CMDU_TYPE_CLIENT_STEERING_REQUEST, 11);
+    auto& sr = st.add<steering_request_tlv>();
+    sr.bssid = kWired5;
+    sr.request_mode = 1;
+    sr.stas.push_back(kLaptop);
+    sr.targets.push_back({kGw5, 115, 36});
+    send(kExtWired, st.build());
+    CmduBuilder bh(CMDU_TYPE_BACKHAUL_STEERING_REQUEST, 12);
+    bh.add(backhaul_steering_request_tlv{TLV_TYPE_BACKHAUL_STEERING_REQUEST, kExtWifiBsta, kWiredBh,
+                                         125, 149});
+    send(kExtWifi, bh.build());
+    ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_RESPONSE, kGateway, 1));
+    ASSERT_TRUE(await(CMDU_TYPE_AP_CAPABILITY_REPORT, kGateway, 3));
+    ASSERT_TRUE(await(CMDU_TYPE_LINK_METRIC_RESPONSE, kGateway, 4));
+    ASSERT_TRUE(await(CMDU_TYPE_AP_METRICS_RESPONSE, kGateway, 5));
+    ASSERT_TRUE(await(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_RESPONSE, kGateway, 6));
+    ASSERT_TRUE(await(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, kGateway, 7));
+    ASSERT_TRUE(await(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT, kGateway, 8));
+    ASSERT_TRUE(await(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE, kGateway));
+    ASSERT_TRUE(await(CMDU_TYPE_CHANNEL_SCAN_REPORT, kGateway));
+    ASSERT_TRUE(await(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, kExtWired));
+    ASSERT_TRUE(await(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, kExtWifi));
+    ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_RESPONSE, kExtWifi, 2));
+    ASSERT_TRUE(run_until([&] { return notified(kExtWired, kExtWifiBsta, kWiredBh, true); }));
+    // Last, one broken frame of our own: the oracle must catch it (a Topology
+    // Query whose AL MAC TLV claims 100 bytes).
+    std::vector<uint8_t> bad;
+    build_1905_ethernet_frame(kGateway, kCtlAl, {0, 0, 0, 2, 0, 99, 0, 0x80, 1, 0, 100, 1, 2, 3},
+                              bad);
+    bad.resize(60, 0);
+    ASSERT_EQ(ctl_->send(0, bad.data(), bad.size()), 0);
+    const std::string complaints = tshark_complaints(pcap_);
+    ASSERT_EQ(ozr_test_count_lines(complaints), 1u) << complaints;
+    EXPECT_NE(complaints.find(",0x0002,"), std::string::npos) << complaints;
+    // The capture holds what we think it holds.
+    FILE* p = popen(("/usr/bin/tshark -r " + pcap_ + " 2>/dev/null | wc -l").c_str(), "r");
+    ASSERT_TRUE(p);
+    unsigned frames = 0;
+    EXPECT_EQ(fscanf(p, "%u", &frames), 1);
+    pclose(p);
+    EXPECT_GE(frames, 25u);
+}
