@@ -71,6 +71,9 @@ struct Sim::AgentState {
     BackhaulConf backhaul;
     MAC controller;  // who answered the search (zero until then)
     uint64_t tx_packets = 0;
+    // When each neighbour's Topology Discovery was last answered by ours (only
+    // neighbours are kept, so this stays as small as the neighbour list).
+    std::map<MAC, long long> discovery_answered;
 };
 
 Sim::Sim(Scenario scenario, SimOptions options)
@@ -615,9 +618,32 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
         case CMDU_TYPE_BACKHAUL_STEERING_REQUEST:
             on_backhaul_steering(i, from, c);
             break;
+        case CMDU_TYPE_TOPOLOGY_DISCOVERY:
+            on_discovery(i, c);
+            break;
         default:
-            break;  // discovery, notifications, searches of others, vendor messages
+            break;  // notifications, searches of others, vendor messages
     }
+}
+
+// A neighbour that has just come up (or restarted) announces itself: tell it
+// about us at once instead of at our next period, as a bridge port coming up
+// would. At most once per half period per neighbour.
+void Sim::on_discovery(size_t i, const CMDU& c) {
+    const al_mac_address_tlv* al = first_tlv<al_mac_address_tlv>(c);
+    if (!al)
+        return;
+    bool neighbour = false;
+    for (const Neighbor& n : neighbors(i))
+        neighbour = neighbour || n.al == al->al_mac_address;
+    if (!neighbour)
+        return;
+    const long long now = get_current_time_ms();
+    auto& last = agents_[i]->discovery_answered[al->al_mac_address];
+    if (last != 0 && now - last < scenario_.discovery_interval_s * 500LL)
+        return;
+    last = now;
+    send_discovery(i);
 }
 
 // ---- builders ------------------------------------------------------------------------

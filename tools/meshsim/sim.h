@@ -117,6 +117,7 @@ class Sim {
     void send_wsc_m1(size_t agent, const MAC& dst);
     void send_discovery(size_t agent);
     void notify_association(size_t agent, const MAC& sta, const BSSID& bssid, bool joined);
+    void on_discovery(size_t agent, const CMDU& cmdu);
     void on_client_steering(size_t agent, const MAC& from, const CMDU& cmdu);
     void on_backhaul_steering(size_t agent, const MAC& from, const CMDU& cmdu);
 

@@ -242,6 +242,20 @@ TEST_F(MeshsimTest, GatewayDiscoversToTheControllerOnly) {
             continue;
         EXPECT_EQ(find_tlv<al_mac_address_tlv>(*r.cmdu)->al_mac_address, kGateway);
     }
+    // Our own discovery (as at a controller's start) is answered at once, not a
+    // period later; an extender, not our neighbour, stays quiet.
+    got_.clear();
+    CmduPtr ours = CmduBuilder(CMDU_TYPE_TOPOLOGY_DISCOVERY, 0x99)
+                       .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, kCtlAl})
+                       .add(mac_address_tlv{TLV_TYPE_MAC_ADDRESS_TYPE, kCtlIf})
+                       .build();
+    send(IEEE1905_MULTICAST_ADDRESS, std::move(ours));
+    ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_DISCOVERY, MAC(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x01)));
+    for (const auto& r : got_) {
+        if (r.cmdu->message_type != CMDU_TYPE_TOPOLOGY_DISCOVERY)
+            continue;
+        EXPECT_EQ(find_tlv<al_mac_address_tlv>(*r.cmdu)->al_mac_address, kGateway);
+    }
 }
 
 TEST_F(MeshsimTest, TopologyResponseDescribesTheGateway) {
