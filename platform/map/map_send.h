@@ -69,7 +69,21 @@ using map_retry_done_fn = void (*)(int status, void* arg);
 int map_register_retry(const char* key, int interval_s, int retries, const MAC& al_mac,
                        map_retry_fn action, map_retry_done_fn done, void* arg);
 
-// Local AL MAC addresses.
+// Local AL MAC addresses (from map_stack.json; zero before it is read).
+// getHktAlMac is the AL MAC the vendor (HKT) messages leave from: the controller's.
 const MAC& getMAPControllerAlMac();
 const MAC& getMAPAgentAlMac();
 const MAC& getHktAlMac();
+
+// This device's MAC address: the first interface's (zero before start).
+const MAC& PLATFORM_GET_MAC_ADDRESS();
+
+// Seconds between the AL's Topology Discovery messages (1..3600). 0, or -1
+// for a value out of range (the previous one stays).
+int set_topology_discovery_interval(int16_t seconds);
+
+// Retry entries pending (for tests and the debug routes).
+size_t map_retry_pending();
+// Runs the retries due at get_current_time_ms() (the stack's timer calls it
+// every second; tests call it after moving the manual clock).
+void map_retry_run_due();

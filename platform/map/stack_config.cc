@@ -319,7 +319,8 @@ int map_stack_config_parse(const std::string& text, MapStackConfig& out, std::st
 int map_stack_config_load(MapStackConfig& out, std::string* error) {
     const std::string path = ozr_path(kMapStackConfigPath);
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+    // No file: nothing at the path, or a component of it is not a folder.
+    if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
         out = map_stack_default_config();
         map_log(MAP_LOG_LIBRARY, 5,
                 "%s not found: using the defaults (segment transport on %s, interface %s %s)",

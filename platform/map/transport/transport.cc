@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/clock.h"
+#include "map/map_init.h"
 #include "map/map_log.h"
 
 Transport::Transport(std::vector<TransportInterface> interfaces, TransportOptions options)
@@ -71,6 +72,7 @@ int Transport::add_endpoint(int fd, size_t tag, std::string* error) {
     }
     ep->poll.data = ep;
     endpoints_.push_back(ep);
+    map_register_stack_handle(reinterpret_cast<uv_handle_t*>(&ep->poll), &Transport::on_closed);
     rc = uv_poll_start(&ep->poll, UV_READABLE, &Transport::on_poll);
     if (rc != 0) {
         return fail(error, kTransportErrSystem,
@@ -93,7 +95,19 @@ void Transport::close() {
     on_receive_ = nullptr;
 }
 
+void Transport::abandon() {
+    if (!open_)
+        return;
+    open_ = false;
+    for (Endpoint* ep : endpoints_)
+        ep->owner = nullptr;
+    endpoints_.clear();
+    capture_.reset();
+    on_receive_ = nullptr;
+}
+
 void Transport::on_closed(uv_handle_t* handle) {
+    map_unregister_stack_handle(handle);
     auto* ep = static_cast<Endpoint*>(handle->data);
     if (ep->fd >= 0)
         ::close(ep->fd);

@@ -102,6 +102,10 @@ class Transport {
     // by libuv's close callbacks, so the loop must run (uv_run) once more before
     // it is closed; the Transport itself may be destroyed right away.
     void close();
+    // The loop's owner closed every handle itself (its shutdown walk): forget
+    // the sockets without closing them again (their memory is released by
+    // their own close callbacks, see generic_close_cb).
+    void abandon();
 
     bool is_open() const { return open_; }
     virtual const char* kind() const = 0;  // "raw", "segment"

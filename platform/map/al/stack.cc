@@ -1,0 +1,148 @@
+#include "map/al/stack.h"
+
+#include "map/callbacks.h"
+#include "map/cmdu.h"
+#include "map/codec/tlv_types.h"
+#include "map/datamodel/datamodel.h"
+#include "map/map_log.h"
+#include "map/send/retry.h"
+#include "map/transport/make_transport.h"
+
+namespace {
+
+struct StackState {
+    MapStackConfig config = map_stack_default_config();
+    bool config_ok = true;
+    std::unique_ptr<MapAl> al;
+};
+
+StackState& state() {
+    static StackState s;
+    return s;
+}
+
+// The controller's own neighbours are the root's links in the data model.
+void update_root_neighbors() {
+    MapAl* al = state().al.get();
+    map_ale_info_t* root = get_root_ale_node();
+    if (al == nullptr || root == nullptr)
+        return;
+    map_neighbor_info_t list[MAP_MAX_NEIGHBORS_PER_AGENT];
+    int n = 0;
+    const auto& itfs = al->transport().interfaces();
+    for (const MapNeighbor& nb : al->neighbors()) {
+        if (n >= MAP_MAX_NEIGHBORS_PER_AGENT)
+            break;
+        list[n].local_interface = nb.if_index < itfs.size() ? itfs[nb.if_index].mac : MAC();
+        list[n].al_mac = nb.al_mac;
+        list[n].bridge_flag = 0;
+        ++n;
+    }
+    map_update_ale_neighbors(root, list, n);
+}
+
+}  // namespace
+
+int map_stack_load_config() {
+    StackState& s = state();
+    std::string error;
+    MapStackConfig config;
+    if (map_stack_config_load(config, &error) != 0) {
+        s.config_ok = false;
+        return -1;
+    }
+    s.config = config;
+    s.config_ok = true;
+    return 0;
+}
+
+void map_stack_set_config(const MapStackConfig& config) {
+    state().config = config;
+    state().config_ok = true;
+}
+
+const MapStackConfig& map_stack_config() {
+    return state().config;
+}
+
+int map_stack_set_discovery_interval(unsigned seconds) {
+    if (seconds < 1 || seconds > 3600)
+        return -1;
+    state().config.discovery_interval_s = seconds;
+    if (state().al)
+        return state().al->set_discovery_interval(seconds);
+    return 0;
+}
+
+int map_stack_start(uv_loop_t* loop, std::string* error) {
+    StackState& s = state();
+    auto fail = [&](const std::string& why) {
+        map_log(MAP_LOG_CONTROLLER, 3, "map stack not started: %s", why.c_str());
+        if (error)
+            *error = why;
+        s.al.reset();
+        return -1;
+    };
+    if (!s.config_ok)
+        return fail("map_stack.json is malformed");
+    if (s.al)
+        return fail("already started");
+    std::string why;
+    std::unique_ptr<Transport> transport = make_transport(s.config, &why);
+    if (!transport)
+        return fail(why);
+    if (map_datamodel_init(s.config.al_mac, s.config.agent_al_mac) != 0)
+        return fail("data model refused AL MAC " + s.config.al_mac.to_string());
+    map_set_profiles(static_cast<uint8_t>(s.config.profile),
+                     static_cast<uint8_t>(s.config.profile));
+    MapAlOptions options;
+    options.al_mac = s.config.al_mac;
+    options.controller = true;
+    options.profile = static_cast<uint8_t>(s.config.profile);
+    options.discovery_interval_s = s.config.discovery_interval_s;
+    s.al = std::make_unique<MapAl>(std::move(transport), options);
+    s.al->set_on_neighbors_changed(update_root_neighbors);
+    if (s.al->start(
+            loop, [](CMDU* c) { map_dispatch_cmdu(c); }, &why) != 0)
+        return fail(why);
+    return 0;
+}
+
+void map_stack_stop() {
+    StackState& s = state();
+    map_retry_shutdown();
+    if (s.al) {
+        s.al->stop();
+        s.al.reset();
+    }
+}
+
+void map_stack_abandon() {
+    StackState& s = state();
+    if (s.al)
+        s.al->abandon();
+    map_retry_abandon();
+}
+
+MapAl* map_stack_al() {
+    MapAl* al = state().al.get();
+    return al && al->running() ? al : nullptr;
+}
+
+int8_t map_stack_handle_cmdu(CMDU* cmdu) {
+    if (cmdu == nullptr)
+        return 0;
+    MapAl* al = state().al.get();
+    // The messages that describe an agent create its ALE; any later message
+    // from a known agent refreshes it and the interface it was heard on.
+    // (Creating ALEs for every sender would let anybody fill the table.)
+    map_update_from_cmdu(cmdu);
+    if (cmdu->message_type != CMDU_TYPE_TOPOLOGY_DISCOVERY && get_ale(cmdu->src_al_mac) &&
+        !(al && cmdu->src_al_mac == al->al_mac())) {
+        if (map_ale_info_t* ale = map_update_ale(cmdu->src_al_mac)) {
+            if (cmdu->interface_name[0] != '\0')
+                map_update_ale_iface_name(ale, cmdu->interface_name);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,446 @@
+// Two or three ALs on private segments exchanging real frames: discovery and
+// neighbours, queries and responses, fragmentation, duplicates, relay, the
+// registrar's answers and acknowledgements, hostile frames.
+#include <gtest/gtest.h>
+
+#include "al_test_util.h"
+#include "common/clock.h"
+#include "map/codec/codec.h"
+#include "map/codec/tlv_types.h"
+#include "map/map_send.h"
+#include "samples.h"
+
+namespace {
+
+constexpr long long kT0 = 1000000;
+
+class AlTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ozr_clock::set_manual(kT0);
+        uv_loop_init(&loop_);
+    }
+    void TearDown() override {
+        nodes_.clear();
+        EXPECT_TRUE(drain_and_close(&loop_));
+        ozr_clock::use_real();
+    }
+    // Node ID with one interface per segment in SEGMENTS.
+    Node& add(uint8_t id, bool controller, std::vector<std::string> segments) {
+        std::vector<Node::Itf> itfs;
+        for (size_t i = 0; i < segments.size(); ++i)
+            itfs.push_back({"n" + std::to_string(id) + "i" + std::to_string(i),
+                            test_mac(id, static_cast<uint8_t>(i + 1)), segments[i]});
+        nodes_.push_back(std::make_unique<Node>(&loop_, test_mac(id, 0), itfs, controller));
+        return *nodes_.back();
+    }
+    bool run(const std::function<bool()>& done) { return run_until(&loop_, done, 3000); }
+    // Runs the loop for a short while (for "nothing more arrives").
+    void settle() {
+        run_until(
+            &loop_, [] { return false; }, 100);
+    }
+
+    uv_loop_t loop_;
+    std::vector<std::unique_ptr<Node>> nodes_;
+};
+
+TEST_F(AlTest, DiscoveryMakesNeighboursAndTheControllerQueriesTheNewOne) {
+    std::string seg = private_segment(21001);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] {
+        return ctrl.al().neighbors().size() == 1 && agent.al().neighbors().size() == 1 &&
+               ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE) == 1;
+    }));
+    const MapNeighbor& n = ctrl.al().neighbors()[0];
+    EXPECT_EQ(n.al_mac, test_mac(2, 0));
+    EXPECT_EQ(n.if_mac, test_mac(2, 1));
+    EXPECT_EQ(n.if_index, 0u);
+    EXPECT_EQ(agent.al().neighbors()[0].al_mac, test_mac(1, 0));
+
+    // The discovery reached the daemon side with the neighbour's AL MAC as source.
+    const CMDU* d = ctrl.last(CMDU_TYPE_TOPOLOGY_DISCOVERY);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->src_al_mac, test_mac(2, 0));
+    EXPECT_STREQ(d->interface_name, "n1i0");
+
+    // The agent got the controller's query and answered it; the answer names
+    // the agent's interface and its neighbour, the controller.
+    EXPECT_EQ(agent.count(CMDU_TYPE_TOPOLOGY_QUERY), 1u);
+    const CMDU* r = ctrl.last(CMDU_TYPE_TOPOLOGY_RESPONSE);
+    EXPECT_EQ(r->src_al_mac, test_mac(2, 0));
+    EXPECT_EQ(r->message_id, agent.last(CMDU_TYPE_TOPOLOGY_QUERY)->message_id);
+    auto* info = first_tlv<device_information_tlv>(r);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->al_mac_address, test_mac(2, 0));
+    ASSERT_EQ(info->local_interfaces.size(), 1u);
+    EXPECT_EQ(info->local_interfaces[0].mac_address, test_mac(2, 1));
+    auto* nl = first_tlv<neighbor_device_list_tlv>(r);
+    ASSERT_NE(nl, nullptr);
+    ASSERT_EQ(nl->neighbors.size(), 1u);
+    EXPECT_EQ(nl->neighbors[0].al_mac_address, test_mac(1, 0));
+    auto* svc = first_tlv<supported_service_tlv>(r);
+    ASSERT_NE(svc, nullptr);
+    EXPECT_EQ(svc->services, std::vector<uint8_t>{MAP_SERVICE_AGENT});
+
+    // Both told the network their neighbours changed (relayed multicast).
+    EXPECT_GE(agent.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION), 1u);
+    EXPECT_EQ(agent.last(CMDU_TYPE_TOPOLOGY_NOTIFICATION)->src_al_mac, test_mac(1, 0));
+}
+
+TEST_F(AlTest, DiscoveriesRepeatEachIntervalAndSilentNeighboursAgeOut) {
+    std::string seg = private_segment(21002);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_TOPOLOGY_DISCOVERY) == 1; }));
+    ASSERT_EQ(ctrl.al().set_discovery_interval(10), 0);
+    EXPECT_EQ(ctrl.al().set_discovery_interval(0), -1);
+
+    // Nothing new before the interval, one more discovery each after it.
+    ozr_clock::advance(9000);
+    agent.al().tick();
+    settle();
+    EXPECT_EQ(ctrl.count(CMDU_TYPE_TOPOLOGY_DISCOVERY), 1u);
+    agent.al().set_discovery_interval(10);
+    ozr_clock::advance(1000);
+    agent.al().tick();
+    ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_TOPOLOGY_DISCOVERY) == 2; }));
+
+    // The agent falls silent: its neighbour entry goes after 2 x 10 + 20 s,
+    // not before, and the controller announces the change.
+    size_t notes = agent.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION);
+    agent.al().set_discovery_interval(3600);
+    ozr_clock::advance(40000);
+    ctrl.al().tick();
+    EXPECT_EQ(ctrl.al().neighbors().size(), 1u);
+    ozr_clock::advance(1);
+    ctrl.al().tick();
+    EXPECT_TRUE(ctrl.al().neighbors().empty());
+    ASSERT_TRUE(run([&] { return agent.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION) > notes; }));
+}
+
+TEST_F(AlTest, TopologyQueryIsAnsweredWithTheControllersOwnView) {
+    std::string seg = private_segment(21003);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    CmduPtr q = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
+    uint16_t mid = 0;
+    ASSERT_EQ(agent.al().send(test_mac(1, 0), *q, nullptr, true, &mid), 0);
+    ASSERT_TRUE(run([&] { return agent.count(CMDU_TYPE_TOPOLOGY_RESPONSE) == 1; }));
+    const CMDU* r = agent.last(CMDU_TYPE_TOPOLOGY_RESPONSE);
+    EXPECT_EQ(r->message_id, mid);
+    EXPECT_EQ(r->src_al_mac, test_mac(1, 0));
+    auto* info = first_tlv<device_information_tlv>(r);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->al_mac_address, test_mac(1, 0));
+    auto* nl = first_tlv<neighbor_device_list_tlv>(r);
+    ASSERT_NE(nl, nullptr);
+    EXPECT_EQ(nl->local_mac_address, test_mac(1, 1));
+    ASSERT_EQ(nl->neighbors.size(), 1u);
+    EXPECT_EQ(nl->neighbors[0].al_mac_address, test_mac(2, 0));
+    EXPECT_EQ(first_tlv<supported_service_tlv>(r)->services,
+              std::vector<uint8_t>{MAP_SERVICE_CONTROLLER});
+    ASSERT_NE(first_tlv<multiap_profile_tlv>(r), nullptr);
+    EXPECT_EQ(first_tlv<multiap_profile_tlv>(r)->profile, 2);
+    // The query itself also reached the daemon side.
+    EXPECT_EQ(ctrl.count(CMDU_TYPE_TOPOLOGY_QUERY), 1u);
+}
+
+TEST_F(AlTest, LinkMetricQueryIsAnsweredForAllOrOneNeighbour) {
+    std::string seg = private_segment(21012);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    auto ask = [&](link_metric_query_tlv q) -> const CMDU* {
+        size_t n = agent.count(CMDU_TYPE_LINK_METRIC_RESPONSE);
+        CmduPtr c = CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 0).add(q).build();
+        uint16_t mid = 0;
+        if (agent.al().send(test_mac(1, 0), *c, nullptr, true, &mid) != 0)
+            return nullptr;
+        if (!run([&] { return agent.count(CMDU_TYPE_LINK_METRIC_RESPONSE) > n; }))
+            return nullptr;
+        const CMDU* r = agent.last(CMDU_TYPE_LINK_METRIC_RESPONSE);
+        EXPECT_EQ(r->message_id, mid);
+        return r;
+    };
+    link_metric_query_tlv all;
+    const CMDU* r = ask(all);
+    ASSERT_NE(r, nullptr);
+    auto* tx = first_tlv<transmitter_link_metric_tlv>(r);
+    auto* rx = first_tlv<receiver_link_metric_tlv>(r);
+    ASSERT_NE(tx, nullptr);
+    ASSERT_NE(rx, nullptr);
+    EXPECT_EQ(tx->local_al_mac_address, test_mac(1, 0));
+    EXPECT_EQ(tx->neighbor_al_mac_address, test_mac(2, 0));
+    ASSERT_EQ(tx->links.size(), 1u);
+    EXPECT_EQ(tx->links[0].local_interface_mac, test_mac(1, 1));
+    EXPECT_EQ(tx->links[0].neighbor_interface_mac, test_mac(2, 1));
+    EXPECT_EQ(tx->links[0].phy_rate, 1000);
+    EXPECT_GT(tx->links[0].transmitted_packets, 0u);
+    ASSERT_EQ(rx->links.size(), 1u);
+    EXPECT_GT(rx->links[0].packets_received, 0u);
+
+    link_metric_query_tlv one_rx;
+    one_rx.neighbor_type = LINK_METRIC_QUERY_SPECIFIC_NEIGHBOR;
+    one_rx.specific_neighbor = test_mac(2, 0);
+    one_rx.link_metrics_type = LINK_METRIC_RX_ONLY;
+    r = ask(one_rx);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(first_tlv<transmitter_link_metric_tlv>(r), nullptr);
+    EXPECT_NE(first_tlv<receiver_link_metric_tlv>(r), nullptr);
+
+    link_metric_query_tlv stranger = one_rx;
+    stranger.specific_neighbor = test_mac(77, 0);
+    r = ask(stranger);
+    ASSERT_NE(r, nullptr);
+    ASSERT_NE(first_tlv<link_metric_result_code_tlv>(r), nullptr);
+    EXPECT_EQ(first_tlv<link_metric_result_code_tlv>(r)->result_code,
+              LINK_METRIC_RESULT_INVALID_NEIGHBOR);
+}
+
+TEST_F(AlTest, FragmentedCmduIsReassembledAndALostFragmentTimesOut) {
+    std::string seg = private_segment(21004);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+
+    // A Topology Response with 3 radios x 16 BSSs x 8 clients needs several frames.
+    CmduPtr big = make_topology_response(3, 16, 8);
+    ASSERT_TRUE(big);
+    ASSERT_GT(payloads_of(*big).size(), 1u);
+    big->message_id = 0x4241;
+    ASSERT_EQ(agent.al().send(test_mac(1, 0), *big, nullptr, false), 0);
+    ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE) == 2; }))
+        << payloads_of(*big).size() << " fragments, " << ctrl.al().stats().rx_malformed
+        << " malformed, " << ctrl.al().stats().rx_duplicates << " duplicates, pending "
+        << ctrl.al().reassembler().pending_messages();
+    const CMDU* got = ctrl.last(CMDU_TYPE_TOPOLOGY_RESPONSE);
+    EXPECT_EQ(count_1905_TLVs(got), count_1905_TLVs(big.get()));
+    EXPECT_EQ(ctrl.al().reassembler().pending_messages(), 0u);
+
+    // The same message with its second fragment lost: never delivered, and
+    // its memory is released after the time-out.
+    big->message_id = 0x4242;
+    auto frags = payloads_of(*big);
+    for (size_t i = 0; i < frags.size(); ++i) {
+        if (i != 1)
+            agent.send_frame(0, frame_of(test_mac(1, 0), test_mac(2, 0), frags[i]));
+    }
+    ASSERT_TRUE(run([&] { return ctrl.al().reassembler().pending_messages() == 1; }));
+    EXPECT_GT(ctrl.al().reassembler().pending_bytes(), 0u);
+    ozr_clock::advance(2999);
+    ctrl.al().tick();
+    EXPECT_EQ(ctrl.al().reassembler().pending_messages(), 1u);
+    ozr_clock::advance(2);
+    ctrl.al().tick();
+    EXPECT_EQ(ctrl.al().reassembler().pending_messages(), 0u);
+    EXPECT_EQ(ctrl.al().reassembler().pending_bytes(), 0u);
+    settle();
+    EXPECT_EQ(ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE), 2u);
+}
+
+TEST_F(AlTest, DuplicatesAreDroppedBySourceTypeAndMessageId) {
+    std::string seg = private_segment(21005);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    size_t before = ctrl.count(CMDU_TYPE_AP_CAPABILITY_REPORT);
+
+    CmduPtr rep = make_sample_cmdu("ap_capability_report");
+    ASSERT_TRUE(rep);
+    rep->message_id = 0x0777;
+    auto f = frame_of(test_mac(1, 0), test_mac(2, 0), payloads_of(*rep)[0]);
+    for (int i = 0; i < 5; ++i)
+        agent.send_frame(0, f);
+    // Same id, other type: a different message.
+    CmduPtr other = CmduBuilder(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT, 0x0777).build();
+    agent.send_frame(0, frame_of(test_mac(1, 0), test_mac(2, 0), payloads_of(*other)[0]));
+    ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT) == 1; }));
+    settle();
+    EXPECT_EQ(ctrl.count(CMDU_TYPE_AP_CAPABILITY_REPORT), before + 1);
+    EXPECT_EQ(ctrl.al().stats().rx_duplicates, 4u);
+
+    // Once the duplicate window is over the id may come again.
+    ozr_clock::advance(10001);
+    agent.send_frame(0, f);
+    ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_AP_CAPABILITY_REPORT) == before + 2; }));
+}
+
+TEST_F(AlTest, RelayedMulticastIsForwardedToTheOtherInterfacesOnly) {
+    std::string seg_a = private_segment(21006);
+    std::string seg_b = private_segment(21007);
+    Node& ctrl = add(1, true, {seg_a, seg_b});
+    Node& a = add(2, false, {seg_a});
+    Node& b = add(3, false, {seg_b});
+    // Wait for the notifications of the first discoveries, then count from there.
+    ASSERT_TRUE(run([&] {
+        return ctrl.al().neighbors().size() == 2 && a.al().neighbors().size() == 1 &&
+               b.al().neighbors().size() == 1 && ctrl.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION) == 2;
+    }));
+    run_until(
+        &loop_, [] { return false; }, 100);
+    size_t notes_b = b.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION);
+    size_t notes_ctrl = ctrl.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION);
+    uint64_t relayed = ctrl.al().stats().relayed;
+
+    // A notification from A, relayed multicast: B gets it through the
+    // controller, unchanged (source, id).
+    CmduPtr n = CmduBuilder(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 0x1234)
+                    .relay(true)
+                    .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, test_mac(2, 0)})
+                    .build();
+    a.send_frame(0, frame_of(IEEE1905_MULTICAST_ADDRESS, test_mac(2, 0), payloads_of(*n)[0]));
+    ASSERT_TRUE(run([&] {
+        const CMDU* c = b.last(CMDU_TYPE_TOPOLOGY_NOTIFICATION);
+        return c && c->message_id == 0x1234;
+    }));
+    EXPECT_EQ(b.last(CMDU_TYPE_TOPOLOGY_NOTIFICATION)->src_al_mac, test_mac(2, 0));
+    EXPECT_EQ(ctrl.al().stats().relayed, relayed + 1);
+    EXPECT_EQ(ctrl.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION), notes_ctrl + 1);
+
+    // The same without the relay flag, or unicast to the controller, stays on A's side.
+    CmduPtr local = CmduBuilder(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 0x1235)
+                        .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, test_mac(2, 0)})
+                        .build();
+    a.send_frame(0, frame_of(IEEE1905_MULTICAST_ADDRESS, test_mac(2, 0), payloads_of(*local)[0]));
+    n->message_id = 0x1236;
+    a.send_frame(0, frame_of(test_mac(1, 0), test_mac(2, 0), payloads_of(*n)[0]));
+    ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION) == notes_ctrl + 3; }));
+    settle();
+    EXPECT_EQ(b.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION), notes_b + 1);
+    EXPECT_EQ(ctrl.al().stats().relayed, relayed + 1);
+}
+
+TEST_F(AlTest, RegistrarAnswersSearchesForItsRoleOnly) {
+    std::string seg = private_segment(21008);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+
+    CmduPtr search = make_sample_cmdu("autoconfig_search");
+    ASSERT_TRUE(search);
+    // The sample names another AL; this search comes from the agent.
+    for (size_t i = 0; search->list_of_TLVs[i]; ++i) {
+        if (auto* al = tlv_cast<al_mac_address_tlv>(search->list_of_TLVs[i]))
+            al->al_mac_address = test_mac(2, 0);
+        if (auto* band = tlv_cast<autoconfig_freq_band_tlv>(search->list_of_TLVs[i]))
+            band->freq_band = IEEE1905_FREQ_BAND_5_GHZ;
+    }
+    search->relay_indicator = 1;
+    uint16_t mid = 0;
+    ASSERT_EQ(agent.al().send(IEEE1905_MULTICAST_ADDRESS, *search, nullptr, true, &mid), 0);
+    ASSERT_TRUE(run([&] { return agent.count(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE) == 1; }));
+    const CMDU* r = agent.last(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE);
+    EXPECT_EQ(r->message_id, mid);
+    ASSERT_NE(first_tlv<supported_role_tlv>(r), nullptr);
+    EXPECT_EQ(first_tlv<supported_role_tlv>(r)->role, IEEE1905_ROLE_REGISTRAR);
+    ASSERT_NE(first_tlv<supported_freq_band_tlv>(r), nullptr);
+    EXPECT_EQ(first_tlv<supported_freq_band_tlv>(r)->freq_band, IEEE1905_FREQ_BAND_5_GHZ);
+    ASSERT_NE(first_tlv<supported_service_tlv>(r), nullptr);
+    EXPECT_EQ(first_tlv<supported_service_tlv>(r)->services,
+              std::vector<uint8_t>{MAP_SERVICE_CONTROLLER});
+    ASSERT_NE(first_tlv<multiap_profile_tlv>(r), nullptr);
+    EXPECT_EQ(ctrl.last(CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH)->src_al_mac, test_mac(2, 0));
+
+    // A search for another role, or for an agent service, gets nothing.
+    for (size_t i = 0; search->list_of_TLVs[i]; ++i) {
+        if (auto* role = tlv_cast<searched_role_tlv>(search->list_of_TLVs[i]))
+            role->role = 0x01;
+    }
+    ASSERT_EQ(agent.al().send(IEEE1905_MULTICAST_ADDRESS, *search, nullptr, true), 0);
+    ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH) == 2; }));
+    settle();
+    EXPECT_EQ(agent.count(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE), 1u);
+}
+
+TEST_F(AlTest, ReportsAnAgentExpectsAnAckForAreAcknowledged) {
+    std::string seg = private_segment(21009);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    for (const char* name : {"operating_channel_report", "btm_report", "channel_scan_report"}) {
+        CmduPtr rep = make_sample_cmdu(name);
+        ASSERT_TRUE(rep) << name;
+        uint16_t mid = 0;
+        size_t acks = agent.count(CMDU_TYPE_1905_ACK);
+        ASSERT_EQ(agent.al().send(test_mac(1, 0), *rep, nullptr, true, &mid), 0);
+        ASSERT_TRUE(run([&] { return agent.count(CMDU_TYPE_1905_ACK) == acks + 1; })) << name;
+        EXPECT_EQ(agent.last(CMDU_TYPE_1905_ACK)->message_id, mid) << name;
+    }
+    // A report that is itself an answer gets no ack.
+    CmduPtr caps = make_sample_cmdu("ap_capability_report");
+    size_t acks = agent.count(CMDU_TYPE_1905_ACK);
+    ASSERT_EQ(agent.al().send(test_mac(1, 0), *caps, nullptr, true), 0);
+    ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_AP_CAPABILITY_REPORT) == 1; }));
+    settle();
+    EXPECT_EQ(agent.count(CMDU_TYPE_1905_ACK), acks);
+}
+
+TEST_F(AlTest, HostileFramesAreDroppedWithRateLimitedLogLines) {
+    std::string seg = private_segment(21010);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    LogCapture logs;
+    // Payloads too short for a CMDU header, and discoveries without their TLVs.
+    CmduPtr empty_discovery = CmduBuilder(CMDU_TYPE_TOPOLOGY_DISCOVERY, 0).build();
+    for (int i = 0; i < 50; ++i) {
+        std::vector<uint8_t> shortp = {0, 0, static_cast<uint8_t>(i)};
+        agent.send_frame(0, frame_of(test_mac(1, 0), test_mac(2, 0), shortp));
+        empty_discovery->message_id = static_cast<uint16_t>(i);
+        agent.send_frame(0, frame_of(IEEE1905_MULTICAST_ADDRESS, test_mac(2, 1),
+                                     payloads_of(*empty_discovery)[0]));
+    }
+    // Whole CMDUs whose TLV claims more bytes than the frame holds.
+    for (int i = 0; i < 50; ++i) {
+        std::vector<uint8_t> bad = {0x00, 0x00, 0x80, 0x02, 0x10, static_cast<uint8_t>(i),
+                                    0x00, 0x80, 0xA1, 0x01, 0x00, 0x01,
+                                    0x02};
+        agent.send_frame(0, frame_of(test_mac(1, 0), test_mac(2, 0), bad));
+    }
+    ASSERT_TRUE(run([&] { return ctrl.al().stats().rx_malformed == 150; }));
+    // One line for all of them (the codec's own warnings held back too).
+    EXPECT_EQ(LogCapture::lines().size(), 1u);
+    EXPECT_EQ(LogCapture::count("1905 AL:"), 1u);
+    EXPECT_EQ(ctrl.count(CMDU_TYPE_AP_CAPABILITY_REPORT), 0u);
+    // A fragment flood from many sources: memory stays within the limits.
+    CmduPtr big = make_topology_response(3, 16, 8);
+    auto frags = payloads_of(*big);
+    for (int src = 0; src < 40; ++src) {
+        big->message_id = static_cast<uint16_t>(src);
+        auto f = payloads_of(*big);
+        agent.send_frame(0,
+                         frame_of(test_mac(1, 0), test_mac(50, static_cast<uint8_t>(src)), f[0]));
+    }
+    ASSERT_TRUE(run([&] { return ctrl.al().reassembler().pending_messages() > 0; }));
+    settle();
+    CmduReassembler::Limits lim;
+    EXPECT_LE(ctrl.al().reassembler().pending_messages(), lim.max_messages);
+    EXPECT_LE(ctrl.al().reassembler().pending_bytes(), lim.max_bytes);
+    // Still answering.
+    CmduPtr q = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
+    ASSERT_EQ(agent.al().send(test_mac(1, 0), *q, nullptr, true), 0);
+    ASSERT_TRUE(run([&] { return agent.count(CMDU_TYPE_TOPOLOGY_RESPONSE) == 1; }));
+}
+
+TEST_F(AlTest, NeighbourTableIsBounded) {
+    std::string seg = private_segment(21011);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    // Discoveries of 100 made-up ALs: the table keeps at most its cap.
+    for (int i = 0; i < 100; ++i) {
+        MAC al = test_mac(100, static_cast<uint8_t>(i));
+        CmduPtr d = CmduBuilder(CMDU_TYPE_TOPOLOGY_DISCOVERY, static_cast<uint16_t>(i))
+                        .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, al})
+                        .add(mac_address_tlv{TLV_TYPE_MAC_ADDRESS_TYPE, al})
+                        .build();
+        agent.send_frame(0, frame_of(IEEE1905_MULTICAST_ADDRESS, al, payloads_of(*d)[0]));
+    }
+    ASSERT_TRUE(run([&] { return ctrl.al().stats().neighbors_dropped == 37; }));
+    EXPECT_EQ(ctrl.al().neighbors().size(), MapAlOptions().max_neighbors);
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+#include "al_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include "map/codec/codec.h"
+#include "map/transport/segment_transport.h"
+
+CmduPtr copy_cmdu(const CMDU& cmdu) {
+    std::vector<std::vector<uint8_t>> frags;
+    if (!encode_1905_CMDU(cmdu, frags, 1u << 20) || frags.size() != 1)
+        return nullptr;
+    CmduPtr c = decode_1905_CMDU(frags[0].data(), frags[0].size(), &cmdu.src_al_mac);
+    if (c)
+        std::copy(std::begin(cmdu.interface_name), std::end(cmdu.interface_name),
+                  c->interface_name);
+    return c;
+}
+
+Node::Node(uv_loop_t* loop, MAC al_mac, std::vector<Itf> itfs, bool controller,
+           const std::string& pcap) {
+    std::vector<TransportInterface> tis;
+    for (const auto& i : itfs)
+        tis.push_back({i.name, i.mac, i.segment, 0});
+    TransportOptions topt;
+    topt.al_mac = al_mac;
+    topt.pcap_path = pcap;
+    MapAlOptions opt;
+    opt.al_mac = al_mac;
+    opt.controller = controller;
+    al_ = std::make_unique<MapAl>(std::make_unique<SegmentTransport>(std::move(tis), topt), opt);
+    std::string error;
+    if (al_->start(
+            loop, [this](CMDU* c) { got_.push_back(copy_cmdu(*c)); }, &error) != 0)
+        ADD_FAILURE_AT(__FILE__, __LINE__);
+}
+
+Node::~Node() {
+    al_->stop();
+}
+
+size_t Node::count(uint16_t type) const {
+    size_t n = 0;
+    for (const auto& c : got_)
+        n += c && c->message_type == type;
+    return n;
+}
+
+const CMDU* Node::last(uint16_t type) const {
+    for (auto it = got_.rbegin(); it != got_.rend(); ++it) {
+        if (*it && (*it)->message_type == type)
+            return it->get();
+    }
+    return nullptr;
+}
+
+int Node::send_frame(size_t i, const std::vector<uint8_t>& frame) {
+    return al_->transport().send(i, frame.data(), frame.size());
+}
+
+MAC test_mac(uint8_t id, uint8_t sub) {
+    const uint8_t b[6] = {0x02, 0, 0, 0, id, sub};
+    return MAC(b);
+}
+
+std::vector<uint8_t> frame_of(const MAC& dst, const MAC& src, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> f;
+    build_1905_ethernet_frame(dst, src, payload, f);
+    return f;
+}
+
+std::vector<std::vector<uint8_t>> payloads_of(const CMDU& cmdu, size_t max_payload) {
+    std::vector<std::vector<uint8_t>> frags;
+    encode_1905_CMDU(cmdu, frags, max_payload);
+    return frags;
+}

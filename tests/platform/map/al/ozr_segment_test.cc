@@ -1,0 +1,122 @@
+// The built daemon on a private segment, with an agent AL in the test process:
+// the daemon sends discoveries, queries the agent it discovers, and answers
+// the agent's search and topology query. Real time (another process).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "al_test_util.h"
+#include "map/codec/tlv_types.h"
+#include "samples.h"
+#include "support/temp_root.h"
+
+namespace {
+
+std::string ozr_binary() {
+    const char* b = std::getenv("OZR_BUILD_DIR");
+    return b ? std::string(b) + "/src/main/ozr" : std::string();
+}
+
+// The daemon under ROOT, stopped with SIGTERM at the end.
+class Daemon {
+  public:
+    Daemon(const std::string& root, const std::string& log) {
+        std::string bin = ozr_binary();
+        pid_ = fork();
+        if (pid_ == 0) {
+            setenv("OZR_ROOT", root.c_str(), 1);
+            int null = open("/dev/null", O_WRONLY);
+            int err = open((root + "/ozr.stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(null, 1);
+            dup2(err, 2);
+            std::string arg = "--log-path=" + log;
+            execl(bin.c_str(), bin.c_str(), arg.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~Daemon() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool alive() const {
+        int st = 0;
+        return pid_ > 0 && waitpid(pid_, &st, WNOHANG) == 0;
+    }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+TEST(OzrOnASegment, DiscoversQueriesAndAnswersAnAgentInAnotherProcess) {
+    if (ozr_binary().empty() || access(ozr_binary().c_str(), X_OK) != 0)
+        GTEST_SKIP() << "OZR_BUILD_DIR is not set or the ozr binary is not built";
+    ozr_test::TempRoot root;
+    const std::string seg = private_segment(24001);
+    ASSERT_EQ(std::system(("mkdir -p '" + root.path("/configs/easymesh") + "'").c_str()), 0);
+    {
+        std::ofstream f(root.path("/configs/easymesh/map_stack.json"));
+        f << R"({"segment": ")" << seg
+          << R"(", "interfaces": [{"name": "eth0", "mac": "02:00:00:00:31:01"}],
+                 "al_mac": "02:00:00:00:31:00"})";
+    }
+    const MAC kDaemon = test_mac(0x31, 0), kAgent = test_mac(0x32, 0);
+
+    uv_loop_t loop;
+    ASSERT_EQ(uv_loop_init(&loop), 0);
+    {
+        Node agent(&loop, kAgent, {{"ag0", test_mac(0x32, 1), seg}}, false);
+        // Discoveries every second, so the daemon hears one soon after it starts.
+        ASSERT_EQ(agent.al().set_discovery_interval(1), 0);
+        Daemon d(root.dir(), root.path("/ozr.log"));
+
+        ASSERT_TRUE(run_until(
+            &loop,
+            [&] {
+                return agent.count(CMDU_TYPE_TOPOLOGY_DISCOVERY) >= 1 &&
+                       agent.count(CMDU_TYPE_TOPOLOGY_QUERY) >= 1;
+            },
+            20000))
+            << "discoveries from the daemon: " << agent.count(CMDU_TYPE_TOPOLOGY_DISCOVERY)
+            << ", queries: " << agent.count(CMDU_TYPE_TOPOLOGY_QUERY)
+            << (d.alive() ? "" : " (the daemon exited)") << "\n"
+            << ozr_test::read_text(root.path("/ozr.stderr"));
+        EXPECT_EQ(agent.last(CMDU_TYPE_TOPOLOGY_DISCOVERY)->src_al_mac, kDaemon);
+        EXPECT_EQ(agent.last(CMDU_TYPE_TOPOLOGY_QUERY)->src_al_mac, kDaemon);
+        ASSERT_FALSE(agent.al().neighbors().empty());
+        EXPECT_EQ(agent.al().neighbors()[0].al_mac, kDaemon);
+
+        // A search for the registrar and a topology query, answered.
+        CmduPtr search = make_sample_cmdu("autoconfig_search");
+        for (size_t i = 0; search->list_of_TLVs[i]; ++i) {
+            if (auto* al = tlv_cast<al_mac_address_tlv>(search->list_of_TLVs[i]))
+                al->al_mac_address = kAgent;
+        }
+        search->relay_indicator = 1;
+        ASSERT_EQ(agent.al().send(IEEE1905_MULTICAST_ADDRESS, *search, nullptr, true), 0);
+        CmduPtr q = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
+        ASSERT_EQ(agent.al().send(kDaemon, *q, nullptr, true), 0);
+        ASSERT_TRUE(run_until(
+            &loop,
+            [&] {
+                return agent.count(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE) == 1 &&
+                       agent.count(CMDU_TYPE_TOPOLOGY_RESPONSE) == 1;
+            },
+            10000));
+        const CMDU* r = agent.last(CMDU_TYPE_TOPOLOGY_RESPONSE);
+        auto* nl = first_tlv<neighbor_device_list_tlv>(r);
+        ASSERT_NE(nl, nullptr);
+        ASSERT_EQ(nl->neighbors.size(), 1u);
+        EXPECT_EQ(nl->neighbors[0].al_mac_address, kAgent);
+        EXPECT_TRUE(d.alive());
+    }
+    EXPECT_TRUE(drain_and_close(&loop));
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+#include "pdml.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+std::string attr(const std::string& tag, const char* key) {
+    std::string k = std::string(" ") + key + "=\"";
+    size_t at = tag.find(k);
+    if (at == std::string::npos)
+        return "";
+    at += k.size();
+    size_t end = tag.find('"', at);
+    std::string v = tag.substr(at, end - at);
+    // Undo the XML escapes tshark uses.
+    std::string out;
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (v[i] == '&') {
+            size_t semi = v.find(';', i);
+            std::string ent = v.substr(i + 1, semi - i - 1);
+            if (ent == "amp")
+                out += '&';
+            else if (ent == "lt")
+                out += '<';
+            else if (ent == "gt")
+                out += '>';
+            else if (ent == "quot")
+                out += '"';
+            else if (ent == "apos")
+                out += '\'';
+            else if (!ent.empty() && ent[0] == '#')
+                out += static_cast<char>(std::strtol(ent.c_str() + (ent[1] == 'x' ? 2 : 1), nullptr,
+                                                     ent[1] == 'x' ? 16 : 10));
+            i = semi;
+        } else {
+            out += v[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// Fields of each packet, in document order.
+std::vector<std::vector<PdmlField>> parse_pdml(const std::string& xml) {
+    std::vector<std::vector<PdmlField>> packets;
+    size_t at = 0;
+    while ((at = xml.find('<', at)) != std::string::npos) {
+        size_t end = xml.find('>', at);
+        if (end == std::string::npos)
+            break;
+        std::string tag = xml.substr(at, end - at + 1);
+        at = end;
+        if (tag.compare(0, 7, "<packet") == 0) {
+            packets.emplace_back();
+        } else if (!packets.empty() &&
+                   (tag.compare(0, 6, "<field") == 0 || tag.compare(0, 6, "<proto") == 0)) {
+            PdmlField f;
+            f.name = attr(tag, "name");
+            f.show = attr(tag, "show");
+            f.showname = attr(tag, "showname");
+            f.pos = std::strtoul(attr(tag, "pos").c_str(), nullptr, 10);
+            f.size = std::strtoul(attr(tag, "size").c_str(), nullptr, 10);
+            packets.back().push_back(f);
+        }
+    }
+    return packets;
+}
+
+bool have_tshark() {
+    return std::system("tshark --version >/dev/null 2>&1") == 0;
+}
+
+std::string run_tshark(const std::string& pcap) {
+    std::string cmd = "tshark -n -r '" + pcap + "' -T pdml 2>/dev/null";
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        return out;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+bool parse_number(const std::string& s, unsigned long long& v) {
+    if (s.empty())
+        return false;
+    char* end = nullptr;
+    v = std::strtoull(s.c_str(), &end, 0);
+    return end && *end == '\0';
+}
