@@ -1,6 +1,8 @@
 #include "data/data_minder.h"
 
 #include "core/log.h"
+#include "graph/backhaul_information.h"
+#include "graph/sta_capability.h"
 #include "nal/nal.h"
 
 DataMinder::DataMinder(uv_loop_s* loop) : logger_(root_logger, "data", "", -1), loop_(loop) {
@@ -23,4 +25,19 @@ Err DataMinder::init(Context& /*context*/) {
 
 void DataMinder::run() {
     OZR_INFO(&logger_, "DataMinder::{}() running", __func__);
+}
+
+void DataMinder::notify_ap_bh_change(const backhaul_information& info) {
+    OZR_DEBUG(&logger_, "DataMinder::{}() device MAC: {} connected {} cost_to_root {}", __func__,
+              info.local_ale.to_string(), info.is_backhaul_connected, info.cost_to_root);
+}
+
+void DataMinder::notify_client_cap_info(const MAC& sta, const StaCapabilityInfo& caps) {
+    OZR_DEBUG(&logger_, "DataMinder::{}() sta MAC: {} channels: {}", __func__, sta.to_string(),
+              caps.channels_string());
+}
+
+bool DataMinder::sync_client_cap_info(const MAC& sta, StaCapabilityInfo& /*caps*/) {
+    OZR_DEBUG(&logger_, "DataMinder::{}() sta MAC: {} no stored record", __func__, sta.to_string());
+    return false;
 }

@@ -1,11 +1,14 @@
 // Owns the databases, the extenders' onboarding state and the D-Bus bridge.
 #pragma once
 
+#include "common/mac.h"
 #include "core/minder.h"
 #include "data/ozr_dbg_db.h"
 #include "log/logger.h"
 
 struct uv_loop_s;
+struct backhaul_information;
+struct StaCapabilityInfo;
 
 class DataMinder : public Minder {
   public:
@@ -22,6 +25,15 @@ class DataMinder : public Minder {
     void set_log_level(int level) { logger_.set_level(level); }
     const Logger* logger() const { return &logger_; }
     OzrDbgDb& dbg_db() { return dbg_db_; }
+
+    // ---- what the graph minder tells the data minder (filled by the extender status and
+    // client databases; for now each logs at debug level)
+    // A device's backhaul information changed (or the device was deleted: disconnected).
+    void notify_ap_bh_change(const backhaul_information& info);
+    // A station's capability record was learnt.
+    void notify_client_cap_info(const MAC& sta, const StaCapabilityInfo& caps);
+    // Fills CAPS with the record stored for STA; false when none is stored.
+    bool sync_client_cap_info(const MAC& sta, StaCapabilityInfo& caps);
 
   private:
     Logger logger_;

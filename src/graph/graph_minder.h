@@ -1,33 +1,220 @@
 // Keeps the mesh topology graph up to date from received CMDUs and collects metrics.
+//
+// The work is split by concern over several files:
+//   graph_minder.cc          construction, handler registration, timers, queries of others
+//   minder_nodes.cc          node creation and kind conflicts, link rules, stale links, GC,
+//                            the topology-change debounce, the Ethernet backbone owner
+//   minder_topology.cc       Topology Response / Notification / Discovery handlers
+//   minder_reports.cc        capability, channel, metric and event report handlers
+//   minder_backhaul.cc       backhaul information with the quality hysteresis
+//   minder_queries.cc        the query senders and the periodic query work
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 #include "core/minder.h"
+#include "core/timer.h"
+#include "graph/device_names.h"
 #include "graph/graph.h"
 #include "log/logger.h"
+#include "map/cmdu.h"
 
 struct uv_loop_s;
+struct NeighborDeviceListTLV;
+struct TopologyResponseMesg;
+
+// Unassociated link metric measurements asked of one device on one operating class and
+// channel.
+struct UnassociateClientsInfo {
+    uint8_t op_class = 0;
+    uint8_t channel = 0;
+    std::vector<MAC> stas;
+};
+
+// Parameters of a beacon metrics query: the class and channels to measure on, the BSSID
+// (broadcast: any) and the SSID.
+struct BeaconMetricInfo {
+    uint8_t op_class = 0;
+    uint8_t channel = 255;  // 255: use the channel reports
+    BSSID bssid = BSSID::broadcast;
+    std::string ssid;
+    struct ChannelReport {
+        uint8_t op_class = 0;
+        std::vector<uint8_t> channels;
+    };
+    std::vector<ChannelReport> ap_channel_reports;
+};
+
+// Whether a station's unassociated measurements are asked of the vendor agent (HKT) or of
+// the Multi-AP agent.
+enum class UnassocQueryType : uint8_t { AGENT = 0, HKT = 1 };
 
 class GraphMinder : public Minder {
   public:
-    // Builds the "graph" category logger (path "root.graph") with its configured level.
+    // Builds the "graph" category logger (path "root.graph") with its configured level,
+    // the twelve timers and the sixteen handler registrations.
     explicit GraphMinder(uv_loop_s* loop);
     ~GraphMinder() override;
     GraphMinder(const GraphMinder&) = delete;
     GraphMinder& operator=(const GraphMinder&) = delete;
 
+    // Starts the timers.
     Err init(Context& context) override;
     void run() override;
 
-    // Run-time level change of the category logger (-1: inherit the root level).
-    void set_log_level(int level) { logger_.set_level(level); }
+    // Run-time level change of the category logger (-1: inherit the root level); also
+    // passed to the platform layer.
+    void set_log_level(int level);
     const Logger* logger() const { return &logger_; }
+    Logger& mutable_logger() { return logger_; }
 
     // The mesh as learnt so far; REST and the other minders read it on the loop thread.
     Graph& graph() { return graph_; }
     const Graph& graph() const { return graph_; }
 
+    // ---- timers
+    struct TimerPeriod {
+        const char* name;
+        long long period_ms;
+    };
+    static const TimerPeriod kTimers[12];
+    // The timer of that name, or null.
+    Timer* find_timer(const std::string& name) const;
+
+    // ---- message handlers (registered in the constructor)
+    void on_link_metric_response(CMDU* cmdu);
+    void on_ap_caps(CMDU* cmdu);
+    void on_assoc_sta_link_metric_response(CMDU* cmdu);
+    void on_unassoc_sta_link_metric_response(CMDU* cmdu);
+    void on_beacon_response(CMDU* cmdu);
+    void on_operating_channel(CMDU* cmdu);
+    void on_discovery(CMDU* cmdu);
+    void on_topology(CMDU* cmdu);
+    void on_topology_notification(CMDU* cmdu);
+    void on_sta_capability_report(CMDU* cmdu);
+    void on_backhaul_steering_reponse(CMDU* cmdu);
+    void on_ap_metric_response(CMDU* cmdu);
+    void on_tunneled_message(CMDU* cmdu);
+    void on_failed_connection_message(CMDU* cmdu);
+    void on_ch_scan_report_message(CMDU* cmdu);
+    void on_channel_preference_report_message(CMDU* cmdu);
+
+    // ---- node and link rules
+    // The device of AL_MAC, created (and named) when new; a node of the other kind under
+    // that MAC is replaced. REFRESH sets last_seen_ms to now. Null for a zero MAC.
+    Device* on_heard_about_device(const MAC& al_mac, bool refresh = true);
+    void on_new_device(Device* device, const char* reason);
+    Sta* on_heard_about_associated(const MAC& sta_mac);
+    Sta* on_heard_about_wired_client(const MAC& sta_mac);
+    WirelessLink* on_heard_about_wireless_link(Device* device, const BSSID& bssid, const MAC& sta);
+    UnassociatedLink* on_heard_about_unassociated_link(Device* device, const BSSID& bssid,
+                                                       const MAC& sta);
+    WiredLink* on_heard_about_wired_link(Device* device, const MAC& to);
+    bool is_skip_create_wired_links(const Device* device, const MAC& local_if, const MAC& to);
+    // Deletes the links of DEVICE whose kind is not KEEP_LINK_KIND, whose far node (when in
+    // the graph) is not of KEEP_NODE_KIND (0: none kept) and whose far MAC is not REPORTED.
+    void remove_stale_links(Device* device, const std::set<MAC>& reported, int keep_node_kind,
+                            int keep_link_kind);
+    void identify_eth_backbone_owner(Device* device, const TopologyResponseMesg& topo);
+    uint8_t convert_beacon_metrics_rcpi(const Device* device, const MAC& sta, uint8_t rcpi);
+    void on_bsta_beacon_response(Device* device, const BeaconMetricsResponseTLV& report);
+
+    // ---- periodic work (the timers' callbacks)
+    void on_topo_query();
+    void on_link_metric_query();
+    void send_beacon_queries();
+    void on_query_statistics();
+    void on_query_vaps_info();
+    void on_heart_beat();
+    void on_gc();
+    void update_devices_backhaul_information();
+    void on_backhaul_information_update();
+    void on_backhaul_information_sync();
+    void on_topo_change_check();
+    void on_unassoc_dynamic_schedule();
+    void on_ssid_sync_timer_expire();
+
+    // ---- query senders
+    void send_topology_query(Device* device);
+    void send_capability_query(Device* device);
+    void send_device_link_metrics_query(Device* device);
+    void send_assoc_sta_link_metric_query(const MAC& sta);
+    void send_sta_capability_query(const MAC& sta, const BSSID& bssid, const Device* device);
+    void send_ap_metric_query();
+    void send_metric_reporting_policy(const Device* device);
+    void send_unassoc_sta_link_metric_queries();
+    void send_unassoc_sta_link_metric_query(const Device* device,
+                                            const std::vector<UnassociateClientsInfo>& infos,
+                                            Device::UnassocMetricsType type);
+    void send_beacon_query(const Device* device, const Sta* sta);
+    void send_param_beacon_query(const Device* device, const Sta* sta,
+                                 const BeaconMetricInfo& info);
+    int send_port_info_request(const MAC& hkt, const MAC& interface_mac);
+    uint16_t get_port_number(const MAC& hkt, const MAC& interface_mac);
+
+    // ---- queries from other minders
+    Device* find_device(const MAC& mac) const { return graph_.find_device(mac); }
+    Device* find_device(const BSSID& bssid) const;
+    bool get_device_backhaul_information(const MAC& mac, backhaul_information& out) const;
+    bool get_sta_backhaul_information(const MAC& mac, sta_backhaul_information& out) const;
+    bool is_root(const MAC& mac) const;
+    bool is_local_map_agent(const MAC& mac) const;
+    void debug();
+
+    // ---- debounce state
+    bool topo_changed() const { return topo_changed_; }
+    int64_t topo_check_ms() const { return topo_check_ms_; }
+    // Times the debounce fired ("should_update").
+    unsigned graph_updates() const { return graph_updates_; }
+    void mark_topo_changed() { topo_changed_ = true; }
+
+    // Unassociated query type chosen per station by the dynamic schedule.
+    UnassocQueryType unassoc_query_type(const MAC& sta) const;
+
+    static constexpr int64_t kGcAgeMs = 70001;
+    // Nodes the graph holds at most (a home mesh has dozens of devices and a few hundred
+    // stations); what agents report beyond is refused until garbage collection frees room.
+    static constexpr size_t kMaxNodes = 1024;
+    static constexpr int64_t kTopoCheckMs = 10000;
+    static constexpr uint32_t kBstaUnassocMaxDeltaMs = 60000;
+
   private:
+    void register_handlers();
+    int64_t now() const;
+    void log_backhaul_change(const char* func, const backhaul_information& old,
+                             const backhaul_information& now, bool deleted);
+    void notify_backhaul_change(const backhaul_information& info);
+    // The BSS of DEVICE that a station measured on OP_CLASS / CHANNEL would join: the
+    // backhaul or the fronthaul BSS of the measuring radio.
+    bool candidate_bss(const Device* device, uint8_t op_class, uint8_t channel, bool backhaul,
+                       BSSID& out) const;
+    void apply_sta_link_metrics(Device* device, const AssociatedStaLinkMetricsTLV& metrics);
+    // Whether one of PEERS reported M as a non-1905 neighbour in its last response.
+    bool peer_sees_mac(const std::vector<MAC>& peers, const MAC& m) const;
+    void sync_sta_capability(Sta* sta);
+    // False (logged at most once per GC period) when the graph is full.
+    bool room_for_node();
+    // Marks S as the backhaul STA of OWNER and its association link as a backbone link.
+    void mark_backhaul_sta(Sta* s, const MAC& owner);
+
     Logger logger_;
+    bool topo_changed_ = false;
+    int64_t topo_check_ms_ = 0;
+    unsigned graph_updates_ = 0;
     Graph graph_;
-    [[maybe_unused]] uv_loop_s* loop_;
+    std::vector<std::unique_ptr<Timer>> timers_;
+    DeviceNames device_names_;
+    std::unordered_map<MAC, UnassocQueryType> unassoc_schedule_;
+    // Backhaul records last reported, so that a deleted device is reported once more.
+    std::unordered_map<MAC, backhaul_information> reported_backhaul_;
+    // Non-1905 neighbours each device reported last, per AL MAC (for the backbone tests).
+    std::unordered_map<MAC, std::set<MAC>> seen_wired_macs_;
+    uv_loop_s* loop_;
+    uint64_t generation_;
+    bool full_logged_ = false;
 };

@@ -1,6 +1,8 @@
 #include "steering/steering_minder.h"
 
 #include "core/log.h"
+#include "graph/device.h"
+#include "messages/messages.h"
 #include "nal/nal.h"
 
 SteeringMinder::SteeringMinder(uv_loop_s* loop)
@@ -20,4 +22,59 @@ Err SteeringMinder::init(Context& /*context*/) {
 
 void SteeringMinder::run() {
     OZR_INFO(&logger_, "SteeringMinder::{}() running", __func__);
+}
+
+void SteeringMinder::notify_new_link(const Link* link) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() to MAC: {}", __func__,
+              link ? link->to.to_string() : std::string("-"));
+}
+
+void SteeringMinder::notify_new_wireless_link(const WirelessLink* link) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() to MAC: {}", __func__,
+              link ? link->to.to_string() : std::string("-"));
+}
+
+void SteeringMinder::notify_pre_delete_link(const MAC& sta) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {}", __func__, sta.to_string());
+}
+
+void SteeringMinder::notify_link_metric_changed(const Device* device, const MAC& sta) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() device {} sta MAC: {}", __func__,
+              device ? device->mac.to_string() : std::string("-"), sta.to_string());
+}
+
+void SteeringMinder::ping_pong_check_by_new_reassoc_process(const WirelessLink* link) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {}", __func__,
+              link ? link->to.to_string() : std::string("-"));
+}
+
+void SteeringMinder::ping_pong_check_by_unassoc_process(const UnassociatedLink* link) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {}", __func__,
+              link ? link->to.to_string() : std::string("-"));
+}
+
+void SteeringMinder::notify_sta_bnd_cap_changed(const MAC& sta) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {}", __func__, sta.to_string());
+}
+
+void SteeringMinder::notify_failed_connection_report(const FailedConnectionMesg& report) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {}", __func__, report.sta.to_string());
+}
+
+void SteeringMinder::notify_dot11_btm_query(const MAC& sta, uint8_t dialog_token, uint8_t reason) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {} token {} reason {}", __func__,
+              sta.to_string(), dialog_token, reason);
+}
+
+void SteeringMinder::notify_backhaul_steering_response(const BackhaulSteeringResponseMesg& r) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() bsta MAC: {} result {}", __func__,
+              r.backhaul_sta.to_string(), r.result_code);
+}
+
+void SteeringMinder::apply_steer_re_node(const MAC& sta) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {}", __func__, sta.to_string());
+}
+
+void SteeringMinder::access_steer_re_node(const MAC& sta) {
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {}", __func__, sta.to_string());
 }

@@ -1,10 +1,19 @@
 // Client and backhaul steering.
 #pragma once
 
+#include <cstdint>
+
+#include "common/mac.h"
 #include "core/minder.h"
 #include "log/logger.h"
 
 struct uv_loop_s;
+class Device;
+class Link;
+class WirelessLink;
+class UnassociatedLink;
+struct FailedConnectionMesg;
+struct BackhaulSteeringResponseMesg;
 
 class SteeringMinder : public Minder {
   public:
@@ -20,6 +29,28 @@ class SteeringMinder : public Minder {
     // Run-time level change of the category logger (-1: inherit the root level).
     void set_log_level(int level) { logger_.set_level(level); }
     const Logger* logger() const { return &logger_; }
+
+    // ---- what the graph minder tells steering (filled by the steering logic; for now
+    // each logs at debug level)
+    // A wired or wireless link was created.
+    void notify_new_link(const Link* link);
+    // A station's association link was created.
+    void notify_new_wireless_link(const WirelessLink* link);
+    // A station's association link is about to be deleted.
+    void notify_pre_delete_link(const MAC& sta);
+    // New link metrics for STA measured by DEVICE.
+    void notify_link_metric_changed(const Device* device, const MAC& sta);
+    void ping_pong_check_by_new_reassoc_process(const WirelessLink* link);
+    void ping_pong_check_by_unassoc_process(const UnassociatedLink* link);
+    // The band capability of STA was learnt (a measurement on a new band, a beacon report).
+    void notify_sta_bnd_cap_changed(const MAC& sta);
+    void notify_failed_connection_report(const FailedConnectionMesg& report);
+    void notify_dot11_btm_query(const MAC& sta, uint8_t dialog_token, uint8_t reason);
+    void notify_backhaul_steering_response(const BackhaulSteeringResponseMesg& response);
+    // A station under steering learnt its capabilities.
+    void apply_steer_re_node(const MAC& sta);
+    // A station under steering was heard of again (or is about to be deleted).
+    void access_steer_re_node(const MAC& sta);
 
   private:
     Logger logger_;

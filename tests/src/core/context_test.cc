@@ -114,8 +114,8 @@ TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {
     auto* ctx = new Context(&loop_);
     ASSERT_EQ(ctx->init().code, 0);
     ctx->start();
-    // A repeating timer of the daemon (the watchdog) is active; add an async, a pipe
-    // and an idle handle (generic close) as the other minders will.
+    // Repeating timers of the daemon (the watchdog, the graph minder's) are active; add an async, a
+    // pipe and an idle handle (generic close) as the other minders will.
     uv_async_t async;
     uv_async_init(&loop_, &async, nullptr);
     uv_pipe_t pipe;
@@ -131,8 +131,9 @@ TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {
     ctx->shutdown();
     closed_ = true;
     std::string text = log.text();
-    EXPECT_EQ(count_of(text, " active, stopping"), 1u);
-    EXPECT_EQ(count_of(text, "Closing timer 0x"), 1u);
+    // The watchdog and the graph minder's twelve periodic timers.
+    EXPECT_EQ(count_of(text, " active, stopping"), 13u);
+    EXPECT_EQ(count_of(text, "Closing timer 0x"), 13u);
     EXPECT_EQ(count_of(text, "Closing Async handle 0x"), 1u);
     EXPECT_EQ(count_of(text, "Closing Pipe handle 0x"), 1u);
     EXPECT_EQ(count_of(text, "(type=6) with generic callback"), 1u);  // idle

@@ -60,6 +60,20 @@ TEST(GraphTables, DeviceNamesAreStableWhenADeviceComesBack) {
     EXPECT_EQ(names.size(), 3u);
 }
 
+TEST(GraphTables, DeviceNamesAreBoundedAndNeverReused) {
+    DeviceNames names;
+    for (size_t i = 0; i < DeviceNames::kMaxNames; ++i)
+        names.name_for(MAC(0x02, 0, 0, 1, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)));
+    ASSERT_EQ(names.size(), DeviceNames::kMaxNames);
+    const MAC present(0x02, 0, 0, 1, 0, 5);  // "B6", still in the graph
+    auto absent = [&](const MAC& m) { return m != present; };
+    EXPECT_EQ(names.name_for(mac(9, 9), absent), "B1025");
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_EQ(names.name_for(present), "B6");
+    // Without a predicate nothing is forgotten (a table below the cap grows as before).
+    EXPECT_EQ(names.name_for(mac(9, 8)), "B1026");
+}
+
 TEST(GraphTables, AddFindAndKeepExisting) {
     Graph g;
     Device* d = add_device(g, "B1", mac(1, 1));

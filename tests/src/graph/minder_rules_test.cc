@@ -1,0 +1,519 @@
+// The graph minder's rules one by one: registration, timers, kind conflicts, the debounce,
+// measurement filters, RCPI conversion, stale links, client capabilities, traffic.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/cmdu_registry.h"
+#include "graph/path_cost.h"
+#include "minder_harness.h"
+#include "support/temp_root.h"
+
+using namespace minder_test;
+using M = Macs;
+using ozr_test::count_of;
+
+namespace {
+
+const Device* dev(Harness& h, const MAC& m) {
+    const Node* n = h.g().find_node(m);
+    return n && n->kind() == Node::DEVICE ? static_cast<const Device*>(n) : nullptr;
+}
+
+void build_mesh(Harness& h) {
+    topology_round(h);
+    capabilities(h);
+    topology_round(h);
+}
+
+TEST(GraphMinderSetup, SixteenTypesHookedAndTwelveTimersStarted) {
+    Harness h;
+    const uint16_t types[] = {0x0006, 0x8002, 0x800E, 0x8010, 0x8012, 0x8008, 0x0000, 0x0003,
+                              0x0001, 0x800A, 0x801A, 0x800C, 0x8026, 0x8033, 0x801C, 0x8005};
+    for (uint16_t t : types) {
+        const Callbacks* cb = find_cmdu_callbacks(t);
+        ASSERT_NE(cb, nullptr) << t;
+        EXPECT_GE(cb->after.size(), 1u) << t;
+    }
+    const std::pair<const char*, long long> expected[] = {{"topo query", 60000},
+                                                          {"link metric query", 5000},
+                                                          {"beacon metric query", 30000},
+                                                          {"statistics query", 5000},
+                                                          {"vaps information query", 15000},
+                                                          {"heart beat", 30000},
+                                                          {"gc", 10000},
+                                                          {"backhaul information update", 2000},
+                                                          {"backhaul information sync", 10000},
+                                                          {"topo_change_check", 10000},
+                                                          {"unassoc_dynamic_schedule", 10000},
+                                                          {"sync_ssid_credential", 300000}};
+    for (size_t i = 0; i < 12; ++i) {
+        EXPECT_STREQ(GraphMinder::kTimers[i].name, expected[i].first);
+        EXPECT_EQ(GraphMinder::kTimers[i].period_ms, expected[i].second);
+        Timer* t = h.gm().find_timer(expected[i].first);
+        ASSERT_NE(t, nullptr);
+        EXPECT_TRUE(t->is_started());
+    }
+}
+
+TEST(GraphMinderSetup, AGoneMinderIgnoresTheCmdusItsHandlersStillReceive) {
+    { Harness first; }
+    Harness second;  // the first one's closures are still in the registry
+    build_mesh(second);
+    EXPECT_NE(dev(second, M::e2), nullptr);
+}
+
+TEST(GraphMinderSetup, ANewDeviceIsQueried) {
+    Harness h;
+    topology_round(h, false);
+    std::string log = h.log();
+    for (const char* what : {"topology query", "capability query"}) {
+        std::string sent = std::string("sent ") + what + " for MAC: 02:00:00:00:03:00";
+        std::string failed =
+            std::string("map_send_") +
+            (std::strcmp(what, "topology query") == 0 ? "topology_query" : "ap_capability_query") +
+            " failed for MAC: 02:00:00:00:03:00";
+        EXPECT_TRUE(log.find(sent) != std::string::npos || log.find(failed) != std::string::npos)
+            << what;
+    }
+    EXPECT_NE(log.find("on_new_device reset device 02:00:00:00:03:00 channel selection flag, "
+                       "res=0"),
+              std::string::npos);
+}
+
+TEST(GraphMinderNodes, KindConflictsReplaceTheNode) {
+    Harness h;
+    topology_round(h, false);
+    const MAC x(0x02, 0, 0, 0, 0x07, 0x00);
+    // X first shows up as a client of the local agent...
+    Topo local;
+    local.al = M::local;
+    local.ifs = {eth_if(M::local_eth), wifi_if(MAC(M::local_fh), M::local_fh, 0)};
+    local.neighbors = {{M::local_eth, {M::root}}};
+    local.radios = {{M::local_radio, {{M::local_fh, "home"}}}};
+    local.clients = {{M::local_fh, {x}}};
+    h.topology(local);
+    ASSERT_NE(h.g().find_sta(x), nullptr);
+    ASSERT_NE(h.g().local_agent->find_wireless_link(x), nullptr);
+    // ...then answers as a Multi-AP device: a Device replaces the station and its links.
+    Topo tx;
+    tx.al = x;
+    tx.ifs = {eth_if(x)};
+    h.topology(tx);
+    const Node* n = h.g().find_node(x);
+    ASSERT_NE(n, nullptr);
+    EXPECT_EQ(n->kind(), Node::DEVICE);
+    EXPECT_EQ(n->name, "B2");
+    EXPECT_EQ(h.g().local_agent->find_wireless_link(x), nullptr);
+    EXPECT_NE(h.log().find("to be a Device, but pre-kind is not Device. Delete pre node"),
+              std::string::npos);
+    // And back: reported associated again, it becomes a station.
+    h.topology(local);
+    n = h.g().find_node(x);
+    ASSERT_NE(n, nullptr);
+    EXPECT_EQ(n->kind(), Node::STA);
+    EXPECT_NE(h.log().find("[MAC: 02:00:00:00:07:00] to be a Sta, but pre-kind is not Sta. Delete "
+                           "pre node"),
+              std::string::npos);
+}
+
+TEST(GraphMinderNodes, StaleLinksGoWithTheNextResponseButMeasurementsStay) {
+    Harness h;
+    build_mesh(h);
+    h.advance(5000);
+    h.unassoc_metrics(M::e1, 115, M::c1, 36, 10, 120);
+    ASSERT_NE(dev(h, M::e1)->find_wired_link(M::wired), nullptr);
+    // E1 no longer reports its wired client nor the local agent on its uplink.
+    Topo e1;
+    e1.al = M::e1;
+    e1.ifs = {eth_if(M::e1_eth), eth_if(M::e1_lan), wifi_if(MAC(M::e1_bh), M::e1_bh, 0)};
+    e1.radios = {{M::e1_radio, {{M::e1_fh, "home"}, {M::e1_bh, "bh"}}}};
+    e1.clients = {{M::e1_bh, {M::e2_bsta}}};
+    h.topology(e1);
+    const Device* d = dev(h, M::e1);
+    EXPECT_EQ(d->find_wired_link(M::wired), nullptr);
+    EXPECT_EQ(d->find_wired_link(M::local), nullptr);
+    EXPECT_NE(d->find_wireless_link(M::e2_bsta), nullptr);
+    const Link* u = d->find_link_by_bssid(M::c1, M::e1_fh);
+    ASSERT_NE(u, nullptr);
+    EXPECT_EQ(u->kind(), Link::UNASSOCIATED);
+    EXPECT_NE(h.log().find("deleting link for B1 02:00:00:00:03:00 => MAC: 5c:00:00:00:00:0a"),
+              std::string::npos);
+    // Without its wired uplink reported back, E1 falls out of the working paths.
+    h.gm().update_devices_backhaul_information();
+    backhaul_information b;
+    ASSERT_TRUE(h.gm().get_device_backhaul_information(M::e1, b));
+    EXPECT_FALSE(b.is_backhaul_connected);
+}
+
+TEST(GraphMinderNodes, LinksAgeOutOnTheirOwn) {
+    Harness h;
+    build_mesh(h);
+    h.advance(5000);
+    h.unassoc_metrics(M::e1, 115, M::c1, 36, 10, 120);
+    // Everybody keeps answering; nobody measures C1 again.
+    h.advance(65000);
+    topology_round(h);
+    h.gm().on_gc();
+    EXPECT_NE(dev(h, M::e1)->find_link_by_bssid(M::c1, M::e1_fh), nullptr);  // 65000 ms
+    h.advance(5001);
+    h.gm().on_gc();
+    EXPECT_EQ(dev(h, M::e1)->find_link_by_bssid(M::c1, M::e1_fh), nullptr);  // 70001 ms
+    EXPECT_NE(h.g().local_agent->find_wireless_link(M::c1), nullptr);
+    EXPECT_NE(h.log().find("garbage collecting link from B1 02:00:00:00:03:00 to MAC: "
+                           "5c:00:00:00:00:01"),
+              std::string::npos);
+}
+
+TEST(GraphMinderNodes, ChangesAreDebouncedOverTenSeconds) {
+    Harness h;
+    GraphMinder& gm = h.gm();
+    topology_round(h, false);
+    EXPECT_TRUE(gm.topo_changed());
+    gm.on_topo_change_check();  // first check: the last one was "never"
+    EXPECT_EQ(gm.graph_updates(), 1u);
+    EXPECT_FALSE(gm.topo_changed());
+    const long long t0 = gm.topo_check_ms();
+
+    h.advance(1000);
+    h.notification(M::local, M::c1, M::local_fh, false);
+    h.advance(2000);
+    h.notification(M::local, M::c2, M::local_fh, true);
+    h.advance(6999);  // 9999 ms after the last update
+    gm.on_topo_change_check();
+    EXPECT_EQ(gm.graph_updates(), 1u);
+    EXPECT_TRUE(gm.topo_changed());
+    h.advance(1);
+    gm.on_topo_change_check();
+    EXPECT_EQ(gm.graph_updates(), 2u);  // both changes in one update
+    EXPECT_EQ(gm.topo_check_ms(), t0 + 10000);
+    h.advance(10000);
+    gm.on_topo_change_check();
+    EXPECT_EQ(gm.graph_updates(), 2u);
+    std::string log = h.log();
+    EXPECT_EQ(count_of(log, "on_topo_change_check should_update, trigger on_graph_updated"), 2u);
+    EXPECT_NE(log.find("on_topo_change_check topology didn't change in past 10000ms"),
+              std::string::npos);
+}
+
+TEST(GraphMinderMeasurements, BackhaulStaMeasurementsOlderThanAMinuteAreIgnored) {
+    Harness h;
+    build_mesh(h);
+    h.advance(1000);
+    // The local agent hears E2's backhaul STA on channel 36.
+    h.unassoc_metrics(M::local, 115, M::e2_bsta, 36, 60001, 150);
+    EXPECT_EQ(h.g().local_agent->find_link_by_bssid(M::e2_bsta, M::local_bh), nullptr);
+    EXPECT_NE(h.log().find("but the time_delta 60001(which is bigger than 60000) is too old. "
+                           "Ignore"),
+              std::string::npos);
+    h.unassoc_metrics(M::local, 115, M::e2_bsta, 36, 60000, 150);
+    // The candidate for a backhaul STA is the backhaul BSS of the measuring radio.
+    const Link* l = h.g().local_agent->find_link_by_bssid(M::e2_bsta, M::local_bh);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->kind(), Link::UNASSOCIATED);
+    EXPECT_TRUE(l->is_backbone);
+    // A station the graph does not hold is not measured.
+    const MAC stranger(0x5c, 0, 0, 0, 0x99, 0x99);
+    h.unassoc_metrics(M::local, 115, stranger, 36, 10, 150);
+    EXPECT_NE(h.log().find("Received unassociated sta link metric for MAC: 5c:00:00:00:99:99, "
+                           "when it is not on the graph"),
+              std::string::npos);
+    // A possible path of E2 through the local agent now exists (not a working one).
+    Paths all = find_shortest_paths_for_devices(h.gm().mutable_logger(), h.g());
+    EXPECT_EQ(all[M::e2].prev, h.g().local_agent);
+    EXPECT_EQ(all[M::e2].cost, 10 + l->cost());
+}
+
+TEST(GraphMinderMeasurements, BeaconRcpiIsAnRssiInTwosComplement) {
+    Harness h;
+    GraphMinder& gm = h.gm();
+    EXPECT_EQ(gm.convert_beacon_metrics_rcpi(nullptr, M::c1, 0xD8), 140);  // -40 dBm
+    EXPECT_EQ(gm.convert_beacon_metrics_rcpi(nullptr, M::c1, 0xFF), 218);  // -1 dBm
+    EXPECT_EQ(gm.convert_beacon_metrics_rcpi(nullptr, M::c1, 146), 0);     // -110 dBm
+    EXPECT_EQ(gm.convert_beacon_metrics_rcpi(nullptr, M::c1, 145), 0);
+    EXPECT_EQ(gm.convert_beacon_metrics_rcpi(nullptr, M::c1, 100), 0);
+    EXPECT_NE(h.log().find("input from_device is NULL. report sta MAC: 5c:00:00:00:00:01, report "
+                           "rcpi 216"),
+              std::string::npos);
+}
+
+TEST(GraphMinderMeasurements, ABackhaulStaBeaconReportBecomesACandidateUplink) {
+    Harness h;
+    build_mesh(h);
+    CmduBuilder b(CMDU_TYPE_BEACON_METRICS_RESPONSE, 900);
+    beacon_metrics_response_tlv r;
+    r.sta_mac = M::e2_bsta;
+    beacon_metrics_response_tlv::report_element e;
+    e.body.assign(29, 0);
+    e.body[2] = 5;    // beacon report
+    e.body[3] = 115;  // class
+    e.body[4] = 36;   // channel
+    e.body[16] = 0xD8;
+    for (int i = 0; i < 6; ++i)
+        e.body[18 + i] = M::local_bh[i];
+    r.elements.push_back(e);
+    r.num_elements = 1;
+    b.add(r);
+    h.feed(b, M::e2);
+    EXPECT_EQ(h.g().find_node(M::e2)->kind(), Node::DEVICE);
+    ASSERT_EQ(dev(h, M::e2)->beacon_responses.size(), 1u);
+    const Link* l = h.g().local_agent->find_link_by_bssid(M::e2_bsta, M::local_bh);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->kind(), Link::UNASSOCIATED);
+    EXPECT_EQ(static_cast<const UnassociatedLink*>(l)->rcpi, 140);
+}
+
+TEST(GraphMinderReports, ClientCapabilitiesFromTheAssociationRequest) {
+    Harness h;
+    build_mesh(h);
+    // Capability, listen interval, SSID "home", rates, Supported Channels 36 x4, RM
+    // Enabled Capabilities, Extended Capabilities (extended channel switching, BSS
+    // transition).
+    const std::vector<uint8_t> body = {0x11, 0x00, 0x0a, 0x00, 0x00, 0x04, 'h',  'o',  'm',  'e',
+                                       0x01, 0x02, 0x8c, 0x12, 0x24, 0x02, 36,   4,    0x46, 0x05,
+                                       0x02, 0x00, 0x00, 0x00, 0x00, 0x7f, 0x03, 0x04, 0x00, 0x08};
+    auto report = [&](const MAC& sta, uint8_t result, std::vector<uint8_t> frame) {
+        CmduBuilder b(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, 901);
+        client_info_tlv ci;
+        ci.bssid = M::local_fh;
+        ci.client_mac = sta;
+        b.add(ci);
+        client_capability_report_tlv cr;
+        cr.result_code = result;
+        cr.frame_body = std::move(frame);
+        b.add(cr);
+        h.feed(b, M::local);
+    };
+    report(M::c1, 1, body);
+    EXPECT_EQ(h.g().find_sta(M::c1)->capabilities.channels_string(), "");
+    report(M::c1, 0, {});
+    EXPECT_EQ(count_of(h.log(),
+                       "parse_sta_capability_report TLV_TYPE_CLIENT_CAPABILITY_REPORT is "
+                       "missing message_id 901"),
+              2u);
+    report(MAC(0x5c, 0, 0, 0, 0x77, 0x77), 0, body);  // not a station of the graph
+    EXPECT_EQ(count_of(h.log(), "TLV_TYPE_CLIENT_CAPABILITY_REPORT is missing"), 3u);
+
+    report(M::c1, 0, body);
+    const StaCapabilityInfo& c = h.g().find_sta(M::c1)->capabilities;
+    EXPECT_EQ(c.channels_string(), "36 40 44 48 ");  // 5 GHz radio: steps of 4
+    EXPECT_TRUE(c.capable_bss_transition);
+    EXPECT_TRUE(c.capable_radio_measurement);
+    EXPECT_TRUE(c.ecsa);
+    EXPECT_EQ(c.steer_category, sta_categories::CONTROLLED_STEERING_CLASS1);
+    std::string log = h.log();
+    EXPECT_NE(log.find(" -STA ==> [5c:00:00:00:00:01]"), std::string::npos);
+    EXPECT_NE(log.find(" -supported_channels:36 40 44 48 "), std::string::npos);
+    EXPECT_NE(log.find(" -steer category:Controlled-Steering-Class1"), std::string::npos);
+    EXPECT_NE(log.find("SteeringMinder::apply_steer_re_node() sta MAC: 5c:00:00:00:00:01"),
+              std::string::npos);
+}
+
+TEST(GraphMinderReports, TrafficStatisticsGiveThroughput) {
+    Harness h;
+    build_mesh(h);
+    auto stats = [&](uint32_t sent, uint32_t received) {
+        CmduBuilder b(CMDU_TYPE_AP_METRICS_RESPONSE, 902);
+        ap_metrics_tlv am;
+        am.bssid = M::local_fh;
+        am.channel_utilization = 128;
+        am.num_associated_stas = 1;
+        b.add(am);
+        associated_sta_traffic_stats_tlv ts;
+        ts.sta_mac = M::c1;
+        ts.bytes_sent = sent;
+        ts.bytes_received = received;
+        b.add(ts);
+        h.feed(b, M::local);
+    };
+    stats(0xFFFFFF00u, 1000);
+    h.advance(1000);
+    // 0x100 + 131072 bytes sent over the wrap, 262144 received, in one second.
+    stats(131072, 1000 + 262144);
+    const WirelessLink* w = h.g().local_agent->find_wireless_link(M::c1);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->totals[TrafficCounters::BYTES_SENT], 0xFFFFFF00ull + 0xFFull + 131072);
+    EXPECT_FLOAT_EQ(w->uplink_tput, 262.0f * 0.00762939453125f);
+    ASSERT_TRUE(h.g().local_agent->ap_metrics);
+    EXPECT_EQ(h.g().local_agent->ap_metrics->ap_metrics[0].channel_utilization, 50);
+    // A station the device does not serve.
+    CmduBuilder b(CMDU_TYPE_AP_METRICS_RESPONSE, 903);
+    associated_sta_traffic_stats_tlv ts;
+    ts.sta_mac = M::c2;
+    b.add(ts);
+    h.feed(b, M::local);
+    EXPECT_NE(h.log().find("cannot find wireless from device 02:00:00:00:00:02 to sta MAC: "
+                           "5c:00:00:00:00:02."),
+              std::string::npos);
+}
+
+TEST(GraphMinderReports, HeartBeatDumpsOnlyAtDebug) {
+    Harness h;
+    build_mesh(h);
+    h.gm().set_log_level(6);
+    size_t before = h.log().size();
+    h.gm().on_heart_beat();
+    EXPECT_EQ(h.log().size(), before);
+    h.gm().set_log_level(7);
+    h.gm().on_heart_beat();
+    EXPECT_GT(h.log().size(), before);
+    EXPECT_NE(h.log().find("link to", before), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GraphMinderReports, LinkMetricsReachTheReportedLink) {
+    Harness h;
+    build_mesh(h);
+    h.advance(3000);
+    CmduBuilder b(CMDU_TYPE_LINK_METRIC_RESPONSE, 904);
+    transmitter_link_metric_tlv tx;
+    tx.local_al_mac_address = M::e1;
+    tx.neighbor_al_mac_address = M::e2;
+    transmitter_link_metric_tlv::link l;
+    l.local_interface_mac = M::e1_bh;
+    l.neighbor_interface_mac = M::e2_bsta;
+    l.interface_type = MEDIA_TYPE_IEEE_802_11AX;
+    l.phy_rate = 1201;
+    tx.links.push_back(l);
+    b.add(tx);
+    link_metric_result_code_tlv rc;
+    rc.result_code = LINK_METRIC_RESULT_INVALID_NEIGHBOR;
+    b.add(rc);
+    h.feed(b, M::e1);
+    const WirelessLink* w = dev(h, M::e1)->find_wireless_link(M::e2_bsta);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->tx_rate, 1201u);
+    EXPECT_EQ(w->last_metrics_ms, get_current_time_ms());
+    EXPECT_NE(h.log().find("on_link_metric_response: receive CMDU_TYPE_LINK_METRIC_RESPONSE error "
+                           "result code 0, reason LINK_METRIC_RESULT_CODE_TLV_INVALID_NEIGHBOR"),
+              std::string::npos);
+}
+
+TEST(GraphMinderReports, TunneledBtmQueryAndFailedConnectionGoToSteering) {
+    Harness h;
+    build_mesh(h);
+    {
+        CmduBuilder b(CMDU_TYPE_TUNNELED, 905);
+        source_info_tlv si;
+        si.mac = M::c1;
+        b.add(si);
+        tunneled_message_type_tlv mt;
+        mt.message_type = TUNNELED_BTM_QUERY;
+        b.add(mt);
+        tunneled_tlv t;
+        t.frame_body = {10, 6, 0x21, 0x13};  // WNM, BTM query, token, reason
+        b.add(t);
+        h.feed(b, M::local);
+    }
+    {
+        CmduBuilder b(CMDU_TYPE_TUNNELED, 906);
+        source_info_tlv si;
+        si.mac = M::c1;
+        b.add(si);
+        tunneled_message_type_tlv mt;
+        mt.message_type = TUNNELED_ANQP_REQUEST;
+        b.add(mt);
+        tunneled_tlv t;
+        t.frame_body = {1};
+        b.add(t);
+        h.feed(b, M::local);
+    }
+    {
+        CmduBuilder b(CMDU_TYPE_FAILED_CONNECTION, 907);
+        sta_mac_address_tlv sm;
+        sm.sta_mac = M::c2;
+        b.add(sm);
+        status_code_tlv sc;
+        sc.status_code = 17;
+        b.add(sc);
+        h.feed(b, M::e2);
+    }
+    std::string log = h.log();
+    EXPECT_NE(log.find("on_tunneled_message -- recv 80211 btm query event from sta MAC: "
+                       "5c:00:00:00:00:01  --dialog token 33 reason code 19"),
+              std::string::npos);
+    EXPECT_NE(log.find("SteeringMinder::notify_dot11_btm_query() sta MAC: 5c:00:00:00:00:01 token "
+                       "33 reason 19"),
+              std::string::npos);
+    EXPECT_NE(log.find("on_tunneled_message -- Unsupported tunneled protocol type: 4"),
+              std::string::npos);
+    EXPECT_NE(log.find("Received CMDU_TYPE_MAP_FAILED_CONNECTION: sta MAC: 5c:00:00:00:00:02, "
+                       "status_code: 17"),
+              std::string::npos);
+    EXPECT_NE(log.find("SteeringMinder::notify_failed_connection_report() sta MAC: "
+                       "5c:00:00:00:00:02"),
+              std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GraphMinderNodes, TheGraphIsCapped) {
+    Harness h;
+    topology_round(h, false);
+    size_t before = h.g().nodes.size();
+    Topo local;
+    local.al = M::local;
+    local.ifs = {eth_if(M::local_eth), wifi_if(MAC(M::local_fh), M::local_fh, 0)};
+    local.neighbors = {{M::local_eth, {M::root}}};
+    local.radios = {{M::local_radio, {{M::local_fh, "home"}}}};
+    std::vector<MAC> flood;
+    for (int i = 0; i < 1100; ++i)
+        flood.push_back(MAC(0x5e, 0, 0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)));
+    local.clients = {{M::local_fh, flood}};
+    h.topology(local);
+    EXPECT_EQ(h.g().nodes.size(), GraphMinder::kMaxNodes);
+    EXPECT_GT(GraphMinder::kMaxNodes, before);
+    EXPECT_EQ(count_of(h.log(), "the graph holds 1024 nodes already, new nodes are refused"), 1u);
+    // Once garbage collection frees room, new devices are taken again.
+    h.advance(70001);
+    h.gm().on_gc();
+    topology_round(h, false);
+    EXPECT_NE(dev(h, M::e1), nullptr);
+}
+
+TEST(GraphMinderReports, TheFirstCapabilityReportBringsTheReportingPolicy) {
+    Harness h;
+    build_mesh(h);
+    std::string log = h.log();
+    EXPECT_EQ(count_of(log, "send_metric_reporting_policy, number_of_radio: 1"), 3u);
+    EXPECT_NE(log.find("send_metric_reporting_policy, radio id: 02:00:00:00:30:50"),
+              std::string::npos);
+    h.ap_caps(M::e1, M::e1_radio, true, true);  // not again
+    EXPECT_EQ(count_of(h.log(), "send_metric_reporting_policy, number_of_radio: 1"), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GraphMinderNodes, ReportsCannotTurnTheLocalDevicesOrTheSenderIntoStations) {
+    Harness h;
+    build_mesh(h);
+    Topo e1;
+    e1.al = M::e1;
+    e1.ifs = {eth_if(M::e1_eth)};
+    e1.neighbors = {{M::e1_eth, {M::local, M::e1}}};
+    e1.radios = {{M::e1_radio, {{M::e1_fh, "home"}}}};
+    e1.clients = {{M::e1_fh, {M::e1, M::root, M::local}}};
+    h.topology(e1);
+    h.notification(M::e1, M::e1, M::e1_fh, true);
+    h.notification(M::e1, M::root, M::e1_fh, true);
+    ASSERT_NE(h.g().root, nullptr);
+    ASSERT_NE(h.g().local_agent, nullptr);
+    EXPECT_EQ(h.g().root->kind(), Node::DEVICE);
+    const Device* d = dev(h, M::e1);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->find_wired_link(M::e1), nullptr);
+    EXPECT_EQ(d->find_wireless_link(M::e1), nullptr);
+    EXPECT_EQ(d->find_wireless_link(M::root), nullptr);
+    EXPECT_NE(h.log().find("on_heard_about_associated MAC: 02:00:00:00:00:01 is Root, not a "
+                           "station"),
+              std::string::npos);
+}
+
+}  // namespace
