@@ -21,6 +21,20 @@ class DataMinder : public Minder {
     Err init(Context& context) override;
     void run() override;
 
+    // ---- Logging configuration (debug database), for the REST and D-Bus layers
+    // (data_minder_dbg.cc). The getters read the database; 0 on success.
+    int ozr_dbg_get_ozr_log_cfg(OzrLogCfg& out);
+    int ozr_dbg_get_map_log_cfg(MapLogCfg& out);
+    int ozr_dbg_get_log_destination(std::string& out);
+    // The updaters check every level name ("emerg" .. "debug"), apply the levels to the
+    // running loggers (root, the minders' category loggers, the platform log) or to the
+    // stack's modules, then persist them. 0 on success; -1 when a name is not a level
+    // (nothing applied, nothing written) or the database write failed (levels applied).
+    int ozr_dbg_update_ozr_log_cfg(const OzrLogCfg& cfg);
+    int ozr_dbg_update_map_log_cfg(const MapLogCfg& cfg);
+    // Persists the log destination; it takes effect at the next start.
+    int ozr_dbg_update_log_destination(const std::string& destination);
+
     // Run-time level change of the category logger (-1: inherit the root level).
     void set_log_level(int level) { logger_.set_level(level); }
     const Logger* logger() const { return &logger_; }

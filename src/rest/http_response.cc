@@ -52,10 +52,13 @@ void add_cors_headers(HttpResponse& response, bool origin_present, const std::st
 bool render_json_body(HttpResponse& response) {
     if (response.document.IsNull())
         return true;
-    std::string body;
-    if (!write_pretty_json(response.document, body))
+    // The body is written in place (the text is often most of the answer's memory);
+    // the writer's nesting stack comes from the document's pool.
+    response.body.clear();
+    if (!write_pretty_json(response.document, response.body, response.document.GetAllocator())) {
+        response.body.clear();
         return false;
-    response.body = std::move(body);
+    }
     response.headers.append("Content-Type: application/json\r\n");
     return true;
 }

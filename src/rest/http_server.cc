@@ -158,6 +158,15 @@ void HttpServer::close() {
         close_client(c);
 }
 
+bool HttpServer::has_unclosed_handles() const {
+    if (listening_ && !uv_is_closing(reinterpret_cast<const uv_handle_t*>(&listener_)))
+        return true;
+    for (const ClientContext* c = clients_; c; c = c->next_)
+        if (!uv_is_closing(reinterpret_cast<const uv_handle_t*>(&c->tcp_)))
+            return true;
+    return false;
+}
+
 void HttpServer::on_listener_closed(uv_handle_t* handle) {
     static_cast<HttpServer*>(handle->data)->listening_ = false;
 }

@@ -127,6 +127,9 @@ class HttpServer {
     void close();
     // True when close() was called and every handle's close callback ran.
     bool closed() const { return close_requested_ && !listening_ && clients_ == nullptr; }
+    // True while the listener or a connection has a handle nobody closed yet (the
+    // loop still refers to the server).
+    bool has_unclosed_handles() const;
     size_t connection_count() const { return connection_count_; }
     const RestLimits& limits() const { return limits_; }
     const Logger* logger() const { return logger_; }

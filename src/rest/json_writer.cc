@@ -5,28 +5,55 @@
 
 namespace {
 
-// A rapidjson output stream appending to a std::string, so the rendered text
-// lands in the response body without an intermediate buffer.
+// A rapidjson output stream appending to a std::string in blocks, so the
+// rendered text lands in the response body without a per-character append.
 struct StringSink {
     typedef char Ch;
+    explicit StringSink(std::string& out) : s(out) {}
+    ~StringSink() { Flush(); }
+    void Put(char c) {
+        if (n == sizeof buf)
+            Flush();
+        buf[n++] = c;
+    }
+    void Flush() {
+        s.append(buf, n);
+        n = 0;
+    }
     std::string& s;
-    void Put(char c) { s.push_back(c); }
-    void Flush() {}
+    size_t n = 0;
+    char buf[4096];
 };
+
+using PoolAllocator = rapidjson::MemoryPoolAllocator<>;
 
 }  // namespace
 
 bool write_pretty_json(const rapidjson::Value& value, std::string& out) {
-    StringSink sink{out};
+    StringSink sink(out);
     rapidjson::PrettyWriter<StringSink> writer(sink);
     writer.SetIndent(' ', 4);
-    return value.Accept(writer);
+    bool ok = value.Accept(writer);
+    sink.Flush();
+    return ok;
+}
+
+bool write_pretty_json(const rapidjson::Value& value, std::string& out, PoolAllocator& pool) {
+    StringSink sink(out);
+    rapidjson::PrettyWriter<StringSink, rapidjson::UTF8<>, rapidjson::UTF8<>, PoolAllocator> writer(
+        sink, &pool);
+    writer.SetIndent(' ', 4);
+    bool ok = value.Accept(writer);
+    sink.Flush();
+    return ok;
 }
 
 bool write_compact_json(const rapidjson::Value& value, std::string& out) {
-    StringSink sink{out};
+    StringSink sink(out);
     rapidjson::Writer<StringSink> writer(sink);
-    return value.Accept(writer);
+    bool ok = value.Accept(writer);
+    sink.Flush();
+    return ok;
 }
 
 void vht_mcs_map_to_array(uint16_t map, unsigned out[8]) {

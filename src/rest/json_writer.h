@@ -17,6 +17,10 @@
 // value cannot be written as JSON (a NaN or infinite number); OUT then holds
 // whatever was written before the failure.
 bool write_pretty_json(const rapidjson::Value& value, std::string& out);
+// The same with the writer's nesting stack taken from POOL (a document's
+// allocator) instead of the heap.
+bool write_pretty_json(const rapidjson::Value& value, std::string& out,
+                       rapidjson::MemoryPoolAllocator<>& pool);
 // The same without indentation.
 bool write_compact_json(const rapidjson::Value& value, std::string& out);
 

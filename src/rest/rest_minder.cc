@@ -1,7 +1,11 @@
 #include "rest/rest_minder.h"
 
+#include <uv.h>
+
 #include "core/log.h"
 #include "nal/nal.h"
+#include "rest/graph_routes.h"
+#include "rest/rest_service.h"
 
 RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), loop_(loop) {
     int level = find_config_log_level("root.rest");
@@ -9,14 +13,41 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
         logger_.set_level(level);
         nal_setLogLevel(level);
     }
+    rest_graph_routes_linked();
+    service_ = std::make_unique<RestService>(loop, &logger_);
 }
 
-RestMinder::~RestMinder() = default;
+RestMinder::~RestMinder() {
+    // Normally the context has closed every loop handle (the server's with them) and
+    // run the loop dry before the minders go. When it has not, the loop still holds
+    // the server's handles: close them and let their close callbacks run first.
+    HttpServer* s = service_->server();
+    if (s && loop_ && s->has_unclosed_handles()) {
+        service_->close();
+        for (int i = 0; i < 8 && !s->closed(); ++i)
+            uv_run(loop_, UV_RUN_NOWAIT);
+    }
+}
 
-Err RestMinder::init(Context& /*context*/) {
+Err RestMinder::init(Context& context) {
+    char buf[256] = {};
+    int rc = nal_getMeshRestListenAddress(buf, sizeof buf);
+    if (service_->start(context, rest_listen_address(rc, buf, &logger_)) != 0) {
+        // The daemon's other work does not depend on its REST API.
+        return Err(0);
+    }
     return Err(0);
 }
 
 void RestMinder::run() {
     OZR_INFO(&logger_, "RestMinder::{}() running", __func__);
+}
+
+void RestMinder::stop() {
+    service_->close();
+}
+
+int RestMinder::port() const {
+    HttpServer* s = service_->server();
+    return s ? s->port() : 0;
 }

@@ -1,6 +1,6 @@
 #include "rest/rest_strings.h"
 
-#include <fmt/format.h>
+#include <cstdio>
 
 const char* media_type_to_string(unsigned media_type) {
     switch (media_type) {
@@ -54,7 +54,7 @@ const char* link_medium_to_string(unsigned link_medium) {
     }
 }
 
-std::string band_type_to_str(unsigned bits) {
+const char* band_type_to_buf(unsigned bits, char* out, size_t cap) {
     static const struct {
         unsigned bit;
         const char* name;
@@ -62,18 +62,32 @@ std::string band_type_to_str(unsigned bits) {
                   {32, "MAP_M2_BSS_RADIO5GU"},
                   {64, "MAP_M2_BSS_RADIO5GL"},
                   {128, "MAP_M2_BSS_RADIO5GF"}};
-    std::string out;
+    size_t n = 0;
+    if (cap == 0)
+        return out;
     for (const auto& b : kBands) {
         if (!(bits & b.bit))
             continue;
-        if (!out.empty())
-            out.push_back(' ');
-        out.append(b.name);
+        if (n > 0 && n + 1 < cap)
+            out[n++] = ' ';
+        for (const char* p = b.name; *p && n + 1 < cap; ++p)
+            out[n++] = *p;
     }
+    out[n] = '\0';
     return out;
 }
 
+std::string band_type_to_str(unsigned bits) {
+    char buf[80];
+    return band_type_to_buf(bits, buf, sizeof buf);
+}
+
 std::string intf_type_to_str(unsigned code) {
+    char buf[32];
+    return intf_type_to_buf(code, buf, sizeof buf);
+}
+
+const char* intf_type_to_buf(unsigned code, char* out, size_t cap) {
     code &= 0xffff;
     switch (code) {
         case 0x0000:
@@ -105,7 +119,9 @@ std::string intf_type_to_str(unsigned code) {
         case 0x0300:
             return "MEDIA_MOCA_V1_1 (0x0300)";
         default:
-            return fmt::format("Unknown (0x{:x})", code);
+            if (cap > 0)
+                std::snprintf(out, cap, "Unknown (0x%x)", code);
+            return cap > 0 ? out : "";
     }
 }
 

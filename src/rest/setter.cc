@@ -94,6 +94,19 @@ int rest_reject(HttpResponse& response, const Logger* logger, const std::string&
     return 0;
 }
 
+std::string rest_printable(const std::string& text, size_t max) {
+    std::string out;
+    const size_t n = text.size() < max ? text.size() : max;
+    out.reserve(n + 3);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char ch = static_cast<unsigned char>(text[i]);
+        out.push_back(ch < 0x20 || ch == 0x7f ? '?' : static_cast<char>(ch));
+    }
+    if (text.size() > max)
+        out += "...";
+    return out;
+}
+
 int rest_accepted(HttpResponse& response) {
     rapidjson::Document fresh;
     response.document.Swap(fresh);

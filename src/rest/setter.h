@@ -30,6 +30,9 @@ bool rest_body_string(const ClientContext& client, const HttpRequest& request,
 // A value outside its range: logs MESSAGE (the route's own text) and answers
 // 400 with {"error": MESSAGE}. Returns 0 for the handler to return.
 int rest_reject(HttpResponse& response, const Logger* logger, const std::string& message);
+// TEXT from a request as it may appear in a log line or an error answer: control
+// bytes become '?', and only the first MAX bytes are kept ("..." marks the cut).
+std::string rest_printable(const std::string& text, size_t max = 64);
 // The value was taken: 200 without a body.
 int rest_accepted(HttpResponse& response);
 // The minder a route needs is not there: logs MESSAGE (e.g. "Cannot find data

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "http_test_client.h"
 #include "log/logger.h"
 #include "rest/dispatch.h"
 #include "rest/http_server.h"
@@ -35,48 +36,6 @@ class LogCapture {
   private:
     std::string path_;
 };
-
-struct HttpAnswer {
-    int status = 0;
-    std::string head;  // status line and header lines, up to the empty line
-    std::map<std::string, std::string> headers;  // lower-case names
-    std::string body;
-};
-
-class TestClient {
-  public:
-    TestClient() = default;
-    ~TestClient();
-    TestClient(const TestClient&) = delete;
-    TestClient& operator=(const TestClient&) = delete;
-
-    bool connect(int port);
-    bool send(const std::string& bytes);
-    // One byte per send() (Nagle off), so the server reads it in many pieces.
-    bool send_bytewise(const std::string& bytes);
-    // Reads one response (head and Content-Length body); false on EOF, error
-    // or after TIMEOUT_MS without progress.
-    // HEAD_ONLY: the answer to a HEAD request, whose body is not sent.
-    bool read_answer(HttpAnswer& out, int timeout_ms = 5000, bool head_only = false);
-    // True when the server closes the connection (EOF or reset) within
-    // TIMEOUT_MS; bytes arriving meanwhile are discarded.
-    bool wait_closed(int timeout_ms = 5000);
-    void close();
-    // Ends the sending side (the server sees EOF) while still reading.
-    void shutdown_send();
-    int fd() const { return fd_; }
-
-  private:
-    bool fill(int timeout_ms);
-    int fd_ = -1;
-    std::string buf_;
-};
-
-// GET/POST helpers on a fresh connection.
-HttpAnswer http_request(int port, const std::string& raw);
-std::string get_request(const std::string& uri, const std::string& extra_headers = "");
-std::string body_request(const std::string& method, const std::string& uri, const std::string& body,
-                         const std::string& extra_headers = "");
 
 // A server with the built-in routes, the preloaded ones and any the test adds,
 // on its own loop in a helper thread.

@@ -1,0 +1,106 @@
+// The daemon itself answers on the listen address the platform reports and
+// stops on "/quit". Runs the built ozr under a temporary OZR_ROOT.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "http_test_client.h"
+#include "support/temp_root.h"
+
+namespace {
+
+std::string ozr_binary() {
+    const char* b = std::getenv("OZR_BUILD_DIR");
+    return b ? std::string(b) + "/src/main/ozr" : std::string();
+}
+
+// A port nothing listens on right now (the kernel's pick for a socket closed at once).
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+        port = ntohs(sa.sin_port);
+    close(fd);
+    return port;
+}
+
+// Waits until the daemon accepts on PORT, or its process ended, for at most about 20 s.
+bool wait_listening(pid_t pid, int port) {
+    for (int i = 0; i < 400; ++i) {
+        TestClient c;
+        if (c.connect(port))
+            return true;
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return false;
+        poll(nullptr, 0, 50);  // the daemon is starting in another process
+    }
+    return false;
+}
+
+TEST(DaemonRest, AnswersOnTheConfiguredPortAndQuits) {
+    const std::string bin = ozr_binary();
+    if (bin.empty() || access(bin.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "the ozr binary is not built (OZR_BUILD_DIR unset or no src/main/ozr)";
+    ozr_test::TempRoot root;
+    const int port = free_port();
+    ASSERT_GT(port, 0);
+    ASSERT_EQ(system(("mkdir -p '" + root.path("/configs/easymesh") + "'").c_str()), 0);
+    ozr_test::write_text(root.path("/configs/easymesh/platform.json"),
+                         "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", "
+                         "\"rest-port\": " +
+                             std::to_string(port) + "}}");
+    const std::string out = root.path("/ozr.out");
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execl(bin.c_str(), bin.c_str(), "--log-path=stdout", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    if (!wait_listening(pid, port)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        FAIL() << "the daemon did not listen on " << port << ":\n" << ozr_test::read_text(out);
+    }
+    HttpAnswer a = http_request(port, get_request("/1/version"));
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("\"name\": \"ozr\""), std::string::npos) << a.body;
+    a = http_request(port, get_request("/debug/graph"));
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("\"nodes\""), std::string::npos) << a.body;
+    a = http_request(port, get_request("/1/topology"));
+    EXPECT_EQ(a.status, 200);
+    a = http_request(port, get_request("/quit"));
+    EXPECT_EQ(a.status, 200);
+    int status = -1;
+    // "/quit" stops the loop; the daemon shuts down and exits 0.
+    for (int i = 0; i < 400 && waitpid(pid, &status, WNOHANG) != pid; ++i)
+        poll(nullptr, 0, 50);
+    if (!WIFEXITED(status)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        FAIL() << "the daemon did not exit after /quit:\n" << ozr_test::read_text(out);
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string log = ozr_test::read_text(out);
+    EXPECT_NE(log.find("Accepting REST connections on port " + std::to_string(port)),
+              std::string::npos)
+        << log;
+}
+
+}  // namespace

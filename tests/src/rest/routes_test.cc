@@ -1,0 +1,1168 @@
+// The graph, topology, AP, metric, scan and logging routes, asked over HTTP
+// from the daemon's own context (every minder built, the REST server on an
+// ephemeral port, its loop in a helper thread) on a graph scripted through the
+// Graph API. The graph is changed only while no request is outstanding.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <uv.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "common/clock.h"
+#include "core/context.h"
+#include "data/data_minder.h"
+#include "graph/graph_minder.h"
+#include "http_test_client.h"
+#include "map/datamodel/datamodel.h"
+#include "map/map_log.h"
+#include "rest/graph_routes.h"
+#include "rest/http_response.h"
+#include "rest/http_server.h"
+#include "rest/renderers.h"
+#include "rest/rest_minder.h"
+#include "rest/rest_service.h"
+#include "rest/rest_strings.h"
+#include "support/temp_root.h"
+
+#include "count_new.h"
+
+namespace {
+
+using ozr_test::read_text;
+using rapidjson::Value;
+
+MAC m(uint8_t a, uint8_t b) {
+    return MAC(0x02, 0, 0, 0, a, b);
+}
+
+std::string rest(const MAC& mac) {
+    return mac.to_rest_string();
+}
+
+enum class T { Null, Bool, Int, Uint64, Number, String, Array, Object, ArrayOrNull, ObjectOrNull };
+
+const char* type_name(T t) {
+    static const char* names[] = {"null",   "bool",  "int",    "uint64",     "number",
+                                  "string", "array", "object", "array|null", "object|null"};
+    return names[static_cast<int>(t)];
+}
+
+bool has_type(const Value& v, T t) {
+    switch (t) {
+        case T::Null:
+            return v.IsNull();
+        case T::Bool:
+            return v.IsBool();
+        case T::Int:
+            return v.IsInt() || v.IsInt64();
+        case T::Uint64:
+            return v.IsUint64();
+        case T::Number:
+            return v.IsNumber();
+        case T::String:
+            return v.IsString();
+        case T::Array:
+            return v.IsArray();
+        case T::Object:
+            return v.IsObject();
+        case T::ArrayOrNull:
+            return v.IsArray() || v.IsNull();
+        case T::ObjectOrNull:
+            return v.IsObject() || v.IsNull();
+    }
+    return false;
+}
+
+// Every listed key is present, in this order, with this type.
+void expect_keys(const Value& obj, const std::vector<std::pair<const char*, T>>& keys,
+                 const char* what) {
+    ASSERT_TRUE(obj.IsObject()) << what;
+    size_t last = 0;
+    bool first = true;
+    for (const auto& k : keys) {
+        size_t pos = 0;
+        bool found = false;
+        for (auto it = obj.MemberBegin(); it != obj.MemberEnd(); ++it, ++pos)
+            if (std::string(it->name.GetString()) == k.first) {
+                found = true;
+                break;
+            }
+        ASSERT_TRUE(found) << what << ": missing key \"" << k.first << "\"";
+        EXPECT_TRUE(has_type(obj[k.first], k.second))
+            << what << ": \"" << k.first << "\" is not " << type_name(k.second);
+        if (!first) {
+            EXPECT_GT(pos, last) << what << ": \"" << k.first << "\" out of order";
+        }
+        last = pos;
+        first = false;
+    }
+}
+
+// The daemon's context with its REST server started on an ephemeral port.
+class RoutesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        log_ = std::make_unique<ozr_test::LogCapture>(root_, 7);
+        uv_loop_init(&loop_);
+        ctx_ = new Context(&loop_);
+        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
+        unassoc_metrics_settings().clear();
+        map_datamodel_init(m(0, 1), m(0, 2));
+        build_graph();
+    }
+
+    void TearDown() override {
+        stop_loop();
+        ctx_->shutdown();
+        delete ctx_;
+        map_datamodel_reset();
+        ozr_clock::use_real();
+        log_.reset();
+    }
+
+    void start() {
+        RestListenAddress a;
+        a.port = 0;
+        ASSERT_EQ(ctx_->rest_minder->service()->start(*ctx_, a), 0);
+        port_ = ctx_->rest_minder->port();
+        uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
+        thread_ = std::thread([this] { uv_run(&loop_, UV_RUN_DEFAULT); });
+        running_ = true;
+    }
+
+    void stop_loop() {
+        if (!running_)
+            return;
+        uv_async_send(&stop_);
+        thread_.join();
+        running_ = false;
+    }
+
+    HttpAnswer ask(const std::string& raw) {
+        if (!running_)
+            start();
+        return http_request(port_, raw);
+    }
+
+    // GET URI, expecting 200 and a JSON document.
+    void get_json(const std::string& uri, rapidjson::Document& doc, int status = 200) {
+        HttpAnswer a = ask(get_request(uri));
+        ASSERT_EQ(a.status, status) << uri << "\n" << a.body;
+        doc.Parse(a.body.c_str());
+        ASSERT_FALSE(doc.HasParseError()) << uri << "\n" << a.body;
+    }
+
+    Graph& graph() { return ctx_->graph_minder->graph(); }
+
+    // Root controller with two radios (2.4 GHz with HT only, 5 GHz with HT and
+    // VHT), the co-located agent wired to it, extender B1 wired below, extender
+    // B2 whose backhaul STA associates to B1's backhaul BSS, clients C1 on the
+    // root's 5 GHz BSS and C2 on B2.
+    void build_graph() {
+        Graph& g = graph();
+        root_dev_ = new Device("Root", m(0, 1), 1000);
+        g.add_node(root_dev_);
+        g.root = root_dev_;
+        local_ = new Device("Local_agent", m(0, 2), 1000);
+        g.add_node(local_);
+        g.local_agent = local_;
+        b1_ = new Device("B1", m(1, 1), 1000);
+        g.add_node(b1_);
+        b2_ = new Device("B2", m(2, 1), 1000);
+        g.add_node(b2_);
+        auto* bsta = new Sta("", m(2, 9), 1000);
+        g.add_node(bsta);
+        bsta->update_backhaul_sta(true, b2_->mac);
+        auto* c1 = new Sta("", m(9, 1), 1000);
+        c1->capabilities.mimo_txcount = 2;
+        c1->capabilities.capable_bss_transition = true;
+        g.add_node(c1);
+        g.add_node(new Sta("", m(9, 2), 1000));
+
+        LocalInterface eth;
+        eth.mac = m(1, 1);
+        eth.media_type = 0x0001;
+        b1_->interfaces = {eth};
+        b2_->backhaul.local_interface = m(2, 9);
+        b2_->backhaul.remote_ale = b1_->mac;
+        b2_->backhaul.is_backhaul_connected = true;
+        b2_->backhaul.medium = Medium::WIFI_5G_HIGH;
+        b2_->backhaul.cost_to_root = 123;
+
+        auto wired = [](Device* from, const MAC& to) {
+            auto* l = new WiredLink(to, 1000);
+            l->medium = Medium::ETHERNET;
+            l->local_interface = from->mac;
+            from->add_link(l);
+        };
+        wired(root_dev_, local_->mac);
+        wired(local_, root_dev_->mac);
+        wired(local_, b1_->mac);
+        wired(b1_, local_->mac);
+        auto* bh = new WirelessLink(m(2, 9), BSSID(m(1, 8)), 1000);
+        bh->rcpi = 180;
+        bh->tx_rate = 866;
+        bh->medium = Medium::WIFI_5G_HIGH;
+        bh->is_backbone = true;
+        bh->remote_al_mac = b2_->mac;
+        b1_->add_link(bh);
+        auto* cl = new WirelessLink(m(9, 1), BSSID(m(0, 0x51)), 1000);
+        cl->rcpi = 160;
+        cl->totals[TrafficCounters::BYTES_SENT] = 5000000000ULL;
+        cl->totals[TrafficCounters::PACKETS_SENT] = 42;
+        root_dev_->add_link(cl);
+        b2_->add_link(new WirelessLink(m(9, 2), BSSID(m(2, 0x51)), 1000));
+        auto* un = new UnassociatedLink(m(9, 2), BSSID(m(0, 0x51)), 1000);
+        un->rcpi = 100;
+        un->op_class = 115;
+        un->channel = 36;
+        un->measured_ms = 900;
+        root_dev_->add_link(un);
+
+        // Radios, BSSs and their reports on the root.
+        RadioInfo r24, r5;
+        r24.radio_id = m(0, 0x20);
+        r24.bsss = {BSSInfo{BSSID(m(0, 0x21)), "home"}};
+        r5.radio_id = m(0, 0x50);
+        r5.bsss = {BSSInfo{BSSID(m(0, 0x51)), "home"}, BSSInfo{BSSID(m(0, 0x52)), "bh"}};
+        root_dev_->operational_bss = {r24, r5};
+        b1_->operational_bss = {RadioInfo{m(1, 0x50), {BSSInfo{BSSID(m(1, 8)), "bh"}}}};
+
+        APCapabilityMesg cap;
+        cap.unassoc_sta_metrics_operating_channel = true;
+        cap.max_vids = 2;
+        BasicRadioCapabilitiesTLV b24;
+        b24.radio_id = r24.radio_id;
+        b24.max_bss = 4;
+        b24.standard = 3;
+        operating_class_s oc81;
+        oc81.op_class = 81;
+        oc81.max_tx_power_eirp = 20;
+        oc81.non_operable_channels = {12, 13};
+        oc81.num_non_operable_channels = 2;
+        b24.operating_classes = {oc81};
+        BasicRadioCapabilitiesTLV b5;
+        b5.radio_id = r5.radio_id;
+        b5.max_bss = 8;
+        b5.band = 1;
+        b5.standard = 4;
+        operating_class_s oc115;
+        oc115.op_class = 115;
+        oc115.max_tx_power_eirp = 23;
+        b5.operating_classes = {oc115};
+        cap.radios = {b24, b5};
+        HTCapabilitiesTLV ht24;
+        ht24.radio_id = r24.radio_id;
+        ht24.max_tx_spatial_streams = 1;
+        ht24.max_rx_spatial_streams = 1;
+        ht24.short_gi_20mhz = 1;
+        HTCapabilitiesTLV ht5 = ht24;
+        ht5.radio_id = r5.radio_id;
+        ht5.ht_40mhz = 1;
+        cap.ht_capabilities = {ht24, ht5};
+        VHTCapabilitiesTLV vht;
+        vht.radio_id = r5.radio_id;
+        vht.supported_vht_tx_mcs = 0xfffa;  // streams 1 and 2 up to MCS 9
+        vht.supported_vht_rx_mcs = 0x0000;
+        vht.max_tx_spatial_streams = 1;
+        vht.vht_160mhz = 1;
+        vht.su_beamformer = 1;
+        cap.vht_capabilities = {vht};
+        HECapabilitiesTLV he;
+        he.radio_id = r5.radio_id;
+        he.supported_mcs = {0xfa, 0xff, 0xfa, 0xff};
+        he.max_tx_spatial_streams = 1;
+        he.max_rx_spatial_streams = 1;
+        he.dl_ofdma = 1;
+        cap.he_capabilities = {he};
+        root_dev_->ap_capability = cap;
+
+        ApMetricResponseMesg metrics;
+        ApMetricsTLV am;
+        am.bssid = BSSID(m(0, 0x51));
+        am.channel_utilization = 37;
+        am.num_associated_stas = 1;
+        metrics.ap_metrics = {am};
+        AssociatedStaLinkMetricsTLV sl;
+        sl.sta = m(9, 1);
+        StaMetric sm;
+        sm.bssid = BSSID(m(0, 0x51));
+        sm.downlink_rate = 400;
+        sm.uplink_rate = 200;
+        sl.metrics = {sm};
+        metrics.sta_link_metrics = {sl};
+        RadioMetricsTLV rm;
+        rm.radio_id = r5.radio_id;
+        rm.noise = 90;
+        metrics.radio_metrics = {rm};
+        root_dev_->ap_metrics = metrics;
+
+        OperatingChannelReportMesg ch;
+        OperatingChannelReportTLV rep;
+        rep.radio_id = r5.radio_id;
+        rep.tx_power = 20;  // 100 mW
+        rep.op_classes = {{115, 36}};
+        ch.reports = {rep};
+        root_dev_->update_current_channels(ch);
+
+        APChannelScanReportMesg scan;
+        ChannelScanResultTLV s1;
+        s1.radio_id = r24.radio_id;
+        s1.op_class = 81;
+        s1.channel = 6;
+        s1.timestamp = "2026-12-06T00:00:00Z";
+        s1.utilization = 12;
+        s1.noise = 80;
+        ChannelScanResultTLV::neighbor n;
+        n.bssid = BSSID(m(7, 7));
+        std::memcpy(n.ssid, "next", 4);
+        n.ssid_len = 4;
+        n.signal_strength = 150;
+        n.channel_bandwidth = "20";
+        s1.neighbors = {n};
+        s1.num_neighbors = 1;
+        ChannelScanResultTLV s2 = s1;
+        s2.radio_id = r5.radio_id;
+        s2.op_class = 115;
+        s2.channel = 40;
+        s2.neighbors.clear();
+        s2.num_neighbors = 0;
+        scan.results = {s1, s2};
+        root_dev_->update_ch_scan_report(scan);
+
+        // The stack's view: manufacturer of the root.
+        map_ale_info_t* ale = get_ale(m(0, 1));
+        if (ale)
+            map_update_ale_m1(ale, "Maker", "Model", "1", "SN-1", "gw", 3);
+    }
+
+    ozr_test::TempRoot root_;
+    std::unique_ptr<ozr_test::LogCapture> log_;
+    uv_loop_t loop_;
+    uv_async_t stop_;
+    Context* ctx_ = nullptr;
+    std::thread thread_;
+    bool running_ = false;
+    int port_ = 0;
+    Device* root_dev_ = nullptr;
+    Device* local_ = nullptr;
+    Device* b1_ = nullptr;
+    Device* b2_ = nullptr;
+};
+
+const Value* find_by(const Value& arr, const char* key, const std::string& value) {
+    for (const Value& v : arr.GetArray())
+        if (v.IsObject() && v.HasMember(key) && v[key].IsString() && value == v[key].GetString())
+            return &v;
+    return nullptr;
+}
+
+TEST_F(RoutesTest, GraphDocumentHoldsEveryNodeAndLink) {
+    rapidjson::Document doc;
+    get_json("/debug/graph", doc);
+    EXPECT_EQ(std::string(doc["root"].GetString()), rest(m(0, 1)));
+    EXPECT_EQ(std::string(doc["local-agent"].GetString()), rest(m(0, 2)));
+    ASSERT_EQ(doc["nodes"].Size(), 7u);
+    const Value* b1 = find_by(doc["nodes"], "mac", rest(m(1, 1)));
+    ASSERT_NE(b1, nullptr);
+    expect_keys(*b1,
+                {{"name", T::String},
+                 {"mac", T::String},
+                 {"kind", T::String},
+                 {"first-seen-ms", T::Int},
+                 {"last-seen-ms", T::Int},
+                 {"age-ms", T::Int},
+                 {"multi-ap-profile", T::Int},
+                 {"policy-profile", T::Int},
+                 {"backhaul", T::Object},
+                 {"interfaces", T::Array},
+                 {"links", T::Array}},
+                "device node");
+    EXPECT_STREQ((*b1)["interfaces"][0]["media"].GetString(), "gigabit ethernet");
+    const Value* bh = find_by((*b1)["links"], "to", rest(m(2, 9)));
+    ASSERT_NE(bh, nullptr);
+    EXPECT_STREQ((*bh)["kind"].GetString(), "ASSOC");
+    EXPECT_STREQ((*bh)["medium"].GetString(), "WIFI_5G_HIGH");
+    EXPECT_TRUE((*bh)["backbone"].GetBool());
+    EXPECT_EQ((*bh)["rcpi"].GetUint(), 180u);
+    EXPECT_EQ((*bh)["tx-rate"].GetUint(), 866u);
+    const Value* wire = find_by((*b1)["links"], "to", rest(m(0, 2)));
+    ASSERT_NE(wire, nullptr);
+    EXPECT_STREQ((*wire)["kind"].GetString(), "WIRE");
+    EXPECT_EQ((*wire)["cost"].GetUint(), 10u);
+    EXPECT_STREQ((*wire)["to-name"].GetString(), "Local_agent");
+    const Value* sta = find_by(doc["nodes"], "mac", rest(m(2, 9)));
+    ASSERT_NE(sta, nullptr);
+    expect_keys(*sta,
+                {{"kind", T::String},
+                 {"backhaul-sta", T::Bool},
+                 {"owner-device", T::String},
+                 {"bsta-medium", T::String},
+                 {"channels", T::String},
+                 {"steer-category", T::String},
+                 {"backhaul", T::Object}},
+                "station node");
+    EXPECT_TRUE((*sta)["backhaul-sta"].GetBool());
+    EXPECT_EQ(std::string((*sta)["owner-device"].GetString()), rest(m(2, 1)));
+    const Value* root = find_by(doc["nodes"], "mac", rest(m(0, 1)));
+    ASSERT_NE(root, nullptr);
+    const Value* un = find_by((*root)["links"], "kind", "UN-ASSOC");
+    ASSERT_NE(un, nullptr);
+    EXPECT_EQ((*un)["channel"].GetUint(), 36u);
+
+    // Trailing slash reaches the route; more components, or POST, do not.
+    EXPECT_EQ(ask(get_request("/debug/graph/")).status, 200);
+    EXPECT_EQ(ask(get_request("/debug/graph/extra")).status, 404);
+    EXPECT_EQ(ask(body_request("POST", "/debug/graph", "{}")).status, 404);
+}
+
+TEST_F(RoutesTest, TopologyListsApsWithInfoLinksAndSsids) {
+    rapidjson::Document doc;
+    get_json("/1/topology", doc);
+    const Value& aps = doc["aps"];
+    ASSERT_EQ(aps.Size(), 4u);
+    // Root first, then the co-located agent.
+    EXPECT_EQ(std::string(aps[0]["al-mac"].GetString()), rest(m(0, 1)));
+    EXPECT_STREQ(aps[0]["role"].GetString(), "controller");
+    EXPECT_STREQ(aps[1]["role"].GetString(), "local-agent");
+    expect_keys(aps[0],
+                {{"al-mac", T::String},
+                 {"name", T::String},
+                 {"role", T::String},
+                 {"info", T::Object},
+                 {"backhaul", T::Object},
+                 {"links", T::Array},
+                 {"ssids", T::Array},
+                 {"client-count", T::Int}},
+                "topology ap");
+    expect_keys(aps[0]["info"],
+                {{"manufacturer", T::String},
+                 {"model-name", T::String},
+                 {"model-number", T::String},
+                 {"serial-number", T::String},
+                 {"device-name", T::String},
+                 {"multi-ap-profile", T::Int},
+                 {"last-seen-ms-ago", T::Int},
+                 {"tree-depth", T::Int}},
+                "topology info");
+    EXPECT_STREQ(aps[0]["info"]["manufacturer"].GetString(), "Maker");
+    EXPECT_STREQ(aps[0]["info"]["serial-number"].GetString(), "SN-1");
+    EXPECT_EQ(aps[0]["ssids"].Size(), 3u);
+    EXPECT_STREQ(aps[0]["ssids"][0]["ssid"].GetString(), "home");
+    EXPECT_EQ(aps[0]["client-count"].GetUint(), 1u);
+    // B1's link to B2 goes through B2's backhaul STA and names B2.
+    const Value* b1 = find_by(aps, "al-mac", rest(m(1, 1)));
+    ASSERT_NE(b1, nullptr);
+    const Value* to_b2 = find_by((*b1)["links"], "to", rest(m(2, 1)));
+    ASSERT_NE(to_b2, nullptr);
+    EXPECT_STREQ((*to_b2)["type"].GetString(), "wireless");
+    EXPECT_STREQ((*to_b2)["medium"].GetString(), "wifi-5high");
+    EXPECT_STREQ((*to_b2)["to-name"].GetString(), "B2");
+    const Value* b2 = find_by(aps, "al-mac", rest(m(2, 1)));
+    ASSERT_NE(b2, nullptr);
+    expect_keys((*b2)["backhaul"],
+                {{"local-ale", T::String},
+                 {"remote-ale", T::String},
+                 {"local-interface", T::String},
+                 {"remote-interface", T::String},
+                 {"connected", T::Bool},
+                 {"quality", T::String},
+                 {"cost-to-parent", T::Int},
+                 {"cost-to-root", T::Int},
+                 {"medium", T::String},
+                 {"uplink-rssi", T::Int}},
+                "backhaul");
+    EXPECT_EQ((*b2)["backhaul"]["cost-to-root"].GetUint(), 123u);
+    EXPECT_STREQ((*b2)["backhaul"]["medium"].GetString(), "WIFI_5G_HIGH");
+}
+
+TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
+    rapidjson::Document doc;
+    get_json("/debug/aps", doc);
+    const Value* root = find_by(doc["aps"], "al-mac", rest(m(0, 1)));
+    ASSERT_NE(root, nullptr);
+    expect_keys(*root,
+                {{"keep-alive-time-ms", T::Int},
+                 {"first-chan-sel-req-done", T::Null},
+                 {"last-chan-sel-req-time-ms", T::Null},
+                 {"manufacturer-name", T::String},
+                 {"upstream-remote-iface-mac", T::String},
+                 {"upstream-local-iface-mac", T::String},
+                 {"upstream-iface-type", T::Null},
+                 {"radio-count", T::Int},
+                 {"supported-radio-count", T::Int},
+                 {"bh-set", T::Bool},
+                 {"multi-ap-profile", T::Int},
+                 {"policy-profile", T::Int},
+                 {"max-total-num-vid", T::Int},
+                 {"backhaul-bss-config", T::Object},
+                 {"agent-policy", T::Object},
+                 {"agent-capability", T::Object},
+                 {"eth-neigh-link-metrics", T::Array},
+                 {"upstream-link-metrics", T::Null},
+                 {"last-unassociated-sta-metrics-tlv", T::Array},
+                 {"radios", T::Array}},
+                "device");
+    EXPECT_STREQ((*root)["manufacturer-name"].GetString(), "Maker");
+    EXPECT_EQ((*root)["max-total-num-vid"].GetUint(), 2u);
+    expect_keys(
+        (*root)["backhaul-bss-config"],
+        {{"bss_id", T::Null}, {"proflie_1_disallowed", T::Null}, {"proflie_2_disallowed", T::Null}},
+        "backhaul-bss-config");
+    expect_keys((*root)["agent-policy"],
+                {{"metric-reporting-interval-sec", T::Null},
+                 {"local-steering-disallowed-count", T::Int},
+                 {"btm-steering-disallowed-count", T::Int},
+                 {"local-steering-macs-disallowed", T::Array},
+                 {"btm-steering-macs-disallowed", T::Array}},
+                "agent-policy");
+    expect_keys((*root)["agent-capability"],
+                {{"ib-unassociated-sta-link-metrics-supported", T::Bool},
+                 {"oob-unassociated-sta-link-metrics-supported", T::Bool},
+                 {"rssi-agent-steering-supported", T::Bool}},
+                "agent-capability");
+    EXPECT_TRUE(
+        (*root)["agent-capability"]["ib-unassociated-sta-link-metrics-supported"].GetBool());
+    ASSERT_EQ((*root)["eth-neigh-link-metrics"].Size(), 1u);
+    expect_keys((*root)["eth-neigh-link-metrics"][0],
+                {{"al-mac", T::String},
+                 {"neighbor-iface-mac", T::String},
+                 {"local-iface-mac", T::String},
+                 {"intf-type", T::Null},  // the root reported no interfaces
+                 {"tx-phy-rate-mbps", T::Int},
+                 {"tx-packet-error-count", T::Int},
+                 {"tx-packet-transmitted-count", T::Int},
+                 {"tx-mac-throughput-capacity-mbps", T::Int},
+                 {"tx-link-availability-pct", T::Int},
+                 {"rx-packet-received-count", T::Int},
+                 {"rx-packet-error-count", T::Int},
+                 {"rssi-dbm", T::Int}},
+                "link metric");
+    ASSERT_EQ((*root)["radios"].Size(), 2u);
+    const Value& r24 = (*root)["radios"][0];
+    const Value& r5 = (*root)["radios"][1];
+    const std::vector<std::pair<const char*, T>> radio_keys = {
+        {"iface-name", T::Null},
+        {"supported-freq-khz", T::Int},
+        {"band-type-5g", T::String},
+        {"max-bss", T::Int},
+        {"num-bss", T::Int},
+        {"current-op-class", T::Int},
+        {"current-op-channel", T::Int},
+        {"current-bw", T::Int},
+        {"current-tx-pwr-mw", T::Int},
+        {"combined-front-back", T::Bool},
+        {"combined-profile1-profile2", T::Null},
+        {"radio-capabilities", T::Object},
+        {"radio-ht-capabilities", T::Object},
+        {"radio-vht-capabilities", T::ObjectOrNull},
+        {"radio-he-capabilities", T::ObjectOrNull},
+        {"op-class-list", T::Array},
+        {"unassociated-metrics", T::Null},
+        {"bss-list", T::Array}};
+    expect_keys(r24, radio_keys, "radio 2.4");
+    expect_keys(r5, radio_keys, "radio 5");
+    // A radio without a VHT report renders null.
+    EXPECT_TRUE(r24["radio-vht-capabilities"].IsNull());
+    EXPECT_EQ(r5["current-op-class"].GetUint(), 115u);
+    EXPECT_EQ(r5["current-op-channel"].GetUint(), 36u);
+    EXPECT_EQ(r5["current-bw"].GetUint(), 20u);
+    EXPECT_EQ(r5["current-tx-pwr-mw"].GetUint(), 100u);
+    EXPECT_EQ(r5["num-bss"].GetUint(), 2u);
+    EXPECT_EQ(r5["max-bss"].GetUint(), 8u);
+    expect_keys(r5["radio-capabilities"],
+                {{"max-bss-supported", T::Int},
+                 {"max-tx-spatial-streams", T::Int},
+                 {"max-rx-spatial-streams", T::Int},
+                 {"type", T::Int},
+                 {"max-bandwidth-mhz", T::Int},
+                 {"short-guard-support", T::Bool},
+                 {"su-beamformer-capable", T::Bool},
+                 {"mu-beamformer-capable", T::Bool},
+                 {"supported-standard", T::Int},
+                 {"transmit-power-limit-dbm", T::Int}},
+                "radio capabilities");
+    EXPECT_EQ(r5["radio-capabilities"]["max-bandwidth-mhz"].GetUint(), 160u);
+    EXPECT_EQ(r5["radio-capabilities"]["max-tx-spatial-streams"].GetUint(), 2u);
+    EXPECT_EQ(r5["radio-capabilities"]["transmit-power-limit-dbm"].GetInt(), 23);
+    EXPECT_TRUE(r5["radio-capabilities"]["su-beamformer-capable"].GetBool());
+    expect_keys(r5["radio-ht-capabilities"],
+                {{"max-supported-tx-streams", T::Int},
+                 {"max-supported-rx-streams", T::Int},
+                 {"guard-interval-support-20mhz", T::Bool},
+                 {"guard-interval-support-40mhz", T::Bool},
+                 {"ht-support-40mhz", T::Int}},
+                "ht");
+    const Value& vht = r5["radio-vht-capabilities"];
+    expect_keys(vht,
+                {{"supported-tx-mcs-map", T::Array},
+                 {"supported-rx-mcs-map", T::Array},
+                 {"max-supported-tx-streams", T::Int},
+                 {"max-supported-rx-streams", T::Int},
+                 {"sgi-support-80mhz", T::Bool},
+                 {"sgi-support-160mhz", T::Bool},
+                 {"support-80+80mhz", T::Bool},
+                 {"support-160mhz", T::Bool},
+                 {"su-beamformer-capable", T::Bool},
+                 {"mu-beamformer-capable", T::Bool}},
+                "vht");
+    // 0xfffa: six unsupported streams, then two up to MCS 9; 0x0000: eight 7s.
+    const unsigned tx_mcs[8] = {0, 0, 0, 0, 0, 0, 9, 9};
+    for (unsigned i = 0; i < 8; ++i) {
+        EXPECT_EQ(vht["supported-tx-mcs-map"][i].GetUint(), tx_mcs[i]) << i;
+        EXPECT_EQ(vht["supported-rx-mcs-map"][i].GetUint(), 7u) << i;
+    }
+    EXPECT_TRUE(r24["radio-he-capabilities"].IsNull());
+    const Value& he = r5["radio-he-capabilities"];
+    expect_keys(he,
+                {{"supported-tx-rx-mcs-map", T::Array},
+                 {"max-supported-tx-streams", T::Int},
+                 {"max-supported-rx-streams", T::Int},
+                 {"support-80+80mhz", T::Bool},
+                 {"support-160mhz", T::Bool},
+                 {"su-beamformer-capable", T::Bool},
+                 {"mu-beamformer-capable", T::Bool},
+                 {"ul-mimo-capable", T::Bool},
+                 {"ul-mimo-ofdma-capable", T::Bool},
+                 {"dl-mimo-ofdma-capable", T::Bool},
+                 {"ul-ofdma-capable", T::Bool},
+                 {"dl-ofdma-capable", T::Bool}},
+                "he");
+    ASSERT_EQ(he["supported-tx-rx-mcs-map"].Size(), 4u);
+    EXPECT_EQ(he["supported-tx-rx-mcs-map"][0].GetUint(), 0xfau);
+    EXPECT_TRUE(he["dl-ofdma-capable"].GetBool());
+    EXPECT_EQ(r5["radio-capabilities"]["supported-standard"].GetUint(), 4u);
+    const Value& oc = r24["op-class-list"][0];
+    expect_keys(oc,
+                {{"op-class", T::Int},
+                 {"eirp-dbm", T::Int},
+                 {"pref", T::Int},
+                 {"reason", T::Int},
+                 {"static-non-operable-channels", T::Array},
+                 {"dynamic-non-operable-channels", T::Array},
+                 {"agent-channels", T::Array},
+                 {"agent-non-operable-channels", T::Array},
+                 {"control-channels", T::Array}},
+                "op class");
+    EXPECT_EQ(oc["op-class"].GetUint(), 81u);
+    ASSERT_EQ(oc["static-non-operable-channels"].Size(), 2u);
+    EXPECT_EQ(oc["static-non-operable-channels"][1].GetUint(), 13u);
+    const Value* bss = find_by(r5["bss-list"], "bssid", rest(m(0, 0x51)));
+    ASSERT_NE(bss, nullptr);
+    expect_keys(*bss,
+                {{"bssid", T::String},
+                 {"iface-name", T::Null},
+                 {"wifi-standard", T::String},
+                 {"wsc-data", T::Null},
+                 {"supported-sec-modes", T::Null},
+                 {"neighbor-link-metrics", T::Array},
+                 {"channel-utilization", T::Int},
+                 {"sta-count", T::Int},
+                 {"esp-present-flags", T::Int},
+                 {"estimated-service-parameters", T::Array},
+                 {"sta-list", T::Array},
+                 {"btm-steer-request-sta-list", T::Array}},
+                "bss");
+    EXPECT_STREQ((*bss)["wifi-standard"].GetString(), "Wi-Fi 5");
+    EXPECT_EQ((*bss)["channel-utilization"].GetUint(), 37u);
+    ASSERT_EQ((*bss)["sta-list"].Size(), 1u);
+    EXPECT_EQ(std::string((*bss)["sta-list"][0].GetString()), rest(m(9, 1)));
+    ASSERT_EQ((*root)["last-unassociated-sta-metrics-tlv"].Size(), 1u);
+
+    // B2's uplink is the association of its backhaul STA on B1.
+    const Value* b2 = find_by(doc["aps"], "al-mac", rest(m(2, 1)));
+    ASSERT_NE(b2, nullptr);
+    ASSERT_TRUE((*b2)["upstream-link-metrics"].IsObject());
+    EXPECT_EQ((*b2)["upstream-link-metrics"]["tx-phy-rate-mbps"].GetUint(), 866u);
+    EXPECT_EQ((*b2)["upstream-link-metrics"]["rssi-dbm"].GetInt(), -20);
+    EXPECT_TRUE((*b2)["bh-set"].GetBool());
+    // B1's wired interface type is known.
+    const Value* b1 = find_by(doc["aps"], "al-mac", rest(m(1, 1)));
+    ASSERT_NE(b1, nullptr);
+    ASSERT_TRUE((*b1)["eth-neigh-link-metrics"][0]["intf-type"].IsString());
+    EXPECT_STREQ((*b1)["eth-neigh-link-metrics"][0]["intf-type"].GetString(),
+                 "MEDIA_IEEE_802_3AB_GIGABIT_ETHERNET (0x0001)");
+    // The backhaul STA's link shows up under B1's backhaul BSS.
+    const Value* b1_bss = find_by((*b1)["radios"][0]["bss-list"], "bssid", rest(m(1, 8)));
+    ASSERT_NE(b1_bss, nullptr);
+    ASSERT_EQ((*b1_bss)["neighbor-link-metrics"].Size(), 1u);
+    EXPECT_EQ(std::string((*b1_bss)["neighbor-link-metrics"][0]["al-mac"].GetString()),
+              rest(m(2, 1)));
+}
+
+TEST_F(RoutesTest, ApsRouteViewsAndErrors) {
+    rapidjson::Document doc;
+    get_json("/1/aps", doc);
+    EXPECT_EQ(doc["aps"].Size(), 4u);
+    get_json("/1/aps/" + rest(m(1, 1)), doc);
+    EXPECT_STREQ(doc["name"].GetString(), "B1");
+    // The colon form of a MAC is accepted too.
+    get_json("/1/aps/" + m(0, 1).to_string() + "/clients", doc);
+    ASSERT_EQ(doc["clients"].Size(), 1u);
+    const Value& c = doc["clients"][0];
+    expect_keys(c,
+                {{"sta-mac", T::String},
+                 {"assoc-time", T::Int},
+                 {"sine-assoc_time", T::Int},
+                 {"state", T::Int},
+                 {"assoc-frame-len", T::Int},
+                 {"max-tx-spatial-streams", T::Int},
+                 {"max-rx-spatial-streams", T::Int},
+                 {"max-bandwidth", T::Int},
+                 {"supported-standard", T::Int},
+                 {"sgi-support", T::Bool},
+                 {"dot11ax_24g_support", T::Bool},
+                 {"dot11ax_5g_support", T::Bool},
+                 {"dot11k-support", T::Bool},
+                 {"dot11k-brp_support", T::Null},
+                 {"dot11k-bra_support", T::Null},
+                 {"dot11v-btm_support", T::Bool},
+                 {"backhaul-sta", T::Bool},
+                 {"tx-bytes", T::Uint64},
+                 {"rx-bytes", T::Uint64},
+                 {"tx-pkts", T::Int},
+                 {"rx-pkts", T::Int},
+                 {"tx-pkt-errors", T::Int},
+                 {"rx-pkt-errors", T::Int},
+                 {"retransmission-count", T::Int},
+                 {"dl-mac-datarate", T::Int},
+                 {"ul-mac-datarate", T::Int},
+                 {"rssi", T::Int}},
+                "station");
+    EXPECT_EQ(c["tx-bytes"].GetUint64(), 5000000000ULL);
+    EXPECT_EQ(c["tx-pkts"].GetUint(), 42u);
+    EXPECT_EQ(c["dl-mac-datarate"].GetUint(), 400u);
+    EXPECT_EQ(c["max-tx-spatial-streams"].GetUint(), 2u);
+    EXPECT_TRUE(c["dot11v-btm_support"].GetBool());
+    EXPECT_EQ(c["rssi"].GetInt(), -30);
+    get_json("/1/aps/" + rest(m(0, 1)) + "/clients/" + rest(m(9, 1)), doc);
+    EXPECT_EQ(doc["clients"].Size(), 1u);
+    get_json("/1/aps/" + rest(m(0, 1)) + "/capabilities", doc);
+    ASSERT_EQ(doc["radios"].Size(), 2u);
+    EXPECT_TRUE(doc["radios"][0]["radio-vht-capabilities"].IsNull());
+    EXPECT_TRUE(doc["radios"][1]["radio-vht-capabilities"].IsObject());
+    get_json("/1/aps/" + rest(m(0, 1)) + "/stats", doc);
+    EXPECT_EQ(doc["bss-metrics"].Size(), 3u);
+    get_json("/1/aps/" + rest(m(0, 1)) + "/sensing-data", doc);
+    ASSERT_EQ(doc["sensing-data"].Size(), 1u);
+    EXPECT_EQ(doc["sensing-data"][0]["rcpi"].GetUint(), 100u);
+
+    HttpAnswer a = ask(get_request("/1/aps/" + rest(m(0, 1)) + "/clients/zz"));
+    EXPECT_EQ(a.status, 400);
+    EXPECT_NE(a.body.find("Invalid Client MAC: zz"), std::string::npos) << a.body;
+    a = ask(get_request("/1/aps/" + rest(m(0, 1)) + "/bogus"));
+    EXPECT_EQ(a.status, 400);
+    EXPECT_NE(a.body.find("Invalid info type: [bogus]"), std::string::npos) << a.body;
+    EXPECT_EQ(ask(get_request("/1/aps/" + rest(m(0, 1)) + "/stats/x")).status, 400);
+    EXPECT_EQ(ask(get_request("/1/aps/" + rest(m(5, 5)))).status, 404);
+    EXPECT_EQ(ask(get_request("/1/aps/nonsense")).status, 400);
+    EXPECT_EQ(ask(get_request("/1/aps/" + rest(m(0, 1)) + "/clients/" + rest(m(9, 9)))).status,
+              404);
+    std::string log = log_->text();
+    EXPECT_NE(log.find("Invalid Client MAC: zz Request rejected"), std::string::npos);
+    EXPECT_NE(log.find("Invalid info type: [bogus]. request rejected"), std::string::npos);
+}
+
+TEST_F(RoutesTest, CapabilityAndScanReports) {
+    rapidjson::Document doc;
+    get_json("/debug/ap_capabilities?al-mac=" + rest(m(0, 1)), doc);
+    const Value& rep = doc["ApCababilityReport"];
+    ASSERT_TRUE(rep.IsObject());
+    ASSERT_EQ(rep["radios"].Size(), 2u);
+    EXPECT_EQ(rep["max-vids"].GetUint(), 2u);
+    get_json("/debug/ap_capabilities?al-mac=" + rest(m(1, 1)), doc);
+    EXPECT_TRUE(doc["ApCababilityReport"].IsNull());
+    for (const char* q : {"", "?al-mac=", "?al-mac=020000000505", "?al-mac=xyz"}) {
+        HttpAnswer a = ask(get_request(std::string("/debug/ap_capabilities") + q));
+        EXPECT_EQ(a.status, 400) << q;
+        EXPECT_NE(a.body.find("AL-MAC address not present in graph minder"), std::string::npos);
+    }
+
+    get_json("/debug/ch_scan_report?al-mac=" + rest(m(0, 1)), doc);
+    const Value& results = doc["ChannelScanReport"]["results"];
+    ASSERT_EQ(results.Size(), 2u);
+    const Value& r = results[0]["Channel-Scan-Result"];
+    expect_keys(r,
+                {{"opclass", T::Int},
+                 {"channel", T::Int},
+                 {"scan_status", T::Int},
+                 {"Channel-Scan-Timestamp", T::Object},
+                 {"channelutilization", T::Int},
+                 {"noise", T::Int},
+                 {"aggregatescanduration", T::Int},
+                 {"scan_type", T::Int},
+                 {"NeighbourInfo", T::Array}},
+                "scan result");
+    EXPECT_STREQ(r["Channel-Scan-Timestamp"]["timestamp"].GetString(), "2026-12-06T00:00:00Z");
+    expect_keys(r["NeighbourInfo"][0],
+                {{"neighbour_bssid", T::String},
+                 {"ssid_list", T::String},
+                 {"signalstrength", T::Int},
+                 {"channel_bw_str", T::String},
+                 {"bss_load_element_present", T::Int},
+                 {"channelutilization", T::Int},
+                 {"station_count", T::Int}},
+                "neighbour");
+    EXPECT_STREQ(r["NeighbourInfo"][0]["ssid_list"].GetString(), "next");
+    get_json("/debug/ch_scan_report?al-mac=" + rest(m(0, 1)) + "&band=5g", doc);
+    ASSERT_EQ(doc["ChannelScanReport"]["results"].Size(), 1u);
+    EXPECT_EQ(doc["ChannelScanReport"]["results"][0]["Channel-Scan-Result"]["channel"].GetUint(),
+              40u);
+    get_json("/debug/ch_scan_report?al-mac=" + rest(m(0, 1)) + "&channel=6", doc);
+    ASSERT_EQ(doc["ChannelScanReport"]["results"].Size(), 1u);
+    EXPECT_EQ(ask(get_request("/debug/ch_scan_report?al-mac=" + rest(m(0, 1)) + "&band=7g")).status,
+              400);
+    // Request text echoed in an answer or a log line is cut and has no control bytes.
+    HttpAnswer echo = ask(get_request("/debug/ch_scan_report?al-mac=" + rest(m(0, 1)) +
+                                      "&band=a%0Ab" + std::string(200, 'x')));
+    EXPECT_EQ(echo.status, 400);
+    EXPECT_NE(echo.body.find("Invalid band: a?b" + std::string(61, 'x') + "..."), std::string::npos)
+        << echo.body;
+    EXPECT_EQ(log_->text().find("a\nb"), std::string::npos);
+    EXPECT_EQ(
+        ask(get_request("/debug/ch_scan_report?al-mac=" + rest(m(0, 1)) + "&channel=0")).status,
+        400);
+}
+
+TEST_F(RoutesTest, MetricsAndQueries) {
+    rapidjson::Document doc;
+    get_json("/debug/ap_metrics_data", doc);
+    const Value* root = find_by(doc["aps"], "al-mac", rest(m(0, 1)));
+    ASSERT_NE(root, nullptr);
+    ASSERT_EQ((*root)["bss-metrics"].Size(), 1u);
+    expect_keys((*root)["bss-metrics"][0],
+                {{"bssid", T::String},
+                 {"channel-utilization", T::Int},
+                 {"sta-count", T::Int},
+                 {"esp-present-flags", T::Int},
+                 {"estimated-service-parameters", T::Array}},
+                "ap metric");
+    EXPECT_EQ((*root)["radio-metrics"][0]["noise"].GetUint(), 90u);
+
+    // The stack is not started here: every query is refused, and said so.
+    get_json("/debug/ap_metrics_query", doc);
+    EXPECT_EQ(doc["sent"].GetUint(), 0u);
+    EXPECT_EQ(doc["refused"].GetUint(), 2u);  // root and B1 operate BSSs
+    HttpAnswer a = ask(body_request("POST", "/debug/ap_metrics_query?al-mac=" + rest(m(1, 1)), ""));
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("\"refused\": 1"), std::string::npos) << a.body;
+    EXPECT_EQ(
+        ask(get_request("/debug/ch_scan_request?al-mac=" + rest(m(0, 1)) + "&channel=36")).status,
+        503);
+    EXPECT_EQ(
+        ask(get_request("/debug/ch_scan_request?al-mac=" + rest(m(0, 1)) + "&channel=abc")).status,
+        400);
+    EXPECT_EQ(ask(get_request("/debug/ch_scan_request")).status, 400);
+}
+
+TEST_F(RoutesTest, CurrentOpChannelChangesTheGraphAllOrNothing) {
+    const std::string ok_body = "{\"entries\": [{\"bssid\": \"" + rest(m(0, 0x21)) +
+                                "\", \"operating-class\": 81, \"channel\": 11}]}";
+    HttpAnswer a = ask(body_request("PUT", "/debug/current-op-channel", ok_body));
+    EXPECT_EQ(a.status, 200) << a.body;
+    EXPECT_TRUE(a.body.empty());
+    rapidjson::Document doc;
+    get_json("/debug/aps", doc);
+    const Value* root = find_by(doc["aps"], "al-mac", rest(m(0, 1)));
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ((*root)["radios"][0]["current-op-channel"].GetUint(), 11u);
+    EXPECT_EQ((*root)["radios"][1]["current-op-channel"].GetUint(), 36u);
+
+    // One bad entry: nothing changes.
+    const std::string mixed = "{\"entries\": [{\"bssid\": \"" + rest(m(0, 0x51)) +
+                              "\", \"operating-class\": 115, \"channel\": 44}, {\"bssid\": \"" +
+                              rest(m(6, 6)) + "\", \"operating-class\": 81, \"channel\": 1}]}";
+    a = ask(body_request("PUT", "/debug/current-op-channel", mixed));
+    EXPECT_EQ(a.status, 400);
+    EXPECT_NE(a.body.find("Unknown BSSID"), std::string::npos) << a.body;
+    get_json("/debug/aps", doc);
+    root = find_by(doc["aps"], "al-mac", rest(m(0, 1)));
+    EXPECT_EQ((*root)["radios"][1]["current-op-channel"].GetUint(), 36u);
+
+    for (const char* bad :
+         {"[]", "{}", "{\"entries\": []}", "{\"entries\": [1]}",
+          "{\"entries\": [{\"bssid\": \"020000000021\", \"operating-class\": 81}]}",
+          "{\"entries\": [{\"bssid\": \"020000000021\", \"operating-class\": 300, \"channel\": "
+          "1}]}",
+          "{\"entries\": [{\"bssid\": 5, \"operating-class\": 81, \"channel\": 1}]}"})
+        EXPECT_EQ(ask(body_request("PUT", "/debug/current-op-channel", bad)).status, 400) << bad;
+    EXPECT_EQ(ask(body_request("PUT", "/debug/current-op-channel", "{bad")).status, 400);
+    EXPECT_EQ(ask(get_request("/debug/current-op-channel")).status, 404);
+}
+
+TEST_F(RoutesTest, UnassocMetricsSettings) {
+    rapidjson::Document doc;
+    get_json("/debug/unassoc-metrics", doc);
+    EXPECT_EQ(doc["uassoc-metrics-settings"].Size(), 0u);
+    const std::string body = "{\"al-mac\": \"" + rest(m(1, 1)) +
+                             "\", \"fronthaul\": false, \"unassociated-metrics-type\": \"hkt\"}";
+    HttpAnswer a = ask(body_request("PUT", "/debug/unassoc-metrics", body));
+    EXPECT_EQ(a.status, 200) << a.body;
+    get_json("/debug/unassoc-metrics", doc);
+    ASSERT_EQ(doc["uassoc-metrics-settings"].Size(), 1u);
+    const Value& s = doc["uassoc-metrics-settings"][0];
+    EXPECT_EQ(std::string(s["al-mac"].GetString()), rest(m(1, 1)));
+    EXPECT_FALSE(s["fronthaul"].GetBool());
+    EXPECT_STREQ(s["unassociated-metrics-type"].GetString(), "hkt");
+    const UnassocMetricsSetting* set = unassoc_metrics_settings().find(m(1, 1));
+    ASSERT_NE(set, nullptr);
+    EXPECT_EQ(set->type, UnassocMetricsSource::HKT);
+
+    const std::string prefix = "{\"al-mac\": \"" + rest(m(1, 1)) + "\", \"fronthaul\": true, ";
+    for (const std::string& bad :
+         {prefix + "\"unassociated-metrics-type\": \"some\"}",
+          prefix + "\"unassociated-metrics-type\": 1}", std::string("{\"fronthaul\": true}"),
+          "{\"al-mac\": \"" + rest(m(5, 5)) +
+              "\", \"fronthaul\": true, \"unassociated-metrics-type\": \"all\"}",
+          std::string(
+              "{\"al-mac\": \"bad\", \"fronthaul\": true, \"unassociated-metrics-type\": \"all\"}"),
+          "{\"al-mac\": \"" + rest(m(1, 1)) +
+              "\", \"fronthaul\": 1, \"unassociated-metrics-type\": \"all\"}"})
+        EXPECT_EQ(ask(body_request("PUT", "/debug/unassoc-metrics", bad)).status, 400) << bad;
+    EXPECT_EQ(unassoc_metrics_settings().entries().size(), 1u);
+}
+
+TEST_F(RoutesTest, LogLevelsApplyLiveAndPersist) {
+    rapidjson::Document doc;
+    get_json("/1/log-config", doc);
+    const std::vector<std::pair<const char*, T>> modules = {{"root", T::String},
+                                                            {"root.configuration", T::String},
+                                                            {"root.controller", T::String},
+                                                            {"root.data", T::String},
+                                                            {"root.graph", T::String},
+                                                            {"root.mgmt", T::String},
+                                                            {"root.rest", T::String},
+                                                            {"root.steering", T::String},
+                                                            {"map.1905", T::String},
+                                                            {"map.library", T::String},
+                                                            {"map.controller", T::String},
+                                                            {"map.vendor-ipc", T::String}};
+    expect_keys(doc["log-level"], modules, "log-level");
+    EXPECT_TRUE(doc["log-path"].IsString());
+
+    HttpAnswer a = ask(body_request(
+        "PUT", "/1/log-level",
+        "{\"log-level\": {\"root.graph\": \"debug\", \"root.rest\": 3, \"map.controller\": "
+        "\"warning\"}}"));
+    EXPECT_EQ(a.status, 200) << a.body;
+    EXPECT_EQ(ctx_->graph_minder->logger()->level(), 7);
+    EXPECT_EQ(ctx_->rest_minder->logger()->level(), 3);
+    EXPECT_EQ(get_map_module_log_level(MAP_LOG_CONTROLLER), 4);
+    get_json("/1/log-config", doc);
+    EXPECT_STREQ(doc["log-level"]["root.graph"].GetString(), "debug");
+    EXPECT_STREQ(doc["log-level"]["root.rest"].GetString(), "err");
+    EXPECT_STREQ(doc["log-level"]["map.controller"].GetString(), "warn");
+    EXPECT_STREQ(doc["log-level"]["root"].GetString(), "info");
+    std::string file = read_text(root_.path("/configs/easymesh/ozr_dbg_db.json"));
+    rapidjson::Document saved;
+    saved.Parse(file.c_str());
+    ASSERT_FALSE(saved.HasParseError()) << file;
+    EXPECT_STREQ(saved["ozr-log-configuration"]["root.graph"].GetString(), "debug");
+    EXPECT_STREQ(saved["ozr-log-configuration"]["root.rest"].GetString(), "err");
+    EXPECT_STREQ(saved["map-log-configuration"]["map.controller"].GetString(), "warn");
+
+    // A bad module or level changes nothing.
+    for (const char* bad : {"{\"log-level\": {\"root.graph\": \"info\", \"root.nope\": \"info\"}}",
+                            "{\"log-level\": {\"root.graph\": \"info\", \"root.data\": \"loud\"}}",
+                            "{\"log-level\": {\"root.graph\": 8}}", "{\"log-level\": {}}",
+                            "{\"log-level\": \"debug\"}", "{\"level\": {}}", "[1]"}) {
+        a = ask(body_request("PUT", "/1/log-level", bad));
+        EXPECT_EQ(a.status, 400) << bad;
+    }
+    EXPECT_EQ(ctx_->graph_minder->logger()->level(), 7);
+    EXPECT_EQ(read_text(root_.path("/configs/easymesh/ozr_dbg_db.json")), file);
+
+    a = ask(body_request("PUT", "/1/log-path", "{\"log-path\": \"/tmp/ozr.log\"}"));
+    EXPECT_EQ(a.status, 200) << a.body;
+    get_json("/1/log-config", doc);
+    EXPECT_STREQ(doc["log-path"].GetString(), "/tmp/ozr.log");
+    saved.Parse(read_text(root_.path("/configs/easymesh/ozr_dbg_db.json")).c_str());
+    EXPECT_STREQ(saved["log-destination"].GetString(), "/tmp/ozr.log");
+    EXPECT_EQ(ask(body_request("PUT", "/1/log-path", "{\"log-path\": \"\"}")).status, 400);
+    EXPECT_EQ(ask(body_request("PUT", "/1/log-path", "{\"log-path\": 3}")).status, 400);
+    EXPECT_EQ(
+        ask(body_request("PUT", "/1/log-path", "{\"log-path\": \"" + std::string(300, 'a') + "\"}"))
+            .status,
+        400);
+    EXPECT_EQ(ask(get_request("/1/log-level")).status, 404);
+}
+
+TEST_F(RoutesTest, ContextSummaryAndVersion) {
+    rapidjson::Document doc;
+    get_json("/debug/context", doc);
+    const Value& s = doc["[/debug/context]"];
+    EXPECT_TRUE(s["graph-minder"].GetBool());
+    EXPECT_EQ(s["graph-devices"].GetUint(), 4u);
+    EXPECT_EQ(s["graph-stations"].GetUint(), 3u);
+    EXPECT_EQ(s["rest-connections"].GetUint(), 1u);
+    get_json("/1/version", doc);
+    EXPECT_STREQ(doc["name"].GetString(), "ozr");
+}
+
+TEST_F(RoutesTest, RenderingAllocatesFromTheDocumentPoolOnly) {
+    if (!count_new_available())
+        GTEST_SKIP() << "no way to count allocations in this build";
+    // The stations' association frames come from the stack's model as well.
+    map_ale_info_t* ale = get_ale(m(0, 1));
+    ASSERT_NE(ale, nullptr);
+    map_update_sta(ale, m(9, 1), BSSID(m(0, 0x51)), 30);
+    graph().find_sta(m(9, 1))->capabilities.add_channel(36);
+    graph().find_sta(m(9, 1))->capabilities.steer_category = sta_categories::ASSISTED_ROAMING;
+    ctx_->rest_minder->set_log_level(3);
+    const Logger* log = ctx_->rest_minder->logger();
+    const Graph& g = graph();
+    for (int round = 0; round < 2; ++round) {
+        rapidjson::Document doc;
+        auto& alloc = doc.GetAllocator();
+        JSONObjectRenderer(doc).add_string("warm-up", "the pool's first chunk");
+        count_new_reset();
+        count_new_start();
+        Value graph_doc(rapidjson::kObjectType);
+        JSONGraphRenderer(graph_doc, alloc, g, 5000).render();
+        Value aps(rapidjson::kArrayType);
+        for (const auto& kv : g.nodes) {
+            if (kv.second->kind() != Node::DEVICE)
+                continue;
+            const auto& d = *static_cast<const Device*>(kv.second);
+            aps.PushBack(Value(rapidjson::kObjectType), alloc);
+            JSONTopologyApRenderer(aps[aps.Size() - 1], alloc, g, d, 5000).render();
+            aps.PushBack(Value(rapidjson::kObjectType), alloc);
+            JSONAPRenderer(aps[aps.Size() - 1], alloc, g, d, 5000, log).render();
+            for (const Link* l : d.links)
+                if (l->kind() == Link::WIRELESS) {
+                    aps.PushBack(Value(rapidjson::kObjectType), alloc);
+                    JSONStaRenderer(aps[aps.Size() - 1], alloc, d,
+                                    *static_cast<const WirelessLink*>(l), g.find_sta(l->to),
+                                    get_sta(l->to), 5000)
+                        .render();
+                }
+        }
+        Value scan(rapidjson::kObjectType);
+        ChannelScanReportRenderer(scan, alloc, *root_dev_, -1, 0).render();
+        count_new_stop();
+        EXPECT_EQ(count_new_calls(), 0u) << "round " << round;
+
+        // Writing the answer: the body and the header lines grow (reserved here, they
+        // belong to the response); the writer itself takes nothing from the heap.
+        HttpResponse resp;
+        JSONGraphRenderer(resp.document, resp.document.GetAllocator(), g, 5000).render();
+        resp.body.reserve(1 << 20);
+        resp.headers.reserve(256);
+        count_new_reset();
+        count_new_start();
+        ASSERT_TRUE(render_json_body(resp));
+        count_new_stop();
+        EXPECT_GT(resp.body.size(), 1000u);
+        EXPECT_EQ(count_new_calls(), 0u) << "round " << round;
+        EXPECT_GT(aps.Size(), 8u);
+    }
+}
+
+TEST_F(RoutesTest, StationCapabilitiesComeFromTheKeptAssociationRequest) {
+    ozr_clock::set_manual(10000000);
+    // Association request body: capability information, listen interval, SSID "home",
+    // rates, HT capabilities (40 MHz, short GI at 20 MHz, two streams), RM enabled
+    // capabilities, extended capabilities with BSS transition (bit 19).
+    std::vector<uint8_t> body = {0x31, 0x04, 0x0a, 0x00, 0, 4, 'h', 'o', 'm', 'e', 1, 1, 0x82};
+    std::vector<uint8_t> ht(28, 0);
+    ht[0] = 45;
+    ht[1] = 26;
+    ht[2] = 0x22;
+    ht[5] = 0xff;
+    ht[6] = 0xff;
+    body.insert(body.end(), ht.begin(), ht.end());
+    body.insert(body.end(), {70, 5, 1, 0, 0, 0, 0, 127, 3, 0, 0, 0x08});
+    map_ale_info_t* ale = get_ale(m(0, 1));
+    ASSERT_NE(ale, nullptr);
+    ASSERT_NE(map_update_sta(ale, m(9, 1), BSSID(m(0, 0x51)), 30), nullptr);
+    ASSERT_EQ(map_update_sta_assoc_frame(m(9, 1), body.data(), body.size()), 0);
+    // What the graph learnt says otherwise: the request wins.
+    graph().find_sta(m(9, 1))->capabilities.mimo_txcount = 4;
+
+    rapidjson::Document doc;
+    get_json("/1/aps/" + rest(m(0, 1)) + "/clients/" + rest(m(9, 1)), doc);
+    const Value& c = doc["clients"][0];
+    EXPECT_EQ(c["assoc-frame-len"].GetUint(), body.size());
+    EXPECT_EQ(c["assoc-time"].GetUint(), (10000000u - 30000u) / 1000u);
+    EXPECT_EQ(c["sine-assoc_time"].GetUint(), 30u);
+    EXPECT_EQ(c["supported-standard"].GetUint(), 3u);
+    EXPECT_EQ(c["max-bandwidth"].GetUint(), 40u);
+    EXPECT_EQ(c["max-rx-spatial-streams"].GetUint(), 2u);
+    EXPECT_EQ(c["max-tx-spatial-streams"].GetUint(), 2u);
+    EXPECT_TRUE(c["sgi-support"].GetBool());
+    EXPECT_TRUE(c["dot11k-support"].GetBool());
+    EXPECT_TRUE(c["dot11v-btm_support"].GetBool());
+    EXPECT_FALSE(c["dot11ax_5g_support"].GetBool());
+}
+
+TEST_F(RoutesTest, MissingMindersAnswer503) {
+    ASSERT_EQ(ask(get_request("/debug/graph")).status, 200);
+    GraphMinder* gm = ctx_->graph_minder;
+    DataMinder* dm = ctx_->data_minder;
+    // Between requests the loop thread does not look at the context.
+    ctx_->graph_minder = nullptr;
+    ctx_->data_minder = nullptr;
+    HttpAnswer graph = ask(get_request("/debug/graph"));
+    HttpAnswer topo = ask(get_request("/1/topology"));
+    HttpAnswer logs = ask(get_request("/1/log-config"));
+    HttpAnswer level = ask(body_request("PUT", "/1/log-level", "{\"log-level\": {\"root\": 7}}"));
+    HttpAnswer ctx = ask(get_request("/debug/context"));
+    ctx_->graph_minder = gm;
+    ctx_->data_minder = dm;
+    EXPECT_EQ(graph.status, 503);
+    EXPECT_NE(graph.body.find("Cannot find graph minder"), std::string::npos) << graph.body;
+    EXPECT_EQ(topo.status, 503);
+    EXPECT_EQ(logs.status, 503);
+    EXPECT_NE(logs.body.find("Cannot find data minder"), std::string::npos) << logs.body;
+    EXPECT_EQ(level.status, 503);
+    EXPECT_EQ(ctx.status, 200);
+    EXPECT_NE(ctx.body.find("\"graph-minder\": false"), std::string::npos) << ctx.body;
+}
+
+TEST(RestRenderHelpers, TextsWithoutStringObjects) {
+    MAC mac;
+    EXPECT_TRUE(parse_rest_mac("02BE0100000a", 12, mac));
+    EXPECT_EQ(mac, MAC(0x02, 0xbe, 0x01, 0, 0, 0x0a));
+    EXPECT_TRUE(parse_rest_mac("02:be:01:00:00:0b", 17, mac));
+    EXPECT_EQ(mac, MAC(0x02, 0xbe, 0x01, 0, 0, 0x0b));
+    for (const char* bad :
+         {"02be0100000", "02be0100000g", "02be01000000a", "", "zz:be:01:00:00:0b"})
+        EXPECT_FALSE(parse_rest_mac(bad, std::strlen(bad), mac)) << bad;
+    EXPECT_FALSE(parse_rest_mac(nullptr, 12, mac));
+
+    char buf[32];
+    EXPECT_STREQ(intf_type_to_buf(0x10105, buf, sizeof buf), "MEDIA_IEEE_802_11AC_5_GHZ (0x0105)");
+    EXPECT_STREQ(intf_type_to_buf(0x0abc, buf, sizeof buf), "Unknown (0xabc)");
+    EXPECT_EQ(intf_type_to_str(0x0abc), "Unknown (0xabc)");
+    char small[8];
+    EXPECT_STREQ(intf_type_to_buf(0x0abc, small, sizeof small), "Unknown");
+    char bands[80];
+    EXPECT_STREQ(band_type_to_buf(16 | 32 | 64 | 128, bands, sizeof bands),
+                 "MAP_M2_BSS_RADIO2G MAP_M2_BSS_RADIO5GU MAP_M2_BSS_RADIO5GL MAP_M2_BSS_RADIO5GF");
+    EXPECT_STREQ(band_type_to_buf(16 | 64, small, sizeof small), "MAP_M2_");
+    EXPECT_STREQ(band_type_to_buf(0, bands, sizeof bands), "");
+    // The stack's band bits: 5 GHz low is channels 36-64, named "5GL".
+    EXPECT_EQ(stack_band_mask_to_band_bits(MAP_BAND_MASK_5G_LOW), 64u);
+    EXPECT_EQ(stack_band_mask_to_band_bits(MAP_BAND_MASK_5G_HIGH), 32u);
+    EXPECT_EQ(stack_band_mask_to_band_bits(MAP_BAND_MASK_2G | MAP_BAND_MASK_5G), 16u | 128u);
+    EXPECT_EQ(link_medium_bits(Medium::WIFI_5G_LOW), 64u);
+    EXPECT_STREQ(link_medium_to_string(link_medium_bits(Medium::WIFI_2G)), "wifi-24");
+    EXPECT_STREQ(link_medium_to_string(link_medium_bits(Medium::UNKNOWN)), "");
+    EXPECT_EQ(rcpi_to_rssi_dbm(0), 0);
+    EXPECT_EQ(rcpi_to_rssi_dbm(221), 0);
+    EXPECT_EQ(rcpi_to_rssi_dbm(220), 0);
+    EXPECT_EQ(rcpi_to_rssi_dbm(1), -110);
+    EXPECT_EQ(op_class_band(81), 0);
+    EXPECT_EQ(op_class_band(128), 1);
+    EXPECT_EQ(op_class_band(131), 2);
+    EXPECT_EQ(op_class_band(7), -1);
+}
+
+}  // namespace
