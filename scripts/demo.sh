@@ -1,14 +1,69 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds the daemon, and runs it in the
-# foreground under a throw-away OZR_ROOT, logging to the terminal. Ctrl-C stops it
-# and removes the temporary root.
+# The main job: builds the daemon, the mesh simulator and the viewer, then runs the
+# daemon against a simulated mesh (the default scenario: the gateway with its own
+# agent, a wired and a wireless extender, eight clients) without root, and shows
+# the mesh the daemon discovers as a tree, refreshed as it changes.
+#
+#   scripts/demo.sh [ozr options...]
+#   DEMO_SCENARIO=tools/meshsim/scenarios/large.json scripts/demo.sh
+#
+# Everything lives in a temporary OZR_ROOT on a private virtual segment and a free
+# REST port; Ctrl-C stops the daemon and the simulator and removes the folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOZR_TESTS=OFF -DOZR_BENCH=OFF >/dev/null
-cmake --build build/release -j"$(nproc)" --target ozr
+cmake --build build/release -j"$(nproc)" --target ozr meshsim meshview
+scenario=${DEMO_SCENARIO:-tools/meshsim/scenarios/default.json}
+./build/release/tools/meshsim/meshsim --check "$scenario" >/dev/null
+
 root=$(mktemp -d /tmp/ozr-demo.XXXXXX)
-trap 'rm -rf "$root"' EXIT
+pids=()
+cleanup() {
+    trap - EXIT INT TERM
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$root"
+}
+trap cleanup EXIT
+trap 'exit 0' INT TERM
 export OZR_ROOT=$root
-echo "demo: OZR_ROOT=$root"
-./build/release/src/main/ozr --log-path=stdout "$@" || true
+
+# A free REST port (nothing answers on it) and a segment of our own.
+rest_port=
+for _ in $(seq 1 50); do
+    p=$((20000 + RANDOM % 20000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then rest_port=$p; break; fi
+done
+[ -n "$rest_port" ] || { echo "demo: no free TCP port found" >&2; exit 1; }
+segment="239.255.$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1)):$((20000 + RANDOM % 20000))"
+
+mkdir -p "$root/configs/easymesh"
+cat >"$root/configs/easymesh/map_stack.json" <<JSON
+{
+  "transport": "segment",
+  "segment": "$segment",
+  "interfaces": [{"name": "ozr0", "mac": "02:6f:7a:72:00:01"}],
+  "al_mac": "02:6f:7a:72:00:00",
+  "agent_al_mac": "02:6f:7a:72:01:00",
+  "pcap": "$root/ozr_map.pcap",
+  "_comment": "the controller of the simulated gateway; its own agent is meshsim's \"gateway\""
+}
+JSON
+cat >"$root/configs/easymesh/platform.json" <<JSON
+{
+  "mesh-rest-listen-address": {"rest-ipv4": "127.0.0.1", "rest-port": $rest_port},
+  "platform-log-path": "$root/platform.log"
+}
+JSON
+
+echo "demo: OZR_ROOT=$root, segment $segment, scenario $scenario"
+echo "demo: daemon log $root/ozr.log, simulator log $root/meshsim.log, capture $root/ozr_map.pcap"
+./build/release/src/main/ozr --log-path="$root/ozr.log" "$@" &
+pids+=($!)
+./build/release/tools/meshsim/meshsim --scenario "$scenario" --segment "$segment" --verbose \
+    >"$root/meshsim.log" 2>&1 &
+pids+=($!)
+echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph); Ctrl-C ends the demo"
+sleep 1
+./build/release/tools/meshview/meshview --url "http://127.0.0.1:$rest_port" --interval 2 || true

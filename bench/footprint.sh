@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The daemon's footprint against a simulated mesh: peak RSS and CPU seconds of the
+# ozr process over FOOTPRINT_SECONDS (default 120) with the default and the large
+# meshsim scenario, each on a private segment under a temporary OZR_ROOT. Prints
+# the figures and writes them, with the machine they ran on, into the footprint
+# section of BENCHMARKS.md. Targets (default scenario): below 8 MiB RSS and 1 % of
+# one core.
+#
+#   bench/footprint.sh            # both scenarios, 120 s each
+#   FOOTPRINT_SECONDS=30 bench/footprint.sh tools/meshsim/scenarios/default.json
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${FOOTPRINT_SECONDS:-120}
+scenarios=("$@")
+[ ${#scenarios[@]} -gt 0 ] || scenarios=(tools/meshsim/scenarios/default.json tools/meshsim/scenarios/large.json)
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOZR_TESTS=OFF -DOZR_BENCH=OFF >/dev/null
+cmake --build build/release -j2 --target ozr meshsim >/dev/null
+ozr=build/release/src/main/ozr
+meshsim=build/release/tools/meshsim/meshsim
+tck=$(getconf CLK_TCK)
+rows=""
+root=""
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    [ -z "$root" ] || rm -rf "$root"
+}
+trap cleanup EXIT
+
+for scenario in "${scenarios[@]}"; do
+    root=$(mktemp -d /tmp/ozr-footprint.XXXXXX)
+    export OZR_ROOT=$root
+    port=$((20000 + RANDOM % 20000))
+    segment="239.255.$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1)):$((20000 + RANDOM % 20000))"
+    mkdir -p "$root/configs/easymesh"
+    cat >"$root/configs/easymesh/map_stack.json" <<JSON
+{"transport": "segment", "segment": "$segment",
+ "interfaces": [{"name": "ozr0", "mac": "02:6f:7a:72:00:01"}],
+ "al_mac": "02:6f:7a:72:00:00", "agent_al_mac": "02:6f:7a:72:01:00"}
+JSON
+    echo "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", \"rest-port\": $port}}" \
+        >"$root/configs/easymesh/platform.json"
+    "$ozr" --log-path="$root/ozr.log" --log-level=notice &
+    daemon=$!
+    pids=("$daemon")
+    "$meshsim" --scenario "$scenario" --segment "$segment" >"$root/meshsim.log" 2>&1 &
+    pids+=($!)
+    sleep "$seconds"
+    if ! kill -0 "$daemon" 2>/dev/null; then
+        echo "footprint: the daemon exited early; see its log:" >&2
+        tail -5 "$root/ozr.log" >&2 || true
+        exit 1
+    fi
+    hwm_kb=$(awk '/^VmHWM:/ {print $2}' "/proc/$daemon/status")
+    rss_kb=$(awk '/^VmRSS:/ {print $2}' "/proc/$daemon/status")
+    read -r utime stime < <(awk '{print $14, $15}' "/proc/$daemon/stat")
+    cpu=$(awk -v u="$utime" -v s="$stime" -v t="$tck" 'BEGIN {printf "%.2f", (u + s) / t}')
+    pct=$(awk -v u="$utime" -v s="$stime" -v t="$tck" -v d="$seconds" 'BEGIN {printf "%.3f", 100 * (u + s) / t / d}')
+    agents=$("$meshsim" --check "$scenario" | sed 's/.*: //; s/, [0-9]* timeline events//')
+    name=$(basename "$scenario" .json)
+    printf 'footprint: %-8s peak RSS %6.2f MiB (now %6.2f MiB), CPU %s s in %s s (%s %% of one core)\n' \
+        "$name" "$(awk -v k="$hwm_kb" 'BEGIN {print k / 1024}')" "$(awk -v k="$rss_kb" 'BEGIN {print k / 1024}')" \
+        "$cpu" "$seconds" "$pct"
+    rows+="| $name ($agents) | $(awk -v k="$hwm_kb" 'BEGIN {printf "%.2f", k / 1024}') MiB | $cpu s | $pct % |"$'\n'
+    cleanup
+    pids=()
+    root=""
+done
+
+machine="$(uname -srm); $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //') ($(nproc) cores, shared); $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo) RAM"
+section="<!-- footprint -->
+## Daemon footprint against a simulated mesh (\`bench/footprint.sh\`)
+
+The Release (RelWithDebInfo) daemon on a private segment with meshsim playing the scenario,
+measured over $seconds s: peak resident set (VmHWM) and CPU seconds (user + system) of the
+\`ozr\` process. Targets with the default scenario: below 8 MiB and 1 % of one core.
+
+Machine: $machine. Commit $(git rev-parse --short=12 HEAD), $(date -u '+%Y-%m-%d %H:%M UTC').
+
+| Scenario | Peak RSS | CPU | Share of one core |
+|---|---|---|---|
+${rows}<!-- /footprint -->"
+if [ -f BENCHMARKS.md ] && grep -q '<!-- footprint -->' BENCHMARKS.md; then
+    awk -v s="$section" 'BEGIN {skip = 0} /<!-- footprint -->/ {print s; skip = 1; next}
+        /<!-- \/footprint -->/ {skip = 0; next} !skip {print}' BENCHMARKS.md >BENCHMARKS.md.new
+    mv BENCHMARKS.md.new BENCHMARKS.md
+else
+    [ -f BENCHMARKS.md ] || printf '# Benchmarks\n\n' >BENCHMARKS.md
+    printf '%s\n' "$section" >>BENCHMARKS.md
+fi
+echo "footprint: written to BENCHMARKS.md"

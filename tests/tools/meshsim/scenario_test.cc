@@ -1,0 +1,133 @@
+// Scenario files: the shipped ones load, and each kind of mistake is refused
+// with a message naming the field.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "scenario.h"
+
+using meshsim::Scenario;
+
+namespace {
+
+const char* kMinimal = R"({
+  "agents": [
+    {"name": "gw", "al_mac": "02:00:00:00:01:00", "serial": "S1",
+     "ethernet": [{"name": "lan0", "mac": "02:00:00:00:01:01"}],
+     "radios": [{"id": "02:00:00:00:01:10", "band": "5", "op_class": 115, "channel": 36,
+                 "bsss": [{"bssid": "02:00:00:00:01:11", "ssid": "Home"},
+                          {"bssid": "02:00:00:00:01:12", "ssid": "bh", "backhaul": true}]}],
+     "backhaul": {"type": "ethernet", "parent": "controller", "interface": "lan0"}},
+    {"name": "ext", "al_mac": "02:00:00:00:02:00", "serial": "S2",
+     "radios": [{"id": "02:00:00:00:02:10", "band": "2.4", "op_class": 81, "channel": 1,
+                 "bsss": [{"bssid": "02:00:00:00:02:11", "ssid": "Home"}]}],
+     "backhaul": {"type": "wifi", "parent": "gw", "bsta": "02:00:00:00:02:30", "bssid": "02:00:00:00:01:12"}}
+  ],
+  "clients": [{"mac": "02:c1:00:00:00:01", "bssid": "02:00:00:00:01:11",
+               "rssi": {"02:00:00:00:01:11": -50}}],
+  "timeline": [{"at_s": 5, "client": "02:c1:00:00:00:01", "roam": "02:00:00:00:02:11"},
+               {"at_s": 2, "agent": "ext", "silent": true}]
+})";
+
+// Replaces the first FROM in kMinimal by TO and returns the parse error.
+std::string error_after(const std::string& from, const std::string& to) {
+    std::string text = kMinimal;
+    size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos)
+        text.replace(at, from.size(), to);
+    Scenario s;
+    std::string error;
+    EXPECT_EQ(meshsim::scenario_parse(text, s, &error), -1) << "accepted: " << to;
+    return error;
+}
+
+}  // namespace
+
+TEST(MeshsimScenario, ShippedScenariosLoad) {
+    Scenario s;
+    std::string error;
+    ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/default.json", s, &error),
+              0)
+        << error;
+    EXPECT_EQ(s.agents.size(), 3u);
+    EXPECT_EQ(s.clients.size(), 8u);
+    EXPECT_EQ(s.agents[0].backhaul.parent, "controller");
+    EXPECT_EQ(s.agents[2].backhaul.kind, meshsim::BackhaulKind::wifi);
+    ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/large.json", s, &error), 0)
+        << error;
+    EXPECT_EQ(s.agents.size(), 33u);
+    EXPECT_EQ(s.clients.size(), 500u);
+}
+
+TEST(MeshsimScenario, MinimalParsesAndSortsTheTimeline) {
+    Scenario s;
+    std::string error;
+    ASSERT_EQ(meshsim::scenario_parse(kMinimal, s, &error), 0) << error;
+    ASSERT_EQ(s.timeline.size(), 2u);
+    EXPECT_EQ(s.timeline[0].kind, meshsim::EventConf::silent);
+    EXPECT_EQ(s.timeline[0].at_ms, 2000);
+    EXPECT_EQ(s.timeline[1].kind, meshsim::EventConf::roam);
+    // Defaults of what the file leaves out.
+    EXPECT_EQ(s.controller_al_mac.to_string(), "02:6f:7a:72:00:01");
+    EXPECT_EQ(s.discovery_interval_s, 60u);
+    EXPECT_TRUE(s.agents[0].radios[0].vht);
+    EXPECT_EQ(s.agents[1].bsta_rssi.at(BSSID(MAC(2, 0, 0, 0, 1, 0x12))), -60);
+}
+
+TEST(MeshsimScenario, MistakesNameTheirField) {
+    struct Case {
+        const char* from;
+        const char* to;
+        const char* expect;
+    } cases[] = {
+        {"\"band\": \"5\"", "\"band\": \"7\"",
+         "scenario: \"agents[0].radios[0].band\": expected \"2.4\", \"5\" or \"6\", got \"7\""},
+        {"\"op_class\": 115", "\"op_class\": 81",
+         "\"agents[0].radios[0].op_class\": operating class 81"},
+        {"\"serial\": \"S1\",", "\"serial\": \"S1\", \"color\": 1,",
+         "\"agents[0].color\": unknown key"},
+        {"\"al_mac\": \"02:00:00:00:02:00\"", "\"al_mac\": \"02:00:00:00:01:00\"",
+         "\"agents[1].al_mac\": MAC 02:00:00:00:01:00 used twice"},
+        {"\"parent\": \"gw\"", "\"parent\": \"nobody\"",
+         "\"agents[1].backhaul.parent\": no agent named"},
+        {"\"bssid\": \"02:00:00:00:01:12\"}}", "\"bssid\": \"02:00:00:00:01:11\"}}",
+         "\"agents[1].backhaul.bssid\": not a backhaul BSS"},
+        {"\"interface\": \"lan0\"", "\"interface\": \"lan9\"", "\"agents[0].backhaul.interface\""},
+        {"\"mac\": \"02:c1:00:00:00:01\"", "\"mac\": \"01:c1:00:00:00:01\"",
+         "\"clients[0].mac\": expected a unicast MAC"},
+        {"\"bssid\": \"02:00:00:00:01:11\",\n", "\"bssid\": \"02:00:00:00:09:11\",\n",
+         "\"clients[0].bssid\""},
+        {"{\"at_s\": 2, \"agent\": \"ext\"", "{\"at_s\": 2, \"agent\": \"nope\"",
+         "\"timeline[1].agent\""},
+        {"\"roam\": \"02:00:00:00:02:11\"", "\"roam\": \"02:00:00:00:01:12\"",
+         "\"timeline[0].roam\""},
+        {"\"at_s\": 5", "\"at_s\": -5", "\"timeline[0].at_s\": expected an integer"},
+        {"\"ssid\": \"Home\"}]}],\n     \"backhaul\": {\"type\": \"wifi\"",
+         "\"ssid\": \"Home\"}]}],\n     \"backhaul\": {\"type\": \"cable\"",
+         "\"agents[1].backhaul.type\""},
+        {"\"channel\": 1,", "\"channel\": 300,", "\"agents[1].radios[0].channel\""},
+    };
+    for (const Case& c : cases) {
+        std::string error = error_after(c.from, c.to);
+        EXPECT_NE(error.find(c.expect), std::string::npos) << c.to << "\n  got: " << error;
+    }
+}
+
+TEST(MeshsimScenario, LoopsAndBadJsonAreRefused) {
+    // gw under ext and ext under gw: neither reaches the controller.
+    std::string text = kMinimal;
+    text.replace(text.find("\"parent\": \"controller\""), 22, "\"parent\": \"ext\"");
+    text.replace(text.find("\"interface\": \"lan0\"}"), 20,
+                 "\"interface\": \"lan0\", \"parent_interface\": \"x\"}");
+    Scenario s;
+    std::string error;
+    EXPECT_EQ(meshsim::scenario_parse(text, s, &error), -1);
+    EXPECT_NE(error.find("agents[0].backhaul"), std::string::npos) << error;
+    EXPECT_EQ(meshsim::scenario_parse("{\"agents\": [", s, &error), -1);
+    EXPECT_NE(error.find("not valid JSON at offset"), std::string::npos) << error;
+    EXPECT_EQ(meshsim::scenario_parse("{} trailing", s, &error), -1);
+    EXPECT_EQ(meshsim::scenario_parse("{}", s, &error), -1);
+    EXPECT_NE(error.find("\"agents\": missing"), std::string::npos) << error;
+    EXPECT_EQ(meshsim::scenario_load("/nonexistent/scenario.json", s, &error), -1);
+}

@@ -1,0 +1,80 @@
+// The demo's tree: parents from the backhaul records, clients per BSS, and
+// documents that are not what the viewer expects.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "meshview.h"
+
+namespace {
+
+const char* kGraph = R"({
+  "root": "026f7a720000", "local-agent": "026f7a720100",
+  "nodes": [
+    {"name": "Root", "mac": "026f7a720000", "kind": "device",
+     "backhaul": {"connected": false, "remote-ale": "000000000000"}, "links": []},
+    {"name": "Local_agent", "mac": "026f7a720100", "kind": "device",
+     "backhaul": {"connected": true, "remote-ale": "026f7a720000", "medium": "ethernet",
+                  "quality": "GOOD", "cost-to-parent": 1, "cost-to-root": 1, "uplink-rssi": 255},
+     "links": [{"to": "02c100000001", "kind": "ASSOC", "bssid": "026f7a720121"},
+               {"to": "026f7a720330", "kind": "ASSOC", "bssid": "026f7a720122"},
+               {"to": "026f7a720200", "kind": "WIRE"}]},
+    {"name": "B1", "mac": "026f7a720300", "kind": "device",
+     "backhaul": {"connected": true, "remote-ale": "026f7a720100", "medium": "wifi-5",
+                  "quality": "NORMAL", "cost-to-parent": 240, "cost-to-root": 241, "uplink-rssi": -62},
+     "links": [{"to": "02c100000003", "kind": "ASSOC", "bssid": "026f7a720321"}]},
+    {"name": "B2", "mac": "026f7a720400", "kind": "device",
+     "backhaul": {"connected": false}, "links": []},
+    {"name": "S1", "mac": "026f7a720330", "kind": "sta", "backhaul-sta": true},
+    {"name": "S2", "mac": "02c100000001", "kind": "sta", "backhaul-sta": false}
+  ]})";
+
+const char* kTopology = R"({"aps": [{"al-mac": "026f7a720300",
+  "info": {"device-name": "ext-wifi", "serial-number": "EX2026000003"}}]})";
+
+}  // namespace
+
+TEST(Meshview, TreeFollowsBackhaulParentsAndListsClientsPerBss) {
+    std::string out;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out)) << out;
+    const size_t root = out.find("Root 02:6f:7a:72:00:00  [controller]");
+    const size_t local = out.find(
+        "`-- Local_agent 02:6f:7a:72:01:00  [backhaul ethernet, cost 1 (to root 1), quality GOOD]");
+    const size_t ext = out.find(
+        "`-- B1 02:6f:7a:72:03:00 (ext-wifi SN EX2026000003)  [backhaul wifi-5, cost 240 (to root "
+        "241), "
+        "quality NORMAL, rssi -62 dBm]");
+    ASSERT_NE(root, std::string::npos) << out;
+    ASSERT_NE(local, std::string::npos) << out;
+    ASSERT_NE(ext, std::string::npos) << out;
+    EXPECT_LT(root, local);
+    EXPECT_LT(local, ext);
+    // The phone under the gateway's BSS; the backhaul STA is not a client.
+    EXPECT_NE(out.find("BSS 02:6f:7a:72:01:21: 02:c1:00:00:00:01"), std::string::npos) << out;
+    EXPECT_EQ(out.find("BSS 02:6f:7a:72:01:22"), std::string::npos) << out;
+    EXPECT_NE(out.find("BSS 02:6f:7a:72:03:21: 02:c1:00:00:00:03"), std::string::npos) << out;
+    EXPECT_NE(out.find("B2 02:6f:7a:72:04:00  [no backhaul]"), std::string::npos) << out;
+    EXPECT_NE(out.find("4 devices, 2 clients"), std::string::npos) << out;
+}
+
+TEST(Meshview, UnusableDocumentsSayWhy) {
+    std::string out;
+    EXPECT_FALSE(meshview::render_tree("not json", "", out));
+    EXPECT_EQ(out, "the graph document is not JSON");
+    EXPECT_FALSE(meshview::render_tree("{\"nodes\": 3}", "", out));
+    EXPECT_EQ(out, "the graph document has no \"nodes\"");
+    // A parent loop or a parent that is not a device still prints every device once.
+    EXPECT_TRUE(meshview::render_tree(
+        R"({"nodes": [{"mac": "a", "name": "A", "kind": "device", "backhaul": {"connected": true, "remote-ale": "b"}},
+                      {"mac": "b", "name": "B", "kind": "device", "backhaul": {"connected": true, "remote-ale": "a"}}]})",
+        "[]", out));
+    EXPECT_NE(out.find("2 devices"), std::string::npos) << out;
+    EXPECT_NE(out.find("A a"), std::string::npos) << out;
+    EXPECT_NE(out.find("B b"), std::string::npos) << out;
+}
+
+TEST(Meshview, NoDaemonGivesStatusZero) {
+    std::string body;
+    EXPECT_EQ(meshview::http_get("http://127.0.0.1:1", "/debug/graph", body, 200), 0);
+    EXPECT_TRUE(body.empty());
+}

@@ -1,0 +1,114 @@
+// Scenario of the mesh simulator: the agents of a mesh (AL and interface
+// MACs, radios, BSSs, backhaul), its clients (capabilities, signal per audible
+// BSS) and a timeline of moves and faults. Loaded from JSON and validated as a
+// whole; the first bad field is named in the error text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/mac.h"
+
+namespace meshsim {
+
+constexpr size_t kMaxAgents = 256;
+constexpr size_t kMaxRadios = 4;
+constexpr size_t kMaxBssPerRadio = 8;
+constexpr size_t kMaxEthernet = 8;
+constexpr size_t kMaxClients = 4096;
+constexpr size_t kMaxEvents = 10000;
+constexpr size_t kMaxScenarioBytes = 4u << 20;
+
+enum class Band { b24, b5, b6 };
+const char* band_name(Band b);  // "2.4", "5", "6"
+
+struct BssConf {
+    BSSID bssid;
+    std::string ssid;
+    bool backhaul = false;  // a backhaul BSS (extenders' backhaul STAs join it)
+    bool fronthaul = true;  // clients join it
+};
+
+struct RadioConf {
+    MAC id;
+    Band band = Band::b24;
+    uint8_t op_class = 81;
+    uint8_t channel = 1;
+    uint8_t tx_power = 20;  // dBm
+    uint8_t streams = 2;    // 1..4
+    bool ht = true, vht = false, he = false;
+    std::vector<BssConf> bsss;
+};
+
+struct EthConf {
+    std::string name;
+    MAC mac;
+};
+
+enum class BackhaulKind { ethernet, wifi };
+
+// How an agent reaches its parent. The parent "controller" is the controller
+// on the gateway (the co-located agent's uplink).
+struct BackhaulConf {
+    BackhaulKind kind = BackhaulKind::ethernet;
+    std::string parent;            // agent name or "controller"
+    std::string interface;         // ethernet: own port name
+    std::string parent_interface;  // ethernet: parent's port name (not for the controller)
+    MAC bsta;                      // wifi: the backhaul STA's MAC
+    BSSID bssid;                   // wifi: the parent's backhaul BSS
+};
+
+struct AgentConf {
+    std::string name;
+    MAC al_mac;
+    std::string serial, manufacturer, model;
+    std::vector<EthConf> ethernet;
+    std::vector<RadioConf> radios;
+    BackhaulConf backhaul;
+    int profile = 2;
+    // Signal (dBm) of the backhaul BSSs the backhaul STA hears.
+    std::map<BSSID, int> bsta_rssi;
+};
+
+struct ClientConf {
+    MAC mac;
+    std::string name;
+    bool band24 = true, band5 = false, band6 = false;
+    bool ht = true, vht = false, he = false, btm = false, rrm = false;
+    bool steerable = true;  // accepts a BTM request and moves
+    uint8_t streams = 1;
+    BSSID bssid;                // zero: not associated at start
+    std::map<BSSID, int> rssi;  // audible BSSs, dBm
+};
+
+struct EventConf {
+    enum Kind { roam, rssi, join, leave, silent, speak, backhaul_down, backhaul_up };
+    long long at_ms = 0;
+    Kind kind = roam;
+    size_t index = 0;             // client (roam, rssi, join, leave) or agent (the others)
+    BSSID bssid;                  // roam, join
+    std::map<BSSID, int> levels;  // rssi: new signal per BSS
+};
+
+struct Scenario {
+    MAC controller_al_mac;     // the controller the co-located agent neighbours
+    MAC controller_interface;  // its interface MAC
+    unsigned discovery_interval_s = 60;
+    std::vector<AgentConf> agents;
+    std::vector<ClientConf> clients;
+    std::vector<EventConf> timeline;  // sorted by time
+
+    int find_agent(const std::string& name) const;
+};
+
+// Parses and validates TEXT. 0, or -1 with ERROR naming the bad field, e.g.
+// scenario: "agents[2].radios[0].band": expected "2.4", "5" or "6", got "7"
+int scenario_parse(const std::string& text, Scenario& out, std::string* error);
+// Reads PATH (at most kMaxScenarioBytes) and parses it.
+int scenario_load(const std::string& path, Scenario& out, std::string* error);
+
+}  // namespace meshsim

@@ -1,0 +1,159 @@
+// The mesh simulator: every agent of a scenario as a 1905 abstraction layer
+// with its own AL MAC and transport, answering the controller through the
+// stack's codec, and the clients that join, leave and roam between BSSs.
+#pragma once
+
+#include <uv.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "map/cmdu.h"
+#include "map/codec/cmdu_alloc.h"
+#include "map/codec/codec.h"
+#include "map/transport/transport.h"
+#include "scenario.h"
+
+namespace meshsim {
+
+struct SimOptions {
+    std::string segment;       // "GROUP:PORT" (segment transport)
+    std::string interface;     // system interface (raw transport), instead of a segment
+    bool verbose = false;      // one line per CMDU sent and received
+    bool run_timeline = true;  // false: the caller applies the timeline (tests)
+    unsigned autoconfig_retry_ms = 5000;
+};
+
+struct SimStats {
+    uint64_t cmdus_received = 0;
+    uint64_t cmdus_sent = 0;
+    uint64_t frames_dropped = 0;  // not a CMDU, malformed, or for a silent agent
+};
+
+class Sim {
+  public:
+    using LogSink = std::function<void(const std::string&)>;
+
+    Sim(Scenario scenario, SimOptions options);
+    ~Sim();
+    Sim(const Sim&) = delete;
+    Sim& operator=(const Sim&) = delete;
+
+    // Opens one transport per agent and starts the agents: AP-autoconfiguration
+    // search, Topology Discovery, Topology Notification, and the timeline.
+    // 0, or -1 with ERROR set.
+    int start(uv_loop_t* loop, std::string* error);
+    // Closes every transport and timer; the loop must run once more afterwards.
+    void stop();
+
+    // Applies every timeline event due at AT_MS (milliseconds since start) or
+    // earlier that has not run yet.
+    void run_timeline_until(long long at_ms);
+    // Applies one event now (also used for events built by the caller).
+    void apply(const EventConf& event);
+
+    const Scenario& scenario() const { return scenario_; }
+    const SimStats& stats() const { return stats_; }
+    // The BSS client I is associated to (zero: none).
+    BSSID client_bss(size_t i) const { return clients_[i].bssid; }
+    // The current parent of agent I (-1: the controller) and its backhaul.
+    int agent_parent(size_t i) const;
+    const BackhaulConf& agent_backhaul(size_t i) const;
+    // Whether agent I's frames reach the controller now.
+    bool reachable(size_t i) const;
+    // Whether agent I got an AP-autoconfiguration response.
+    bool configured(size_t i) const;
+    void set_log_sink(LogSink sink) { log_ = std::move(sink); }
+
+  private:
+    struct AgentState;
+    struct ClientState {
+        BSSID bssid;
+        long long assoc_ms = 0;
+        std::map<BSSID, int> rssi;
+    };
+    struct BssRef {
+        size_t agent = 0, radio = 0, bss = 0;
+    };
+    struct Neighbor {
+        MAC local_if, al, remote_if;
+        uint16_t media = 0;
+        int rssi = 0;  // wireless only
+        bool wireless = false;
+    };
+    struct Station {  // a client or a child's backhaul STA on one of our BSSs
+        MAC mac;
+        BSSID bssid;
+        int rssi = -60;
+        long long assoc_ms = 0;
+        uint8_t streams = 1;
+    };
+
+    void log(const std::string& text);
+    void on_frame(size_t agent, const uint8_t* frame, size_t len);
+    void handle(size_t agent, const MAC& from, const CMDU& cmdu);
+    bool send(size_t agent, const MAC& dst, CmduPtr cmdu, bool relay = false);
+    bool send_ack(size_t agent, const MAC& dst, uint16_t mid);
+    uint16_t next_mid(size_t agent);
+
+    // Builders of what an agent tells.
+    CmduPtr topology_response(size_t agent, uint16_t mid);
+    CmduPtr ap_capability_report(size_t agent, uint16_t mid);
+    CmduPtr link_metric_response(size_t agent, uint16_t mid, const CMDU& query);
+    CmduPtr ap_metrics_response(size_t agent, uint16_t mid, const CMDU& query);
+    CmduPtr assoc_sta_metrics_response(size_t agent, uint16_t mid, const CMDU& query);
+    CmduPtr unassoc_sta_metrics_response(size_t agent, uint16_t mid, const CMDU& query);
+    CmduPtr beacon_metrics_response(size_t agent, uint16_t mid, const CMDU& query);
+    CmduPtr client_capability_report(size_t agent, uint16_t mid, const CMDU& query);
+    CmduPtr channel_preference_report(size_t agent, uint16_t mid);
+    CmduPtr channel_scan_report(size_t agent, uint16_t mid, const CMDU& query);
+    CmduPtr operating_channel_report(size_t agent, uint16_t mid);
+    void send_search(size_t agent);
+    void send_wsc_m1(size_t agent, const MAC& dst);
+    void send_discovery(size_t agent);
+    void notify_association(size_t agent, const MAC& sta, const BSSID& bssid, bool joined);
+    void on_discovery(size_t agent, const CMDU& cmdu);
+    void on_client_steering(size_t agent, const MAC& from, const CMDU& cmdu);
+    void on_backhaul_steering(size_t agent, const MAC& from, const CMDU& cmdu);
+
+    // What an agent sees now.
+    std::vector<Neighbor> neighbors(size_t agent) const;
+    std::vector<Station> stations(size_t agent) const;
+    bool link_up(size_t agent) const;  // not silent, backhaul up
+    const BssRef* find_bss(const BSSID& bssid) const;
+    int find_client(const MAC& mac) const;
+    int find_bsta(const MAC& mac) const;  // agent whose backhaul STA has MAC
+    uint16_t bss_media(const BssRef& ref) const;
+    uint8_t rcpi(int rssi) const;
+    uint32_t rate_mbps(int rssi, Band band, uint8_t streams) const;
+    void set_visible(size_t agent, bool before);
+    void move_client(size_t client, const BSSID& to);
+    std::vector<uint8_t> assoc_request_body(size_t client, const BssRef& ref) const;
+
+    static void on_discovery_timer(uv_timer_t* t);
+    static void on_search_timer(uv_timer_t* t);
+    static void on_timeline_timer(uv_timer_t* t);
+    void arm_timeline();
+
+    Scenario scenario_;
+    SimOptions options_;
+    uv_loop_t* loop_ = nullptr;
+    std::vector<std::unique_ptr<AgentState>> agents_;
+    std::vector<ClientState> clients_;
+    std::map<BSSID, BssRef> bss_index_;
+    size_t next_event_ = 0;
+    long long start_ms_ = 0;
+    uv_timer_t* discovery_timer_ = nullptr;
+    uv_timer_t* search_timer_ = nullptr;
+    uv_timer_t* timeline_timer_ = nullptr;
+    SimStats stats_;
+    LogSink log_;
+    bool started_ = false;
+};
+
+}  // namespace meshsim

@@ -1,0 +1,275 @@
+#include "meshview.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+#include <rapidjson/document.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <vector>
+
+namespace meshview {
+
+namespace {
+
+constexpr size_t kMaxResponse = 8u << 20;
+
+bool split_url(const std::string& url, std::string& host, std::string& port) {
+    std::string rest = url;
+    if (rest.rfind("http://", 0) == 0)
+        rest = rest.substr(7);
+    while (!rest.empty() && rest.back() == '/')
+        rest.pop_back();
+    size_t colon = rest.rfind(':');
+    if (colon == std::string::npos) {
+        host = rest;
+        port = "80";
+    } else {
+        host = rest.substr(0, colon);
+        port = rest.substr(colon + 1);
+    }
+    return !host.empty() && !port.empty();
+}
+
+std::string str(const rapidjson::Value& o, const char* key) {
+    if (!o.IsObject())
+        return "";
+    auto it = o.FindMember(key);
+    if (it == o.MemberEnd())
+        return "";
+    if (it->value.IsString())
+        return it->value.GetString();
+    if (it->value.IsInt64())
+        return std::to_string(it->value.GetInt64());
+    if (it->value.IsBool())
+        return it->value.GetBool() ? "true" : "false";
+    return "";
+}
+
+const rapidjson::Value* member(const rapidjson::Value& o, const char* key) {
+    if (!o.IsObject())
+        return nullptr;
+    auto it = o.FindMember(key);
+    return it == o.MemberEnd() ? nullptr : &it->value;
+}
+
+// "026f7a720100" -> "02:6f:7a:72:01:00"
+std::string colons(const std::string& rest_mac) {
+    if (rest_mac.size() != 12)
+        return rest_mac;
+    std::string out;
+    for (size_t i = 0; i < 12; i += 2) {
+        if (i)
+            out += ':';
+        out += rest_mac.substr(i, 2);
+    }
+    return out;
+}
+
+}  // namespace
+
+int http_get(const std::string& url, const std::string& path, std::string& body, int timeout_ms) {
+    body.clear();
+    std::string host, port;
+    if (!split_url(url, host, port))
+        return 0;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0 || !res)
+        return 0;
+    int fd = socket(res->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, res->ai_addr, res->ai_addrlen) != 0) {
+        if (fd >= 0)
+            close(fd);
+        freeaddrinfo(res);
+        return 0;
+    }
+    freeaddrinfo(res);
+    const std::string req =
+        "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
+    if (send(fd, req.data(), req.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(req.size())) {
+        close(fd);
+        return 0;
+    }
+    std::string resp;
+    char buf[16384];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) <= 0)
+            break;
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        resp.append(buf, static_cast<size_t>(n));
+        if (resp.size() > kMaxResponse)
+            break;
+        // Stop once a Content-Length body is complete (the server may keep the connection).
+        size_t hdr_end = resp.find("\r\n\r\n");
+        if (hdr_end != std::string::npos) {
+            std::string head = resp.substr(0, hdr_end);
+            for (auto& c : head)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            size_t cl = head.find("content-length:");
+            if (cl != std::string::npos) {
+                size_t len = std::strtoul(head.c_str() + cl + 15, nullptr, 10);
+                if (resp.size() >= hdr_end + 4 + len)
+                    break;
+            }
+        }
+    }
+    close(fd);
+    int status = 0;
+    if (std::sscanf(resp.c_str(), "HTTP/1.%*d %d", &status) != 1)
+        return 0;
+    size_t hdr_end = resp.find("\r\n\r\n");
+    if (hdr_end != std::string::npos)
+        body = resp.substr(hdr_end + 4);
+    return status;
+}
+
+bool render_tree(const std::string& graph_json, const std::string& topology_json,
+                 std::string& out) {
+    out.clear();
+    rapidjson::Document g;
+    g.Parse(graph_json.c_str(), graph_json.size());
+    if (g.HasParseError() || !g.IsObject()) {
+        out = "the graph document is not JSON";
+        return false;
+    }
+    const rapidjson::Value* nodes = member(g, "nodes");
+    if (!nodes || !nodes->IsArray()) {
+        out = "the graph document has no \"nodes\"";
+        return false;
+    }
+    // Extra identity from /1/topology: serial number, model.
+    std::map<std::string, std::string> ident;
+    rapidjson::Document t;
+    t.Parse(topology_json.c_str(), topology_json.size());
+    if (!t.HasParseError() && t.IsObject()) {
+        const rapidjson::Value* aps = member(t, "aps");
+        for (rapidjson::SizeType i = 0; aps && aps->IsArray() && i < aps->Size(); ++i) {
+            const rapidjson::Value& ap = (*aps)[i];
+            const rapidjson::Value* info = member(ap, "info");
+            std::string s;
+            if (info) {
+                s = str(*info, "device-name");
+                std::string sn = str(*info, "serial-number");
+                if (!sn.empty())
+                    s += (s.empty() ? "" : " ") + std::string("SN ") + sn;
+            }
+            ident[str(ap, "al-mac")] = s;
+        }
+    }
+    struct Dev {
+        std::string mac, name, parent, medium, quality, cost_parent, cost_root, rssi;
+        bool connected = false;
+        std::map<std::string, std::vector<std::string>> clients;  // BSSID -> client MACs
+    };
+    std::map<std::string, Dev> devs;
+    std::set<std::string> bstas;
+    for (rapidjson::SizeType i = 0; i < nodes->Size(); ++i) {
+        const rapidjson::Value& n = (*nodes)[i];
+        if (str(n, "kind") == "sta" && str(n, "backhaul-sta") == "true")
+            bstas.insert(str(n, "mac"));
+    }
+    for (rapidjson::SizeType i = 0; i < nodes->Size(); ++i) {
+        const rapidjson::Value& n = (*nodes)[i];
+        if (str(n, "kind") != "device")
+            continue;
+        Dev d;
+        d.mac = str(n, "mac");
+        d.name = str(n, "name");
+        if (const rapidjson::Value* bh = member(n, "backhaul")) {
+            d.connected = str(*bh, "connected") == "true";
+            d.parent = d.connected ? str(*bh, "remote-ale") : "";
+            d.medium = str(*bh, "medium");
+            d.quality = str(*bh, "quality");
+            d.cost_parent = str(*bh, "cost-to-parent");
+            d.cost_root = str(*bh, "cost-to-root");
+            d.rssi = str(*bh, "uplink-rssi");
+        }
+        const rapidjson::Value* links = member(n, "links");
+        for (rapidjson::SizeType k = 0; links && links->IsArray() && k < links->Size(); ++k) {
+            const rapidjson::Value& l = (*links)[k];
+            if (str(l, "kind") != "ASSOC" || bstas.count(str(l, "to")))
+                continue;
+            d.clients[str(l, "bssid")].push_back(str(l, "to"));
+        }
+        devs[d.mac] = d;
+    }
+    const std::string root = member(g, "root") ? str(g, "root") : "";
+    std::map<std::string, std::vector<std::string>> children;
+    std::vector<std::string> tops;
+    for (const auto& kv : devs) {
+        const Dev& d = kv.second;
+        if (!d.parent.empty() && devs.count(d.parent) && d.parent != d.mac) {
+            children[d.parent].push_back(d.mac);
+        } else {
+            tops.push_back(d.mac);
+        }
+    }
+    // Root first, then the others without a known parent (disconnected).
+    std::stable_sort(tops.begin(), tops.end(), [&](const std::string& a, const std::string& b) {
+        return (a == root) > (b == root);
+    });
+    std::set<std::string> shown;
+    std::function<void(const std::string&, const std::string&, bool, bool)> walk =
+        [&](const std::string& mac, const std::string& prefix, bool last, bool top) {
+            if (!shown.insert(mac).second)
+                return;
+            const Dev& d = devs[mac];
+            std::string line =
+                prefix + (top ? "" : (last ? "`-- " : "|-- ")) + d.name + " " + colons(mac);
+            auto id = ident.find(mac);
+            if (id != ident.end() && !id->second.empty())
+                line += " (" + id->second + ")";
+            if (mac == root) {
+                line += "  [controller]";
+            } else if (d.connected) {
+                line += "  [backhaul " + d.medium + ", cost " + d.cost_parent + " (to root " +
+                        d.cost_root + "), quality " + d.quality;
+                if (!d.rssi.empty() && d.rssi != "255")
+                    line += ", rssi " + d.rssi + " dBm";
+                line += "]";
+            } else {
+                line += "  [no backhaul]";
+            }
+            out += line + "\n";
+            const std::string inner = prefix + (top ? "" : (last ? "    " : "|   "));
+            const auto& kids = children[mac];
+            const bool has_kids = !kids.empty();
+            for (const auto& bss : d.clients) {
+                std::string cl;
+                for (const auto& c : bss.second)
+                    cl += " " + colons(c);
+                out += inner + (has_kids ? "|   " : "    ") + "BSS " + colons(bss.first) + ":" +
+                       cl + "\n";
+            }
+            for (size_t k = 0; k < kids.size(); ++k)
+                walk(kids[k], inner, k + 1 == kids.size(), false);
+        };
+    for (const auto& m : tops)
+        walk(m, "", true, true);
+    for (const auto& kv : devs)
+        walk(kv.first, "", true, true);  // parent loops
+    size_t devices = devs.size(), clients = 0;
+    for (const auto& kv : devs) {
+        for (const auto& b : kv.second.clients)
+            clients += b.second.size();
+    }
+    out += std::to_string(devices) + " devices, " + std::to_string(clients) + " clients\n";
+    return true;
+}
+
+}  // namespace meshview

@@ -1,0 +1,20 @@
+// meshview: a readable tree of the mesh as the daemon's REST API shows it.
+#pragma once
+
+#include <string>
+
+namespace meshview {
+
+// GET http://HOST:PORT/PATH (URL like "http://127.0.0.1:8090"). Returns the HTTP
+// status (0 when the daemon cannot be reached) and fills BODY (at most 8 MiB).
+// Gives up after TIMEOUT_MS without progress.
+int http_get(const std::string& url, const std::string& path, std::string& body,
+             int timeout_ms = 2000);
+
+// Renders the tree from the documents of "/debug/graph" and "/1/topology"
+// (the latter may be empty): each device under its backhaul parent with the
+// medium, cost and quality of its backhaul, and the clients per BSS. Returns
+// false (with a one-line reason in OUT) when the graph document is unusable.
+bool render_tree(const std::string& graph_json, const std::string& topology_json, std::string& out);
+
+}  // namespace meshview
