@@ -97,6 +97,17 @@ void GraphMinder::on_ap_caps(CMDU* cmdu) {
                  __func__, d->mac.to_string(), c.radios.size(), MAP_MAX_RADIOS_PER_AGENT);
     bool first = !d->ap_capability;
     d->ap_capability = c;
+    // Associations heard before the radios were known get their band now.
+    for (Link* l : d->links) {
+        if (l->kind() != Link::WIRELESS)
+            continue;
+        Medium m = d->find_medium(static_cast<WirelessLink*>(l)->bssid);
+        if (m == Medium::UNKNOWN || m == l->medium)
+            continue;
+        l->medium = m;
+        if (Sta* s = graph_.find_sta(l->to); s && s->is_backhaul_sta)
+            s->bsta_medium = m;
+    }
     // The metric reporting policy goes to an agent once its radios are known: after its
     // first AP Capability Report (the controller's own device excepted).
     if (first && d != graph_.root)

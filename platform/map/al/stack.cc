@@ -133,12 +133,17 @@ int8_t map_stack_handle_cmdu(CMDU* cmdu) {
     if (cmdu == nullptr)
         return 0;
     MapAl* al = state().al.get();
-    // The messages that describe an agent create its ALE; any later message
-    // from a known agent refreshes it and the interface it was heard on.
-    // (Creating ALEs for every sender would let anybody fill the table.)
+    // The messages that describe an agent create its ALE, and so does a Topology
+    // Discovery from a 1905 neighbour, so that the controller can query an agent
+    // as soon as it hears it; any later message from a known agent refreshes it
+    // and the interface it was heard on. (Creating ALEs for every sender of any
+    // message would let anybody fill the table, which is capped anyway.)
     map_update_from_cmdu(cmdu);
-    if (cmdu->message_type != CMDU_TYPE_TOPOLOGY_DISCOVERY && get_ale(cmdu->src_al_mac) &&
-        !(al && cmdu->src_al_mac == al->al_mac())) {
+    const bool own = al && cmdu->src_al_mac == al->al_mac();
+    if (!own && cmdu->message_type == CMDU_TYPE_TOPOLOGY_DISCOVERY &&
+        cmdu->interface_name[0] != '\0' && !cmdu->src_al_mac.is_zero())
+        map_update_ale(cmdu->src_al_mac);
+    if (get_ale(cmdu->src_al_mac) && !own) {
         if (map_ale_info_t* ale = map_update_ale(cmdu->src_al_mac)) {
             if (cmdu->interface_name[0] != '\0')
                 map_update_ale_iface_name(ale, cmdu->interface_name);
