@@ -1,0 +1,145 @@
+#include "map/map_config.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "map/map_log.h"
+
+namespace {
+
+constexpr int16_t kDefaultTopologyQuerySeconds = 60;
+constexpr int16_t kDefaultLinkMetricQuerySeconds = 30;
+constexpr int16_t kMaxIntervalSeconds = 3600;
+constexpr uint16_t kMaxVlanId = 4094;
+constexpr uint8_t kMaxPcp = 7;
+
+struct ConfigState {
+    int16_t topology_query = kDefaultTopologyQuerySeconds;
+    int16_t link_metric_query = kDefaultLinkMetricQuerySeconds;
+    std::optional<config_default_802dot1q_t> default_8021q;
+    std::optional<cfg_traffic_separation_policy_list_t> traffic_separation;
+    std::optional<map_metric_policy_t> metric_policy;
+};
+
+ConfigState& state() {
+    static ConfigState s;
+    return s;
+}
+
+int set_interval(const char* what, int16_t seconds, int16_t& slot) {
+    if (seconds < 1 || seconds > kMaxIntervalSeconds) {
+        map_log(MAP_LOG_CONTROLLER, 3, "%s: %d s is out of range (1..%d)", what, seconds,
+                kMaxIntervalSeconds);
+        return -1;
+    }
+    slot = seconds;
+    return 0;
+}
+
+bool ssid_empty(const cfg_traffic_separation_policy_t& e) {
+    return e.ssid[0] == '\0';
+}
+
+bool entry_valid(const cfg_traffic_separation_policy_t& e) {
+    if (ssid_empty(e)) {
+        return true;
+    }
+    if (e.vid == 0 || e.vid > kMaxVlanId) {
+        return false;
+    }
+    return std::memchr(e.ssid, '\0', sizeof(e.ssid)) != nullptr;
+}
+
+}  // namespace
+
+int set_topology_query_interval(int16_t seconds) {
+    return set_interval(__func__, seconds, state().topology_query);
+}
+
+int set_link_metric_query_interval(int16_t seconds) {
+    return set_interval(__func__, seconds, state().link_metric_query);
+}
+
+int16_t get_topology_query_interval() {
+    return state().topology_query;
+}
+
+int16_t get_link_metric_query_interval() {
+    return state().link_metric_query;
+}
+
+int set_default_802dot1q(const config_default_802dot1q_t* cfg) {
+    if (cfg == nullptr || cfg->vid == 0 || cfg->vid > kMaxVlanId || cfg->pcp > kMaxPcp) {
+        map_log(MAP_LOG_CONTROLLER, 3, "%s: bad default 802.1Q settings", __func__);
+        return -1;
+    }
+    state().default_8021q = *cfg;
+    return 0;
+}
+
+const config_default_802dot1q_t* get_default_802dot1q() {
+    auto& s = state();
+    return s.default_8021q ? &*s.default_8021q : nullptr;
+}
+
+int set_traffic_separation_policy(const cfg_traffic_separation_policy_list_t* list) {
+    if (list == nullptr) {
+        return -1;
+    }
+    for (size_t i = 0; i < kTrafficSeparationEntries; ++i) {
+        if (!entry_valid(list->entries[i])) {
+            map_log(MAP_LOG_CONTROLLER, 3, "%s: entry %zu is malformed", __func__, i);
+            return -1;
+        }
+    }
+    state().traffic_separation = *list;
+    return 0;
+}
+
+const cfg_traffic_separation_policy_list_t* get_traffic_separation_policy() {
+    auto& s = state();
+    return s.traffic_separation ? &*s.traffic_separation : nullptr;
+}
+
+size_t traffic_separation_used_entries() {
+    const auto* list = get_traffic_separation_policy();
+    if (list == nullptr) {
+        return 0;
+    }
+    size_t used = 0;
+    for (const auto& e : list->entries) {
+        used += ssid_empty(e) ? 0 : 1;
+    }
+    return used;
+}
+
+int platform_set_policy_cfg(uint32_t word0, uint32_t word1, uint32_t word2, uint32_t word3) {
+    (void)word3;  // reserved
+    map_metric_policy_t p{};
+    p.report_interval = static_cast<uint8_t>(word0 & 0xFFU);
+    p.sta_rssi_threshold = static_cast<uint8_t>((word0 >> 8) & 0xFFU);
+    p.sta_rssi_hysteresis = static_cast<uint8_t>((word0 >> 16) & 0xFFU);
+    p.ap_channel_utilization_threshold = static_cast<uint8_t>((word0 >> 24) & 0xFFU);
+    p.sta_link_traffic_stats = (word1 & 0xFFU) != 0;
+    p.report_unsuccessful_associations = (word1 & 0x100U) != 0;
+    p.max_reporting_rate = word2;
+    state().metric_policy = p;
+    return 0;
+}
+
+const map_metric_policy_t* get_metric_policy() {
+    auto& s = state();
+    return s.metric_policy ? &*s.metric_policy : nullptr;
+}
+
+void map_config_reset() {
+    state() = ConfigState{};
+}
+
+void* PLATFORM_MALLOC(size_t size) {
+    if (size == 0 || size > kPlatformMallocMax) {
+        return nullptr;
+    }
+    return std::malloc(size);
+}

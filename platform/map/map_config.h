@@ -1,0 +1,75 @@
+// Configuration the daemon hands to the Multi-AP stack: topology timing, the
+// metric reporting policy, the default 802.1Q settings and the traffic
+// separation policy. Every setter validates its input and keeps the previous
+// value on a bad one. Called on the event-loop thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Seconds between the controller's Topology Queries / Link Metric Queries to
+// each agent (1..3600). 0 on success, -1 for a value out of range.
+int set_topology_query_interval(int16_t seconds);
+int set_link_metric_query_interval(int16_t seconds);
+// The values in force (defaults before any setter: 60 and 30 s).
+int16_t get_topology_query_interval();
+int16_t get_link_metric_query_interval();
+
+// Default 802.1Q settings put into Policy Config Requests: VLAN id, priority.
+struct config_default_802dot1q_t {
+    uint16_t vid;
+    uint8_t pcp;
+};
+
+// One traffic separation entry: VLAN id and NUL-terminated SSID.
+constexpr size_t kTrafficSeparationSsidLen = 34;
+constexpr size_t kTrafficSeparationEntries = 18;
+struct cfg_traffic_separation_policy_t {
+    uint16_t vid;
+    char ssid[kTrafficSeparationSsidLen];
+};
+struct cfg_traffic_separation_policy_list_t {
+    cfg_traffic_separation_policy_t entries[kTrafficSeparationEntries];
+};
+
+// Stores the default 802.1Q settings (vid 1..4094, pcp 0..7). 0 on success,
+// -1 for null or a value out of range.
+int set_default_802dot1q(const config_default_802dot1q_t* cfg);
+// The stored settings, or null before a successful set.
+const config_default_802dot1q_t* get_default_802dot1q();
+
+// Stores the traffic separation policy. An entry with an empty SSID is unused;
+// a used entry needs vid 1..4094 and a NUL within its 34 SSID bytes. 0 on
+// success, -1 for null or any bad entry (nothing stored then).
+int set_traffic_separation_policy(const cfg_traffic_separation_policy_list_t* list);
+// The stored policy (null before a successful set) and its used entries.
+const cfg_traffic_separation_policy_list_t* get_traffic_separation_policy();
+size_t traffic_separation_used_entries();
+
+// The metric reporting policy, as four 32-bit words in host order: word 0
+// bytes 0..3 = report interval, STA RSSI threshold, RSSI hysteresis, AP
+// channel utilisation threshold; word 1 byte 0 = STA link/traffic statistics
+// flag, bit 8 = report unsuccessful association attempts; word 2 = maximum
+// reporting rate; word 3 reserved. 0 on success.
+int platform_set_policy_cfg(uint32_t word0, uint32_t word1, uint32_t word2, uint32_t word3);
+
+// The stored metric reporting policy, decoded.
+struct map_metric_policy_t {
+    uint8_t report_interval;
+    uint8_t sta_rssi_threshold;
+    uint8_t sta_rssi_hysteresis;
+    uint8_t ap_channel_utilization_threshold;
+    bool sta_link_traffic_stats;
+    bool report_unsuccessful_associations;
+    uint32_t max_reporting_rate;
+};
+// Null before platform_set_policy_cfg was called.
+const map_metric_policy_t* get_metric_policy();
+
+// Forgets every stored configuration (tests, stack restart).
+void map_config_reset();
+
+// malloc for the daemon's platform records: null for 0 or more than
+// kPlatformMallocMax bytes, or when malloc fails. Released with free().
+constexpr size_t kPlatformMallocMax = 1U << 20;
+void* PLATFORM_MALLOC(size_t size);
