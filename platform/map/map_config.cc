@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "map/al/stack.h"
 #include "map/map_log.h"
 
 namespace {
@@ -142,4 +143,35 @@ void* PLATFORM_MALLOC(size_t size) {
         return nullptr;
     }
     return std::malloc(size);
+}
+
+map_1905_interface_info_t* PLATFORM_GET_1905_INTERFACE_INFO(const char* ifname) {
+    MapAl* al = map_stack_al();
+    if (ifname == nullptr || al == nullptr) {
+        return nullptr;
+    }
+    const size_t len = strnlen(ifname, kInterfaceNameMax);
+    if (len == 0 || len >= kInterfaceNameMax) {
+        return nullptr;
+    }
+    Transport& transport = al->transport();
+    const int index = transport.find_interface(std::string(ifname, len));
+    if (index < 0) {
+        return nullptr;
+    }
+    const TransportInterface& itf = transport.interfaces()[static_cast<size_t>(index)];
+    auto* info =
+        static_cast<map_1905_interface_info_t*>(std::calloc(1, sizeof(map_1905_interface_info_t)));
+    if (info == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(info->name, ifname, len);
+    std::memcpy(info->mac, itf.mac.data(), sizeof(info->mac));
+    info->media_type = kMediaTypeGigabitEthernet;
+    info->up = al->running();
+    return info;
+}
+
+void PLATFORM_FREE_1905_INTERFACE_INFO(map_1905_interface_info_t* info) {
+    std::free(info);
 }

@@ -73,3 +73,17 @@ void map_config_reset();
 // kPlatformMallocMax bytes, or when malloc fails. Released with free().
 constexpr size_t kPlatformMallocMax = 1U << 20;
 void* PLATFORM_MALLOC(size_t size);
+
+// One interface of the running stack, as PLATFORM_GET_1905_INTERFACE_INFO
+// hands it out (allocated; release with PLATFORM_FREE_1905_INTERFACE_INFO).
+constexpr size_t kInterfaceNameMax = 32;
+constexpr uint16_t kMediaTypeGigabitEthernet = 0x0001;
+struct map_1905_interface_info_t {
+    char name[kInterfaceNameMax];  // NUL-terminated
+    uint8_t mac[6];
+    uint16_t media_type;  // IEEE 1905 media type
+    bool up;              // the stack is running on it
+};
+// Null for a null or unknown name, or before the stack started.
+map_1905_interface_info_t* PLATFORM_GET_1905_INTERFACE_INFO(const char* ifname);
+void PLATFORM_FREE_1905_INTERFACE_INFO(map_1905_interface_info_t* info);
