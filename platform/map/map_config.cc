@@ -136,6 +136,7 @@ const map_metric_policy_t* get_metric_policy() {
 
 void map_config_reset() {
     state() = ConfigState{};
+    map_channel_events_clear();
 }
 
 void* PLATFORM_MALLOC(size_t size) {

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/mac.h"
+
 // Seconds between the controller's Topology Queries / Link Metric Queries to
 // each agent (1..3600). 0 on success, -1 for a value out of range.
 int set_topology_query_interval(int16_t seconds);
@@ -87,3 +89,36 @@ struct map_1905_interface_info_t {
 // Null for a null or unknown name, or before the stack started.
 map_1905_interface_info_t* PLATFORM_GET_1905_INTERFACE_INFO(const char* ifname);
 void PLATFORM_FREE_1905_INTERFACE_INFO(map_1905_interface_info_t* info);
+
+// A channel / transmit power change for one radio (13 bytes): radio unique
+// identifier, transmit power (dBm, 0 = unchanged), primary channel (0 =
+// unchanged), bandwidth code (0/1 = 20, 2 = 40, 3 = 80, 4 = 160 MHz), then
+// bytes the request passes through unchanged.
+struct channel_selection_request_event_t {
+    uint8_t radio_id[6];
+    uint8_t tx_power;
+    uint8_t channel;
+    uint8_t bandwidth;
+    uint8_t extra_first;
+    uint8_t second_channel;
+    uint8_t extra_int_low;
+    uint8_t extra_last;
+};
+static_assert(sizeof(channel_selection_request_event_t) == 13, "13-byte record");
+
+// Sends a Channel Selection Request to the agent owning the radio (found in
+// the data model by its radio MAC): a Channel Preference TLV that leaves the
+// requested channel as the only operable one of the radio's band, and/or a
+// Transmit Power Limit TLV. The event is remembered per radio for
+// rework_chn_sel. 0 on success; -1 for null, an unknown radio, a channel
+// not in any operating class of the radio's band at that bandwidth, or
+// nothing to change; a MAP_SEND_* code when sending failed.
+int set_channel_selection_request_event(const channel_selection_request_event_t* event);
+// Re-sends the last event set for each radio of agent AL_MAC. 0 when at least
+// one was sent; -1 when none is stored or the agent is unknown.
+int rework_chn_sel(const MAC& al_mac);
+// Events remembered (at most kMaxRememberedChannelEvents, the oldest dropped).
+constexpr size_t kMaxRememberedChannelEvents = 64;
+size_t remembered_channel_events();
+// Forgets them (also done by map_config_reset).
+void map_channel_events_clear();

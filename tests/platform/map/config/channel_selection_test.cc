@@ -1,0 +1,149 @@
+// Channel selection events reaching the agent that owns the radio, as a
+// Channel Selection Request on a private segment, and their re-sending.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "common/clock.h"
+#include "map/al/stack.h"
+#include "map/codec/tlv_types.h"
+#include "map/datamodel/datamodel.h"
+#include "map/map_config.h"
+#include "platform/map/al/al_test_util.h"
+
+namespace {
+
+const MAC kAgent = test_mac(2, 0);
+const MAC kRadio5g = test_mac(2, 0x50);
+
+channel_selection_request_event_t event_for(const MAC& radio, uint8_t channel, uint8_t bw,
+                                            uint8_t power) {
+    channel_selection_request_event_t ev{};
+    std::memcpy(ev.radio_id, radio.data(), 6);
+    ev.channel = channel;
+    ev.bandwidth = bw;
+    ev.tx_power = power;
+    return ev;
+}
+
+class ChannelSelection : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ozr_clock::set_manual(9000000);
+        map_config_reset();
+        uv_loop_init(&loop_);
+        MapStackConfig c;
+        c.segment = private_segment(22401);
+        c.interfaces = {{"ozr0", test_mac(1, 1), ""}};
+        c.al_mac = test_mac(1, 0);
+        map_stack_set_config(c);
+        ASSERT_EQ(map_stack_start(&loop_), 0);
+        agent_ = std::make_unique<Node>(
+            &loop_, kAgent, std::vector<Node::Itf>{{"ag0", test_mac(2, 1), c.segment}}, false);
+        ASSERT_TRUE(run([] { return get_ale(kAgent) != nullptr; }));
+        map_radio_info_t* r = map_update_radio(get_ale(kAgent), kRadio5g);
+        ASSERT_NE(r, nullptr);
+        r->band_mask = MAP_BAND_MASK_5G;
+    }
+    void TearDown() override {
+        agent_.reset();
+        map_stack_stop();
+        map_datamodel_reset();
+        map_config_reset();
+        EXPECT_TRUE(drain_and_close(&loop_));
+        ozr_clock::use_real();
+    }
+    bool run(const std::function<bool()>& done) { return run_until(&loop_, done, 3000); }
+    const CMDU* receive() {
+        const uint16_t type = CMDU_TYPE_CHANNEL_SELECTION_REQUEST;
+        size_t n = agent_->count(type);
+        run([&] { return agent_->count(type) > n; });
+        return agent_->count(type) > n ? agent_->last(type) : nullptr;
+    }
+
+    uv_loop_t loop_;
+    std::unique_ptr<Node> agent_;
+};
+
+// Channels the preference leaves operable in CLASS: all but the listed ones
+// (none when the class is listed without channels); absent class: all.
+bool excluded(const channel_preference_tlv& p, uint8_t op_class, uint8_t channel) {
+    for (const auto& oc : p.op_classes) {
+        if (oc.op_class != op_class)
+            continue;
+        EXPECT_EQ(oc.preference >> 4, 0);
+        if (oc.channels.empty())
+            return true;
+        for (uint8_t c : oc.channels)
+            if (c == channel)
+                return true;
+        return false;
+    }
+    return false;
+}
+
+TEST_F(ChannelSelection, RequestLeavesOnlyTheChosenChannelAndCarriesThePower) {
+    auto ev = event_for(kRadio5g, 100, 3, 17);  // 80 MHz around channel 100
+    ASSERT_EQ(set_channel_selection_request_event(&ev), 0);
+    const CMDU* c = receive();
+    ASSERT_NE(c, nullptr);
+    const auto* pref = first_tlv<channel_preference_tlv>(c);
+    ASSERT_NE(pref, nullptr);
+    EXPECT_EQ(pref->radio_id, kRadio5g);
+    EXPECT_FALSE(excluded(*pref, 128, 106));  // the 80 MHz block holding 100
+    EXPECT_TRUE(excluded(*pref, 128, 42));
+    EXPECT_TRUE(excluded(*pref, 128, 122));
+    EXPECT_TRUE(excluded(*pref, 121, 100));  // 20 MHz classes all excluded
+    EXPECT_TRUE(excluded(*pref, 115, 36));
+    EXPECT_FALSE(excluded(*pref, 81, 6));  // 2.4 GHz classes not touched
+    const auto* power = first_tlv<transmit_power_limit_tlv>(c);
+    ASSERT_NE(power, nullptr);
+    EXPECT_EQ(power->radio_id, kRadio5g);
+    EXPECT_EQ(power->tx_power_limit_eirp, 17);
+    EXPECT_EQ(remembered_channel_events(), 1u);
+}
+
+TEST_F(ChannelSelection, PowerOnlyEventSendsNoPreference) {
+    auto ev = event_for(kRadio5g, 0, 0, 20);
+    ASSERT_EQ(set_channel_selection_request_event(&ev), 0);
+    const CMDU* c = receive();
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(first_tlv<channel_preference_tlv>(c), nullptr);
+    ASSERT_NE(first_tlv<transmit_power_limit_tlv>(c), nullptr);
+}
+
+TEST_F(ChannelSelection, BadEventsAreRefusedAndNotRemembered) {
+    EXPECT_EQ(set_channel_selection_request_event(nullptr), -1);
+    auto unknown = event_for(test_mac(9, 9), 36, 1, 10);
+    EXPECT_EQ(set_channel_selection_request_event(&unknown), -1);
+    auto nothing = event_for(kRadio5g, 0, 0, 0);
+    EXPECT_EQ(set_channel_selection_request_event(&nothing), -1);
+    auto off_band = event_for(kRadio5g, 6, 1, 0);  // a 2.4 GHz channel
+    EXPECT_EQ(set_channel_selection_request_event(&off_band), -1);
+    auto bad_bw = event_for(kRadio5g, 36, 9, 0);
+    EXPECT_EQ(set_channel_selection_request_event(&bad_bw), -1);
+    EXPECT_EQ(remembered_channel_events(), 0u);
+    EXPECT_EQ(rework_chn_sel(kAgent), -1);
+    EXPECT_EQ(rework_chn_sel(test_mac(9, 0)), -1);
+}
+
+TEST_F(ChannelSelection, ReworkResendsTheLastEventOfTheAgentsRadio) {
+    auto first = event_for(kRadio5g, 36, 1, 0);
+    ASSERT_EQ(set_channel_selection_request_event(&first), 0);
+    ASSERT_NE(receive(), nullptr);
+    auto second = event_for(kRadio5g, 149, 1, 0);
+    ASSERT_EQ(set_channel_selection_request_event(&second), 0);
+    ASSERT_NE(receive(), nullptr);
+    EXPECT_EQ(remembered_channel_events(), 1u);  // one per radio
+
+    ASSERT_EQ(rework_chn_sel(kAgent), 0);
+    const CMDU* c = receive();
+    ASSERT_NE(c, nullptr);
+    const auto* pref = first_tlv<channel_preference_tlv>(c);
+    ASSERT_NE(pref, nullptr);
+    EXPECT_TRUE(excluded(*pref, 115, 36));
+    // 149 stays operable in one 20 MHz class.
+    EXPECT_TRUE(!excluded(*pref, 124, 149) || !excluded(*pref, 125, 149));
+}
+
+}  // namespace
