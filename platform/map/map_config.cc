@@ -5,7 +5,10 @@
 #include <optional>
 
 #include "map/al/stack.h"
+#include "map/codec/tlvs.h"
+#include "map/datamodel/datamodel.h"
 #include "map/map_log.h"
+#include "map/map_send.h"
 
 namespace {
 
@@ -14,6 +17,7 @@ constexpr int16_t kDefaultLinkMetricQuerySeconds = 30;
 constexpr int16_t kMaxIntervalSeconds = 3600;
 constexpr uint16_t kMaxVlanId = 4094;
 constexpr uint8_t kMaxPcp = 7;
+constexpr size_t kMaxSsidBytes = 32;
 
 struct ConfigState {
     int16_t topology_query = kDefaultTopologyQuerySeconds;
@@ -49,7 +53,18 @@ bool entry_valid(const cfg_traffic_separation_policy_t& e) {
     if (e.vid == 0 || e.vid > kMaxVlanId) {
         return false;
     }
-    return std::memchr(e.ssid, '\0', sizeof(e.ssid)) != nullptr;
+    // At most 32 SSID bytes, NUL-terminated.
+    return std::memchr(e.ssid, '\0', kMaxSsidBytes + 1) != nullptr;
+}
+
+// RCPI of an RSSI threshold in dBm (held as a signed byte; 0 = off).
+uint8_t rcpi_of_dbm(uint8_t threshold) {
+    const int dbm = static_cast<int8_t>(threshold);
+    if (dbm == 0) {
+        return 0;
+    }
+    const int rcpi = 2 * (dbm + 110);
+    return static_cast<uint8_t>(rcpi < 0 ? 0 : (rcpi > 220 ? 220 : rcpi));
 }
 
 }  // namespace
@@ -175,4 +190,58 @@ map_1905_interface_info_t* PLATFORM_GET_1905_INTERFACE_INFO(const char* ifname) 
 
 void PLATFORM_FREE_1905_INTERFACE_INFO(map_1905_interface_info_t* info) {
     std::free(info);
+}
+
+int map_send_stored_policy_config(const MAC& al_mac) {
+    const ConfigState& s = state();
+    metric_reporting_policy_tlv metric;
+    unsuccessful_association_policy_tlv unsuccessful;
+    default_8021q_settings_tlv vlan;
+    traffic_separation_policy_tlv separation;
+    map_policy_config_t cfg;
+    if (s.metric_policy) {
+        const map_metric_policy_t& p = *s.metric_policy;
+        metric.ap_metrics_reporting_interval = p.report_interval;
+        if (const map_ale_info_t* ale = get_ale(al_mac)) {
+            for (uint8_t i = 0; i < ale->num_radios && i < MAP_MAX_RADIOS_PER_AGENT; ++i) {
+                if (ale->radios[i] == nullptr) {
+                    continue;
+                }
+                metric_reporting_policy_tlv::radio_policy r;
+                r.radio_id = ale->radios[i]->radio_id;
+                r.sta_metrics_rcpi_threshold = rcpi_of_dbm(p.sta_rssi_threshold);
+                r.sta_metrics_rcpi_hysteresis_margin = p.sta_rssi_hysteresis;
+                r.ap_metrics_channel_utilization_threshold = p.ap_channel_utilization_threshold;
+                r.include_sta_traffic_stats = p.sta_link_traffic_stats ? 1 : 0;
+                r.include_sta_link_metrics = p.sta_link_traffic_stats ? 1 : 0;
+                metric.radios.push_back(r);
+            }
+        }
+        metric.num_radios = static_cast<uint8_t>(metric.radios.size());
+        cfg.metric = &metric;
+        unsuccessful.report_unsuccessful_associations = p.report_unsuccessful_associations ? 1 : 0;
+        unsuccessful.max_reporting_rate = p.max_reporting_rate;
+        cfg.unsuccessful_association = &unsuccessful;
+    }
+    if (s.default_8021q) {
+        vlan.primary_vlan_id = s.default_8021q->vid;
+        vlan.default_pcp = s.default_8021q->pcp;
+        cfg.default_8021q = &vlan;
+    }
+    if (s.traffic_separation) {
+        for (const auto& e : s.traffic_separation->entries) {
+            if (ssid_empty(e)) {
+                continue;
+            }
+            traffic_separation_policy_tlv::ssid_vlan sv;
+            const size_t len = strnlen(e.ssid, sizeof(e.ssid));
+            sv.ssid_len = static_cast<uint8_t>(len < sizeof(sv.ssid) ? len : sizeof(sv.ssid));
+            std::memcpy(sv.ssid, e.ssid, sv.ssid_len);
+            sv.vlan_id = e.vid;
+            separation.ssids.push_back(sv);
+        }
+        separation.num_ssids = static_cast<uint8_t>(separation.ssids.size());
+        cfg.traffic_separation = &separation;
+    }
+    return map_send_policy_config(al_mac, cfg);
 }

@@ -41,7 +41,7 @@ int set_default_802dot1q(const config_default_802dot1q_t* cfg);
 const config_default_802dot1q_t* get_default_802dot1q();
 
 // Stores the traffic separation policy. An entry with an empty SSID is unused;
-// a used entry needs vid 1..4094 and a NUL within its 34 SSID bytes. 0 on
+// a used entry needs vid 1..4094 and an SSID of at most 32 bytes. 0 on
 // success, -1 for null or any bad entry (nothing stored then).
 int set_traffic_separation_policy(const cfg_traffic_separation_policy_list_t* list);
 // The stored policy (null before a successful set) and its used entries.
@@ -122,3 +122,11 @@ constexpr size_t kMaxRememberedChannelEvents = 64;
 size_t remembered_channel_events();
 // Forgets them (also done by map_config_reset).
 void map_channel_events_clear();
+
+// Sends agent AL_MAC a Multi-AP Policy Config Request made of the stored
+// configuration: the metric reporting policy (one entry per radio the data
+// model knows for the agent, RSSI threshold turned into RCPI) with the
+// unsuccessful association policy, the default 802.1Q settings and the
+// traffic separation policy (used entries). MAP_SEND_* result;
+// MAP_SEND_BAD_ARGUMENT when nothing is stored.
+int map_send_stored_policy_config(const MAC& al_mac);

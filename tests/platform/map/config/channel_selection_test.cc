@@ -9,6 +9,7 @@
 #include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_config.h"
+#include "map/map_send.h"
 #include "platform/map/al/al_test_util.h"
 
 namespace {
@@ -144,6 +145,56 @@ TEST_F(ChannelSelection, ReworkResendsTheLastEventOfTheAgentsRadio) {
     EXPECT_TRUE(excluded(*pref, 115, 36));
     // 149 stays operable in one 20 MHz class.
     EXPECT_TRUE(!excluded(*pref, 124, 149) || !excluded(*pref, 125, 149));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ChannelSelection, PolicyConfigRequestCarriesTheStoredConfiguration) {
+    EXPECT_EQ(map_send_stored_policy_config(kAgent), MAP_SEND_BAD_ARGUMENT);
+
+    const uint32_t w0 =
+        5U | (static_cast<uint32_t>(static_cast<uint8_t>(-80)) << 8) | (2U << 16) | (150U << 24);
+    ASSERT_EQ(platform_set_policy_cfg(w0, 0x101U, 12, 0), 0);
+    config_default_802dot1q_t vlan{200, 3};
+    ASSERT_EQ(set_default_802dot1q(&vlan), 0);
+    cfg_traffic_separation_policy_list_t ts{};
+    ts.entries[4].vid = 300;
+    std::strcpy(ts.entries[4].ssid, "guest-net");
+    ASSERT_EQ(set_traffic_separation_policy(&ts), 0);
+
+    const uint16_t type = CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST;
+    ASSERT_EQ(map_send_stored_policy_config(kAgent), 0);
+    ASSERT_TRUE(run([&] { return agent_->count(type) > 0; }));
+    const CMDU* c = agent_->last(type);
+
+    const auto* m = first_tlv<metric_reporting_policy_tlv>(c);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->ap_metrics_reporting_interval, 5);
+    ASSERT_EQ(m->radios.size(), 1u);
+    EXPECT_EQ(m->radios[0].radio_id, kRadio5g);
+    EXPECT_EQ(m->radios[0].sta_metrics_rcpi_threshold, 60);  // -80 dBm
+    EXPECT_EQ(m->radios[0].sta_metrics_rcpi_hysteresis_margin, 2);
+    EXPECT_EQ(m->radios[0].ap_metrics_channel_utilization_threshold, 150);
+    EXPECT_EQ(m->radios[0].include_sta_traffic_stats, 1);
+
+    const auto* u = first_tlv<unsuccessful_association_policy_tlv>(c);
+    ASSERT_NE(u, nullptr);
+    EXPECT_EQ(u->report_unsuccessful_associations, 1);
+    EXPECT_EQ(u->max_reporting_rate, 12u);
+
+    const auto* q = first_tlv<default_8021q_settings_tlv>(c);
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q->primary_vlan_id, 200);
+    EXPECT_EQ(q->default_pcp, 3);
+
+    const auto* t = first_tlv<traffic_separation_policy_tlv>(c);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->ssids.size(), 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(t->ssids[0].ssid), t->ssids[0].ssid_len),
+              "guest-net");
+    EXPECT_EQ(t->ssids[0].vlan_id, 300);
 }
 
 }  // namespace

@@ -70,6 +70,13 @@ TEST_F(MapConfig, TrafficSeparationRejectsMalformedEntriesWhole) {
     std::strcpy(no_vlan.entries[5].ssid, "iot");
     EXPECT_EQ(set_traffic_separation_policy(&no_vlan), -1);
 
+    // 33 SSID bytes do not fit an SSID.
+    cfg_traffic_separation_policy_list_t too_long = list;
+    std::memset(too_long.entries[2].ssid, 'y', 33);
+    too_long.entries[2].ssid[33] = '\0';
+    too_long.entries[2].vid = 40;
+    EXPECT_EQ(set_traffic_separation_policy(&too_long), -1);
+
     // The earlier policy is still in force.
     EXPECT_EQ(traffic_separation_used_entries(), 2u);
 }
