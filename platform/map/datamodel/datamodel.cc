@@ -8,6 +8,7 @@
 
 #include "common/clock.h"
 #include "map/datamodel/opclass_table.h"
+#include "map/ieee80211/assoc.h"
 #include "map/map_log.h"
 
 struct array_list_t {
@@ -21,6 +22,7 @@ constexpr int MAX_LIST_ENTRIES = MAP_MAX_AGENTS + MAP_MAX_STATIONS;
 struct StaNode {
     map_sta_info_t info;
     std::vector<uint8_t> frame;
+    std::unique_ptr<map_sta_assoc_caps> caps;
 };
 
 enum Table {
@@ -833,6 +835,8 @@ map_sta_info_t* map_update_sta(map_ale_info_t* ale, const MAC& sta_mac, const BS
                 node->frame.clear();
                 node->info.assoc_frame = nullptr;
                 node->info.assoc_frame_len = 0;
+                node->caps.reset();
+                node->info.caps = nullptr;
             }
         }
     } else {
@@ -863,6 +867,29 @@ int map_update_sta_assoc_frame(const MAC& sta_mac, const uint8_t* body, size_t l
     node->frame.assign(body, body + len);
     node->info.assoc_frame = node->frame.empty() ? nullptr : node->frame.data();
     node->info.assoc_frame_len = static_cast<uint16_t>(len);
+    return 0;
+}
+
+int parse_update_client_capability(const MAC& sta_mac, const uint8_t* body, size_t len) {
+    auto& idx = model().sta_index;
+    auto it = idx.find(sta_mac);
+    if (it == idx.end() || body == nullptr || len == 0)
+        return -1;
+    StaNode* node = it->second;
+    const map_bss_info_t* bss = node->info.bss;
+    int is_5g = 0;
+    if (bss && bss->radio) {
+        const uint16_t mask = bss->radio->band_mask;
+        is_5g = (mask & (MAP_BAND_MASK_5G | MAP_BAND_MASK_5G_LOW | MAP_BAND_MASK_5G_HIGH)) ? 1 : 0;
+    }
+    const uint8_t* ssid = bss ? reinterpret_cast<const uint8_t*>(bss->ssid) : nullptr;
+    const size_t ssid_len = bss ? bss->ssid_len : 0;
+    auto caps = std::make_unique<map_sta_assoc_caps>();
+    len = std::min(len, MAP_MAX_ASSOC_FRAME_LEN);
+    if (map_80211_parse_assoc_body(caps.get(), body, len, is_5g, ssid, ssid_len) != 0)
+        return -1;
+    node->caps = std::move(caps);
+    node->info.caps = node->caps.get();
     return 0;
 }
 

@@ -31,6 +31,7 @@
 #include "common/mac.h"
 
 struct CMDU;
+struct map_sta_assoc_caps;
 
 // ---- Caps ------------------------------------------------------------------
 constexpr int MAP_MAX_AGENTS = 64;  // ALE nodes, the root included
@@ -155,6 +156,9 @@ struct map_sta_info_t {
     int64_t assoc_time_ms = 0;      // when it associated (clock of get_current_time_ms)
     uint16_t assoc_frame_len = 0;   // (Re)Association Request body, 0 when unknown
     const uint8_t* assoc_frame = nullptr;
+    // Capabilities parsed from that body (parse_update_client_capability);
+    // null until parsed, cleared with the body when the station moves.
+    const map_sta_assoc_caps* caps = nullptr;
 };
 
 // Summary of the model.
@@ -318,6 +322,14 @@ map_sta_info_t* map_update_sta(map_ale_info_t* ale, const MAC& sta_mac, const BS
 // Keeps the (Re)Association Request body of a known station (cut to
 // MAP_MAX_ASSOC_FRAME_LEN). -1 for an unknown station.
 int map_update_sta_assoc_frame(const MAC& sta_mac, const uint8_t* body, size_t len);
+// Parses the (Re)Association Request body of station STA_MAC (the 5 GHz step
+// and the SSID come from the BSS it is associated to, when known) and keeps
+// the capabilities on the station. 0, or -1 for an unknown station, a missing
+// body or a body that yields nothing (the previous capabilities stay).
+int parse_update_client_capability(const MAC& sta_mac, const uint8_t* body, size_t len);
+// The same from a Client Capability Report CMDU (Client Info + a successful
+// Client Capability Report); the body is also kept as the station's frame.
+int parse_update_client_capability(const CMDU* cmdu);
 int map_remove_sta(const MAC& sta_mac);
 // Associated Clients of one agent: the stations ALE reported and that it no
 // longer lists are removed; the others are updated.

@@ -244,11 +244,40 @@ int update_client_capability_report(const CMDU* cmdu) {
     if (!info || !report || report->result_code != CLIENT_CAPABILITY_SUCCESS ||
         report->frame_body.empty())
         return 0;
-    return map_update_sta_assoc_frame(info->client_mac, report->frame_body.data(),
-                                      report->frame_body.size());
+    int rc = map_update_sta_assoc_frame(info->client_mac, report->frame_body.data(),
+                                        report->frame_body.size());
+    if (rc == 0) {
+        // A body that yields nothing keeps the previous capabilities.
+        (void)parse_update_client_capability(info->client_mac, report->frame_body.data(),
+                                             report->frame_body.size());
+    }
+    return rc;
 }
 
 }  // namespace
+
+int parse_update_client_capability(const CMDU* cmdu) {
+    if (cmdu == nullptr || cmdu->message_type != CMDU_TYPE_CLIENT_CAPABILITY_REPORT)
+        return -1;
+    const client_info_tlv* info = nullptr;
+    const client_capability_report_tlv* report = nullptr;
+    for_each_tlv(cmdu, [&](uint8_t* p) {
+        if (auto* t = tlv_cast<client_info_tlv>(p))
+            info = t;
+        if (auto* t = tlv_cast<client_capability_report_tlv>(p))
+            report = t;
+    });
+    if (!info || !report || report->result_code != CLIENT_CAPABILITY_SUCCESS ||
+        report->frame_body.empty())
+        return -1;
+    if (map_update_sta_assoc_frame(info->client_mac, report->frame_body.data(),
+                                   report->frame_body.size()) != 0)
+        return -1;
+    return parse_update_client_capability(info->client_mac, report->frame_body.data(),
+                                          report->frame_body.size());
+}
+
+namespace {}  // namespace
 
 int map_update_from_cmdu(const CMDU* cmdu) {
     if (!cmdu)

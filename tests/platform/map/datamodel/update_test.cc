@@ -10,6 +10,7 @@
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/codec.h"
 #include "map/datamodel/datamodel.h"
+#include "map/ieee80211/assoc.h"
 #include "map/map_log.h"
 
 namespace {
@@ -375,6 +376,60 @@ TEST_F(UpdateTest, ClientCapabilityReportKeepsTheAssociationFrame) {
     ASSERT_EQ(map_update_from_cmdu(f.build().get()), 0);
     EXPECT_EQ(s->assoc_frame_len, MAP_MAX_ASSOC_FRAME_LEN);
     EXPECT_EQ(map_update_sta_assoc_frame(mac(9, 9), big.data(), 10), -1);
+}
+
+TEST_F(UpdateTest, ClientCapabilityReportParsesTheStationsCapabilities) {
+    ASSERT_EQ(map_update_from_cmdu(topology_response({{phone, fh5}}).get()), 0);
+    EXPECT_EQ(get_sta(phone)->caps, nullptr);
+    // The radio's band, as its basic capabilities would have told.
+    ASSERT_NE(get_sta(phone)->bss, nullptr);
+    get_sta(phone)->bss->radio->band_mask = MAP_BAND_MASK_5G;
+    // Association body on the 5 GHz BSS: fixed fields, SSID, Supported
+    // Channels (36 x4), HT Capabilities, Extended Capabilities with BSS
+    // Transition, RM Enabled Capabilities.
+    std::vector<uint8_t> body = {0x31, 0x04, 0x0a, 0x00, 0x00, 0x04, 'h', 'o',
+                                 'm',  'e',  36,   2,    36,   4,    45,  26};
+    std::vector<uint8_t> ht(26, 0);
+    ht[0] = 0x62;  // 40 MHz, short GI 20/40
+    ht[3] = 0xff;  // MCS 0-7
+    ht[4] = 0xff;  // MCS 8-15
+    body.insert(body.end(), ht.begin(), ht.end());
+    body.insert(body.end(), {127, 3, 0x00, 0x00, 0x08, 70, 5, 0x01, 0, 0, 0, 0});
+
+    CmduBuilder b(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, 21);
+    b.source(ext);
+    b.add(client_info_tlv{TLV_TYPE_CLIENT_INFO, fh5, phone});
+    client_capability_report_tlv rep;
+    rep.frame_body = body;
+    b.add(rep);
+    CmduPtr report = b.build();
+    ASSERT_EQ(parse_update_client_capability(report.get()), 0);
+    const map_sta_assoc_caps* c = get_sta(phone)->caps;
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->listen_interval, 10);
+    EXPECT_TRUE(c->ht_support);
+    EXPECT_TRUE(c->btm_support);
+    EXPECT_TRUE(c->rrm_support);
+    EXPECT_EQ(c->max_rx_spatial_streams, 2);
+    ASSERT_EQ(c->supported_channel_count, 4);
+    EXPECT_EQ(c->supported_channels[3], 48);  // 5 GHz step
+    EXPECT_EQ(get_sta(phone)->assoc_frame_len, body.size());
+
+    // A body that yields nothing keeps what was parsed before.
+    const uint8_t fixed_only[] = {0x31, 0x04, 0x0a, 0x00};
+    EXPECT_EQ(parse_update_client_capability(phone, fixed_only, sizeof fixed_only), -1);
+    EXPECT_EQ(get_sta(phone)->caps, c);
+    EXPECT_EQ(parse_update_client_capability(phone, nullptr, 10), -1);
+    EXPECT_EQ(parse_update_client_capability(mac(9, 9), body.data(), body.size()), -1);
+    EXPECT_EQ(parse_update_client_capability(nullptr), -1);
+
+    // The stack's own intake parses it too; moving to another BSS forgets it.
+    ASSERT_EQ(map_update_from_cmdu(topology_response({{phone, fh24}}).get()), 0);
+    EXPECT_EQ(get_sta(phone)->caps, nullptr);
+    ASSERT_EQ(map_update_from_cmdu(topology_response({{phone, fh5}}).get()), 0);
+    ASSERT_EQ(map_update_from_cmdu(report.get()), 0);
+    ASSERT_NE(get_sta(phone)->caps, nullptr);
+    EXPECT_TRUE(get_sta(phone)->caps->btm_support);
 }
 
 TEST_F(UpdateTest, ResponseDecodedFromWireBytesFillsTheModel) {
