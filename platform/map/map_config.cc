@@ -25,6 +25,7 @@ struct ConfigState {
     std::optional<config_default_802dot1q_t> default_8021q;
     std::optional<cfg_traffic_separation_policy_list_t> traffic_separation;
     std::optional<map_metric_policy_t> metric_policy;
+    std::optional<map_credential_config_t> credentials;
 };
 
 ConfigState& state() {
@@ -65,6 +66,19 @@ uint8_t rcpi_of_dbm(uint8_t threshold) {
     }
     const int rcpi = 2 * (dbm + 110);
     return static_cast<uint8_t>(rcpi < 0 ? 0 : (rcpi > 220 ? 220 : rcpi));
+}
+
+bool credential_valid(const map_vap_credential_t& c) {
+    const void* ssid_end = std::memchr(c.ssid, '\0', sizeof(c.ssid));
+    const void* key_end = std::memchr(c.network_key, '\0', sizeof(c.network_key));
+    if (ssid_end == nullptr || key_end == nullptr || c.ssid[0] == '\0') {
+        return false;
+    }
+    const size_t key_len = static_cast<size_t>(static_cast<const char*>(key_end) - c.network_key);
+    if (key_len > 0 && key_len < 8) {
+        return false;  // shorter than any WPA passphrase
+    }
+    return (c.bss_type & (MAP_CRED_FRONTHAUL | MAP_CRED_BACKHAUL)) != 0;
 }
 
 }  // namespace
@@ -244,4 +258,33 @@ int map_send_stored_policy_config(const MAC& al_mac) {
         cfg.traffic_separation = &separation;
     }
     return map_send_policy_config(al_mac, cfg);
+}
+
+int set_credential_config(const map_credential_config_t* config) {
+    if (config == nullptr || config->count > kMaxCredentials) {
+        map_log(MAP_LOG_CONTROLLER, 3, "%s: no or too many credentials", __func__);
+        return -1;
+    }
+    for (uint8_t i = 0; i < config->count; ++i) {
+        if (!credential_valid(config->creds[i])) {
+            map_log(MAP_LOG_CONTROLLER, 3, "%s: credential %u is malformed", __func__, i);
+            return -1;
+        }
+    }
+    if (config->count == 0) {
+        state().credentials.reset();
+        return 0;
+    }
+    map_credential_config_t copy{};
+    copy.count = config->count;
+    for (uint8_t i = 0; i < config->count; ++i) {
+        copy.creds[i] = config->creds[i];
+    }
+    state().credentials = copy;
+    return 0;
+}
+
+const map_credential_config_t* map_get_m2_config() {
+    auto& s = state();
+    return s.credentials ? &*s.credentials : nullptr;
 }

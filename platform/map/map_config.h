@@ -130,3 +130,32 @@ void map_channel_events_clear();
 // traffic separation policy (used entries). MAP_SEND_* result;
 // MAP_SEND_BAD_ARGUMENT when nothing is stored.
 int map_send_stored_policy_config(const MAC& al_mac);
+
+// Credentials of one VAP that the controller puts into its M2s.
+constexpr size_t kCredentialSsidMax = 32;
+constexpr size_t kCredentialKeyMax = 64;
+constexpr size_t kMaxCredentials = 16;
+enum : uint8_t {
+    MAP_CRED_FRONTHAUL = 1 << 0,  // fronthaul BSS
+    MAP_CRED_BACKHAUL = 1 << 1,   // backhaul BSS
+};
+struct map_vap_credential_t {
+    char ssid[kCredentialSsidMax + 1];        // 1..32 bytes, NUL-terminated
+    char network_key[kCredentialKeyMax + 1];  // NUL-terminated; empty for an open network
+    uint16_t auth_type;                       // WSC Authentication Type bits
+    uint16_t encr_type;                       // WSC Encryption Type bits
+    uint8_t rf_bands;                         // WSC RF band bits it applies to (0 = every band)
+    uint8_t bss_type;                         // MAP_CRED_* bits
+    uint8_t hidden;                           // SSID not broadcast
+};
+struct map_credential_config_t {
+    uint8_t count;  // used entries, at most kMaxCredentials
+    map_vap_credential_t creds[kMaxCredentials];
+};
+
+// Stores the VAP credentials (a copy). -1 for null, a count over the cap, an
+// empty or unterminated SSID or key, a key of 1..7 bytes or a credential with
+// no BSS type; nothing stored then. A count of 0 forgets them.
+int set_credential_config(const map_credential_config_t* config);
+// The stored credentials, or null when none are stored.
+const map_credential_config_t* map_get_m2_config();

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "map/map_config.h"
 
@@ -100,6 +101,72 @@ TEST_F(MapConfig, PolicyWordsDecodeIntoMetricPolicy) {
     ASSERT_EQ(platform_set_policy_cfg(0, 0x100U, 0, 0), 0);
     EXPECT_FALSE(get_metric_policy()->sta_link_traffic_stats);
     EXPECT_TRUE(get_metric_policy()->report_unsuccessful_associations);
+}
+
+map_vap_credential_t credential(const char* ssid, const char* key, uint8_t type) {
+    map_vap_credential_t c{};
+    std::strncpy(c.ssid, ssid, kCredentialSsidMax);
+    std::strncpy(c.network_key, key, kCredentialKeyMax);
+    c.auth_type = 0x0020;  // WPA2-Personal
+    c.encr_type = 0x0008;  // AES
+    c.bss_type = type;
+    return c;
+}
+
+TEST_F(MapConfig, CredentialsValidatedWholeAndHandedBackForM2) {
+    EXPECT_EQ(map_get_m2_config(), nullptr);
+    EXPECT_EQ(set_credential_config(nullptr), -1);
+
+    map_credential_config_t cfg{};
+    cfg.count = 2;
+    cfg.creds[0] = credential("home", "secret-pass", MAP_CRED_FRONTHAUL);
+    cfg.creds[1] = credential("mesh-bh", "0123456789abcdef", MAP_CRED_BACKHAUL);
+    cfg.creds[1].hidden = 1;
+    ASSERT_EQ(set_credential_config(&cfg), 0);
+    std::strcpy(cfg.creds[0].ssid, "changed");  // the stack keeps a copy
+    const map_credential_config_t* m2 = map_get_m2_config();
+    ASSERT_NE(m2, nullptr);
+    ASSERT_EQ(m2->count, 2);
+    EXPECT_STREQ(m2->creds[0].ssid, "home");
+    EXPECT_STREQ(m2->creds[1].network_key, "0123456789abcdef");
+    EXPECT_EQ(m2->creds[1].hidden, 1);
+    EXPECT_EQ(m2->creds[1].bss_type, MAP_CRED_BACKHAUL);
+
+    struct Bad {
+        const char* why;
+        map_credential_config_t cfg;
+    };
+    std::vector<Bad> bad;
+    map_credential_config_t b{};
+    b.count = kMaxCredentials + 1;
+    bad.push_back({"too many", b});
+    b = {};
+    b.count = 1;
+    b.creds[0] = credential("", "secret-pass", MAP_CRED_FRONTHAUL);
+    bad.push_back({"empty ssid", b});
+    b.creds[0] = credential("x", "short", MAP_CRED_FRONTHAUL);
+    bad.push_back({"short key", b});
+    b.creds[0] = credential("x", "secret-pass", 0);
+    bad.push_back({"no bss type", b});
+    b.creds[0] = credential("x", "secret-pass", MAP_CRED_FRONTHAUL);
+    std::memset(b.creds[0].ssid, 'a', sizeof b.creds[0].ssid);
+    bad.push_back({"unterminated ssid", b});
+    b.creds[0] = credential("x", "", MAP_CRED_FRONTHAUL);
+    std::memset(b.creds[0].network_key, 'k', sizeof b.creds[0].network_key);
+    bad.push_back({"unterminated key", b});
+    for (const Bad& x : bad) {
+        EXPECT_EQ(set_credential_config(&x.cfg), -1) << x.why;
+    }
+    EXPECT_STREQ(map_get_m2_config()->creds[0].ssid, "home");
+
+    // An open network has no key; a count of 0 forgets everything.
+    map_credential_config_t open{};
+    open.count = 1;
+    open.creds[0] = credential("guest", "", MAP_CRED_FRONTHAUL);
+    EXPECT_EQ(set_credential_config(&open), 0);
+    open.count = 0;
+    EXPECT_EQ(set_credential_config(&open), 0);
+    EXPECT_EQ(map_get_m2_config(), nullptr);
 }
 
 TEST(PlatformMalloc, CapsSizeAndRejectsZero) {
