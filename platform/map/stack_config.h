@@ -1,6 +1,6 @@
 // The Multi-AP stack's fixed parameters, read once at start from
 // "/configs/easymesh/map_stack.json" (under $OZR_ROOT). The file is shared with
-// the mesh simulator and the tests; README.md documents every key.
+// the mesh simulator and the tests; docs/stack.md documents every key.
 //
 // With no file at all the stack runs with development defaults that need no
 // privileges: the segment transport on kDefaultSegment with one interface

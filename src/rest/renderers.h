@@ -5,7 +5,7 @@
 // that fit in the string object itself.
 //
 // Keys whose source neither the graph nor the stack's data model holds are
-// written as null (or 0 for counts); README.md lists them.
+// written as null (or 0 for counts); docs/rest.md lists them.
 #pragma once
 
 #include <rapidjson/document.h>
