@@ -1,6 +1,7 @@
 # Every dependency is a Debian 12 package installed by scripts/setup.sh.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBUV REQUIRED IMPORTED_TARGET libuv)
+pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 find_package(fmt REQUIRED)
 find_path(RAPIDJSON_INCLUDE_DIR rapidjson/document.h REQUIRED)
 find_path(HTTP_PARSER_INCLUDE_DIR http_parser.h REQUIRED)

@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config git
           libuv1-dev rapidjson-dev libfmt-dev libhttp-parser-dev
           googletest libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev clang-format tshark wrk iproute2 curl python3)
+          clang libclang-rt-14-dev clang-format tshark wrk iproute2 curl python3
+          libsystemd-dev dbus-daemon systemd)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -6,6 +6,7 @@
 #include "common/mac.h"
 #include "core/minder.h"
 #include "data/ozr_dbg_db.h"
+#include "dbus/bridge.h"
 #include "dbus/records.h"
 #include "log/logger.h"
 
@@ -75,8 +76,16 @@ class DataMinder : public Minder {
     // Raises "notifyStaSteeringRequest" with EVENT.
     void notify_sta_steering_request(const StaSteeringEvent_t& event);
 
+    // ---- the D-Bus bridge (set up by init; fixed afterwards, read by the service thread)
+    SockPairHdlr* get_sock_pair_hdlr() { return &sock_pair_; }
+    uv_async_t* get_dbus_async_hdl() { return dbus_async_; }
+
   private:
     Logger logger_;
-    [[maybe_unused]] uv_loop_s* loop_;
+    uv_loop_s* loop_;
     OzrDbgDb dbg_db_;
+    SockPairHdlr sock_pair_;
+    // The loop wake-up of the bridge, on the heap: the shutdown walk closes it without a
+    // callback; a data minder destroyed without that walk closes it with one that frees it.
+    uv_async_t* dbus_async_ = nullptr;
 };
