@@ -119,3 +119,5 @@ void ozr_dbus_begin_shutdown();
 // Clears a shutdown begun with ozr_dbus_begin_shutdown (no thread may be waiting).
 void ozr_dbus_rearm();
 bool ozr_dbus_stopping();
+// Readable once a shutdown has begun (until re-armed): the service's main loop polls it.
+int bridge_stop_fd();

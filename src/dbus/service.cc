@@ -16,8 +16,6 @@
 #include "dbus/service.h"
 #include "qbus/qbus.h"
 
-int bridge_stop_fd();
-
 namespace {
 pthread_t g_thread;
 bool g_thread_started = false;  // loop thread only
