@@ -1,12 +1,17 @@
 #include "map/al/stack.h"
 
+#include <algorithm>
+
 #include "map/callbacks.h"
 #include "map/cmdu.h"
 #include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
+#include "map/map_config.h"
 #include "map/map_log.h"
+#include "map/map_send.h"
 #include "map/send/retry.h"
 #include "map/transport/make_transport.h"
+#include "map/wsc/registrar.h"
 
 namespace {
 
@@ -14,6 +19,7 @@ struct StackState {
     MapStackConfig config = map_stack_default_config();
     bool config_ok = true;
     std::unique_ptr<MapAl> al;
+    std::unique_ptr<WscRegistrar> registrar;
 };
 
 StackState& state() {
@@ -102,6 +108,29 @@ int map_stack_start(uv_loop_t* loop, std::string* error) {
     options.discovery_interval_s = s.config.discovery_interval_s;
     s.al = std::make_unique<MapAl>(std::move(transport), options);
     s.al->set_on_neighbors_changed(update_root_neighbors);
+    s.registrar = std::make_unique<WscRegistrar>([](const MAC& to, CMDU& c, const char* ifname) {
+        MapAl* al = state().al.get();
+        return al && al->running() ? al->send(to, c, ifname, true) : MAP_SEND_NOT_READY;
+    });
+    WscRegistrarIdentity id = s.registrar->identity();
+    id.serial_number.clear();
+    for (size_t i = 0; i < 6; ++i) {
+        static const char hex[] = "0123456789ABCDEF";
+        id.serial_number += hex[s.config.al_mac.data()[i] >> 4];
+        id.serial_number += hex[s.config.al_mac.data()[i] & 0xF];
+    }
+    s.registrar->set_identity(id);
+    if (!s.config.credentials.empty()) {
+        map_credential_config_t creds{};
+        creds.count = static_cast<uint8_t>(std::min(s.config.credentials.size(), kMaxCredentials));
+        for (size_t i = 0; i < creds.count; ++i)
+            creds.creds[i] = s.config.credentials[i];
+        const int rc = set_credential_config(&creds);
+        map_credential_config_wipe(&creds);
+        if (rc != 0)
+            return fail("map_stack.json credentials refused");
+        map_log(MAP_LOG_CONTROLLER, 6, "%u VAP credential(s) from map_stack.json", creds.count);
+    }
     if (s.al->start(
             loop, [](CMDU* c) { map_dispatch_cmdu(c); }, &why) != 0)
         return fail(why);
@@ -115,6 +144,7 @@ void map_stack_stop() {
         s.al->stop();
         s.al.reset();
     }
+    s.registrar.reset();
 }
 
 void map_stack_abandon() {
@@ -122,6 +152,10 @@ void map_stack_abandon() {
     if (s.al)
         s.al->abandon();
     map_retry_abandon();
+}
+
+WscRegistrar* map_stack_registrar() {
+    return state().registrar.get();
 }
 
 MapAl* map_stack_al() {
@@ -140,6 +174,10 @@ int8_t map_stack_handle_cmdu(CMDU* cmdu) {
     // message would let anybody fill the table, which is capped anyway.)
     map_update_from_cmdu(cmdu);
     const bool own = al && cmdu->src_al_mac == al->al_mac();
+    // An agent's M1 (heard on an interface, not a local answer) gets its M2s.
+    if (!own && cmdu->message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_WSC &&
+        cmdu->interface_name[0] != '\0' && state().registrar)
+        state().registrar->on_wsc(*cmdu, map_get_m2_config());
     if (!own && cmdu->message_type == CMDU_TYPE_TOPOLOGY_DISCOVERY &&
         cmdu->interface_name[0] != '\0' && !cmdu->src_al_mac.is_zero())
         map_update_ale(cmdu->src_al_mac);
