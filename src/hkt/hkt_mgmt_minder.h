@@ -47,6 +47,10 @@ class HktMgmtMinder : public Minder {
     int send_hkt_vaps_info_query(const MAC& al_mac);
     int send_hkt_statistics_query(const MAC& al_mac);
 
+    // ---- what the control bus asks of the vendor agent minder (loop thread)
+    // The platform's Marlow join state (*STATE 1: joined). 0 on success, -1 for null.
+    int handle_marlow_join(const int* state);
+
   private:
     Logger logger_;
     [[maybe_unused]] uv_loop_s* loop_;
