@@ -274,6 +274,8 @@ int set_credential_config(const map_credential_config_t* config) {
             return -1;
         }
     }
+    if (state().credentials && config == &*state().credentials)
+        return 0;  // handed back what is stored
     if (state().credentials)
         map_credential_config_wipe(&*state().credentials);
     if (config->count == 0) {
