@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/clock.h"
 #include "map/callbacks.h"
 #include "map/cmdu.h"
 #include "map/codec/tlv_types.h"
@@ -20,11 +21,47 @@ struct StackState {
     bool config_ok = true;
     std::unique_ptr<MapAl> al;
     std::unique_ptr<WscRegistrar> registrar;
+    // Agents just configured by M2s, and when to ask them for their topology.
+    std::vector<std::pair<MAC, long long>> reread;
 };
 
 StackState& state() {
     static StackState s;
     return s;
+}
+
+// An agent brings up the BSSs its M2s describe: its Topology Response a
+// moment later shows them (one query per agent, however many radios it has).
+constexpr long long kRereadAfterM2Ms = 2000;
+constexpr size_t kMaxRereads = MAP_MAX_AGENTS;
+
+void schedule_reread(const MAC& al_mac) {
+    auto& list = state().reread;
+    const long long due = get_current_time_ms() + kRereadAfterM2Ms;
+    for (auto& e : list) {
+        if (e.first == al_mac) {
+            e.second = due;
+            return;
+        }
+    }
+    if (list.size() < kMaxRereads)
+        list.emplace_back(al_mac, due);
+}
+
+void run_rereads() {
+    auto& list = state().reread;
+    const long long now = get_current_time_ms();
+    std::vector<MAC> due;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const std::pair<MAC, long long>& e) {
+                                  if (e.second > now)
+                                      return false;
+                                  due.push_back(e.first);
+                                  return true;
+                              }),
+               list.end());
+    for (const MAC& m : due)
+        map_send_topology_query(m);
 }
 
 // The controller's own neighbours are the root's links in the data model.
@@ -108,6 +145,8 @@ int map_stack_start(uv_loop_t* loop, std::string* error) {
     options.discovery_interval_s = s.config.discovery_interval_s;
     s.al = std::make_unique<MapAl>(std::move(transport), options);
     s.al->set_on_neighbors_changed(update_root_neighbors);
+    s.al->set_on_tick(run_rereads);
+    s.reread.clear();
     s.registrar = std::make_unique<WscRegistrar>([](const MAC& to, CMDU& c, const char* ifname) {
         MapAl* al = state().al.get();
         return al && al->running() ? al->send(to, c, ifname, true) : MAP_SEND_NOT_READY;
@@ -145,6 +184,7 @@ void map_stack_stop() {
         s.al.reset();
     }
     s.registrar.reset();
+    s.reread.clear();
 }
 
 void map_stack_abandon() {
@@ -176,8 +216,11 @@ int8_t map_stack_handle_cmdu(CMDU* cmdu) {
     const bool own = al && cmdu->src_al_mac == al->al_mac();
     // An agent's M1 (heard on an interface, not a local answer) gets its M2s.
     if (!own && cmdu->message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_WSC &&
-        cmdu->interface_name[0] != '\0' && state().registrar)
-        state().registrar->on_wsc(*cmdu, map_get_m2_config());
+        cmdu->interface_name[0] != '\0' && state().registrar) {
+        const WscOutcome o = state().registrar->on_wsc(*cmdu, map_get_m2_config());
+        if (o == WscOutcome::answered || o == WscOutcome::teardown)
+            schedule_reread(cmdu->src_al_mac);
+    }
     if (!own && cmdu->message_type == CMDU_TYPE_TOPOLOGY_DISCOVERY &&
         cmdu->interface_name[0] != '\0' && !cmdu->src_al_mac.is_zero())
         map_update_ale(cmdu->src_al_mac);

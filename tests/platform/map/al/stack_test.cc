@@ -222,6 +222,20 @@ TEST_F(StackTest, AnAgentsM1GetsItsM2sOverTheSegmentWithTheConfiguredCredentials
     EXPECT_EQ(got[test_mac(2, 0x11)], (std::vector<std::string>{"Home/32/correct horse battery",
                                                                 "Home-bh/64/0123456789abcdef"}));
     EXPECT_EQ(map_stack_registrar()->stats().answered, 2u);
+
+    // Two seconds later the stack asks the agent for its topology once, to
+    // learn the BSSs the M2s brought up.
+    const size_t queries = ag.count(CMDU_TYPE_TOPOLOGY_QUERY);
+    ozr_clock::advance(1500);
+    run_until(
+        &loop_, [] { return false; }, 1200);  // a tick or so: not due yet
+    EXPECT_EQ(ag.count(CMDU_TYPE_TOPOLOGY_QUERY), queries);
+    ozr_clock::advance(600);
+    ASSERT_TRUE(run([&] { return ag.count(CMDU_TYPE_TOPOLOGY_QUERY) == queries + 1; }));
+    ozr_clock::advance(5000);
+    run_until(
+        &loop_, [] { return false; }, 1200);
+    EXPECT_EQ(ag.count(CMDU_TYPE_TOPOLOGY_QUERY), queries + 1);
     map_config_reset();
 }
 
