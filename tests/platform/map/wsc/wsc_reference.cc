@@ -47,8 +47,12 @@ bool run(const std::string& mode, const std::map<std::string, std::string>& stri
     }
     (void)!write(fd, req.data(), req.size());
     close(fd);
+    // Debian's interpreter first: python3-cryptography (installed by scripts/setup.sh) is
+    // its package, whatever other python3 comes first on PATH.
+    const std::string python =
+        access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
     const std::string cmd =
-        std::string("python3 ") + WSC_REFERENCE_SCRIPT + " " + mode + " < " + in_path + " 2>&1";
+        python + " " + WSC_REFERENCE_SCRIPT + " " + mode + " < " + in_path + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     std::string text;
     if (p) {
