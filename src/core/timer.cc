@@ -83,6 +83,7 @@ void BaseTimer::start_handle(uv_timer_cb cb, unsigned long long timeout,
     if (uv_is_closing(reinterpret_cast<uv_handle_t*>(&handle_->uv)))
         return;
     uv_update_time(loop_);
+    last_timeout_ = timeout;
     uv_timer_start(&handle_->uv, cb, timeout, repeat);
 }
 
