@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what a cross build for one target needs, only what is missing:
-# Debian's cross compiler for the target, the target's libraries as multiarch
-# packages (the target architecture is added to dpkg once), and qemu-user to run
-# the target's binaries on this machine.
+# Installs what a cross build for one target needs, only what is missing: Debian's
+# cross compiler for the target, the target's libraries as multiarch packages (the
+# target architecture is added to dpkg once), and qemu-user to run the target's
+# binaries on this machine. Called by scripts/cross-test.sh.
 #   scripts/cross-setup.sh mipsel|s390x
 set -euo pipefail
 arch=${1:-}
@@ -27,9 +27,12 @@ if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
   update
 fi
 
-packages=(cmake pkg-config rapidjson-dev qemu-user
+# libhttp-parser-dev is not co-installable across architectures (installing it for the
+# target would remove the build machine's): the target gets the runtime library, the
+# header (the same for every architecture) comes from the build machine's package.
+packages=(cmake pkg-config rapidjson-dev libhttp-parser-dev qemu-user
           "g++-$triplet"
-          "libuv1-dev:$arch" "libfmt-dev:$arch" "libhttp-parser-dev:$arch"
+          "libuv1-dev:$arch" "libfmt-dev:$arch" "libhttp-parser2.9:$arch"
           "libgtest-dev:$arch" "libgmock-dev:$arch")
 missing=()
 for p in "${packages[@]}"; do

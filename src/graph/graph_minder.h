@@ -146,7 +146,7 @@ class GraphMinder : public Minder {
     void send_assoc_sta_link_metric_query(const MAC& sta);
     void send_sta_capability_query(const MAC& sta, const BSSID& bssid, const Device* device);
     void send_ap_metric_query();
-    void send_metric_reporting_policy(const Device* device);
+    void send_metric_reporting_policy(Device* device);
     void send_unassoc_sta_link_metric_queries();
     void send_unassoc_sta_link_metric_query(const Device* device,
                                             const std::vector<UnassociateClientsInfo>& infos,

@@ -598,6 +598,12 @@ int HttpServer::cb_header_value(http_parser* p, const char* at, size_t len) {
         }
     }
     c->value_bytes_ += len;
+    // The Origin is kept only when shorter than the limit: one of exactly the limit is
+    // present but not echoed.
+    if (c->expecting_origin_value_ && c->value_bytes_ >= kMaxHeaderValue) {
+        c->expecting_origin_value_ = false;
+        c->origin_.clear();
+    }
     if (c->value_bytes_ > kMaxHeaderValue) {
         OZR_ERROR(c->server_->logger_, "[parser] HTTP Header Value too long at {}", c->field_);
         return 1;

@@ -195,6 +195,7 @@ class RoutesTest : public ::testing::Test {
         b2_->backhaul.is_backhaul_connected = true;
         b2_->backhaul.medium = Medium::WIFI_5G_HIGH;
         b2_->backhaul.cost_to_root = 123;
+        b2_->metric_reporting_interval_s = 5;
 
         auto wired = [](Device* from, const MAC& to) {
             auto* l = new WiredLink(to, 1000);
@@ -206,6 +207,16 @@ class RoutesTest : public ::testing::Test {
         wired(local_, root_dev_->mac);
         wired(local_, b1_->mac);
         wired(b1_, local_->mac);
+        {
+            LinkMetricCounters& lm = b1_->links.back()->metrics;
+            lm.tx_packet_errors = 4;
+            lm.tx_packets = 4000000000u;
+            lm.mac_throughput_capacity = 940;
+            lm.link_availability = 99;
+            lm.phy_rate = 1000;
+            lm.rx_packet_errors = 6;
+            lm.rx_packets = 3000000000u;
+        }
         auto* bh = new WirelessLink(m(2, 9), BSSID(m(1, 8)), 1000);
         bh->rcpi = 180;
         bh->tx_rate = 866;
@@ -683,12 +694,23 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     EXPECT_EQ((*b2)["upstream-link-metrics"]["tx-phy-rate-mbps"].GetUint(), 866u);
     EXPECT_EQ((*b2)["upstream-link-metrics"]["rssi-dbm"].GetInt(), -20);
     EXPECT_TRUE((*b2)["bh-set"].GetBool());
+    // The reporting interval the controller sent; nothing sent yet renders null.
+    EXPECT_EQ((*b2)["agent-policy"]["metric-reporting-interval-sec"].GetUint(), 5u);
     // B1's wired interface type is known.
     const Value* b1 = find_by(doc["aps"], "al-mac", rest(m(1, 1)));
     ASSERT_NE(b1, nullptr);
     ASSERT_TRUE((*b1)["eth-neigh-link-metrics"][0]["intf-type"].IsString());
     EXPECT_STREQ((*b1)["eth-neigh-link-metrics"][0]["intf-type"].GetString(),
                  "MEDIA_IEEE_802_3AB_GIGABIT_ETHERNET (0x0001)");
+    // Every counter of the last Link Metric Response, the wired PHY rate included.
+    const Value& eth = (*b1)["eth-neigh-link-metrics"][0];
+    EXPECT_EQ(eth["tx-phy-rate-mbps"].GetUint(), 1000u);
+    EXPECT_EQ(eth["tx-packet-error-count"].GetUint(), 4u);
+    EXPECT_EQ(eth["tx-packet-transmitted-count"].GetUint(), 4000000000u);
+    EXPECT_EQ(eth["tx-mac-throughput-capacity-mbps"].GetUint(), 940u);
+    EXPECT_EQ(eth["tx-link-availability-pct"].GetUint(), 99u);
+    EXPECT_EQ(eth["rx-packet-received-count"].GetUint(), 3000000000u);
+    EXPECT_EQ(eth["rx-packet-error-count"].GetUint(), 6u);
     // The backhaul STA's link shows up under B1's backhaul BSS.
     const Value* b1_bss = find_by((*b1)["radios"][0]["bss-list"], "bssid", rest(m(1, 8)));
     ASSERT_NE(b1_bss, nullptr);
@@ -1100,6 +1122,13 @@ TEST_F(RoutesTest, StationCapabilitiesComeFromTheKeptAssociationRequest) {
     EXPECT_TRUE(c["dot11k-support"].GetBool());
     EXPECT_TRUE(c["dot11v-btm_support"].GetBool());
     EXPECT_FALSE(c["dot11ax_5g_support"].GetBool());
+
+    // Associated longer ago than the clock counts: no negative time wraps round.
+    ozr_clock::set_manual(5000);
+    ASSERT_NE(map_update_sta(ale, m(9, 1), BSSID(m(0, 0x52)), 123), nullptr);
+    get_json("/1/aps/" + rest(m(0, 1)) + "/clients/" + rest(m(9, 1)), doc);
+    EXPECT_EQ(doc["clients"][0]["assoc-time"].GetUint(), 0u);
+    EXPECT_EQ(doc["clients"][0]["sine-assoc_time"].GetUint(), 123u);
 }
 
 TEST_F(RoutesTest, MissingMindersAnswer503) {
