@@ -168,6 +168,11 @@ void GraphMinder::on_ch_scan_report_message(CMDU* cmdu) {
 
 void GraphMinder::apply_sta_link_metrics(Device* d, const AssociatedStaLinkMetricsTLV& m) {
     int64_t t = now();
+    // Metrics of a station the stack never saw associated are stale: dropped.
+    if (!get_sta(m.sta)) {
+        OZR_WARN(&logger_, "get_sta() failed for MAC: {}", m.sta.to_string());
+        return;
+    }
     for (const StaMetric& sm : m.metrics) {
         WirelessLink* l = d->find_wireless_link(m.sta);
         if (!l) {

@@ -631,10 +631,13 @@ void JSONAPRenderer::render() {
     Value v;
     out_.add_value("al-mac", v = mac_value(device_.mac, alloc))
         .add_string("name", device_.name)
-        .add_int64("keep-alive-time-ms", device_.last_seen_ms)
-        .add_null("first-chan-sel-req-done")
-        .add_null("last-chan-sel-req-time-ms")
-        .add_string("manufacturer-name", ale ? ale->manufacturer : "")
+        .add_int64("keep-alive-time-ms", device_.last_seen_ms);
+    if (ale)
+        out_.add_bool("first-chan-sel-req-done", ale->first_chan_sel_req_done != 0)
+            .add_int64("last-chan-sel-req-time-ms", ale->last_chan_sel_req_ms);
+    else
+        out_.add_null("first-chan-sel-req-done").add_null("last-chan-sel-req-time-ms");
+    out_.add_string("manufacturer-name", ale ? ale->manufacturer : "")
         .add_value("upstream-remote-iface-mac", v = mac_value(bh.remote_interface, alloc))
         .add_value("upstream-local-iface-mac", v = mac_value(bh.local_interface, alloc));
     if (media >= 0)

@@ -6,6 +6,7 @@
 
 #include "core/cmdu_registry.h"
 #include "graph/path_cost.h"
+#include "map/datamodel/datamodel.h"
 #include "minder_harness.h"
 #include "support/temp_root.h"
 
@@ -435,6 +436,35 @@ TEST(GraphMinderReports, LinkMetricsReachTheReportedLink) {
     EXPECT_EQ(wired->metrics.rx_packets, 654321u);
     EXPECT_NE(h.log().find("on_link_metric_response: receive CMDU_TYPE_LINK_METRIC_RESPONSE error "
                            "result code 0, reason LINK_METRIC_RESULT_CODE_TLV_INVALID_NEIGHBOR"),
+              std::string::npos);
+}
+
+TEST(GraphMinderReports, StationMetricsOfAStationTheStackNeverSawAreDropped) {
+    Harness h;
+    build_mesh(h);
+    const MAC stranger(0x02, 0, 0, 0, 0x77, 0x01);
+    h.assoc_metrics(M::e1, stranger, M::e1_fh, 150);
+    EXPECT_NE(h.log().find("get_sta() failed for MAC: 02:00:00:00:77:01"), std::string::npos);
+    EXPECT_EQ(h.log().find("[MAC: 02:00:00:00:77:01] tx_rate="), std::string::npos);
+}
+
+TEST(GraphMinderNodes, ADeviceNewToTheGraphStartsChannelSelectionOver) {
+    Harness h;
+    build_mesh(h);
+    map_ale_info_t* ale = get_ale(M::e2);
+    ASSERT_NE(ale, nullptr);
+    ale->first_chan_sel_req_done = 1;
+    // Aged out of the graph; the stack still knows the agent and its flag.
+    h.advance(70001);
+    h.gm().on_gc();
+    ASSERT_EQ(dev(h, M::e2), nullptr);
+    ASSERT_NE(get_ale(M::e2), nullptr);
+    EXPECT_EQ(get_ale(M::e2)->first_chan_sel_req_done, 1);
+    // Heard again: a new device, so the stack's flag is reset.
+    topology_round(h);
+    ASSERT_NE(dev(h, M::e2), nullptr);
+    EXPECT_EQ(get_ale(M::e2)->first_chan_sel_req_done, 0);
+    EXPECT_NE(h.log().find("reset device 02:00:00:00:04:00 channel selection flag, res=0"),
               std::string::npos);
 }
 

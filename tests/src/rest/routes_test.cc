@@ -501,8 +501,8 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     ASSERT_NE(root, nullptr);
     expect_keys(*root,
                 {{"keep-alive-time-ms", T::Int},
-                 {"first-chan-sel-req-done", T::Null},
-                 {"last-chan-sel-req-time-ms", T::Null},
+                 {"first-chan-sel-req-done", T::Bool},
+                 {"last-chan-sel-req-time-ms", T::Int},
                  {"manufacturer-name", T::String},
                  {"upstream-remote-iface-mac", T::String},
                  {"upstream-local-iface-mac", T::String},
