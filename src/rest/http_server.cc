@@ -354,7 +354,10 @@ void HttpServer::do_response(ClientContext* c) {
     if (rc != 0)
         OZR_ERROR(logger_, "Return code {} from dispatch_uri", rc);
     add_cors_headers(r, c->origin_present_, c->origin_);
-    c->generate_json_content(r.document);
+    if (r.prerendered)
+        r.headers.append(r.prerendered_headers);
+    else
+        c->generate_json_content(r.document);
     send_response(c);
 }
 

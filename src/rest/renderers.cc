@@ -10,6 +10,7 @@
 #include "map/datamodel/datamodel.h"
 #include "map/datamodel/opclass_table.h"
 #include "map/ieee80211/assoc.h"
+#include "rest/rest_cache.h"
 #include "rest/rest_strings.h"
 
 namespace {
@@ -285,7 +286,6 @@ RadioCaps find_radio_caps(const Device& device, const MAC& radio_id) {
 
 void JSONStaRenderer::render() {
     const int64_t assoc_ms = stack_sta_ ? stack_sta_->assoc_time_ms : link_.first_heard_ms;
-    const int64_t since = now_ms_ > assoc_ms ? now_ms_ - assoc_ms : 0;
     // An association older than the clock (a negative time stamp) has no time to show.
     const unsigned assoc_s =
         assoc_ms > 0 ? static_cast<unsigned>(std::min<int64_t>(assoc_ms / 1000, UINT32_MAX)) : 0;
@@ -326,8 +326,8 @@ void JSONStaRenderer::render() {
     Value v;
     out_.add_value("sta-mac", v = mac_value(link_.to, out_.allocator()))
         .add_uint("assoc-time", assoc_s)
-        .add_uint("sine-assoc_time",
-                  static_cast<unsigned>(std::min<int64_t>(since / 1000, UINT32_MAX)))
+        .add_int64("sine-assoc_time",
+                   rest_time_value(now_ms_, assoc_ms, RestTimeKind::SecondsSince))
         .add_uint("state", 1)
         .add_uint("assoc-frame-len", stack_sta_ ? stack_sta_->assoc_frame_len : 0)
         .add_uint("max-tx-spatial-streams", tx_ss)
@@ -725,7 +725,8 @@ void JSONAPRenderer::render() {
                 .add_value("sta-mac", v = mac_value(u->to, alloc))
                 .add_uint("op-class", u->op_class)
                 .add_uint("channel", u->channel)
-                .add_int64("time-delta-ms", now_ms_ - u->measured_ms)
+                .add_int64("time-delta-ms",
+                           rest_time_value(now_ms_, u->measured_ms, RestTimeKind::MsSince))
                 .add_uint("rcpi-uplink", u->uplink_rcpi ? u->uplink_rcpi : u->rcpi);
         }
     }
@@ -813,7 +814,8 @@ void JSONGraphRenderer::render() {
                 .add_string("kind", n->kind() == Node::DEVICE ? "device" : "sta")
                 .add_int64("first-seen-ms", n->first_seen_ms)
                 .add_int64("last-seen-ms", n->last_seen_ms)
-                .add_int64("age-ms", now_ms_ - n->last_seen_ms);
+                .add_int64("age-ms",
+                           rest_time_value(now_ms_, n->last_seen_ms, RestTimeKind::MsSince));
             if (n->kind() == Node::STA) {
                 const auto* s = static_cast<const Sta*>(n);
                 o.add_bool("backhaul-sta", s->is_backhaul_sta)
@@ -900,7 +902,8 @@ void JSONTopologyApRenderer::render() {
             .add_string("serial-number", ale ? ale->serial_number : "")
             .add_string("device-name", ale ? ale->device_name : "")
             .add_uint("multi-ap-profile", device_.map_profile)
-            .add_int64("last-seen-ms-ago", now_ms_ - device_.last_seen_ms);
+            .add_int64("last-seen-ms-ago",
+                       rest_time_value(now_ms_, device_.last_seen_ms, RestTimeKind::MsSince));
         if (ale && ale->depth >= 0)
             info.add_int("tree-depth", ale->depth);
         else

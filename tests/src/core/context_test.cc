@@ -131,9 +131,10 @@ TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {
     ctx->shutdown();
     closed_ = true;
     std::string text = log.text();
-    // The watchdog and the graph minder's twelve periodic timers.
-    EXPECT_EQ(count_of(text, " active, stopping"), 13u);
-    EXPECT_EQ(count_of(text, "Closing timer 0x"), 13u);
+    // The watchdog, the first duplicate-controller check and the graph minder's twelve
+    // periodic timers.
+    EXPECT_EQ(count_of(text, " active, stopping"), 14u);
+    EXPECT_EQ(count_of(text, "Closing timer 0x"), 14u);
     EXPECT_EQ(count_of(text, "Closing Async handle 0x"), 1u);
     EXPECT_EQ(count_of(text, "Closing Pipe handle 0x"), 1u);
     EXPECT_EQ(count_of(text, "(type=6) with generic callback"), 1u);  // idle

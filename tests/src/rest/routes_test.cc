@@ -16,10 +16,14 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "core/cmdu_registry.h"
 #include "core/context.h"
+#include "core/state_version.h"
 #include "data/data_minder.h"
 #include "graph/graph_minder.h"
 #include "http_test_client.h"
+#include "map/codec/cmdu_alloc.h"
+#include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_log.h"
 #include "rest/graph_routes.h"
@@ -1131,6 +1135,89 @@ TEST_F(RoutesTest, StationCapabilitiesComeFromTheKeptAssociationRequest) {
     EXPECT_EQ(doc["clients"][0]["sine-assoc_time"].GetUint(), 123u);
 }
 
+// The graph documents are rendered once per state change and answered from the kept
+// text, time-dependent values written afresh: every answer is the one a fresh render gives.
+TEST_F(RoutesTest, CachedDocumentsAreByteIdenticalToAFreshRender) {
+    ozr_clock::set_manual(2000000);
+    DispatchTable& table = ctx_->rest_minder->service()->table();
+    auto text = [](const HttpAnswer& a) { return a.head + a.body; };
+    // The answer of a render that bypasses the cache.
+    auto fresh = [&](const std::string& uri) {
+        table.set_cache_enabled(false);
+        HttpAnswer a = ask(get_request(uri));
+        table.set_cache_enabled(true);
+        return a;
+    };
+    const std::vector<std::string> routes = {"/debug/graph", "/1/topology", "/debug/aps"};
+    std::vector<HttpAnswer> first;
+    for (const std::string& r : routes) {
+        uint64_t renders = table.cache_renders(), hits = table.cache_hits();
+        HttpAnswer a = ask(get_request(r, "Origin: http://ui.local\r\n"));
+        HttpAnswer b = ask(get_request(r));
+        ASSERT_EQ(a.status, 200) << r;
+        EXPECT_EQ(table.cache_renders(), renders + 1) << r;
+        EXPECT_EQ(table.cache_hits(), hits + 1) << r;
+        // Headers are the request's own (the Origin echoed or not), the body the same.
+        EXPECT_EQ(a.headers["access-control-allow-origin"], "http://ui.local");
+        EXPECT_EQ(b.headers["access-control-allow-origin"], "*");
+        EXPECT_EQ(a.headers["content-type"], "application/json");
+        EXPECT_EQ(a.body, b.body) << r;
+        EXPECT_EQ(text(b), text(fresh(r))) << r;
+        first.push_back(b);
+    }
+
+    // Time passes, nothing else: served from the text, the ages moved on.
+    ozr_clock::advance(1500);
+    for (size_t i = 0; i < routes.size(); ++i) {
+        uint64_t renders = table.cache_renders();
+        HttpAnswer a = ask(get_request(routes[i]));
+        EXPECT_EQ(table.cache_renders(), renders) << routes[i];
+        EXPECT_EQ(text(a), text(fresh(routes[i]))) << routes[i];
+        if (routes[i] == "/debug/graph") {
+            EXPECT_NE(a.body, first[i].body);
+        }
+    }
+
+    // A CMDU changes the graph: a client joins B1.
+    {
+        CmduPtr n = CmduBuilder(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 77)
+                        .source(m(1, 1))
+                        .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, m(1, 1)})
+                        .add(client_association_event_tlv{TLV_TYPE_CLIENT_ASSOCIATION_EVENT,
+                                                          m(9, 7), BSSID(m(1, 8)), 1})
+                        .build();
+        ASSERT_TRUE(n);
+        cmdu_dispatch(n.get());  // the loop thread is idle between requests
+    }
+    for (const std::string& r : routes) {
+        uint64_t renders = table.cache_renders();
+        HttpAnswer a = ask(get_request(r));
+        EXPECT_EQ(table.cache_renders(), renders + 1) << r;
+        EXPECT_EQ(text(a), text(fresh(r))) << r;
+        if (r != "/1/topology") {
+            EXPECT_NE(a.body.find(rest(m(9, 7))), std::string::npos) << r;
+        }
+    }
+
+    // A request to any other route, here one that changes the graph.
+    HttpAnswer put = ask(body_request("PUT", "/debug/current-op-channel",
+                                      "{\"entries\": [{\"bssid\": \"" + rest(m(0, 0x21)) +
+                                          "\", \"operating-class\": 81, \"channel\": 11}]}"));
+    ASSERT_EQ(put.status, 200) << put.body;
+    uint64_t renders = table.cache_renders();
+    HttpAnswer aps = ask(get_request("/debug/aps"));
+    EXPECT_EQ(table.cache_renders(), renders + 1);
+    EXPECT_EQ(text(aps), text(fresh("/debug/aps")));
+    EXPECT_NE(aps.body.find("\"current-op-channel\": 11"), std::string::npos);
+
+    // A name that reads like the cache's own markers: not kept, answered right all the same.
+    b1_->name = "-7000000000000000000";
+    note_state_change();
+    HttpAnswer odd = ask(get_request("/debug/graph"));
+    EXPECT_EQ(text(odd), text(fresh("/debug/graph")));
+    EXPECT_NE(odd.body.find("\"-7000000000000000000\""), std::string::npos);
+}
+
 TEST_F(RoutesTest, MissingMindersAnswer503) {
     ASSERT_EQ(ask(get_request("/debug/graph")).status, 200);
     GraphMinder* gm = ctx_->graph_minder;
@@ -1138,6 +1225,7 @@ TEST_F(RoutesTest, MissingMindersAnswer503) {
     // Between requests the loop thread does not look at the context.
     ctx_->graph_minder = nullptr;
     ctx_->data_minder = nullptr;
+    note_state_change();  // what the cached documents show has changed
     HttpAnswer graph = ask(get_request("/debug/graph"));
     HttpAnswer topo = ask(get_request("/1/topology"));
     HttpAnswer logs = ask(get_request("/1/log-config"));

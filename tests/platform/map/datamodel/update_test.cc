@@ -148,7 +148,8 @@ class UpdateTest : public ::testing::Test {
         }
         b.add(multiap_profile_tlv{TLV_TYPE_MULTIAP_PROFILE, MAP_PROFILE_2});
         CmduPtr c = b.build();
-        std::strcpy(c->interface_name, "eth1");
+        if (c)
+            std::strcpy(c->interface_name, "eth1");
         return c;
     }
 
@@ -299,6 +300,7 @@ TEST_F(UpdateTest, M1KeepsManufacturerModelSerialAndRadio) {
     b.add(w);
     b.add(multiap_profile_tlv{TLV_TYPE_MULTIAP_PROFILE, MAP_PROFILE_3});
     CmduPtr c = b.build();
+    ASSERT_TRUE(c);
     std::strcpy(c->interface_name, "eth0");
     ASSERT_EQ(map_update_from_cmdu(c.get()), 0);
 
