@@ -17,5 +17,8 @@ set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${OZR_CROSS_TRIPLET}/pkgconfig:/usr/share/pk
 set(ENV{PKG_CONFIG_PATH} "")
 
 # The target's programs (tests, test discovery) run under qemu-user, which finds the
-# target's dynamic loader and libraries in their multiarch places.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${CMAKE_SYSTEM_PROCESSOR};-L;/usr/${OZR_CROSS_TRIPLET})
+# target's dynamic loader and libraries in their multiarch places (libc6:<arch>,
+# libstdc++6:<arch>). Not "-L /usr/<triplet>": the cross compiler's own copy of the C
+# library there is an older build than the multiarch one the other libraries come with,
+# and a child process of a program started that way crashes right after fork().
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${CMAKE_SYSTEM_PROCESSOR})

@@ -31,7 +31,7 @@ fi
 # target would remove the build machine's): the target gets the runtime library, the
 # header (the same for every architecture) comes from the build machine's package.
 packages=(cmake pkg-config rapidjson-dev libhttp-parser-dev qemu-user
-          "g++-$triplet"
+          "g++-$triplet" "libc6:$arch" "libstdc++6:$arch"
           "libuv1-dev:$arch" "libfmt-dev:$arch" "libhttp-parser2.9:$arch"
           "libgtest-dev:$arch" "libgmock-dev:$arch")
 missing=()

@@ -53,9 +53,8 @@ for ((i = 0; i < ${#skips[@]}; i += 2)); do
   re=${skips[i]}
   why=${skips[i + 1]}
   exclude+="${exclude:+|}$re"
-  ctest -N -R "$re" | awk '/Test +#/ {print $3}' | while read -r name; do
-    echo "cross-test: $arch skips $name: $why"
-  done
+  names=$(ctest -N -R "$re" | awk '/Test +#/ {print $3}' | paste -sd' ' -)
+  [ -z "$names" ] || echo "cross-test: $arch skips $(wc -w <<<"$names") tests ($why): $names"
 done
 select=()
 if [ "$quick" -eq 1 ]; then
