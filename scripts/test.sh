@@ -19,3 +19,14 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd "$build"
 ctest --output-on-failure -j"$jobs" --timeout 300
+
+# A short soak of the sanitized daemon against the churning large mesh (its exit status
+# carries LeakSanitizer's verdict), then the optimised cross builds with their tests under
+# qemu-user: the gateway's 32-bit MIPS in full, big-endian s390x for the codec, decoder and
+# record tests (scripts/cross-test.sh s390x runs all of them). OZR_CROSS=off skips both.
+cd "$OLDPWD"
+bench/soak.sh --seconds "${OZR_SOAK_SECONDS:-90}" --build "$build" --sanitized
+if [ "${OZR_CROSS:-on}" != off ]; then
+  scripts/cross-test.sh mipsel
+  scripts/cross-test.sh s390x --quick
+fi
