@@ -45,6 +45,8 @@ for p in "$ozr" "$meshsim"; do
 done
 command -v curl >/dev/null || { echo "soak: curl is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 
+commit=$(git rev-parse --short=12 HEAD 2>/dev/null || echo unknown)
+started=$(date -u '+%Y-%m-%d %H:%M UTC')
 root=$(mktemp -d /tmp/ozr-soak.XXXXXX)
 pids=()
 cleanup() {
@@ -168,8 +170,8 @@ The RelWithDebInfo daemon for $seconds s against the large scenario (33 agents, 
 with churn: a client roams every 2 s, one leaves and rejoins every 15 s, a wireless extender
 falls silent for 75 s (aged out of the graph and met again as a new device) every 90 s, a
 cable is pulled for 40 s every 5 minutes; a REST client polls \`/debug/graph\`, \`/1/topology\`
-and \`/debug/aps\` every 10 s. Machine: $machine. Commit $(git rev-parse --short=12 HEAD),
-$(date -u '+%Y-%m-%d %H:%M UTC').
+and \`/debug/aps\` every 10 s. Machine: $machine. Commit $commit, started
+$started.
 
 Result: CPU $(awk -v c="$total_cpu" -v h="$tck" 'BEGIN {printf "%.2f", c / h}') s in $seconds s, **$share % of one core**;
 largest RSS $(awk -v k="$first" 'BEGIN {printf "%.2f", k / 1024}') MiB between ${warm} and ${mid} s, $(awk -v k="$second" 'BEGIN {printf "%.2f", k / 1024}') MiB after (no growth beyond the
