@@ -28,6 +28,10 @@ std::unordered_set<uint64_t>& live_generations() {
     static std::unordered_set<uint64_t> s;
     return s;
 }
+// The signatures these lines name, written out: every compiler spells them the same.
+constexpr const char* kCheckSignature = "void ControllerMinder::on_controller_check()";
+constexpr const char* kResponseSignature = "void ControllerMinder::on_ac_response(CMDU*)";
+
 uint64_t next_generation() {
     static uint64_t g = 0;
     return ++g;
@@ -90,7 +94,7 @@ void ControllerMinder::on_controller_check() {
     OZR_DEBUG(&logger_, "ControllerMinder::{}() checks left {}", __func__, checks_left_);
     if (checks_left_ == 0) {
         OZR_INFO(&logger_, "{} - No duplicate controllers found. Stopping checks.",
-                 __PRETTY_FUNCTION__);
+                 kCheckSignature);
         check_timer_.stop();
         return;
     }
@@ -142,7 +146,7 @@ void ControllerMinder::on_ac_response(CMDU* cmdu) {
     // first search went out nothing can answer it.
     if (!search_sent_ || cmdu->message_id != mid_)
         return;
-    OZR_ERROR(&logger_, "{} - Duplicate MAP controller detected. Exiting.", __PRETTY_FUNCTION__);
+    OZR_ERROR(&logger_, "{} - Duplicate MAP controller detected. Exiting.", kResponseSignature);
     duplicate_found_ = true;
     // What "rm -f" of the marker does, without a shell.
     std::string marker = ozr_path(kControllerReadyMarker);
