@@ -3,10 +3,13 @@
 // server on 127.0.0.1:<port>, until GET /quit.
 //
 //   rest_graph_server <port>
+// OZR_REST_CACHE=0 in the environment turns the render-once cache off (every request
+// renders its document), for a comparison.
 #include <uv.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "core/context.h"
 #include "graph/graph_minder.h"
@@ -28,6 +31,9 @@ int main(int argc, char** argv) {
     uv_loop_init(&loop);
     Context* ctx = new Context(&loop);
     ozr_bench::fill_mesh32(ctx->graph_minder->graph(), ctx->now());
+    const char* cache = std::getenv("OZR_REST_CACHE");
+    if (cache && std::string(cache) == "0")
+        ctx->rest_minder->service()->table().set_cache_enabled(false);
     RestListenAddress address;
     address.port = port;
     if (ctx->rest_minder->service()->start(*ctx, address) != 0) {

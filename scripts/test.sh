@@ -28,3 +28,14 @@ cmake -S . -B "$tsan" -DCMAKE_BUILD_TYPE=Debug -DOZR_TSAN=ON -DOZR_BENCH=OFF >/d
 cmake --build "$tsan" -j"$jobs" --target test_dbus_bridge test_dbus_daemon
 (cd "$tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j"$jobs" --timeout 300 -R '^test_dbus_(bridge|daemon)\.')
+
+# A short soak of the sanitized daemon against the churning large mesh (its exit status
+# carries LeakSanitizer's verdict), then the optimised cross builds with their tests under
+# qemu-user: the gateway's 32-bit MIPS and big-endian s390x. OZR_CROSS=quick keeps only
+# their codec, decoder and record tests, OZR_CROSS=off skips them.
+bench/soak.sh --seconds "${OZR_SOAK_SECONDS:-90}" --build "$build" --sanitized
+case "${OZR_CROSS:-full}" in
+  off) ;;
+  quick) scripts/cross-test.sh mipsel --quick && scripts/cross-test.sh s390x --quick ;;
+  *) scripts/cross-test.sh mipsel && scripts/cross-test.sh s390x ;;
+esac

@@ -52,9 +52,13 @@ int map_send_CAC_termination(const MAC& al_mac, const cac_termination_tlv& reque
 // A 1905 Ack for message id mid, with optional error codes.
 int map_send_1905_ack(const MAC& al_mac, uint16_t mid,
                       const std::vector<error_code_tlv>& errors = {});
+// The stack's 1905 handle, handed to lib1905_send (the stand-in needs no state in it).
+extern void* handle_1905;
+
 // Sends cmdu (type and records; the stack fills the message id and writes it to *mid)
-// to dest, an AL MAC or the 1905 multicast address; ifname null: every interface the
-// destination is reachable on. handle is the stack's 1905 handle (unused here).
+// to dest, an AL MAC or the 1905 multicast address. The egress: ifname when given, else
+// the CMDU's interface_name when it names an interface of the stack; "" or "all": every
+// interface the destination is reachable on. handle is the stack's 1905 handle.
 int lib1905_send(void* handle, uint16_t* mid, const MAC& dest, CMDU* cmdu,
                  const char* ifname = nullptr);
 // AP-Autoconfiguration Renew for one frequency band (0 2.4 GHz, 1 5 GHz, 2 60 GHz).

@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "core/log.h"
+#include "core/state_version.h"
 #include "map/callbacks.h"
 
 namespace {
@@ -40,6 +41,7 @@ void add_cmdu_handler(unsigned short message_type, CmduHandler before, CmduHandl
 int8_t cmdu_dispatch(CMDU* cmdu) {
     if (cmdu == nullptr)
         return 0;
+    note_state_change();  // the stack's handler and ours may change what they keep
     auto it = registry().find(cmdu->message_type);
     if (it == registry().end())
         return 0;

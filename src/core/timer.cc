@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/state_version.h"
 #include "map/map_init.h"
 
 struct BaseTimer::TimerHandle {
@@ -83,6 +84,7 @@ void BaseTimer::start_handle(uv_timer_cb cb, unsigned long long timeout,
     if (uv_is_closing(reinterpret_cast<uv_handle_t*>(&handle_->uv)))
         return;
     uv_update_time(loop_);
+    last_timeout_ = timeout;
     uv_timer_start(&handle_->uv, cb, timeout, repeat);
 }
 
@@ -95,8 +97,10 @@ void BaseTimer::fire(uv_timer_t* t) {
     // The block outlives this call even when the callback destroys the timer: its
     // close callback runs on a later loop iteration.
     auto* h = static_cast<TimerHandle*>(t->data);
-    if (h && h->owner && h->callback)
+    if (h && h->owner && h->callback) {
         h->callback();
+        note_state_change();  // a minder's periodic work may have changed what it keeps
+    }
 }
 
 void Timer::start(long long timeout, long long repeat) {

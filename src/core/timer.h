@@ -25,6 +25,8 @@ class BaseTimer {
     bool is_started() const;
     // Stops the handle; nothing happens when it is stopped already.
     void stop();
+    // The delay (ms) the timer was last started with; 0 before the first start.
+    unsigned long long last_timeout() const { return last_timeout_; }
 
     // For a loop-wide shutdown: closes H. A handle of a BaseTimer is closed with the
     // timers' own close callback (see above); any other timer handle without one.
@@ -45,6 +47,7 @@ class BaseTimer {
 
     uv_loop_s* loop_;
     TimerHandle* handle_;  // the handle and the callback
+    unsigned long long last_timeout_ = 0;
 };
 
 class Timer : public BaseTimer {

@@ -70,6 +70,9 @@ class Device : public Node {
     std::vector<Link*> links;
     optional<ApMetricResponseMesg> ap_metrics;
     optional<APCapabilityMesg> ap_capability;
+    // The AP metrics reporting interval (s) of the last Policy Config Request sent to this
+    // agent; -1 until one went out.
+    int metric_reporting_interval_s = -1;
     std::vector<RadioInfo> operational_bss;
     OperatingChannelReportMesg current_channels;
     std::vector<LocalInterface> interfaces;

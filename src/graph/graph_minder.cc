@@ -44,7 +44,10 @@ const GraphMinder::TimerPeriod GraphMinder::kTimers[12] = {
 };
 
 GraphMinder::GraphMinder(uv_loop_s* loop)
-    : logger_(root_logger, "graph", "", -1), loop_(loop), generation_(next_generation()) {
+    : logger_(root_logger, "graph", "", -1),
+      cost_logger_(root_logger, "cost", "", -1),
+      loop_(loop),
+      generation_(next_generation()) {
     int level = find_config_log_level("root.graph");
     if (level != -1) {
         logger_.set_level(level);

@@ -146,7 +146,7 @@ class GraphMinder : public Minder {
     void send_assoc_sta_link_metric_query(const MAC& sta);
     void send_sta_capability_query(const MAC& sta, const BSSID& bssid, const Device* device);
     void send_ap_metric_query();
-    void send_metric_reporting_policy(const Device* device);
+    void send_metric_reporting_policy(Device* device);
     void send_unassoc_sta_link_metric_queries();
     void send_unassoc_sta_link_metric_query(const Device* device,
                                             const std::vector<UnassociateClientsInfo>& infos,
@@ -188,7 +188,8 @@ class GraphMinder : public Minder {
     int64_t now() const;
     void log_backhaul_change(const char* func, const backhaul_information& old,
                              const backhaul_information& now, bool deleted);
-    void notify_backhaul_change(const backhaul_information& info);
+    // Hands the record of DEVICE to the data and vendor-agent minders.
+    void notify_backhaul_change(const MAC& device, const backhaul_information& info);
     // The BSS of DEVICE that a station measured on OP_CLASS / CHANNEL would join: the
     // backhaul or the fronthaul BSS of the measuring radio.
     bool candidate_bss(const Device* device, uint8_t op_class, uint8_t channel, bool backhaul,
@@ -203,6 +204,8 @@ class GraphMinder : public Minder {
     void mark_backhaul_sta(Sta* s, const MAC& owner);
 
     Logger logger_;
+    // Child of the root logger for the path cost searches ("root.cost").
+    Logger cost_logger_;
     bool topo_changed_ = false;
     int64_t topo_check_ms_ = 0;
     unsigned graph_updates_ = 0;

@@ -12,6 +12,18 @@ class Device;
 class Graph;
 struct AssociatedStaTrafficStatsTLV;
 
+// The counters of the last 1905 Link Metric Response naming a link (transmitter side
+// from the Transmitter Link Metric TLV, receiver side from the Receiver one).
+struct LinkMetricCounters {
+    uint32_t tx_packet_errors = 0;
+    uint32_t tx_packets = 0;
+    uint16_t mac_throughput_capacity = 0;  // Mb/s
+    uint16_t link_availability = 0;        // percent
+    uint16_t phy_rate = 0;                 // Mb/s
+    uint32_t rx_packet_errors = 0;
+    uint32_t rx_packets = 0;
+};
+
 class Link {
   public:
     enum Kind : int { WIRELESS = 1, UNASSOCIATED = 2, WIRED = 3 };
@@ -40,6 +52,7 @@ class Link {
     MAC remote_interface;
     MAC remote_al_mac;
     Medium medium = Medium::UNKNOWN;
+    LinkMetricCounters metrics;
 
   protected:
     std::string describe_common(const Graph& graph) const;

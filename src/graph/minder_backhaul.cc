@@ -47,7 +47,7 @@ void GraphMinder::log_backhaul_change(const char* func, const backhaul_informati
                medium_to_string(n.medium));
 }
 
-void GraphMinder::notify_backhaul_change(const backhaul_information& info) {
+void GraphMinder::notify_backhaul_change(const MAC& device, const backhaul_information& info) {
     Context* c = Context::instance();
     if (!c)
         return;
@@ -55,12 +55,12 @@ void GraphMinder::notify_backhaul_change(const backhaul_information& info) {
         c->data_minder->notify_ap_bh_change(info);
     if (c->hkt_mgmt_minder) {
         c->hkt_mgmt_minder->notify_ap_bh_change(info);
-        c->hkt_mgmt_minder->send_hkt_backhaul_information_notify(info.local_ale, info);
+        c->hkt_mgmt_minder->send_hkt_backhaul_information_notify(device, info);
     }
 }
 
 void GraphMinder::update_devices_backhaul_information() {
-    Paths paths = find_shortest_working_paths_for_devices(logger_, graph_);
+    Paths paths = find_shortest_working_paths_for_devices(cost_logger_, graph_);
     std::vector<MAC> present;
     for (const auto& kv : graph_.nodes) {
         if (kv.second->kind() != Node::DEVICE)
@@ -71,10 +71,8 @@ void GraphMinder::update_devices_backhaul_information() {
         if (info != d->backhaul) {
             log_backhaul_change(__func__, d->backhaul, info, false);
             d->backhaul = info;
-            backhaul_information sent = info;
-            if (sent.local_ale.is_zero())
-                sent.local_ale = d->mac;  // the receivers key the record by the device
-            notify_backhaul_change(sent);
+            // A disconnected record goes out as computed, with zero MACs.
+            notify_backhaul_change(d->mac, info);
         }
         reported_backhaul_[d->mac] = d->backhaul;
     }
@@ -89,10 +87,9 @@ void GraphMinder::update_devices_backhaul_information() {
             ++it;
             continue;
         }
-        backhaul_information gone;  // disconnected
+        backhaul_information gone;  // disconnected: zero MACs
         log_backhaul_change(__func__, it->second, gone, true);
-        gone.local_ale = it->first;
-        notify_backhaul_change(gone);
+        notify_backhaul_change(it->first, gone);
         it = reported_backhaul_.erase(it);
     }
 }
@@ -100,7 +97,7 @@ void GraphMinder::update_devices_backhaul_information() {
 void GraphMinder::on_backhaul_information_update() {
     update_devices_backhaul_information();
     // Every station's uplink along the working paths (clients included).
-    Paths paths = find_shortest_working_paths(logger_, graph_);
+    Paths paths = find_shortest_working_paths(cost_logger_, graph_);
     for (const auto& kv : graph_.nodes) {
         if (kv.second->kind() != Node::STA)
             continue;

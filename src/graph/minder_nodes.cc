@@ -83,9 +83,8 @@ void GraphMinder::on_new_device(Device* device, const char* reason) {
     OZR_INFO(&logger_, "{} added new {}", device->label(), reason);
     OZR_INFO(&logger_, "topo_changed when new device al MAC: {}", device->mac.to_string());
     mark_topo_changed();
-    // The stand-in stack keeps no per-agent channel-selection flag of its own: the agent
-    // being known to it is what lets channel selection start over.
-    int res = get_ale(device->mac) ? 0 : -1;
+    // A device new to the graph starts channel selection over.
+    int res = map_reset_chan_sel_flag(device->mac);
     OZR_INFO(&logger_, "{} reset device {} channel selection flag, res={}", __func__,
              device->mac.to_string(), res);
     send_topology_query(device);

@@ -96,7 +96,7 @@ void GraphMinder::send_ap_metric_query() {
     }
 }
 
-void GraphMinder::send_metric_reporting_policy(const Device* d) {
+void GraphMinder::send_metric_reporting_policy(Device* d) {
     if (!d || !d->ap_capability)
         return;
     const auto& radios = d->ap_capability->radios;
@@ -123,8 +123,11 @@ void GraphMinder::send_metric_reporting_policy(const Device* d) {
     policy.num_radios = static_cast<uint8_t>(policy.radios.size());
     map_policy_config_t config;
     config.metric = &policy;
-    if (map_send_policy_config(d->mac, config) != MAP_SEND_OK)
+    if (map_send_policy_config(d->mac, config) != MAP_SEND_OK) {
         OZR_WARN(&logger_, "{} failed for device {}", __func__, d->mac.to_string());
+        return;
+    }
+    d->metric_reporting_interval_s = policy.ap_metrics_reporting_interval;
 }
 
 // ---- unassociated measurements ---------------------------------------------------------------

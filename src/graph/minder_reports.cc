@@ -52,6 +52,11 @@ void GraphMinder::on_link_metric_response(CMDU* cmdu) {
                 continue;
             if (link->kind() == Link::WIRELESS)
                 static_cast<WirelessLink*>(link)->tx_rate = l.phy_rate;
+            link->metrics.tx_packet_errors = l.packet_errors;
+            link->metrics.tx_packets = l.transmitted_packets;
+            link->metrics.mac_throughput_capacity = l.mac_throughput_capacity;
+            link->metrics.link_availability = l.link_availability;
+            link->metrics.phy_rate = l.phy_rate;
             link->last_metrics_ms = t;
         }
     }
@@ -63,8 +68,11 @@ void GraphMinder::on_link_metric_response(CMDU* cmdu) {
             Link* link = d->find_link_by_bssid(l.neighbor_interface, BSSID(l.local_interface));
             if (!link)
                 link = d->find_wired_link(rx.neighbor_al_mac);
-            if (link)
-                link->last_metrics_ms = t;
+            if (!link)
+                continue;
+            link->metrics.rx_packet_errors = l.packet_errors;
+            link->metrics.rx_packets = l.packets_received;
+            link->last_metrics_ms = t;
         }
     }
 }
@@ -160,6 +168,11 @@ void GraphMinder::on_ch_scan_report_message(CMDU* cmdu) {
 
 void GraphMinder::apply_sta_link_metrics(Device* d, const AssociatedStaLinkMetricsTLV& m) {
     int64_t t = now();
+    // Metrics of a station the stack never saw associated are stale: dropped.
+    if (!get_sta(m.sta)) {
+        OZR_WARN(&logger_, "get_sta() failed for MAC: {}", m.sta.to_string());
+        return;
+    }
     for (const StaMetric& sm : m.metrics) {
         WirelessLink* l = d->find_wireless_link(m.sta);
         if (!l) {

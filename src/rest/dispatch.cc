@@ -2,7 +2,10 @@
 
 #include <http_parser.h>
 
+#include "core/context.h"
 #include "core/log.h"
+#include "core/state_version.h"
+#include "rest/json_writer.h"
 
 namespace {
 
@@ -125,14 +128,15 @@ bool route_matches(const std::vector<std::string>& pattern, const std::vector<st
     return true;
 }
 
-void add_restapi_dispatch_entry(unsigned methods, const std::string& path, RestHandler handler) {
+void add_restapi_dispatch_entry(unsigned methods, const std::string& path, RestHandler handler,
+                                bool cached) {
     if (!dispatch_table_preload) {
         dispatch_table_preload = new std::vector<DispatchEntry>();
         OZR_DEBUG(root_logger, "Creating preload dispatch table\n");
     }
     OZR_DEBUG(root_logger, "Adding preload dispatch entry for {}\n", path);
     dispatch_table_preload->push_back(
-        DispatchEntry{path, std::move(handler), methods, split_uri_components(path)});
+        DispatchEntry{path, std::move(handler), methods, split_uri_components(path), cached});
 }
 
 const std::vector<DispatchEntry>* restapi_dispatch_preload() {
@@ -154,11 +158,53 @@ void DispatchTable::load_preload() {
         OZR_DEBUG(logger_, "Adding preloaded endpoint {}", e.path);
         entries_.push_back(e);
     }
+    cache_.resize(entries_.size());
 }
 
-void DispatchTable::add(unsigned methods, const std::string& path, RestHandler handler) {
+void DispatchTable::add(unsigned methods, const std::string& path, RestHandler handler,
+                        bool cached) {
     entries_.push_back(
-        DispatchEntry{path, std::move(handler), methods, split_uri_components(path)});
+        DispatchEntry{path, std::move(handler), methods, split_uri_components(path), cached});
+    cache_.resize(entries_.size());
+}
+
+int DispatchTable::answer_cached(size_t index, Context& ctx, ClientContext& client,
+                                 HttpRequest& request, HttpResponse& response) const {
+    const DispatchEntry& e = entries_[index];
+    RestCachedText& kept = cache_[index];
+    if (!cache_enabled_)
+        return e.handler(ctx, client, request, response);
+    const uint64_t version = state_version();
+    if (!kept.valid(version)) {
+        ++cache_renders_;
+        int rc = 0;
+        bool stored = false;
+        {
+            RestTimeRecorder recorder;
+            rc = e.handler(ctx, client, request, response);
+            std::string text;
+            if (rc == 0 && !response.document.IsNull() &&
+                write_pretty_json(response.document, text))
+                stored = kept.store(version, response.status, response.headers, std::move(text),
+                                    recorder.slots());
+        }
+        if (!stored) {
+            // Not kept (an error answer, or a text the slots could not be found in): the
+            // document holds markers, so it is rendered once more as it is.
+            kept.clear();
+            response.reset();
+            return e.handler(ctx, client, request, response);
+        }
+    } else {
+        ++cache_hits_;
+    }
+    response.reset();
+    response.status = kept.status();
+    response.headers = kept.headers();
+    kept.write(ctx.now(), response.body);
+    response.prerendered = true;
+    response.prerendered_headers = "Content-Type: application/json\r\n";
+    return 0;
 }
 
 int DispatchTable::dispatch_uri(Context& ctx, ClientContext& client, unsigned method,
@@ -168,7 +214,8 @@ int DispatchTable::dispatch_uri(Context& ctx, ClientContext& client, unsigned me
     const unsigned bit = rest_method_bit(method);
     std::vector<std::string> components = split_uri_components(uri);
     HttpRequest request;
-    for (const DispatchEntry& e : entries_) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const DispatchEntry& e = entries_[i];
         if (!(e.methods & bit) || !e.handler)
             continue;
         if (!route_matches(e.components, components, &request.components))
@@ -180,7 +227,11 @@ int DispatchTable::dispatch_uri(Context& ctx, ClientContext& client, unsigned me
             parse_query_string(uri.substr(q + 1), request.query);
         request.body.Swap(body);
         response.reset();
-        return e.handler(ctx, client, request, response);
+        if (e.cached && bit == REST_GET && i < cache_.size())
+            return answer_cached(i, ctx, client, request, response);
+        int rc = e.handler(ctx, client, request, response);
+        note_state_change();  // any other route may have changed what the documents show
+        return rc;
     }
     OZR_ERROR(logger_, "Could not find a match for {}\n", uri);
     set_json_error(response, 404, "No such route");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "rest/http_response.h"
+#include "rest/rest_cache.h"
 
 class Context;
 class ClientContext;
@@ -47,6 +48,10 @@ struct DispatchEntry {
     RestHandler handler;
     unsigned methods = 0;                 // REST_GET | REST_POST | ...
     std::vector<std::string> components;  // path split at "/"
+    // Rendered once per state version and answered from that text (rest_cache.h). Only
+    // for GET routes whose document depends on nothing but the daemon's state and the
+    // time (no query parameters, no "*" components, no side effects).
+    bool cached = false;
 };
 
 // Splits a request path or a route pattern into its components: one trailing
@@ -72,7 +77,8 @@ bool route_matches(const std::vector<std::string>& pattern, const std::vector<st
 // Adds a route to the process-wide preload table (created on first use). Meant
 // for static initialisers of the modules that own the handlers; see
 // OZR_REST_ROUTE.
-void add_restapi_dispatch_entry(unsigned methods, const std::string& path, RestHandler handler);
+void add_restapi_dispatch_entry(unsigned methods, const std::string& path, RestHandler handler,
+                                bool cached = false);
 // The preload table, or null while nothing has been registered.
 const std::vector<DispatchEntry>* restapi_dispatch_preload();
 // Drops the preload table (tests, and the end of the process).
@@ -82,8 +88,9 @@ void clear_restapi_dispatch_preload();
 // Put it in a source file that the program links for other reasons (the
 // module's minder), since a static library member nothing refers to is left out.
 struct RestRouteRegistration {
-    RestRouteRegistration(unsigned methods, const char* path, RestHandler handler) {
-        add_restapi_dispatch_entry(methods, path, std::move(handler));
+    RestRouteRegistration(unsigned methods, const char* path, RestHandler handler,
+                          bool cached = false) {
+        add_restapi_dispatch_entry(methods, path, std::move(handler), cached);
     }
 };
 #define OZR_REST_CONCAT2(a, b) a##b
@@ -91,6 +98,11 @@ struct RestRouteRegistration {
 #define OZR_REST_ROUTE(methods, path, handler)                                     \
     static const RestRouteRegistration OZR_REST_CONCAT(ozr_rest_route_, __LINE__)( \
         (methods), (path), (handler))
+// A GET route answered from its rendered text until the state version moves (see
+// DispatchEntry::cached): OZR_REST_CACHED_ROUTE("/debug/graph", on_debug_graph);
+#define OZR_REST_CACHED_ROUTE(path, handler)                                       \
+    static const RestRouteRegistration OZR_REST_CONCAT(ozr_rest_route_, __LINE__)( \
+        REST_GET, (path), (handler), true)
 
 // The route table of one server. Fixed once the server runs.
 class DispatchTable {
@@ -101,19 +113,33 @@ class DispatchTable {
     // entries", "Adding preloaded endpoint {}", or "dispatch_table_preload is
     // null?!" when nothing was registered).
     void load_preload();
-    void add(unsigned methods, const std::string& path, RestHandler handler);
+    void add(unsigned methods, const std::string& path, RestHandler handler, bool cached = false);
 
     const std::vector<DispatchEntry>& entries() const { return entries_; }
+    // Cached routes: documents rendered and answers served from a kept text.
+    uint64_t cache_renders() const { return cache_renders_; }
+    uint64_t cache_hits() const { return cache_hits_; }
+    // Turns the cache off (every cached route renders afresh) or on again.
+    void set_cache_enabled(bool on) { cache_enabled_ = on; }
 
     // Routes one request: logs "Dispatching URI {}", finds the first entry
     // whose mask has the method's bit and whose pattern accepts the URI,
     // builds the HttpRequest (BODY is moved into it) and calls the handler,
     // returning its result. Without a match logs "Could not find a match for
-    // {}" and answers 404. A handler always starts from a fresh document.
+    // {}" and answers 404. A handler always starts from a fresh document. A cached
+    // route's answer comes as a finished body (HttpResponse::prerendered); any other
+    // route's handler counts as a state change.
     int dispatch_uri(Context& ctx, ClientContext& client, unsigned method, const std::string& uri,
                      rapidjson::Document&& body, HttpResponse& response) const;
 
   private:
+    int answer_cached(size_t index, Context& ctx, ClientContext& client, HttpRequest& request,
+                      HttpResponse& response) const;
+
     const Logger* logger_;
     std::vector<DispatchEntry> entries_;
+    mutable std::vector<RestCachedText> cache_;  // one per entry
+    mutable uint64_t cache_renders_ = 0;
+    mutable uint64_t cache_hits_ = 0;
+    bool cache_enabled_ = true;
 };

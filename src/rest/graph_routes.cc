@@ -672,8 +672,8 @@ UnassocMetricsSettings& unassoc_metrics_settings() {
 void rest_graph_routes_linked() {}
 
 OZR_REST_ROUTE(REST_GET, "/debug/context", on_debug_context);
-OZR_REST_ROUTE(REST_GET, "/debug/graph", on_debug_graph);
-OZR_REST_ROUTE(REST_GET, "/debug/aps", on_debug_aps);
+OZR_REST_CACHED_ROUTE("/debug/graph", on_debug_graph);
+OZR_REST_CACHED_ROUTE("/debug/aps", on_debug_aps);
 OZR_REST_ROUTE(REST_GET, "/debug/ap_capabilities", on_ap_capabilities_request);
 OZR_REST_ROUTE(REST_GET, "/debug/ap_metrics_data", on_ap_metrics);
 OZR_REST_ROUTE(REST_GET | REST_POST, "/debug/ap_metrics_query", on_ap_metrics_query);
@@ -682,6 +682,6 @@ OZR_REST_ROUTE(REST_GET, "/debug/ch_scan_request", on_ch_scan_request);
 OZR_REST_ROUTE(REST_PUT, "/debug/current-op-channel", on_put_current_op_channel);
 OZR_REST_ROUTE(REST_PUT, "/debug/unassoc-metrics", on_put_unassoc_metrics);
 OZR_REST_ROUTE(REST_GET, "/debug/unassoc-metrics", on_get_unassoc_metrics);
-OZR_REST_ROUTE(REST_GET, "/1/topology", on_topology);
+OZR_REST_CACHED_ROUTE("/1/topology", on_topology);
 // After every other "/1/..." route: its "*" components take any later one.
 OZR_REST_ROUTE(REST_GET, "/1/aps/*/*/*/*/*/*/*/*", on_aps);

@@ -12,6 +12,8 @@ void HttpResponse::reset() {
     status = 500;
     headers.clear();
     body.clear();
+    prerendered = false;
+    prerendered_headers.clear();
     // Swapping in a fresh document releases the old one's pool with it.
     rapidjson::Document fresh;
     document.Swap(fresh);

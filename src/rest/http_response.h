@@ -13,6 +13,10 @@ struct HttpResponse {
     // The document handlers fill; rendered into the body when it holds a value.
     // A fresh document allocates from its own pool in 64 KiB chunks.
     rapidjson::Document document;
+    // A body already rendered (a cached document): sent as it is, with these header
+    // lines after the CORS ones (where the rendering puts its Content-Type).
+    bool prerendered = false;
+    std::string prerendered_headers;
 
     void add_header(const std::string& name, const std::string& value);
     // Back to a fresh response: status 500, no headers, no body, null document.

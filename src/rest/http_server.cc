@@ -354,7 +354,10 @@ void HttpServer::do_response(ClientContext* c) {
     if (rc != 0)
         OZR_ERROR(logger_, "Return code {} from dispatch_uri", rc);
     add_cors_headers(r, c->origin_present_, c->origin_);
-    c->generate_json_content(r.document);
+    if (r.prerendered)
+        r.headers.append(r.prerendered_headers);
+    else
+        c->generate_json_content(r.document);
     send_response(c);
 }
 
@@ -598,6 +601,12 @@ int HttpServer::cb_header_value(http_parser* p, const char* at, size_t len) {
         }
     }
     c->value_bytes_ += len;
+    // The Origin is kept only when shorter than the limit: one of exactly the limit is
+    // present but not echoed.
+    if (c->expecting_origin_value_ && c->value_bytes_ >= kMaxHeaderValue) {
+        c->expecting_origin_value_ = false;
+        c->origin_.clear();
+    }
     if (c->value_bytes_ > kMaxHeaderValue) {
         OZR_ERROR(c->server_->logger_, "[parser] HTTP Header Value too long at {}", c->field_);
         return 1;

@@ -13,14 +13,18 @@ RestListenAddress rest_listen_address(int rc, const char* buffer, const Logger* 
     if (rc == 0 && buffer) {
         rapidjson::Document doc;
         doc.Parse<rapidjson::kParseIterativeFlag>(buffer);
-        struct sockaddr_in sa;
-        if (!doc.HasParseError() && doc.IsObject() && doc.HasMember("rest-ipv4") &&
-            doc["rest-ipv4"].IsString() && doc.HasMember("rest-port") && doc["rest-port"].IsInt() &&
-            doc["rest-port"].GetInt() > 0 && doc["rest-port"].GetInt() <= 65535 &&
-            uv_ip4_addr(doc["rest-ipv4"].GetString(), 0, &sa) == 0) {
-            out.address = doc["rest-ipv4"].GetString();
-            out.port = doc["rest-port"].GetInt();
+        if (!doc.HasParseError() && doc.IsObject()) {
             ok = true;
+            // Each key replaces its own default; one that is absent or unusable leaves it.
+            struct sockaddr_in sa;
+            auto ip = doc.FindMember("rest-ipv4");
+            if (ip != doc.MemberEnd() && ip->value.IsString() &&
+                uv_ip4_addr(ip->value.GetString(), 0, &sa) == 0)
+                out.address = ip->value.GetString();
+            auto port = doc.FindMember("rest-port");
+            if (port != doc.MemberEnd() && port->value.IsInt() && port->value.GetInt() > 0 &&
+                port->value.GetInt() <= 65535)
+                out.port = port->value.GetInt();
             OZR_DEBUG(logger, "nal_getMeshRestListenAddress {} {} ", out.address, out.port);
         }
     }

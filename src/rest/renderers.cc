@@ -1,6 +1,8 @@
 #include "rest/renderers.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +10,7 @@
 #include "map/datamodel/datamodel.h"
 #include "map/datamodel/opclass_table.h"
 #include "map/ieee80211/assoc.h"
+#include "rest/rest_cache.h"
 #include "rest/rest_strings.h"
 
 namespace {
@@ -283,7 +286,9 @@ RadioCaps find_radio_caps(const Device& device, const MAC& radio_id) {
 
 void JSONStaRenderer::render() {
     const int64_t assoc_ms = stack_sta_ ? stack_sta_->assoc_time_ms : link_.first_heard_ms;
-    const int64_t since = now_ms_ > assoc_ms ? now_ms_ - assoc_ms : 0;
+    // An association older than the clock (a negative time stamp) has no time to show.
+    const unsigned assoc_s =
+        assoc_ms > 0 ? static_cast<unsigned>(std::min<int64_t>(assoc_ms / 1000, UINT32_MAX)) : 0;
 
     // Capabilities: the association request the stack kept, else what the graph learnt.
     map_sta_assoc_caps caps;
@@ -320,8 +325,9 @@ void JSONStaRenderer::render() {
     const uint64_t* t = link_.totals;
     Value v;
     out_.add_value("sta-mac", v = mac_value(link_.to, out_.allocator()))
-        .add_uint("assoc-time", static_cast<unsigned>(assoc_ms / 1000))
-        .add_uint("sine-assoc_time", static_cast<unsigned>(since / 1000))
+        .add_uint("assoc-time", assoc_s)
+        .add_int64("sine-assoc_time",
+                   rest_time_value(now_ms_, assoc_ms, RestTimeKind::SecondsSince))
         .add_uint("state", 1)
         .add_uint("assoc-frame-len", stack_sta_ ? stack_sta_->assoc_frame_len : 0)
         .add_uint("max-tx-spatial-streams", tx_ss)
@@ -353,7 +359,8 @@ void JSONStaRenderer::render() {
 
 void JSONNeighborLinkMetricRenderer::render() {
     int media = interface_media_type(device_, link_.local_interface);
-    unsigned phy = 0;
+    const LinkMetricCounters& lm = link_.metrics;
+    unsigned phy = lm.phy_rate;
     int rssi = 0;
     if (link_.kind() == Link::WIRELESS) {
         const auto& w = static_cast<const WirelessLink&>(link_);
@@ -374,12 +381,12 @@ void JSONNeighborLinkMetricRenderer::render() {
     else
         out_.add_null("intf-type");
     out_.add_uint("tx-phy-rate-mbps", phy)
-        .add_uint("tx-packet-error-count", 0)
-        .add_uint("tx-packet-transmitted-count", 0)
-        .add_uint("tx-mac-throughput-capacity-mbps", 0)
-        .add_uint("tx-link-availability-pct", 0)
-        .add_uint("rx-packet-received-count", 0)
-        .add_uint("rx-packet-error-count", 0)
+        .add_uint("tx-packet-error-count", lm.tx_packet_errors)
+        .add_uint("tx-packet-transmitted-count", lm.tx_packets)
+        .add_uint("tx-mac-throughput-capacity-mbps", lm.mac_throughput_capacity)
+        .add_uint("tx-link-availability-pct", lm.link_availability)
+        .add_uint("rx-packet-received-count", lm.rx_packets)
+        .add_uint("rx-packet-error-count", lm.rx_packet_errors)
         .add_int("rssi-dbm", rssi);
 }
 
@@ -624,10 +631,13 @@ void JSONAPRenderer::render() {
     Value v;
     out_.add_value("al-mac", v = mac_value(device_.mac, alloc))
         .add_string("name", device_.name)
-        .add_int64("keep-alive-time-ms", device_.last_seen_ms)
-        .add_null("first-chan-sel-req-done")
-        .add_null("last-chan-sel-req-time-ms")
-        .add_string("manufacturer-name", ale ? ale->manufacturer : "")
+        .add_int64("keep-alive-time-ms", device_.last_seen_ms);
+    if (ale)
+        out_.add_bool("first-chan-sel-req-done", ale->first_chan_sel_req_done != 0)
+            .add_int64("last-chan-sel-req-time-ms", ale->last_chan_sel_req_ms);
+    else
+        out_.add_null("first-chan-sel-req-done").add_null("last-chan-sel-req-time-ms");
+    out_.add_string("manufacturer-name", ale ? ale->manufacturer : "")
         .add_value("upstream-remote-iface-mac", v = mac_value(bh.remote_interface, alloc))
         .add_value("upstream-local-iface-mac", v = mac_value(bh.local_interface, alloc));
     if (media >= 0)
@@ -660,8 +670,12 @@ void JSONAPRenderer::render() {
     {
         JSONObjectRenderer pol(add_object(out_, "agent-policy"), alloc);
         Value a(rapidjson::kArrayType), b(rapidjson::kArrayType);
-        pol.add_null("metric-reporting-interval-sec")
-            .add_uint("local-steering-disallowed-count", 0)
+        if (device_.metric_reporting_interval_s >= 0)
+            pol.add_uint("metric-reporting-interval-sec",
+                         static_cast<unsigned>(device_.metric_reporting_interval_s));
+        else
+            pol.add_null("metric-reporting-interval-sec");
+        pol.add_uint("local-steering-disallowed-count", 0)
             .add_uint("btm-steering-disallowed-count", 0)
             .add_value("local-steering-macs-disallowed", a)
             .add_value("btm-steering-macs-disallowed", b);
@@ -711,7 +725,8 @@ void JSONAPRenderer::render() {
                 .add_value("sta-mac", v = mac_value(u->to, alloc))
                 .add_uint("op-class", u->op_class)
                 .add_uint("channel", u->channel)
-                .add_int64("time-delta-ms", now_ms_ - u->measured_ms)
+                .add_int64("time-delta-ms",
+                           rest_time_value(now_ms_, u->measured_ms, RestTimeKind::MsSince))
                 .add_uint("rcpi-uplink", u->uplink_rcpi ? u->uplink_rcpi : u->rcpi);
         }
     }
@@ -799,7 +814,8 @@ void JSONGraphRenderer::render() {
                 .add_string("kind", n->kind() == Node::DEVICE ? "device" : "sta")
                 .add_int64("first-seen-ms", n->first_seen_ms)
                 .add_int64("last-seen-ms", n->last_seen_ms)
-                .add_int64("age-ms", now_ms_ - n->last_seen_ms);
+                .add_int64("age-ms",
+                           rest_time_value(now_ms_, n->last_seen_ms, RestTimeKind::MsSince));
             if (n->kind() == Node::STA) {
                 const auto* s = static_cast<const Sta*>(n);
                 o.add_bool("backhaul-sta", s->is_backhaul_sta)
@@ -886,7 +902,8 @@ void JSONTopologyApRenderer::render() {
             .add_string("serial-number", ale ? ale->serial_number : "")
             .add_string("device-name", ale ? ale->device_name : "")
             .add_uint("multi-ap-profile", device_.map_profile)
-            .add_int64("last-seen-ms-ago", now_ms_ - device_.last_seen_ms);
+            .add_int64("last-seen-ms-ago",
+                       rest_time_value(now_ms_, device_.last_seen_ms, RestTimeKind::MsSince));
         if (ale && ale->depth >= 0)
             info.add_int("tree-depth", ale->depth);
         else

@@ -364,7 +364,7 @@ class Parser {
         if (bands) {
             c.band24 = c.band5 = c.band6 = false;
             for (rapidjson::SizeType i = 0; i < bands->Size(); ++i) {
-                Band b;
+                Band b = Band::b24;  // set by band() whenever it succeeds
                 if (!band((*bands)[i], path + ".bands[" + std::to_string(i) + "]", b))
                     return false;
                 (b == Band::b24 ? c.band24 : b == Band::b5 ? c.band5 : c.band6) = true;

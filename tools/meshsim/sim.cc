@@ -15,7 +15,6 @@ namespace meshsim {
 
 namespace {
 
-constexpr uint8_t kErrStaAssociated = 0x01;
 constexpr uint8_t kErrStaNotAssociated = 0x02;
 constexpr uint8_t kBtmAccept = 0;
 constexpr uint8_t kBtmReject = 1;

@@ -27,6 +27,20 @@ const T* find_tlv(const CMDU& cmdu) {
     return nullptr;
 }
 
+// Last record of type T: a TLV that may appear once and came twice counts as its last
+// occurrence, as the daemon's decoders take it.
+template <class T>
+const T* find_last_tlv(const CMDU& cmdu) {
+    const T* found = nullptr;
+    if (cmdu.list_of_TLVs == nullptr)
+        return nullptr;
+    for (size_t i = 0; cmdu.list_of_TLVs[i] != nullptr; ++i) {
+        if (const T* t = tlv_cast<T>(cmdu.list_of_TLVs[i]))
+            found = t;
+    }
+    return found;
+}
+
 // Keeps the codec's warnings about rejected CMDUs out of the log while alive
 // (the AL logs those itself, rate-limited).
 class QuietCodec {
@@ -512,8 +526,8 @@ void MapAl::receive_frame(size_t if_index, const uint8_t* frame, size_t len) {
             QuietCodec quiet;
             c = decode_1905_CMDU(payload, plen, &src);
         }
-        const al_mac_address_tlv* al = c ? find_tlv<al_mac_address_tlv>(*c) : nullptr;
-        const mac_address_tlv* itf = c ? find_tlv<mac_address_tlv>(*c) : nullptr;
+        const al_mac_address_tlv* al = c ? find_last_tlv<al_mac_address_tlv>(*c) : nullptr;
+        const mac_address_tlv* itf = c ? find_last_tlv<mac_address_tlv>(*c) : nullptr;
         if (!al || !itf || al->al_mac_address == MAC() || is_group(al->al_mac_address)) {
             ++stats_.rx_malformed;
             log_drop(log_malformed_, "Topology Discovery dropped: malformed", src);
@@ -613,7 +627,7 @@ void MapAl::handle_cmdu(size_t if_index, CmduPtr cmdu) {
     if (c.message_type == CMDU_TYPE_TOPOLOGY_NOTIFICATION ||
         c.message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH ||
         c.message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW) {
-        if (const auto* al = find_tlv<al_mac_address_tlv>(c))
+        if (const auto* al = find_last_tlv<al_mac_address_tlv>(c))
             c.src_al_mac = al->al_mac_address;
     }
     if (c.src_al_mac == options_.al_mac)

@@ -286,6 +286,14 @@ map_ale_info_t* get_ale(const MAC& al_mac) {
     return nullptr;
 }
 
+int map_reset_chan_sel_flag(const MAC& al_mac) {
+    map_ale_info_t* ale = get_ale(al_mac);
+    if (ale == nullptr)
+        return -1;
+    ale->first_chan_sel_req_done = 0;
+    return 0;
+}
+
 map_ale_info_t* get_root_ale_node() {
     return model().dm.root;
 }

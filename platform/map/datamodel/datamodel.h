@@ -139,6 +139,11 @@ struct map_ale_info_t {
     char device_name[33] = {};
     uint8_t rf_bands = 0;  // WSC RF band bits
 
+    // Channel selection: set when a Channel Selection Request went to the agent, cleared
+    // by map_reset_chan_sel_flag (a device new to the controller starts over).
+    uint8_t first_chan_sel_req_done = 0;
+    int64_t last_chan_sel_req_ms = 0;  // when the last one went (get_current_time_ms)
+
     // Topology tree (read only; changed through topology_tree_insert and
     // map_rebuild_topology_tree). depth is 0 for the root and -1 for an ALE
     // outside the tree.
@@ -211,6 +216,9 @@ map_radio_info_t* get_radio(const MAC& radio_id);
 int get_radio_id_mac(const MAC& al_mac, uint8_t radio_index, uint16_t band_mask,
                      uint8_t* radio_mac);
 map_sta_info_t* get_sta(const MAC& sta_mac);
+// Clears the agent's channel-selection flag (first_chan_sel_req_done): 0, or -1 when
+// the agent is unknown.
+int map_reset_chan_sel_flag(const MAC& al_mac);
 // BSS by BSSID over all agents (null when unknown).
 map_bss_info_t* map_find_bss(const BSSID& bssid);
 

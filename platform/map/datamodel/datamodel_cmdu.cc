@@ -290,7 +290,30 @@ int parse_update_client_capability(const CMDU* cmdu) {
                                           report->frame_body.size());
 }
 
-namespace {}  // namespace
+namespace {
+// Client Association Events: a station that joins a BSS of the reporting agent is known
+// from then on (its association time now); one that leaves the BSS it is known on is
+// forgotten. An agent the model does not know yet reports nothing it can keep.
+int update_topology_notification(const CMDU* cmdu) {
+    map_ale_info_t* ale = get_ale(cmdu->src_al_mac);
+    if (!ale)
+        return 0;
+    int rc = 0;
+    for_each_tlv(cmdu, [&](uint8_t* p) {
+        const auto* ev = tlv_cast<client_association_event_tlv>(p);
+        if (!ev || ev->client_mac.is_zero())
+            return;
+        if (ev->association_event == 1) {
+            if (!map_update_sta(ale, ev->client_mac, ev->bssid, 0))
+                rc = -1;
+        } else if (const map_sta_info_t* sta = get_sta(ev->client_mac);
+                   sta && sta->bssid == ev->bssid) {
+            map_remove_sta(ev->client_mac);
+        }
+    });
+    return rc;
+}
+}  // namespace
 
 int map_update_from_cmdu(const CMDU* cmdu) {
     if (!cmdu)
@@ -298,6 +321,8 @@ int map_update_from_cmdu(const CMDU* cmdu) {
     switch (cmdu->message_type) {
         case CMDU_TYPE_TOPOLOGY_RESPONSE:
             return update_topology_response(cmdu);
+        case CMDU_TYPE_TOPOLOGY_NOTIFICATION:
+            return update_topology_notification(cmdu);
         case CMDU_TYPE_AP_CAPABILITY_REPORT:
             return update_ap_capability_report(cmdu);
         case CMDU_TYPE_AP_AUTOCONFIGURATION_WSC:

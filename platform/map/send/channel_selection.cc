@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/clock.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
@@ -153,7 +154,15 @@ int send_event(const channel_selection_request_event_t& ev) {
     if (!cmdu) {
         return MAP_SEND_ENCODE;
     }
-    return lib1905_send(nullptr, nullptr, radio->ale->al_mac, cmdu.get(), nullptr);
+    const MAC agent = radio->ale->al_mac;
+    const int rc = lib1905_send(nullptr, nullptr, agent, cmdu.get(), nullptr);
+    if (rc == 0) {
+        if (map_ale_info_t* ale = get_ale(agent)) {
+            ale->first_chan_sel_req_done = 1;
+            ale->last_chan_sel_req_ms = get_current_time_ms();
+        }
+    }
+    return rc;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // interface the agent was last heard on.
 #include "map/map_send.h"
 
+#include <cstring>
+
 #include "map/al/stack.h"
 #include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
@@ -175,12 +177,18 @@ int map_send_1905_ack(const MAC& al_mac, uint16_t mid, const std::vector<error_c
     return send_to_agent(__func__, al_mac, b.build(), nullptr, false);
 }
 
+void* handle_1905 = nullptr;
+
 int lib1905_send(void* /*handle*/, uint16_t* mid, const MAC& dest, CMDU* cmdu, const char* ifname) {
     MapAl* al = map_stack_al();
     if (al == nullptr)
         return refuse(__func__, MAP_SEND_NOT_READY, "stack not started", dest);
     if (cmdu == nullptr)
         return refuse(__func__, MAP_SEND_BAD_ARGUMENT, "no CMDU", dest);
+    char egress[sizeof cmdu->interface_name + 1] = {};
+    std::memcpy(egress, cmdu->interface_name, sizeof cmdu->interface_name);
+    if (ifname == nullptr && egress[0] != '\0' && std::strcmp(egress, "all") != 0)
+        ifname = egress;
     if (ifname == nullptr && !(dest == IEEE1905_MULTICAST_ADDRESS)) {
         const map_ale_info_t* ale = get_ale(dest);
         if (ale != nullptr && ale->iface_name[0] != '\0' &&

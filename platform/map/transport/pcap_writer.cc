@@ -11,14 +11,21 @@
 #include "map/map_log.h"
 
 namespace {
-constexpr uint32_t kPcapMagic = 0xA1B2C3D4;  // microsecond time stamps, host byte order
+constexpr uint32_t kPcapMagic = 0xA1B2C3D4;  // microsecond time stamps
 constexpr uint32_t kSnapLen = 65535;
 
+// Every field little-endian, whatever the CPU: the same capture gives the same file on
+// the gateway (MIPS, little-endian) and on a big-endian machine; readers tell the order
+// from the magic number.
 void put32(uint8_t* p, uint32_t v) {
-    std::memcpy(p, &v, 4);
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
 }
 void put16(uint8_t* p, uint16_t v) {
-    std::memcpy(p, &v, 2);
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
 }
 
 // Writes all of IOV or fails; a short write counts as a failure.

@@ -85,6 +85,7 @@ int SegmentTransport::open_sockets(std::string* error) {
     loopback.s_addr = htonl(INADDR_LOOPBACK);
     for (size_t s = 0; s < segments_.size(); ++s) {
         Segment& seg = segments_[s];
+        seg.send_fd = -1;
         int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return fail(error, kTransportErrSystem, sys_error("socket", seg.address));
@@ -99,6 +100,7 @@ int SegmentTransport::open_sockets(std::string* error) {
         mreq.imr_multiaddr.s_addr = seg.group_be;
         mreq.imr_interface = loopback;
         const char* step = nullptr;
+        bool own_send_socket = false;
         if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
             step = "SO_REUSEADDR";
         } else if (setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one) != 0) {
@@ -108,7 +110,8 @@ int SegmentTransport::open_sockets(std::string* error) {
             step = "bind";
         } else if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq) != 0) {
             step = "IP_ADD_MEMBERSHIP on 127.0.0.1";
-        } else if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback) != 0) {
+        } else if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback) != 0 &&
+                   !(own_send_socket = errno == ENOPROTOOPT)) {
             step = "IP_MULTICAST_IF 127.0.0.1";
         } else if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0) {
             step = "IP_MULTICAST_LOOP";
@@ -128,8 +131,42 @@ int SegmentTransport::open_sockets(std::string* error) {
         int rc = add_endpoint(fd, s, error);
         if (rc != 0)
             return rc;
+        if (own_send_socket) {
+            // A system (or an emulator such as qemu-user 7) without IP_MULTICAST_IF: a
+            // socket bound to 127.0.0.1 sends instead, since the kernel routes multicast
+            // from a local address out of that address's interface.
+            rc = open_send_socket(seg, s, error);
+            if (rc != 0)
+                return rc;
+        }
     }
     return 0;
+}
+
+int SegmentTransport::open_send_socket(Segment& seg, size_t index, std::string* error) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return fail(error, kTransportErrSystem, sys_error("socket", seg.address));
+    struct sockaddr_in local;
+    std::memset(&local, 0, sizeof local);
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    unsigned char loop = 1, ttl = 0;
+    const char* step = nullptr;
+    if (bind(fd, reinterpret_cast<struct sockaddr*>(&local), sizeof local) != 0)
+        step = "bind 127.0.0.1";
+    else if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0)
+        step = "IP_MULTICAST_LOOP";
+    else if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0)
+        step = "IP_MULTICAST_TTL";
+    if (step != nullptr) {
+        std::string text = sys_error(step, seg.address);
+        ::close(fd);
+        return fail(error, kTransportErrSystem, text);
+    }
+    seg.send_fd = fd;
+    // Polled like the others, so that it is closed with them; nothing is sent to it.
+    return add_endpoint(fd, index, error);
 }
 
 int SegmentTransport::send_frame(size_t if_index, const uint8_t* frame, size_t len) {
@@ -141,8 +178,8 @@ int SegmentTransport::send_frame(size_t if_index, const uint8_t* frame, size_t l
     to.sin_port = htons(seg.port);
     ssize_t n;
     do {
-        n = ::sendto(seg.fd, frame, len, MSG_DONTWAIT, reinterpret_cast<struct sockaddr*>(&to),
-                     sizeof to);
+        n = ::sendto(seg.send_fd >= 0 ? seg.send_fd : seg.fd, frame, len, MSG_DONTWAIT,
+                     reinterpret_cast<struct sockaddr*>(&to), sizeof to);
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         return -errno;

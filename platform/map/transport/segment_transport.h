@@ -47,8 +47,12 @@ class SegmentTransport : public Transport {
         uint32_t group_be = 0;
         uint16_t port = 0;
         int fd = -1;                  // owned by its Endpoint once open
+        int send_fd = -1;             // a socket of its own for sending, or -1 (see open)
         std::vector<size_t> members;  // interfaces on this segment, in list order
     };
+    // A send-only socket bound to 127.0.0.1 for SEG (number INDEX), polled with the others.
+    int open_send_socket(Segment& seg, size_t index, std::string* error);
+
     std::vector<Segment> segments_;
     std::vector<size_t> segment_of_;  // interface index -> segment index
 };

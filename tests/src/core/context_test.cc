@@ -1,9 +1,16 @@
 #include "core/context.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <uv.h>
 
+#include <string>
+
 #include "common/clock.h"
+#include "common/paths.h"
 #include "controller/controller_minder.h"
 #include "core/timer.h"
 #include "data/data_minder.h"
@@ -15,6 +22,21 @@ using ozr_test::LogCapture;
 using ozr_test::TempRoot;
 
 namespace {
+// A TCP port nothing listens on right now (the kernel's pick for a socket closed at once).
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+        port = ntohs(sa.sin_port);
+    close(fd);
+    return port;
+}
+
 class ContextTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_EQ(uv_loop_init(&loop_), 0); }
@@ -111,6 +133,12 @@ TEST_F(ContextTest, DataMinderFailureStopsInitWithOneLine) {
 TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {
     TempRoot root;
     LogCapture log(root, 7);
+    // REST on a port nobody holds: a listener that failed to bind would already be
+    // closing when the walk meets it.
+    ASSERT_TRUE(ozr_make_dirs(root.path("/configs/easymesh")));
+    ozr_test::write_text(
+        root.path("/configs/easymesh/platform.json"),
+        "{\"mesh-rest-listen-address\": {\"rest-port\": " + std::to_string(free_port()) + "}}");
     auto* ctx = new Context(&loop_);
     ASSERT_EQ(ctx->init().code, 0);
     ctx->start();
@@ -131,13 +159,14 @@ TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {
     ctx->shutdown();
     closed_ = true;
     std::string text = log.text();
-    // The watchdog and the graph minder's twelve periodic timers.
-    EXPECT_EQ(count_of(text, " active, stopping"), 13u);
-    EXPECT_EQ(count_of(text, "Closing timer 0x"), 13u);
+    // The watchdog, the first duplicate-controller check and the graph minder's twelve
+    // periodic timers.
+    EXPECT_EQ(count_of(text, " active, stopping"), 14u);
+    EXPECT_EQ(count_of(text, "Closing timer 0x"), 14u);
     EXPECT_EQ(count_of(text, "Closing Async handle 0x"), 2u);  // ours and the D-Bus bridge's
     EXPECT_EQ(count_of(text, "Closing Pipe handle 0x"), 1u);
     EXPECT_EQ(count_of(text, "(type=6) with generic callback"), 1u);  // idle
-    EXPECT_EQ(count_of(text, "already closing, will not close again"), 1u);
+    EXPECT_EQ(count_of(text, "already closing, will not close again"), 1u) << text;
     EXPECT_GE(count_of(text, "Running loop to finalize handles"), 1u);
     // uv_loop_close answers EBUSY (-16) while any handle is still alive.
     EXPECT_EQ(count_of(text, "uv_loop_close result 0"), 1u);

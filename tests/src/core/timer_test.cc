@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/state_version.h"
+
 namespace {
 class LoopTest : public ::testing::Test {
   protected:
@@ -160,4 +162,16 @@ TEST_F(LoopTest, LoopWideCloseThenDestroyClosesOnce) {
     EXPECT_FALSE(t->is_started());
     t.reset();  // frees its handle block; the loop is already done with it
     EXPECT_EQ(fired, 0);
+}
+
+// Whatever a timer's callback changed, readers of derived state (the REST document cache)
+// see a new state version.
+TEST_F(LoopTest, AFiredTimerMovesTheStateVersion) {
+    uint64_t seen = 0;
+    OneShotTimer t(&loop_, "once", [&] { seen = state_version(); });
+    uint64_t before = state_version();
+    t.start(1);
+    uv_run(&loop_, UV_RUN_DEFAULT);
+    EXPECT_EQ(seen, before);
+    EXPECT_GT(state_version(), before);
 }

@@ -130,6 +130,9 @@ TEST_F(ScriptedMesh, BackhaulInformationAndQualityOverTime) {
     EXPECT_NE(log.find("backhaul changed. old info: device MAC: 00:00:00:00:00:00 "
                        "is_backhaul_connected false"),
               std::string::npos);
+    // The searches log under the "cost" child of the root logger, not the graph's.
+    EXPECT_NE(log.find(" root.cost.shortest-path: "), std::string::npos);
+    EXPECT_EQ(log.find("root.graph.shortest-path"), std::string::npos);
     // The data and vendor-agent minders hear of each change.
     EXPECT_NE(log.find("DataMinder::notify_ap_bh_change() device MAC: 02:00:00:00:04:00 "
                        "connected true cost_to_root 173"),
@@ -238,6 +241,14 @@ TEST_F(ScriptedMesh, GarbageCollectionAndReappearance) {
     gm.update_devices_backhaul_information();
     EXPECT_NE(h.log().find("backhaul changed--device had been delete. old info: device MAC: "
                            "02:00:00:00:04:00, is_backhaul_connected true"),
+              std::string::npos);
+    // The record handed over is the disconnected one, zero MACs included; the device is
+    // named beside it.
+    EXPECT_NE(h.log().find("HktMgmtMinder::notify_ap_bh_change() device MAC: 00:00:00:00:00:00 "
+                           "connected false"),
+              std::string::npos);
+    EXPECT_NE(h.log().find("HktMgmtMinder::send_hkt_backhaul_information_notify() device MAC: "
+                           "02:00:00:00:04:00 cost_to_root 1000000"),
               std::string::npos);
 
     // Root and local agent never expire, even when silent far longer.

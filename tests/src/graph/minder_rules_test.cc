@@ -6,6 +6,7 @@
 
 #include "core/cmdu_registry.h"
 #include "graph/path_cost.h"
+#include "map/datamodel/datamodel.h"
 #include "minder_harness.h"
 #include "support/temp_root.h"
 
@@ -377,8 +378,39 @@ TEST(GraphMinderReports, LinkMetricsReachTheReportedLink) {
     l.neighbor_interface_mac = M::e2_bsta;
     l.interface_type = MEDIA_TYPE_IEEE_802_11AX;
     l.phy_rate = 1201;
+    l.packet_errors = 3;
+    l.transmitted_packets = 70000;
+    l.mac_throughput_capacity = 900;
+    l.link_availability = 87;
     tx.links.push_back(l);
     b.add(tx);
+    // A wired neighbour: every counter of both sides, the PHY rate included.
+    transmitter_link_metric_tlv wtx;
+    wtx.local_al_mac_address = M::e1;
+    wtx.neighbor_al_mac_address = M::local;
+    transmitter_link_metric_tlv::link wl;
+    wl.local_interface_mac = M::e1_eth;
+    wl.neighbor_interface_mac = M::local_eth;
+    wl.interface_type = MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET;
+    wl.packet_errors = 5;
+    wl.transmitted_packets = 123456;
+    wl.mac_throughput_capacity = 940;
+    wl.link_availability = 100;
+    wl.phy_rate = 1000;
+    wtx.links.push_back(wl);
+    b.add(wtx);
+    receiver_link_metric_tlv wrx;
+    wrx.local_al_mac_address = M::e1;
+    wrx.neighbor_al_mac_address = M::local;
+    receiver_link_metric_tlv::link rl;
+    rl.local_interface_mac = M::e1_eth;
+    rl.neighbor_interface_mac = M::local_eth;
+    rl.interface_type = MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET;
+    rl.packet_errors = 7;
+    rl.packets_received = 654321;
+    rl.rssi = 255;
+    wrx.links.push_back(rl);
+    b.add(wrx);
     link_metric_result_code_tlv rc;
     rc.result_code = LINK_METRIC_RESULT_INVALID_NEIGHBOR;
     b.add(rc);
@@ -387,8 +419,52 @@ TEST(GraphMinderReports, LinkMetricsReachTheReportedLink) {
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->tx_rate, 1201u);
     EXPECT_EQ(w->last_metrics_ms, get_current_time_ms());
+    EXPECT_EQ(w->metrics.phy_rate, 1201u);
+    EXPECT_EQ(w->metrics.tx_packet_errors, 3u);
+    EXPECT_EQ(w->metrics.tx_packets, 70000u);
+    EXPECT_EQ(w->metrics.mac_throughput_capacity, 900u);
+    EXPECT_EQ(w->metrics.link_availability, 87u);
+    const Link* wired = dev(h, M::e1)->find_wired_link(M::local);
+    ASSERT_NE(wired, nullptr);
+    EXPECT_EQ(wired->last_metrics_ms, get_current_time_ms());
+    EXPECT_EQ(wired->metrics.phy_rate, 1000u);
+    EXPECT_EQ(wired->metrics.tx_packet_errors, 5u);
+    EXPECT_EQ(wired->metrics.tx_packets, 123456u);
+    EXPECT_EQ(wired->metrics.mac_throughput_capacity, 940u);
+    EXPECT_EQ(wired->metrics.link_availability, 100u);
+    EXPECT_EQ(wired->metrics.rx_packet_errors, 7u);
+    EXPECT_EQ(wired->metrics.rx_packets, 654321u);
     EXPECT_NE(h.log().find("on_link_metric_response: receive CMDU_TYPE_LINK_METRIC_RESPONSE error "
                            "result code 0, reason LINK_METRIC_RESULT_CODE_TLV_INVALID_NEIGHBOR"),
+              std::string::npos);
+}
+
+TEST(GraphMinderReports, StationMetricsOfAStationTheStackNeverSawAreDropped) {
+    Harness h;
+    build_mesh(h);
+    const MAC stranger(0x02, 0, 0, 0, 0x77, 0x01);
+    h.assoc_metrics(M::e1, stranger, M::e1_fh, 150);
+    EXPECT_NE(h.log().find("get_sta() failed for MAC: 02:00:00:00:77:01"), std::string::npos);
+    EXPECT_EQ(h.log().find("[MAC: 02:00:00:00:77:01] tx_rate="), std::string::npos);
+}
+
+TEST(GraphMinderNodes, ADeviceNewToTheGraphStartsChannelSelectionOver) {
+    Harness h;
+    build_mesh(h);
+    map_ale_info_t* ale = get_ale(M::e2);
+    ASSERT_NE(ale, nullptr);
+    ale->first_chan_sel_req_done = 1;
+    // Aged out of the graph; the stack still knows the agent and its flag.
+    h.advance(70001);
+    h.gm().on_gc();
+    ASSERT_EQ(dev(h, M::e2), nullptr);
+    ASSERT_NE(get_ale(M::e2), nullptr);
+    EXPECT_EQ(get_ale(M::e2)->first_chan_sel_req_done, 1);
+    // Heard again: a new device, so the stack's flag is reset.
+    topology_round(h);
+    ASSERT_NE(dev(h, M::e2), nullptr);
+    EXPECT_EQ(get_ale(M::e2)->first_chan_sel_req_done, 0);
+    EXPECT_NE(h.log().find("reset device 02:00:00:00:04:00 channel selection flag, res=0"),
               std::string::npos);
 }
 

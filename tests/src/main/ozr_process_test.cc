@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -117,11 +118,37 @@ class Daemon {
     int status_ = -1;
 };
 
+// A segment of this test process alone ("239.A.B.C:PORT" from the pid), so that a
+// daemon never meets another test's daemon (and takes it for a second controller).
+std::string private_segment(int port) {
+    unsigned pid = static_cast<unsigned>(getpid());
+    return "239." + std::to_string((pid >> 16) & 0xFF) + "." + std::to_string((pid >> 8) & 0xFF) +
+           "." + std::to_string(pid & 0xFF) + ":" + std::to_string(port);
+}
+
+// The stack's and the platform's files of a daemon under ROOT: interface and AL MAC
+// 02:6f:7a:72:ID:01 on SEGMENT, REST on PORT.
+void write_daemon_files(const std::string& root, const std::string& segment, int id, int port) {
+    ozr_make_dirs(root + "/configs/easymesh");
+    char mac[32];
+    std::snprintf(mac, sizeof mac, "02:6f:7a:72:%02x:01", id);
+    ozr_test::write_text(root + "/configs/easymesh/map_stack.json",
+                         std::string("{\"segment\": \"") + segment +
+                             "\", \"interfaces\": [{\"name\": \"ozr0\", \"mac\": \"" + mac +
+                             "\"}]}");
+    ozr_test::write_text(root + "/configs/easymesh/platform.json",
+                         "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", "
+                         "\"rest-port\": " +
+                             std::to_string(port) + "}}");
+}
+
 class OzrProcess : public ::testing::Test {
   protected:
     void SetUp() override {
         if (ozr_binary().empty() || !ozr_test::file_exists(ozr_binary()))
             GTEST_SKIP() << "OZR_BUILD_DIR is not set or the ozr binary is not built";
+        write_daemon_files(root_.dir(), private_segment(26001), 1,
+                           20000 + static_cast<int>(getpid() % 20000));
     }
     std::string db() const { return root_.path("/configs/easymesh/ozr_dbg_db.json"); }
     rapidjson::Document db_doc() const {
@@ -270,6 +297,7 @@ TEST_F(OzrProcess, NullDestinationDiscardsEverything) {
 
 TEST_F(OzrProcess, ContextInitFailureLogsOnceAndExitsOne) {
     std::string log = root_.path("/ozr.log");
+    ASSERT_EQ(std::system(("rm -rf '" + root_.path("/configs") + "'").c_str()), 0);
     ozr_test::write_text(root_.path("/configs"), "not a folder");
     Daemon d(root_, {"--log-path=" + log});
     EXPECT_EQ(d.wait_exit(), 1);
@@ -298,4 +326,43 @@ TEST_F(OzrProcess, CorruptDebugDatabaseIsRecovered) {
     ASSERT_TRUE(doc.IsObject());
     EXPECT_EQ(std::string(doc["log-destination"].GetString()), log);
     EXPECT_EQ(ozr_level("root"), "info");
+}
+
+// Two gateways' daemons on one segment: the one whose search another controller answers
+// withdraws (exit 0, readiness marker removed); the other keeps running.
+TEST_F(OzrProcess, OfTwoControllersOnOneSegmentExactlyOneKeepsRunning) {
+    const std::string seg = private_segment(26002);
+    TempRoot other;  // now OZR_ROOT: the second daemon's
+    const int port = 20000 + static_cast<int>(getpid() % 20000);
+    write_daemon_files(root_.dir(), seg, 1, port);
+    write_daemon_files(other.dir(), seg, 2, port + 1);
+    for (const TempRoot* r : {&root_, &other}) {
+        ozr_make_dirs(r->path("/tmp"));
+        ozr_test::write_text(r->path("/tmp/pmx_start_ozr_ready"), "");
+    }
+    const std::string log_a = root_.path("/ozr.log"), log_b = other.path("/ozr.log");
+    setenv("OZR_ROOT", root_.dir().c_str(), 1);
+    Daemon a(root_, {"--log-path=" + log_a, "--log-level=root.controller:debug"}, "a");
+    // The first one's first search finds nobody.
+    ASSERT_TRUE(a.wait_for(log_a, "send succeed, interface_name is all.")) << a.err();
+    setenv("OZR_ROOT", other.dir().c_str(), 1);
+    Daemon b(other, {"--log-path=" + log_b, "--log-level=root.controller:debug"}, "b");
+    // The newcomer's search (1-1000 ms after its start) is answered by the first one.
+    EXPECT_EQ(b.wait_exit(20000), 0) << read_text(log_b);
+    EXPECT_EQ(count_of(read_text(log_b), "- Duplicate MAP controller detected. Exiting."), 1u);
+    EXPECT_FALSE(ozr_test::file_exists(other.path("/tmp/pmx_start_ozr_ready")));
+    EXPECT_NE(read_text(log_b).find("uv_loop_close result 0"), std::string::npos);
+    // The first one searches again 5-7 s after its first search, unanswered, and runs on.
+    std::string text = read_text(log_a);
+    size_t first = text.find("send succeed, interface_name is all.");
+    long long end = mono_ms() + 20000;
+    while (mono_ms() < end && read_text(log_a).find("send succeed, interface_name is all.",
+                                                    first + 1) == std::string::npos)
+        pause_briefly();
+    EXPECT_NE(read_text(log_a).find("send succeed, interface_name is all.", first + 1),
+              std::string::npos);
+    EXPECT_TRUE(a.running());
+    EXPECT_EQ(read_text(log_a).find("Duplicate MAP controller"), std::string::npos);
+    EXPECT_TRUE(ozr_test::file_exists(root_.path("/tmp/pmx_start_ozr_ready")));
+    a.stop();
 }

@@ -62,6 +62,12 @@ TEST(DaemonRest, AnswersOnTheConfiguredPortAndQuits) {
                          "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", "
                          "\"rest-port\": " +
                              std::to_string(port) + "}}");
+    // A segment of this process alone: no other daemon answers its controller searches.
+    unsigned id = static_cast<unsigned>(getpid());
+    ozr_test::write_text(root.path("/configs/easymesh/map_stack.json"),
+                         "{\"segment\": \"239." + std::to_string((id >> 16) & 0xFF) + "." +
+                             std::to_string((id >> 8) & 0xFF) + "." + std::to_string(id & 0xFF) +
+                             ":26101\"}");
     const std::string out = root.path("/ozr.out");
     pid_t pid = fork();
     if (pid == 0) {

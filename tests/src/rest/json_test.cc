@@ -154,16 +154,29 @@ TEST(RestListenAddress, PlatformAnswerOrDefaults) {
     EXPECT_TRUE(log.contains("listen_addr  192.168.1.1 _listen_port 9000 "));
     EXPECT_FALSE(log.contains("use defualt values"));
 
-    const char* bad[] = {nullptr,
-                         "",
-                         "{",
-                         "[]",
-                         R"({"rest-ipv4": "192.168.1.1"})",
-                         R"({"rest-ipv4": "192.168.1.1", "rest-port": "9000"})",
-                         R"({"rest-ipv4": "192.168.1.1", "rest-port": 70000})",
-                         R"({"rest-ipv4": "192.168.1.1", "rest-port": 0})",
-                         R"({"rest-ipv4": "not.an.ip", "rest-port": 9000})",
-                         R"({"rest-ipv4": 5, "rest-port": 9000})"};
+    // Each key replaces its own default: one alone, or one beside an unusable other.
+    struct Case {
+        const char* text;
+        const char* address;
+        int port;
+    };
+    const Case partial[] = {
+        {R"({"rest-ipv4": "192.168.1.1"})", "192.168.1.1", 8090},
+        {R"({"rest-port": 9001})", "127.0.0.1", 9001},
+        {R"({"rest-ipv4": "192.168.1.1", "rest-port": "9000"})", "192.168.1.1", 8090},
+        {R"({"rest-ipv4": "192.168.1.1", "rest-port": 70000})", "192.168.1.1", 8090},
+        {R"({"rest-ipv4": "192.168.1.1", "rest-port": 0})", "192.168.1.1", 8090},
+        {R"({"rest-ipv4": "not.an.ip", "rest-port": 9000})", "127.0.0.1", 9000},
+        {R"({"rest-ipv4": 5, "rest-port": 9000})", "127.0.0.1", 9000},
+        {R"({})", "127.0.0.1", 8090},
+    };
+    for (const Case& c : partial) {
+        a = rest_listen_address(0, c.text, &logger);
+        EXPECT_EQ(a.address, c.address) << c.text;
+        EXPECT_EQ(a.port, c.port) << c.text;
+    }
+    EXPECT_FALSE(log.contains("use defualt values"));
+    const char* bad[] = {nullptr, "", "{", "[]", "9000"};
     for (const char* b : bad) {
         a = rest_listen_address(0, b, &logger);
         EXPECT_EQ(a.address, "127.0.0.1") << (b ? b : "null");

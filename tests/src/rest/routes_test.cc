@@ -16,10 +16,14 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "core/cmdu_registry.h"
 #include "core/context.h"
+#include "core/state_version.h"
 #include "data/data_minder.h"
 #include "graph/graph_minder.h"
 #include "http_test_client.h"
+#include "map/codec/cmdu_alloc.h"
+#include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_config.h"
 #include "map/map_log.h"
@@ -196,6 +200,7 @@ class RoutesTest : public ::testing::Test {
         b2_->backhaul.is_backhaul_connected = true;
         b2_->backhaul.medium = Medium::WIFI_5G_HIGH;
         b2_->backhaul.cost_to_root = 123;
+        b2_->metric_reporting_interval_s = 5;
 
         auto wired = [](Device* from, const MAC& to) {
             auto* l = new WiredLink(to, 1000);
@@ -207,6 +212,16 @@ class RoutesTest : public ::testing::Test {
         wired(local_, root_dev_->mac);
         wired(local_, b1_->mac);
         wired(b1_, local_->mac);
+        {
+            LinkMetricCounters& lm = b1_->links.back()->metrics;
+            lm.tx_packet_errors = 4;
+            lm.tx_packets = 4000000000u;
+            lm.mac_throughput_capacity = 940;
+            lm.link_availability = 99;
+            lm.phy_rate = 1000;
+            lm.rx_packet_errors = 6;
+            lm.rx_packets = 3000000000u;
+        }
         auto* bh = new WirelessLink(m(2, 9), BSSID(m(1, 8)), 1000);
         bh->rcpi = 180;
         bh->tx_rate = 866;
@@ -491,8 +506,8 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     ASSERT_NE(root, nullptr);
     expect_keys(*root,
                 {{"keep-alive-time-ms", T::Int},
-                 {"first-chan-sel-req-done", T::Null},
-                 {"last-chan-sel-req-time-ms", T::Null},
+                 {"first-chan-sel-req-done", T::Bool},
+                 {"last-chan-sel-req-time-ms", T::Int},
                  {"manufacturer-name", T::String},
                  {"upstream-remote-iface-mac", T::String},
                  {"upstream-local-iface-mac", T::String},
@@ -684,12 +699,23 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     EXPECT_EQ((*b2)["upstream-link-metrics"]["tx-phy-rate-mbps"].GetUint(), 866u);
     EXPECT_EQ((*b2)["upstream-link-metrics"]["rssi-dbm"].GetInt(), -20);
     EXPECT_TRUE((*b2)["bh-set"].GetBool());
+    // The reporting interval the controller sent; nothing sent yet renders null.
+    EXPECT_EQ((*b2)["agent-policy"]["metric-reporting-interval-sec"].GetUint(), 5u);
     // B1's wired interface type is known.
     const Value* b1 = find_by(doc["aps"], "al-mac", rest(m(1, 1)));
     ASSERT_NE(b1, nullptr);
     ASSERT_TRUE((*b1)["eth-neigh-link-metrics"][0]["intf-type"].IsString());
     EXPECT_STREQ((*b1)["eth-neigh-link-metrics"][0]["intf-type"].GetString(),
                  "MEDIA_IEEE_802_3AB_GIGABIT_ETHERNET (0x0001)");
+    // Every counter of the last Link Metric Response, the wired PHY rate included.
+    const Value& eth = (*b1)["eth-neigh-link-metrics"][0];
+    EXPECT_EQ(eth["tx-phy-rate-mbps"].GetUint(), 1000u);
+    EXPECT_EQ(eth["tx-packet-error-count"].GetUint(), 4u);
+    EXPECT_EQ(eth["tx-packet-transmitted-count"].GetUint(), 4000000000u);
+    EXPECT_EQ(eth["tx-mac-throughput-capacity-mbps"].GetUint(), 940u);
+    EXPECT_EQ(eth["tx-link-availability-pct"].GetUint(), 99u);
+    EXPECT_EQ(eth["rx-packet-received-count"].GetUint(), 3000000000u);
+    EXPECT_EQ(eth["rx-packet-error-count"].GetUint(), 6u);
     // The backhaul STA's link shows up under B1's backhaul BSS.
     const Value* b1_bss = find_by((*b1)["radios"][0]["bss-list"], "bssid", rest(m(1, 8)));
     ASSERT_NE(b1_bss, nullptr);
@@ -1154,6 +1180,96 @@ TEST_F(RoutesTest, StationCapabilitiesComeFromTheKeptAssociationRequest) {
     EXPECT_TRUE(c["dot11k-support"].GetBool());
     EXPECT_TRUE(c["dot11v-btm_support"].GetBool());
     EXPECT_FALSE(c["dot11ax_5g_support"].GetBool());
+
+    // Associated longer ago than the clock counts: no negative time wraps round.
+    ozr_clock::set_manual(5000);
+    ASSERT_NE(map_update_sta(ale, m(9, 1), BSSID(m(0, 0x52)), 123), nullptr);
+    get_json("/1/aps/" + rest(m(0, 1)) + "/clients/" + rest(m(9, 1)), doc);
+    EXPECT_EQ(doc["clients"][0]["assoc-time"].GetUint(), 0u);
+    EXPECT_EQ(doc["clients"][0]["sine-assoc_time"].GetUint(), 123u);
+}
+
+// The graph documents are rendered once per state change and answered from the kept
+// text, time-dependent values written afresh: every answer is the one a fresh render gives.
+TEST_F(RoutesTest, CachedDocumentsAreByteIdenticalToAFreshRender) {
+    ozr_clock::set_manual(2000000);
+    DispatchTable& table = ctx_->rest_minder->service()->table();
+    auto text = [](const HttpAnswer& a) { return a.head + a.body; };
+    // The answer of a render that bypasses the cache.
+    auto fresh = [&](const std::string& uri) {
+        table.set_cache_enabled(false);
+        HttpAnswer a = ask(get_request(uri));
+        table.set_cache_enabled(true);
+        return a;
+    };
+    const std::vector<std::string> routes = {"/debug/graph", "/1/topology", "/debug/aps"};
+    std::vector<HttpAnswer> first;
+    for (const std::string& r : routes) {
+        uint64_t renders = table.cache_renders(), hits = table.cache_hits();
+        HttpAnswer a = ask(get_request(r, "Origin: http://ui.local\r\n"));
+        HttpAnswer b = ask(get_request(r));
+        ASSERT_EQ(a.status, 200) << r;
+        EXPECT_EQ(table.cache_renders(), renders + 1) << r;
+        EXPECT_EQ(table.cache_hits(), hits + 1) << r;
+        // Headers are the request's own (the Origin echoed or not), the body the same.
+        EXPECT_EQ(a.headers["access-control-allow-origin"], "http://ui.local");
+        EXPECT_EQ(b.headers["access-control-allow-origin"], "*");
+        EXPECT_EQ(a.headers["content-type"], "application/json");
+        EXPECT_EQ(a.body, b.body) << r;
+        EXPECT_EQ(text(b), text(fresh(r))) << r;
+        first.push_back(b);
+    }
+
+    // Time passes, nothing else: served from the text, the ages moved on.
+    ozr_clock::advance(1500);
+    for (size_t i = 0; i < routes.size(); ++i) {
+        uint64_t renders = table.cache_renders();
+        HttpAnswer a = ask(get_request(routes[i]));
+        EXPECT_EQ(table.cache_renders(), renders) << routes[i];
+        EXPECT_EQ(text(a), text(fresh(routes[i]))) << routes[i];
+        if (routes[i] == "/debug/graph") {
+            EXPECT_NE(a.body, first[i].body);
+        }
+    }
+
+    // A CMDU changes the graph: a client joins B1.
+    {
+        CmduPtr n = CmduBuilder(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 77)
+                        .source(m(1, 1))
+                        .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, m(1, 1)})
+                        .add(client_association_event_tlv{TLV_TYPE_CLIENT_ASSOCIATION_EVENT,
+                                                          m(9, 7), BSSID(m(1, 8)), 1})
+                        .build();
+        ASSERT_TRUE(n);
+        cmdu_dispatch(n.get());  // the loop thread is idle between requests
+    }
+    for (const std::string& r : routes) {
+        uint64_t renders = table.cache_renders();
+        HttpAnswer a = ask(get_request(r));
+        EXPECT_EQ(table.cache_renders(), renders + 1) << r;
+        EXPECT_EQ(text(a), text(fresh(r))) << r;
+        if (r != "/1/topology") {
+            EXPECT_NE(a.body.find(rest(m(9, 7))), std::string::npos) << r;
+        }
+    }
+
+    // A request to any other route, here one that changes the graph.
+    HttpAnswer put = ask(body_request("PUT", "/debug/current-op-channel",
+                                      "{\"entries\": [{\"bssid\": \"" + rest(m(0, 0x21)) +
+                                          "\", \"operating-class\": 81, \"channel\": 11}]}"));
+    ASSERT_EQ(put.status, 200) << put.body;
+    uint64_t renders = table.cache_renders();
+    HttpAnswer aps = ask(get_request("/debug/aps"));
+    EXPECT_EQ(table.cache_renders(), renders + 1);
+    EXPECT_EQ(text(aps), text(fresh("/debug/aps")));
+    EXPECT_NE(aps.body.find("\"current-op-channel\": 11"), std::string::npos);
+
+    // A name that reads like the cache's own markers: not kept, answered right all the same.
+    b1_->name = "-7000000000000000000";
+    note_state_change();
+    HttpAnswer odd = ask(get_request("/debug/graph"));
+    EXPECT_EQ(text(odd), text(fresh("/debug/graph")));
+    EXPECT_NE(odd.body.find("\"-7000000000000000000\""), std::string::npos);
 }
 
 TEST_F(RoutesTest, MissingMindersAnswer503) {
@@ -1163,6 +1279,7 @@ TEST_F(RoutesTest, MissingMindersAnswer503) {
     // Between requests the loop thread does not look at the context.
     ctx_->graph_minder = nullptr;
     ctx_->data_minder = nullptr;
+    note_state_change();  // what the cached documents show has changed
     HttpAnswer graph = ask(get_request("/debug/graph"));
     HttpAnswer topo = ask(get_request("/1/topology"));
     HttpAnswer logs = ask(get_request("/1/log-config"));

@@ -443,4 +443,34 @@ TEST_F(AlTest, NeighbourTableIsBounded) {
     EXPECT_EQ(ctrl.al().neighbors().size(), MapAlOptions().max_neighbors);
 }
 
+// An AL MAC Address TLV given twice: the last one names the sender everywhere (the
+// neighbour table and the sender of the CMDU handed on), as the decoders have it.
+TEST_F(AlTest, ADiscoveryWithTwoAlMacTlvsIsTheLastOnes) {
+    std::string seg = private_segment(21012);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    const MAC first = test_mac(50, 0), last = test_mac(51, 0), itf = test_mac(51, 1);
+    CmduPtr d = CmduBuilder(CMDU_TYPE_TOPOLOGY_DISCOVERY, 777)
+                    .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, first})
+                    .add(mac_address_tlv{TLV_TYPE_MAC_ADDRESS_TYPE, test_mac(50, 1)})
+                    .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, last})
+                    .add(mac_address_tlv{TLV_TYPE_MAC_ADDRESS_TYPE, itf})
+                    .build();
+    size_t before = ctrl.count(CMDU_TYPE_TOPOLOGY_DISCOVERY);
+    agent.send_frame(0, frame_of(IEEE1905_MULTICAST_ADDRESS, itf, payloads_of(*d)[0]));
+    ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_TOPOLOGY_DISCOVERY) > before; }));
+    EXPECT_EQ(ctrl.last(CMDU_TYPE_TOPOLOGY_DISCOVERY)->src_al_mac, last);
+    ASSERT_EQ(ctrl.al().neighbors().size(), 2u);
+    bool found = false;
+    for (const MapNeighbor& n : ctrl.al().neighbors()) {
+        EXPECT_FALSE(n.al_mac == first);
+        if (n.al_mac == last) {
+            found = true;
+            EXPECT_EQ(n.if_mac, itf);
+        }
+    }
+    EXPECT_TRUE(found);
+}
+
 }  // namespace

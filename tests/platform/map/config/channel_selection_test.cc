@@ -104,6 +104,22 @@ TEST_F(ChannelSelection, RequestLeavesOnlyTheChosenChannelAndCarriesThePower) {
     EXPECT_EQ(remembered_channel_events(), 1u);
 }
 
+TEST_F(ChannelSelection, ARequestSentSetsTheAgentsFlagAndAResetClearsIt) {
+    ASSERT_NE(get_ale(kAgent), nullptr);
+    EXPECT_EQ(get_ale(kAgent)->first_chan_sel_req_done, 0);
+    auto ev = event_for(kRadio5g, 36, 1, 0);
+    ASSERT_EQ(set_channel_selection_request_event(&ev), 0);
+    EXPECT_EQ(get_ale(kAgent)->first_chan_sel_req_done, 1);
+    EXPECT_EQ(get_ale(kAgent)->last_chan_sel_req_ms, get_current_time_ms());
+    EXPECT_EQ(map_reset_chan_sel_flag(kAgent), 0);
+    EXPECT_EQ(get_ale(kAgent)->first_chan_sel_req_done, 0);
+    EXPECT_EQ(map_reset_chan_sel_flag(test_mac(9, 0)), -1);
+    // A refused event leaves the flag alone.
+    auto bad = event_for(kRadio5g, 6, 1, 0);
+    EXPECT_EQ(set_channel_selection_request_event(&bad), -1);
+    EXPECT_EQ(get_ale(kAgent)->first_chan_sel_req_done, 0);
+}
+
 TEST_F(ChannelSelection, PowerOnlyEventSendsNoPreference) {
     auto ev = event_for(kRadio5g, 0, 0, 20);
     ASSERT_EQ(set_channel_selection_request_event(&ev), 0);

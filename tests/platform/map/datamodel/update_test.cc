@@ -148,7 +148,8 @@ class UpdateTest : public ::testing::Test {
         }
         b.add(multiap_profile_tlv{TLV_TYPE_MULTIAP_PROFILE, MAP_PROFILE_2});
         CmduPtr c = b.build();
-        std::strcpy(c->interface_name, "eth1");
+        if (c)
+            std::strcpy(c->interface_name, "eth1");
         return c;
     }
 
@@ -219,6 +220,37 @@ TEST_F(UpdateTest, TopologyResponseFillsAgentRadiosBssAndStations) {
               1000000 - 30000 + 60000);  // reported 30 s ago again: a new association
     EXPECT_EQ(get_radio(radio24)->num_bss, 0);
     EXPECT_EQ(get_map_datamodel()->num_stas, 1);
+}
+
+// Client Association Events keep the stations in step between Topology Responses.
+TEST_F(UpdateTest, TopologyNotificationsAddAndRemoveStations) {
+    CmduPtr resp = topology_response({{phone, fh5}});
+    ASSERT_EQ(map_update_from_cmdu(resp.get()), 0);
+    auto event = [&](const MAC& from, const MAC& sta, const BSSID& bssid, uint8_t joined) {
+        CmduPtr n = CmduBuilder(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 5)
+                        .source(from)
+                        .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, from})
+                        .add(client_association_event_tlv{TLV_TYPE_CLIENT_ASSOCIATION_EVENT, sta,
+                                                          bssid, joined})
+                        .build();
+        EXPECT_TRUE(n);
+        return n ? map_update_from_cmdu(n.get()) : -1;
+    };
+    ozr_clock::advance(5000);
+    EXPECT_EQ(event(ext, laptop, fh24, 1), 0);
+    map_sta_info_t* s = get_sta(laptop);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->bssid, fh24);
+    EXPECT_EQ(s->ale, get_ale(ext));
+    EXPECT_EQ(s->assoc_time_ms, get_current_time_ms());
+    // A leave from a BSS the station is not on (it moved meanwhile) forgets nothing.
+    EXPECT_EQ(event(ext, phone, fh24, 0), 0);
+    EXPECT_NE(get_sta(phone), nullptr);
+    EXPECT_EQ(event(ext, phone, fh5, 0), 0);
+    EXPECT_EQ(get_sta(phone), nullptr);
+    // An agent the model does not know keeps nothing.
+    EXPECT_EQ(event(mac(9, 9), mac(9, 1), fh5, 1), 0);
+    EXPECT_EQ(get_sta(mac(9, 1)), nullptr);
 }
 
 TEST_F(UpdateTest, ApCapabilityReportSetsBandsAndCapabilities) {
@@ -299,6 +331,7 @@ TEST_F(UpdateTest, M1KeepsManufacturerModelSerialAndRadio) {
     b.add(w);
     b.add(multiap_profile_tlv{TLV_TYPE_MULTIAP_PROFILE, MAP_PROFILE_3});
     CmduPtr c = b.build();
+    ASSERT_TRUE(c);
     std::strcpy(c->interface_name, "eth0");
     ASSERT_EQ(map_update_from_cmdu(c.get()), 0);
 

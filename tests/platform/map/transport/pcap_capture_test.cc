@@ -20,10 +20,11 @@ std::string read_all(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The capture is little-endian on every CPU.
 uint32_t u32(const std::string& b, size_t at) {
-    uint32_t v;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
+    const auto* p = reinterpret_cast<const uint8_t*>(b.data() + at);
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 // The frames stored in a pcap file, checked record by record.
@@ -70,6 +71,7 @@ TEST_F(CaptureTest, WritesPcapHeaderOnceAndOneRecordPerFrame) {
     std::string file = read_all(path);
     ASSERT_GE(file.size(), kPcapFileHeaderLen);
     EXPECT_EQ(u32(file, 0), 0xA1B2C3D4u);
+    EXPECT_EQ(file.substr(0, 4), std::string("\xd4\xc3\xb2\xa1", 4));
     EXPECT_EQ(file[4], 2);  // version 2.4
     EXPECT_EQ(file[6], 4);
     EXPECT_EQ(u32(file, 16), 65535u);  // snap length

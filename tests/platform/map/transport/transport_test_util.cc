@@ -80,6 +80,15 @@ bool inject_datagram(const std::string& segment, const std::vector<uint8_t>& dat
     struct in_addr lo;
     lo.s_addr = htonl(INADDR_LOOPBACK);
     unsigned char ttl = 0;
+    // Bound to 127.0.0.1 as well: an emulator without IP_MULTICAST_IF (qemu-user 7) still
+    // sends the group's datagrams out of the loopback interface.
+    struct sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr = lo;
+    if (bind(fd, reinterpret_cast<struct sockaddr*>(&local), sizeof local) != 0) {
+        close(fd);
+        return false;
+    }
     setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
     setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
     struct sockaddr_in to = {};
