@@ -41,4 +41,5 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "cross-setup: installing ${missing[*]}"
 update
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# --no-remove: never let a target's package take the build machine's copy away.
+$SUDO apt-get install -y -qq --no-install-recommends --no-remove "${missing[@]}"

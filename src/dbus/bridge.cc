@@ -13,6 +13,7 @@
 #include <new>
 
 #include "core/log.h"
+#include "core/state_version.h"
 #include "dbus/dispatch.h"
 
 namespace {
@@ -165,6 +166,7 @@ void SockPairHdlr::read_sock_pair() {
             ozr_dbus_cb_hdlr(msg->get_in_msg(), msg->get_in_msg_len(), msg->get_out_msg(),
                              msg->get_out_msg_len(), msg->get_rpc_sock(), type);
         }
+        note_state_change();  // a bus request may change what the REST documents show
         delete msg;
     }
 }
