@@ -6,9 +6,13 @@ packages=(build-essential cmake pkg-config git
           libuv1-dev rapidjson-dev libfmt-dev libhttp-parser-dev
           googletest libgtest-dev libgmock-dev libbenchmark-dev
           clang libclang-rt-14-dev clang-format tshark wrk iproute2 curl python3)
+# A package counts when it is installed for this machine's architecture (or for all):
+# a multiarch system may hold the same package for foreign architectures only.
+arch=$(dpkg --print-architecture)
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  dpkg-query -W -f='${Architecture} ${Status}\n' "$p" 2>/dev/null |
+    grep -Eq "^($arch|all) install ok installed" || missing+=("$p:$arch")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "setup: installing ${missing[*]}"
