@@ -30,16 +30,8 @@
 #include <utility>
 
 #include "common/mac.h"
+#include "data/ap_status.h"
 #include "log/logger.h"
-
-// An extender's onboarding state. The strings are both the JSON values and the log texts.
-enum class ApStatus : int {
-    NOT_DETECTED = 1,
-    DETECTED = 2,
-    CONFIGURED = 3,
-    CONFIGURATION_FAILED = 4,
-    INVALID_STATUS = 5,
-};
 
 // One admitted extender; every member is a string.
 struct ApRecord {
@@ -93,7 +85,7 @@ class ApConfigDb {
   public:
     // Bounds of what the database takes from its file.
     static constexpr size_t kMaxFileBytes = 256 * 1024;
-    static constexpr size_t kMaxRecords = 64;
+    static constexpr size_t kMaxRecords = 32;
 
     ApConfigDb();
     ~ApConfigDb();
