@@ -1,6 +1,8 @@
 #include "hkt/hkt_mgmt_minder.h"
 
+#include "core/context.h"
 #include "core/log.h"
+#include "data/data_minder.h"
 #include "graph/backhaul_information.h"
 #include "nal/nal.h"
 
@@ -21,6 +23,14 @@ Err HktMgmtMinder::init(Context& /*context*/) {
 
 void HktMgmtMinder::run() {
     OZR_INFO(&logger_, "HktMgmtMinder::{}() running", __func__);
+    // The extenders admitted in earlier runs are tracked before they are discovered.
+    Context* c = Context::instance();
+    DataMinder* dm = c ? c->data_minder : nullptr;
+    if (!dm)
+        return;
+    for (const std::string& sn : dm->get_white_list_aps())
+        if (HktNode* n = add_known_hkt(sn))
+            n->ap_status = dm->get_ap_onboarding_status(sn);
 }
 
 HktNode* HktMgmtMinder::add_known_hkt(const std::string& sn) {
