@@ -535,6 +535,14 @@ bool ApConfigDb::db_update_controller_topo_cfg(const CtlrTopoCfg& cfg) {
     return write_state();
 }
 
+bool ApConfigDb::db_update_cfg_blocks(const MetricPolCfg& policy, const CtlrTopoCfg& topo) {
+    if (policy == metric_policy_ && topo == topo_cfg_ && !dirty_)
+        return true;
+    metric_policy_ = policy;
+    topo_cfg_ = topo;
+    return write_state();
+}
+
 // ---- document -------------------------------------------------------------------------
 
 void ApConfigDb::build_json(rapidjson::Document& doc, const std::string& stamp) const {

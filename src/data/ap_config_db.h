@@ -114,6 +114,8 @@ class ApConfigDb {
     bool db_get_controller_topo_cfg(CtlrTopoCfg& out) const;
     bool db_update_map_policy_cfg(const MetricPolCfg& cfg);
     bool db_update_controller_topo_cfg(const CtlrTopoCfg& cfg);
+    // Both blocks at once: one write when either changed.
+    bool db_update_cfg_blocks(const MetricPolCfg& policy, const CtlrTopoCfg& topo);
 
     // Fills DOC (made an empty object) with the document of the in-memory state, stamped
     // with the time of the last write (or of the file read at start).
