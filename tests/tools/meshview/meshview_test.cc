@@ -30,7 +30,9 @@ const char* kGraph = R"({
   ]})";
 
 const char* kTopology = R"({"aps": [{"al-mac": "026f7a720300",
-  "info": {"device-name": "ext-wifi", "serial-number": "EX2026000003"}}]})";
+  "info": {"device-name": "ext-wifi", "serial-number": "EX2026000003"}, "extender": null},
+  {"al-mac": "026f7a720400", "info": {"device-name": "ext-2", "serial-number": "ex4"},
+   "extender": {"serial-number": "EX4", "onboarding-state": "Configured", "online": true}}]})";
 
 }  // namespace
 
@@ -53,7 +55,9 @@ TEST(Meshview, TreeFollowsBackhaulParentsAndListsClientsPerBss) {
     EXPECT_NE(out.find("BSS 02:6f:7a:72:01:21: 02:c1:00:00:00:01"), std::string::npos) << out;
     EXPECT_EQ(out.find("BSS 02:6f:7a:72:01:22"), std::string::npos) << out;
     EXPECT_NE(out.find("BSS 02:6f:7a:72:03:21: 02:c1:00:00:00:03"), std::string::npos) << out;
-    EXPECT_NE(out.find("B2 02:6f:7a:72:04:00  [no backhaul]"), std::string::npos) << out;
+    EXPECT_NE(out.find("B2 02:6f:7a:72:04:00 (ext-2 SN EX4, Configured, online)  [no backhaul]"),
+              std::string::npos)
+        << out;
     EXPECT_NE(out.find("4 devices, 2 clients"), std::string::npos) << out;
 }
 
