@@ -3,6 +3,7 @@
 // reset.
 #include <fmt/format.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@
 #include "core/log.h"
 #include "data/data_minder.h"
 #include "data/extender_signals.h"
+#include "dbus/records.h"
 #include "graph/backhaul_information.h"
 #include "graph/graph_enums.h"
 #include "hkt/hkt_mgmt_minder.h"
@@ -819,4 +821,76 @@ void DataMinder::ap_factory_reset_wait_timer(const std::string& sn_ref) {
     // Whatever came back while the extender reset itself is removed again.
     remove_extender_records(sn);
     erase_timer_info(sn);
+}
+
+// ---- the control bus's views ----------------------------------------------------------------
+
+namespace {
+void fill_info(const ApInfo& e, int64_t now, ZkaExtenderInfo_T& out) {
+    out = ZkaExtenderInfo_T{};
+    zka_set_text(out.sn, e.sn);
+    zka_set_text(out.hostname, e.hostname);
+    out.status = static_cast<uint8_t>(ApConfigDb::string_to_status(e.status));
+    out.online = e.online ? 1 : 0;
+    zka_set_text(out.ipv4, e.ipv4);
+    std::memcpy(out.system_mac, e.system_mac.data(), 6);
+    std::memcpy(out.ale_mac, e.ale_mac.data(), 6);
+    std::memcpy(out.ap_mac, e.ap_mac.data(), 6);
+    out.is_gateway = e.is_gateway ? 1 : 0;
+    out.is_backhaul_connected = e.is_backhaul_connected ? 1 : 0;
+    zka_set_text(out.backhaul_ipv4, e.backhaul_ipv4);
+    std::memcpy(out.backhaul_mac, e.backhaul_mac.data(), 6);
+    std::memcpy(out.backhaul_ale_mac, e.backhaul_ale_mac.data(), 6);
+    out.backhaul_quality_value = e.backhaul_quality_value;
+    zka_set_text(out.backhaul_quality_string, e.backhaul_quality_string);
+    out.cost_to_gw = static_cast<int32_t>(e.cost_to_gw);
+    const int64_t secs = e.seconds_since_last_update(now);
+    out.seconds_since_last_update = secs > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(secs);
+}
+}  // namespace
+
+int DataMinder::get_white_list_aps_info(const std::string& sn_in, ZkaExtenderInfoList_T* list) {
+    if (!list)
+        return -1;
+    const std::string sn = upper(sn_in);
+    const int64_t now = Context::instance() ? Context::instance()->now() : 0;
+    *list = ZkaExtenderInfoList_T{};
+    if (!sn.empty()) {
+        const ApInfo* e = ramdb_entry(sn);
+        if (!e) {
+            OZR_ERROR(&logger_, "DataMinder::{}() sn: {} Not found", __func__, sn);
+            return -1;
+        }
+        OZR_DEBUG(&logger_, "DataMinder::{}() {}", __func__, e->to_string(now));
+        fill_info(*e, now, list->entries[0]);
+        list->count = 1;
+        return 0;
+    }
+    // Every admitted extender, in serial number order, as many as the reply holds.
+    for (const auto& kv : ramdb_) {
+        if (list->count >= kZkaMaxExtenderInfo) {
+            OZR_NOTICE(&logger_, "DataMinder::{}() {} extenders, the reply holds {}", __func__,
+                       ramdb_.size(), kZkaMaxExtenderInfo);
+            break;
+        }
+        fill_info(kv.second, now, list->entries[list->count++]);
+    }
+    return 0;
+}
+
+int DataMinder::get_ap_by_mac(const std::string& mac_text, std::string* sn, bool* online) {
+    MAC mac;
+    if (!MAC::parse(mac_text, mac) || mac.is_zero())
+        return -1;
+    for (const auto& kv : ramdb_) {
+        const ApInfo& e = kv.second;
+        if (e.ale_mac == mac || e.system_mac == mac || e.ap_mac == mac) {
+            if (sn)
+                *sn = e.sn;
+            if (online)
+                *online = e.online;
+            return 0;
+        }
+    }
+    return -1;
 }
