@@ -3,12 +3,16 @@
 // backhaul decision, and removal with its factory reset. Timers are fired by calling
 // their work after checking that they run; the clock is the manual one.
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 #include <unistd.h>
 #include <uv.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/clock.h"
+#include "common/paths.h"
 #include "core/context.h"
 #include "core/timer.h"
 #include "data/data_minder.h"
@@ -25,6 +29,11 @@ using ozr_test::read_text;
 using ozr_test::TempRoot;
 
 namespace {
+
+// The NUL-terminated text at AT in a fixed-size record.
+std::string text_at(const std::string& rec, size_t at) {
+    return std::string(rec.c_str() + at);
+}
 
 const MAC kController(0x02, 0x6f, 0, 0, 0x00, 0x00);
 const MAC kLocal(0x02, 0x6f, 0, 0, 0x01, 0x00);
@@ -49,6 +58,10 @@ class Extenders : public ::testing::Test {
         c.al_mac = kController;
         c.agent_al_mac = kLocal;
         map_stack_set_config(c);
+        // Signals raised are read back from the platform journal.
+        ASSERT_TRUE(ozr_make_dirs(root_.path("/configs/easymesh")));
+        ozr_test::write_text(root_.path("/configs/easymesh/platform.json"),
+                             "{\"platform-journal-path\": \"" + journal() + "\"}");
         ASSERT_EQ(uv_loop_init(&loop_), 0);
         ASSERT_EQ(map_stack_start(&loop_), 0);
         // The gateway's own agent tells its serial number in its M1.
@@ -88,6 +101,26 @@ class Extenders : public ::testing::Test {
         delete ctx_;
         ctx_ = nullptr;
         uv_run(&loop_, UV_RUN_NOWAIT);
+    }
+    std::string journal() const { return root_.path("/journal.json"); }
+    // The payloads of the signals MEMBER raised so far, as bytes.
+    std::vector<std::string> signals(const std::string& member) const {
+        std::vector<std::string> out;
+        for (const std::string& line : ozr_test::lines_of(read_text(journal()))) {
+            rapidjson::Document d;
+            d.Parse(line.c_str());
+            if (!d.IsObject() || !d.HasMember("member") ||
+                std::string(d["call"].GetString()) != "qbusSendSignal" ||
+                member != d["member"].GetString())
+                continue;
+            EXPECT_STREQ(d["interface"].GetString(), "vexal.ozrd");
+            const std::string hex = d["hex"].GetString();
+            std::string bytes;
+            for (size_t i = 0; i + 1 < hex.size(); i += 2)
+                bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+            out.push_back(bytes);
+        }
+        return out;
     }
     std::string log_since(size_t mark) const { return log_.text().substr(mark); }
     size_t mark() const { return log_.text().size(); }
@@ -269,6 +302,15 @@ TEST_F(Extenders, ConfiguredNeedsDetectionAndRaisesTheAuthorisationOnce) {
                      "sn: EX1"),
               std::string::npos);
     EXPECT_EQ(count_of(l, "Sending Extender Authorized Notification"), 1u);
+    const std::vector<std::string> auth = signals("marlowAuthReqSignal");
+    ASSERT_EQ(auth.size(), 1u);
+    ASSERT_EQ(auth[0].size(), 234u);
+    EXPECT_EQ(text_at(auth[0], 0), "02:6f:00:00:03:99");
+    EXPECT_EQ(text_at(auth[0], 36), "EX1");
+    EXPECT_EQ(text_at(auth[0], 69), "EXT-9");
+    EXPECT_EQ(text_at(auth[0], 135), "Maker");
+    EXPECT_EQ(text_at(auth[0], 200), "extender");
+    EXPECT_EQ(text_at(auth[0], 225), "00:11:22");
     EXPECT_EQ(status_of("EX1"), "Configured");
     EXPECT_EQ(hkt_->find_hkt_from_serial("EX1")->ap_status, ApStatus::CONFIGURED);
 
@@ -305,6 +347,7 @@ TEST_F(Extenders, ConfigurationFailedOnlyAfterDetectionAndConfiguredStillReachab
     EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURED), 0);
     EXPECT_EQ(status_of("EX1"), "Configured");
     EXPECT_EQ(count_of(log_since(m), "Sending Extender Authorized Notification"), 1u);
+    EXPECT_EQ(signals("marlowAuthReqSignal").size(), 1u);
     EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURATION_FAILED), 0);
     EXPECT_EQ(status_of("EX1"), "Configured");
     EXPECT_NE(log_.text().find("DataMinder::update_ap_state() -AP already in configured state, "
@@ -353,6 +396,16 @@ TEST_F(Extenders, RadiosThatNeverReportBssesAreAnnouncedOnlineAtTheTenthFiring) 
               std::string::npos);
     EXPECT_TRUE(dm_->ramdb_find("EX1")->online);
     EXPECT_FALSE(dm_->timer_info("EX1")->online_wait_timer->is_started());
+    const std::vector<std::string> topo = signals("notifyMeshTopologyChange");
+    ASSERT_EQ(topo.size(), 1u);
+    ASSERT_EQ(topo[0].size(), 204u);
+    EXPECT_EQ(text_at(topo[0], 0), "02:6f:00:00:03:99");
+    int32_t status = 0;
+    std::memcpy(&status, topo[0].data() + 36, 4);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(text_at(topo[0], 40), "3.1.4");
+    EXPECT_EQ(text_at(topo[0], 105), "EX1");
+    EXPECT_EQ(text_at(topo[0], 138), "EXT-9");
     EXPECT_EQ(count_of(log_.text(),
                        "BSS details are not yet updated in K-way, num_radios 1  AP "
                        "sn: EX1"),
@@ -389,6 +442,11 @@ TEST_F(Extenders, OnlineAtOnceWhenTheBssesAreThereAndOfflineAnnouncedAtOnce) {
     dm_->notify_ap_status_change("EX1", false);  // no change: no second signal
     EXPECT_FALSE(dm_->ramdb_find("EX1")->online);
     EXPECT_EQ(count_of(log_since(m), "Topo change status 1"), 1u);
+    const std::vector<std::string> topo = signals("notifyMeshTopologyChange");
+    ASSERT_EQ(topo.size(), 2u);
+    int32_t status = 0;
+    std::memcpy(&status, topo[1].data() + 36, 4);
+    EXPECT_EQ(status, 1);
 }
 
 TEST_F(Extenders, AnExtenderThatIsOnlyDetectedSendsNoSignal) {
@@ -403,6 +461,7 @@ TEST_F(Extenders, AnExtenderThatIsOnlyDetectedSendsNoSignal) {
                                "configured state sn: EX1 so not informing higher layer"),
               std::string::npos);
     EXPECT_EQ(count_of(log_.text(), "Topo change status"), 0u);
+    EXPECT_TRUE(signals("notifyMeshTopologyChange").empty());
 }
 
 TEST_F(Extenders, ABackhaulChangeAloneNeverStartsTheOnlineWait) {
