@@ -210,15 +210,13 @@ void ApConfigDb::remove_stale_temporaries() const {
 }
 
 bool ApConfigDb::db_check_integrity(const std::string& text, bool too_big) {
-    if (!too_big && text.empty())
+    const LoadResult loaded = too_big ? LoadResult::UNPARSABLE : db_load_text(text);
+    if (loaded == LoadResult::EMPTY)
         return write_state();  // a new file: the defaults
-
-    rapidjson::Document doc;
-    if (!too_big)
-        doc.Parse<rapidjson::kParseIterativeFlag>(text.c_str(), text.size());
-    if (too_big || doc.HasParseError() || !doc.IsObject()) {
-        OZR_ERROR(&logger_, "ApConfigDb::{} - Database format verification failed: {}", kCheck,
-                  path_);
+    if (loaded == LoadResult::UNPARSABLE) {
+        if (too_big)
+            OZR_ERROR(&logger_, "ApConfigDb::{} - Database format verification failed: {}", kCheck,
+                      path_);
         OZR_ERROR(&logger_, "ApConfigDb::{} - moving the corrcupted file to new name {}", kCheck,
                   backup_path_);
         bool saved;
@@ -235,6 +233,35 @@ bool ApConfigDb::db_check_integrity(const std::string& text, bool too_big) {
         }
         OZR_ERROR(&logger_, "ApConfigDb::{} - constructing a new ozr_config_db.json", kCheck);
         return write_state();
+    }
+    if (loaded == LoadResult::CLEAN)
+        return true;
+    OZR_ERROR(&logger_, "ApConfigDb::{} - moving the corrupted file to new name {}", kCheck,
+              backup_path_);
+    int err = 0;
+    if (!ozr_write_file_atomic(backup_path_, text, 0600, &err)) {
+        // The file read stays in place (it holds everything) until a change rewrites it.
+        OZR_ERROR(&logger_, "ApConfigDb::{} - Database write failed: {}", kCheck, backup_path_);
+        dirty_ = true;
+        return true;
+    }
+    write_state();
+    return true;
+}
+
+ApConfigDb::LoadResult ApConfigDb::db_load_text(const std::string& text) {
+    records_.clear();
+    metric_policy_ = MetricPolCfg();
+    topo_cfg_ = CtlrTopoCfg();
+    last_updated_.clear();
+    if (text.empty())
+        return LoadResult::EMPTY;
+    rapidjson::Document doc;
+    doc.Parse<rapidjson::kParseIterativeFlag>(text.c_str(), text.size());
+    if (doc.HasParseError() || !doc.IsObject()) {
+        OZR_ERROR(&logger_, "ApConfigDb::{} - Database format verification failed: {}", kCheck,
+                  path_);
+        return LoadResult::UNPARSABLE;
     }
 
     bool corrupt = false;
@@ -438,19 +465,7 @@ bool ApConfigDb::db_check_integrity(const std::string& text, bool too_big) {
         stamp->value.GetStringLength() <= kMaxStampShown)
         last_updated_ = text_of(stamp->value);
 
-    if (!corrupt)
-        return true;
-    OZR_ERROR(&logger_, "ApConfigDb::{} - moving the corrupted file to new name {}", kCheck,
-              backup_path_);
-    int err = 0;
-    if (!ozr_write_file_atomic(backup_path_, text, 0600, &err)) {
-        // The file read stays in place (it holds everything) until a change rewrites it.
-        OZR_ERROR(&logger_, "ApConfigDb::{} - Database write failed: {}", kCheck, backup_path_);
-        dirty_ = true;
-        return true;
-    }
-    write_state();
-    return true;
+    return corrupt ? LoadResult::CORRUPT : LoadResult::CLEAN;
 }
 
 // ---- records --------------------------------------------------------------------------

@@ -125,6 +125,17 @@ class ApConfigDb {
     // The document text as it would be written now.
     std::string db_build_text();
 
+    // What a file's text held (db_load_text).
+    enum class LoadResult {
+        EMPTY,       // no text: a new database
+        UNPARSABLE,  // not JSON, or its root is not an object
+        CORRUPT,     // parsable, but invalid parts were dropped or replaced
+        CLEAN,       // taken as it is (a record missing a field is dropped silently)
+    };
+    // Replaces the in-memory state with what TEXT holds, checking it as the start does
+    // (every finding logged); touches no file. db_init uses it on the file's text.
+    LoadResult db_load_text(const std::string& text);
+
     static std::string status_to_string(ApStatus status);
     static ApStatus string_to_status(const std::string& text);
     // Whether TEXT is one of the status strings ("invalid-status" included).
