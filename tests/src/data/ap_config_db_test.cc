@@ -492,3 +492,24 @@ TEST(ApConfigDbChange, AnUnwritableFolderKeepsTheChangeInMemoryAndTheNextChangeW
               document(record_text("A1", "", "", "", "", "", "NotDetected") + ",\n" +
                        record_text("B2", "", "", "", "", "", "NotDetected")));
 }
+
+TEST(ApConfigDbStart, RecordsBeyondTheBoundAreDroppedAndTheFileKeptAsBackup) {
+    TempRoot root;
+    LogCapture log(root);
+    std::string list;
+    for (size_t i = 0; i <= ApConfigDb::kMaxRecords; ++i) {
+        char sn[8];
+        std::snprintf(sn, sizeof sn, "S%03zu", i);
+        list += std::string(i ? "," : "") + "{\"serial-number\": \"" + sn +
+                "\", \"hw-model\": \"\", \"ale-id\": \"\", \"system-mac\": \"\", \"hostname\": "
+                "\"\", \"status\": \"NotDetected\"}";
+    }
+    const std::string seeded = "{\"ap-white-list\": [" + list + "]}";
+    seed(root, seeded);
+    ApConfigDb db;
+    ASSERT_TRUE(db.db_init());
+    EXPECT_EQ(db.records().size(), ApConfigDb::kMaxRecords);
+    EXPECT_EQ(db.records().count("S032"), 0u);
+    EXPECT_EQ(read_text(root.path(kBackup)), seeded);
+    EXPECT_NE(log.text().find("more than 32 AP records, dropping sn: S032"), std::string::npos);
+}
