@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# How often the daemon rewrites the AP configuration database in a running mesh: the
+# Release daemon against meshsim (default and large scenarios) for WRITES_SECONDS (default
+# 120) each, every agent's serial number admitted first when a bus is at hand
+# (ADMIT=1 and dbus-daemon/busctl installed; the admissions' own writes are counted apart).
+# Every rewrite replaces the file (a new inode), so the file's inode is sampled every
+# 100 ms; two rewrites within one sample would count as one.
+#
+#   bench/configdb_writes.sh
+#   WRITES_SECONDS=30 bench/configdb_writes.sh tools/meshsim/scenarios/default.json
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${WRITES_SECONDS:-120}
+scenarios=("$@")
+[ ${#scenarios[@]} -gt 0 ] || scenarios=(tools/meshsim/scenarios/default.json tools/meshsim/scenarios/large.json)
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOZR_TESTS=OFF -DOZR_BENCH=OFF >/dev/null
+cmake --build build/release -j2 --target ozr meshsim >/dev/null
+ozr=build/release/src/main/ozr
+meshsim=build/release/tools/meshsim/meshsim
+root=""
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    [ -z "$root" ] || rm -rf "$root"
+}
+trap cleanup EXIT
+
+inode() { stat -c %i "$1" 2>/dev/null || echo 0; }
+
+# Samples FILE's inode until END (epoch seconds); prints the number of changes.
+count_rewrites() {
+    local file=$1 end=$2 last now n=0
+    last=$(inode "$file")
+    while [ "$(date +%s)" -lt "$end" ]; do
+        sleep 0.1
+        now=$(inode "$file")
+        if [ "$now" != "$last" ]; then n=$((n + 1)); last=$now; fi
+    done
+    echo "$n"
+}
+
+for scenario in "${scenarios[@]}"; do
+    root=$(mktemp -d /tmp/ozr-writes.XXXXXX)
+    export OZR_ROOT=$root
+    port=$((20000 + RANDOM % 20000))
+    segment="239.255.$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1)):$((20000 + RANDOM % 20000))"
+    mkdir -p "$root/configs/easymesh"
+    cat >"$root/configs/easymesh/map_stack.json" <<JSON
+{"transport": "segment", "segment": "$segment",
+ "interfaces": [{"name": "ozr0", "mac": "02:6f:7a:72:00:01"}],
+ "al_mac": "02:6f:7a:72:00:00", "agent_al_mac": "02:6f:7a:72:01:00"}
+JSON
+    echo "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", \"rest-port\": $port}}" \
+        >"$root/configs/easymesh/platform.json"
+    db="$root/configs/easymesh/ozr_config_db.json"
+    "$ozr" --log-path="$root/ozr.log" --log-level=notice &
+    pids=($!)
+    "$meshsim" --scenario "$scenario" --segment "$segment" >"$root/meshsim.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 1 100); do [ -f "$db" ] && break; sleep 0.1; done
+    admitted=0
+    admit_writes=0
+    if [ "${ADMIT:-0}" = 1 ] && [ -n "${DBUS_SYSTEM_BUS_ADDRESS:-}" ] && command -v busctl >/dev/null; then
+        before=$(inode "$db")
+        for sn in $(grep -o '"serial": *"[^"]*"' "$scenario" | sed 's/.*: *"//; s/"$//'); do
+            busctl --address="$DBUS_SYSTEM_BUS_ADDRESS" emit /vexal/kpl vexal.kpl notifyAddExtender s "$sn"
+            admitted=$((admitted + 1))
+        done
+        sleep 1
+        [ "$(inode "$db")" = "$before" ] || admit_writes=$admitted
+    fi
+    n=$(count_rewrites "$db" $(( $(date +%s) + seconds )))
+    per_hour=$(awk -v n="$n" -v s="$seconds" 'BEGIN {printf "%.0f", n * 3600 / s}')
+    name=$(basename "$scenario" .json)
+    printf 'configdb writes: %-8s %s rewrites in %s s (%s per hour); %s admitted\n' \
+        "$name" "$n" "$seconds" "$per_hour" "$admitted"
+    cleanup
+    pids=()
+    root=""
+done
