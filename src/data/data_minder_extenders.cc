@@ -25,12 +25,12 @@ namespace {
 constexpr size_t kMaxSnLength = 33;
 constexpr const char* kFactoryResetKey = "AP-FACTORY-RESET";
 
-// A serial number the daemon accepts: 1 to 33 printable ASCII characters.
+// A serial number the daemon accepts: 1 to 33 printable ASCII characters, no blanks.
 bool usable_sn(const std::string& sn) {
     if (sn.empty() || sn.size() > kMaxSnLength)
         return false;
     for (char c : sn)
-        if (c < 0x20 || c > 0x7e)
+        if (c < 0x21 || c > 0x7e)
             return false;
     return true;
 }
@@ -209,7 +209,8 @@ bool DataMinder::add_ap_white_list(const std::string& sn_in) {
     OZR_INFO(&logger_, "DataMinder::{}()- converted to Upper case, sn: {}", __func__, sn);
     if (!usable_sn(sn)) {
         OZR_ERROR(&logger_,
-                  "DataMinder::{}() - invalid sn: {} (1 to 33 printable characters expected)",
+                  "DataMinder::{}() - invalid sn: {} (1 to 33 printable characters without blanks "
+                  "expected)",
                   __func__, sn);
         return false;
     }

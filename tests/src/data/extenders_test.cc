@@ -214,7 +214,8 @@ TEST_F(Extenders, AdmissionStoresTheUpperCaseSerialAndRefusesItTwice) {
 }
 
 TEST_F(Extenders, AdmissionRefusesUnusableSerialsAndAFullWhiteList) {
-    for (const std::string& bad : {std::string(), std::string(34, 'A'), std::string("A\nB")})
+    for (const std::string& bad :
+         {std::string(), std::string(34, 'A'), std::string("A\nB"), std::string("A B")})
         EXPECT_FALSE(dm_->add_ap_white_list(bad)) << bad;
     EXPECT_TRUE(dm_->add_ap_white_list(std::string(33, 'b')));
     for (size_t i = 1; i < ApConfigDb::kMaxRecords; ++i)
