@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "nal/nal.h"
 #include "rest/graph_routes.h"
+#include "rest/map_cfg_routes.h"
 #include "rest/rest_service.h"
 
 // Keeps the extender routes (extender_routes.cc) in the program.
@@ -18,6 +19,7 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
     }
     rest_graph_routes_linked();
     rest_extender_routes_linked();
+    rest_map_cfg_routes_linked();
     service_ = std::make_unique<RestService>(loop, &logger_);
 }
 

@@ -255,7 +255,7 @@ class Parser {
     bool agent(const Value& v, const std::string& path, AgentConf& a) {
         if (!keys(v, path,
                   {"name", "al_mac", "serial", "manufacturer", "model", "profile", "ethernet",
-                   "radios", "backhaul", "bsta_rssi"})) {
+                   "radios", "backhaul", "bsta_rssi", "wsc_fault"})) {
             return false;
         }
         if (!str(v, path, "name", a.name, 32, true))
@@ -303,6 +303,12 @@ class Parser {
         }
         if (!rssi_map(v, path, "bsta_rssi", a.bsta_rssi))
             return false;
+        std::string fault;
+        if (!str(v, path, "wsc_fault", fault, 16, false))
+            return false;
+        if (!fault.empty() && !wsc_fault_from_name(fault, a.wsc_fault))
+            return fail(sub(path, "wsc_fault"),
+                        "expected \"wrong_key\" or \"corrupt_m2\", got \"" + fault + "\"");
         auto bh = v.FindMember("backhaul");
         if (bh == v.MemberEnd())
             return fail(sub(path, "backhaul"), "missing");

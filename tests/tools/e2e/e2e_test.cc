@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -220,7 +221,7 @@ class E2E : public ::testing::Test {
                    "{" + ifs +
                        ", \"al_mac\": \"02:6f:7a:72:00:00\", \"agent_al_mac\": "
                        "\"02:6f:7a:72:01:00\", \"pcap\": \"" +
-                       pcap_ + "\", \"discovery_interval_s\": 5}");
+                       pcap_ + "\", \"discovery_interval_s\": 5" + stack_extra_ + "}");
         write_text(dir + "/platform.json",
                    "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", "
                    "\"rest-port\": " +
@@ -356,6 +357,7 @@ class E2E : public ::testing::Test {
 
     ozr_test::TempRoot root_;
     std::string ozr_, meshsim_, segment_, url_, scenario_, pcap_, netns_, skip_;
+    std::string stack_extra_;  // more map_stack.json keys, starting with ", "
     int rest_port_ = 0;
     Proc daemon_, sim_;
 };
@@ -418,6 +420,71 @@ TEST_F(E2E, DefaultMeshAppearsOverRest) {
         g))
         << g.backhaul(kExtWifi, "medium") << " (link " << g.link_medium(kGateway, "026f7a720330")
         << ")";
+}
+
+// Onboarding: with credentials configured, every extender takes its M2s,
+// brings up the BSSs they describe, and the daemon shows their SSIDs; the
+// credential table is on /debug/map-cfg without its keys.
+TEST_F(E2E, EveryAgentIsConfiguredWithTheCredentials) {
+    stack_extra_ =
+        R"(, "credentials": [{"ssid": "ozr-home", "key": "correct horse battery staple"},
+            {"ssid": "ozr-backhaul", "key": "backhaul-key-0123", "bands": ["5"],
+             "fronthaul": false, "backhaul": true}])";
+    start("[]");
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    // BSSID -> "SSID" or "SSID/bh", as /1/topology lists them.
+    auto ssids = [&](std::map<std::string, std::string>& out) {
+        out.clear();
+        std::string body;
+        if (get("/1/topology", body) != 200)
+            return;
+        rapidjson::Document d;
+        d.Parse(body.c_str());
+        if (d.HasParseError() || !d.IsObject() || !d.HasMember("aps") || !d["aps"].IsArray())
+            return;
+        for (const auto& ap : d["aps"].GetArray()) {
+            if (!ap.HasMember("ssids") || !ap["ssids"].IsArray())
+                continue;
+            for (const auto& b : ap["ssids"].GetArray())
+                out[str(b, "bssid")] = str(b, "ssid") + (str(b, "backhaul") == "true" ? "/bh" : "");
+        }
+    };
+    const std::map<std::string, std::string> want = {
+        {"026f7a720111", "ozr-home"},        {"026f7a720121", "ozr-home"},
+        {"026f7a720122", "ozr-backhaul/bh"}, {"026f7a720211", "ozr-home"},
+        {"026f7a720221", "ozr-home"},        {"026f7a720222", "ozr-backhaul/bh"},
+        {"026f7a720311", "ozr-home"},        {"026f7a720321", "ozr-home"}};
+    std::map<std::string, std::string> got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
+    bool all = false;
+    while (!all && std::chrono::steady_clock::now() < deadline && daemon_.alive()) {
+        ssids(got);
+        all = true;
+        for (const auto& w : want)
+            all = all && got.count(w.first) && got[w.first] == w.second;
+        if (!all)
+            usleep(500000);
+    }
+    std::string seen;
+    for (const auto& g : got)
+        seen += g.first + "=" + g.second + " ";
+    ASSERT_TRUE(all) << "SSIDs seen: " << seen << logs();
+    // ext-wifi's 5 GHz radio had no backhaul BSS in the scenario: a new one.
+    size_t backhauls = 0;
+    for (const auto& g : got)
+        backhauls += g.second == "ozr-backhaul/bh";
+    EXPECT_EQ(backhauls, 3u) << seen;
+
+    std::string cfg;
+    ASSERT_EQ(get("/debug/map-cfg", cfg), 200);
+    EXPECT_NE(cfg.find("\"ozr-backhaul\""), std::string::npos) << cfg;
+    EXPECT_NE(cfg.find("\"key-length\": 28"), std::string::npos) << cfg;
+    const std::string everything =
+        cfg + read_text(root_.dir() + "/ozr.log") + read_text(root_.dir() + "/meshsim.log");
+    EXPECT_EQ(everything.find("correct horse"), std::string::npos);
+    EXPECT_EQ(everything.find("backhaul-key-0123"), std::string::npos);
+    EXPECT_NE(read_text(root_.dir() + "/meshsim.log").find("configured by M2"), std::string::npos);
 }
 
 TEST_F(E2E, ClientRoamsAndTheGraphFollows) {
