@@ -16,6 +16,7 @@
 #include "core/context.h"
 #include "core/timer.h"
 #include "data/data_minder.h"
+#include "dbus/records.h"
 #include "graph/backhaul_information.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/al/stack.h"
@@ -593,4 +594,64 @@ TEST_F(Extenders, AdmittingAgainDuringTheFactoryResetWaitKeepsTheNewAdmission) {
     dm_->ap_factory_reset_wait_timer("EX1");  // a late firing changes nothing
     EXPECT_EQ(status_of("EX1"), "NotDetected");
     EXPECT_NE(dm_->ramdb_find("EX1"), nullptr);
+}
+
+// ---- what the control bus reads ------------------------------------------------------------
+
+TEST_F(Extenders, ExtenderInfoFillsTheBusRecordForOneOrEveryExtender) {
+    configured("EX1", kExt);
+    agent_in_stack(kExt, 1);
+    dm_->notify_ap_status_change("EX1", true);
+    fire_online_wait("EX1");
+    ASSERT_TRUE(dm_->add_ap_white_list("ex2"));
+    ozr_clock::advance(7000);
+
+    ZkaExtenderInfoList_T list;
+    std::memset(&list, 0xee, sizeof list);  // every byte not filled must come back zero
+    ASSERT_EQ(dm_->get_white_list_aps_info("ex1", &list), 0);
+    ASSERT_EQ(list.count, 1u);
+    const auto* raw = reinterpret_cast<const uint8_t*>(&list.entries[0]);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw)), "EX1");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw + 33)), "hall");
+    EXPECT_EQ(raw[66], 3);  // Configured
+    EXPECT_EQ(raw[67], 1);  // online
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw + 68)), "192.168.1.23");
+    EXPECT_EQ(MAC(raw + 84), MAC(0x02, 0x6f, 0, 0, 0x03, 0x01));
+    EXPECT_EQ(MAC(raw + 90), kExt);
+    EXPECT_EQ(MAC(raw + 96), kExtHkt);
+    EXPECT_EQ(raw[102], 0);  // not the gateway
+    uint32_t secs = 0;
+    std::memcpy(&secs, raw + 148, 4);
+    EXPECT_EQ(secs, 7u);
+    for (size_t i = 152; i < sizeof(ZkaExtenderInfo_T); ++i)
+        EXPECT_EQ(raw[i], 0) << i;
+    for (size_t k = 1; k < kZkaMaxExtenderInfo; ++k)
+        EXPECT_EQ(list.entries[k].sn[0], 0) << k;
+
+    ASSERT_EQ(dm_->get_white_list_aps_info("", &list), 0);
+    ASSERT_EQ(list.count, 2u);
+    EXPECT_STREQ(list.entries[0].sn, "EX1");
+    EXPECT_STREQ(list.entries[1].sn, "EX2");
+    EXPECT_STREQ(list.entries[1].hostname, "host_EX2");
+    EXPECT_EQ(list.entries[1].status, 1);  // NotDetected
+    EXPECT_EQ(dm_->get_white_list_aps_info("EX9", &list), -1);
+    EXPECT_EQ(dm_->get_white_list_aps_info("EX1", nullptr), -1);
+
+    // More extenders than the record holds: the first ones, in serial number order.
+    for (int i = 3; i <= 20; ++i)
+        ASSERT_TRUE(dm_->add_ap_white_list("EX" + std::to_string(i)));
+    ASSERT_EQ(dm_->get_white_list_aps_info("", &list), 0);
+    EXPECT_EQ(list.count, kZkaMaxExtenderInfo);
+
+    // An extender by any of its MACs, in any case.
+    std::string sn;
+    bool online = false;
+    EXPECT_EQ(dm_->get_ap_by_mac("02:6F:00:00:03:00", &sn, &online), 0);
+    EXPECT_EQ(sn, "EX1");
+    EXPECT_TRUE(online);
+    EXPECT_EQ(dm_->get_ap_by_mac("02:6f:00:00:03:99", &sn, &online), 0);
+    EXPECT_EQ(dm_->get_ap_by_mac("02:6f:00:00:03:01", &sn, &online), 0);
+    EXPECT_EQ(dm_->get_ap_by_mac("02:6f:00:00:0e:01", &sn, &online), -1);
+    EXPECT_EQ(dm_->get_ap_by_mac("00:00:00:00:00:00", &sn, &online), -1);
+    EXPECT_EQ(dm_->get_ap_by_mac("not a mac", &sn, &online), -1);
 }
