@@ -80,8 +80,24 @@ pids+=($!)
 ./build/release/tools/meshsim/meshsim --scenario "$scenario" --segment "$segment" --verbose \
     >"$root/meshsim.log" 2>&1 &
 pids+=($!)
-echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/map-cfg); Ctrl-C ends the demo"
+# The platform admits the scenario's extenders (every agent but the gateway's own) to the
+# white list over the bus; the tree then shows each one's serial number and state.
+for _ in $(seq 1 50); do
+    busctl --address="$bus_address" status vexal.ozrd >/dev/null 2>&1 && break
+    sleep 0.1
+done
+sleep 0.3  # the daemon adds its signal matches right after taking its name
+extenders=$(python3 -c 'import json, sys
+s = json.load(open(sys.argv[1]))
+print(" ".join(a["serial"] for a in s.get("agents", [])
+               if a.get("serial") and a.get("al_mac", "").lower() != "02:6f:7a:72:01:00"))' "$scenario")
+for sn in $extenders; do
+    busctl --address="$bus_address" emit /vexal/platform vexal.kpl notifyAddExtender s "$sn" || true
+done
+echo "demo: admitted over the bus: $extenders (see /debug/configdb)"
+echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/map-cfg, /debug/configdb); Ctrl-C ends the demo"
 echo "demo: D-Bus: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application getmeshtopologyinfo ay 4 0 0 0 0"
+echo "demo: extenders: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application getextenderinfo ay \$(scripts/bus-record.py 33)"
 echo "demo: platform journal $root/journal.jsonl (signals the daemon raised)"
 sleep 1
 ./build/release/tools/meshview/meshview --url "http://127.0.0.1:$rest_port" --interval 2 || true

@@ -35,6 +35,11 @@ DataMinder::~DataMinder() {
 }
 
 Err DataMinder::init(Context& /*context*/) {
+    if (!cfg_db_.db_init()) {
+        OZR_ERROR(&logger_, "DataMinder::{}() - Config DB init failed", __func__);
+        return Err(-1);
+    }
+    init_ramdb();
     if (!dbg_db_.db_init()) {
         OZR_ERROR(&logger_, "DataMinder::{}() - OZR DBG DB init failed", __func__);
         return Err(-1);
@@ -64,11 +69,6 @@ Err DataMinder::init(Context& /*context*/) {
 
 void DataMinder::run() {
     OZR_INFO(&logger_, "DataMinder::{}() running", __func__);
-}
-
-void DataMinder::notify_ap_bh_change(const backhaul_information& info) {
-    OZR_DEBUG(&logger_, "DataMinder::{}() device MAC: {} connected {} cost_to_root {}", __func__,
-              info.local_ale.to_string(), info.is_backhaul_connected, info.cost_to_root);
 }
 
 void DataMinder::notify_client_cap_info(const MAC& sta, const StaCapabilityInfo& caps) {

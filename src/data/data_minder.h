@@ -1,10 +1,15 @@
 // Owns the databases, the extenders' onboarding state and the D-Bus bridge.
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/mac.h"
 #include "core/minder.h"
+#include "data/ap_config_db.h"
+#include "data/ap_info.h"
 #include "data/ozr_dbg_db.h"
 #include "dbus/bridge.h"
 #include "dbus/records.h"
@@ -13,6 +18,7 @@
 struct uv_loop_s;
 struct backhaul_information;
 struct StaCapabilityInfo;
+class HktMgmtMinder;
 
 class DataMinder : public Minder {
   public:
@@ -44,9 +50,9 @@ class DataMinder : public Minder {
     const Logger* logger() const { return &logger_; }
     OzrDbgDb& dbg_db() { return dbg_db_; }
 
-    // ---- what the graph minder tells the data minder (filled by the extender status and
-    // client databases; for now each logs at debug level)
-    // A device's backhaul information changed (or the device was deleted: disconnected).
+    // ---- what the graph minder tells the data minder
+    // A device's backhaul information changed (or the device was deleted: disconnected):
+    // refreshes the admitted extender's RAM DB entry (data_minder_extenders.cc).
     void notify_ap_bh_change(const backhaul_information& info);
     // A station's capability record was learnt.
     void notify_client_cap_info(const MAC& sta, const StaCapabilityInfo& caps);
@@ -54,10 +60,7 @@ class DataMinder : public Minder {
     bool sync_client_cap_info(const MAC& sta, StaCapabilityInfo& caps);
 
     // ---- what the control bus asks of the data minder (loop thread)
-    // Admits the serial number SN (stored upper case). True on success.
-    bool add_ap_white_list(const std::string& sn);
-    // Removes an admitted extender. 0 on success, -1 on failure.
-    int remove_extender(const std::string& sn);
+    // (add_ap_white_list and remove_extender: with the extenders below)
     // Fills LIST with the admitted extender SN (empty: every admitted extender, at most
     // kZkaMaxExtenderInfo). 0 on success, -1 when SN is not admitted.
     int get_white_list_aps_info(const std::string& sn, ZkaExtenderInfoList_T* list);
@@ -76,14 +79,104 @@ class DataMinder : public Minder {
     // Raises "notifyStaSteeringRequest" with EVENT.
     void notify_sta_steering_request(const StaSteeringEvent_t& event);
 
+    // ---- extenders: white list, onboarding state, online status, removal
+    // (data_minder_extenders.cc). Serial numbers are taken in any case and kept upper case.
+    // The AP configuration database (the white list, the policy blocks).
+    ApConfigDb& cfg_db() { return cfg_db_; }
+    // Admits SN: a NotDetected record, its RAM DB entry and timers, a known vendor agent.
+    // False when SN is empty, already admitted, the white list is full, or the record
+    // cannot be stored.
+    bool add_ap_white_list(const std::string& sn);
+    // Removes SN from the database, the RAM DB and the vendor agent registry, then
+    // registers a retried factory reset with the stack when its AL MAC is known. 0, or -1
+    // for an empty SN, the gateway itself, or a failed registration.
+    int remove_extender(const std::string& sn);
+    // The onboarding state machine; 0 when the requested state was taken or already held.
+    RetStatus update_ap_state(const std::string& sn, ApStatus state);
+    // The state in the RAM DB; INVALID_STATUS when SN is unknown.
+    ApStatus get_ap_onboarding_status(const std::string& sn);
+    // The admitted serial numbers, in order.
+    std::vector<std::string> get_white_list_aps() const;
+    // The vendor agent reports SN online or offline.
+    void notify_ap_status_change(const std::string& sn, bool online);
+    // Refreshes SN's RAM DB entry: PARAM says what changed (for AP_PARAM_ONLINE, ONLINE is
+    // the new state). A change to online starts the online wait; a change to offline is
+    // announced at once.
+    void notify_ap_info_change(const std::string& sn, ApParam param, bool online = false);
+    // Sends "notifyMeshTopologyChange" for a Configured extender; false when it cannot.
+    bool send_ap_status_change_notification(const std::string& sn);
+    // Sends "marlowAuthReqSignal" for SN's vendor agent.
+    void notify_Extender_Authorized(const std::string& sn);
+    // The RAM DB entry of SN (any case), or null.
+    const ApInfo* ramdb_find(const std::string& sn) const;
+    // The RAM DB entry of the extender whose AL MAC is AL_MAC (learnt from the stack's
+    // data model through its M1 serial number when not known yet), or null.
+    const ApInfo* ramdb_find_by_ale(const MAC& al_mac);
+    const std::map<std::string, ApInfo>& ramdb() const { return ramdb_; }
+    // Timers of SN (null when SN has none).
+    const ApTimerInfo* timer_info(const std::string& sn) const;
+
+    // Online wait: checks every kOnlineWaitMs whether the extender's radios report their
+    // BSSs, at most kOnlineWaitTries times.
+    static constexpr long long kOnlineWaitMs = 10000;
+    static constexpr int kOnlineWaitTries = 10;
+    void start_kway_tree_update_timer(const std::string& sn);
+    // The online wait timer of SN fired: checks the stack's data model, then retries,
+    // propagates online or gives up.
+    void dm_online_wait_timer_cb(const std::string& sn);
+    // After a removal: the time to wait before the removal is done again (ms).
+    static constexpr unsigned kDefaultApRemoveWaitMs = 60000;
+    void set_ap_remove_wait_time(unsigned int ms) { ap_remove_wait_ms_ = ms; }
+    unsigned int get_ap_remove_wait_time() const { return ap_remove_wait_ms_; }
+    // Starts the factory reset timer of the removed extender whose AL MAC is MAC. 0 when
+    // it runs, -1 when no removed extender has that AL MAC.
+    int start_ap_factory_reset_timer(const MAC& mac);
+    // The factory reset timer of the removed SN fired: the removal is done again.
+    void ap_factory_reset_wait_timer(const std::string& sn);
+    // How long a port stays blocked (s), kept for the platform's access-list work.
+    static constexpr unsigned kDefaultPortBlockTime = 60;
+    void set_port_block_time(unsigned int seconds) { port_block_time_ = seconds; }
+    unsigned int get_port_block_time() const { return port_block_time_; }
+
     // ---- the D-Bus bridge (set up by init; fixed afterwards, read by the service thread)
     SockPairHdlr* get_sock_pair_hdlr() { return &sock_pair_; }
     uv_async_t* get_dbus_async_hdl() { return dbus_async_; }
 
   private:
+    // Builds the RAM DB and the timers from the database (from init).
+    void init_ramdb();
+    // Adds or refreshes SN's RAM DB entry from its record.
+    void ramdb_add_ap(const ApRecord& rec);
+    ApInfo* ramdb_entry(const std::string& sn);
+    ApTimerInfo* timer_entry(const std::string& sn);
+    void create_timer_info(const std::string& sn);
+    void restart_online_wait(ApTimerInfo& t);
+    void stop_online_wait(ApTimerInfo& t);
+    void propagate_online(const std::string& sn);
+    // Removal from the database, the RAM DB and the vendor agent registry.
+    void remove_extender_records(const std::string& sn);
+    // Whether the extender with AL MAC / serial number is the gateway itself.
+    bool is_gateway_ap(const MAC& ale, const std::string& sn) const;
+    // Copies the vendor agent's identity into SN's record (written when it changed).
+    void update_record_identity(const std::string& sn);
+    HktMgmtMinder* hkt() const;
+    void erase_timer_info(const std::string& sn);
+    // The stack's retried factory reset: its action and its end (ARG points at the AL MAC
+    // key of pending_resets_).
+    static int factory_reset_action(void* arg);
+    static void factory_reset_done(int status, void* arg);
+
     Logger logger_;
     uv_loop_s* loop_;
     OzrDbgDb dbg_db_;
+    ApConfigDb cfg_db_;
+    std::map<std::string, ApInfo> ramdb_;
+    std::map<std::string, std::unique_ptr<ApTimerInfo>> timers_;
+    // Pending factory resets registered with the stack, by AL MAC (the retry's argument
+    // points at the key).
+    std::map<MAC, std::string> pending_resets_;
+    unsigned ap_remove_wait_ms_ = kDefaultApRemoveWaitMs;
+    unsigned port_block_time_ = kDefaultPortBlockTime;
     SockPairHdlr sock_pair_;
     // The loop wake-up of the bridge, on the heap: the shutdown walk closes it without a
     // callback; a data minder destroyed without that walk closes it with one that frees it.

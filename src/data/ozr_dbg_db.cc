@@ -103,7 +103,7 @@ bool OzrDbgDb::db_check_integrity(const std::string& text) {
         return db_write_file();
 
     rapidjson::Document doc;
-    doc.Parse(text.c_str(), text.size());
+    doc.Parse<rapidjson::kParseIterativeFlag>(text.c_str(), text.size());  // no recursion on depth
     if (doc.HasParseError() || !doc.IsObject()) {
         OZR_ERROR(&logger_, "OzrDbgDb::{} - Database format verification failed: {}", op, path_);
         OZR_ERROR(&logger_, "OzrDbgDb::{} - constructing a new ozr_dbg_db.json", op);

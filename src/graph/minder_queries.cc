@@ -229,12 +229,12 @@ void GraphMinder::send_unassoc_sta_link_metric_query(
     HktMgmtMinder* h = hkt();
     if (!h)
         OZR_DEBUG(&logger_, "{} failed to find hkt_mgmt_minder", __func__);
-    const HktAgent* agent = h ? h->find_hkt_from_agent(d->mac) : nullptr;
+    const HktNode* agent = h ? h->find_hkt_from_agent(d->mac) : nullptr;
     if (agent) {
         // The vendor variant of the query travels in the HKT protocol, whose senders are
         // not there yet.
         OZR_WARN(&logger_, "{} failed for MAC: {} hkt MAC: {}", __func__, d->mac.to_string(),
-                 agent->al_mac.to_string());
+                 agent->hkt_mac.to_string());
         return;
     }
     if (map_send_unassoc_sta_metrics_query(d->mac, q) == MAP_SEND_OK)
@@ -441,10 +441,12 @@ void GraphMinder::on_query_statistics() {
     HktMgmtMinder* h = hkt();
     if (!h)
         return;
-    for (const HktAgent& a : h->hkt_agents()) {
+    for (const HktNode& a : h->hkt_nodes()) {
+        if (a.hkt_mac.is_zero())
+            continue;  // known from the white list, not discovered yet
         OZR_DEBUG(&logger_, "{} send statistics query to device {}", __func__,
-                  a.al_mac.to_string());
-        h->send_hkt_statistics_query(a.al_mac);
+                  a.hkt_mac.to_string());
+        h->send_hkt_statistics_query(a.hkt_mac);
     }
 }
 
@@ -452,9 +454,12 @@ void GraphMinder::on_query_vaps_info() {
     HktMgmtMinder* h = hkt();
     if (!h)
         return;
-    for (const HktAgent& a : h->hkt_agents()) {
-        OZR_DEBUG(&logger_, "{} send vaps info query to device {}", __func__, a.al_mac.to_string());
-        h->send_hkt_vaps_info_query(a.al_mac);
+    for (const HktNode& a : h->hkt_nodes()) {
+        if (a.hkt_mac.is_zero())
+            continue;
+        OZR_DEBUG(&logger_, "{} send vaps info query to device {}", __func__,
+                  a.hkt_mac.to_string());
+        h->send_hkt_vaps_info_query(a.hkt_mac);
     }
 }
 
@@ -462,7 +467,7 @@ void GraphMinder::on_ssid_sync_timer_expire() {
     // Credentials are compared with those the vendor agents report; with no vendor agent
     // known there is nothing to compare.
     HktMgmtMinder* h = hkt();
-    if (!h || h->hkt_agents().empty())
+    if (!h || h->hkt_nodes().empty())
         OZR_DEBUG(&logger_, "{}: no hkt_db_ssid_info to compare", __func__);
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/context.h"
 #include "core/log.h"
+#include "data/data_minder.h"
 #include "graph/graph_minder.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_send.h"
@@ -93,7 +94,18 @@ int on_topology(Context& ctx, ClientContext&, const HttpRequest&, HttpResponse& 
     Value& aps = add_array_member(resp.document, "aps");
     const int64_t now = ctx.now();
     for_each_device(*g, [&](const Device& d) {
-        JSONTopologyApRenderer(push_object(aps, alloc), alloc, *g, d, now).render();
+        Value& ap = push_object(aps, alloc);
+        JSONTopologyApRenderer(ap, alloc, *g, d, now).render();
+        // An admitted extender: its serial number, onboarding state and online status.
+        const ApInfo* e = ctx.data_minder ? ctx.data_minder->ramdb_find_by_ale(d.mac) : nullptr;
+        Value ext;
+        if (e) {
+            JSONObjectRenderer(ext, alloc)
+                .add_string("serial-number", e->sn)
+                .add_string("onboarding-state", e->status)
+                .add_bool("online", e->online);
+        }
+        JSONObjectRenderer(ap, alloc).add_value("extender", ext);
     });
     return ok(resp);
 }

@@ -8,6 +8,9 @@
 #include "rest/map_cfg_routes.h"
 #include "rest/rest_service.h"
 
+// Keeps the extender routes (extender_routes.cc) in the program.
+void rest_extender_routes_linked();
+
 RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), loop_(loop) {
     int level = find_config_log_level("root.rest");
     if (level != -1) {
@@ -15,6 +18,7 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
         nal_setLogLevel(level);
     }
     rest_graph_routes_linked();
+    rest_extender_routes_linked();
     rest_map_cfg_routes_linked();
     service_ = std::make_unique<RestService>(loop, &logger_);
 }

@@ -152,8 +152,8 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
         out = "the graph document has no \"nodes\"";
         return false;
     }
-    // Extra identity from /1/topology: serial number, model, and the BSSs
-    // each AP operates with their SSIDs (as the agents' M2s configured them).
+    // Extra identity from /1/topology: name, serial number and onboarding state, and the
+    // BSSs each AP operates with their SSIDs (as the agents' M2s configured them).
     std::map<std::string, std::string> ident;
     struct Ssid {
         std::string bssid, ssid;
@@ -168,12 +168,19 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
             const rapidjson::Value& ap = (*aps)[i];
             const rapidjson::Value* info = member(ap, "info");
             std::string s;
-            if (info) {
+            if (info)
                 s = str(*info, "device-name");
-                std::string sn = str(*info, "serial-number");
-                if (!sn.empty())
-                    s += (s.empty() ? "" : " ") + std::string("SN ") + sn;
-            }
+            // An admitted extender: the serial number it was admitted with, its onboarding
+            // state and whether it is announced online; otherwise the M1's serial number.
+            const rapidjson::Value* ext = member(ap, "extender");
+            std::string sn = ext && ext->IsObject() ? str(*ext, "serial-number")
+                             : info                 ? str(*info, "serial-number")
+                                                    : "";
+            if (!sn.empty())
+                s += (s.empty() ? "" : " ") + std::string("SN ") + sn;
+            if (ext && ext->IsObject())
+                s += ", " + str(*ext, "onboarding-state") +
+                     (str(*ext, "online") == "true" ? ", online" : "");
             ident[str(ap, "al-mac")] = s;
             const rapidjson::Value* list = member(ap, "ssids");
             for (rapidjson::SizeType k = 0; list && list->IsArray() && k < list->Size(); ++k) {

@@ -12,6 +12,7 @@
 
 #include "configuration/configuration_minder.h"
 #include "core/context.h"
+#include "data/data_minder.h"
 #include "dbus/bridge.h"
 #include "dbus/json_config.h"
 #include "map/map_config.h"
@@ -144,7 +145,7 @@ TEST_F(Dispatch, ExtenderTopologyAndDebugMethods) {
     ZkaExtenderData_T ext{};
     std::strcpy(ext.sn, "sn1");
     EXPECT_EQ(method(DBUS_MSG_REMOVE_EXTENDER, &ext, nullptr), -1);
-    EXPECT_EQ(lines("remove_extender() sn: sn1 not available yet"), 1u);
+    EXPECT_EQ(lines("remove_extender()- sn: SN1 is not on the white list"), 1u);
     ZkaExtenderInfoList_T info;
     std::memset(&info, 0xff, sizeof info);
     EXPECT_EQ(method(DBUS_MSG_GET_EXTENDER_INFO, &ext, &info), -1);
@@ -219,7 +220,8 @@ TEST_F(Dispatch, PlatformSignalsReachTheirMinder) {
     EXPECT_EQ(lines("OZR VAP CFG signal hdlr invoked 3"), 1u);
 
     text_signal(DBUS_MSG_ADD_EXTENDER, "sn1");
-    EXPECT_EQ(lines("add_ap_white_list() sn: sn1 not available yet"), 1u);
+    EXPECT_EQ(lines("add_ap_white_list()- converted to Upper case, sn: SN1"), 1u);
+    EXPECT_NE(ctx_->data_minder->ramdb_find("SN1"), nullptr);
     text_signal(DBUS_MSG_CLIENT_DEAUTH, "bad");
     EXPECT_EQ(lines("invalid client MAC: bad"), 1u);
     text_signal(DBUS_MSG_CLIENT_DEAUTH, "02:00:00:00:00:05");

@@ -30,9 +30,11 @@ const char* kGraph = R"({
   ]})";
 
 const char* kTopology = R"({"aps": [{"al-mac": "026f7a720300",
-  "info": {"device-name": "ext-wifi", "serial-number": "EX2026000003"},
+  "info": {"device-name": "ext-wifi", "serial-number": "EX2026000003"}, "extender": null,
   "ssids": [{"bssid": "026f7a720321", "ssid": "ozr-home", "backhaul": false},
-            {"bssid": "026f7a720322", "ssid": "ozr-backhaul", "backhaul": true}]}]})";
+            {"bssid": "026f7a720322", "ssid": "ozr-backhaul", "backhaul": true}]},
+  {"al-mac": "026f7a720400", "info": {"device-name": "ext-2", "serial-number": "ex4"},
+   "extender": {"serial-number": "EX4", "onboarding-state": "Configured", "online": true}}]})";
 
 }  // namespace
 
@@ -59,7 +61,10 @@ TEST(Meshview, TreeFollowsBackhaulParentsAndListsClientsPerBss) {
         << out;
     EXPECT_NE(out.find("BSS 02:6f:7a:72:03:22 \"ozr-backhaul\" (backhaul):\n"), std::string::npos)
         << out;
-    EXPECT_NE(out.find("B2 02:6f:7a:72:04:00  [no backhaul]"), std::string::npos) << out;
+    // An admitted extender: its serial number, onboarding state and online status.
+    EXPECT_NE(out.find("B2 02:6f:7a:72:04:00 (ext-2 SN EX4, Configured, online)  [no backhaul]"),
+              std::string::npos)
+        << out;
     EXPECT_NE(out.find("4 devices, 2 clients"), std::string::npos) << out;
 }
 

@@ -1,0 +1,1 @@
+ozr_fuzzer(fuzz_config_db ${src} ozr_data ozr_core)

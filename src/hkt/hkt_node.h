@@ -1,0 +1,57 @@
+// One vendor agent (HKT agent) of the maker's extenders, as the registry keeps it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/mac.h"
+#include "data/ap_status.h"
+
+class Logger;
+
+// An interface the vendor agent reports in its discovery response.
+struct HktInterface {
+    std::string name;
+    MAC mac;
+    uint32_t media_type = 0;
+    uint8_t power_state = 0;
+    uint8_t physical_port = 0;
+};
+
+struct HktNode {
+    int64_t last_heard = 0;      // ms: last discovery response or heartbeat
+    bool got_discovery = false;  // a discovery response came since the node was offline
+    bool is_online = false;
+    uint32_t uptime = 0;  // from the last heartbeat
+    ApStatus ap_status = ApStatus::NOT_DETECTED;
+    MAC agent_mac;              // AL MAC of the co-located Multi-AP agent (zero: unknown)
+    std::string serial_number;  // upper case; the key the data minder knows the extender by
+
+    // From the discovery response.
+    uint32_t capabilities_version = 0;
+    uint32_t hkt_version = 0;
+    uint32_t config_number = 0;
+    std::string model_number;
+    MAC hkt_mac;  // the vendor agent's own MAC (zero until discovered)
+    MAC system_mac;
+    std::string ip_addr;
+    std::string ipv6_local_addr;
+    std::vector<std::string> ipv6_global_addrs;
+    std::string hostname;
+    uint32_t minders_present = 0;
+    std::vector<uint16_t> minder_capabilites;
+    std::vector<HktInterface> interfaces;
+
+    // Identity the platform's authorisation request and status signals carry.
+    std::string sw_version;
+    std::string vendor;
+    std::string product_class;
+    uint8_t oui[3] = {0, 0, 0};
+
+    // The fields one per line at debug level.
+    void debug_dump(const Logger* logger) const;
+};
+
+// SN in upper case (ASCII letters only).
+std::string hkt_upper_sn(const std::string& sn);

@@ -1,0 +1,184 @@
+// The three extender calls over a private bus, to the built daemon as a process: admission
+// by the platform's "notifyAddExtender" signal, "getextenderinfo" and "removeextender"
+// methods with their records, the file and the REST view following them.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/paths.h"
+#include "dbus/records.h"
+#include "nal/nal.h"
+#include "src/rest/http_test_client.h"
+#include "support/bus_client.h"
+#include "support/private_bus.h"
+#include "support/temp_root.h"
+
+using ozr_test::BusClient;
+using ozr_test::BusReply;
+using ozr_test::count_of;
+using ozr_test::PrivateBus;
+using ozr_test::read_text;
+using ozr_test::TempRoot;
+
+namespace {
+
+std::string ozr_binary() {
+    const char* b = std::getenv("OZR_BUILD_DIR");
+    return b ? std::string(b) + "/src/main/ozr" : std::string();
+}
+
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+        port = ntohs(sa.sin_port);
+    close(fd);
+    return port;
+}
+
+// Polls COND for up to 20 s (the daemon works in another process meanwhile).
+template <class Cond>
+bool eventually(Cond cond) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        poll(nullptr, 0, 10);
+    }
+    return true;
+}
+
+std::vector<uint8_t> extender_data(const std::string& sn) {
+    ZkaExtenderData_T req{};
+    zka_set_text(req.sn, sn);
+    const auto* p = reinterpret_cast<const uint8_t*>(&req);
+    return std::vector<uint8_t>(p, p + sizeof req);
+}
+
+class ExtenderBus : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string bin = ozr_binary();
+        if (bin.empty() || access(bin.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "the ozr binary is not built (OZR_BUILD_DIR unset or no src/main/ozr)";
+        bus_.reset(new PrivateBus(root_.dir()));
+        if (!bus_->ok())
+            GTEST_SKIP() << bus_->why();
+        ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
+        port_ = free_port();
+        ozr_test::write_text(nal_platform_json_path(),
+                             "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", "
+                             "\"rest-port\": " +
+                                 std::to_string(port_) + "}}");
+        log_ = root_.path("/ozr.log");
+        pid_ = fork();
+        if (pid_ == 0) {
+            int fd = open(root_.path("/ozr.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            const std::string log_arg = "--log-path=" + log_;
+            execl(bin.c_str(), bin.c_str(), log_arg.c_str(), "--log-level=debug",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_TRUE(eventually([&] {
+            return count_of(read_text(log_), "serving on the system bus") == 1;
+        })) << read_text(log_);
+        client_.reset(new BusClient());  // on the private bus, now the system bus
+        ASSERT_TRUE(client_->ok());
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    std::string db() const { return read_text(root_.path("/configs/easymesh/ozr_config_db.json")); }
+    ZkaExtenderInfoList_T info(const std::string& sn, int32_t& result) {
+        BusReply r = client_->call("getextenderinfo", extender_data(sn));
+        EXPECT_TRUE(r.ok) << r.error_name;
+        result = r.result;
+        ZkaExtenderInfoList_T list{};
+        EXPECT_EQ(r.data.size(), sizeof list);
+        if (r.data.size() == sizeof list)
+            std::memcpy(&list, r.data.data(), sizeof list);
+        return list;
+    }
+
+    TempRoot root_;
+    std::unique_ptr<PrivateBus> bus_;
+    std::unique_ptr<BusClient> client_;
+    std::string log_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+}  // namespace
+
+TEST_F(ExtenderBus, AdmitListAndRemoveThroughTheBus) {
+    ASSERT_TRUE(client_->emit_s("vexal.kpl", "notifyAddExtender", "ex2026000002"));
+    ASSERT_TRUE(client_->flush());
+    ASSERT_TRUE(eventually([&] { return db().find("\"EX2026000002\"") != std::string::npos; }))
+        << read_text(log_);
+    // Admitted twice: refused, still one record.
+    ASSERT_TRUE(client_->emit_s("vexal.kpl", "notifyAddExtender", "EX2026000002"));
+    ASSERT_TRUE(client_->emit_s("vexal.kpl", "notifyAddExtender", "EX2026000003"));
+    ASSERT_TRUE(client_->flush());
+    ASSERT_TRUE(eventually([&] { return db().find("\"EX2026000003\"") != std::string::npos; }));
+    EXPECT_EQ(count_of(read_text(log_), "Add AP Already exist for sn: EX2026000002"), 1u);
+    EXPECT_EQ(count_of(db(), "\"serial-number\": \"EX2026000002\""), 1u);
+
+    int32_t result = 99;
+    ZkaExtenderInfoList_T all = info("", result);
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(all.count, 2);
+    EXPECT_EQ(zka_text(all.entries[0].sn), "EX2026000002");
+    EXPECT_EQ(all.entries[0].status, 1);  // NotDetected
+    EXPECT_EQ(zka_text(all.entries[0].hostname), "host_EX2026000002");
+    EXPECT_EQ(zka_text(all.entries[0].ipv4), "192.168.1.1");
+    EXPECT_EQ(zka_text(all.entries[1].sn), "EX2026000003");
+    ZkaExtenderInfoList_T one = info("ex2026000003", result);
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(one.count, 1);
+    EXPECT_EQ(zka_text(one.entries[0].sn), "EX2026000003");
+    info("NOPE", result);
+    EXPECT_EQ(result, -1);
+
+    // The REST view agrees.
+    HttpAnswer a = http_request(port_, get_request("/debug/configdb"));
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("\"serial-number\": \"EX2026000003\""), std::string::npos) << a.body;
+
+    BusReply r = client_->call("removeextender", extender_data("ex2026000002"));
+    ASSERT_TRUE(r.ok) << r.error_name;
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(db().find("EX2026000002"), std::string::npos);
+    r = client_->call("removeextender", extender_data("EX2026000002"));
+    EXPECT_EQ(r.result, -1);  // no longer on the white list
+    all = info("", result);
+    ASSERT_EQ(all.count, 1);
+    EXPECT_EQ(zka_text(all.entries[0].sn), "EX2026000003");
+
+    // A request of another size never reaches the daemon's loop.
+    r = client_->call("removeextender", std::vector<uint8_t>(5, 'A'));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error_name, "org.freedesktop.DBus.Error.InvalidArgs");
+}

@@ -1,0 +1,259 @@
+// The extender routes over HTTP from the daemon's own context: the configuration database
+// view and its policy setter, the removal wait and port block settings, and the extender
+// identity /1/topology shows. State changes only while no request is outstanding.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <uv.h>
+
+#include <string>
+#include <thread>
+
+#include "common/clock.h"
+#include "core/context.h"
+#include "data/data_minder.h"
+#include "graph/graph_minder.h"
+#include "http_test_client.h"
+#include "map/datamodel/datamodel.h"
+#include "rest/listen_address.h"
+#include "rest/rest_minder.h"
+#include "rest/rest_service.h"
+#include "support/temp_root.h"
+
+namespace {
+
+using ozr_test::read_text;
+
+const MAC kRoot(0x02, 0, 0, 0, 0, 1);
+const MAC kLocal(0x02, 0, 0, 0, 0, 2);
+const MAC kExt(0x02, 0, 0, 0, 3, 0);
+
+class ExtenderRoutes : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        log_ = std::make_unique<ozr_test::LogCapture>(root_, 7);
+        uv_loop_init(&loop_);
+        map_datamodel_init(kRoot, kLocal);
+        ctx_ = new Context(&loop_);
+        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
+        dm_ = ctx_->data_minder;
+    }
+    void TearDown() override {
+        stop_loop();
+        ctx_->shutdown();
+        delete ctx_;
+        map_datamodel_reset();
+        log_.reset();
+    }
+    void start() {
+        RestListenAddress a;
+        a.port = 0;
+        ASSERT_EQ(ctx_->rest_minder->service()->start(*ctx_, a), 0);
+        port_ = ctx_->rest_minder->port();
+        uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
+        thread_ = std::thread([this] { uv_run(&loop_, UV_RUN_DEFAULT); });
+        running_ = true;
+    }
+    void stop_loop() {
+        if (!running_)
+            return;
+        uv_async_send(&stop_);
+        thread_.join();
+        running_ = false;
+    }
+    HttpAnswer ask(const std::string& raw) {
+        if (!running_)
+            start();
+        return http_request(port_, raw);
+    }
+    HttpAnswer put(const std::string& body) {
+        return ask(body_request("PUT", "/debug/configdb", body));
+    }
+    std::string error_of(const HttpAnswer& a) {
+        rapidjson::Document d;
+        d.Parse(a.body.c_str());
+        return d.IsObject() && d.HasMember("error") && d["error"].IsString()
+                   ? d["error"].GetString()
+                   : "(no error) " + a.body;
+    }
+
+    ozr_test::TempRoot root_;
+    std::unique_ptr<ozr_test::LogCapture> log_;
+    uv_loop_t loop_;
+    uv_async_t stop_;
+    Context* ctx_ = nullptr;
+    DataMinder* dm_ = nullptr;
+    std::thread thread_;
+    int port_ = 0;
+    bool running_ = false;
+};
+
+}  // namespace
+
+TEST_F(ExtenderRoutes, GetConfigdbShowsTheDatabaseDocument) {
+    ASSERT_TRUE(dm_->add_ap_white_list("ex1"));
+    HttpAnswer a = ask(get_request("/debug/configdb"));
+    ASSERT_EQ(a.status, 200) << a.body;
+    rapidjson::Document d;
+    d.Parse(a.body.c_str());
+    ASSERT_TRUE(d.IsObject()) << a.body;
+    const char* keys[] = {"version",
+                          "last updated",
+                          "alme-port",
+                          "other-map-controller-found",
+                          "ap-white-list",
+                          "metric-policy-configuration",
+                          "controller-topology-configuration"};
+    size_t i = 0;
+    for (auto it = d.MemberBegin(); it != d.MemberEnd(); ++it, ++i) {
+        ASSERT_LT(i, 7u);
+        EXPECT_STREQ(it->name.GetString(), keys[i]);
+    }
+    EXPECT_EQ(i, 7u);
+    EXPECT_EQ(d["alme-port"].GetInt(), 8777);
+    ASSERT_EQ(d["ap-white-list"].Size(), 1u);
+    EXPECT_STREQ(d["ap-white-list"][0]["serial-number"].GetString(), "EX1");
+    EXPECT_STREQ(d["ap-white-list"][0]["status"].GetString(), "NotDetected");
+    // The same stamp as the file.
+    rapidjson::Document f;
+    f.Parse(read_text(root_.path("/configs/easymesh/ozr_config_db.json")).c_str());
+    EXPECT_STREQ(d["last updated"].GetString(), f["last updated"].GetString());
+}
+
+TEST_F(ExtenderRoutes, PutConfigdbSetsThePolicyBlocksAndRewritesOnlyOnChange) {
+    const unsigned long long w0 = dm_->cfg_db().writes();
+    HttpAnswer a =
+        put("{\"metric-policy-configuration\": {\"metrics-report-interval\": 30, "
+            "\"sta-metrics-rssi-threshold-dbm\": -2147483648}, "
+            "\"controller-topology-configuration\": {\"map-controller-dead-agent-detection-"
+            "interval\": 2147483647}}");
+    EXPECT_EQ(a.status, 200) << a.body;
+    EXPECT_EQ(a.body, "");
+    EXPECT_EQ(dm_->cfg_db().writes(), w0 + 1);
+    a = put("{\"metric-policy-configuration\": {\"metrics-report-interval\": 30}}");
+    EXPECT_EQ(a.status, 200);
+    EXPECT_EQ(dm_->cfg_db().writes(), w0 + 1);  // nothing changed: nothing written
+    stop_loop();
+    MetricPolCfg pol;
+    CtlrTopoCfg topo;
+    dm_->cfg_db().db_get_map_policy_cfg(pol);
+    dm_->cfg_db().db_get_controller_topo_cfg(topo);
+    EXPECT_EQ(pol.metrics_report_interval, 30);
+    EXPECT_EQ(pol.sta_metrics_rssi_threshold_dbm, INT32_MIN);
+    EXPECT_EQ(pol.sta_link_sta_traffic_stats, 255);  // untouched
+    EXPECT_EQ(topo.map_controller_dead_agent_detection_interval, 2147483647u);
+    EXPECT_EQ(topo.al_entity_topology_discovery_interval, 60u);
+    const std::string file = read_text(root_.path("/configs/easymesh/ozr_config_db.json"));
+    EXPECT_NE(file.find("\"metrics-report-interval\": 30,"), std::string::npos);
+    EXPECT_NE(file.find("\"map-controller-dead-agent-detection-interval\": 2147483647\n"),
+              std::string::npos);
+}
+
+TEST_F(ExtenderRoutes, PutConfigdbRejectsBadBodiesWholeAndChangesNothing) {
+    const unsigned long long w0 = dm_->cfg_db().writes();
+    struct Case {
+        const char* body;
+        const char* error;
+    } cases[] = {
+        {"[]", "Invalid request body"},
+        {"{}", "Invalid request body"},
+        {"{\"metric-policy-configuration\": {\"metrics-report-interval\": \"30\"}}",
+         "Invalid request. metrics-report-interval must be an integer from -2147483648 to "
+         "2147483647"},
+        {"{\"metric-policy-configuration\": {\"metrics-report-interval\": 2147483648}}",
+         "Invalid request. metrics-report-interval must be an integer from -2147483648 to "
+         "2147483647"},
+        {"{\"metric-policy-configuration\": {\"metrics-report-interval\": 1.5}}",
+         "Invalid request. metrics-report-interval must be an integer from -2147483648 to "
+         "2147483647"},
+        {"{\"controller-topology-configuration\": {\"al-entity-topology-discovery-interval\": "
+         "-1}}",
+         "Invalid request. al-entity-topology-discovery-interval must be an integer from 0 to "
+         "2147483647"},
+        {"{\"metric-policy-configuration\": {\"metrics-report-interval\": 5}, "
+         "\"controller-topology-configuration\": {\"colour\": 1}}",
+         "Invalid request. Unknown attribute: colour"},
+        {"{\"metric-policy-configuration\": 5}",
+         "Invalid request. metric-policy-configuration must be an object"},
+        {"{\"ap-white-list\": []}",
+         "Invalid request. The white list changes only through admission and removal"},
+        {"{\"version\": \"2\"}", "Invalid request. Unknown attribute: version"},
+    };
+    for (const Case& c : cases) {
+        HttpAnswer a = put(c.body);
+        EXPECT_EQ(a.status, 400) << c.body;
+        EXPECT_EQ(error_of(a), c.error) << c.body;
+    }
+    stop_loop();
+    MetricPolCfg pol;
+    dm_->cfg_db().db_get_map_policy_cfg(pol);
+    EXPECT_EQ(pol, MetricPolCfg());
+    EXPECT_EQ(dm_->cfg_db().writes(), w0);
+}
+
+TEST_F(ExtenderRoutes, RemoveWaitAndPortBlockTimeAreShownAndSetWithTheirLimits) {
+    HttpAnswer a = ask(get_request("/debug/ap_remove"));
+    ASSERT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("\"wait_time\": 60000"), std::string::npos) << a.body;
+    a = ask(body_request("POST", "/debug/ap_remove", "{\"wait_time\": -1}"));
+    EXPECT_EQ(a.status, 400);
+    EXPECT_EQ(error_of(a), "wait time <  0");
+    a = ask(body_request("POST", "/debug/ap_remove", "{\"wait_time\": 4294967296}"));
+    EXPECT_EQ(a.status, 400);
+    a = ask(body_request("POST", "/debug/ap_remove", "{\"wait\": 5}"));
+    EXPECT_EQ(a.status, 400);
+    EXPECT_EQ(error_of(a), "Invalid request parameter");
+    a = ask(body_request("POST", "/debug/ap_remove", "{\"wait_time\": \"5\"}"));
+    EXPECT_EQ(a.status, 400);
+    a = ask(body_request("POST", "/debug/ap_remove", ""));
+    EXPECT_EQ(a.status, 400);
+    a = ask(body_request("POST", "/debug/ap_remove", "{\"wait_time\": 0}"));
+    EXPECT_EQ(a.status, 200);
+    a = ask(get_request("/debug/ap_remove"));
+    EXPECT_NE(a.body.find("\"wait_time\": 0"), std::string::npos) << a.body;
+
+    a = ask(get_request("/debug/port_state"));
+    EXPECT_NE(a.body.find("\"block_time\": 60"), std::string::npos) << a.body;
+    a = ask(body_request("POST", "/debug/port_state", "{\"block_time\": 0}"));
+    EXPECT_EQ(a.status, 400);
+    EXPECT_EQ(error_of(a), "block time need  > 0");
+    a = ask(body_request("POST", "/debug/port_state", "{\"block_time\": 90}"));
+    EXPECT_EQ(a.status, 200);
+    stop_loop();
+    EXPECT_EQ(dm_->get_ap_remove_wait_time(), 0u);
+    EXPECT_EQ(dm_->get_port_block_time(), 90u);
+    EXPECT_NE(log_->text().find("wait time <  0"), std::string::npos);
+}
+
+TEST_F(ExtenderRoutes, TopologyShowsAnAdmittedExtendersSerialAndState) {
+    Graph& g = ctx_->graph_minder->graph();
+    g.root = new Device("Root", kRoot, 1000);
+    g.add_node(g.root);
+    g.add_node(new Device("B1", kExt, 1000));
+    map_ale_info_t* a = map_update_ale(kExt);
+    ASSERT_NE(a, nullptr);
+    map_update_ale_m1(a, "Maker", "Ext", "EXT-9", "ex7", "ext", 3);
+    ASSERT_TRUE(dm_->add_ap_white_list("EX7"));
+    ASSERT_EQ(dm_->update_ap_state("EX7", ApStatus::DETECTED), 0);
+
+    HttpAnswer ans = ask(get_request("/1/topology"));
+    ASSERT_EQ(ans.status, 200);
+    rapidjson::Document d;
+    d.Parse(ans.body.c_str());
+    ASSERT_TRUE(d.IsObject()) << ans.body;
+    bool seen_ext = false, seen_root = false;
+    for (const auto& ap : d["aps"].GetArray()) {
+        const std::string mac = ap["al-mac"].GetString();
+        ASSERT_TRUE(ap.HasMember("extender")) << mac;
+        if (mac == kExt.to_rest_string()) {
+            seen_ext = true;
+            ASSERT_TRUE(ap["extender"].IsObject()) << ans.body;
+            EXPECT_STREQ(ap["extender"]["serial-number"].GetString(), "EX7");
+            EXPECT_STREQ(ap["extender"]["onboarding-state"].GetString(), "Detected");
+            EXPECT_FALSE(ap["extender"]["online"].GetBool());
+        } else if (mac == kRoot.to_rest_string()) {
+            seen_root = true;
+            EXPECT_TRUE(ap["extender"].IsNull());
+        }
+    }
+    EXPECT_TRUE(seen_ext && seen_root) << ans.body;
+}
