@@ -1,10 +1,64 @@
 // Configures agents: channels, transmit power, policies, intervals.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "core/minder.h"
+#include "dbus/records.h"
 #include "log/logger.h"
+#include "map/map_config.h"
 
 struct uv_loop_s;
+
+// The controller's band selector of channel and transmit power requests.
+enum frequent_band_type : int32_t {
+    FREQ_BAND_2G = 0,       // 2.4 GHz (stack band mask 0x10)
+    FREQ_BAND_5G = 1,       // 5 GHz (0x80)
+    FREQ_BAND_5G_LOW = 2,   // 5 GHz low (0x40)
+    FREQ_BAND_5G_HIGH = 3,  // 5 GHz high (0x20)
+    FREQ_BAND_6G = 4,       // 6 GHz (0x100)
+};
+
+// A channel request for the whole mesh (empty sn) or for one extender.
+struct ozr_channel_configuration_t {
+    std::string sn;  // empty: the whole mesh, gateway first
+    frequent_band_type band = FREQ_BAND_2G;
+    uint8_t channel = 0;         // primary channel ("ch_0"); 0 provisions only
+    uint8_t bandwidth = 0;       // controller's bandwidth code 1..5
+    uint8_t extra_first = 0;     // carried unchanged into the channel selection event
+    uint8_t extra_mid = 0;       // carried unchanged
+    uint8_t extra_last = 0;      // carried unchanged
+    int32_t extra_int = 0;       // carried unchanged (its low byte)
+    uint8_t second_channel = 0;  // "ch_1"
+    uint8_t reason = 0;          // logged only
+};
+
+// What a channel request achieved.
+struct ozr_channel_configuration_result_t {
+    int32_t response = -1;  // channel selection result, 0 accepted
+    uint8_t channel = 0;    // channel in effect
+    uint8_t bandwidth = 0;  // bandwidth code in effect
+};
+
+// Channel selection result codes an agent answers with.
+enum channel_selection_set_response_result : int32_t {
+    CH_SEL_ACCEPT = 0,
+    CH_SEL_DECLINE_CURRENT_PREFERENCE = 1,
+    CH_SEL_DECLINE_REPORTED_PREFERENCE = 2,
+    CH_SEL_DECLINE_BACKHAUL = 3,
+};
+
+// A transmit power request for the whole mesh (empty sn) or for one extender.
+struct ozr_transmit_power_configuration_t {
+    std::string sn;
+    frequent_band_type band = FREQ_BAND_2G;
+    uint8_t tx_power = 0;  // dBm
+};
+
+// True when the VAP's hidden text ("1", "true", "yes", "hidden", any case) says the SSID
+// is not broadcast. Reads at most WIDTH bytes.
+bool get_hidden_string(const char* text, size_t width);
 
 class ConfigurationMinder : public Minder {
   public:
@@ -22,7 +76,34 @@ class ConfigurationMinder : public Minder {
     void set_log_level(int level) { logger_.set_level(level); }
     const Logger* logger() const { return &logger_; }
 
+    // ---- what the control bus asks of the configuration minder (loop thread)
+    // Relays an HKT configuration blob to one extender (empty sn: every extender). 0 sent.
+    int set_hkt_configuration(const std::string& sn, unsigned short len, const unsigned char* data);
+    // Channel of one band of the whole mesh or one extender. 0 on success; -1, -2, -3, -5
+    // or -10 on failure.
+    int set_channel_configuration(ozr_channel_configuration_t* cfg,
+                                  ozr_channel_configuration_result_t* result);
+    // Transmit power of one band of the whole mesh or one extender. 0, or -1, -3, -5, -10.
+    int set_transmit_power_configuration(ozr_transmit_power_configuration_t* cfg,
+                                         channel_selection_set_response_result* result);
+    // Default 802.1Q settings handed to the stack. 0, or -1 for null / the stack's refusal.
+    int set_default_802dot1q_configuration(config_default_802dot1q_t* cfg);
+    // Traffic separation policy handed to the stack. 0, or -1 for null / the stack's refusal.
+    int set_traffic_separation_policy_configuration(cfg_traffic_separation_policy_list_t* list);
+    // Automatic channel selection on (non-zero) or off. Returns 0.
+    int set_auto_channel(int enable);
+    int auto_channel_state() const { return auto_channel_state_; }
+    // The credentials of the gateway's enabled VAPs, handed to the stack for its M2s.
+    // 0 on success; -1 for null, a bad entry or the stack's refusal (nothing changed).
+    int set_vap_configuration(const ZkaAllEnabledVapCfg* cfg);
+    // Fills OUT with the available channels of BAND on the extender SN (empty: the
+    // gateway). 0 on success, -1 when the radio or the channel service is not found.
+    int get_available_channel_list(const std::string& sn, frequent_band_type band,
+                                   ZkaAvailableChannelListRsp_T* out);
+
   private:
     Logger logger_;
     [[maybe_unused]] uv_loop_s* loop_;
+    int dcs_state_ = 0;
+    int auto_channel_state_ = 0;
 };

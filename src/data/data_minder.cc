@@ -1,6 +1,7 @@
 #include "data/data_minder.h"
 
 #include "core/log.h"
+#include "dbus/ozr_dbus.h"
 #include "graph/backhaul_information.h"
 #include "graph/sta_capability.h"
 #include "nal/nal.h"
@@ -44,4 +45,12 @@ void DataMinder::notify_client_cap_info(const MAC& sta, const StaCapabilityInfo&
 bool DataMinder::sync_client_cap_info(const MAC& sta, StaCapabilityInfo& /*caps*/) {
     OZR_DEBUG(&logger_, "DataMinder::{}() sta MAC: {} no stored record", __func__, sta.to_string());
     return false;
+}
+
+void DataMinder::notify_sta_steering_request(const StaSteeringEvent_t& event) {
+    OZR_DEBUG(&logger_, "DataMinder::{}() sta MAC: {} from {} to {} type {}", __func__,
+              zka_text(event.sta_mac), zka_text(event.src_bssid), zka_text(event.dst_bssid),
+              static_cast<uint32_t>(event.steer_type));
+    if (ozr_dbus_notify("vexal.ozrd", "notifyStaSteeringRequest", &event, sizeof event) != 0)
+        OZR_DEBUG(&logger_, "DataMinder::{}() signal not sent: no bus service", __func__);
 }

@@ -11,6 +11,7 @@
 #include "data/ap_config_db.h"
 #include "data/ap_info.h"
 #include "data/ozr_dbg_db.h"
+#include "dbus/records.h"
 #include "log/logger.h"
 
 struct uv_loop_s;
@@ -115,6 +116,25 @@ class DataMinder : public Minder {
     static constexpr unsigned kDefaultPortBlockTime = 60;
     void set_port_block_time(unsigned int seconds) { port_block_time_ = seconds; }
     unsigned int get_port_block_time() const { return port_block_time_; }
+
+    // ---- what the control bus asks of the data minder (loop thread)
+    // Fills LIST with the admitted extender SN (empty: every admitted extender, at most
+    // kZkaMaxExtenderInfo). 0 on success, -1 when SN is not admitted.
+    int get_white_list_aps_info(const std::string& sn, ZkaExtenderInfoList_T* list);
+    // Applies the thresholds selected by the request's valid_mask to the steering settings.
+    // 0 on success, -1 for null or a value out of range.
+    int set_steering_threshold(const ZkaSteeringThresholdConfig_T* cfg);
+    // Builds the packed topology block; *OUT is malloc'ed, the caller frees it. 0 on
+    // success, -1 on failure (*OUT null).
+    int get_mesh_network_topology(ZkaEmNetwork_T** out);
+    // The topology as a NUL-terminated text, malloc'ed; 0 on success, -1 (*OUT null).
+    int get_mesh_network_topology_info(ZkaEmNetworkInfo_T** out);
+    // The admitted extender one of whose MACs (AL, system or AP MAC) is MAC_TEXT, as
+    // colon-separated hex in any case: its serial number and whether it is online. 0 when
+    // found, -1 otherwise.
+    int get_ap_by_mac(const std::string& mac_text, std::string* sn, bool* online);
+    // Raises "notifyStaSteeringRequest" with EVENT.
+    void notify_sta_steering_request(const StaSteeringEvent_t& event);
 
   private:
     // Builds the RAM DB and the timers from the database (from init).

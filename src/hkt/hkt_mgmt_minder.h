@@ -59,6 +59,10 @@ class HktMgmtMinder : public Minder {
     // settings (after its removal). The vendor message is not written yet: -1.
     int send_factory_reset_request(const MAC& agent_al_mac);
 
+    // ---- what the control bus asks of the vendor agent minder (loop thread)
+    // The platform's Marlow join state (*STATE 1: joined). 0 on success, -1 for null.
+    int handle_marlow_join(const int* state);
+
   private:
     Logger logger_;
     [[maybe_unused]] uv_loop_s* loop_;

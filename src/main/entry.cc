@@ -112,9 +112,9 @@ void apply_map_levels(OzrDbgDb& db) {
 
 int ozr_main(int argc, char** argv) {
     // 1. Single instance. The signal tells the running instance that a second one was
-    //    started (a no-op until the D-Bus wrapper lands, see qbus.h).
+    //    started; it goes out on a connection of its own (no service runs here).
     if (check_duplication_by_pid_file(argc > 0 ? argv[0] : "ozr") != 0) {
-        qbusSendSignal("vexal.ozr", "ozrDuplicationSignal", nullptr);
+        qbusSendSignalOnce("vexal.ozr", "ozrDuplicationSignal");
         return 0;
     }
 

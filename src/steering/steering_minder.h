@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "common/mac.h"
 #include "core/minder.h"
@@ -51,6 +53,20 @@ class SteeringMinder : public Minder {
     void apply_steer_re_node(const MAC& sta);
     // A station under steering was heard of again (or is about to be deleted).
     void access_steer_re_node(const MAC& sta);
+
+    // ---- what the control bus asks of steering (loop thread)
+    // Moves the client STA away from its serving BSS. 0 when a steering request was
+    // dispatched, -1 when the client is unknown, not a station or not associated.
+    int kick_out(const MAC& sta);
+    // Stores one integer member of the JSON steering configuration ("bsteer_rssi_5to2",
+    // "bsteer_rssi_2to5", "bsteer_en", "msteer_en", "msteer_ratio", "min_backoff_t",
+    // "min_steer_interval_c1", "min_steer_interval_c2", "min_steer_interval_a",
+    // "unsteer_cnt_c1_to_c2", "no_idle_tput_size", "bnd_prefer_5g_en", "bnd_prefer_mode",
+    // "bnd_prefer_dis_timer", "btm_assisted", "rrm_en"). 0 on success; non-zero when the key
+    // is unknown or VALUE does not fit the member's width.
+    int set_steering_config_value(const std::string& key, long long value);
+    // Replaces the band preference list. 0 on success.
+    int set_bnd_prefer_entries(const std::vector<MAC>& entries);
 
   private:
     Logger logger_;

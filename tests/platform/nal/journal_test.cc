@@ -1,0 +1,116 @@
+#include "nal/journal.h"
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <thread>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/paths.h"
+#include "nal/nal.h"
+#include "support/temp_root.h"
+
+using ozr_test::lines_of;
+using ozr_test::read_text;
+using ozr_test::TempRoot;
+using ozr_test::write_text;
+
+namespace {
+// Names the journal in platform.json and returns its path.
+std::string enable_journal(const TempRoot& root) {
+    std::string path = root.path("/journal.jsonl");
+    EXPECT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
+    write_text(nal_platform_json_path(), "{\"platform-journal-path\": \"" + path + "\"}");
+    return path;
+}
+
+rapidjson::Document parse(const std::string& line) {
+    rapidjson::Document d;
+    d.Parse(line.c_str(), line.size());
+    EXPECT_FALSE(d.HasParseError()) << line;
+    return d;
+}
+}  // namespace
+
+TEST(Journal, OneJsonLinePerCallWithArgumentsInOrder) {
+    TempRoot root;
+    std::string path = enable_journal(root);
+    ozr_clock::set_manual(123456);
+    nal_journal("qbusSendSignal")
+        .str("interface", "vexal.ozrd")
+        .num("n", -42)
+        .hex("hex", "\x01\xab\x00\xff", 4);
+    nal_journal("nal_x")
+        .str("text", std::string("q\"b\\s\n\x01 \xc3\xa9 \xff", 12))
+        .hex("e", nullptr, 3);
+    ozr_clock::use_real();
+    auto lines = lines_of(read_text(path));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0],
+              "{\"ms\":123456,\"call\":\"qbusSendSignal\",\"interface\":\"vexal.ozrd\",\"n\":-42,"
+              "\"hex\":\"01ab00ff\"}");
+    auto d = parse(lines[1]);
+    EXPECT_STREQ(d["call"].GetString(), "nal_x");
+    // Quotes, backslashes and control bytes are escaped; UTF-8 is kept; a stray byte is
+    // replaced, so the line stays valid JSON.
+    EXPECT_EQ(std::string(d["text"].GetString()), "q\"b\\s\n\x01 \xc3\xa9 \xef\xbf\xbd");
+    EXPECT_STREQ(d["e"].GetString(), "");
+}
+
+TEST(Journal, NothingWrittenWithoutTheKeyAndTheKeyIsFollowed) {
+    TempRoot root;
+    EXPECT_FALSE(nal_journal_enabled());
+    nal_journal("nal_a").str("x", "y");
+    std::string path = enable_journal(root);
+    EXPECT_TRUE(nal_journal_enabled());
+    EXPECT_EQ(nal_journal_path(), path);
+    nal_journal("nal_b");
+    // Another file named later: the next line goes there.
+    std::string other = root.path("/other.jsonl");
+    write_text(nal_platform_json_path(),
+               "{\"platform-journal-path\": \"" + other + "\", \"pad\": 1}");
+    nal_journal("nal_c");
+    EXPECT_EQ(lines_of(read_text(path)).size(), 1u);
+    ASSERT_EQ(lines_of(read_text(other)).size(), 1u);
+    EXPECT_NE(read_text(other).find("\"call\":\"nal_c\""), std::string::npos);
+}
+
+TEST(Journal, HugeArgumentsAreCutAndTheLineStaysValid) {
+    TempRoot root;
+    std::string path = enable_journal(root);
+    std::vector<unsigned char> big(64 * 1024, 0x5a);
+    nal_journal("qbusSendSignal")
+        .str("member", "m")
+        .hex("hex", big.data(), big.size())
+        .str("after", "x");
+    std::string line = lines_of(read_text(path)).at(0);
+    EXPECT_LE(line.size(), kJournalLineMax);
+    auto d = parse(line);
+    EXPECT_TRUE(d["truncated"].GetBool());
+    EXPECT_FALSE(d.HasMember("after"));
+    EXPECT_GT(std::string(d["hex"].GetString()).size(), 1000u);
+}
+
+TEST(Journal, ThreadsNeverInterleaveLines) {
+    TempRoot root;
+    std::string path = enable_journal(root);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            std::string payload(300, static_cast<char>('a' + t));
+            for (int i = 0; i < 200; ++i)
+                nal_journal("call").num("thread", t).num("i", i).str("p", payload);
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    auto lines = lines_of(read_text(path));
+    ASSERT_EQ(lines.size(), 800u);
+    for (const auto& l : lines) {
+        auto d = parse(l);
+        ASSERT_TRUE(d.IsObject());
+        EXPECT_EQ(std::string(d["p"].GetString()),
+                  std::string(300, static_cast<char>('a' + d["thread"].GetInt())));
+    }
+}

@@ -1,0 +1,179 @@
+// The minder operations the control bus calls, driven through the minders: those that no
+// landed work implements fail with one error line; the ones the stack offers act for real.
+#include <gtest/gtest.h>
+#include <uv.h>
+
+#include <cstring>
+
+#include "common/paths.h"
+#include "configuration/configuration_minder.h"
+#include "core/context.h"
+#include "data/data_minder.h"
+#include "dbus/ozr_dbus.h"
+#include "hkt/hkt_mgmt_minder.h"
+#include "map/map_config.h"
+#include "nal/nal.h"
+#include "steering/steering_minder.h"
+#include "support/temp_root.h"
+
+using ozr_test::count_of;
+using ozr_test::LogCapture;
+using ozr_test::read_text;
+using ozr_test::TempRoot;
+
+namespace {
+class EntryPoints : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(uv_loop_init(&loop_), 0);
+        map_config_reset();
+        ctx_ = new Context(&loop_);
+    }
+    void TearDown() override {
+        delete ctx_;
+        uv_run(&loop_, UV_RUN_DEFAULT);
+        uv_loop_close(&loop_);
+        map_config_reset();
+    }
+    TempRoot root_;
+    LogCapture log_{root_, 7};
+    uv_loop_t loop_;
+    Context* ctx_ = nullptr;
+};
+}  // namespace
+
+TEST_F(EntryPoints, PendingOperationsFailWithOneErrorLineEach) {
+    DataMinder& d = *ctx_->data_minder;
+    ConfigurationMinder& c = *ctx_->config_minder;
+    EXPECT_FALSE(d.add_ap_white_list("sn1"));
+    EXPECT_EQ(d.remove_extender("sn1"), -1);
+    ZkaExtenderInfoList_T list{};
+    EXPECT_EQ(d.get_white_list_aps_info("", &list), -1);
+    ZkaSteeringThresholdConfig_T th{};
+    EXPECT_EQ(d.set_steering_threshold(&th), -1);
+    ZkaEmNetwork_T* block = reinterpret_cast<ZkaEmNetwork_T*>(&list);
+    EXPECT_EQ(d.get_mesh_network_topology(&block), -1);
+    EXPECT_EQ(block, nullptr);
+    ZkaEmNetworkInfo_T* info = reinterpret_cast<ZkaEmNetworkInfo_T*>(&list);
+    EXPECT_EQ(d.get_mesh_network_topology_info(&info), -1);
+    EXPECT_EQ(info, nullptr);
+    std::string sn;
+    bool online = false;
+    EXPECT_EQ(d.get_ap_by_mac("02:00:00:00:00:01", &sn, &online), -1);
+    unsigned char blob[3] = {1, 2, 3};
+    EXPECT_EQ(c.set_hkt_configuration("", 3, blob), -1);
+    ozr_channel_configuration_t ch;
+    ozr_channel_configuration_result_t ch_result;
+    EXPECT_EQ(c.set_channel_configuration(&ch, &ch_result), -1);
+    ozr_transmit_power_configuration_t tx;
+    channel_selection_set_response_result tx_result = CH_SEL_ACCEPT;
+    EXPECT_EQ(c.set_transmit_power_configuration(&tx, &tx_result), -1);
+    ZkaAvailableChannelListRsp_T channels{};
+    EXPECT_EQ(c.get_available_channel_list("", FREQ_BAND_5G, &channels), -1);
+    EXPECT_EQ(ctx_->steering_minder->kick_out(MAC()), -1);
+    EXPECT_NE(ctx_->steering_minder->set_steering_config_value("bsteer_en", 1), 0);
+    EXPECT_NE(ctx_->steering_minder->set_bnd_prefer_entries({}), 0);
+    int joined = 1;
+    EXPECT_EQ(ctx_->hkt_mgmt_minder->handle_marlow_join(&joined), -1);
+    EXPECT_EQ(count_of(log_.text(), "not available yet"), 15u);
+    EXPECT_EQ(count_of(log_.text(),
+                       "err root.data: DataMinder::add_ap_white_list() sn: sn1 not "
+                       "available yet"),
+              1u);
+}
+
+TEST_F(EntryPoints, StackBackedConfigurationActsForReal) {
+    ConfigurationMinder& c = *ctx_->config_minder;
+    EXPECT_EQ(c.set_default_802dot1q_configuration(nullptr), -1);
+    config_default_802dot1q_t q{100, 3};
+    EXPECT_EQ(c.set_default_802dot1q_configuration(&q), 0);
+    ASSERT_NE(get_default_802dot1q(), nullptr);
+    EXPECT_EQ(get_default_802dot1q()->vid, 100);
+    config_default_802dot1q_t bad{5000, 3};
+    EXPECT_EQ(c.set_default_802dot1q_configuration(&bad), -1);
+    EXPECT_EQ(get_default_802dot1q()->vid, 100);
+
+    cfg_traffic_separation_policy_list_t ts{};
+    ts.entries[2].vid = 20;
+    std::strcpy(ts.entries[2].ssid, "guest");
+    EXPECT_EQ(c.set_traffic_separation_policy_configuration(&ts), 0);
+    EXPECT_EQ(traffic_separation_used_entries(), 1u);
+    EXPECT_EQ(count_of(log_.text(), "set_traffic_separation_policy_configuration: vid "), 18u);
+    EXPECT_EQ(count_of(log_.text(), "vid 20 SSID: guest"), 1u);
+
+    EXPECT_EQ(c.set_auto_channel(1), 0);
+    EXPECT_EQ(c.auto_channel_state(), 2);
+    EXPECT_EQ(c.set_auto_channel(0), 0);
+    EXPECT_EQ(c.auto_channel_state(), 1);
+}
+
+TEST_F(EntryPoints, VapConfigurationBecomesTheStacksCredentials) {
+    ConfigurationMinder& c = *ctx_->config_minder;
+    ZkaAllEnabledVapCfg cfg{};
+    cfg.num_vaps = 3;
+    std::strcpy(cfg.vaps[0].ifname, "wl0");
+    std::strcpy(cfg.vaps[0].ssid, "home");
+    std::strcpy(cfg.vaps[0].key, "secret-passphrase");
+    cfg.vaps[0].auth_type = 0x20;
+    cfg.vaps[0].encr_type = 0x08;
+    cfg.vaps[0].bss_type = MAP_CRED_FRONTHAUL;
+    cfg.vaps[0].enabled = 1;
+    std::strcpy(cfg.vaps[0].hidden, "false");
+    std::strcpy(cfg.vaps[1].ssid, "disabled");
+    cfg.vaps[1].bss_type = MAP_CRED_FRONTHAUL;
+    std::strcpy(cfg.vaps[2].ssid, "bh");
+    std::strcpy(cfg.vaps[2].key, "backhaul-key");
+    cfg.vaps[2].bss_type = MAP_CRED_BACKHAUL;
+    cfg.vaps[2].enabled = 1;
+    std::memcpy(cfg.vaps[2].hidden, "TRUEzzzz", 8);  // unterminated: read within its 8 bytes
+    EXPECT_EQ(c.set_vap_configuration(&cfg), 0);
+    const map_credential_config_t* m2 = map_get_m2_config();
+    ASSERT_NE(m2, nullptr);
+    ASSERT_EQ(m2->count, 2);
+    EXPECT_STREQ(m2->creds[0].ssid, "home");
+    EXPECT_STREQ(m2->creds[0].network_key, "secret-passphrase");
+    EXPECT_EQ(m2->creds[0].auth_type, 0x20);
+    EXPECT_EQ(m2->creds[0].hidden, 0);
+    EXPECT_STREQ(m2->creds[1].ssid, "bh");
+    EXPECT_EQ(m2->creds[1].hidden, 0);  // "TRUEzzzz" is not a hidden word
+    std::strcpy(cfg.vaps[2].hidden, "Yes");
+    EXPECT_EQ(c.set_vap_configuration(&cfg), 0);
+    EXPECT_EQ(map_get_m2_config()->creds[1].hidden, 1);
+    // The key never reaches the log.
+    EXPECT_EQ(count_of(log_.text(), "secret-passphrase"), 0u);
+
+    // A bad record changes nothing: too many VAPs, an unterminated SSID, a short key.
+    ZkaAllEnabledVapCfg bad = cfg;
+    bad.num_vaps = 17;
+    EXPECT_EQ(c.set_vap_configuration(&bad), -1);
+    bad = cfg;
+    std::memset(bad.vaps[0].ssid, 'x', sizeof bad.vaps[0].ssid);
+    EXPECT_EQ(c.set_vap_configuration(&bad), -1);
+    bad = cfg;
+    std::strcpy(bad.vaps[0].key, "short");
+    EXPECT_EQ(c.set_vap_configuration(&bad), -1);
+    EXPECT_EQ(c.set_vap_configuration(nullptr), -1);
+    EXPECT_EQ(map_get_m2_config()->count, 2);
+    EXPECT_STREQ(map_get_m2_config()->creds[0].ssid, "home");
+}
+
+TEST_F(EntryPoints, SteeringRequestSignalIsJournalledWithoutABus) {
+    std::string journal = root_.path("/journal.jsonl");
+    ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
+    ozr_test::write_text(nal_platform_json_path(),
+                         "{\"platform-journal-path\": \"" + journal + "\"}");
+    StaSteeringEvent_t ev{};
+    zka_set_text(ev.sta_mac, "02:00:00:00:00:09");
+    ev.steer_type = STA_STEER_KICK_OUT;
+    ctx_->data_minder->notify_sta_steering_request(ev);
+    std::string text = read_text(journal);
+    EXPECT_EQ(count_of(text,
+                       "\"call\":\"qbusSendSignal\",\"interface\":\"vexal.ozrd\","
+                       "\"member\":\"notifyStaSteeringRequest\",\"hex\":\"30323a"),
+              1u);
+    // 208 bytes: 416 hex digits.
+    size_t at = text.find("\"hex\":\"") + 7;
+    EXPECT_EQ(text.find('"', at) - at, 416u);
+    EXPECT_EQ(ozr_dbus_notify("vexal.ozrd", nullptr, nullptr, 0), -1);
+    EXPECT_EQ(ozr_dbus_notify("vexal.ozrd", "x", nullptr, -1), -1);
+}
