@@ -53,17 +53,20 @@ JSON
 cat >"$root/configs/easymesh/platform.json" <<JSON
 {
   "mesh-rest-listen-address": {"rest-ipv4": "127.0.0.1", "rest-port": $rest_port},
-  "platform-log-path": "$root/platform.log"
+  "platform-log-path": "$root/platform.log",
+  "platform-journal-path": "$root/platform-journal.jsonl",
+  "virtual-serial-number": "GW2026VSN001"
 }
 JSON
 
 echo "demo: OZR_ROOT=$root, segment $segment, scenario $scenario"
 echo "demo: daemon log $root/ozr.log, simulator log $root/meshsim.log, capture $root/ozr_map.pcap"
+echo "demo: platform journal $root/platform-journal.jsonl (extenders online, configuration results)"
 ./build/release/src/main/ozr --log-path="$root/ozr.log" "$@" &
 pids+=($!)
 ./build/release/tools/meshsim/meshsim --scenario "$scenario" --segment "$segment" --verbose \
     >"$root/meshsim.log" 2>&1 &
 pids+=($!)
-echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph); Ctrl-C ends the demo"
+echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/hktmgmt); Ctrl-C ends the demo"
 sleep 1
 ./build/release/tools/meshview/meshview --url "http://127.0.0.1:$rest_port" --interval 2 || true
