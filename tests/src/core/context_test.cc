@@ -131,9 +131,11 @@ TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {
     ctx->shutdown();
     closed_ = true;
     std::string text = log.text();
-    // The watchdog and the graph minder's twelve periodic timers.
-    EXPECT_EQ(count_of(text, " active, stopping"), 13u);
-    EXPECT_EQ(count_of(text, "Closing timer 0x"), 13u);
+    // Active: the watchdog, the graph minder's twelve periodic timers, the vendor agent
+    // minder's offline check and discovery poll. Closed: those and its two idle timers
+    // (discovery burst, legacy backhaul window).
+    EXPECT_EQ(count_of(text, " active, stopping"), 15u);
+    EXPECT_EQ(count_of(text, "Closing timer 0x"), 17u);
     EXPECT_EQ(count_of(text, "Closing Async handle 0x"), 1u);
     EXPECT_EQ(count_of(text, "Closing Pipe handle 0x"), 1u);
     EXPECT_EQ(count_of(text, "(type=6) with generic callback"), 1u);  // idle
