@@ -159,7 +159,7 @@ int ConfigurationMinder::inform_hkt_configuration_result(int result, const char*
     }
     std::memset(r, 0, kNalSyncResultHeader);
     r->result = result;
-    std::strncpy(r->sn, sn, sizeof r->sn);
+    std::memcpy(r->sn, sn, strnlen(sn, sizeof r->sn));  // NUL-padded, 65 bytes at most
     r->len = len;
     if (len > 0)
         std::memcpy(r->data, data, len);

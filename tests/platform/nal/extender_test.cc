@@ -28,7 +28,7 @@ std::string journal_with(const TempRoot& root, const std::string& extra) {
 nal_sync_result_t* record(int32_t result, const char* sn, const std::string& data) {
     auto* r = static_cast<nal_sync_result_t*>(std::calloc(1, kNalSyncResultHeader + data.size()));
     r->result = result;
-    std::strncpy(r->sn, sn, sizeof r->sn);
+    std::memcpy(r->sn, sn, strnlen(sn, sizeof r->sn));
     r->len = static_cast<uint32_t>(data.size());
     std::memcpy(r->data, data.data(), data.size());
     return r;
