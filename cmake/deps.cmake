@@ -2,6 +2,8 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBUV REQUIRED IMPORTED_TARGET libuv)
 find_package(fmt REQUIRED)
+# The WSC exchange of onboarding: Diffie-Hellman, HMAC-SHA-256, AES-128-CBC, random.
+find_package(OpenSSL 3.0 REQUIRED)
 find_path(RAPIDJSON_INCLUDE_DIR rapidjson/document.h REQUIRED)
 find_path(HTTP_PARSER_INCLUDE_DIR http_parser.h REQUIRED)
 find_library(HTTP_PARSER_LIBRARY http_parser REQUIRED)

@@ -6,6 +6,11 @@
 #
 #   scripts/demo.sh [ozr options...]
 #   DEMO_SCENARIO=tools/meshsim/scenarios/large.json scripts/demo.sh
+#   DEMO_SCENARIO=tools/meshsim/scenarios/onboarding-faults.json scripts/demo.sh
+#
+# Every agent onboards for real: its M1s are answered with M2s carrying the
+# credentials of map_stack.json ("ozr-home" everywhere, "ozr-backhaul" on 5 GHz),
+# and the tree shows each BSS with the SSID it was configured with.
 #
 # Everything lives in a temporary OZR_ROOT on a private virtual segment and a free
 # REST port; Ctrl-C stops the daemon and the simulator and removes the folder.
@@ -47,7 +52,11 @@ cat >"$root/configs/easymesh/map_stack.json" <<JSON
   "al_mac": "02:6f:7a:72:00:00",
   "agent_al_mac": "02:6f:7a:72:01:00",
   "pcap": "$root/ozr_map.pcap",
-  "_comment": "the controller of the simulated gateway; its own agent is meshsim's \"gateway\""
+  "credentials": [
+    {"ssid": "ozr-home", "key": "correct horse battery staple"},
+    {"ssid": "ozr-backhaul", "key": "backhaul-key-0123", "bands": ["5"], "fronthaul": false, "backhaul": true}
+  ],
+  "_comment": "the controller of the simulated gateway; its own agent is meshsim's \"gateway\"; every agent's M2s carry the credentials"
 }
 JSON
 cat >"$root/configs/easymesh/platform.json" <<JSON
@@ -67,6 +76,6 @@ pids+=($!)
 ./build/release/tools/meshsim/meshsim --scenario "$scenario" --segment "$segment" --verbose \
     >"$root/meshsim.log" 2>&1 &
 pids+=($!)
-echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/hktmgmt); Ctrl-C ends the demo"
+echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/map-cfg, /debug/hktmgmt); Ctrl-C ends the demo"
 sleep 1
 ./build/release/tools/meshview/meshview --url "http://127.0.0.1:$rest_port" --interval 2 || true

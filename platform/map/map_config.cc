@@ -9,6 +9,7 @@
 #include "map/datamodel/datamodel.h"
 #include "map/map_log.h"
 #include "map/map_send.h"
+#include "map/wsc/wsc_crypto.h"
 
 namespace {
 
@@ -164,6 +165,8 @@ const map_metric_policy_t* get_metric_policy() {
 }
 
 void map_config_reset() {
+    if (state().credentials)
+        map_credential_config_wipe(&*state().credentials);
     state() = ConfigState{};
     map_channel_events_clear();
 }
@@ -271,17 +274,39 @@ int set_credential_config(const map_credential_config_t* config) {
             return -1;
         }
     }
+    if (state().credentials && config == &*state().credentials)
+        return 0;  // handed back what is stored
+    if (state().credentials)
+        map_credential_config_wipe(&*state().credentials);
     if (config->count == 0) {
         state().credentials.reset();
+        map_set_backhaul_ssid(nullptr, 0);
         return 0;
     }
-    map_credential_config_t copy{};
+    if (!state().credentials)
+        state().credentials.emplace();
+    map_credential_config_t& copy = *state().credentials;  // copied in place: no stray copy
+    copy = map_credential_config_t{};
     copy.count = config->count;
     for (uint8_t i = 0; i < config->count; ++i) {
         copy.creds[i] = config->creds[i];
     }
-    state().credentials = copy;
+    map_set_backhaul_ssid(nullptr, 0);
+    for (uint8_t i = 0; i < copy.count; ++i) {
+        if (copy.creds[i].bss_type & MAP_CRED_BACKHAUL) {
+            map_set_backhaul_ssid(reinterpret_cast<const uint8_t*>(copy.creds[i].ssid),
+                                  static_cast<uint8_t>(std::strlen(copy.creds[i].ssid)));
+            break;
+        }
+    }
     return 0;
+}
+
+void map_credential_config_wipe(map_credential_config_t* config) {
+    if (config == nullptr)
+        return;
+    for (auto& c : config->creds)
+        wsc_wipe(c.network_key, sizeof c.network_key);
 }
 
 const map_credential_config_t* map_get_m2_config() {

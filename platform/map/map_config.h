@@ -155,7 +155,12 @@ struct map_credential_config_t {
 
 // Stores the VAP credentials (a copy). -1 for null, a count over the cap, an
 // empty or unterminated SSID or key, a key of 1..7 bytes or a credential with
-// no BSS type; nothing stored then. A count of 0 forgets them.
+// no BSS type; nothing stored then. A count of 0 forgets them. The replaced
+// copy is wiped; the SSID of the first backhaul credential becomes the data
+// model's backhaul SSID (map_set_backhaul_ssid). The controller's next M2s
+// carry the new credentials: send the agents an autoconfiguration renew.
 int set_credential_config(const map_credential_config_t* config);
+// Overwrites every key of CONFIG (a caller's copy it no longer needs).
+void map_credential_config_wipe(map_credential_config_t* config);
 // The stored credentials, or null when none are stored.
 const map_credential_config_t* map_get_m2_config();

@@ -27,6 +27,7 @@
 #endif
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -196,6 +197,137 @@ bool parse_interfaces(const Value& list, MapTransportKind kind, MapStackConfig& 
     return true;
 }
 
+bool get_bool(const Value& v, const std::string& key, bool& out, Checker& c) {
+    if (!v.IsBool())
+        return c.bad(key, "expected true or false");
+    out = v.GetBool();
+    return true;
+}
+
+struct Security {
+    const char* name;
+    uint16_t auth, encr;
+};
+constexpr Security kSecurities[] = {{"open", 0x0001, 0x0001},
+                                    {"wpa2-personal", 0x0020, 0x0008},
+                                    {"wpa3-personal", 0x0040, 0x0008},
+                                    {"wpa2-wpa3-personal", 0x0060, 0x0008}};
+
+// One VAP credential. The key's value is never put into an error text.
+bool parse_credential(const Value& item, const std::string& prefix, map_vap_credential_t& out,
+                      Checker& c) {
+    if (!item.IsObject())
+        return c.bad(prefix, "expected an object with \"ssid\" and \"key\"");
+    if (!no_duplicate_keys(item, prefix + ".", c))
+        return false;
+    map_vap_credential_t cred{};
+    std::string ssid, key, security;
+    bool fronthaul = true, backhaul = false, hidden = false, has_ssid = false;
+    for (auto it = item.MemberBegin(); it != item.MemberEnd(); ++it) {
+        std::string name(it->name.GetString(), it->name.GetStringLength());
+        const std::string k = prefix + "." + name;
+        const Value& v = it->value;
+        if (name == "ssid") {
+            if (!get_string(v, k, kCredentialSsidMax, ssid, c))
+                return false;
+            has_ssid = true;
+        } else if (name == "key") {
+            if (!v.IsString())
+                return c.bad(k, "expected a string");
+            if (std::memchr(v.GetString(), '\0', v.GetStringLength()) != nullptr)
+                return c.bad(k, "contains a NUL character");
+            const size_t n = v.GetStringLength();
+            if (n != 0 && (n < 8 || n > kCredentialKeyMax)) {
+                return c.bad(k, "expected 8 to " + std::to_string(kCredentialKeyMax) +
+                                    " characters (or none for an open network), got " +
+                                    std::to_string(n));
+            }
+            key.assign(v.GetString(), n);
+        } else if (name == "security") {
+            if (!get_string(v, k, 32, security, c))
+                return false;
+            bool known = false;
+            for (const Security& s : kSecurities)
+                known = known || security == s.name;
+            if (!known) {
+                return c.bad(k,
+                             "expected \"open\", \"wpa2-personal\", \"wpa3-personal\" or "
+                             "\"wpa2-wpa3-personal\", got \"" +
+                                 security + "\"");
+            }
+        } else if (name == "bands") {
+            if (!v.IsArray())
+                return c.bad(k, "expected an array of \"2.4\", \"5\" and \"60\"");
+            for (rapidjson::SizeType i = 0; i < v.Size(); ++i) {
+                const std::string bk = k + "[" + std::to_string(i) + "]";
+                std::string band;
+                if (!get_string(v[i], bk, 8, band, c))
+                    return false;
+                if (band == "2.4")
+                    cred.rf_bands |= 0x01;
+                else if (band == "5")
+                    cred.rf_bands |= 0x02;
+                else if (band == "60")
+                    cred.rf_bands |= 0x04;
+                else
+                    return c.bad(bk, "expected \"2.4\", \"5\" or \"60\", got \"" + band + "\"");
+            }
+        } else if (name == "fronthaul") {
+            if (!get_bool(v, k, fronthaul, c))
+                return false;
+        } else if (name == "backhaul") {
+            if (!get_bool(v, k, backhaul, c))
+                return false;
+        } else if (name == "hidden") {
+            if (!get_bool(v, k, hidden, c))
+                return false;
+        } else if (name.empty() || name[0] != '_') {
+            return c.bad(k, "unknown key");
+        }
+    }
+    if (!has_ssid)
+        return c.bad(prefix + ".ssid", "missing");
+    if (!fronthaul && !backhaul)
+        return c.bad(prefix, "neither fronthaul nor backhaul");
+    if (security.empty())
+        security = key.empty() ? "open" : "wpa2-personal";
+    if ((security == "open") != key.empty()) {
+        return c.bad(prefix + ".key", security == "open" ? "an open network has no key"
+                                                         : "missing for \"" + security + "\"");
+    }
+    for (const Security& s : kSecurities) {
+        if (security == s.name) {
+            cred.auth_type = s.auth;
+            cred.encr_type = s.encr;
+        }
+    }
+    std::memcpy(cred.ssid, ssid.data(), ssid.size());
+    std::memcpy(cred.network_key, key.data(), key.size());
+    std::fill(key.begin(), key.end(), '\0');
+    cred.bss_type = static_cast<uint8_t>((fronthaul ? MAP_CRED_FRONTHAUL : 0) |
+                                         (backhaul ? MAP_CRED_BACKHAUL : 0));
+    cred.hidden = hidden ? 1 : 0;
+    out = cred;
+    return true;
+}
+
+bool parse_credentials(const Value& list, MapStackConfig& out, Checker& c) {
+    const std::string key = "credentials";
+    if (!list.IsArray())
+        return c.bad(key, "expected an array of credential objects");
+    if (list.Size() > kMaxCredentials)
+        return c.bad(key, "at most " + std::to_string(kMaxCredentials) + " credentials");
+    std::vector<map_vap_credential_t> creds;
+    for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
+        map_vap_credential_t cred{};
+        if (!parse_credential(list[i], key + "[" + std::to_string(i) + "]", cred, c))
+            return false;
+        creds.push_back(cred);
+    }
+    out.credentials = creds;
+    return true;
+}
+
 bool parse_document(const Value& doc, MapStackConfig& out, Checker& c) {
     if (!doc.IsObject())
         return c.bad("(top level)", "expected a JSON object");
@@ -250,6 +382,9 @@ bool parse_document(const Value& doc, MapStackConfig& out, Checker& c) {
             if (!get_uint(v, key, 1, 3600, number, c))
                 return false;
             out.discovery_interval_s = static_cast<unsigned>(number);
+        } else if (key == "credentials") {
+            if (!parse_credentials(v, out, c))
+                return false;
         } else if (key == "rx_max_frames_per_s") {
             if (!get_uint(v, key, 1, 1000000, number, c))
                 return false;
@@ -332,8 +467,10 @@ int map_stack_config_load(MapStackConfig& out, std::string* error) {
         why = "map_stack.json: cannot read " + path + " (missing permission, not a file, or over " +
               std::to_string(kMapStackConfigMaxBytes) + " bytes)";
     } else if (map_stack_config_parse(text, out, &why) == 0) {
+        std::fill(text.begin(), text.end(), '\0');  // it may hold network keys
         return 0;
     }
+    std::fill(text.begin(), text.end(), '\0');
     map_log(MAP_LOG_LIBRARY, 3, "%s", why.c_str());
     if (error)
         *error = why;

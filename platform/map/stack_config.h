@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/mac.h"
+#include "map/map_config.h"
 
 constexpr const char* kMapStackConfigPath = "/configs/easymesh/map_stack.json";
 constexpr size_t kMapStackConfigMaxBytes = 64 * 1024;
@@ -38,6 +39,9 @@ struct MapStackConfig {
     unsigned discovery_interval_s = 60;
     unsigned rx_max_frames_per_s = 2000;
     bool from_file = false;  // false: the defaults (no file)
+    // VAP credentials the controller's M2s carry from start (set_credential_config);
+    // the platform's VAP configuration replaces them. Empty: none until then.
+    std::vector<map_vap_credential_t> credentials;
 };
 
 // The configuration used when there is no file.

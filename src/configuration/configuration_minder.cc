@@ -6,6 +6,9 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "hkt/hkt_mgmt_minder.h"
+#include "map/codec/codec.h"
+#include "map/codec/tlvs.h"
+#include "map/map_send.h"
 #include "nal/nal.h"
 
 ConfigurationMinder::ConfigurationMinder(uv_loop_s* loop)
@@ -67,6 +70,25 @@ bool get_hidden_string(const char* text, size_t width) {
     return t == "1" || t == "true" || t == "yes" || t == "hidden";
 }
 
+namespace {
+
+bool same_credentials(const map_credential_config_t& a, const map_credential_config_t* b) {
+    if (b == nullptr)
+        return a.count == 0;
+    if (a.count != b->count)
+        return false;
+    for (uint8_t i = 0; i < a.count; ++i) {
+        const map_vap_credential_t &x = a.creds[i], &y = b->creds[i];
+        if (std::strcmp(x.ssid, y.ssid) != 0 || std::strcmp(x.network_key, y.network_key) != 0 ||
+            x.auth_type != y.auth_type || x.encr_type != y.encr_type || x.rf_bands != y.rf_bands ||
+            x.bss_type != y.bss_type || x.hidden != y.hidden)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int ConfigurationMinder::set_vap_configuration(const ZkaAllEnabledVapCfg* cfg) {
     if (cfg == nullptr) {
         OZR_ERROR(&logger_, "{}:{} - Input is Null", __func__, __LINE__);
@@ -77,37 +99,60 @@ int ConfigurationMinder::set_vap_configuration(const ZkaAllEnabledVapCfg* cfg) {
                   static_cast<uint32_t>(cfg->num_vaps), kZkaMaxVaps);
         return -1;
     }
+    // Built in place and wiped on every way out: no stray copy of a key stays behind.
     map_credential_config_t creds{};
+    struct Wipe {
+        map_credential_config_t* c;
+        ~Wipe() { map_credential_config_wipe(c); }
+    } wipe{&creds};
+    unsigned skipped = 0;
     for (uint32_t i = 0; i < cfg->num_vaps; ++i) {
         const ZkaVapCfg_T& v = cfg->vaps[i];
-        if (v.enabled == 0)
+        if (v.enabled == 0) {
+            ++skipped;
             continue;
-        std::string ssid = zka_text(v.ssid);
-        std::string key = zka_text(v.key);
-        if (ssid.size() > kCredentialSsidMax || key.size() > kCredentialKeyMax) {
+        }
+        const size_t ssid_len = strnlen(v.ssid, sizeof v.ssid);
+        const size_t key_len = strnlen(v.key, sizeof v.key);
+        if (ssid_len > kCredentialSsidMax || key_len > kCredentialKeyMax) {
             OZR_ERROR(&logger_, "{} vap {} ({}) SSID or key too long", __func__, i,
                       zka_text(v.ifname));
             return -1;
         }
         map_vap_credential_t& c = creds.creds[creds.count++];
-        std::memcpy(c.ssid, ssid.data(), ssid.size());
-        std::memcpy(c.network_key, key.data(), key.size());
+        std::memcpy(c.ssid, v.ssid, ssid_len);
+        std::memcpy(c.network_key, v.key, key_len);
         c.auth_type = v.auth_type;
         c.encr_type = v.encr_type;
         c.rf_bands = v.rf_band;
         c.bss_type = v.bss_type;
         c.hidden = get_hidden_string(v.hidden, sizeof v.hidden) ? 1 : 0;
         OZR_INFO(&logger_,
-                 "{} vap {} ifname {} SSID: {} auth 0x{:04x} encr 0x{:04x} bss_type {} "
-                 "hidden {}",
-                 __func__, i, zka_text(v.ifname), ssid, c.auth_type, c.encr_type, c.bss_type,
-                 c.hidden);
+                 "{} vap {} ifname {} SSID: {} auth 0x{:04x} encr 0x{:04x} rf_band 0x{:02x} "
+                 "bss_type {} hidden {} key length {}",
+                 __func__, i, zka_text(v.ifname), zka_text(c.ssid), c.auth_type, c.encr_type,
+                 c.rf_bands, c.bss_type, c.hidden, key_len);
     }
-    int r = set_credential_config(&creds);
-    if (r != 0) {
+    if (same_credentials(creds, map_get_m2_config())) {
+        OZR_INFO(&logger_, "{} {} VAP credential(s) unchanged, no autoconfig renew", __func__,
+                 creds.count);
+        return 0;
+    }
+    if (set_credential_config(&creds) != 0) {
         OZR_ERROR(&logger_, "{}:{} - set_credential_config refused the credentials", __func__,
                   __LINE__);
         return -1;
+    }
+    OZR_NOTICE(&logger_, "{} {} VAP credential(s) for the M2s ({} disabled skipped)", __func__,
+               creds.count, skipped);
+    // Every agent runs its M1/M2 exchange again, for each of its radios, and so
+    // takes the new credentials (or tears down a radio no credential serves).
+    OZR_INFO(&logger_, "{}: send auto config renew to {}", __func__,
+             IEEE1905_MULTICAST_ADDRESS.to_string());
+    if (send_autoconfig_renew(IEEE1905_MULTICAST_ADDRESS, IEEE1905_FREQ_BAND_2_4_GHZ) != 0) {
+        OZR_WARN(&logger_,
+                 "{} autoconfig renew not sent; agents take the credentials at their next M1",
+                 __func__);
     }
     return 0;
 }

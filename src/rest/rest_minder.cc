@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "nal/nal.h"
 #include "rest/graph_routes.h"
+#include "rest/map_cfg_routes.h"
 #include "rest/rest_service.h"
 
 RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), loop_(loop) {
@@ -14,6 +15,7 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
         nal_setLogLevel(level);
     }
     rest_graph_routes_linked();
+    rest_map_cfg_routes_linked();
     service_ = std::make_unique<RestService>(loop, &logger_);
 }
 

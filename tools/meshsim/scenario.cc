@@ -258,7 +258,7 @@ class Parser {
     bool agent(const Value& v, const std::string& path, AgentConf& a) {
         if (!keys(v, path,
                   {"name", "al_mac", "serial", "manufacturer", "model", "profile", "ethernet",
-                   "radios", "backhaul", "bsta_rssi", "hkt"})) {
+                   "radios", "backhaul", "bsta_rssi", "wsc_fault", "hkt"})) {
             return false;
         }
         if (!str(v, path, "name", a.name, 32, true))
@@ -309,6 +309,12 @@ class Parser {
         auto hk = v.FindMember("hkt");
         if (hk != v.MemberEnd() && !hkt(hk->value, sub(path, "hkt"), a))
             return false;
+        std::string fault;
+        if (!str(v, path, "wsc_fault", fault, 16, false))
+            return false;
+        if (!fault.empty() && !wsc_fault_from_name(fault, a.wsc_fault))
+            return fail(sub(path, "wsc_fault"),
+                        "expected \"wrong_key\" or \"corrupt_m2\", got \"" + fault + "\"");
         auto bh = v.FindMember("backhaul");
         if (bh == v.MemberEnd())
             return fail(sub(path, "backhaul"), "missing");

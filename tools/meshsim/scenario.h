@@ -29,8 +29,10 @@ const char* band_name(Band b);  // "2.4", "5", "6"
 struct BssConf {
     BSSID bssid;
     std::string ssid;
-    bool backhaul = false;  // a backhaul BSS (extenders' backhaul STAs join it)
-    bool fronthaul = true;  // clients join it
+    std::string key;         // set by an M2 (never logged)
+    uint16_t auth_type = 0;  // WSC authentication type from an M2 (0: not configured)
+    bool backhaul = false;   // a backhaul BSS (extenders' backhaul STAs join it)
+    bool fronthaul = true;   // clients join it
 };
 
 struct RadioConf {
@@ -50,6 +52,15 @@ struct EthConf {
 };
 
 enum class BackhaulKind { ethernet, wifi };
+
+// How an agent's side of the WSC exchange goes wrong, to show the failure.
+enum class WscFault {
+    none,
+    wrong_key,   // its M1 carries a public key that is not its own
+    corrupt_m2,  // the M2s it receives have a byte altered on the way
+};
+const char* wsc_fault_name(WscFault f);
+bool wsc_fault_from_name(const std::string& name, WscFault& out);
 
 // How an agent reaches its parent. The parent "controller" is the controller
 // on the gateway (the co-located agent's uplink).
@@ -93,6 +104,7 @@ struct AgentConf {
     // Signal (dBm) of the backhaul BSSs the backhaul STA hears.
     std::map<BSSID, int> bsta_rssi;
     HktConf hkt;
+    WscFault wsc_fault = WscFault::none;
 };
 
 struct ClientConf {

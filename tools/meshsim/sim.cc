@@ -102,6 +102,7 @@ Sim::Sim(Scenario scenario, SimOptions options)
             s.rssi[s.bssid] = -55;
         clients_.push_back(std::move(s));
     }
+    init_wsc();
 }
 
 Sim::~Sim() {
@@ -486,38 +487,6 @@ void Sim::send_search(size_t i) {
     send(i, IEEE1905_MULTICAST_ADDRESS, b.build(), true);
 }
 
-void Sim::send_wsc_m1(size_t i, const MAC& dst) {
-    const AgentConf& conf = scenario_.agents[i];
-    for (const RadioConf& r : conf.radios) {
-        wsc_message m;
-        m.message_type = WSC_MSG_M1;
-        std::memcpy(m.uuid, conf.al_mac.data(), 6);
-        std::memcpy(m.uuid + 6, r.id.data(), 6);
-        m.mac_address = conf.al_mac;
-        m.manufacturer = conf.manufacturer;
-        m.model_name = conf.model;
-        m.model_number = conf.model.substr(0, 32);
-        m.serial_number = conf.serial;
-        m.device_name = conf.name;
-        m.rf_bands = r.band == Band::b24 ? WSC_RF_BAND_2_4_GHZ : WSC_RF_BAND_5_GHZ;
-        m.other.push_back({WSC_ATTR_AUTHENTICATION_TYPE_FLAGS, {0x00, 0x23}});
-        m.other.push_back({WSC_ATTR_ENCRYPTION_TYPE_FLAGS, {0x00, 0x0d}});
-        m.other.push_back({WSC_ATTR_ENROLLEE_NONCE, std::vector<uint8_t>(16, 0x5a)});
-        wsc_tlv w;
-        if (!wsc_build_message(m, w.wsc_frame))
-            continue;
-        ap_radio_basic_capabilities_tlv caps;
-        caps.radio_id = r.id;
-        caps.max_bss = kMaxBssPerRadio;
-        caps.op_classes.push_back({r.op_class, r.tx_power, 0, {}});
-        CmduBuilder b(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, next_mid(i));
-        b.add(caps);
-        b.add(profile2_ap_capability_tlv{});
-        b.add(std::move(w));
-        send(i, dst, b.build());
-    }
-}
-
 void Sim::notify_association(size_t i, const MAC& sta, const BSSID& bssid, bool joined) {
     CmduBuilder b(CMDU_TYPE_TOPOLOGY_NOTIFICATION, next_mid(i));
     b.add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, scenario_.agents[i].al_mac});
@@ -583,7 +552,8 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
         case CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW:
             send_wsc_m1(i, from);
             break;
-        case CMDU_TYPE_AP_AUTOCONFIGURATION_WSC:  // M2: settings accepted as they are
+        case CMDU_TYPE_AP_AUTOCONFIGURATION_WSC:
+            on_wsc(i, from, c);
             break;
         case CMDU_TYPE_AP_CAPABILITY_QUERY:
             send(i, from, ap_capability_report(i, mid));

@@ -18,6 +18,7 @@
 #include "map/codec/codec.h"
 #include "map/transport/transport.h"
 #include "scenario.h"
+#include "wsc_enrollee.h"
 
 namespace meshsim {
 
@@ -30,6 +31,14 @@ struct SimOptions {
     bool run_timeline = true;  // false: the caller applies the timeline (tests)
     unsigned autoconfig_retry_ms = 5000;
 };
+
+// Where a radio stands in the WSC exchange.
+struct RadioWscState {
+    enum Kind { unconfigured, configured, torn_down, failed } kind = unconfigured;
+    std::string why;         // failed: the check that failed
+    unsigned exchanges = 0;  // AP-Autoconfiguration WSC messages taken (or refused)
+};
+const char* radio_wsc_state_name(RadioWscState::Kind k);
 
 struct SimStats {
     uint64_t cmdus_received = 0;
@@ -72,6 +81,9 @@ class Sim {
     bool configured(size_t i) const;
     // The vendor (HKT) agent of agent I, or null when it has none.
     HktAgent* hkt_agent(size_t i) const;
+    // Radio R of agent I in the WSC exchange; its BSSs (as the M2s set them)
+    // are scenario().agents[i].radios[r].bsss.
+    const RadioWscState& wsc_state(size_t i, size_t r) const { return wsc_[i][r].state; }
     void set_log_sink(LogSink sink) { log_ = std::move(sink); }
 
   private:
@@ -119,7 +131,13 @@ class Sim {
     CmduPtr channel_scan_report(size_t agent, uint16_t mid, const CMDU& query);
     CmduPtr operating_channel_report(size_t agent, uint16_t mid);
     void send_search(size_t agent);
+    // WSC (sim_wsc.cc): M1 per radio, M2s opened and applied.
+    void init_wsc();
     void send_wsc_m1(size_t agent, const MAC& dst);
+    void on_wsc(size_t agent, const MAC& from, const CMDU& cmdu);
+    void apply_wsc(size_t agent, size_t radio, const WscResult& result);
+    BSSID spare_bssid(size_t agent, size_t radio, size_t k) const;
+    void reindex_bss();
     void send_discovery(size_t agent);
     void notify_association(size_t agent, const MAC& sta, const BSSID& bssid, bool joined);
     void on_discovery(size_t agent, const CMDU& cmdu);
@@ -152,6 +170,12 @@ class Sim {
     std::vector<std::unique_ptr<HktAgent>> hkt_;  // per agent, null without an "hkt" block
     std::vector<ClientState> clients_;
     std::map<BSSID, BssRef> bss_index_;
+    struct RadioWsc {
+        WscEnrollee enrollee;
+        RadioWscState state;
+        std::vector<BssConf> factory;  // the scenario's BSSs: the slots M2s fill
+    };
+    std::vector<std::vector<RadioWsc>> wsc_;  // [agent][radio]
     size_t next_event_ = 0;
     long long start_ms_ = 0;
     uv_timer_t* discovery_timer_ = nullptr;

@@ -152,8 +152,14 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
         out = "the graph document has no \"nodes\"";
         return false;
     }
-    // Extra identity from /1/topology: serial number, model.
+    // Extra identity from /1/topology: serial number, model, and the BSSs
+    // each AP operates with their SSIDs (as the agents' M2s configured them).
     std::map<std::string, std::string> ident;
+    struct Ssid {
+        std::string bssid, ssid;
+        bool backhaul = false;
+    };
+    std::map<std::string, std::vector<Ssid>> ssids;
     rapidjson::Document t;
     t.Parse(topology_json.c_str(), topology_json.size());
     if (!t.HasParseError() && t.IsObject()) {
@@ -169,6 +175,12 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
                     s += (s.empty() ? "" : " ") + std::string("SN ") + sn;
             }
             ident[str(ap, "al-mac")] = s;
+            const rapidjson::Value* list = member(ap, "ssids");
+            for (rapidjson::SizeType k = 0; list && list->IsArray() && k < list->Size(); ++k) {
+                const rapidjson::Value& b = (*list)[k];
+                ssids[str(ap, "al-mac")].push_back(
+                    {str(b, "bssid"), str(b, "ssid"), str(b, "backhaul") == "true"});
+            }
         }
     }
     // The vendor agents, by the AL MAC of their Multi-AP agent: version and state.
@@ -266,12 +278,26 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
             const std::string inner = prefix + (top ? "" : (last ? "    " : "|   "));
             const auto& kids = children[mac];
             const bool has_kids = !kids.empty();
-            for (const auto& bss : d.clients) {
+            std::set<std::string> listed;
+            auto bss_line = [&](const std::string& bssid, const std::string& label) {
                 std::string cl;
-                for (const auto& c : bss.second)
-                    cl += " " + colons(c);
-                out += inner + (has_kids ? "|   " : "    ") + "BSS " + colons(bss.first) + ":" +
+                auto it = d.clients.find(bssid);
+                if (it != d.clients.end()) {
+                    for (const auto& c : it->second)
+                        cl += " " + colons(c);
+                }
+                out += inner + (has_kids ? "|   " : "    ") + "BSS " + colons(bssid) + label + ":" +
                        cl + "\n";
+                listed.insert(bssid);
+            };
+            auto s = ssids.find(mac);
+            if (s != ssids.end()) {
+                for (const Ssid& b : s->second)
+                    bss_line(b.bssid, " \"" + b.ssid + "\"" + (b.backhaul ? " (backhaul)" : ""));
+            }
+            for (const auto& bss : d.clients) {
+                if (!listed.count(bss.first))
+                    bss_line(bss.first, "");
             }
             for (size_t k = 0; k < kids.size(); ++k)
                 walk(kids[k], inner, k + 1 == kids.size(), false);

@@ -211,6 +211,8 @@ void MapAl::tick() {
     }
     age_neighbors(now);
     reassembler_.expire();
+    if (running_ && on_tick_)
+        on_tick_();
 }
 
 uint16_t MapAl::next_message_id() {

@@ -132,6 +132,10 @@ class MapAl {
     int set_discovery_interval(unsigned seconds);
     unsigned discovery_interval() const { return options_.discovery_interval_s; }
 
+    // Called at the end of every tick() (about once a second), for the stack's
+    // own delayed work.
+    void set_on_tick(std::function<void()> fn) { on_tick_ = std::move(fn); }
+
     // Called when the neighbour table changed (after the notification left).
     void set_on_neighbors_changed(std::function<void()> fn) {
         on_neighbors_changed_ = std::move(fn);
@@ -198,6 +202,7 @@ class MapAl {
     bool delivering_ = false;
     Deliver deliver_;
     std::function<void()> on_neighbors_changed_;
+    std::function<void()> on_tick_;
     uint16_t mid_ = 0;
     long long next_discovery_ms_ = 0;
     std::vector<MapNeighbor> neighbors_;

@@ -1,12 +1,18 @@
 #include "map/al/stack.h"
 
+#include <algorithm>
+
+#include "common/clock.h"
 #include "map/callbacks.h"
 #include "map/cmdu.h"
 #include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
+#include "map/map_config.h"
 #include "map/map_log.h"
+#include "map/map_send.h"
 #include "map/send/retry.h"
 #include "map/transport/make_transport.h"
+#include "map/wsc/registrar.h"
 
 namespace {
 
@@ -14,11 +20,48 @@ struct StackState {
     MapStackConfig config = map_stack_default_config();
     bool config_ok = true;
     std::unique_ptr<MapAl> al;
+    std::unique_ptr<WscRegistrar> registrar;
+    // Agents just configured by M2s, and when to ask them for their topology.
+    std::vector<std::pair<MAC, long long>> reread;
 };
 
 StackState& state() {
     static StackState s;
     return s;
+}
+
+// An agent brings up the BSSs its M2s describe: its Topology Response a
+// moment later shows them (one query per agent, however many radios it has).
+constexpr long long kRereadAfterM2Ms = 2000;
+constexpr size_t kMaxRereads = MAP_MAX_AGENTS;
+
+void schedule_reread(const MAC& al_mac) {
+    auto& list = state().reread;
+    const long long due = get_current_time_ms() + kRereadAfterM2Ms;
+    for (auto& e : list) {
+        if (e.first == al_mac) {
+            e.second = due;
+            return;
+        }
+    }
+    if (list.size() < kMaxRereads)
+        list.emplace_back(al_mac, due);
+}
+
+void run_rereads() {
+    auto& list = state().reread;
+    const long long now = get_current_time_ms();
+    std::vector<MAC> due;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const std::pair<MAC, long long>& e) {
+                                  if (e.second > now)
+                                      return false;
+                                  due.push_back(e.first);
+                                  return true;
+                              }),
+               list.end());
+    for (const MAC& m : due)
+        map_send_topology_query(m);
 }
 
 // The controller's own neighbours are the root's links in the data model.
@@ -102,6 +145,31 @@ int map_stack_start(uv_loop_t* loop, std::string* error) {
     options.discovery_interval_s = s.config.discovery_interval_s;
     s.al = std::make_unique<MapAl>(std::move(transport), options);
     s.al->set_on_neighbors_changed(update_root_neighbors);
+    s.al->set_on_tick(run_rereads);
+    s.reread.clear();
+    s.registrar = std::make_unique<WscRegistrar>([](const MAC& to, CMDU& c, const char* ifname) {
+        MapAl* al = state().al.get();
+        return al && al->running() ? al->send(to, c, ifname, true) : MAP_SEND_NOT_READY;
+    });
+    WscRegistrarIdentity id = s.registrar->identity();
+    id.serial_number.clear();
+    for (size_t i = 0; i < 6; ++i) {
+        static const char hex[] = "0123456789ABCDEF";
+        id.serial_number += hex[s.config.al_mac.data()[i] >> 4];
+        id.serial_number += hex[s.config.al_mac.data()[i] & 0xF];
+    }
+    s.registrar->set_identity(id);
+    if (!s.config.credentials.empty()) {
+        map_credential_config_t creds{};
+        creds.count = static_cast<uint8_t>(std::min(s.config.credentials.size(), kMaxCredentials));
+        for (size_t i = 0; i < creds.count; ++i)
+            creds.creds[i] = s.config.credentials[i];
+        const int rc = set_credential_config(&creds);
+        map_credential_config_wipe(&creds);
+        if (rc != 0)
+            return fail("map_stack.json credentials refused");
+        map_log(MAP_LOG_CONTROLLER, 6, "%u VAP credential(s) from map_stack.json", creds.count);
+    }
     if (s.al->start(
             loop, [](CMDU* c) { map_dispatch_cmdu(c); }, &why) != 0)
         return fail(why);
@@ -115,6 +183,8 @@ void map_stack_stop() {
         s.al->stop();
         s.al.reset();
     }
+    s.registrar.reset();
+    s.reread.clear();
 }
 
 void map_stack_abandon() {
@@ -122,6 +192,10 @@ void map_stack_abandon() {
     if (s.al)
         s.al->abandon();
     map_retry_abandon();
+}
+
+WscRegistrar* map_stack_registrar() {
+    return state().registrar.get();
 }
 
 MapAl* map_stack_al() {
@@ -140,6 +214,13 @@ int8_t map_stack_handle_cmdu(CMDU* cmdu) {
     // message would let anybody fill the table, which is capped anyway.)
     map_update_from_cmdu(cmdu);
     const bool own = al && cmdu->src_al_mac == al->al_mac();
+    // An agent's M1 (heard on an interface, not a local answer) gets its M2s.
+    if (!own && cmdu->message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_WSC &&
+        cmdu->interface_name[0] != '\0' && state().registrar) {
+        const WscOutcome o = state().registrar->on_wsc(*cmdu, map_get_m2_config());
+        if (o == WscOutcome::answered || o == WscOutcome::teardown)
+            schedule_reread(cmdu->src_al_mac);
+    }
     if (!own && cmdu->message_type == CMDU_TYPE_TOPOLOGY_DISCOVERY &&
         cmdu->interface_name[0] != '\0' && !cmdu->src_al_mac.is_zero())
         map_update_ale(cmdu->src_al_mac);

@@ -37,6 +37,10 @@ void map_stack_stop();
 // again. The stack is stopped afterwards.
 void map_stack_abandon();
 
+class WscRegistrar;
+// The registrar answering the agents' M1s, or null before start / after stop.
+WscRegistrar* map_stack_registrar();
+
 // The running AL, or null before start / after stop.
 MapAl* map_stack_al();
 

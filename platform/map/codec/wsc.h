@@ -11,27 +11,32 @@
 #include "common/mac.h"
 
 constexpr uint16_t WSC_ATTR_ASSOCIATION_STATE = 0x1002;
+constexpr uint16_t WSC_ATTR_AUTHENTICATION_TYPE = 0x1003;
 constexpr uint16_t WSC_ATTR_AUTHENTICATION_TYPE_FLAGS = 0x1004;
 constexpr uint16_t WSC_ATTR_AUTHENTICATOR = 0x1005;
 constexpr uint16_t WSC_ATTR_CONFIG_METHODS = 0x1008;
 constexpr uint16_t WSC_ATTR_CONFIGURATION_ERROR = 0x1009;
 constexpr uint16_t WSC_ATTR_CONNECTION_TYPE_FLAGS = 0x100D;
+constexpr uint16_t WSC_ATTR_ENCRYPTION_TYPE = 0x100F;
 constexpr uint16_t WSC_ATTR_ENCRYPTION_TYPE_FLAGS = 0x1010;
 constexpr uint16_t WSC_ATTR_DEVICE_NAME = 0x1011;
 constexpr uint16_t WSC_ATTR_DEVICE_PASSWORD_ID = 0x1012;
 constexpr uint16_t WSC_ATTR_ENCRYPTED_SETTINGS = 0x1018;
 constexpr uint16_t WSC_ATTR_ENROLLEE_NONCE = 0x101A;
+constexpr uint16_t WSC_ATTR_KEY_WRAP_AUTHENTICATOR = 0x101E;
 constexpr uint16_t WSC_ATTR_MAC_ADDRESS = 0x1020;
 constexpr uint16_t WSC_ATTR_MANUFACTURER = 0x1021;
 constexpr uint16_t WSC_ATTR_MESSAGE_TYPE = 0x1022;
 constexpr uint16_t WSC_ATTR_MODEL_NAME = 0x1023;
 constexpr uint16_t WSC_ATTR_MODEL_NUMBER = 0x1024;
+constexpr uint16_t WSC_ATTR_NETWORK_KEY = 0x1027;
 constexpr uint16_t WSC_ATTR_OS_VERSION = 0x102D;
 constexpr uint16_t WSC_ATTR_PUBLIC_KEY = 0x1032;
 constexpr uint16_t WSC_ATTR_REGISTRAR_NONCE = 0x1039;
 constexpr uint16_t WSC_ATTR_RF_BANDS = 0x103C;
 constexpr uint16_t WSC_ATTR_SERIAL_NUMBER = 0x1042;
 constexpr uint16_t WSC_ATTR_WPS_STATE = 0x1044;
+constexpr uint16_t WSC_ATTR_SSID = 0x1045;
 constexpr uint16_t WSC_ATTR_UUID_E = 0x1047;
 constexpr uint16_t WSC_ATTR_UUID_R = 0x1048;
 constexpr uint16_t WSC_ATTR_VENDOR_EXTENSION = 0x1049;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/clock.h"
 #include "map/codec/tlvs.h"
 #include "map/codec/wsc.h"
 #include "map/datamodel/datamodel.h"
@@ -186,8 +187,20 @@ int update_wsc(const CMDU* cmdu) {
         return 0;
     wsc_message m;
     if (!wsc_parse_message(wsc->wsc_frame.data(), wsc->wsc_frame.size(), m)) {
-        map_log(MAP_LOG_CONTROLLER, 4, "data model: malformed WSC message from %s",
-                cmdu->src_al_mac.to_string().c_str());
+        // One line per 10 s at most: an agent repeating a bad M1 must not flood the log
+        // (the registrar says what is wrong with it).
+        static long long last_ms = 0;
+        static unsigned long long quiet = 0;
+        const long long now = get_current_time_ms();
+        if (last_ms != 0 && now - last_ms < 10000 && now >= last_ms) {
+            ++quiet;
+            return -1;
+        }
+        map_log(MAP_LOG_CONTROLLER, 4,
+                "data model: malformed WSC message from %s (%llu more not logged in 10 s)",
+                cmdu->src_al_mac.to_string().c_str(), quiet);
+        last_ms = now == 0 ? 1 : now;
+        quiet = 0;
         return -1;
     }
     if (m.message_type != WSC_MSG_M1)

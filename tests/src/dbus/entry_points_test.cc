@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <uv.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "common/paths.h"
 #include "configuration/configuration_minder.h"
@@ -11,7 +15,12 @@
 #include "data/data_minder.h"
 #include "dbus/ozr_dbus.h"
 #include "hkt/hkt_mgmt_minder.h"
+#include "map/al/al.h"
+#include "map/al/stack.h"
+#include "map/codec/tlv_types.h"
+#include "map/datamodel/datamodel.h"
 #include "map/map_config.h"
+#include "map/transport/segment_transport.h"
 #include "nal/nal.h"
 #include "steering/steering_minder.h"
 #include "support/temp_root.h"
@@ -149,6 +158,78 @@ TEST_F(EntryPoints, VapConfigurationBecomesTheStacksCredentials) {
     EXPECT_EQ(c.set_vap_configuration(nullptr), -1);
     EXPECT_EQ(map_get_m2_config()->count, 2);
     EXPECT_STREQ(map_get_m2_config()->creds[0].ssid, "home");
+}
+
+// The agents hear about new credentials: one relayed multicast renew, and
+// none when the platform repeats what the stack already has.
+TEST_F(EntryPoints, NewVapCredentialsMakeEveryAgentRenew) {
+    const int pid = static_cast<int>(getpid());
+    const std::string seg = "239.205." + std::to_string((pid >> 8) & 0xff) + "." +
+                            std::to_string(pid & 0xff) + ":" + std::to_string(41000 + pid % 5000);
+    MapStackConfig sc;
+    sc.transport = MapTransportKind::segment;
+    sc.segment = seg;
+    sc.interfaces = {{"ozr0", MAC(2, 0, 0, 0, 1, 1), seg}};
+    sc.al_mac = MAC(2, 0, 0, 0, 1, 0);
+    map_stack_set_config(sc);
+    ASSERT_EQ(map_stack_start(&loop_), 0);
+    TransportOptions to;
+    to.al_mac = MAC(2, 0, 0, 0, 2, 0);
+    MapAlOptions ao;
+    ao.controller = false;
+    auto agent = std::make_unique<MapAl>(
+        std::make_unique<SegmentTransport>(
+            std::vector<TransportInterface>{{"ag0", MAC(2, 0, 0, 0, 2, 1), seg, 0}}, to),
+        ao);
+    std::vector<uint16_t> heard;
+    ASSERT_EQ(agent->start(&loop_, [&](CMDU* c) { heard.push_back(c->message_type); }), 0);
+    auto renews = [&] {
+        return std::count(heard.begin(), heard.end(), CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW);
+    };
+    auto run_for = [&](int ms) {
+        uv_timer_t t;
+        uv_timer_init(&loop_, &t);
+        uv_timer_start(
+            &t, [](uv_timer_t*) {}, static_cast<uint64_t>(ms), 0);
+        while (uv_timer_get_due_in(&t) > 0 && renews() < 2)
+            uv_run(&loop_, UV_RUN_ONCE);
+        uv_close(reinterpret_cast<uv_handle_t*>(&t), nullptr);
+        uv_run(&loop_, UV_RUN_NOWAIT);
+    };
+
+    ZkaAllEnabledVapCfg cfg{};
+    cfg.num_vaps = 2;
+    std::strcpy(cfg.vaps[0].ssid, "home");
+    std::strcpy(cfg.vaps[0].key, "secret-passphrase");
+    cfg.vaps[0].auth_type = 0x20;
+    cfg.vaps[0].encr_type = 0x08;
+    cfg.vaps[0].bss_type = MAP_CRED_FRONTHAUL;
+    cfg.vaps[0].enabled = 1;
+    std::strcpy(cfg.vaps[1].ssid, "home-bh");
+    std::strcpy(cfg.vaps[1].key, "backhaul-pass");
+    cfg.vaps[1].rf_band = 0x02;
+    cfg.vaps[1].bss_type = MAP_CRED_BACKHAUL;
+    cfg.vaps[1].enabled = 1;
+    ConfigurationMinder& c = *ctx_->config_minder;
+    EXPECT_EQ(c.set_vap_configuration(&cfg), 0);
+    run_for(1500);
+    EXPECT_EQ(renews(), 1);
+    EXPECT_EQ(map_get_m2_config()->creds[1].rf_bands, 0x02);
+    EXPECT_TRUE(is_backhaul_bss_ssid(reinterpret_cast<const uint8_t*>("home-bh"), 7));
+    EXPECT_EQ(count_of(log_.text(), "key length 17"), 1u);
+    EXPECT_EQ(count_of(log_.text(), "secret-passphrase"), 0u);
+
+    // The same again: nothing to renew.
+    EXPECT_EQ(c.set_vap_configuration(&cfg), 0);
+    EXPECT_EQ(count_of(log_.text(), "unchanged, no autoconfig renew"), 1u);
+    // A new SSID: a second renew.
+    std::strcpy(cfg.vaps[0].ssid, "home-2");
+    EXPECT_EQ(c.set_vap_configuration(&cfg), 0);
+    run_for(1500);
+    EXPECT_EQ(renews(), 2);
+    agent->stop();
+    map_stack_stop();
+    uv_run(&loop_, UV_RUN_NOWAIT);
 }
 
 TEST_F(EntryPoints, SteeringRequestSignalIsJournalledWithoutABus) {

@@ -21,6 +21,7 @@
 #include "graph/graph_minder.h"
 #include "http_test_client.h"
 #include "map/datamodel/datamodel.h"
+#include "map/map_config.h"
 #include "map/map_log.h"
 #include "rest/graph_routes.h"
 #include "rest/http_response.h"
@@ -1004,6 +1005,59 @@ TEST_F(RoutesTest, ContextSummaryAndVersion) {
     EXPECT_EQ(s["rest-connections"].GetUint(), 1u);
     get_json("/1/version", doc);
     EXPECT_STREQ(doc["name"].GetString(), "ozr");
+}
+
+// The credential table without its secrets: SSIDs and flags, never a key.
+TEST_F(RoutesTest, MapCfgShowsTheCredentialTableWithKeyLengthsOnly) {
+    rapidjson::Document doc;
+    map_config_reset();
+    get_json("/debug/map-cfg", doc);
+    EXPECT_EQ(doc["map-cfg"]["credentials-cfg"]["count"].GetUint(), 0u);
+    EXPECT_EQ(doc["map-cfg"]["credentials-cfg"]["credentials"].Size(), 0u);
+
+    map_credential_config_t cfg{};
+    cfg.count = 2;
+    std::strcpy(cfg.creds[0].ssid, "Home");
+    std::strcpy(cfg.creds[0].network_key, "correct horse battery");
+    cfg.creds[0].auth_type = 0x0020;
+    cfg.creds[0].encr_type = 0x0008;
+    cfg.creds[0].bss_type = MAP_CRED_FRONTHAUL;
+    std::strcpy(cfg.creds[1].ssid, "Home-bh");
+    std::strcpy(cfg.creds[1].network_key, "0123456789abcdef");
+    cfg.creds[1].auth_type = 0x0060;
+    cfg.creds[1].encr_type = 0x0008;
+    cfg.creds[1].rf_bands = 0x03;
+    cfg.creds[1].bss_type = MAP_CRED_BACKHAUL | MAP_CRED_FRONTHAUL;
+    cfg.creds[1].hidden = 1;
+    ASSERT_EQ(set_credential_config(&cfg), 0);  // the loop thread is not running yet
+    HttpAnswer a = ask(get_request("/debug/map-cfg"));
+    ASSERT_EQ(a.status, 200);
+    EXPECT_EQ(a.body.find("correct horse"), std::string::npos) << a.body;
+    EXPECT_EQ(a.body.find("0123456789abcdef"), std::string::npos) << a.body;
+    doc.Parse(a.body.c_str());
+    ASSERT_FALSE(doc.HasParseError());
+    const Value& c = doc["map-cfg"]["credentials-cfg"];
+    EXPECT_EQ(c["count"].GetUint(), 2u);
+    const Value& home = c["credentials"][0];
+    EXPECT_STREQ(home["ssid"].GetString(), "Home");
+    EXPECT_EQ(home["key-length"].GetUint(), 21u);
+    EXPECT_STREQ(home["security"].GetString(), "wpa2-personal");
+    EXPECT_STREQ(home["bands"][0].GetString(), "any");
+    EXPECT_TRUE(home["fronthaul"].GetBool());
+    EXPECT_FALSE(home["backhaul"].GetBool());
+    EXPECT_FALSE(home["hidden"].GetBool());
+    const Value& bh = c["credentials"][1];
+    EXPECT_EQ(bh["key-length"].GetUint(), 16u);
+    EXPECT_STREQ(bh["security"].GetString(), "wpa2-wpa3-personal");
+    EXPECT_EQ(bh["auth-type"].GetUint(), 0x0060u);
+    ASSERT_EQ(bh["bands"].Size(), 2u);
+    EXPECT_STREQ(bh["bands"][1].GetString(), "5");
+    EXPECT_TRUE(bh["fronthaul"].GetBool());
+    EXPECT_TRUE(bh["backhaul"].GetBool());
+    EXPECT_TRUE(bh["hidden"].GetBool());
+    EXPECT_FALSE(bh.HasMember("key"));
+    stop_loop();
+    map_config_reset();
 }
 
 TEST_F(RoutesTest, RenderingAllocatesFromTheDocumentPoolOnly) {

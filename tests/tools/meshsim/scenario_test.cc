@@ -73,6 +73,12 @@ TEST(MeshsimScenario, MinimalParsesAndSortsTheTimeline) {
     EXPECT_EQ(s.discovery_interval_s, 60u);
     EXPECT_TRUE(s.agents[0].radios[0].vht);
     EXPECT_EQ(s.agents[1].bsta_rssi.at(BSSID(MAC(2, 0, 0, 0, 1, 0x12))), -60);
+    EXPECT_EQ(s.agents[1].wsc_fault, meshsim::WscFault::none);
+    std::string faulty = kMinimal;
+    const std::string needle = "\"serial\": \"S2\",";
+    faulty.replace(faulty.find(needle), needle.size(), needle + " \"wsc_fault\": \"corrupt_m2\",");
+    ASSERT_EQ(meshsim::scenario_parse(faulty, s, &error), 0) << error;
+    EXPECT_EQ(s.agents[1].wsc_fault, meshsim::WscFault::corrupt_m2);
 }
 
 TEST(MeshsimScenario, MistakesNameTheirField) {
@@ -107,6 +113,8 @@ TEST(MeshsimScenario, MistakesNameTheirField) {
          "\"ssid\": \"Home\"}]}],\n     \"backhaul\": {\"type\": \"cable\"",
          "\"agents[1].backhaul.type\""},
         {"\"channel\": 1,", "\"channel\": 300,", "\"agents[1].radios[0].channel\""},
+        {"\"serial\": \"S2\",", "\"serial\": \"S2\", \"wsc_fault\": \"late\",",
+         "\"agents[1].wsc_fault\": expected \"wrong_key\" or \"corrupt_m2\", got \"late\""},
     };
     for (const Case& c : cases) {
         std::string error = error_after(c.from, c.to);

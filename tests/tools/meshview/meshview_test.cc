@@ -30,7 +30,9 @@ const char* kGraph = R"({
   ]})";
 
 const char* kTopology = R"({"aps": [{"al-mac": "026f7a720300",
-  "info": {"device-name": "ext-wifi", "serial-number": "EX2026000003"}}]})";
+  "info": {"device-name": "ext-wifi", "serial-number": "EX2026000003"},
+  "ssids": [{"bssid": "026f7a720321", "ssid": "ozr-home", "backhaul": false},
+            {"bssid": "026f7a720322", "ssid": "ozr-backhaul", "backhaul": true}]}]})";
 
 }  // namespace
 
@@ -52,7 +54,11 @@ TEST(Meshview, TreeFollowsBackhaulParentsAndListsClientsPerBss) {
     // The phone under the gateway's BSS; the backhaul STA is not a client.
     EXPECT_NE(out.find("BSS 02:6f:7a:72:01:21: 02:c1:00:00:00:01"), std::string::npos) << out;
     EXPECT_EQ(out.find("BSS 02:6f:7a:72:01:22"), std::string::npos) << out;
-    EXPECT_NE(out.find("BSS 02:6f:7a:72:03:21: 02:c1:00:00:00:03"), std::string::npos) << out;
+    // The SSIDs the AP runs (its configured BSSs), with or without clients.
+    EXPECT_NE(out.find("BSS 02:6f:7a:72:03:21 \"ozr-home\": 02:c1:00:00:00:03"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("BSS 02:6f:7a:72:03:22 \"ozr-backhaul\" (backhaul):\n"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("B2 02:6f:7a:72:04:00  [no backhaul]"), std::string::npos) << out;
     EXPECT_NE(out.find("4 devices, 2 clients"), std::string::npos) << out;
 }

@@ -3,7 +3,9 @@
 // data model after a scripted exchange with an agent on the segment.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <map>
 
 #include "al_test_util.h"
 #include "common/clock.h"
@@ -11,8 +13,11 @@
 #include "map/callbacks.h"
 #include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
+#include "map/map_config.h"
 #include "map/map_init.h"
 #include "map/map_send.h"
+#include "map/wsc/registrar.h"
+#include "platform/map/wsc/wsc_test_util.h"
 #include "samples.h"
 #include "support/temp_root.h"
 
@@ -133,8 +138,9 @@ TEST_F(StackTest, ScriptedExchangeWithAnAgentFillsTheDataModel) {
     EXPECT_STREQ(ale->serial_number, "SN0123456789");
     EXPECT_STREQ(ale->manufacturer, "Vexal");
     EXPECT_EQ(ale->num_radios, 1);
-    // M2 is not sent (yet): the agent hears no WSC back.
+    // No credentials are configured: the M1 waits for a renew, no WSC comes back.
     EXPECT_EQ(ag.count(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC), 0u);
+    EXPECT_EQ(map_stack_registrar()->stats().not_configured, 1u);
 
     // The senders now reach the agent, on the interface it was heard on.
     ASSERT_EQ(map_send_ap_capability_query(test_mac(2, 0)), 0);
@@ -149,6 +155,88 @@ TEST_F(StackTest, ScriptedExchangeWithAnAgentFillsTheDataModel) {
     ASSERT_NE(nl, nullptr);
     ASSERT_EQ(nl->neighbors.size(), 1u);
     EXPECT_EQ(nl->neighbors[0].al_mac_address, test_mac(2, 0));
+}
+
+TEST_F(StackTest, AnAgentsM1GetsItsM2sOverTheSegmentWithTheConfiguredCredentials) {
+    std::string seg = private_segment(22005);
+    MapStackConfig config = config_on(seg);
+    map_vap_credential_t home{}, backhaul{};
+    std::snprintf(home.ssid, sizeof home.ssid, "Home");
+    std::snprintf(home.network_key, sizeof home.network_key, "correct horse battery");
+    home.auth_type = 0x0020;
+    home.encr_type = 0x0008;
+    home.bss_type = MAP_CRED_FRONTHAUL;
+    std::snprintf(backhaul.ssid, sizeof backhaul.ssid, "Home-bh");
+    std::snprintf(backhaul.network_key, sizeof backhaul.network_key, "0123456789abcdef");
+    backhaul.auth_type = 0x0020;
+    backhaul.encr_type = 0x0008;
+    backhaul.rf_bands = WSC_RF_BAND_5_GHZ;
+    backhaul.bss_type = MAP_CRED_BACKHAUL;
+    config.credentials = {home, backhaul};
+    map_stack_set_config(config);
+    ASSERT_EQ(map_stack_start(&loop_), 0);
+    ASSERT_NE(map_get_m2_config(), nullptr);
+    EXPECT_TRUE(is_backhaul_bss_ssid(reinterpret_cast<const uint8_t*>("Home-bh"), 7));
+    Node& ag = agent(seg);
+    ASSERT_TRUE(run([] { return get_ale(test_mac(2, 0)) != nullptr; }));
+
+    // The agent's M1 for its 2.4 GHz and its 5 GHz radio, each with its own key.
+    std::unique_ptr<WscDhKey> keys[2] = {WscDhKey::generate(), WscDhKey::generate()};
+    std::vector<uint8_t> m1s[2];
+    for (int r = 0; r < 2; ++r) {
+        wsc_tlv w;
+        w.wsc_frame = build(m1_attributes(*keys[r], test_mac(2, 0), static_cast<uint8_t>(0x40 + r),
+                                          r ? WSC_RF_BAND_5_GHZ : WSC_RF_BAND_2_4_GHZ));
+        m1s[r] = w.wsc_frame;
+        ap_radio_basic_capabilities_tlv caps;
+        caps.radio_id = test_mac(2, static_cast<uint8_t>(0x10 + r));
+        caps.max_bss = 4;
+        caps.op_classes.push_back({static_cast<uint8_t>(r ? 115 : 81), 20, 0, {}});
+        CmduPtr m1 = CmduBuilder(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, 0).add(caps).add(w).build();
+        ASSERT_EQ(ag.al().send(test_mac(1, 0), *m1, nullptr, true), 0);
+    }
+    ASSERT_TRUE(run([&] { return ag.count(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC) == 2; }));
+    std::map<MAC, std::vector<std::string>> got;  // radio -> "ssid/bits"
+    for (const CmduPtr& c : ag.got()) {
+        if (c->message_type != CMDU_TYPE_AP_AUTOCONFIGURATION_WSC)
+            continue;
+        EXPECT_EQ(c->src_al_mac, test_mac(1, 0));
+        const auto* radio = first_tlv<ap_radio_identifier_tlv>(c.get());
+        ASSERT_NE(radio, nullptr);
+        const int r = radio->radio_id == test_mac(2, 0x11) ? 1 : 0;
+        for (size_t i = 0; c->list_of_TLVs[i]; ++i) {
+            const auto* w = tlv_cast<wsc_tlv>(c->list_of_TLVs[i]);
+            if (!w)
+                continue;
+            WscBssConfig bss;
+            std::string why;
+            ASSERT_TRUE(wsc_enrollee_open_m2(*keys[r], m1s[r], w->wsc_frame.data(),
+                                             w->wsc_frame.size(), bss, &why))
+                << why;
+            EXPECT_EQ(bss.mac, test_mac(2, 0));
+            got[radio->radio_id].push_back(bss.ssid + "/" + std::to_string(bss.map_ext) + "/" +
+                                           bss.network_key);
+        }
+    }
+    EXPECT_EQ(got[test_mac(2, 0x10)], (std::vector<std::string>{"Home/32/correct horse battery"}));
+    EXPECT_EQ(got[test_mac(2, 0x11)], (std::vector<std::string>{"Home/32/correct horse battery",
+                                                                "Home-bh/64/0123456789abcdef"}));
+    EXPECT_EQ(map_stack_registrar()->stats().answered, 2u);
+
+    // Two seconds later the stack asks the agent for its topology once, to
+    // learn the BSSs the M2s brought up.
+    const size_t queries = ag.count(CMDU_TYPE_TOPOLOGY_QUERY);
+    ozr_clock::advance(1500);
+    run_until(
+        &loop_, [] { return false; }, 1200);  // a tick or so: not due yet
+    EXPECT_EQ(ag.count(CMDU_TYPE_TOPOLOGY_QUERY), queries);
+    ozr_clock::advance(600);
+    ASSERT_TRUE(run([&] { return ag.count(CMDU_TYPE_TOPOLOGY_QUERY) == queries + 1; }));
+    ozr_clock::advance(5000);
+    run_until(
+        &loop_, [] { return false; }, 1200);
+    EXPECT_EQ(ag.count(CMDU_TYPE_TOPOLOGY_QUERY), queries + 1);
+    map_config_reset();
 }
 
 TEST_F(StackTest, InitFollowsMapStackJsonAndRefusesAMalformedOne) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "map/datamodel/datamodel.h"
 #include "map/map_config.h"
 
 namespace {
@@ -131,6 +132,9 @@ TEST_F(MapConfig, CredentialsValidatedWholeAndHandedBackForM2) {
     EXPECT_STREQ(m2->creds[1].network_key, "0123456789abcdef");
     EXPECT_EQ(m2->creds[1].hidden, 1);
     EXPECT_EQ(m2->creds[1].bss_type, MAP_CRED_BACKHAUL);
+    // The data model tells backhaul BSSs by the backhaul credential's SSID.
+    EXPECT_TRUE(is_backhaul_bss_ssid(reinterpret_cast<const uint8_t*>("mesh-bh"), 7));
+    EXPECT_FALSE(is_backhaul_bss_ssid(reinterpret_cast<const uint8_t*>("home"), 4));
 
     struct Bad {
         const char* why;
@@ -164,9 +168,18 @@ TEST_F(MapConfig, CredentialsValidatedWholeAndHandedBackForM2) {
     open.count = 1;
     open.creds[0] = credential("guest", "", MAP_CRED_FRONTHAUL);
     EXPECT_EQ(set_credential_config(&open), 0);
+    EXPECT_FALSE(is_backhaul_bss_ssid(reinterpret_cast<const uint8_t*>("mesh-bh"), 7));
     open.count = 0;
     EXPECT_EQ(set_credential_config(&open), 0);
     EXPECT_EQ(map_get_m2_config(), nullptr);
+
+    // A caller's copy is wiped on request: no key left in it.
+    map_credential_config_t mine = cfg;
+    map_credential_config_wipe(&mine);
+    for (const auto& c : mine.creds)
+        EXPECT_EQ(std::string(c.network_key, sizeof c.network_key),
+                  std::string(sizeof c.network_key, '\0'));
+    EXPECT_STREQ(mine.creds[1].ssid, "mesh-bh");
 }
 
 TEST(PlatformMalloc, CapsSizeAndRejectsZero) {

@@ -182,6 +182,74 @@ TEST_F(StackConfigTest, MalformedFilesAreRefusedNamingTheKey) {
     }
 }
 
+TEST_F(StackConfigTest, CredentialsAreReadWithoutEverQuotingAKey) {
+    MapStackConfig config;
+    std::string error;
+    ASSERT_EQ(map_stack_config_parse(R"({"credentials": [
+        {"ssid": "Home", "key": "correct horse battery"},
+        {"ssid": "Home-bh", "key": "0123456789abcdef", "security": "wpa3-personal",
+         "bands": ["5"], "fronthaul": false, "backhaul": true, "hidden": true},
+        {"ssid": "Guest", "bands": ["2.4", "5"]}]})",
+                                     config, &error),
+              0)
+        << error;
+    ASSERT_EQ(config.credentials.size(), 3u);
+    const map_vap_credential_t& home = config.credentials[0];
+    EXPECT_STREQ(home.ssid, "Home");
+    EXPECT_STREQ(home.network_key, "correct horse battery");
+    EXPECT_EQ(home.auth_type, 0x0020);  // WPA2-Personal by default with a key
+    EXPECT_EQ(home.encr_type, 0x0008);
+    EXPECT_EQ(home.rf_bands, 0);  // every band
+    EXPECT_EQ(home.bss_type, MAP_CRED_FRONTHAUL);
+    EXPECT_EQ(home.hidden, 0);
+    const map_vap_credential_t& bh = config.credentials[1];
+    EXPECT_EQ(bh.auth_type, 0x0040);
+    EXPECT_EQ(bh.rf_bands, 0x02);
+    EXPECT_EQ(bh.bss_type, MAP_CRED_BACKHAUL);
+    EXPECT_EQ(bh.hidden, 1);
+    EXPECT_EQ(config.credentials[2].auth_type, 0x0001);  // open without a key
+    EXPECT_EQ(config.credentials[2].rf_bands, 0x03);
+
+    const std::string secret = "s3cret-never-shown";
+    const struct {
+        std::string json;
+        std::string key;
+    } bad[] = {
+        {R"({"credentials": {}})", "\"credentials\""},
+        {R"({"credentials": [1]})", "\"credentials[0]\""},
+        {R"({"credentials": [{"key": ")" + secret + R"("}]})", "\"credentials[0].ssid\""},
+        {R"({"credentials": [{"ssid": ""}]})", "\"credentials[0].ssid\""},
+        {R"({"credentials": [{"ssid": ")" + std::string(33, 's') + R"("}]})",
+         "\"credentials[0].ssid\""},
+        {R"({"credentials": [{"ssid": "a", "key": "short"}]})", "\"credentials[0].key\""},
+        {R"({"credentials": [{"ssid": "a", "key": ")" + std::string(65, 'k') + R"("}]})",
+         "\"credentials[0].key\""},
+        {R"({"credentials": [{"ssid": "a", "key": ")" + secret + R"(", "security": "open"}]})",
+         "\"credentials[0].key\""},
+        {R"({"credentials": [{"ssid": "a", "security": "wpa2-personal"}]})",
+         "\"credentials[0].key\""},
+        {R"({"credentials": [{"ssid": "a", "security": "wep"}]})", "\"credentials[0].security\""},
+        {R"({"credentials": [{"ssid": "a", "bands": ["7"]}]})", "\"credentials[0].bands[0]\""},
+        {R"({"credentials": [{"ssid": "a", "fronthaul": false}]})", "\"credentials[0]\""},
+        {R"({"credentials": [{"ssid": "a", "backhaul": "yes"}]})", "\"credentials[0].backhaul\""},
+        {R"({"credentials": [{"ssid": "a", "vlan": 3}]})", "\"credentials[0].vlan\""},
+        {R"({"credentials": [)" +
+             [] {
+                 std::string many;
+                 for (int i = 0; i < 17; ++i)
+                     many += std::string(i ? "," : "") + R"({"ssid": "a"})";
+                 return many;
+             }() +
+             "]}",
+         "\"credentials\""},
+    };
+    for (const auto& c : bad) {
+        EXPECT_EQ(map_stack_config_parse(c.json, config, &error), -1) << c.json;
+        EXPECT_NE(error.find(c.key), std::string::npos) << c.json << " -> " << error;
+        EXPECT_EQ(error.find(secret), std::string::npos) << error;
+    }
+}
+
 TEST_F(StackConfigTest, UnreadableFilesAreRefused) {
     MapStackConfig config;
     std::string error;

@@ -1,0 +1,1 @@
+set(bench_libs ozr_platform_map)
