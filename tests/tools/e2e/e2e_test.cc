@@ -468,191 +468,185 @@ TEST_F(E2E, VendorAgentsComeOnline) {
               std::string::npos);
     EXPECT_NE(j.find("\"call\":\"nal_setExNotification\",\"sn\":\"EX2026000002\""),
               std::string::npos);
+}
 
-    // Onboarding: with credentials configured, every extender takes its M2s,
-    // brings up the BSSs they describe, and the daemon shows their SSIDs; the
-    // credential table is on /debug/map-cfg without its keys.
-    TEST_F(E2E, EveryAgentIsConfiguredWithTheCredentials) {
-        stack_extra_ =
-            R"(, "credentials": [{"ssid": "ozr-home", "key": "correct horse battery staple"},
+// Onboarding: with credentials configured, every extender takes its M2s,
+// brings up the BSSs they describe, and the daemon shows their SSIDs; the
+// credential table is on /debug/map-cfg without its keys.
+TEST_F(E2E, EveryAgentIsConfiguredWithTheCredentials) {
+    stack_extra_ =
+        R"(, "credentials": [{"ssid": "ozr-home", "key": "correct horse battery staple"},
             {"ssid": "ozr-backhaul", "key": "backhaul-key-0123", "bands": ["5"],
              "fronthaul": false, "backhaul": true}])";
-        start("[]");
-        if (!rest_ready())
-            GTEST_SKIP() << skip_;
-        // BSSID -> "SSID" or "SSID/bh", as /1/topology lists them.
-        auto ssids = [&](std::map<std::string, std::string>& out) {
-            out.clear();
-            std::string body;
-            if (get("/1/topology", body) != 200)
-                return;
-            rapidjson::Document d;
-            d.Parse(body.c_str());
-            if (d.HasParseError() || !d.IsObject() || !d.HasMember("aps") || !d["aps"].IsArray())
-                return;
-            for (const auto& ap : d["aps"].GetArray()) {
-                if (!ap.HasMember("ssids") || !ap["ssids"].IsArray())
-                    continue;
-                for (const auto& b : ap["ssids"].GetArray())
-                    out[str(b, "bssid")] =
-                        str(b, "ssid") + (str(b, "backhaul") == "true" ? "/bh" : "");
-            }
-        };
-        const std::map<std::string, std::string> want = {
-            {"026f7a720111", "ozr-home"},        {"026f7a720121", "ozr-home"},
-            {"026f7a720122", "ozr-backhaul/bh"}, {"026f7a720211", "ozr-home"},
-            {"026f7a720221", "ozr-home"},        {"026f7a720222", "ozr-backhaul/bh"},
-            {"026f7a720311", "ozr-home"},        {"026f7a720321", "ozr-home"}};
-        std::map<std::string, std::string> got;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
-        bool all = false;
-        while (!all && std::chrono::steady_clock::now() < deadline && daemon_.alive()) {
-            ssids(got);
-            all = true;
-            for (const auto& w : want)
-                all = all && got.count(w.first) && got[w.first] == w.second;
-            if (!all)
-                usleep(500000);
+    start("[]");
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    // BSSID -> "SSID" or "SSID/bh", as /1/topology lists them.
+    auto ssids = [&](std::map<std::string, std::string>& out) {
+        out.clear();
+        std::string body;
+        if (get("/1/topology", body) != 200)
+            return;
+        rapidjson::Document d;
+        d.Parse(body.c_str());
+        if (d.HasParseError() || !d.IsObject() || !d.HasMember("aps") || !d["aps"].IsArray())
+            return;
+        for (const auto& ap : d["aps"].GetArray()) {
+            if (!ap.HasMember("ssids") || !ap["ssids"].IsArray())
+                continue;
+            for (const auto& b : ap["ssids"].GetArray())
+                out[str(b, "bssid")] = str(b, "ssid") + (str(b, "backhaul") == "true" ? "/bh" : "");
         }
-        std::string seen;
-        for (const auto& g : got)
-            seen += g.first + "=" + g.second + " ";
-        ASSERT_TRUE(all) << "SSIDs seen: " << seen << logs();
-        // ext-wifi's 5 GHz radio had no backhaul BSS in the scenario: a new one.
-        size_t backhauls = 0;
-        for (const auto& g : got)
-            backhauls += g.second == "ozr-backhaul/bh";
-        EXPECT_EQ(backhauls, 3u) << seen;
-
-        std::string cfg;
-        ASSERT_EQ(get("/debug/map-cfg", cfg), 200);
-        EXPECT_NE(cfg.find("\"ozr-backhaul\""), std::string::npos) << cfg;
-        EXPECT_NE(cfg.find("\"key-length\": 28"), std::string::npos) << cfg;
-        const std::string everything =
-            cfg + read_text(root_.dir() + "/ozr.log") + read_text(root_.dir() + "/meshsim.log");
-        EXPECT_EQ(everything.find("correct horse"), std::string::npos);
-        EXPECT_EQ(everything.find("backhaul-key-0123"), std::string::npos);
-        EXPECT_NE(read_text(root_.dir() + "/meshsim.log").find("configured by M2"),
-                  std::string::npos);
+    };
+    const std::map<std::string, std::string> want = {
+        {"026f7a720111", "ozr-home"},        {"026f7a720121", "ozr-home"},
+        {"026f7a720122", "ozr-backhaul/bh"}, {"026f7a720211", "ozr-home"},
+        {"026f7a720221", "ozr-home"},        {"026f7a720222", "ozr-backhaul/bh"},
+        {"026f7a720311", "ozr-home"},        {"026f7a720321", "ozr-home"}};
+    std::map<std::string, std::string> got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
+    bool all = false;
+    while (!all && std::chrono::steady_clock::now() < deadline && daemon_.alive()) {
+        ssids(got);
+        all = true;
+        for (const auto& w : want)
+            all = all && got.count(w.first) && got[w.first] == w.second;
+        if (!all)
+            usleep(500000);
     }
+    std::string seen;
+    for (const auto& g : got)
+        seen += g.first + "=" + g.second + " ";
+    ASSERT_TRUE(all) << "SSIDs seen: " << seen << logs();
+    // ext-wifi's 5 GHz radio had no backhaul BSS in the scenario: a new one.
+    size_t backhauls = 0;
+    for (const auto& g : got)
+        backhauls += g.second == "ozr-backhaul/bh";
+    EXPECT_EQ(backhauls, 3u) << seen;
 
-    TEST_F(E2E, ClientRoamsAndTheGraphFollows) {
-        start(R"([{"at_s": 12, "client": "02:c1:00:00:00:02", "rssi": {"02:6f:7a:72:02:21": -80}},
+    std::string cfg;
+    ASSERT_EQ(get("/debug/map-cfg", cfg), 200);
+    EXPECT_NE(cfg.find("\"ozr-backhaul\""), std::string::npos) << cfg;
+    EXPECT_NE(cfg.find("\"key-length\": 28"), std::string::npos) << cfg;
+    const std::string everything =
+        cfg + read_text(root_.dir() + "/ozr.log") + read_text(root_.dir() + "/meshsim.log");
+    EXPECT_EQ(everything.find("correct horse"), std::string::npos);
+    EXPECT_EQ(everything.find("backhaul-key-0123"), std::string::npos);
+    EXPECT_NE(read_text(root_.dir() + "/meshsim.log").find("configured by M2"), std::string::npos);
+}
+
+TEST_F(E2E, ClientRoamsAndTheGraphFollows) {
+    start(R"([{"at_s": 12, "client": "02:c1:00:00:00:02", "rssi": {"02:6f:7a:72:02:21": -80}},
               {"at_s": 12, "client": "02:c1:00:00:00:02", "roam": "02:6f:7a:72:01:21"}])");
-        if (!rest_ready())
-            GTEST_SKIP() << skip_;
-        Graph g;
-        ASSERT_TRUE(until(
-            40, [](const Graph& x) { return x.device(kExtWired) != nullptr; }, g))
-            << logs();
-        ASSERT_TRUE(until(
-            40,
-            [](const Graph& x) {
-                return x.assoc(kGateway, kLaptop) == "026f7a720121" &&
-                       x.assoc(kExtWired, kLaptop).empty();
-            },
-            g))
-            << "the laptop's association did not move to the gateway" << logs();
-    }
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    Graph g;
+    ASSERT_TRUE(until(
+        40, [](const Graph& x) { return x.device(kExtWired) != nullptr; }, g))
+        << logs();
+    ASSERT_TRUE(until(
+        40,
+        [](const Graph& x) {
+            return x.assoc(kGateway, kLaptop) == "026f7a720121" &&
+                   x.assoc(kExtWired, kLaptop).empty();
+        },
+        g))
+        << "the laptop's association did not move to the gateway" << logs();
+}
 
-    TEST_F(E2E, SilentExtenderAgesOut) {
-        start(R"([{"at_s": 8, "agent": "ext-wifi", "silent": true}])");
-        if (!rest_ready())
-            GTEST_SKIP() << skip_;
-        Graph g;
-        ASSERT_TRUE(until(
-            40, [](const Graph& x) { return x.device(kExtWifi) != nullptr; }, g))
-            << logs();
-        // Nodes are collected 70 s after they were last heard of.
-        ASSERT_TRUE(until(
-            110, [](const Graph& x) { return x.device(kExtWifi) == nullptr; }, g))
-            << "the silent extender is still in the graph" << logs();
-        EXPECT_TRUE(g.device(kExtWired));
-        EXPECT_TRUE(g.assoc(kExtWifi, "02c100000003").empty());
-    }
+TEST_F(E2E, SilentExtenderAgesOut) {
+    start(R"([{"at_s": 8, "agent": "ext-wifi", "silent": true}])");
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    Graph g;
+    ASSERT_TRUE(until(
+        40, [](const Graph& x) { return x.device(kExtWifi) != nullptr; }, g))
+        << logs();
+    // Nodes are collected 70 s after they were last heard of.
+    ASSERT_TRUE(until(
+        110, [](const Graph& x) { return x.device(kExtWifi) == nullptr; }, g))
+        << "the silent extender is still in the graph" << logs();
+    EXPECT_TRUE(g.device(kExtWired));
+    EXPECT_TRUE(g.assoc(kExtWifi, "02c100000003").empty());
+}
 
-    TEST_F(E2E, CaptureDissectsCleanly) {
-        if (!executable("/usr/bin/tshark"))
-            GTEST_SKIP() << "tshark is not installed";
-        start("[]");
-        if (!rest_ready())
-            GTEST_SKIP() << skip_;
-        Graph g;
-        ASSERT_TRUE(until(40, whole_mesh, g)) << logs();
-        // Vendor messages too: wait for a vendor agent's discovery.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
-        std::string hkt;
-        while (
-            std::chrono::steady_clock::now() < deadline &&
-            !(get("/debug/hktmgmt", hkt) == 200 && hkt.find("026f7a7202e0") != std::string::npos))
-            usleep(250000);
+TEST_F(E2E, CaptureDissectsCleanly) {
+    if (!executable("/usr/bin/tshark"))
+        GTEST_SKIP() << "tshark is not installed";
+    start("[]");
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    Graph g;
+    ASSERT_TRUE(until(40, whole_mesh, g)) << logs();
+    // Vendor messages too: wait for a vendor agent's discovery.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    std::string hkt;
+    while (std::chrono::steady_clock::now() < deadline &&
+           !(get("/debug/hktmgmt", hkt) == 200 && hkt.find("026f7a7202e0") != std::string::npos))
+        usleep(250000);
+    daemon_.stop();
+    const std::string out = root_.dir() + "/tshark.txt";
+    ASSERT_EQ(system(("/usr/bin/tshark -r " + pcap_ +
+                      " -Y '_ws.malformed || _ws.expert.severity >= 6291456' -T fields -E "
+                      "separator=, -e "
+                      "frame.number -e ieee1905.message_type -e _ws.expert.message > " +
+                      out + " 2>/dev/null")
+                         .c_str()),
+              0);
+    // tshark 4.0 stops early in the Beacon Metrics Query TLV (its element-ID list):
+    // a dissector gap, not ours.
+    std::string left;
+    for (const std::string& line : ozr_test::lines_of(read_text(out))) {
+        if (line.find(",0x8011,") == std::string::npos)
+            left += line + "\n";
+    }
+    EXPECT_EQ(left, "") << "frames tshark finds malformed or warns about";
+    const std::string summary = root_.dir() + "/summary.txt";
+    ASSERT_EQ(system(("/usr/bin/tshark -r " + pcap_ + " -T fields -e ieee1905.message_type > " +
+                      summary + " 2>/dev/null")
+                         .c_str()),
+              0);
+    const std::string types = read_text(summary);
+    // Both directions are in it: the daemon's queries and the agents' answers.
+    EXPECT_NE(types.find("0x0002"), std::string::npos) << "no Topology Query captured";
+    EXPECT_NE(types.find("0x0003"), std::string::npos) << "no Topology Response captured";
+    EXPECT_NE(types.find("0x0004"), std::string::npos) << "no vendor (HKT) message captured";
+}
+
+// The same mesh over raw sockets: the daemon in one network namespace, meshsim in
+// another, joined by a veth pair.
+TEST_F(E2E, RawSocketsBetweenNamespaces) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces and raw sockets";
+    if (!executable("/usr/sbin/ip"))
+        GTEST_SKIP() << "needs the ip tool (iproute2)";
+    const std::string id = std::to_string(getpid());
+    const std::string a = "ozre" + id + "a", b = "ozre" + id + "b";
+    const std::string va = "oze" + id + "a", vb = "oze" + id + "b";
+    auto sh = [](const std::string& c) { return system((c + " >/dev/null 2>&1").c_str()) == 0; };
+    if (!sh("ip netns add " + a))
+        GTEST_SKIP() << "creating network namespaces is not permitted here";
+    sh("ip netns add " + b);
+    struct Cleanup {
+        std::function<void()> f;
+        ~Cleanup() { f(); }
+    } cleanup{[&] {
         daemon_.stop();
-        const std::string out = root_.dir() + "/tshark.txt";
-        ASSERT_EQ(system(("/usr/bin/tshark -r " + pcap_ +
-                          " -Y '_ws.malformed || _ws.expert.severity >= 6291456' -T fields -E "
-                          "separator=, -e "
-                          "frame.number -e ieee1905.message_type -e _ws.expert.message > " +
-                          out + " 2>/dev/null")
-                             .c_str()),
-                  0);
-        // tshark 4.0 stops early in the Beacon Metrics Query TLV (its element-ID list):
-        // a dissector gap, not ours.
-        std::string left;
-        for (const std::string& line : ozr_test::lines_of(read_text(out))) {
-            if (line.find(",0x8011,") == std::string::npos)
-                left += line + "\n";
-        }
-        EXPECT_EQ(left, "") << "frames tshark finds malformed or warns about";
-        const std::string summary = root_.dir() + "/summary.txt";
-        ASSERT_EQ(system(("/usr/bin/tshark -r " + pcap_ + " -T fields -e ieee1905.message_type > " +
-                          summary + " 2>/dev/null")
-                             .c_str()),
-                  0);
-        const std::string types = read_text(summary);
-        // Both directions are in it: the daemon's queries and the agents' answers.
-        EXPECT_NE(types.find("0x0002"), std::string::npos) << "no Topology Query captured";
-        EXPECT_NE(types.find("0x0003"), std::string::npos) << "no Topology Response captured";
-        EXPECT_NE(types.find("0x0004"), std::string::npos) << "no vendor (HKT) message captured";
+        sim_.stop();
+        sh("ip netns del " + a);
+        sh("ip netns del " + b);
+    }};
+    if (!sh("ip link add " + va + " netns " + a + " type veth peer name " + vb + " netns " + b) ||
+        !sh("ip -n " + a + " link set " + va + " up") ||
+        !sh("ip -n " + b + " link set " + vb + " up") || !sh("ip -n " + a + " link set lo up")) {
+        GTEST_SKIP() << "creating a veth pair between namespaces is not permitted here";
     }
-
-    // The same mesh over raw sockets: the daemon in one network namespace, meshsim in
-    // another, joined by a veth pair.
-    TEST_F(E2E, RawSocketsBetweenNamespaces) {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "needs root to create network namespaces and raw sockets";
-        if (!executable("/usr/sbin/ip"))
-            GTEST_SKIP() << "needs the ip tool (iproute2)";
-        const std::string id = std::to_string(getpid());
-        const std::string a = "ozre" + id + "a", b = "ozre" + id + "b";
-        const std::string va = "oze" + id + "a", vb = "oze" + id + "b";
-        auto sh = [](const std::string& c) {
-            return system((c + " >/dev/null 2>&1").c_str()) == 0;
-        };
-        if (!sh("ip netns add " + a))
-            GTEST_SKIP() << "creating network namespaces is not permitted here";
-        sh("ip netns add " + b);
-        struct Cleanup {
-            std::function<void()> f;
-            ~Cleanup() { f(); }
-        } cleanup{[&] {
-            daemon_.stop();
-            sim_.stop();
-            sh("ip netns del " + a);
-            sh("ip netns del " + b);
-        }};
-        if (!sh("ip link add " + va + " netns " + a + " type veth peer name " + vb + " netns " +
-                b) ||
-            !sh("ip -n " + a + " link set " + va + " up") ||
-            !sh("ip -n " + b + " link set " + vb + " up") ||
-            !sh("ip -n " + a + " link set lo up")) {
-            GTEST_SKIP() << "creating a veth pair between namespaces is not permitted here";
-        }
-        start("[]", a, b, va, vb);
-        if (!rest_ready())
-            GTEST_SKIP() << skip_;
-        Graph g;
-        ASSERT_TRUE(until(40, whole_mesh, g)) << logs();
-        EXPECT_EQ(g.backhaul(kExtWired, "medium"), "ETHERNET");
-    }
+    start("[]", a, b, va, vb);
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    Graph g;
+    ASSERT_TRUE(until(40, whole_mesh, g)) << logs();
+    EXPECT_EQ(g.backhaul(kExtWired, "medium"), "ETHERNET");
+}
 
 }  // namespace
