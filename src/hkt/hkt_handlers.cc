@@ -197,7 +197,8 @@ void HktMgmtMinder::on_hkt_disc_resp(CMDU* cmdu, void* tlv) {
     }
     node->update_discovery_data(src, *t, now());
     if (node->ap_status != ApStatus::CONFIGURED) {
-        OZR_INFO(&logger_, "{}:{} - Set ApStatus::DETECTED - sn: {}", __func__, __LINE__, sn);
+        OZR_LOG(&logger_, node->ap_status == ApStatus::DETECTED ? 7 : 6,
+                "{}:{} - Set ApStatus::DETECTED - sn: {}", __func__, __LINE__, sn);
         set_ap_status(*node, ApStatus::DETECTED);
     }
     Context* c = Context::instance();

@@ -285,16 +285,19 @@ void HktMgmtMinder::check_ap_status(HktNode* node) {
     if (!node)
         return;
     const map_ale_info_t* ale = node->agent_mac.is_zero() ? nullptr : get_ale(node->agent_mac);
+    // The check repeats after every discovery: a state that does not change is debug.
     if (ale) {
-        OZR_INFO(&logger_, "{}:{} - Set ApStatus::CONFIGURED - sn: {}", __func__, __LINE__,
-                 node->serial_number);
+        OZR_LOG(&logger_, node->ap_status == ApStatus::CONFIGURED ? 7 : 6,
+                "{}:{} - Set ApStatus::CONFIGURED - sn: {}", __func__, __LINE__,
+                node->serial_number);
         set_ap_status(*node, ApStatus::CONFIGURED);
         return;
     }
-    OZR_WARN(&logger_, "{} - Failed to find ALE of co-located agent: sn: {}, {}", __func__,
-             node->serial_number, node->agent_mac.to_string());
-    OZR_INFO(&logger_, "{}:{} - Set ApStatus::CONFIGURATION_FAILED - sn: {}", __func__, __LINE__,
-             node->serial_number);
+    const int level = node->ap_status == ApStatus::CONFIGURATION_FAILED ? 7 : 4;
+    OZR_LOG(&logger_, level, "{} - Failed to find ALE of co-located agent: sn: {}, {}", __func__,
+            node->serial_number, node->agent_mac.to_string());
+    OZR_LOG(&logger_, level == 7 ? 7 : 6, "{}:{} - Set ApStatus::CONFIGURATION_FAILED - sn: {}",
+            __func__, __LINE__, node->serial_number);
     set_ap_status(*node, ApStatus::CONFIGURATION_FAILED);
 }
 
