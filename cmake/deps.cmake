@@ -1,6 +1,7 @@
 # Every dependency is a Debian 12 package installed by scripts/setup.sh.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBUV REQUIRED IMPORTED_TARGET libuv)
+pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 find_package(fmt REQUIRED)
 # The WSC exchange of onboarding: Diffie-Hellman, HMAC-SHA-256, AES-128-CBC, random.
 find_package(OpenSSL 3.0 REQUIRED)

@@ -12,8 +12,9 @@
 # credentials of map_stack.json ("ozr-home" everywhere, "ozr-backhaul" on 5 GHz),
 # and the tree shows each BSS with the SSID it was configured with.
 #
-# Everything lives in a temporary OZR_ROOT on a private virtual segment and a free
-# REST port; Ctrl-C stops the daemon and the simulator and removes the folder.
+# Everything lives in a temporary OZR_ROOT on a private virtual segment, a free REST
+# port and a private message bus (the daemon serves "vexal.ozrd" there); Ctrl-C stops
+# the daemon, the simulator and the bus and removes the folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -28,6 +29,7 @@ cleanup() {
     trap - EXIT INT TERM
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    ./scripts/private-bus.sh stop "$root/bus" || true
     rm -rf "$root"
 }
 trap cleanup EXIT
@@ -63,19 +65,25 @@ cat >"$root/configs/easymesh/platform.json" <<JSON
 {
   "mesh-rest-listen-address": {"rest-ipv4": "127.0.0.1", "rest-port": $rest_port},
   "platform-log-path": "$root/platform.log",
-  "platform-journal-path": "$root/platform-journal.jsonl",
+  "platform-journal-path": "$root/journal.jsonl",
   "virtual-serial-number": "GW2026VSN001"
 }
 JSON
 
+# The daemon's system bus: a private one.
+bus_address=$(./scripts/private-bus.sh start "$root/bus")
+export DBUS_SYSTEM_BUS_ADDRESS=$bus_address
+
 echo "demo: OZR_ROOT=$root, segment $segment, scenario $scenario"
 echo "demo: daemon log $root/ozr.log, simulator log $root/meshsim.log, capture $root/ozr_map.pcap"
-echo "demo: platform journal $root/platform-journal.jsonl (extenders online, configuration results)"
 ./build/release/src/main/ozr --log-path="$root/ozr.log" "$@" &
 pids+=($!)
 ./build/release/tools/meshsim/meshsim --scenario "$scenario" --segment "$segment" --verbose \
     >"$root/meshsim.log" 2>&1 &
 pids+=($!)
 echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/map-cfg, /debug/hktmgmt); Ctrl-C ends the demo"
+echo "demo: D-Bus: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application getmeshtopologyinfo ay 4 0 0 0 0"
+echo "demo: configsync to an extender: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application configsync ay \$(scripts/bus-record.py 78 33:text:EX2026000002 68:u32:6 72:hex:776966693d31)"
+echo "demo: platform journal $root/journal.jsonl (signals the daemon raised, extenders online, configuration results)"
 sleep 1
 ./build/release/tools/meshview/meshview --url "http://127.0.0.1:$rest_port" --interval 2 || true

@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config git
           libuv1-dev rapidjson-dev libfmt-dev libhttp-parser-dev libssl-dev
           googletest libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev clang-format tshark wrk iproute2 curl python3 python3-cryptography)
+          clang libclang-rt-14-dev clang-format tshark wrk iproute2 curl python3 python3-cryptography
+          libsystemd-dev dbus-daemon systemd)
 # A package counts when it is installed for this machine's architecture (or for all):
 # a multiarch system may hold the same package for foreign architectures only.
 arch=$(dpkg --print-architecture)

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs the fuzzers for a bounded time, then every test.
+# UndefinedBehaviorSanitizer, runs the fuzzers for a bounded time, then every test,
+# then the threaded D-Bus tests again under ThreadSanitizer. The D-Bus tests start
+# their own private dbus-daemon; nothing touches the machine's system bus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -17,5 +19,12 @@ fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-cd "$build"
-ctest --output-on-failure -j"$jobs" --timeout 300
+(cd "$build" && ctest --output-on-failure -j"$jobs" --timeout 300)
+
+# ThreadSanitizer: the bridge between the D-Bus service thread and the loop, and the
+# daemon serving on a private bus.
+tsan=build/tsan
+cmake -S . -B "$tsan" -DCMAKE_BUILD_TYPE=Debug -DOZR_TSAN=ON -DOZR_BENCH=OFF >/dev/null
+cmake --build "$tsan" -j"$jobs" --target test_dbus_bridge test_dbus_daemon
+(cd "$tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --output-on-failure -j"$jobs" --timeout 300 -R '^test_dbus_(bridge|daemon)\.')

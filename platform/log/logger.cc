@@ -64,8 +64,9 @@ Logger::Logger(Logger* parent, const std::string& name, const std::string& /*unu
 
 bool Logger::will_log(int severity) const {
     for (const Logger* l = this; l != nullptr; l = l->parent_) {
-        if (l->level_ >= 0)
-            return severity <= l->level_;
+        int level = l->level_.load(std::memory_order_relaxed);
+        if (level >= 0)
+            return severity <= level;
     }
     return false;
 }

@@ -2,6 +2,7 @@
 // 0 (emerg) .. 7 (debug), level -1 = inherit the parent's level.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <unordered_map>
 
@@ -22,8 +23,10 @@ class Logger {
     // Writes one line to the current destination (the caller has checked will_log).
     void emit_log(int severity, const std::string& text) const;
 
-    void set_level(int level) { level_ = level; }
-    int level() const { return level_; }
+    // The level may change on one thread (REST, the debug database) while another (the D-Bus
+    // service thread) logs.
+    void set_level(int level) { level_.store(level, std::memory_order_relaxed); }
+    int level() const { return level_.load(std::memory_order_relaxed); }
     // Dotted path from the root, e.g. "root.graph".
     const std::string& path() const { return path_; }
     const std::string& name() const { return name_; }
@@ -33,7 +36,7 @@ class Logger {
     Logger* parent_;
     std::string name_;
     std::string path_;
-    int level_;
+    std::atomic<int> level_;
 };
 
 // The root logger; null until init_root_logger.

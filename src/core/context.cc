@@ -139,6 +139,8 @@ void close_walk_cb(uv_handle_t* h, void* /*arg*/) {
 }  // namespace
 
 void Context::shutdown() {
+    // The D-Bus service thread wakes the loop through a handle about to close: it ends first.
+    ozr_dbus_stop();
     uv_stop(loop);
     uv_walk(loop, close_walk_cb, nullptr);
     while (uv_loop_alive(loop)) {

@@ -1,5 +1,7 @@
 #include "data/data_minder.h"
 
+#include <uv.h>
+
 #include "core/log.h"
 #include "dbus/ozr_dbus.h"
 #include "graph/backhaul_information.h"
@@ -18,7 +20,19 @@ DataMinder::DataMinder(uv_loop_s* loop) : logger_(root_logger, "data", "", -1), 
     }
 }
 
-DataMinder::~DataMinder() = default;
+DataMinder::~DataMinder() {
+    // The service thread reads this minder: it ends first.
+    ozr_dbus_stop();
+    sock_pair_.discard_pending();
+    if (dbus_async_) {
+        auto* h = reinterpret_cast<uv_handle_t*>(dbus_async_);
+        if (uv_is_closing(h))
+            delete dbus_async_;  // closed by the shutdown walk, the loop has finished it
+        else
+            uv_close(h, [](uv_handle_t* closed) { delete reinterpret_cast<uv_async_t*>(closed); });
+        dbus_async_ = nullptr;
+    }
+}
 
 Err DataMinder::init(Context& /*context*/) {
     if (!cfg_db_.db_init()) {
@@ -30,6 +44,26 @@ Err DataMinder::init(Context& /*context*/) {
         OZR_ERROR(&logger_, "DataMinder::{}() - OZR DBG DB init failed", __func__);
         return Err(-1);
     }
+    // The D-Bus bridge: the loop wake-up, the socket pair, then the service thread.
+    if (dbus_async_ == nullptr) {
+        dbus_async_ = new uv_async_t();
+        int r = uv_async_init(loop_, dbus_async_, ozr_dbus_uv_async_cb);
+        if (r != 0) {
+            OZR_ERROR(&logger_, "DataMinder::{}() - uv_async_init failed: {}", __func__,
+                      uv_strerror(r));
+            delete dbus_async_;
+            dbus_async_ = nullptr;
+            return Err(-1);
+        }
+        dbus_async_->data = &sock_pair_;
+    }
+    sock_pair_.set_logger(&logger_);
+    sock_pair_.set_wakeup(dbus_async_);
+    if (sock_pair_.init_sock_pair() != 0) {
+        OZR_ERROR(&logger_, "DataMinder::{}() - socket pair init failed", __func__);
+        return Err(-1);
+    }
+    ozr_dbus_server();
     return Err(0);
 }
 

@@ -11,6 +11,7 @@
 #include "data/ap_config_db.h"
 #include "data/ap_info.h"
 #include "data/ozr_dbg_db.h"
+#include "dbus/bridge.h"
 #include "dbus/records.h"
 #include "log/logger.h"
 
@@ -136,6 +137,10 @@ class DataMinder : public Minder {
     // Raises "notifyStaSteeringRequest" with EVENT.
     void notify_sta_steering_request(const StaSteeringEvent_t& event);
 
+    // ---- the D-Bus bridge (set up by init; fixed afterwards, read by the service thread)
+    SockPairHdlr* get_sock_pair_hdlr() { return &sock_pair_; }
+    uv_async_t* get_dbus_async_hdl() { return dbus_async_; }
+
   private:
     // Builds the RAM DB and the timers from the database (from init).
     void init_ramdb();
@@ -161,7 +166,7 @@ class DataMinder : public Minder {
     static void factory_reset_done(int status, void* arg);
 
     Logger logger_;
-    [[maybe_unused]] uv_loop_s* loop_;
+    uv_loop_s* loop_;
     OzrDbgDb dbg_db_;
     ApConfigDb cfg_db_;
     std::map<std::string, ApInfo> ramdb_;
@@ -171,4 +176,8 @@ class DataMinder : public Minder {
     std::map<MAC, std::string> pending_resets_;
     unsigned ap_remove_wait_ms_ = kDefaultApRemoveWaitMs;
     unsigned port_block_time_ = kDefaultPortBlockTime;
+    SockPairHdlr sock_pair_;
+    // The loop wake-up of the bridge, on the heap: the shutdown walk closes it without a
+    // callback; a data minder destroyed without that walk closes it with one that frees it.
+    uv_async_t* dbus_async_ = nullptr;
 };

@@ -10,6 +10,7 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "data/ozr_dbg_db.h"
+#include "dbus/bridge.h"
 #include "log/logger.h"
 #include "main/build_info.h"
 #include "main/cmdline.h"
@@ -252,6 +253,7 @@ int ozr_main(int argc, char** argv) {
     e.checked = 1;
     if (e.code != 0) {
         OZR_ERROR(root_logger, "context failed to initialize");
+        ozr_dbus_stop();  // the service thread may be up already: it logs through the root
         teardown_logging();
         return 1;
     }

@@ -136,7 +136,7 @@ TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {
     // (discovery burst, legacy backhaul window).
     EXPECT_EQ(count_of(text, " active, stopping"), 15u);
     EXPECT_EQ(count_of(text, "Closing timer 0x"), 17u);
-    EXPECT_EQ(count_of(text, "Closing Async handle 0x"), 1u);
+    EXPECT_EQ(count_of(text, "Closing Async handle 0x"), 2u);  // ours and the D-Bus bridge's
     EXPECT_EQ(count_of(text, "Closing Pipe handle 0x"), 1u);
     EXPECT_EQ(count_of(text, "(type=6) with generic callback"), 1u);  // idle
     EXPECT_EQ(count_of(text, "already closing, will not close again"), 1u);

@@ -143,6 +143,33 @@ class Peer {
     uint16_t mid_ = 0x700;
 };
 
+// The discovery response an extender's vendor agent gives.
+inline hkt_discovery_response_tlv make_discovery(const std::string& sn, const MAC& agent,
+                                                 uint32_t minders = 0x7) {
+    hkt_discovery_response_tlv r;
+    r.capabilities_version = 1;
+    r.hkt_version = 3;
+    r.config_number = 4;
+    r.model_number = "EXT-9";
+    r.serial_number = sn;
+    r.system_mac = MAC(agent[0], agent[1], agent[2], agent[3], agent[4], 0x01);
+    r.collocated_map_agent_mac = agent;
+    hkt_ipv4_from_string("192.168.1.23", r.addresses.ipv4);
+    r.hostname = "hall";
+    r.sw_version = "2.4.1";
+    r.vendor = "Maker";
+    r.product_class = "extender";
+    r.minders_present = minders;
+    hkt_discovery_response_tlv::interface eth;
+    eth.ifname = "wan0";
+    eth.mac = r.system_mac;
+    eth.media_type = 1;
+    eth.pwr_state = 1;
+    eth.physical_port_number = 4;
+    r.interfaces.push_back(eth);
+    return r;
+}
+
 class HktFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -209,31 +236,9 @@ class HktFixture : public ::testing::Test {
             &loop_, [] { return false; }, 150);
     }
 
-    // The discovery response an extender's vendor agent gives.
     static hkt_discovery_response_tlv discovery(const std::string& sn, const MAC& agent,
                                                 uint32_t minders = 0x7) {
-        hkt_discovery_response_tlv r;
-        r.capabilities_version = 1;
-        r.hkt_version = 3;
-        r.config_number = 4;
-        r.model_number = "EXT-9";
-        r.serial_number = sn;
-        r.system_mac = MAC(agent[0], agent[1], agent[2], agent[3], agent[4], 0x01);
-        r.collocated_map_agent_mac = agent;
-        hkt_ipv4_from_string("192.168.1.23", r.addresses.ipv4);
-        r.hostname = "hall";
-        r.sw_version = "2.4.1";
-        r.vendor = "Maker";
-        r.product_class = "extender";
-        r.minders_present = minders;
-        hkt_discovery_response_tlv::interface eth;
-        eth.ifname = "wan0";
-        eth.mac = r.system_mac;
-        eth.media_type = 1;
-        eth.pwr_state = 1;
-        eth.physical_port_number = 4;
-        r.interfaces.push_back(eth);
-        return r;
+        return make_discovery(sn, agent, minders);
     }
     // The extender's Multi-AP agent as the stack and the graph know it, its backhaul up.
     void agent_present(const MAC& agent, bool backhaul_up = true) {

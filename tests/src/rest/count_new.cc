@@ -22,7 +22,9 @@ extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(con
 #endif
 
 namespace {
-bool g_counting = false;
+// Only the thread that started counting counts: the daemon's other threads (the D-Bus
+// service thread) allocate on their own schedule.
+thread_local bool g_counting = false;
 size_t g_news = 0;
 }  // namespace
 

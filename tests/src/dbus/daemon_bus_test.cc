@@ -1,0 +1,396 @@
+// The daemon's context on a private message bus, with the test's own bus connections
+// playing the platform. The loop runs on the test thread; bus clients run beside it.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <uv.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/paths.h"
+#include "core/context.h"
+#include "data/data_minder.h"
+#include "dbus/ozr_dbus.h"
+#include "dbus/service.h"
+#include "map/map_config.h"
+#include "nal/nal.h"
+#include "qbus/qbus.h"
+#include "support/bus_client.h"
+#include "support/private_bus.h"
+#include "support/temp_root.h"
+
+using ozr_test::BusClient;
+using ozr_test::BusReply;
+using ozr_test::count_of;
+using ozr_test::LogCapture;
+using ozr_test::PrivateBus;
+using ozr_test::read_text;
+using ozr_test::TempRoot;
+
+namespace {
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+        port = ntohs(sa.sin_port);
+    close(fd);
+    return port;
+}
+
+std::vector<uint8_t> bytes(size_t n, uint8_t fill = 0) {
+    return std::vector<uint8_t>(n, fill);
+}
+
+class BusDaemon : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        map_config_reset();
+        ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
+        journal_ = root_.path("/journal.jsonl");
+        ozr_test::write_text(nal_platform_json_path(),
+                             "{\"platform-journal-path\": \"" + journal_ +
+                                 "\", \"mesh-rest-listen-address\": {\"rest-ipv4\": "
+                                 "\"127.0.0.1\", \"rest-port\": " +
+                                 std::to_string(free_port()) + "}}");
+        ASSERT_EQ(uv_loop_init(&loop_), 0);
+        loop_open_ = true;
+    }
+    void TearDown() override {
+        stop_daemon();
+        if (loop_open_)
+            uv_loop_close(&loop_);
+        bus_.reset();
+        map_config_reset();
+    }
+    // Starts the private bus (false: the test is skipped, the reason given).
+    bool start_bus() {
+        bus_ = std::make_unique<PrivateBus>(root_.dir());
+        return bus_->ok();
+    }
+    // Builds, initialises and starts the context; waits until the service is up or failed.
+    void start_daemon(bool expect_service = true) {
+        ctx_ = new Context(&loop_);
+        ASSERT_EQ(ctx_->init().code, 0);
+        ctx_->start();
+        if (expect_service) {
+            ASSERT_TRUE(run_until([&] { return lines("serving on the system bus") == 1; }));
+        }
+    }
+    // Shuts the context down (which closes the loop) and destroys it.
+    void stop_daemon() {
+        if (ctx_ == nullptr)
+            return;
+        ctx_->shutdown();
+        delete ctx_;
+        ctx_ = nullptr;
+        loop_open_ = false;
+    }
+    // Runs the loop until PRED holds; false after 20 s.
+    template <class Pred>
+    bool run_until(Pred pred) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            uv_run(&loop_, UV_RUN_NOWAIT);
+            if (!pred())
+                poll(nullptr, 0, 2);  // the service thread and the bus work meanwhile
+        }
+        return true;
+    }
+    // Runs F on a client thread while the loop serves; its result.
+    template <class F>
+    auto on_client(F f) -> decltype(f()) {
+        auto fut = std::async(std::launch::async, f);
+        run_until(
+            [&] { return fut.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        return fut.get();
+    }
+    size_t lines(const std::string& needle) { return count_of(log_.text(), needle); }
+
+    TempRoot root_;
+    LogCapture log_{root_, 7};
+    std::unique_ptr<PrivateBus> bus_;
+    std::string journal_;
+    uv_loop_t loop_;
+    Context* ctx_ = nullptr;
+    bool loop_open_ = false;
+};
+}  // namespace
+
+#define REQUIRE_BUS()                    \
+    do {                                 \
+        if (!start_bus())                \
+            GTEST_SKIP() << bus_->why(); \
+    } while (0)
+
+TEST_F(BusDaemon, ServiceOffersNineMethodsAndTheTenMatchRules) {
+    REQUIRE_BUS();
+    start_daemon();
+    BusClient client;
+    ASSERT_TRUE(client.ok());
+    std::string xml = on_client([&] { return client.introspect(); });
+    size_t at = xml.find("<interface name=\"vexal.ozr.application\">");
+    ASSERT_NE(at, std::string::npos) << xml;
+    std::string iface = xml.substr(at, xml.find("</interface>", at) - at);
+    EXPECT_EQ(count_of(iface, "<method name="), kOzrMethodCount);
+    for (const char* m : kOzrMethodNames) {
+        size_t mat = iface.find(std::string("<method name=\"") + m + "\">");
+        ASSERT_NE(mat, std::string::npos) << m;
+        std::string body = iface.substr(mat, iface.find("</method>", mat) - mat);
+        EXPECT_NE(body.find("<arg type=\"ay\" name=\"request\" direction=\"in\"/>"),
+                  std::string::npos)
+            << body;
+        size_t result = body.find("<arg type=\"i\" name=\"result\" direction=\"out\"/>");
+        size_t reply = body.find("<arg type=\"ay\" name=\"reply\" direction=\"out\"/>");
+        EXPECT_NE(result, std::string::npos) << body;
+        EXPECT_NE(reply, std::string::npos) << body;
+        EXPECT_LT(result, reply);
+    }
+    std::string owner = client.owner_of("vexal.ozrd");
+    ASSERT_FALSE(owner.empty());
+    std::vector<std::string> rules = client.match_rules_of(owner);
+    std::vector<std::string> want(kOzrMatchRules, kOzrMatchRules + kOzrMatchRuleCount);
+    std::sort(rules.begin(), rules.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(rules, want);
+}
+
+TEST_F(BusDaemon, MethodsAnswerACodeAndTheReplyRecordAndRefuseWrongSizes) {
+    REQUIRE_BUS();
+    start_daemon();
+    BusClient client;
+    auto call = [&](const char* m, std::vector<uint8_t> req) {
+        return on_client([&] { return client.call(m, req); });
+    };
+    BusReply r = call("getextenderinfo", bytes(sizeof(ZkaExtenderData_T)));
+    ASSERT_TRUE(r.ok) << r.error_name;
+    EXPECT_EQ(r.result, -1);  // no extender records yet
+    EXPECT_EQ(r.data.size(), sizeof(ZkaExtenderInfoList_T));
+    r = call("debug", bytes(sizeof(ZkaDebugReq_T)));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.result, -1);
+    EXPECT_EQ(r.data, bytes(4, 0xff));
+    r = call("getmeshtopologyinfo", bytes(4));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.result, -1);
+    EXPECT_TRUE(r.data.empty());
+    r = call("setradiochannel", bytes(sizeof(ZkaRadioChannelCfg_T)));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.data.size(), sizeof(ZkaRadioChannelCfgResult_T));
+    EXPECT_EQ(lines("Given radio 0 not valid"), 1u);
+    auto cs = bytes(kZkaConfigSyncHeaderLen + 2);
+    cs[68] = 2;
+    r = call("configsync", cs);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.result, 0);       // every extender: none here
+    EXPECT_TRUE(r.data.empty());  // configsync answers only a code
+    EXPECT_EQ(lines("set_hkt_configuration sn:  len 2"), 1u);
+    size_t handled = lines("hdlr invoked");
+
+    // Wrong sizes never reach the loop.
+    const std::pair<const char*, size_t> wrong[] = {
+        {"getextenderinfo", 32}, {"getextenderinfo", 34}, {"setradiochannel", 0},
+        {"getmeshtopology", 8},  {"configsync", 74},      {"configsync", 10},
+        {"debug", 71},
+    };
+    for (const auto& w : wrong) {
+        r = call(w.first, bytes(w.second));
+        EXPECT_FALSE(r.ok) << w.first << " " << w.second;
+        EXPECT_EQ(r.error_name, "org.freedesktop.DBus.Error.InvalidArgs") << w.first;
+    }
+    // Nor does a request that is not a byte array.
+    std::string err = on_client([&] {
+        sd_bus_error e = SD_BUS_ERROR_NULL;
+        sd_bus_call_method(client.bus(), "vexal.ozrd", "/vexal/ozrd", "vexal.ozr.application",
+                           "removeextender", &e, nullptr, "s", "SN1");
+        std::string name = e.name ? e.name : "";
+        sd_bus_error_free(&e);
+        return name;
+    });
+    EXPECT_EQ(err, "org.freedesktop.DBus.Error.InvalidArgs");
+    ASSERT_TRUE(run_until([] { return true; }));
+    EXPECT_EQ(lines("hdlr invoked"), handled);
+}
+
+TEST_F(BusDaemon, PlatformSignalsReachTheLoopAndBadOnesAreDropped) {
+    REQUIRE_BUS();
+    start_daemon();
+    BusClient client;
+    ZkaDefault802dot1qCfg q{};
+    q.vid = 100;
+    q.pcp = 3;
+    ASSERT_TRUE(client.emit_ay("vexal.kpl", "notifyDefault8021qConfig", &q, sizeof q));
+    ASSERT_TRUE(client.emit_s("vexal.kpl", "notifyZkecConfig", "{\"ozr-config\": {}}"));
+    ASSERT_TRUE(client.emit_ay("vexal.kpl", "notifyDefault8021qConfig", &q, 3));
+    ASSERT_TRUE(client.emit_s("vexal.kpl", "notifyVapConfig", "not a record"));
+    ASSERT_TRUE(client.emit_i("vexal.zksld", "notifyMarlowJoin", 1));
+    ASSERT_TRUE(client.emit_none("vexal.ozr", "ozrDuplicationSignal"));
+    ASSERT_TRUE(client.emit_s("vexal.kpl", "notifySomethingElse", "x"));
+    ASSERT_TRUE(client.emit_s("vexal.kpl", "notifyAddExtender", std::string(100, 'S')));
+    ASSERT_TRUE(client.flush());
+    // The service thread takes the signals in order, the loop too: the last one each
+    // handles means all the others were.
+    ASSERT_TRUE(run_until([&] { return lines("handle_marlow_join() state 1") == 1; }));
+    ASSERT_TRUE(run_until(
+        [&] { return lines("notifyAddExtender text of 101 bytes dropped (at most 64)") == 1; }));
+    EXPECT_EQ(lines("err root.data: Existing OZR detected, abandon starting another OZR! "), 1u);
+    ASSERT_NE(get_default_802dot1q(), nullptr);
+    EXPECT_EQ(get_default_802dot1q()->vid, 100);
+    EXPECT_EQ(lines("ozr-config is not an array type: {}"), 1u);
+    EXPECT_EQ(lines("notifyDefault8021qConfig payload of 3 bytes dropped, expected 4"), 1u);
+    EXPECT_EQ(lines("signal vexal.kpl.notifyVapConfig with arguments 's' dropped, expected 'ay'"),
+              1u);
+    EXPECT_EQ(lines("notifyAddExtender text of 101 bytes dropped (at most 64)"), 1u);
+    EXPECT_EQ(lines("notifySomethingElse"), 0u);
+}
+
+TEST_F(BusDaemon, RaisedSignalsLeaveFromTheObjectAndAreJournalled) {
+    REQUIRE_BUS();
+    start_daemon();
+    BusClient listener;
+    ASSERT_TRUE(listener.listen("type='signal',interface='vexal.ozrd'"));
+    ZkaMeshTopologyChange_T ev{};
+    zka_set_text(ev.ap_mac, "02:00:00:00:00:0a");
+    ev.status = ZKA_TOPO_CHANGE_ONLINE;
+    zka_set_text(ev.sn, "SN10");
+
+    // A method call is in flight (the loop has not run yet): raising a signal meanwhile
+    // neither waits nor deadlocks.
+    BusClient caller;
+    auto pending = std::async(std::launch::async, [&] {
+        return caller.call("getextenderinfo", bytes(sizeof(ZkaExtenderData_T)));
+    });
+    while (lines("dbus uv async posted") == 0)
+        poll(nullptr, 0, 1);  // the service thread hands the call over
+    EXPECT_EQ(ozr_dbus_notify("vexal.ozrd", "notifyMeshTopologyChange", &ev, sizeof ev), 0);
+    ASSERT_TRUE(run_until(
+        [&] { return pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_TRUE(pending.get().ok);
+
+    ASSERT_TRUE(listener.process_until([&] { return listener.signals.size() == 1; }));
+    const auto& s = listener.signals[0];
+    EXPECT_EQ(s.path, "/vexal/ozrd");
+    EXPECT_EQ(s.member, "notifyMeshTopologyChange");
+    EXPECT_EQ(s.signature, "ay");
+    ASSERT_EQ(s.data.size(), 204u);
+    EXPECT_EQ(std::memcmp(s.data.data(), &ev, sizeof ev), 0);
+    std::string journal = read_text(journal_);
+    EXPECT_EQ(count_of(journal,
+                       "\"call\":\"qbusSendSignal\",\"interface\":\"vexal.ozrd\","
+                       "\"member\":\"notifyMeshTopologyChange\",\"hex\":\"30323a"),
+              1u);
+}
+
+TEST_F(BusDaemon, ASignalFloodLeavesTheServiceAnswering) {
+    REQUIRE_BUS();
+    start_daemon();
+    constexpr int kFlood = 3000;
+    BusClient flooder;
+    int sent = on_client([&] {
+        int n = 0;
+        for (int i = 0; i < kFlood; ++i)
+            n += flooder.emit_i("vexal.zksld", "notifyMarlowJoin", i) ? 1 : 0;
+        flooder.flush();
+        return n;
+    });
+    ASSERT_EQ(sent, kFlood);
+    // Every signal is either handled or dropped with a line of its own.
+    ASSERT_TRUE(run_until([&] {
+        return lines("HktMgmtMinder::handle_marlow_join() state") +
+                   lines("write failed with error") ==
+               static_cast<size_t>(kFlood);
+    })) << lines("handle_marlow_join() state");
+    BusClient client;
+    BusReply r = on_client([&] { return client.call("getmeshtopology", bytes(4)); });
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.result, -1);
+}
+
+TEST_F(BusDaemon, ACallerThatLeavesMidCallDoesNotDisturbTheService) {
+    REQUIRE_BUS();
+    start_daemon();
+    {
+        BusClient leaving;
+        auto req = bytes(sizeof(ZkaExtenderData_T));
+        sd_bus_message* m = nullptr;
+        ASSERT_GE(sd_bus_message_new_method_call(leaving.bus(), &m, "vexal.ozrd", "/vexal/ozrd",
+                                                 "vexal.ozr.application", "getextenderinfo"),
+                  0);
+        sd_bus_message_append_array(m, 'y', req.data(), req.size());
+        ASSERT_GE(sd_bus_send(leaving.bus(), m, nullptr), 0);
+        sd_bus_message_unref(m);
+        leaving.flush();
+        while (lines("dbus uv async posted") == 0)
+            poll(nullptr, 0, 1);  // handed to the loop, which has not run
+    }                             // the caller is gone
+    ASSERT_TRUE(run_until([&] { return lines("OZR Get Extender Info hdlr invoked") == 1; }));
+    BusClient client;
+    BusReply r = on_client([&] { return client.call("debug", bytes(sizeof(ZkaDebugReq_T))); });
+    EXPECT_TRUE(r.ok);
+}
+
+TEST_F(BusDaemon, ShutdownReleasesACallInFlight) {
+    REQUIRE_BUS();
+    start_daemon();
+    BusClient caller;
+    auto pending = std::async(std::launch::async, [&] {
+        return caller.call("getextenderinfo", bytes(sizeof(ZkaExtenderData_T)));
+    });
+    while (lines("dbus uv async posted") == 0)
+        poll(nullptr, 0, 1);
+    stop_daemon();
+    BusReply r = pending.get();
+    ASSERT_TRUE(r.ok) << r.error_name;
+    EXPECT_EQ(r.result, -1);
+    EXPECT_EQ(lines("shutting down, the call is abandoned"), 1u);
+    EXPECT_EQ(lines("OZR Get Extender Info hdlr invoked"), 0u);
+}
+
+TEST_F(BusDaemon, TheBusGoingAwayIsLoggedAndTheLoopGoesOn) {
+    REQUIRE_BUS();
+    start_daemon();
+    bus_->stop();
+    ASSERT_TRUE(run_until([&] { return lines("connection to the bus lost") == 1; }));
+    ASSERT_TRUE(run_until([&] { return lines("ozrd service ended") == 1; }));
+    EXPECT_FALSE(qbusConnected());
+    ZkaMeshTopologyChange_T ev{};
+    EXPECT_EQ(ozr_dbus_notify("vexal.ozrd", "notifyMeshTopologyChange", &ev, sizeof ev), -1);
+    // Still journalled: the platform was asked.
+    EXPECT_EQ(count_of(read_text(journal_), "notifyMeshTopologyChange"), 1u);
+}
+
+TEST_F(BusDaemon, WithoutABusOrWithTheNameTakenTheDaemonRunsWithoutAService) {
+    // No bus at all (the test root's system bus socket does not exist).
+    start_daemon(false);
+    ASSERT_TRUE(run_until([&] { return lines("ozrd service ended") == 1; }));
+    EXPECT_EQ(lines("crit root: failed to request bus name for ozrd service"), 1u);
+    EXPECT_EQ(lines("crit root: failed to register ozrd service"), 1u);
+    EXPECT_FALSE(qbusConnected());
+    stop_daemon();
+
+    // A bus where another connection owns the name.
+    REQUIRE_BUS();
+    BusClient squatter;
+    ASSERT_TRUE(squatter.own_name("vexal.ozrd"));
+    ASSERT_EQ(uv_loop_init(&loop_), 0);
+    loop_open_ = true;
+    start_daemon(false);
+    ASSERT_TRUE(run_until([&] { return lines("ozrd service ended") == 2; }));
+    EXPECT_EQ(lines("crit root: failed to request bus name for ozrd service"), 2u);
+    EXPECT_EQ(lines("crit root: failed to register ozrd service"), 2u);
+    ZkaMeshTopologyChange_T ev{};
+    EXPECT_EQ(ozr_dbus_notify("vexal.ozrd", "notifyMeshTopologyChange", &ev, sizeof ev), -1);
+}

@@ -1,0 +1,192 @@
+// The built daemon as a process on a private bus: the second-instance signal, the
+// documented busctl line, and REST answering after the bus went away.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/paths.h"
+#include "nal/nal.h"
+#include "support/bus_client.h"
+#include "support/private_bus.h"
+#include "support/temp_root.h"
+
+using ozr_test::BusClient;
+using ozr_test::count_of;
+using ozr_test::PrivateBus;
+using ozr_test::read_text;
+using ozr_test::TempRoot;
+
+namespace {
+std::string ozr_binary() {
+    const char* b = std::getenv("OZR_BUILD_DIR");
+    return b ? std::string(b) + "/src/main/ozr" : std::string();
+}
+
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+        port = ntohs(sa.sin_port);
+    close(fd);
+    return port;
+}
+
+// Polls COND for up to 20 s (another process works meanwhile).
+template <class Cond>
+bool eventually(Cond cond) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        poll(nullptr, 0, 10);
+    }
+    return true;
+}
+
+pid_t spawn(const std::string& bin, const std::vector<std::string>& args, const std::string& out) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(bin.c_str()));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execv(bin.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// The status of PID's exit within 20 s, -1 otherwise.
+int wait_exit(pid_t pid) {
+    int status = -1;
+    bool done = eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    return done && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The first line of an HTTP answer to GET PATH on PORT ("" when none).
+std::string http_status(int port, const char* path) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+        std::string req = std::string("GET ") + path + " HTTP/1.1\r\nHost: x\r\n\r\n";
+        if (write(fd, req.data(), req.size()) == static_cast<ssize_t>(req.size())) {
+            struct pollfd p = {fd, POLLIN, 0};
+            char buf[512];
+            if (poll(&p, 1, 10000) > 0) {
+                ssize_t n = read(fd, buf, sizeof buf);
+                if (n > 0)
+                    answer.assign(buf, static_cast<size_t>(n));
+            }
+        }
+    }
+    close(fd);
+    return answer.substr(0, answer.find("\r\n"));
+}
+
+class BusProcess : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        bin_ = ozr_binary();
+        if (bin_.empty() || access(bin_.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "the ozr binary is not built (OZR_BUILD_DIR unset or no src/main/ozr)";
+        bus_.reset(new PrivateBus(root_.dir()));
+        if (!bus_->ok())
+            GTEST_SKIP() << bus_->why();
+        ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
+        port_ = free_port();
+        journal_ = root_.path("/journal.jsonl");
+        ozr_test::write_text(nal_platform_json_path(),
+                             "{\"platform-journal-path\": \"" + journal_ +
+                                 "\", \"mesh-rest-listen-address\": {\"rest-ipv4\": "
+                                 "\"127.0.0.1\", \"rest-port\": " +
+                                 std::to_string(port_) + "}}");
+        log_ = root_.path("/ozr.log");
+        pid_ = spawn(bin_, {"--log-path=" + log_, "--log-level=debug"}, root_.path("/ozr.out"));
+        ASSERT_TRUE(eventually([&] {
+            return count_of(read_text(log_), "serving on the system bus") == 1;
+        })) << read_text(log_);
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    TempRoot root_;
+    std::unique_ptr<PrivateBus> bus_;
+    std::string bin_, journal_, log_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+}  // namespace
+
+TEST_F(BusProcess, ASecondInstanceSignalsTheFirstAndLeaves) {
+    BusClient monitor;
+    ASSERT_TRUE(
+        monitor.listen("type='signal',interface='vexal.ozr',member='ozrDuplicationSignal'"));
+    pid_t second = spawn(bin_, {"--log-path=stdout"}, root_.path("/second.out"));
+    EXPECT_EQ(wait_exit(second), 0);
+    EXPECT_EQ(read_text(root_.path("/second.out")), "");
+    ASSERT_TRUE(monitor.process_until([&] { return monitor.signals.size() == 1; }));
+    EXPECT_EQ(monitor.signals[0].path, "/vexal/ozrd");
+    EXPECT_EQ(monitor.signals[0].signature, "");
+    EXPECT_TRUE(eventually([&] {
+        return count_of(read_text(log_), "Existing OZR detected, abandon starting another OZR! ") ==
+               1;
+    }));
+    EXPECT_EQ(count_of(read_text(journal_),
+                       "\"call\":\"qbusSendSignal\",\"interface\":\"vexal.ozr\","
+                       "\"member\":\"ozrDuplicationSignal\",\"hex\":\"\"}"),
+              1u);
+}
+
+TEST_F(BusProcess, TheDocumentedBusctlLineAnswers) {
+    if (access("/usr/bin/busctl", X_OK) != 0)
+        GTEST_SKIP() << "busctl is not installed (scripts/setup.sh installs systemd)";
+    std::string cmd = "busctl --address='" + bus_->address() +
+                      "' call vexal.ozrd /vexal/ozrd vexal.ozr.application getmeshtopologyinfo "
+                      "ay 4 0 0 0 0 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[256];
+    while (fgets(buf, sizeof buf, p))
+        out += buf;
+    EXPECT_EQ(pclose(p), 0) << out;
+    EXPECT_EQ(out, "iay -1 0\n");  // no topology export yet: -1 and an empty block
+}
+
+TEST_F(BusProcess, RestKeepsAnsweringWhenTheBusDies) {
+    ASSERT_EQ(http_status(port_, "/1/version"), "HTTP/1.1 200 OK");
+    bus_->stop();
+    ASSERT_TRUE(
+        eventually([&] { return count_of(read_text(log_), "connection to the bus lost") == 1; }));
+    EXPECT_EQ(http_status(port_, "/1/version"), "HTTP/1.1 200 OK");
+    int status = 0;
+    EXPECT_EQ(waitpid(pid_, &status, WNOHANG), 0);  // still running
+}

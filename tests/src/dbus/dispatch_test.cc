@@ -1,0 +1,309 @@
+// The loop side: ozr_dbus_cb_hdlr hands each bridged message to its handler, which converts
+// the bus record and calls the minder; results and texts as the platform sees them.
+#include "dbus/dispatch.h"
+
+#include <gtest/gtest.h>
+#include <uv.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "configuration/configuration_minder.h"
+#include "core/context.h"
+#include "dbus/bridge.h"
+#include "dbus/json_config.h"
+#include "map/map_config.h"
+#include "support/temp_root.h"
+
+using ozr_test::count_of;
+using ozr_test::LogCapture;
+using ozr_test::TempRoot;
+
+namespace {
+class Dispatch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ozr_dbus_rearm();
+        map_config_reset();
+        ASSERT_EQ(uv_loop_init(&loop_), 0);
+        ctx_ = new Context(&loop_);
+    }
+    void TearDown() override {
+        delete ctx_;
+        uv_run(&loop_, UV_RUN_DEFAULT);
+        uv_loop_close(&loop_);
+        map_config_reset();
+    }
+    // A method as the bridge delivers it; the result its caller would get.
+    template <class Req>
+    int32_t method(DbusMsgType type, Req* req, void* out, int in_len = sizeof(Req)) {
+        RpcSockHdlr rpc(root_logger);
+        EXPECT_EQ(rpc.init_sock(), 0);
+        ozr_dbus_cb_hdlr(req, in_len, out, 0, &rpc, type);
+        return rpc.read_server_sock();
+    }
+    // A signal as the bridge delivers it.
+    void signal(DbusMsgType type, const void* data, size_t len) {
+        void* copy = std::malloc(len);
+        std::memcpy(copy, data, len);
+        ozr_dbus_cb_hdlr(copy, static_cast<int>(len), nullptr, 0, nullptr, type);
+        std::free(copy);
+    }
+    void text_signal(DbusMsgType type, const std::string& text) {
+        signal(type, text.c_str(), text.size() + 1);
+    }
+    size_t lines(const std::string& needle) { return count_of(log_.text(), needle); }
+
+    TempRoot root_;
+    LogCapture log_{root_, 7};
+    uv_loop_t loop_;
+    Context* ctx_ = nullptr;
+};
+
+std::vector<uint8_t> config_sync(const char* sn, uint32_t len, size_t data_len) {
+    std::vector<uint8_t> b(kZkaConfigSyncHeaderLen + data_len, 0);
+    auto* c = reinterpret_cast<ZkaRGConfigSync_T*>(b.data());
+    std::strcpy(c->sn, sn);
+    std::memcpy(b.data() + 68, &len, 4);
+    for (size_t i = 0; i < data_len; ++i)
+        b[72 + i] = static_cast<uint8_t>(i + 1);
+    return b;
+}
+}  // namespace
+
+TEST_F(Dispatch, ChannelRequestsCheckRadioAndExtenderThenReachTheConfigurationMinder) {
+    ZkaRadioChannelCfg_T req{};
+    std::strcpy(req.mac, "00:00:00:00:00:00");
+    req.radio = 7;
+    req.ch = 36;
+    req.bw = 3;
+    ZkaRadioChannelCfgResult_T rsp{};
+    EXPECT_EQ(method(DBUS_MSG_SET_RADIO_CHANNEL, &req, &rsp), -1);
+    EXPECT_EQ(lines("Given radio 7 not valid"), 1u);
+    EXPECT_EQ(rsp.response, -1);
+
+    // The whole mesh: straight to the minder.
+    req.radio = ZKA_RADIO_5G;
+    req.reason = 4;
+    EXPECT_EQ(method(DBUS_MSG_SET_RADIO_CHANNEL, &req, &rsp), -1);
+    EXPECT_EQ(
+        lines("notice root.data: ZkaOzrRet ozr_setradiochannel_rpc(const ZkaRadioChannelCfg_T*, "
+              "ZkaRadioChannelCfgResult_T*) MAC: 00:00:00:00:00:00 radio 128 bw 3 ch 36 "
+              "bk_ch 0 reason 4"),
+        1u);
+    EXPECT_EQ(lines("set_channel_configuration() not available yet"), 1u);
+    EXPECT_EQ(lines("MAP response -1 ch 0 bw 0"), 1u);
+
+    // One extender: the data minder must know it.
+    std::strcpy(req.mac, "02:00:00:00:00:07");
+    EXPECT_EQ(method(DBUS_MSG_SET_RADIO_CHANNEL, &req, &rsp), -1);
+    EXPECT_EQ(lines("Given MAC: 02:00:00:00:00:07 not found in Data minder RAM DB"), 1u);
+    EXPECT_EQ(lines("set_channel_configuration() not available yet"), 1u);
+
+    ZkaAvailableChannelListReq_T areq{};
+    std::strcpy(areq.mac, "00:00:00:00:00:00");
+    areq.radio = ZKA_RADIO_5G_LOW;
+    ZkaAvailableChannelListRsp_T arsp{};
+    EXPECT_EQ(method(DBUS_MSG_GET_AVAILABLE_CHANNEL, &areq, &arsp), -1);
+    EXPECT_EQ(lines("MAC: 00:00:00:00:00:00 radio 64"), 1u);
+    EXPECT_EQ(lines("get_available_channel_list() sn:  band 2 not available yet"), 1u);
+    EXPECT_EQ(arsp.radio, ZKA_RADIO_5G_LOW);
+
+    ZkaRadioTxPowerCfg_T tx{};
+    std::strcpy(tx.mac, "00:00:00:00:00:00");
+    tx.radio = ZKA_RADIO_2G;
+    tx.txpower = 17;
+    signal(DBUS_MSG_TX_POWER_CONFIG, &tx, sizeof tx);
+    EXPECT_EQ(lines("radio 16 txpower 17"), 1u);
+    EXPECT_EQ(lines("set_transmit_power_configuration() not available yet"), 1u);
+
+    // A request shorter than its record never reaches a handler.
+    EXPECT_EQ(method(DBUS_MSG_SET_RADIO_CHANNEL, &req, &rsp, 10), -1);
+    EXPECT_EQ(lines("OZR Radio Channel Set request of 10 bytes refused"), 1u);
+}
+
+TEST_F(Dispatch, ExtenderTopologyAndDebugMethods) {
+    auto cs = config_sync("SN9", 3, 3);
+    EXPECT_EQ(method(DBUS_MSG_CONFIG_SYNC, cs.data(), nullptr, static_cast<int>(cs.size())), -1);
+    EXPECT_EQ(lines("invoking set_hkt_configuration for syncing"), 1u);
+    EXPECT_EQ(lines("sn: SN9 len 3 data 010203"), 1u);
+    EXPECT_EQ(lines("set_hkt_configuration sn: SN9 len 3"), 1u);
+    EXPECT_EQ(lines("Failed to find sn: SN9 HKT agent."), 1u);  // no such extender
+    // Only the low 16 bits of the length go on.
+    auto wide = config_sync("SN9", 0x10002, 0x10002);
+    EXPECT_EQ(method(DBUS_MSG_CONFIG_SYNC, wide.data(), nullptr, static_cast<int>(wide.size())),
+              -1);
+    EXPECT_EQ(lines("set_hkt_configuration sn: SN9 len 2"), 1u);
+    // A length field larger than what arrived.
+    auto lying = config_sync("SN9", 5, 1);
+    EXPECT_EQ(method(DBUS_MSG_CONFIG_SYNC, lying.data(), nullptr, static_cast<int>(lying.size())),
+              -1);
+    EXPECT_EQ(lines("configsync of 73 bytes, its length says 77"), 1u);
+
+    ZkaExtenderData_T ext{};
+    std::strcpy(ext.sn, "sn1");
+    EXPECT_EQ(method(DBUS_MSG_REMOVE_EXTENDER, &ext, nullptr), -1);
+    EXPECT_EQ(lines("remove_extender()- sn: SN1 is not on the white list"), 1u);
+    ZkaExtenderInfoList_T info;
+    std::memset(&info, 0xff, sizeof info);
+    EXPECT_EQ(method(DBUS_MSG_GET_EXTENDER_INFO, &ext, &info), -1);
+    EXPECT_EQ(info.count, 0);  // the reply is cleared before the minder fills it
+    EXPECT_EQ(method(DBUS_MSG_GET_EXTENDER_INFO, &ext, nullptr), ZKA_OZR_NO_REPLY_BUFFER);
+
+    ZkaSteeringThresholdConfig_T th{};
+    EXPECT_EQ(method(DBUS_MSG_SET_STEERING_THRESHOLD, &th, nullptr), -1);
+    EXPECT_EQ(lines("set_steering_threshold() not available yet"), 1u);
+
+    void* slot = &th;
+    EXPECT_EQ(method(DBUS_MSG_GET_MESH_TOPOLOGY, &slot, nullptr, sizeof slot), -1);
+    EXPECT_EQ(slot, nullptr);
+    slot = &th;
+    EXPECT_EQ(method(DBUS_MSG_GET_MESH_TOPOLOGY_INFO, &slot, nullptr, sizeof slot), -1);
+    EXPECT_EQ(slot, nullptr);
+    EXPECT_EQ(lines("OZR Get mesh topology hdlr invoked 13"), 1u);
+
+    // debug: a channel-selection rework for an agent the stack does not know.
+    ZkaDebugReq_T dbg{};
+    std::strcpy(dbg.mac, "02:00:00:00:00:01");
+    ZkaDebugRsp_T drsp{};
+    drsp.result = 99;
+    EXPECT_EQ(method(DBUS_MSG_DEBUG, &dbg, &drsp), -1);
+    EXPECT_EQ(drsp.result, -1);
+    EXPECT_EQ(lines("rework_chn_sel for agent 02:00:00:00:00:01 returned -1"), 1u);
+    std::strcpy(dbg.mac, "not-a-mac");
+    EXPECT_EQ(method(DBUS_MSG_DEBUG, &dbg, &drsp), -1);
+    EXPECT_EQ(lines("invalid agent MAC: not-a-mac"), 1u);
+}
+
+TEST_F(Dispatch, PlatformSignalsReachTheirMinder) {
+    ZkaDefault802dot1qCfg q{};
+    q.vid = 100;
+    q.pcp = 5;
+    signal(DBUS_MSG_DEFAULT_8021Q_CONFIG, &q, sizeof q);
+    ASSERT_NE(get_default_802dot1q(), nullptr);
+    EXPECT_EQ(get_default_802dot1q()->vid, 100);
+    EXPECT_EQ(get_default_802dot1q()->pcp, 5);
+
+    ZkaAllTrafficSeparationPolicyCfg ts{};
+    ts.num_entries = 2;
+    ts.entries[0].vid = 10;
+    std::strcpy(ts.entries[0].ssid, "home");
+    ts.entries[1].vid = 20;
+    std::strcpy(ts.entries[1].ssid, "guest");
+    ts.entries[2].vid = 30;  // past num_entries: unused
+    std::strcpy(ts.entries[2].ssid, "ignored");
+    signal(DBUS_MSG_TRAFFIC_SEPARATION_POLICY, &ts, sizeof ts);
+    EXPECT_EQ(traffic_separation_used_entries(), 2u);
+    ts.num_entries = 19;
+    signal(DBUS_MSG_TRAFFIC_SEPARATION_POLICY, &ts, sizeof ts);
+    EXPECT_EQ(lines("num_entries 19 is more than 18"), 1u);
+    EXPECT_EQ(traffic_separation_used_entries(), 2u);
+
+    local_rrm_control_msg rrm{1};
+    signal(DBUS_MSG_ENABLE_AUTO_CHANNEL, &rrm, sizeof rrm);
+    EXPECT_EQ(ctx_->config_minder->auto_channel_state(), 2);
+    rrm.enable = 0;
+    signal(DBUS_MSG_ENABLE_AUTO_CHANNEL, &rrm, sizeof rrm);
+    EXPECT_EQ(ctx_->config_minder->auto_channel_state(), 1);
+
+    ZkaAllEnabledVapCfg vap{};
+    vap.num_vaps = 1;
+    vap.vaps[0].enabled = 1;
+    vap.vaps[0].bss_type = MAP_CRED_FRONTHAUL;
+    std::strcpy(vap.vaps[0].ssid, "home");
+    std::strcpy(vap.vaps[0].key, "passphrase");
+    signal(DBUS_MSG_VAP_CONFIG, &vap, sizeof vap);
+    ASSERT_NE(map_get_m2_config(), nullptr);
+    EXPECT_STREQ(map_get_m2_config()->creds[0].ssid, "home");
+    EXPECT_EQ(lines("OZR VAP CFG signal hdlr invoked 3"), 1u);
+
+    text_signal(DBUS_MSG_ADD_EXTENDER, "sn1");
+    EXPECT_EQ(lines("DataMinder::add_ap_white_list()- sn: sn1"), 1u);
+    text_signal(DBUS_MSG_CLIENT_DEAUTH, "bad");
+    EXPECT_EQ(lines("invalid client MAC: bad"), 1u);
+    text_signal(DBUS_MSG_CLIENT_DEAUTH, "02:00:00:00:00:05");
+    EXPECT_EQ(lines("kick_out() sta MAC: 02:00:00:00:00:05 not available yet"), 1u);
+    int joined = 1;
+    signal(DBUS_MSG_MARLOW_JOIN, &joined, sizeof joined);
+    EXPECT_EQ(lines("HktMgmtMinder::handle_marlow_join() state 1"), 1u);
+
+    // A text must end inside its bytes; a record must be whole.
+    signal(DBUS_MSG_ADD_EXTENDER, "abc", 3);
+    EXPECT_EQ(lines("OZR Add Extender signal request of 3 bytes refused"), 1u);
+    signal(DBUS_MSG_DEFAULT_8021Q_CONFIG, &q, 3);
+    EXPECT_EQ(lines("OZR Default 8021q CFG signal request of 3 bytes refused"), 1u);
+    // Nothing the table does not know.
+    signal(static_cast<DbusMsgType>(2), "x", 2);
+    EXPECT_EQ(lines("invalid msg type 2"), 1u);
+}
+
+TEST_F(Dispatch, JsonConfigurationTexts) {
+    struct Case {
+        const char* text;
+        const char* line;
+    };
+    const std::string sig = "ZkaOzrRet ozr_handle_json_config(const char*)";
+    const Case cases[] = {
+        {"{", " - JSON format verification failed: Missing a name for object member. (offset 1)"},
+        {"[1, 2", " - JSON format verification failed: "},
+        {"{}", " - ozr-config array not found: {}"},
+        {"[]", " - ozr-config array not found: []"},
+        {R"({"ozr-config": {"config-type": "steering"}})",
+         " - ozr-config is not an array type: {\"config-type\":\"steering\"}"},
+        {R"({"ozr-config": [1]})", " - Invalid attribute for ozr-config: 1"},
+        {R"({"ozr-config": [{"config-type": 5}]})", " non-string value for config-type"},
+        {R"({"ozr-config": [{"bsteer_en": 1}]})", " non-string value for config-type"},
+        {R"({"ozr-config": [{"config-type": ""}]})", " empty value for config"},
+        {R"({"ozr-config": [{"config-type": "radio"}]})", " - unknown config-type: radio"},
+        {R"({"ozr-config": []})", " valid config not found, returning failure"},
+    };
+    for (const Case& c : cases) {
+        size_t before = lines(sig + c.line);
+        EXPECT_EQ(ozr_handle_json_config(c.text), ZKA_OZR_FAILURE) << c.text;
+        EXPECT_EQ(lines(sig + c.line), before + 1) << c.text;
+    }
+    EXPECT_EQ(ozr_handle_json_config(nullptr), ZKA_OZR_FAILURE);
+    EXPECT_EQ(lines(sig + " input is NULL"), 1u);
+    EXPECT_EQ(lines(sig + " got invoked with json {}"), 1u);
+
+    // Steering elements are checked whole before anything is applied.
+    const Case refused[] = {
+        {R"({"ozr-config": [{"config-type": "steering", "bsteer_en": "1"}]})",
+         " - non-integer value for bsteer_en"},
+        {R"({"ozr-config": [{"config-type": "steering", "msteer_ratio": 1.5}]})",
+         " - non-integer value for msteer_ratio"},
+        {R"({"ozr-config": [{"config-type": "steering", "bnd_prefer_entries": "x"}]})",
+         "Invalid request. \"bnd_prefer_entries\" array not found"},
+        {R"({"ozr-config": [{"config-type": "steering", "bnd_prefer_entries": ["zz"]}]})",
+         "Invalid request. Bad MAC: zz"},
+        {R"({"ozr-config": [{"config-type": "steering", "bnd_prefer_entries": [5]}]})",
+         "Invalid request. Missing/Invalid data."},
+    };
+    for (const Case& c : refused) {
+        size_t before = lines(c.line);
+        EXPECT_EQ(ozr_handle_json_config(c.text), ZKA_OZR_FAILURE) << c.text;
+        EXPECT_EQ(lines(c.line), before + 1) << c.text;
+    }
+    EXPECT_EQ(lines("set_steering_config_value"), 0u);
+    EXPECT_EQ(lines("set_bnd_prefer_entries"), 0u);
+
+    // A well-formed element reaches the steering minder, member by member; while steering
+    // cannot take it, the request fails (never a silent success).
+    EXPECT_EQ(ozr_handle_json_config(
+                  R"({"ozr-config": [{"config-type": "steering", "bsteer_en": 1,
+                      "bnd_prefer_entries": ["02:00:00:00:00:01"]}]})"),
+              ZKA_OZR_FAILURE);
+    EXPECT_EQ(lines("set_steering_config_value() bsteer_en=1 not available yet"), 1u);
+    EXPECT_EQ(lines("set_bnd_prefer_entries() 1 entries not available yet"), 1u);
+
+    // Deep nesting is a parse error, not a stack overflow.
+    std::string deep(200000, '[');
+    EXPECT_EQ(ozr_handle_json_config(deep.c_str()), ZKA_OZR_FAILURE);
+
+    // Through the bridge as the notifyZkecConfig signal.
+    text_signal(DBUS_MSG_JSON_CONFIG, "{}");
+    EXPECT_EQ(lines("OZR JSON config signal hdlr invoked 16"), 1u);
+    EXPECT_EQ(lines(sig + " - ozr-config array not found: {}"), 2u);
+}
