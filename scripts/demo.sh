@@ -65,7 +65,8 @@ cat >"$root/configs/easymesh/platform.json" <<JSON
 {
   "mesh-rest-listen-address": {"rest-ipv4": "127.0.0.1", "rest-port": $rest_port},
   "platform-log-path": "$root/platform.log",
-  "platform-journal-path": "$root/journal.jsonl"
+  "platform-journal-path": "$root/journal.jsonl",
+  "virtual-serial-number": "GW2026VSN001"
 }
 JSON
 
@@ -95,9 +96,10 @@ for sn in $extenders; do
     busctl --address="$bus_address" emit /vexal/platform vexal.kpl notifyAddExtender s "$sn" || true
 done
 echo "demo: admitted over the bus: $extenders (see /debug/configdb)"
-echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/map-cfg, /debug/configdb); Ctrl-C ends the demo"
 echo "demo: D-Bus: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application getmeshtopologyinfo ay 4 0 0 0 0"
 echo "demo: extenders: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application getextenderinfo ay \$(scripts/bus-record.py 33)"
-echo "demo: platform journal $root/journal.jsonl (signals the daemon raised)"
+echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/map-cfg, /debug/configdb, /debug/hktmgmt); Ctrl-C ends the demo"
+echo "demo: configsync to an extender: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application configsync ay \$(scripts/bus-record.py 78 33:text:EX2026000002 68:u32:6 72:hex:776966693d31)"
+echo "demo: platform journal $root/journal.jsonl (signals the daemon raised, extenders online, configuration results)"
 sleep 1
 ./build/release/tools/meshview/meshview --url "http://127.0.0.1:$rest_port" --interval 2 || true

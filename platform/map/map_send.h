@@ -38,6 +38,13 @@ int map_send_ap_metric_query(const MAC& al_mac, const std::vector<BSSID>& bssids
 int map_send_associated_sta_link_metrics_query(const MAC& al_mac, const MAC& sta_mac);
 int map_send_unassoc_sta_metrics_query(const MAC& al_mac,
                                        const unassociated_sta_link_metrics_query_tlv& query);
+// The same query asked through the vendor (HKT) agent HKT_MAC of the agent AL_MAC, as an
+// HKT message (metrics_type 0: clients, 1: backhaul STAs); the agent answers with a
+// standard Unassociated STA Link Metrics Response. MAP_SEND_UNKNOWN_AGENT when the stack
+// does not know AL_MAC.
+int map_send_hkt_unassoc_sta_metrics_query(const MAC& al_mac, const MAC& hkt_mac,
+                                           uint8_t metrics_type,
+                                           const unassociated_sta_link_metrics_query_tlv& query);
 int map_send_beacon_metrics_query(const MAC& al_mac, const beacon_metrics_query_tlv& query);
 int map_send_client_capability_query(const MAC& al_mac, const MAC& sta_mac, const BSSID& bssid);
 int map_send_policy_config(const MAC& al_mac, const map_policy_config_t& config);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -59,3 +60,36 @@ bool nal_platform_get_int(const char* key, long long& out);
 // 0 on success; -1 when the file or key is missing or the value is not an object;
 // -2 when BUFFER is null or too small.
 int nal_getMeshRestListenAddress(char* buffer, size_t size);
+
+// ---- The maker's extenders (vendor agents) ------------------------------------------
+// Each call acts on the gateway's management software; the stand-in journals it (see
+// journal.h) and keeps nothing.
+
+// A configuration synchronisation result, as the platform reads it: the extender's return
+// code (-1 when the controller could not send), its serial number (NUL-padded), and LEN
+// bytes of its answer. Allocated with room for the data (kNalSyncResultHeader + len).
+struct nal_sync_result_t {
+    int32_t result;  //  0
+    char sn[65];     //  4
+    uint8_t pad[3];  // 69
+    uint32_t len;    // 72
+    uint8_t data[];  // 76
+};
+constexpr size_t kNalSyncResultHeader = 76;
+// The largest answer the platform takes.
+constexpr size_t kNalSyncResultMaxData = 65535;
+
+// Hands a configuration result to the platform. 0; -1 for null or a length over
+// kNalSyncResultMaxData. Journal: "result", "sn", "len", "data" (hex).
+int nal_setSyncResult(const nal_sync_result_t* result);
+// An extender's vendor agent went online (ONLINE 1) or offline (0); MAC is its vendor
+// agent MAC as text. 0; -1 for a null or empty serial number. Journal: "sn", "online",
+// "mac".
+int nal_notifyApOnlineStatus(const char* sn, int online, const char* mac);
+// An extender's event (EVENT and its LEN bytes of data). 0; -1 for a null serial number
+// or data missing. Journal: "sn", "event", "len", "data" (hex).
+int nal_setExNotification(const char* sn, uint16_t event, const uint8_t* data, size_t len);
+// The gateway's virtual serial number (platform.json key "virtual-serial-number", a text
+// of 1 to 32 bytes) into BUFFER, NUL-terminated. 0; -1 when it is not set or not such a
+// text; -2 when BUFFER is null or too small. Journal: "sn" (empty unless 0).
+int nal_getVirtualSN(char* buffer, size_t size);

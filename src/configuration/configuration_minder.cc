@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cstring>
 
+#include "core/context.h"
 #include "core/log.h"
+#include "hkt/hkt_mgmt_minder.h"
 #include "map/codec/codec.h"
 #include "map/codec/tlvs.h"
 #include "map/map_send.h"
@@ -20,7 +22,11 @@ ConfigurationMinder::ConfigurationMinder(uv_loop_s* loop)
 
 ConfigurationMinder::~ConfigurationMinder() = default;
 
-Err ConfigurationMinder::init(Context& /*context*/) {
+Err ConfigurationMinder::init(Context& context) {
+    // The extenders' answers to the relayed configuration blobs.
+    if (context.hkt_mgmt_minder)
+        context.hkt_mgmt_minder->add_tlv_handler(
+            HKT_TLV_CONFIG_RESPONSE, [this](CMDU* c, void* t) { on_hkt_config_resp(c, t); });
     return Err(0);
 }
 

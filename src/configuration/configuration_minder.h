@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <string>
 
+#include "common/mac.h"
 #include "core/minder.h"
 #include "dbus/records.h"
 #include "log/logger.h"
+#include "map/cmdu.h"
 #include "map/map_config.h"
 
 struct uv_loop_s;
@@ -79,6 +81,26 @@ class ConfigurationMinder : public Minder {
     // ---- what the control bus asks of the configuration minder (loop thread)
     // Relays an HKT configuration blob to one extender (empty sn: every extender). 0 sent.
     int set_hkt_configuration(const std::string& sn, unsigned short len, const unsigned char* data);
+
+    // ---- the vendor configuration relay (hkt_relay.cc)
+    // Blobs whose length plus 8 reaches this are refused (the extender's limit).
+    static constexpr unsigned kHktConfigMaxWire = 1501;
+    // The blob to the vendor agent HKT_MAC. 0 sent; -1 for an unknown vendor agent, an
+    // agent the stack does not know, a blob too long or a failed send.
+    int send_hkt_configuration_request(const MAC& hkt_mac, unsigned short len,
+                                       const unsigned char* data);
+    // The blob to every vendor agent of the mesh, deepest first from depth 2; each failed
+    // send is reported as a sync result of -1. Returns 0.
+    int send_hkt_broadcast_configuration_request(unsigned short len, const unsigned char* data);
+    // An extender's answer (HKT TLV type 4), registered with the vendor agent minder.
+    void on_hkt_config_resp(CMDU* cmdu, void* tlv);
+    // Hands RESULT, SN and the answer to the platform (nal_setSyncResult). 0, or -1 for a
+    // null serial number, missing data or a failed allocation or call.
+    int inform_hkt_configuration_result(int result, const char* sn, unsigned short len,
+                                        const unsigned char* data);
+    // The legacy backhaul VAP with 8-byte credentials on or off at the vendor agent MAC.
+    // -1 for a zero MAC; otherwise 0 (a failed send is logged).
+    int set_backhaul_vap_enabled_8Byte_ssidpw(const MAC& hkt_mac, bool enabled);
     // Channel of one band of the whole mesh or one extender. 0 on success; -1, -2, -3, -5
     // or -10 on failure.
     int set_channel_configuration(ozr_channel_configuration_t* cfg,

@@ -4,15 +4,6 @@
 #include "configuration/configuration_minder.h"
 #include "core/log.h"
 
-int ConfigurationMinder::set_hkt_configuration(const std::string& sn, unsigned short len,
-                                               const unsigned char* /*data*/) {
-    OZR_ERROR(&logger_,
-              "ConfigurationMinder::{}() sn: {} len {} not available yet: no vendor "
-              "configuration relay",
-              __func__, sn, len);
-    return -1;
-}
-
 int ConfigurationMinder::set_channel_configuration(ozr_channel_configuration_t* /*cfg*/,
                                                    ozr_channel_configuration_result_t* /*r*/) {
     OZR_ERROR(&logger_, "ConfigurationMinder::{}() not available yet: no channel configuration",

@@ -126,6 +126,25 @@ PortEntry* Device::find_port(const MAC& interface_mac) {
     return nullptr;
 }
 
+const HKTVapInfo* Device::find_vap_info(const BSSID& bssid) const {
+    for (const HKTVapInfo& v : hkt_vaps)
+        if (v.bssid == bssid)
+            return &v;
+    return nullptr;
+}
+
+const HKTInterfaceInfo* Device::find_hkt_interface_info(const MAC& mac) const {
+    for (const HKTInterfaceInfo& i : hkt_interfaces)
+        if (i.mac == mac)
+            return &i;
+    return nullptr;
+}
+
+HKTInterfaceInfo* Device::find_hkt_interface_info(const MAC& mac) {
+    return const_cast<HKTInterfaceInfo*>(
+        static_cast<const Device*>(this)->find_hkt_interface_info(mac));
+}
+
 const LocalInterface* Device::find_interface(const MAC& mac) const {
     for (const LocalInterface& i : interfaces)
         if (i.mac == mac)

@@ -10,6 +10,7 @@
 #include "graph/backhaul_information.h"
 #include "graph/links.h"
 #include "graph/node.h"
+#include "map/hkt/hkt_message.h"
 #include "messages/messages.h"
 
 // A vendor port entry: port type, interface MAC and port number.
@@ -18,6 +19,25 @@ struct PortEntry {
     MAC mac;
     uint16_t port = 0;
 };
+
+// One enabled VAP the device's vendor agent reports.
+struct HKTVapInfo {
+    std::string vap_name;
+    BSSID bssid;
+    std::string ssid;
+    uint16_t authentication_mode = 0;
+    uint16_t encryption_mode = 0;
+    uint8_t bss_type = 0;  // bit 0 fronthaul, bit 1 backhaul
+};
+
+// One interface of the device's vendor agent, with its last statistics.
+struct HKTInterfaceInfo {
+    MAC mac;
+    bool has_statistics = false;
+    HktStatistic statistics;
+    int64_t statistics_ms = 0;  // when they arrived
+};
+using HKTStatistic = HktStatistic;
 
 class Device : public Node {
   public:
@@ -46,6 +66,9 @@ class Device : public Node {
     optional<uint8_t> radio_primary_op_class(const MAC& radio_id) const;
     optional<BSSID> find_bssid(const std::string& ssid, Medium medium) const;
     const PortEntry* find_port(const MAC& interface_mac) const;
+    const HKTVapInfo* find_vap_info(const BSSID& bssid) const;
+    const HKTInterfaceInfo* find_hkt_interface_info(const MAC& mac) const;
+    HKTInterfaceInfo* find_hkt_interface_info(const MAC& mac);
     PortEntry* find_port(const MAC& interface_mac);
     const LocalInterface* find_interface(const MAC& mac) const;
     const LocalInterface* find_interface(const BSSID& bssid) const;
@@ -81,6 +104,8 @@ class Device : public Node {
     std::vector<CacStatusReportOngoingCacPairList> cac_ongoing;
     std::vector<std::pair<std::string, ChannelScanResultTLV>> ch_scan_results;
     std::vector<PortEntry> ports;
+    std::vector<HKTVapInfo> hkt_vaps;
+    std::vector<HKTInterfaceInfo> hkt_interfaces;  // at most HKT_MAX_INTERFACES
     std::unordered_map<BSSID, int64_t> link_metric_time;
     std::vector<std::pair<BeaconMetricsResponseTLV, long long>> beacon_responses;
     backhaul_information backhaul;

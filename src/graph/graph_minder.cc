@@ -10,6 +10,7 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "graph/path_cost.h"
+#include "hkt/hkt_mgmt_minder.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_send.h"
 #include "nal/nal.h"
@@ -115,9 +116,29 @@ void GraphMinder::register_handlers() {
     }
 }
 
-Err GraphMinder::init(Context& /*context*/) {
+Err GraphMinder::init(Context& context) {
     for (size_t i = 0; i < timers_.size(); ++i)
         timers_[i]->start(kTimers[i].period_ms, -1);
+    // The vendor agents' answers that fill the graph.
+    if (HktMgmtMinder* h = context.hkt_mgmt_minder) {
+        struct Entry {
+            unsigned char type;
+            void (GraphMinder::*fn)(CMDU*, void*);
+        };
+        static const Entry entries[] = {
+            {HKT_TLV_PORT_INFO_RESPONSE, &GraphMinder::on_port_info_resp},
+            {HKT_TLV_INTERFACES_STATISTIC_RESPONSE, &GraphMinder::on_hkt_interfaces_statistic_resp},
+            {HKT_TLV_VAPS_INFO_RESPONSE, &GraphMinder::on_hkt_vaps_info_resp},
+        };
+        for (const Entry& e : entries) {
+            auto fn = e.fn;
+            uint64_t gen = generation_;
+            h->add_tlv_handler(e.type, [this, fn, gen](CMDU* cmdu, void* tlv) {
+                if (cmdu && live_generations().count(gen))
+                    (this->*fn)(cmdu, tlv);
+            });
+        }
+    }
     return Err(0);
 }
 

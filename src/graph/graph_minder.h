@@ -8,6 +8,7 @@
 //   minder_reports.cc        capability, channel, metric and event report handlers
 //   minder_backhaul.cc       backhaul information with the quality hysteresis
 //   minder_queries.cc        the query senders and the periodic query work
+//   minder_vendor.cc         the vendor agents' answers and the vendor senders
 #pragma once
 
 #include <cstdint>
@@ -154,8 +155,22 @@ class GraphMinder : public Minder {
     void send_beacon_query(const Device* device, const Sta* sta);
     void send_param_beacon_query(const Device* device, const Sta* sta,
                                  const BeaconMetricInfo& info);
-    int send_port_info_request(const MAC& hkt, const MAC& interface_mac);
-    uint16_t get_port_number(const MAC& hkt, const MAC& interface_mac);
+    // The state of the vendor port INTERFACE_MAC of the device AGENT (its AL MAC, or its
+    // vendor agent's MAC). 0 sent, -1 otherwise.
+    int send_port_info_request(const MAC& agent, const MAC& interface_mac);
+    // The port number learnt for INTERFACE_MAC of the device AGENT; 0 when unknown.
+    uint16_t get_port_number(const MAC& agent, const MAC& interface_mac);
+    // The stack's retried factory reset: ARG points at the Multi-AP agent AL MAC of the
+    // extender to reset (HANDLE, the stack's 1905 handle, is not used). 0 sent.
+    int send_factory_reset_request(void* handle, void* arg);
+    // The last statistics the vendor agent of AGENT reported for INTERFACE. False when the
+    // device or the interface has none.
+    bool get_interface_statistic(const MAC& agent, const MAC& interface, HKTStatistic& out);
+
+    // ---- vendor agent responses (handlers added to the vendor agent minder at init)
+    void on_port_info_resp(CMDU* cmdu, void* tlv);
+    void on_hkt_interfaces_statistic_resp(CMDU* cmdu, void* tlv);
+    void on_hkt_vaps_info_resp(CMDU* cmdu, void* tlv);
 
     // ---- queries from other minders
     Device* find_device(const MAC& mac) const { return graph_.find_device(mac); }
@@ -200,6 +215,10 @@ class GraphMinder : public Minder {
     void sync_sta_capability(Sta* sta);
     // False (logged at most once per GC period) when the graph is full.
     bool room_for_node();
+    // The vendor port entries of DEVICES follow their vendor agents' Ethernet interfaces.
+    void sync_vendor_ports(const std::vector<Device*>& devices);
+    // The device of the vendor agent that sent CMDU, or null (logged with WHAT).
+    Device* vendor_device(const CMDU* cmdu, const char* func, const char* what);
     // Marks S as the backhaul STA of OWNER and its association link as a backbone link.
     void mark_backhaul_sta(Sta* s, const MAC& owner);
 

@@ -204,7 +204,7 @@ void GraphMinder::send_unassoc_sta_link_metric_queries() {
 
 void GraphMinder::send_unassoc_sta_link_metric_query(
     const Device* d, const std::vector<UnassociateClientsInfo>& infos,
-    Device::UnassocMetricsType /*type*/) {
+    Device::UnassocMetricsType type) {
     if (!d || infos.empty())
         return;
     unassociated_sta_link_metrics_query_tlv q;
@@ -230,11 +230,19 @@ void GraphMinder::send_unassoc_sta_link_metric_query(
     if (!h)
         OZR_DEBUG(&logger_, "{} failed to find hkt_mgmt_minder", __func__);
     const HktNode* agent = h ? h->find_hkt_from_agent(d->mac) : nullptr;
+    if (agent && agent->hkt_mac.is_zero()) {
+        // Known from the white list or an M1 but not discovered yet: the agent is asked.
+        OZR_DEBUG(&logger_, "{} failed to find hkt MAC: {}", __func__, d->mac.to_string());
+        agent = nullptr;
+    }
     if (agent) {
-        // The vendor variant of the query travels in the HKT protocol, whose senders are
-        // not there yet.
-        OZR_WARN(&logger_, "{} failed for MAC: {} hkt MAC: {}", __func__, d->mac.to_string(),
-                 agent->hkt_mac.to_string());
+        if (map_send_hkt_unassoc_sta_metrics_query(d->mac, agent->hkt_mac,
+                                                   static_cast<uint8_t>(type), q) == MAP_SEND_OK)
+            OZR_DEBUG(&logger_, "{} for MAC: {} hkt MAC: {}", __func__, d->mac.to_string(),
+                      agent->hkt_mac.to_string());
+        else
+            OZR_DEBUG(&logger_, "{} failed for MAC: {} hkt MAC: {}", __func__, d->mac.to_string(),
+                      agent->hkt_mac.to_string());
         return;
     }
     if (map_send_unassoc_sta_metrics_query(d->mac, q) == MAP_SEND_OK)
@@ -416,6 +424,7 @@ void GraphMinder::on_topo_query() {
         for (const Link* l : d->links)
             if (l->kind() == Link::WIRELESS)
                 send_sta_capability_query(l->to, static_cast<const WirelessLink*>(l)->bssid, d);
+    sync_vendor_ports(devices);
     for (Device* d : devices)
         for (PortEntry& p : d->ports)
             if (p.type == 0 || p.type == 1) {
@@ -441,12 +450,20 @@ void GraphMinder::on_query_statistics() {
     HktMgmtMinder* h = hkt();
     if (!h)
         return;
+    std::vector<std::pair<MAC, std::vector<MAC>>> asks;
     for (const HktNode& a : h->hkt_nodes()) {
-        if (a.hkt_mac.is_zero())
-            continue;  // known from the white list, not discovered yet
+        if (a.hkt_mac.is_zero() || a.agent_mac.is_zero() || !graph_.find_device(a.agent_mac))
+            continue;  // not discovered yet, or its agent is not in the graph
+        std::vector<MAC> ifs;
+        for (const HktInterface& i : a.interfaces)
+            if (ifs.size() < HKT_MAX_INTERFACES)
+                ifs.push_back(i.mac);
+        asks.emplace_back(a.agent_mac, std::move(ifs));
+    }
+    for (const auto& ask : asks) {
         OZR_DEBUG(&logger_, "{} send statistics query to device {}", __func__,
-                  a.hkt_mac.to_string());
-        h->send_hkt_statistics_query(a.hkt_mac);
+                  ask.first.to_string());
+        h->send_hkt_interfaces_statistic_request(ask.first, ask.second);
     }
 }
 
@@ -454,12 +471,13 @@ void GraphMinder::on_query_vaps_info() {
     HktMgmtMinder* h = hkt();
     if (!h)
         return;
-    for (const HktNode& a : h->hkt_nodes()) {
-        if (a.hkt_mac.is_zero())
-            continue;
-        OZR_DEBUG(&logger_, "{} send vaps info query to device {}", __func__,
-                  a.hkt_mac.to_string());
-        h->send_hkt_vaps_info_query(a.hkt_mac);
+    std::vector<MAC> agents;
+    for (const HktNode& a : h->hkt_nodes())
+        if (!a.hkt_mac.is_zero() && !a.agent_mac.is_zero() && graph_.find_device(a.agent_mac))
+            agents.push_back(a.agent_mac);
+    for (const MAC& m : agents) {
+        OZR_DEBUG(&logger_, "{} send vaps info query to device {}", __func__, m.to_string());
+        h->send_hkt_vaps_info_query(m);
     }
 }
 
@@ -471,22 +489,31 @@ void GraphMinder::on_ssid_sync_timer_expire() {
         OZR_DEBUG(&logger_, "{}: no hkt_db_ssid_info to compare", __func__);
 }
 
-int GraphMinder::send_port_info_request(const MAC& hkt_mac, const MAC& interface_mac) {
+int GraphMinder::send_port_info_request(const MAC& mac, const MAC& interface_mac) {
     HktMgmtMinder* h = hkt();
-    if (!h || !h->find_hkt(hkt_mac)) {
+    const HktNode* n = h ? h->find_hkt_from_agent(mac) : nullptr;
+    if (!n && h)
+        n = h->find_hkt(mac);
+    if (!n || h->send_hkt_port_info_request(n->agent_mac, interface_mac) != 0) {
         OZR_DEBUG(&logger_,
                   "{} Failed to send port info request message to hkt MAC: {} for ifc "
                   "MAC: {}.",
-                  __func__, hkt_mac.to_string(), interface_mac.to_string());
+                  __func__, n ? n->hkt_mac.to_string() : mac.to_string(),
+                  interface_mac.to_string());
         return -1;
     }
     OZR_DEBUG(&logger_, "{} Sent hkt port info request message to hkt MAC: {} for ifc MAC: {}",
-              __func__, hkt_mac.to_string(), interface_mac.to_string());
+              __func__, n->hkt_mac.to_string(), interface_mac.to_string());
     return 0;
 }
 
-uint16_t GraphMinder::get_port_number(const MAC& hkt_mac, const MAC& interface_mac) {
-    const Device* d = graph_.find_device(hkt_mac);
+uint16_t GraphMinder::get_port_number(const MAC& mac, const MAC& interface_mac) {
+    const Device* d = graph_.find_device(mac);
+    if (!d) {
+        HktMgmtMinder* h = hkt();
+        const HktNode* n = h ? h->find_hkt(mac) : nullptr;
+        d = n ? graph_.find_device(n->agent_mac) : nullptr;
+    }
     const PortEntry* p = d ? d->find_port(interface_mac) : nullptr;
     if (!p) {
         OZR_DEBUG(&logger_, "{}:{} - Invalid port mac address", __func__, __LINE__);

@@ -63,7 +63,7 @@ void GraphMinder::on_topology(CMDU* cmdu) {
         return;
     }
     HktMgmtMinder* h = hkt();
-    if (h && h->find_hkt(dev->mac)) {
+    if (h && (h->find_hkt(dev->mac) || h->find_hkt_from_agent(dev->mac))) {
         OZR_INFO(&logger_,
                  "{} send vaps info query to device {} when topology response is "
                  "received",

@@ -1,23 +1,110 @@
 #include "hkt/hkt_mgmt_minder.h"
 
+#include <random>
+#include <unordered_set>
+
+#include "common/clock.h"
+#include "configuration/configuration_minder.h"
+#include "core/cmdu_registry.h"
 #include "core/context.h"
 #include "core/log.h"
+#include "data/ap_config_db.h"
 #include "data/data_minder.h"
 #include "graph/backhaul_information.h"
+#include "graph/graph_minder.h"
+#include "map/codec/tlv_types.h"
+#include "map/datamodel/datamodel.h"
+#include "map/map_send.h"
 #include "nal/nal.h"
 
-HktMgmtMinder::HktMgmtMinder(uv_loop_s* loop) : logger_(root_logger, "mgmt", "", -1), loop_(loop) {
+// Keeps GET /debug/hktmgmt (hkt_routes.cc) in the program.
+void hkt_routes_linked();
+
+namespace {
+// The registry keeps its CMDU handlers for the life of the process, while a minder may be
+// destroyed before (tests build several): each closure runs only while its minder lives.
+std::unordered_set<uint64_t>& live_generations() {
+    static std::unordered_set<uint64_t> s;
+    return s;
+}
+uint64_t next_generation() {
+    static uint64_t g = 0;
+    return ++g;
+}
+// Removed nodes whose vendor agent MAC is remembered for a factory reset.
+constexpr size_t kMaxRemembered = 16;
+}  // namespace
+
+HktMgmtMinder::HktMgmtMinder(uv_loop_s* loop)
+    : logger_(root_logger, "mgmt", "", -1), loop_(loop), generation_(next_generation()) {
+    hkt_routes_linked();
     nodes_.reserve(kMaxHktNodes);
     int level = find_config_log_level("root.mgmt");
     if (level != -1) {
         logger_.set_level(level);
         nal_setLogLevel(level);
     }
+    live_generations().insert(generation_);
+    std::random_device rd;
+    rng_.seed(rd());
+    if (loop_) {
+        discovery_poll_.reset(
+            new OneShotTimer(loop_, "hkt_discovery_poll", [this] { on_discovery_poll(); }));
+        discovery_burst_.reset(
+            new OneShotTimer(loop_, "hkt_discovery_burst", [this] { on_discovery_burst(); }));
+        bh_8bytes_.reset(
+            new OneShotTimer(loop_, "8bytes_bh_timer", [this] { on_ap_8bytes_bh_timer(); }));
+        offline_check_.reset(new Timer(loop_, "hkt_offline_check", [this] { on_offline_check(); }));
+    }
+    register_cmdu_handlers();
 }
 
-HktMgmtMinder::~HktMgmtMinder() = default;
+HktMgmtMinder::~HktMgmtMinder() {
+    live_generations().erase(generation_);
+    ap_status_timers_.clear();
+    discovery_poll_.reset();
+    discovery_burst_.reset();
+    bh_8bytes_.reset();
+    offline_check_.reset();
+}
+
+void HktMgmtMinder::register_cmdu_handlers() {
+    struct Entry {
+        uint16_t type;
+        void (HktMgmtMinder::*fn)(CMDU*);
+    };
+    static const Entry entries[] = {
+        {CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH, &HktMgmtMinder::on_ac_search},
+        {CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, &HktMgmtMinder::on_ac_wsc},
+        {CMDU_TYPE_VENDOR_SPECIFIC, &HktMgmtMinder::on_vend_spec},
+    };
+    for (const Entry& e : entries) {
+        auto fn = e.fn;
+        uint64_t gen = generation_;
+        add_cmdu_handler(e.type, nullptr, [this, fn, gen](CMDU* cmdu) {
+            if (cmdu && live_generations().count(gen))
+                (this->*fn)(cmdu);
+        });
+    }
+}
 
 Err HktMgmtMinder::init(Context& /*context*/) {
+    add_tlv_handler(HKT_TLV_DISCOVERY_RESPONSE,
+                    [this](CMDU* c, void* t) { on_hkt_disc_resp(c, t); });
+    add_tlv_handler(HKT_TLV_IP_CHANGE_NOTIFICATION,
+                    [this](CMDU* c, void* t) { on_hkt_ip_change_notification(c, t); });
+    add_tlv_handler(HKT_TLV_HEARTBEAT, [this](CMDU* c, void* t) { on_hkt_heartbeat(c, t); });
+    add_tlv_handler(HKT_TLV_EX_NOTIFICATION,
+                    [this](CMDU* c, void* t) { on_hkt_ex_notification(c, t); });
+    add_tlv_handler(HKT_TLV_IP_INFO_QUERY,
+                    [this](CMDU* c, void* t) { on_hkt_ip_info_query(c, t); });
+    add_tlv_handler(HKT_TLV_VSN_QUERY, [this](CMDU* c, void* t) { on_hkt_vsn_query(c, t); });
+    char vsn[HKT_MAX_VSN + 1] = {};
+    if (nal_getVirtualSN(vsn, sizeof vsn) == 0 && vsn[0] != '\0')
+        vsn_ = vsn;
+    else
+        vsn_ = "00000000";
+    OZR_INFO(&logger_, "HktMgmtMinder::{}() virtual sn: {}", __func__, vsn_);
     return Err(0);
 }
 
@@ -26,12 +113,49 @@ void HktMgmtMinder::run() {
     // The extenders admitted in earlier runs are tracked before they are discovered.
     Context* c = Context::instance();
     DataMinder* dm = c ? c->data_minder : nullptr;
-    if (!dm)
-        return;
-    for (const std::string& sn : dm->get_white_list_aps())
-        if (HktNode* n = add_known_hkt(sn))
-            n->ap_status = dm->get_ap_onboarding_status(sn);
+    if (dm) {
+        for (const std::string& sn : dm->get_white_list_aps())
+            if (HktNode* n = add_known_hkt(sn))
+                n->ap_status = dm->get_ap_onboarding_status(sn);
+    }
+    if (offline_check_)
+        offline_check_->start(kOfflineCheckMs, -1);
+    if (discovery_poll_)
+        discovery_poll_->start(kDiscoveryPollMs + jitter(kDiscoveryPollJitterMs));
 }
+
+void HktMgmtMinder::add_tlv_handler(unsigned char type, TlvHandler handler) {
+    if (handler)
+        callbacks_[type] = std::move(handler);
+}
+
+int64_t HktMgmtMinder::now() const {
+    const Context* c = Context::instance();
+    return c ? c->now() : get_current_time_ms();
+}
+
+long long HktMgmtMinder::jitter(long long span) {
+    return std::uniform_int_distribution<long long>(-span, span)(rng_);
+}
+
+BaseTimer* HktMgmtMinder::find_timer(const std::string& name) const {
+    if (name == "hkt_discovery_poll")
+        return discovery_poll_.get();
+    if (name == "hkt_discovery_burst")
+        return discovery_burst_.get();
+    if (name == "8bytes_bh_timer")
+        return bh_8bytes_.get();
+    if (name == "hkt_offline_check")
+        return offline_check_.get();
+    return nullptr;
+}
+
+BaseTimer* HktMgmtMinder::ap_status_timer(const std::string& sn) const {
+    auto it = ap_status_timers_.find(hkt_upper_sn(sn));
+    return it == ap_status_timers_.end() ? nullptr : it->second.get();
+}
+
+// ---- registry ---------------------------------------------------------------------------
 
 HktNode* HktMgmtMinder::add_known_hkt(const std::string& sn) {
     const std::string key = hkt_upper_sn(sn);
@@ -54,11 +178,17 @@ HktNode* HktMgmtMinder::add_known_hkt(const std::string& sn) {
 bool HktMgmtMinder::remove_hkt(const std::string& sn) {
     const std::string key = hkt_upper_sn(sn);
     for (auto it = nodes_.begin(); it != nodes_.end(); ++it) {
-        if (it->serial_number == key) {
-            OZR_INFO(&logger_, "{} - Removing HKT - sn: {}", __func__, key);
-            nodes_.erase(it);
-            return true;
+        if (it->serial_number != key)
+            continue;
+        OZR_INFO(&logger_, "{} - Removing HKT - sn: {}", __func__, key);
+        if (!it->agent_mac.is_zero() && !it->hkt_mac.is_zero()) {
+            if (removed_.size() >= kMaxRemembered && !removed_.count(it->agent_mac))
+                removed_.erase(removed_.begin());
+            removed_[it->agent_mac] = Removed{it->hkt_mac, key};
         }
+        ap_status_timers_.erase(key);
+        nodes_.erase(it);
+        return true;
     }
     return false;
 }
@@ -71,7 +201,7 @@ const HktNode* HktMgmtMinder::find_hkt(const MAC& mac) const {
     if (mac.is_zero())
         return nullptr;
     for (const HktNode& n : nodes_)
-        if (n.hkt_mac == mac || n.agent_mac == mac)
+        if (n.hkt_mac == mac)
             return &n;
     return nullptr;
 }
@@ -102,37 +232,186 @@ const HktNode* HktMgmtMinder::find_hkt_from_serial(const std::string& sn) const 
     return nullptr;
 }
 
-void HktMgmtMinder::notify_ap_bh_change(const backhaul_information& info) {
-    OZR_DEBUG(&logger_, "HktMgmtMinder::{}() device MAC: {} connected {}", __func__,
-              info.local_ale.to_string(), info.is_backhaul_connected);
+// ---- discovery ----------------------------------------------------------------------------
+
+void HktMgmtMinder::on_discovery_poll() {
+    burst_left_ = kDiscoveryBurst;
+    last_burst_ms_ = now();
+    on_discovery_burst();
 }
 
-void HktMgmtMinder::send_hkt_backhaul_information_notify(const MAC& al_mac,
-                                                         const backhaul_information& info) {
-    OZR_DEBUG(&logger_, "HktMgmtMinder::{}() device MAC: {} cost_to_root {}", __func__,
-              al_mac.to_string(), info.cost_to_root);
+void HktMgmtMinder::on_discovery_burst() {
+    if (burst_left_ <= 0)
+        return;
+    --burst_left_;
+    send_hkt_discovery_request();
+    if (burst_left_ > 0 && discovery_burst_)
+        discovery_burst_->start(kDiscoveryBurstMs + jitter(kDiscoveryBurstJitterMs));
 }
 
-int HktMgmtMinder::send_hkt_vaps_info_query(const MAC& al_mac) {
-    if (!find_hkt(al_mac)) {
-        OZR_DEBUG(&logger_, "HktMgmtMinder::{}() MAC: {} is not in the hkt list", __func__,
-                  al_mac.to_string());
+// ---- onboarding state and online status -----------------------------------------------------
+
+void HktMgmtMinder::set_ap_status(HktNode& node, ApStatus status) {
+    if (node.ap_status == status)
+        return;
+    // A node that leaves the configured state is no longer online: only a configured node
+    // can be marked offline later.
+    if (node.is_online && status != ApStatus::CONFIGURED)
+        set_online(node, false);
+    node.ap_status = status;
+    Context* c = Context::instance();
+    if (c && c->data_minder)
+        c->data_minder->update_ap_state(node.serial_number, status);
+}
+
+void HktMgmtMinder::start_ap_status_timer(HktNode& node) {
+    if (!loop_)
+        return;
+    std::unique_ptr<OneShotTimer>& t = ap_status_timers_[node.serial_number];
+    if (!t) {
+        const std::string sn = node.serial_number;
+        t.reset(new OneShotTimer(loop_, "hkt_ap_status_check",
+                                 [this, sn] { check_ap_status(find_hkt_from_serial(sn)); }));
+    }
+    if (t->is_started()) {
+        OZR_DEBUG(&logger_, "{} - ap_status timer active, stopping before restart", __func__);
+        t->stop();
+    }
+    OZR_DEBUG(&logger_, "{} - ap_status timer starting - sn: {}", __func__, node.serial_number);
+    t->start(kApStatusCheckMs);
+}
+
+void HktMgmtMinder::check_ap_status(HktNode* node) {
+    if (!node)
+        return;
+    const map_ale_info_t* ale = node->agent_mac.is_zero() ? nullptr : get_ale(node->agent_mac);
+    // The check repeats after every discovery: a state that does not change is debug.
+    if (ale) {
+        OZR_LOG(&logger_, node->ap_status == ApStatus::CONFIGURED ? 7 : 6,
+                "{}:{} - Set ApStatus::CONFIGURED - sn: {}", __func__, __LINE__,
+                node->serial_number);
+        set_ap_status(*node, ApStatus::CONFIGURED);
+        return;
+    }
+    const int level = node->ap_status == ApStatus::CONFIGURATION_FAILED ? 7 : 4;
+    OZR_LOG(&logger_, level, "{} - Failed to find ALE of co-located agent: sn: {}, {}", __func__,
+            node->serial_number, node->agent_mac.to_string());
+    OZR_LOG(&logger_, level == 7 ? 7 : 6, "{}:{} - Set ApStatus::CONFIGURATION_FAILED - sn: {}",
+            __func__, __LINE__, node->serial_number);
+    set_ap_status(*node, ApStatus::CONFIGURATION_FAILED);
+}
+
+void HktMgmtMinder::set_online(HktNode& node, bool online) {
+    if (online == node.is_online || node.ap_status != ApStatus::CONFIGURED)
+        return;
+    Context* c = Context::instance();
+    backhaul_information bh;
+    bool have_bh = false;
+    if (!node.agent_mac.is_zero() && c && c->graph_minder)
+        have_bh = c->graph_minder->get_device_backhaul_information(node.agent_mac, bh);
+    if (online) {
+        if (!node.got_discovery || now() - node.last_heard > kOfflineAfterMs)
+            return;
+        if (!node.agent_mac.is_zero() && !(have_bh && bh.is_backhaul_connected))
+            return;
+        node.is_online = true;
+        OZR_NOTICE(&logger_, "{} - sn: {} hkt MAC: {} is ONLINE", __func__, node.serial_number,
+                   node.hkt_mac.to_string());
+        nal_notifyApOnlineStatus(node.serial_number.c_str(), 1, node.hkt_mac.to_string().c_str());
+        if (c && c->data_minder)
+            c->data_minder->notify_ap_status_change(node.serial_number, true);
+        check_ap_capabilites();
+    } else {
+        node.is_online = false;
+        node.got_discovery = false;
+        OZR_NOTICE(&logger_, "{} - sn: {} hkt MAC: {} is OFFLINE", __func__, node.serial_number,
+                   node.hkt_mac.to_string());
+        nal_notifyApOnlineStatus(node.serial_number.c_str(), 0, node.hkt_mac.to_string().c_str());
+        if (c && c->data_minder)
+            c->data_minder->notify_ap_status_change(node.serial_number, false);
+    }
+    if (have_bh && bh.is_backhaul_connected)
+        send_hkt_backhaul_information_notify(node.agent_mac, bh);
+}
+
+void HktMgmtMinder::on_offline_check() {
+    const int64_t t = now();
+    for (HktNode& n : nodes_) {
+        if (!n.is_online || t - n.last_heard <= kOfflineAfterMs)
+            continue;
+        OZR_NOTICE(&logger_, "{} - Marking {} as OFFLINE", __func__, n.serial_number);
+        set_online(n, false);
+    }
+}
+
+void HktMgmtMinder::notify_ap_bh_change(const BackhaulInformation& info) {
+    HktNode* node = find_hkt_from_agent(info.local_ale);
+    if (!node) {
+        OZR_DEBUG(&logger_, "{} - Node {} not found", __func__, info.local_ale.to_string());
+        return;
+    }
+    OZR_INFO(&logger_, "{} - connected: {}, local_ale_mac: {}", __func__,
+             info.is_backhaul_connected, info.local_ale.to_string());
+    OZR_INFO(&logger_, "{} - is_backhaul_connected: {} - setting {} state", __func__,
+             info.is_backhaul_connected, info.is_backhaul_connected ? "ONLINE" : "OFFLINE");
+    set_online(*node, info.is_backhaul_connected);
+}
+
+// ---- capabilities and the legacy backhaul VAP ---------------------------------------------------
+
+void HktMgmtMinder::check_ap_capabilites() {
+    bool need = false;
+    for (const HktNode& n : nodes_) {
+        if (n.hkt_mac.is_zero())
+            continue;
+        OZR_INFO(&logger_, "{}: AP MAC {} -HKT minder management capabilities {:08x}", __func__,
+                 n.hkt_mac.to_string(), n.minders_present);
+        need = need || (n.is_online && (n.minders_present & kMinder8ByteBackhaul) != 0);
+    }
+    if (!bh_8bytes_)
+        return;
+    if (need) {
+        if (bh_8bytes_->is_started()) {
+            OZR_DEBUG(&logger_, "{} - 8bytes_bh timer active, stopping before restart", __func__);
+            bh_8bytes_->stop();
+        }
+        OZR_INFO(&logger_, "{} - 8bytes_bh timer starting", __func__);
+        bh_8bytes_->start(k8BytesBhMs);
+    } else if (bh_8bytes_->is_started()) {
+        OZR_INFO(&logger_, "{} - 8bytes_bh timer active, stopping", __func__);
+        bh_8bytes_->stop();
+    }
+}
+
+namespace {
+// The vendor agent of the gateway's own Multi-AP agent (its HKT MAC when discovered).
+MAC local_vendor_agent(const HktMgmtMinder& m) {
+    const MAC& local = getMAPAgentAlMac();
+    const HktNode* n = m.find_hkt_from_agent(local);
+    return n && !n->hkt_mac.is_zero() ? n->hkt_mac : local;
+}
+void close_legacy_backhaul(const HktMgmtMinder& m) {
+    Context* c = Context::instance();
+    if (c && c->config_minder)
+        c->config_minder->set_backhaul_vap_enabled_8Byte_ssidpw(local_vendor_agent(m), false);
+}
+}  // namespace
+
+void HktMgmtMinder::on_ap_8bytes_bh_timer() {
+    OZR_INFO(&logger_, "{} - setBackhaulVapEnabled8ByteSSIDPW", __func__);
+    close_legacy_backhaul(*this);
+}
+
+int HktMgmtMinder::handle_marlow_join(const int* state) {
+    if (!state) {
+        OZR_ERROR(&logger_, "HktMgmtMinder::{}() state is NULL", __func__);
         return -1;
     }
-    return 0;
-}
-
-int HktMgmtMinder::send_hkt_statistics_query(const MAC& al_mac) {
-    if (!find_hkt(al_mac)) {
-        OZR_DEBUG(&logger_, "HktMgmtMinder::{}() MAC: {} is not in the hkt list", __func__,
-                  al_mac.to_string());
-        return -1;
+    OZR_INFO(&logger_, "HktMgmtMinder::{}() state {}", __func__, *state);
+    if (*state == 1 && bh_8bytes_ && bh_8bytes_->is_started()) {
+        OZR_INFO(&logger_, "{} - 8bytes_bh timer active, stopping", __func__);
+        bh_8bytes_->stop();
+        close_legacy_backhaul(*this);
     }
     return 0;
-}
-
-int HktMgmtMinder::send_factory_reset_request(const MAC& agent_al_mac) {
-    OZR_NOTICE(&logger_, "{} Failed to send factory reset request message to hkt {}", __func__,
-               agent_al_mac.to_string());
-    return -1;
 }

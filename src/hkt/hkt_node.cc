@@ -34,3 +34,49 @@ void HktNode::debug_dump(const Logger* l) const {
     for (size_t i = 0; i < minder_capabilites.size(); ++i)
         OZR_DEBUG(l, "        minder_capabilites[{}]: {:04x}", i, minder_capabilites[i]);
 }
+
+void HktNode::update_ip_addresses(const HktAddresses& a) {
+    ip_addr = hkt_ipv4_to_string(a.ipv4);
+    ipv6_local_addr = hkt_ipv6_to_string(a.ipv6_local);
+    ipv6_global_addrs.clear();
+    for (const HktIpv6& g : a.ipv6_global)
+        ipv6_global_addrs.push_back(hkt_ipv6_to_string(g));
+}
+
+void HktNode::update_discovery_data(const MAC& mac, const hkt_discovery_response_tlv& t,
+                                    int64_t now_ms) {
+    last_heard = now_ms;
+    got_discovery = true;
+    hkt_mac = mac;
+    capabilities_version = t.capabilities_version;
+    hkt_version = t.hkt_version;
+    config_number = t.config_number;
+    model_number = t.model_number;
+    system_mac = t.system_mac;
+    agent_mac = t.collocated_map_agent_mac;
+    update_ip_addresses(t.addresses);
+    hostname = t.hostname;
+    sw_version = t.sw_version;
+    vendor = t.vendor;
+    product_class = t.product_class;
+    oui[0] = t.oui[0];
+    oui[1] = t.oui[1];
+    oui[2] = t.oui[2];
+    minders_present = t.minders_present;
+    minder_capabilites = t.minder_capabilites;
+    interfaces.clear();
+    for (const auto& i : t.interfaces) {
+        HktInterface x;
+        x.name = i.ifname;
+        x.mac = i.mac;
+        x.media_type = i.media_type;
+        x.power_state = i.pwr_state;
+        x.physical_port = i.physical_port_number;
+        interfaces.push_back(std::move(x));
+    }
+}
+
+void HktNode::update_heartbeat_data(const hkt_heartbeat_tlv& t, int64_t now_ms) {
+    last_heard = now_ms;
+    uptime = t.uptime;
+}

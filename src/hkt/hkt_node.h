@@ -7,6 +7,7 @@
 
 #include "common/mac.h"
 #include "data/ap_status.h"
+#include "map/hkt/hkt_message.h"
 
 class Logger;
 
@@ -51,6 +52,14 @@ struct HktNode {
 
     // The fields one per line at debug level.
     void debug_dump(const Logger* logger) const;
+
+    // A discovery response from HKT_MAC: every field it carries, heard now.
+    void update_discovery_data(const MAC& hkt_mac, const hkt_discovery_response_tlv& tlv,
+                               int64_t now_ms);
+    // A heartbeat: heard now, its uptime kept.
+    void update_heartbeat_data(const hkt_heartbeat_tlv& tlv, int64_t now_ms);
+    // New addresses (from an IP change notification).
+    void update_ip_addresses(const HktAddresses& addresses);
 };
 
 // SN in upper case (ASCII letters only).

@@ -3,7 +3,10 @@
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
 
+#include <arpa/inet.h>
+
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <functional>
 #include <set>
@@ -255,7 +258,7 @@ class Parser {
     bool agent(const Value& v, const std::string& path, AgentConf& a) {
         if (!keys(v, path,
                   {"name", "al_mac", "serial", "manufacturer", "model", "profile", "ethernet",
-                   "radios", "backhaul", "bsta_rssi", "wsc_fault"})) {
+                   "radios", "backhaul", "bsta_rssi", "wsc_fault", "hkt"})) {
             return false;
         }
         if (!str(v, path, "name", a.name, 32, true))
@@ -303,6 +306,9 @@ class Parser {
         }
         if (!rssi_map(v, path, "bsta_rssi", a.bsta_rssi))
             return false;
+        auto hk = v.FindMember("hkt");
+        if (hk != v.MemberEnd() && !hkt(hk->value, sub(path, "hkt"), a))
+            return false;
         std::string fault;
         if (!str(v, path, "wsc_fault", fault, 16, false))
             return false;
@@ -345,6 +351,80 @@ class Parser {
         } else {
             return fail(sub(bp, "type"), "expected \"ethernet\" or \"wifi\", got \"" + type + "\"");
         }
+        return true;
+    }
+
+    // The vendor agent block: every key optional ({} takes the defaults).
+    bool hkt(const Value& v, const std::string& path, AgentConf& a) {
+        if (!keys(v, path,
+                  {"mac", "hkt_version", "capabilities_version", "config_number", "model",
+                   "hostname", "sw_version", "vendor", "product_class", "ipv4", "heartbeat_s",
+                   "minders_present", "config_response"})) {
+            return false;
+        }
+        HktConf& h = a.hkt;
+        h.enabled = true;
+        h.mac = a.al_mac;
+        h.mac[5] = static_cast<uint8_t>(h.mac[5] ^ 0xe0);
+        h.model = a.model;
+        h.hostname = a.name;
+        long long n = 0;
+        auto u32 = [&](const char* key, uint32_t& out) {
+            n = out;
+            if (!integer(v, path, key, 0, 0xFFFFFFFFLL, n, false))
+                return false;
+            out = static_cast<uint32_t>(n);
+            return true;
+        };
+        if (!mac(v, path, "mac", h.mac, false) || !u32("hkt_version", h.hkt_version) ||
+            !u32("capabilities_version", h.capabilities_version) ||
+            !u32("config_number", h.config_number) || !u32("minders_present", h.minders_present) ||
+            !str(v, path, "model", h.model, 64, false) ||
+            !str(v, path, "hostname", h.hostname, 64, false) ||
+            !str(v, path, "sw_version", h.sw_version, 64, false) ||
+            !str(v, path, "vendor", h.vendor, 64, false) ||
+            !str(v, path, "product_class", h.product_class, 64, false) ||
+            !str(v, path, "ipv4", h.ipv4, 15, false)) {
+            return false;
+        }
+        in_addr ip{};
+        if (!h.ipv4.empty() && inet_pton(AF_INET, h.ipv4.c_str(), &ip) != 1)
+            return fail(sub(path, "ipv4"), "expected an IPv4 address, got \"" + h.ipv4 + "\"");
+        n = h.heartbeat_s;
+        if (!integer(v, path, "heartbeat_s", 1, 3600, n, false))
+            return false;
+        h.heartbeat_s = static_cast<unsigned>(n);
+        auto cr = v.FindMember("config_response");
+        if (cr == v.MemberEnd())
+            return true;
+        const std::string cp = sub(path, "config_response");
+        if (!keys(cr->value, cp, {"code", "data"}))
+            return false;
+        n = 0;
+        if (!integer(cr->value, cp, "code", INT32_MIN, INT32_MAX, n, false))
+            return false;
+        h.config_code = static_cast<int32_t>(n);
+        auto d = cr->value.FindMember("data");
+        if (d == cr->value.MemberEnd())
+            return true;
+        const Value& dv = d->value;
+        std::string hex = dv.IsString() ? dv.GetString() : "";
+        bool ok = dv.IsString() && hex.size() % 2 == 0 && hex.size() <= 2 * 1024;
+        for (size_t i = 0; ok && i < hex.size(); i += 2) {
+            auto nib = [](char c) {
+                return c >= '0' && c <= '9'   ? c - '0'
+                       : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                       : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                              : -1;
+            };
+            int hi = nib(hex[i]), lo = nib(hex[i + 1]);
+            ok = hi >= 0 && lo >= 0;
+            if (ok)
+                h.config_data.push_back(static_cast<uint8_t>(hi << 4 | lo));
+        }
+        if (!ok)
+            return fail(sub(cp, "data"),
+                        "expected hex digits (at most 1024 bytes), got " + show(dv));
         return true;
     }
 
@@ -391,8 +471,8 @@ class Parser {
 
     bool event(const Value& v, const std::string& path, const Scenario& s, EventConf& e) {
         if (!keys(v, path,
-                  {"at_s", "client", "agent", "roam", "rssi", "join", "leave", "silent",
-                   "backhaul"})) {
+                  {"at_s", "client", "agent", "roam", "rssi", "join", "leave", "silent", "backhaul",
+                   "hkt_silent"})) {
             return false;
         }
         long long at = 0;
@@ -453,7 +533,16 @@ class Parser {
             e.kind = state == "down" ? EventConf::backhaul_down : EventConf::backhaul_up;
             return true;
         }
-        return fail(path, "an agent event needs \"silent\" or \"backhaul\"");
+        if (v.HasMember("hkt_silent")) {
+            if (!boolean(v, path, "hkt_silent", flag))
+                return false;
+            if (!s.agents[e.index].hkt.enabled)
+                return fail(sub(path, "agent"),
+                            "agent " + show(ag->value) + " has no \"hkt\" block");
+            e.kind = flag ? EventConf::hkt_silent : EventConf::hkt_speak;
+            return true;
+        }
+        return fail(path, "an agent event needs \"silent\", \"backhaul\" or \"hkt_silent\"");
     }
 
     // Cross-checks: unique MACs and names, parents and BSSs exist, no loops.
@@ -492,6 +581,8 @@ class Parser {
                 !unique(a.backhaul.bsta, p + ".backhaul.bsta")) {
                 return false;
             }
+            if (a.hkt.enabled && !unique(a.hkt.mac, p + ".hkt.mac"))
+                return false;
         }
         for (size_t i = 0; i < s.agents.size(); ++i) {
             const AgentConf& a = s.agents[i];

@@ -73,6 +73,26 @@ struct BackhaulConf {
     BSSID bssid;                   // wifi: the parent's backhaul BSS
 };
 
+// The vendor (HKT) agent of one of the maker's extenders (the agent's optional "hkt"
+// block). It is its own 1905 endpoint with its own MAC, beside the Multi-AP agent.
+struct HktConf {
+    bool enabled = false;
+    MAC mac;  // default: the AL MAC with its last byte xor 0xe0
+    uint32_t hkt_version = 3;
+    uint32_t capabilities_version = 1;
+    uint32_t config_number = 1;
+    std::string model;     // default: the agent's model
+    std::string hostname;  // default: the agent's name
+    std::string sw_version = "1.0.0";
+    std::string vendor = "Meshsim";
+    std::string product_class = "extender";
+    std::string ipv4;  // default: 192.168.1.(100 + agent index)
+    unsigned heartbeat_s = 10;
+    uint32_t minders_present = 0x7;
+    int32_t config_code = 0;           // the answer to a configuration request
+    std::vector<uint8_t> config_data;  // its data (hex in the scenario)
+};
+
 struct AgentConf {
     std::string name;
     MAC al_mac;
@@ -83,6 +103,7 @@ struct AgentConf {
     int profile = 2;
     // Signal (dBm) of the backhaul BSSs the backhaul STA hears.
     std::map<BSSID, int> bsta_rssi;
+    HktConf hkt;
     WscFault wsc_fault = WscFault::none;
 };
 
@@ -98,7 +119,18 @@ struct ClientConf {
 };
 
 struct EventConf {
-    enum Kind { roam, rssi, join, leave, silent, speak, backhaul_down, backhaul_up };
+    enum Kind {
+        roam,
+        rssi,
+        join,
+        leave,
+        silent,
+        speak,
+        backhaul_down,
+        backhaul_up,
+        hkt_silent,  // the agent's vendor (HKT) side stops answering and beating
+        hkt_speak,
+    };
     long long at_ms = 0;
     Kind kind = roam;
     size_t index = 0;             // client (roam, rssi, join, leave) or agent (the others)

@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "common/clock.h"
+#include "hkt_agent.h"
 #include "map/codec/tlv_types.h"
 #include "map/codec/wsc.h"
 #include "map/transport/raw_transport.h"
@@ -116,6 +117,9 @@ const BackhaulConf& Sim::agent_backhaul(size_t i) const {
 bool Sim::configured(size_t i) const {
     return agents_[i]->configured;
 }
+HktAgent* Sim::hkt_agent(size_t i) const {
+    return i < hkt_.size() ? hkt_[i].get() : nullptr;
+}
 
 void Sim::log(const std::string& text) {
     if (log_) {
@@ -160,6 +164,16 @@ int Sim::start(uv_loop_t* loop, std::string* error) {
             return -1;
         }
     }
+    hkt_.resize(agents_.size());
+    for (size_t i = 0; i < agents_.size(); ++i) {
+        if (!scenario_.agents[i].hkt.enabled)
+            continue;
+        hkt_[i] = std::make_unique<HktAgent>(*this, i);
+        if (hkt_[i]->open(loop, options_, error) != 0) {
+            stop();
+            return -1;
+        }
+    }
     started_ = true;
     auto make_timer = [&](uv_timer_cb cb, uint64_t first, uint64_t repeat) {
         auto* t = new uv_timer_t;
@@ -185,6 +199,10 @@ void Sim::stop() {
     for (auto& a : agents_) {
         if (a->transport)
             a->transport->close();
+    }
+    for (auto& h : hkt_) {
+        if (h)
+            h->close();
     }
     for (uv_timer_t** t : {&discovery_timer_, &search_timer_, &timeline_timer_}) {
         if (*t) {
@@ -1306,6 +1324,13 @@ void Sim::apply(const EventConf& e) {
             set_visible(e.index, before);
             break;
         }
+        case EventConf::hkt_silent:
+        case EventConf::hkt_speak:
+            log("timeline: agent " + scenario_.agents[e.index].name + " HKT side " +
+                (e.kind == EventConf::hkt_silent ? "goes silent" : "speaks again"));
+            if (HktAgent* h = hkt_agent(e.index))
+                h->set_silent(e.kind == EventConf::hkt_silent);
+            break;
         case EventConf::backhaul_down:
         case EventConf::backhaul_up: {
             const bool before = link_up(e.index);

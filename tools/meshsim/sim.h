@@ -22,6 +22,8 @@
 
 namespace meshsim {
 
+class HktAgent;
+
 struct SimOptions {
     std::string segment;       // "GROUP:PORT" (segment transport)
     std::string interface;     // system interface (raw transport), instead of a segment
@@ -77,12 +79,15 @@ class Sim {
     bool reachable(size_t i) const;
     // Whether agent I got an AP-autoconfiguration response.
     bool configured(size_t i) const;
+    // The vendor (HKT) agent of agent I, or null when it has none.
+    HktAgent* hkt_agent(size_t i) const;
     // Radio R of agent I in the WSC exchange; its BSSs (as the M2s set them)
     // are scenario().agents[i].radios[r].bsss.
     const RadioWscState& wsc_state(size_t i, size_t r) const { return wsc_[i][r].state; }
     void set_log_sink(LogSink sink) { log_ = std::move(sink); }
 
   private:
+    friend class HktAgent;
     struct AgentState;
     struct ClientState {
         BSSID bssid;
@@ -162,6 +167,7 @@ class Sim {
     SimOptions options_;
     uv_loop_t* loop_ = nullptr;
     std::vector<std::unique_ptr<AgentState>> agents_;
+    std::vector<std::unique_ptr<HktAgent>> hkt_;  // per agent, null without an "hkt" block
     std::vector<ClientState> clients_;
     std::map<BSSID, BssRef> bss_index_;
     struct RadioWsc {

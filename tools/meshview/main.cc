@@ -43,7 +43,10 @@ int main(int argc, char** argv) {
         int status = meshview::http_get(url, "/debug/graph", graph);
         if (status == 200) {
             meshview::http_get(url, "/1/topology", topo);
-            if (!meshview::render_tree(graph, topo, tree))
+            std::string hkt;
+            if (meshview::http_get(url, "/debug/hktmgmt", hkt) != 200)
+                hkt.clear();
+            if (!meshview::render_tree(graph, topo, tree, hkt))
                 tree = "(" + tree + ")\n";
         } else if (status == 0) {
             tree = "(waiting for the daemon at " + url + ")\n";

@@ -138,8 +138,8 @@ int http_get(const std::string& url, const std::string& path, std::string& body,
     return status;
 }
 
-bool render_tree(const std::string& graph_json, const std::string& topology_json,
-                 std::string& out) {
+bool render_tree(const std::string& graph_json, const std::string& topology_json, std::string& out,
+                 const std::string& hkt_json) {
     out.clear();
     rapidjson::Document g;
     g.Parse(graph_json.c_str(), graph_json.size());
@@ -188,6 +188,23 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
                 ssids[str(ap, "al-mac")].push_back(
                     {str(b, "bssid"), str(b, "ssid"), str(b, "backhaul") == "true"});
             }
+        }
+    }
+    // The vendor agents, by the AL MAC of their Multi-AP agent: version and state.
+    rapidjson::Document h;
+    h.Parse(hkt_json.c_str(), hkt_json.size());
+    if (!h.HasParseError() && h.IsObject()) {
+        const rapidjson::Value* nodes_h = member(h, "hktInfo");
+        for (rapidjson::SizeType i = 0; nodes_h && nodes_h->IsArray() && i < nodes_h->Size(); ++i) {
+            const rapidjson::Value& n = (*nodes_h)[i];
+            const std::string agent = str(n, "agent-mac");
+            const std::string mac = str(n, "hkt-mac");
+            if (agent.empty() || mac.empty() || mac == "000000000000")
+                continue;
+            std::string& s = ident[agent];
+            std::string v = "HKT " + str(n, "sw-version") + " " +
+                            (str(n, "online") == "true" ? "online" : "offline");
+            s += (s.empty() ? "" : ", ") + v;
         }
     }
     struct Dev {

@@ -130,12 +130,13 @@ TEST_F(Dispatch, ExtenderTopologyAndDebugMethods) {
     EXPECT_EQ(method(DBUS_MSG_CONFIG_SYNC, cs.data(), nullptr, static_cast<int>(cs.size())), -1);
     EXPECT_EQ(lines("invoking set_hkt_configuration for syncing"), 1u);
     EXPECT_EQ(lines("sn: SN9 len 3 data 010203"), 1u);
-    EXPECT_EQ(lines("set_hkt_configuration() sn: SN9 len 3 not available yet"), 1u);
+    EXPECT_EQ(lines("set_hkt_configuration sn: SN9 len 3"), 1u);
+    EXPECT_EQ(lines("Failed to find sn: SN9 HKT agent."), 1u);  // no such extender
     // Only the low 16 bits of the length go on.
     auto wide = config_sync("SN9", 0x10002, 0x10002);
     EXPECT_EQ(method(DBUS_MSG_CONFIG_SYNC, wide.data(), nullptr, static_cast<int>(wide.size())),
               -1);
-    EXPECT_EQ(lines("set_hkt_configuration() sn: SN9 len 2 not available yet"), 1u);
+    EXPECT_EQ(lines("set_hkt_configuration sn: SN9 len 2"), 1u);
     // A length field larger than what arrived.
     auto lying = config_sync("SN9", 5, 1);
     EXPECT_EQ(method(DBUS_MSG_CONFIG_SYNC, lying.data(), nullptr, static_cast<int>(lying.size())),
@@ -228,7 +229,7 @@ TEST_F(Dispatch, PlatformSignalsReachTheirMinder) {
     EXPECT_EQ(lines("kick_out() sta MAC: 02:00:00:00:00:05 not available yet"), 1u);
     int joined = 1;
     signal(DBUS_MSG_MARLOW_JOIN, &joined, sizeof joined);
-    EXPECT_EQ(lines("handle_marlow_join() state 1 not available yet"), 1u);
+    EXPECT_EQ(lines("HktMgmtMinder::handle_marlow_join() state 1"), 1u);
 
     // A text must end inside its bytes; a record must be whole.
     signal(DBUS_MSG_ADD_EXTENDER, "abc", 3);

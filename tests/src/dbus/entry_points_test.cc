@@ -63,8 +63,6 @@ TEST_F(EntryPoints, PendingOperationsFailWithOneErrorLineEach) {
     ZkaEmNetworkInfo_T* info = reinterpret_cast<ZkaEmNetworkInfo_T*>(&list);
     EXPECT_EQ(d.get_mesh_network_topology_info(&info), -1);
     EXPECT_EQ(info, nullptr);
-    unsigned char blob[3] = {1, 2, 3};
-    EXPECT_EQ(c.set_hkt_configuration("", 3, blob), -1);
     ozr_channel_configuration_t ch;
     ozr_channel_configuration_result_t ch_result;
     EXPECT_EQ(c.set_channel_configuration(&ch, &ch_result), -1);
@@ -76,9 +74,7 @@ TEST_F(EntryPoints, PendingOperationsFailWithOneErrorLineEach) {
     EXPECT_EQ(ctx_->steering_minder->kick_out(MAC()), -1);
     EXPECT_NE(ctx_->steering_minder->set_steering_config_value("bsteer_en", 1), 0);
     EXPECT_NE(ctx_->steering_minder->set_bnd_prefer_entries({}), 0);
-    int joined = 1;
-    EXPECT_EQ(ctx_->hkt_mgmt_minder->handle_marlow_join(&joined), -1);
-    EXPECT_EQ(count_of(log_.text(), "not available yet"), 11u);
+    EXPECT_EQ(count_of(log_.text(), "not available yet"), 9u);
     EXPECT_EQ(count_of(log_.text(),
                        "err root.data: DataMinder::set_steering_threshold() not available yet"),
               1u);

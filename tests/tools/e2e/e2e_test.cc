@@ -222,10 +222,12 @@ class E2E : public ::testing::Test {
                        ", \"al_mac\": \"02:6f:7a:72:00:00\", \"agent_al_mac\": "
                        "\"02:6f:7a:72:01:00\", \"pcap\": \"" +
                        pcap_ + "\", \"discovery_interval_s\": 5" + stack_extra_ + "}");
+        journal_ = root_.dir() + "/journal.jsonl";
         write_text(dir + "/platform.json",
                    "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", "
                    "\"rest-port\": " +
-                       std::to_string(rest_port_) + "}}");
+                       std::to_string(rest_port_) + "}, \"platform-journal-path\": \"" + journal_ +
+                       "\", \"virtual-serial-number\": \"GWE2E001\"}");
         // The default scenario with this test's timeline and a short discovery period.
         rapidjson::Document s;
         const std::string text = read_text(std::string(MESHSIM_SCENARIOS) + "/default.json");
@@ -356,7 +358,7 @@ class E2E : public ::testing::Test {
     }
 
     ozr_test::TempRoot root_;
-    std::string ozr_, meshsim_, segment_, url_, scenario_, pcap_, netns_, skip_;
+    std::string ozr_, meshsim_, segment_, url_, scenario_, pcap_, netns_, skip_, journal_;
     std::string stack_extra_;  // more map_stack.json keys, starting with ", "
     int rest_port_ = 0;
     Proc daemon_, sim_;
@@ -420,6 +422,52 @@ TEST_F(E2E, DefaultMeshAppearsOverRest) {
         g))
         << g.backhaul(kExtWifi, "medium") << " (link " << g.link_medium(kGateway, "026f7a720330")
         << ")";
+}
+
+// The extenders' vendor agents: discovered, configured and online, each listed by
+// /debug/hktmgmt with its serial number, version and state, and the platform told.
+TEST_F(E2E, VendorAgentsComeOnline) {
+    start("[]");
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    rapidjson::Document d;
+    auto both_online = [&] {
+        std::string body;
+        if (get("/debug/hktmgmt", body) != 200)
+            return false;
+        d.Parse(body.c_str());
+        if (d.HasParseError() || !d.HasMember("hktInfo"))
+            return false;
+        int online = 0;
+        for (const auto& n : d["hktInfo"].GetArray())
+            online += n["online"].GetBool() ? 1 : 0;
+        return online == 2;
+    };
+    // The discovery poll runs every 20 s; the status check 10 s after a discovery.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    bool ok = false;
+    while (!(ok = both_online()) && std::chrono::steady_clock::now() < deadline && daemon_.alive())
+        usleep(500000);
+    ASSERT_TRUE(ok) << "the vendor agents did not come online" << logs();
+    EXPECT_STREQ(d["virtual-sn"].GetString(), "GWE2E001");
+    std::map<std::string, const rapidjson::Value*> by_sn;
+    for (const auto& n : d["hktInfo"].GetArray())
+        by_sn[n["sn"].GetString()] = &n;
+    ASSERT_TRUE(by_sn.count("EX2026000002") && by_sn.count("EX2026000003"));
+    const rapidjson::Value& wired = *by_sn["EX2026000002"];
+    EXPECT_EQ(str(wired, "hkt-mac"), "026f7a7202e0");
+    EXPECT_EQ(str(wired, "agent-mac"), kExtWired);
+    EXPECT_EQ(str(wired, "ap-status"), "Configured");
+    EXPECT_EQ(str(wired, "sw-version"), "2.4.1");
+    EXPECT_EQ(str(wired, "hostname"), "hall");
+    EXPECT_EQ(str(*by_sn["EX2026000003"], "model-number"), "EXT-A");
+    const std::string j = read_text(journal_);
+    EXPECT_NE(j.find("\"call\":\"nal_notifyApOnlineStatus\",\"sn\":\"EX2026000002\",\"online\":1"),
+              std::string::npos);
+    EXPECT_NE(j.find("\"call\":\"nal_notifyApOnlineStatus\",\"sn\":\"EX2026000003\",\"online\":1"),
+              std::string::npos);
+    EXPECT_NE(j.find("\"call\":\"nal_setExNotification\",\"sn\":\"EX2026000002\""),
+              std::string::npos);
 }
 
 // Onboarding: with credentials configured, every extender takes its M2s,
@@ -530,15 +578,21 @@ TEST_F(E2E, CaptureDissectsCleanly) {
         GTEST_SKIP() << skip_;
     Graph g;
     ASSERT_TRUE(until(40, whole_mesh, g)) << logs();
+    // Vendor messages too: wait for a vendor agent's discovery.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    std::string hkt;
+    while (std::chrono::steady_clock::now() < deadline &&
+           !(get("/debug/hktmgmt", hkt) == 200 && hkt.find("026f7a7202e0") != std::string::npos))
+        usleep(250000);
     daemon_.stop();
     const std::string out = root_.dir() + "/tshark.txt";
-    ASSERT_EQ(
-        system(("/usr/bin/tshark -r " + pcap_ +
-                " -Y '_ws.malformed || _ws.expert.severity >= 6291456' -T fields -E separator=, -e "
-                "frame.number -e ieee1905.message_type -e _ws.expert.message > " +
-                out + " 2>/dev/null")
-                   .c_str()),
-        0);
+    ASSERT_EQ(system(("/usr/bin/tshark -r " + pcap_ +
+                      " -Y '_ws.malformed || _ws.expert.severity >= 6291456' -T fields -E "
+                      "separator=, -e "
+                      "frame.number -e ieee1905.message_type -e _ws.expert.message > " +
+                      out + " 2>/dev/null")
+                         .c_str()),
+              0);
     // tshark 4.0 stops early in the Beacon Metrics Query TLV (its element-ID list):
     // a dissector gap, not ours.
     std::string left;
@@ -556,6 +610,7 @@ TEST_F(E2E, CaptureDissectsCleanly) {
     // Both directions are in it: the daemon's queries and the agents' answers.
     EXPECT_NE(types.find("0x0002"), std::string::npos) << "no Topology Query captured";
     EXPECT_NE(types.find("0x0003"), std::string::npos) << "no Topology Response captured";
+    EXPECT_NE(types.find("0x0004"), std::string::npos) << "no vendor (HKT) message captured";
 }
 
 // The same mesh over raw sockets: the daemon in one network namespace, meshsim in

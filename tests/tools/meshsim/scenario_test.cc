@@ -139,3 +139,64 @@ TEST(MeshsimScenario, LoopsAndBadJsonAreRefused) {
     EXPECT_NE(error.find("\"agents\": missing"), std::string::npos) << error;
     EXPECT_EQ(meshsim::scenario_load("/nonexistent/scenario.json", s, &error), -1);
 }
+
+// The vendor (HKT) agent block: {} takes the defaults, every key is checked, and the
+// timeline's hkt_silent names an agent that has one.
+TEST(MeshsimScenario, HktBlock) {
+    std::string text = kMinimal;
+    const std::string bh = "\"bssid\": \"02:00:00:00:01:12\"}";
+    text.replace(text.find(bh), bh.size(), bh + ", \"hkt\": {}");
+    Scenario s;
+    std::string error;
+    ASSERT_EQ(meshsim::scenario_parse(text, s, &error), 0) << error;
+    const meshsim::HktConf& h = s.agents[1].hkt;
+    EXPECT_TRUE(h.enabled);
+    EXPECT_FALSE(s.agents[0].hkt.enabled);
+    EXPECT_EQ(h.mac, MAC(0x02, 0, 0, 0, 0x02, 0xe0));  // the AL MAC, last byte xor 0xe0
+    EXPECT_EQ(h.hostname, "ext");
+    EXPECT_EQ(h.model, "Extender");
+    EXPECT_EQ(h.heartbeat_s, 10u);
+    EXPECT_EQ(h.config_code, 0);
+    EXPECT_TRUE(h.config_data.empty());
+
+    std::string full = kMinimal;
+    full.replace(full.find(bh), bh.size(),
+                 bh + ", \"hkt\": {\"mac\": \"02:00:00:00:02:99\", \"hkt_version\": 4, "
+                      "\"model\": \"M\", \"hostname\": \"attic\", \"sw_version\": \"9.1\", "
+                      "\"ipv4\": \"10.0.0.7\", \"heartbeat_s\": 3, \"minders_present\": 15, "
+                      "\"config_response\": {\"code\": -2, \"data\": \"6F6b\"}}");
+    full.replace(full.find("\"silent\": true"), 14, "\"hkt_silent\": true");
+    ASSERT_EQ(meshsim::scenario_parse(full, s, &error), 0) << error;
+    EXPECT_EQ(s.agents[1].hkt.mac, MAC(0x02, 0, 0, 0, 0x02, 0x99));
+    EXPECT_EQ(s.agents[1].hkt.hkt_version, 4u);
+    EXPECT_EQ(s.agents[1].hkt.ipv4, "10.0.0.7");
+    EXPECT_EQ(s.agents[1].hkt.heartbeat_s, 3u);
+    EXPECT_EQ(s.agents[1].hkt.minders_present, 15u);
+    EXPECT_EQ(s.agents[1].hkt.config_code, -2);
+    EXPECT_EQ(s.agents[1].hkt.config_data, (std::vector<uint8_t>{0x6f, 0x6b}));
+    ASSERT_EQ(s.timeline.size(), 2u);
+    EXPECT_EQ(s.timeline[0].kind, meshsim::EventConf::hkt_silent);
+
+    auto refused = [&](const std::string& block) {
+        std::string t = kMinimal;
+        t.replace(t.find(bh), bh.size(), bh + ", \"hkt\": " + block);
+        Scenario x;
+        std::string e;
+        EXPECT_EQ(meshsim::scenario_parse(t, x, &e), -1) << block;
+        return e;
+    };
+    EXPECT_EQ(refused("{\"colour\": 1}"), "scenario: \"agents[1].hkt.colour\": unknown key");
+    EXPECT_NE(
+        refused("{\"ipv4\": \"10.0.0.300\"}").find("\"agents[1].hkt.ipv4\": expected an IPv4"),
+        std::string::npos);
+    EXPECT_NE(refused("{\"config_response\": {\"data\": \"6g\"}}")
+                  .find("\"agents[1].hkt.config_response.data\": expected hex digits"),
+              std::string::npos);
+    EXPECT_NE(refused("{\"heartbeat_s\": 0}").find("\"agents[1].hkt.heartbeat_s\""),
+              std::string::npos);
+    EXPECT_NE(refused("{\"mac\": \"02:00:00:00:01:11\"}").find("used twice"), std::string::npos);
+    // hkt_silent for an agent without a vendor agent.
+    EXPECT_NE(error_after("\"silent\": true", "\"hkt_silent\": true")
+                  .find("agent \"ext\" has no \"hkt\" block"),
+              std::string::npos);
+}

@@ -89,3 +89,26 @@ TEST(Meshview, NoDaemonGivesStatusZero) {
     EXPECT_EQ(meshview::http_get("http://127.0.0.1:1", "/debug/graph", body, 200), 0);
     EXPECT_TRUE(body.empty());
 }
+
+TEST(Meshview, VendorAgentsShowTheirVersionAndState) {
+    const char* hkt = R"({"virtual-sn": "00000000", "hktInfo": [
+      {"sn": "EX2026000003", "hkt-mac": "026f7a7203e0", "agent-mac": "026f7a720300",
+       "sw-version": "2.4.1", "online": true},
+      {"sn": "EX2026000004", "hkt-mac": "026f7a7204e0", "agent-mac": "026f7a720400",
+       "sw-version": "1.0", "online": false},
+      {"sn": "GW1", "hkt-mac": "000000000000", "agent-mac": "026f7a720100", "online": false}]})";
+    std::string out;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, hkt)) << out;
+    EXPECT_NE(out.find("B1 02:6f:7a:72:03:00 (ext-wifi SN EX2026000003, HKT 2.4.1 online)"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("B2 02:6f:7a:72:04:00 (ext-2 SN EX4, Configured, online, HKT 1.0 offline)  "
+                       "[no backhaul]"),
+              std::string::npos)
+        << out;
+    // A node never discovered adds nothing; a broken document is ignored.
+    EXPECT_EQ(out.find("Local_agent 02:6f:7a:72:01:00 ("), std::string::npos) << out;
+    std::string plain;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "{\"hktInfo\": 3"));
+    EXPECT_EQ(plain.find("HKT"), std::string::npos);
+}

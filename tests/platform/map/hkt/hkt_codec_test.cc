@@ -1,0 +1,286 @@
+// The HKT codec: random records of every HKT TLV survive forge -> parse -> forge, a
+// hand-made discovery response decodes field by field from its documented bytes, and
+// hostile payloads (truncated, oversized, trailing bytes, lists and texts over their bounds)
+// are refused without a crash.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "map/codec/cmdu_alloc.h"
+#include "map/codec/codec.h"
+#include "map/codec/tlv_types.h"
+#include "map/hkt/hkt_layout.h"
+#include "random_io.h"
+
+namespace {
+
+// Random values that respect the HKT bounds (names of at most 16 bytes).
+class HktFiller : public RandomFiller {
+  public:
+    using RandomFiller::RandomFiller;
+    bool str8(std::string& s) {
+        s.assign(pick(16), 'x');
+        for (auto& c : s)
+            c = static_cast<char>('a' + pick(25));
+        return true;
+    }
+};
+
+std::vector<uint8_t> forge(const hktMessage& m) {
+    std::vector<uint8_t> out;
+    EXPECT_TRUE(forge_hkt_message_from_structure(&m, out)) << hkt_tlv_type_to_string(m.tlv_type);
+    return out;
+}
+
+template <class T>
+void roundtrip_random() {
+    for (uint32_t seed = 1; seed <= 200; ++seed) {
+        T rec;
+        HktFiller f(seed * 131 + hkt_record_type<T>::value);
+        hkt_codec::visit(f, rec);
+        if constexpr (std::is_same<T, hkt_config_response_tlv>::value) {
+            rec.data.resize(rec.data_len % 2000);
+            rec.data_len = static_cast<uint16_t>(rec.data.size());
+        }
+        hktMessage m = hkt_message_of(rec);
+        std::vector<uint8_t> bytes = forge(m);
+        ASSERT_GE(bytes.size(), 3u);
+        EXPECT_EQ(bytes[0], hkt_record_type<T>::value);
+        ASSERT_EQ((size_t(bytes[1]) << 8 | bytes[2]), bytes.size() - 3) << "seed " << seed;
+
+        hktMessage* back = parse_hkt_message_from_packet(bytes.data(), bytes.size());
+        ASSERT_NE(back, nullptr) << hkt_tlv_type_to_string(hkt_record_type<T>::value) << " seed "
+                                 << seed;
+        EXPECT_EQ(back->tlv_type, hkt_record_type<T>::value);
+        ASSERT_NE(hkt_tlv_cast<T>(back), nullptr);
+        EXPECT_EQ(forge(*back), bytes) << "seed " << seed;
+        free_hkt_message_structure(back);
+
+        // Every shorter length is refused (the length field then disagrees, or the value
+        // ends early), and so is one byte too many.
+        for (size_t n = 0; n < bytes.size(); ++n)
+            EXPECT_EQ(parse_hkt_message_from_packet(bytes.data(), n), nullptr) << n;
+        std::vector<uint8_t> longer = bytes;
+        longer.push_back(0);
+        EXPECT_EQ(parse_hkt_message_from_packet(longer.data(), longer.size()), nullptr);
+    }
+}
+
+TEST(HktCodec, EveryRecordRoundTrips) {
+#define OZR_HKT_RT(TYPE, REC) roundtrip_random<REC>();
+    OZR_FOR_EACH_HKT_TLV(OZR_HKT_RT)
+#undef OZR_HKT_RT
+}
+
+std::vector<uint8_t> hex(const char* s) {
+    std::vector<uint8_t> v;
+    auto nib = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    while (*s) {
+        if (*s == ' ') {
+            ++s;
+            continue;
+        }
+        v.push_back(static_cast<uint8_t>(nib(s[0]) << 4 | nib(s[1])));
+        s += 2;
+    }
+    return v;
+}
+
+// The discovery response byte by byte as docs/hkt.md gives it.
+TEST(HktCodec, DiscoveryResponseDecodesFromItsDocumentedBytes) {
+    std::vector<uint8_t> b =
+        hex("02 00 00"                          // type 2, length (patched below)
+            "00000001 00000003 00000007"        // capabilities version 1, HKT version 3, config 7
+            "05 4558542d57"                     // model "EXT-W"
+            "03 657831"                         // serial "ex1" (lower case on the wire)
+            "026f7a720201 026f7a720200"         // system MAC, co-located agent
+            "c0a80165"                          // 192.168.1.101
+            "fe800000000000000000000000000001"  // fe80::1
+            "01 20010db8000000000000000000000002"           // one global: 2001:db8::2
+            "04 68616c6c"                                   // host name "hall"
+            "05 322e342e31"                                 // sw version "2.4.1"
+            "02 4d53"                                       // vendor "MS"
+            "01 78"                                         // product class "x"
+            "026f7a"                                        // OUI
+            "00000009"                                      // minders present
+            "02 0100 0103"                                  // two minder capabilities
+            "01 04 6c616e30 026f7a720201 00000001 01 02");  // lan0, gigabit, on, port 2
+    const size_t len = b.size() - 3;
+    b[1] = static_cast<uint8_t>(len >> 8);
+    b[2] = static_cast<uint8_t>(len);
+    hktMessage* m = parse_hkt_message_from_packet(b.data(), b.size());
+    ASSERT_NE(m, nullptr);
+    const auto* t = hkt_tlv_cast<hkt_discovery_response_tlv>(m);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(hkt_tlv_cast<hkt_heartbeat_tlv>(m), nullptr);  // the wrong type gives null
+    EXPECT_EQ(t->capabilities_version, 1u);
+    EXPECT_EQ(t->hkt_version, 3u);
+    EXPECT_EQ(t->config_number, 7u);
+    EXPECT_EQ(t->model_number, "EXT-W");
+    EXPECT_EQ(t->serial_number, "ex1");
+    EXPECT_EQ(t->system_mac, MAC(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x01));
+    EXPECT_EQ(t->collocated_map_agent_mac, MAC(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x00));
+    EXPECT_EQ(hkt_ipv4_to_string(t->addresses.ipv4), "192.168.1.101");
+    EXPECT_EQ(hkt_ipv6_to_string(t->addresses.ipv6_local), "fe80::1");
+    ASSERT_EQ(t->addresses.ipv6_global.size(), 1u);
+    EXPECT_EQ(hkt_ipv6_to_string(t->addresses.ipv6_global[0]), "2001:db8::2");
+    EXPECT_EQ(t->hostname, "hall");
+    EXPECT_EQ(t->sw_version, "2.4.1");
+    EXPECT_EQ(t->vendor, "MS");
+    EXPECT_EQ(t->product_class, "x");
+    EXPECT_EQ(0, std::memcmp(t->oui, hkt_get_vendor_oui(), 3));
+    EXPECT_EQ(t->minders_present, 9u);
+    EXPECT_EQ(t->minder_capabilites, (std::vector<uint16_t>{0x0100, 0x0103}));
+    ASSERT_EQ(t->interfaces.size(), 1u);
+    EXPECT_EQ(t->interfaces[0].ifname, "lan0");
+    EXPECT_EQ(t->interfaces[0].media_type, 1u);
+    EXPECT_EQ(t->interfaces[0].pwr_state, 1);
+    EXPECT_EQ(t->interfaces[0].physical_port_number, 2);
+    // And back to the same bytes.
+    EXPECT_EQ(forge(*m), b);
+    free_hkt_message_structure(m);
+}
+
+TEST(HktCodec, SmallMessagesHaveTheirDocumentedBytes) {
+    hkt_heartbeat_tlv hb{0x01020304};
+    EXPECT_EQ(forge(hkt_message_of(hb)), hex("08 0004 01020304"));
+    hkt_config_response_tlv cr;
+    cr.return_code = -1;
+    cr.data = {0x6f, 0x6b};
+    cr.data_len = 2;
+    EXPECT_EQ(forge(hkt_message_of(cr)), hex("04 0008 ffffffff 0002 6f6b"));
+    hkt_config_request_tlv cq;
+    cq.data = {1, 2, 3};
+    EXPECT_EQ(forge(hkt_message_of(cq)), hex("03 0003 010203"));
+    hkt_vsn_query_tlv vq;
+    EXPECT_EQ(forge(hkt_message_of(vq)), hex("b7 0000"));
+    hkt_bh_vap_8byte_request_tlv bh{1};
+    EXPECT_EQ(forge(hkt_message_of(bh)), hex("b9 0001 01"));
+    hkt_port_info_response_tlv pr;
+    pr.port_mac = MAC(2, 0, 0, 0, 0, 1);
+    pr.power_state = 1;
+    pr.speed = 1000;
+    pr.port_number = 3;
+    EXPECT_EQ(forge(hkt_message_of(pr)), hex("0b 000e 020000000001 01 000003e8 0003 00"));
+    // The Vendor Specific TLV around it: the OUI, then the HKT TLV.
+    vendor_specific_tlv v;
+    hktMessage hm = hkt_message_of(hb);
+    ASSERT_TRUE(forge_hkt_vendor_tlv(&hm, v));
+    EXPECT_EQ(0, std::memcmp(v.vendor_oui, hkt_get_vendor_oui(), 3));
+    EXPECT_EQ(v.payload, hex("08 0004 01020304"));
+}
+
+TEST(HktCodec, HostilePayloadsAreRefused) {
+    // Nothing, a header alone that promises more, a length beyond the bytes.
+    EXPECT_EQ(parse_hkt_message_from_packet(nullptr, 10), nullptr);
+    const std::vector<uint8_t> hdr = hex("08 0004");
+    EXPECT_EQ(parse_hkt_message_from_packet(hdr.data(), hdr.size()), nullptr);
+    const std::vector<uint8_t> big = hex("08 ffff 01020304");
+    EXPECT_EQ(parse_hkt_message_from_packet(big.data(), big.size()), nullptr);
+    // A zero-length heartbeat or configuration response: the value ends early.
+    const std::vector<uint8_t> empty_hb = hex("08 0000");
+    EXPECT_EQ(parse_hkt_message_from_packet(empty_hb.data(), empty_hb.size()), nullptr);
+    const std::vector<uint8_t> empty_cr = hex("04 0000");
+    EXPECT_EQ(parse_hkt_message_from_packet(empty_cr.data(), empty_cr.size()), nullptr);
+    // A configuration response whose data length says more than it carries.
+    const std::vector<uint8_t> short_cr = hex("04 0007 00000000 0002 6f");
+    EXPECT_EQ(parse_hkt_message_from_packet(short_cr.data(), short_cr.size()), nullptr);
+    // A configuration response of zero data is fine.
+    const std::vector<uint8_t> ok_cr = hex("04 0006 00000005 0000");
+    hktMessage* m = parse_hkt_message_from_packet(ok_cr.data(), ok_cr.size());
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(hkt_tlv_cast<hkt_config_response_tlv>(m)->return_code, 5);
+    EXPECT_TRUE(hkt_tlv_cast<hkt_config_response_tlv>(m)->data.empty());
+    free_hkt_message_structure(m);
+    // Lists over their bound: 33 interfaces asked, 9 global IPv6 addresses.
+    std::vector<uint8_t> many = {HKT_TLV_INTERFACES_STATISTIC_REQUEST, 0, 0, 33};
+    many.resize(4 + 33 * 6, 0x02);
+    many[1] = static_cast<uint8_t>((many.size() - 3) >> 8);
+    many[2] = static_cast<uint8_t>(many.size() - 3);
+    EXPECT_EQ(parse_hkt_message_from_packet(many.data(), many.size()), nullptr);
+    std::vector<uint8_t> v6 = {HKT_TLV_IP_CHANGE_NOTIFICATION, 0, 0};
+    v6.resize(3 + 4 + 16, 0);
+    v6.push_back(9);
+    v6.resize(v6.size() + 9 * 16, 0x20);
+    v6[1] = static_cast<uint8_t>((v6.size() - 3) >> 8);
+    v6[2] = static_cast<uint8_t>(v6.size() - 3);
+    EXPECT_EQ(parse_hkt_message_from_packet(v6.data(), v6.size()), nullptr);
+    // A count that promises more entries than there are bytes.
+    const std::vector<uint8_t> vaps = hex("b3 0001 ff");
+    EXPECT_EQ(parse_hkt_message_from_packet(vaps.data(), vaps.size()), nullptr);
+    // A VSN over 32 bytes.
+    std::vector<uint8_t> vsn = {HKT_TLV_VSN_RESPONSE, 0, 34, 33};
+    vsn.resize(vsn.size() + 33, 'A');
+    EXPECT_EQ(parse_hkt_message_from_packet(vsn.data(), vsn.size()), nullptr);
+    // An unknown type is kept raw (its handler lookup then fails).
+    const std::vector<uint8_t> odd = hex("63 0002 abcd");
+    m = parse_hkt_message_from_packet(odd.data(), odd.size());
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->tlv_type, 0x63);
+    EXPECT_STREQ(hkt_tlv_type_to_string(m->tlv_type), "HKT_TLV_UNKNOWN");
+    free_hkt_message_structure(m);
+}
+
+TEST(HktCodec, TheForgeRefusesWhatDoesNotFit) {
+    hkt_vsn_response_tlv vsn;
+    vsn.vsn.assign(33, 'A');
+    hktMessage m = hkt_message_of(vsn);
+    std::vector<uint8_t> out{0xaa};
+    EXPECT_FALSE(forge_hkt_message_from_structure(&m, out));
+    EXPECT_EQ(out, std::vector<uint8_t>{0xaa});  // unchanged
+    hkt_interfaces_statistic_request_tlv req;
+    req.interfaces.assign(HKT_MAX_INTERFACES + 1, MAC(2, 0, 0, 0, 0, 1));
+    m = hkt_message_of(req);
+    EXPECT_FALSE(forge_hkt_message_from_structure(&m, out));
+    hkt_config_response_tlv cr;
+    cr.data_len = 3;  // says 3, holds 0
+    m = hkt_message_of(cr);
+    EXPECT_FALSE(forge_hkt_message_from_structure(&m, out));
+    hkt_config_request_tlv huge;
+    huge.data.assign(HKT_MAX_VALUE + 1, 0);
+    m = hkt_message_of(huge);
+    EXPECT_FALSE(forge_hkt_message_from_structure(&m, out));
+    EXPECT_FALSE(forge_hkt_message_from_structure(nullptr, out));
+    hktMessage none{HKT_TLV_HEARTBEAT, nullptr};
+    EXPECT_FALSE(forge_hkt_message_from_structure(&none, out));
+}
+
+// A whole HKT message through the 1905 codec: a configuration request of 1492 bytes (the
+// largest the relay sends) leaves in two fragments and comes back whole.
+TEST(HktCodec, ALargeMessageTravelsFragmented) {
+    hkt_config_request_tlv q;
+    for (int i = 0; i < 1492; ++i)
+        q.data.push_back(static_cast<uint8_t>(i));
+    hktMessage m = hkt_message_of(q);
+    vendor_specific_tlv v;
+    ASSERT_TRUE(forge_hkt_vendor_tlv(&m, v));
+    CmduPtr c = CmduBuilder(CMDU_TYPE_VENDOR_SPECIFIC, 77).add(v).build();
+    ASSERT_TRUE(c);
+    std::vector<std::vector<uint8_t>> frags;
+    ASSERT_TRUE(encode_1905_CMDU(*c, frags));
+    EXPECT_EQ(frags.size(), 2u);
+    CmduReassembler r;
+    CmduPtr back;
+    for (const auto& f : frags)
+        back = r.feed(MAC(2, 0, 0, 0, 0, 9), f.data(), f.size());
+    ASSERT_TRUE(back);
+    ASSERT_NE(back->list_of_TLVs[0], nullptr);
+    const auto* bv = tlv_cast<vendor_specific_tlv>(back->list_of_TLVs[0]);
+    hktMessage* p = parse_hkt_message_from_packet(bv->payload.data(), bv->payload.size());
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(hkt_tlv_cast<hkt_config_request_tlv>(p)->data, q.data);
+    free_hkt_message_structure(p);
+}
+
+TEST(HktCodec, AddressTexts) {
+    uint8_t ip[4];
+    EXPECT_TRUE(hkt_ipv4_from_string("10.0.0.254", ip));
+    EXPECT_EQ(hkt_ipv4_to_string(ip), "10.0.0.254");
+    EXPECT_FALSE(hkt_ipv4_from_string("10.0.0.256", ip));
+    HktIpv6 v6;
+    EXPECT_TRUE(hkt_ipv6_from_string("2001:db8::1", v6));
+    EXPECT_EQ(hkt_ipv6_to_string(v6), "2001:db8::1");
+    EXPECT_FALSE(hkt_ipv6_from_string("2001:db8::g", v6));
+}
+
+}  // namespace

@@ -1,0 +1,288 @@
+// The vendor agent minder over the daemon's own context and the started stack on a private
+// segment, with a stand-in vendor agent (its own MAC and transport on the segment) that
+// records what the controller sends it and sends real HKT frames back. Time is the manual
+// clock; timers are fired by calling their work after checking that they run.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <uv.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/paths.h"
+#include "configuration/configuration_minder.h"
+#include "core/cmdu_registry.h"
+#include "core/context.h"
+#include "core/timer.h"
+#include "data/data_minder.h"
+#include "graph/graph_minder.h"
+#include "hkt/hkt_mgmt_minder.h"
+#include "map/al/stack.h"
+#include "map/codec/cmdu_alloc.h"
+#include "map/codec/codec.h"
+#include "map/codec/tlv_types.h"
+#include "map/codec/wsc.h"
+#include "map/datamodel/datamodel.h"
+#include "map/transport/segment_transport.h"
+#include "nal/nal.h"
+#include "platform/map/transport/transport_test_util.h"
+#include "support/temp_root.h"
+
+namespace hkt_test {
+
+inline MAC mac(uint8_t a, uint8_t b) {
+    return MAC(0x02, 0x6f, 0, 0, a, b);
+}
+
+const MAC kController = mac(0x00, 0x00);
+const MAC kControllerIf = mac(0x00, 0x01);
+const MAC kLocal = mac(0x01, 0x00);  // the gateway's own agent
+
+// One message the peer received.
+struct Got {
+    uint16_t message_type = 0;
+    uint16_t mid = 0;
+    bool relay = false;
+    MAC dst;
+    uint8_t hkt_type = 0;      // 0: not an HKT message
+    std::vector<uint8_t> hkt;  // the HKT TLV
+};
+
+// A vendor agent on the segment: its own transport with MAC = its HKT MAC.
+class Peer {
+  public:
+    Peer(uv_loop_t* loop, const MAC& hkt_mac, const std::string& segment) : mac_(hkt_mac) {
+        TransportOptions topt;
+        topt.al_mac = hkt_mac;
+        t_ = std::make_unique<SegmentTransport>(
+            std::vector<TransportInterface>{{"peer", hkt_mac, segment, 0}}, topt);
+        std::string err;
+        EXPECT_EQ(t_->open(
+                      loop, [this](size_t, const uint8_t* f, size_t n) { on_frame(f, n); }, &err),
+                  0)
+            << err;
+    }
+    ~Peer() { t_->close(); }
+    const MAC& mac() const { return mac_; }
+
+    // Sends RECORD to the controller in a Vendor Specific message.
+    template <class T>
+    void send(T& record, uint16_t mid = 0) {
+        hktMessage m = hkt_message_of(record);
+        vendor_specific_tlv v;
+        ASSERT_TRUE(forge_hkt_vendor_tlv(&m, v));
+        send_tlv(v, mid);
+    }
+    void send_tlv(const vendor_specific_tlv& v, uint16_t mid = 0) {
+        CmduPtr c = CmduBuilder(CMDU_TYPE_VENDOR_SPECIFIC, mid ? mid : ++mid_).add(v).build();
+        send_cmdu(*c);
+    }
+    void send_cmdu(const CMDU& c) {
+        std::vector<std::vector<uint8_t>> frags;
+        ASSERT_TRUE(encode_1905_CMDU(c, frags));
+        std::vector<uint8_t> frame;
+        for (const auto& f : frags) {
+            build_1905_ethernet_frame(kController, mac_, f, frame);
+            t_->send(0, frame.data(), frame.size());
+        }
+    }
+    size_t count(uint8_t hkt_type) const {
+        size_t n = 0;
+        for (const Got& g : got)
+            n += g.hkt_type == hkt_type;
+        return n;
+    }
+    size_t count_cmdu(uint16_t type) const {
+        size_t n = 0;
+        for (const Got& g : got)
+            n += g.message_type == type;
+        return n;
+    }
+    // The last message of HKT_TYPE, parsed (null when none); free with
+    // free_hkt_message_structure.
+    hktMessage* last(uint8_t hkt_type) const {
+        for (auto it = got.rbegin(); it != got.rend(); ++it)
+            if (it->hkt_type == hkt_type)
+                return parse_hkt_message_from_packet(it->hkt.data(), it->hkt.size());
+        return nullptr;
+    }
+
+    std::vector<Got> got;
+
+  private:
+    void on_frame(const uint8_t* frame, size_t len) {
+        MAC src;
+        const uint8_t* payload = nullptr;
+        size_t plen = 0;
+        if (len < 6 || !parse_1905_ethernet_frame(frame, len, src, payload, plen))
+            return;
+        CmduPtr c = r_.feed(src, payload, plen);
+        if (!c)
+            return;
+        Got g;
+        g.message_type = c->message_type;
+        g.mid = c->message_id;
+        g.relay = c->relay_indicator != 0;
+        g.dst = MAC(frame);
+        if (c->message_type == CMDU_TYPE_VENDOR_SPECIFIC && c->list_of_TLVs && c->list_of_TLVs[0] &&
+            *c->list_of_TLVs[0] == TLV_TYPE_VENDOR_SPECIFIC) {
+            const auto* v = tlv_cast<vendor_specific_tlv>(c->list_of_TLVs[0]);
+            g.hkt = v->payload;
+            g.hkt_type = v->payload.empty() ? 0 : v->payload[0];
+        }
+        got.push_back(std::move(g));
+    }
+    MAC mac_;
+    std::unique_ptr<Transport> t_;
+    CmduReassembler r_;
+    uint16_t mid_ = 0x700;
+};
+
+// The discovery response an extender's vendor agent gives.
+inline hkt_discovery_response_tlv make_discovery(const std::string& sn, const MAC& agent,
+                                                 uint32_t minders = 0x7) {
+    hkt_discovery_response_tlv r;
+    r.capabilities_version = 1;
+    r.hkt_version = 3;
+    r.config_number = 4;
+    r.model_number = "EXT-9";
+    r.serial_number = sn;
+    r.system_mac = MAC(agent[0], agent[1], agent[2], agent[3], agent[4], 0x01);
+    r.collocated_map_agent_mac = agent;
+    hkt_ipv4_from_string("192.168.1.23", r.addresses.ipv4);
+    r.hostname = "hall";
+    r.sw_version = "2.4.1";
+    r.vendor = "Maker";
+    r.product_class = "extender";
+    r.minders_present = minders;
+    hkt_discovery_response_tlv::interface eth;
+    eth.ifname = "wan0";
+    eth.mac = r.system_mac;
+    eth.media_type = 1;
+    eth.pwr_state = 1;
+    eth.physical_port_number = 4;
+    r.interfaces.push_back(eth);
+    return r;
+}
+
+class HktFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ozr_clock::set_manual(9000000);
+        segment_ = private_segment(port());
+        ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
+        journal_ = root_.path("/journal.jsonl");
+        ozr_test::write_text(nal_platform_json_path(),
+                             "{\"platform-journal-path\": \"" + journal_ +
+                                 "\", \"virtual-serial-number\": \"GWVSN77\"}");
+        MapStackConfig c;
+        c.segment = segment_;
+        c.interfaces = {{"ozr0", kControllerIf, ""}};
+        c.al_mac = kController;
+        c.agent_al_mac = kLocal;
+        map_stack_set_config(c);
+        ASSERT_EQ(uv_loop_init(&loop_), 0);
+        std::string error;
+        if (map_stack_start(&loop_, &error) != 0) {
+            skipped_ = true;
+            GTEST_SKIP() << "the segment transport cannot open here: " << error;
+        }
+        ctx_ = new Context(&loop_);
+        hkt_ = ctx_->hkt_mgmt_minder;
+        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
+        ASSERT_TRUE(ctx_->graph_minder->init(*ctx_).ok());
+        ASSERT_TRUE(hkt_->init(*ctx_).ok());
+        ASSERT_TRUE(ctx_->config_minder->init(*ctx_).ok());
+        hkt_->run();
+    }
+    void TearDown() override {
+        peers_.clear();
+        delete ctx_;
+        ctx_ = nullptr;
+        if (!skipped_)
+            map_stack_stop();
+        map_datamodel_reset();
+        uv_walk(
+            &loop_,
+            [](uv_handle_t* h, void*) {
+                if (!uv_is_closing(h)) {
+                    if (h->type == UV_TIMER)
+                        BaseTimer::close_timer_handle(reinterpret_cast<uv_timer_t*>(h));
+                    else
+                        uv_close(h, nullptr);
+                }
+            },
+            nullptr);
+        uv_run(&loop_, UV_RUN_DEFAULT);
+        uv_loop_close(&loop_);
+        map_stack_set_config(map_stack_default_config());
+        ozr_clock::use_real();
+    }
+    virtual uint16_t port() const { return 23411; }
+
+    Peer& peer(const MAC& hkt_mac) {
+        peers_.push_back(std::make_unique<Peer>(&loop_, hkt_mac, segment_));
+        return *peers_.back();
+    }
+    bool run_until(const std::function<bool()>& done) { return ::run_until(&loop_, done); }
+    // Lets frames in flight arrive.
+    void settle() {
+        ::run_until(
+            &loop_, [] { return false; }, 150);
+    }
+
+    static hkt_discovery_response_tlv discovery(const std::string& sn, const MAC& agent,
+                                                uint32_t minders = 0x7) {
+        return make_discovery(sn, agent, minders);
+    }
+    // The extender's Multi-AP agent as the stack and the graph know it, its backhaul up.
+    void agent_present(const MAC& agent, bool backhaul_up = true) {
+        map_ale_info_t* a = map_update_ale(agent);
+        ASSERT_NE(a, nullptr);
+        map_update_ale_iface_name(a, "ozr0");
+        Device* d = ctx_->graph_minder->on_heard_about_device(agent);
+        ASSERT_NE(d, nullptr);
+        d->backhaul.local_ale = agent;
+        d->backhaul.is_backhaul_connected = backhaul_up;
+    }
+    // Discovered (from PEER), configured and heard: online.
+    HktNode* online_node(Peer& p, const std::string& sn, const MAC& agent, uint32_t minders = 0x7) {
+        agent_present(agent);
+        hkt_discovery_response_tlv r = discovery(sn, agent, minders);
+        p.send(r);
+        EXPECT_TRUE(run_until([&] { return hkt_->find_hkt(p.mac()) != nullptr; }));
+        HktNode* n = hkt_->find_hkt(p.mac());
+        if (!n)
+            return nullptr;
+        hkt_->check_ap_status(n);
+        hkt_heartbeat_tlv hb{60};
+        p.send(hb);
+        EXPECT_TRUE(run_until([&] { return n->is_online; }));
+        return n;
+    }
+    std::vector<std::string> journal_lines(const std::string& call) const {
+        std::vector<std::string> out;
+        for (const std::string& l : ozr_test::lines_of(ozr_test::read_text(journal_)))
+            if (l.find("\"call\":\"" + call + "\"") != std::string::npos)
+                out.push_back(l);
+        return out;
+    }
+    std::string log() const { return log_.text(); }
+
+    ozr_test::TempRoot root_;
+    ozr_test::LogCapture log_{root_, 7};
+    std::string segment_;
+    std::string journal_;
+    uv_loop_t loop_;
+    Context* ctx_ = nullptr;
+    HktMgmtMinder* hkt_ = nullptr;
+    std::vector<std::unique_ptr<Peer>> peers_;
+    bool skipped_ = false;
+};
+
+}  // namespace hkt_test

@@ -1,0 +1,252 @@
+// The daemon's minders and meshsim's default mesh in one process, on one loop and a private
+// segment: the vendor agents of both extenders are discovered into the registry, come
+// online, answer a relayed configuration into the platform journal, measure an
+// unassociated station through the vendor query, and go offline when their HKT side falls
+// silent. Time is the manual clock; the minders' timers are fired by calling their work.
+#include <gtest/gtest.h>
+#include <uv.h>
+
+#include <memory>
+#include <string>
+
+#include "common/clock.h"
+#include "common/paths.h"
+#include "configuration/configuration_minder.h"
+#include "core/context.h"
+#include "core/timer.h"
+#include "data/data_minder.h"
+#include "graph/graph_minder.h"
+#include "hkt/hkt_mgmt_minder.h"
+#include "hkt_agent.h"
+#include "map/al/stack.h"
+#include "map/datamodel/datamodel.h"
+#include "nal/nal.h"
+#include "platform/map/transport/transport_test_util.h"
+#include "scenario.h"
+#include "sim.h"
+#include "support/temp_root.h"
+
+namespace {
+
+const MAC kController(0x02, 0x6f, 0x7a, 0x72, 0x00, 0x00);
+const MAC kControllerIf(0x02, 0x6f, 0x7a, 0x72, 0x00, 0x01);
+const MAC kGateway(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x00);
+const MAC kWired(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x00);
+const MAC kWiredHkt(0x02, 0x6f, 0x7a, 0x72, 0x02, 0xe0);
+const MAC kWifi(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x00);
+const MAC kWifiHkt(0x02, 0x6f, 0x7a, 0x72, 0x03, 0xe0);
+const MAC kPhone(0x02, 0xc1, 0, 0, 0, 0x01);
+const BSSID kWifi5(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x21);
+
+class HktMesh : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ozr_clock::set_manual(20000000);
+        ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
+        journal_ = root_.path("/journal.jsonl");
+        ozr_test::write_text(nal_platform_json_path(),
+                             "{\"platform-journal-path\": \"" + journal_ + "\"}");
+        const std::string seg = private_segment(23511);
+        MapStackConfig c;
+        c.segment = seg;
+        c.interfaces = {{"ozr0", kControllerIf, ""}};
+        c.al_mac = kController;
+        c.agent_al_mac = kGateway;
+        map_stack_set_config(c);
+        ASSERT_EQ(uv_loop_init(&loop_), 0);
+        std::string error;
+        if (map_stack_start(&loop_, &error) != 0) {
+            skipped_ = true;
+            GTEST_SKIP() << "the segment transport cannot open here: " << error;
+        }
+        ctx_ = new Context(&loop_);
+        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
+        ASSERT_TRUE(ctx_->graph_minder->init(*ctx_).ok());
+        ASSERT_TRUE(ctx_->hkt_mgmt_minder->init(*ctx_).ok());
+        ASSERT_TRUE(ctx_->config_minder->init(*ctx_).ok());
+        ctx_->hkt_mgmt_minder->run();
+
+        meshsim::Scenario s;
+        ASSERT_EQ(
+            meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/default.json", s, &error), 0)
+            << error;
+        meshsim::SimOptions o;
+        o.segment = seg;
+        o.run_timeline = false;
+        o.autoconfig_retry_ms = 200;
+        sim_ = std::make_unique<meshsim::Sim>(std::move(s), o);
+        sim_->set_log_sink([](const std::string&) {});
+        ASSERT_EQ(sim_->start(&loop_, &error), 0) << error;
+    }
+    void TearDown() override {
+        if (sim_)
+            sim_->stop();
+        delete ctx_;
+        if (!skipped_)
+            map_stack_stop();
+        map_datamodel_reset();
+        uv_walk(
+            &loop_,
+            [](uv_handle_t* h, void*) {
+                if (!uv_is_closing(h)) {
+                    if (h->type == UV_TIMER)
+                        BaseTimer::close_timer_handle(reinterpret_cast<uv_timer_t*>(h));
+                    else
+                        uv_close(h, nullptr);
+                }
+            },
+            nullptr);
+        uv_run(&loop_, UV_RUN_DEFAULT);
+        uv_loop_close(&loop_);
+        map_stack_set_config(map_stack_default_config());
+        ozr_clock::use_real();
+    }
+    bool run_until(const std::function<bool()>& done, int ms = 5000) {
+        return ::run_until(&loop_, done, ms);
+    }
+    std::vector<std::string> journal(const std::string& call) const {
+        std::vector<std::string> out;
+        for (const std::string& l : ozr_test::lines_of(ozr_test::read_text(journal_)))
+            if (l.find("\"call\":\"" + call + "\"") != std::string::npos)
+                out.push_back(l);
+        return out;
+    }
+    HktMgmtMinder& hkt() { return *ctx_->hkt_mgmt_minder; }
+    GraphMinder& graph() { return *ctx_->graph_minder; }
+    meshsim::HktAgent& agent_of(size_t i) { return *sim_->hkt_agent(i); }
+    bool connected(const MAC& al) {
+        graph().update_devices_backhaul_information();
+        backhaul_information b;
+        return graph().get_device_backhaul_information(al, b) && b.is_backhaul_connected;
+    }
+    // Both extenders discovered, configured by the status check, heard: online.
+    void bring_online() {
+        ASSERT_TRUE(run_until(
+            [&] { return get_ale(kWired) && get_ale(kWifi) && graph().graph().find_sta(kPhone); }));
+        // The wireless backhaul needs its link metrics: asked now rather than at the timer.
+        graph().on_link_metric_query();
+        ASSERT_TRUE(run_until([&] { return connected(kWired) && connected(kWifi); }));
+        hkt().on_discovery_poll();
+        ASSERT_TRUE(
+            run_until([&] { return hkt().find_hkt(kWiredHkt) && hkt().find_hkt(kWifiHkt); }));
+        for (const MAC& m : {kWiredHkt, kWifiHkt})
+            hkt().check_ap_status(hkt().find_hkt(m));
+        agent_of(1).heartbeat();
+        agent_of(2).heartbeat();
+        ASSERT_TRUE(run_until([&] {
+            return hkt().find_hkt(kWiredHkt)->is_online && hkt().find_hkt(kWifiHkt)->is_online;
+        }));
+    }
+
+    ozr_test::TempRoot root_;
+    ozr_test::LogCapture log_{root_, 7};
+    std::string journal_;
+    uv_loop_t loop_;
+    Context* ctx_ = nullptr;
+    std::unique_ptr<meshsim::Sim> sim_;
+    bool skipped_ = false;
+};
+
+TEST_F(HktMesh, VendorAgentsFillTheRegistryAndComeOnline) {
+    bring_online();
+    const HktNode* wired = hkt().find_hkt_from_serial("EX2026000002");
+    const HktNode* wifi = hkt().find_hkt_from_serial("ex2026000003");
+    ASSERT_NE(wired, nullptr);
+    ASSERT_NE(wifi, nullptr);
+    EXPECT_EQ(wired->hkt_mac, kWiredHkt);
+    EXPECT_EQ(wired->agent_mac, kWired);
+    EXPECT_EQ(wired->hostname, "hall");
+    EXPECT_EQ(wired->sw_version, "2.4.1");
+    EXPECT_EQ(wifi->model_number, "EXT-A");
+    EXPECT_EQ(wifi->ap_status, ApStatus::CONFIGURED);
+    // The gateway's own agent is known from its M1, but runs no vendor agent here.
+    const HktNode* gw = hkt().find_hkt_from_serial("GW2026000001");
+    ASSERT_NE(gw, nullptr);
+    EXPECT_TRUE(gw->hkt_mac.is_zero());
+    EXPECT_EQ(hkt().hkt_nodes().size(), 3u);
+
+    auto online = journal("nal_notifyApOnlineStatus");
+    ASSERT_EQ(online.size(), 2u);
+    EXPECT_NE(online[0].find("\"online\":1"), std::string::npos);
+    // Each announced itself (EX notification, acknowledged) and asked the gateway's
+    // addresses and serial number.
+    EXPECT_TRUE(run_until([&] {
+        return agent_of(1).stats().acks >= 1 && agent_of(2).stats().vsn_responses == 1 &&
+               agent_of(2).stats().ip_info_responses == 1;
+    }));
+    EXPECT_EQ(agent_of(2).last_vsn(), "00000000");  // the platform has none
+    EXPECT_EQ(journal("nal_setExNotification").size(), 2u);
+    // Told their backhaul.
+    EXPECT_TRUE(run_until([&] { return agent_of(2).stats().backhaul_notifies > 0; }));
+    EXPECT_EQ(agent_of(2).backhaul().remote_ale, kGateway);
+}
+
+TEST_F(HktMesh, ARelayedConfigurationComesBackAsASyncResult) {
+    bring_online();
+    const size_t before = journal("nal_setSyncResult").size();  // the EX notifications
+    const unsigned char blob[] = {'w', 'i', 'f', 'i', '=', '1'};
+    EXPECT_EQ(ctx_->config_minder->set_hkt_configuration("ex2026000003", sizeof blob, blob), 0);
+    ASSERT_TRUE(run_until([&] { return journal("nal_setSyncResult").size() == before + 1; }));
+    EXPECT_EQ(agent_of(2).stats().config_requests, 1u);
+    EXPECT_EQ(agent_of(1).stats().config_requests, 0u);
+    EXPECT_NE(journal("nal_setSyncResult")
+                  .back()
+                  .find("\"result\":0,\"sn\":\"EX2026000003\",\"len\":2,\"data\":\"6f6b\""),
+              std::string::npos);
+    // To every extender: both answer.
+    EXPECT_EQ(ctx_->config_minder->set_hkt_configuration("", sizeof blob, blob), 0);
+    ASSERT_TRUE(run_until([&] { return journal("nal_setSyncResult").size() == before + 3; }));
+    EXPECT_EQ(agent_of(1).stats().config_requests, 1u);
+    EXPECT_EQ(agent_of(2).stats().config_requests, 2u);
+}
+
+TEST_F(HktMesh, AnUnassociatedStationIsMeasuredThroughTheVendorAgent) {
+    bring_online();
+    ASSERT_TRUE(run_until([&] { return graph().graph().find_sta(kPhone) != nullptr; }));
+    UnassociateClientsInfo info;
+    info.op_class = 115;
+    info.channel = 36;
+    info.stas = {kPhone};
+    graph().send_unassoc_sta_link_metric_query(graph().graph().find_device(kWifi), {info},
+                                               Device::FRONTHAUL);
+    // The vendor agent gets the query; its Multi-AP agent reports; the graph keeps the link.
+    ASSERT_TRUE(run_until([&] {
+        const Device* d = graph().graph().find_device(kWifi);
+        return d && d->find_link_by_bssid(kPhone, kWifi5) != nullptr;
+    }));
+    EXPECT_EQ(agent_of(2).stats().unassoc_queries, 1u);
+    const Link* l = graph().graph().find_device(kWifi)->find_link_by_bssid(kPhone, kWifi5);
+    EXPECT_EQ(l->kind(), Link::UNASSOCIATED);
+}
+
+TEST_F(HktMesh, ASilentHktSideGoesOfflineAndComesBack) {
+    bring_online();
+    meshsim::EventConf e;
+    e.kind = meshsim::EventConf::hkt_silent;
+    e.index = 1;  // ext-wired
+    sim_->apply(e);
+    ozr_clock::advance(50000);
+    agent_of(1).heartbeat();  // silent: nothing leaves
+    agent_of(2).heartbeat();
+    ASSERT_TRUE(
+        run_until([&] { return hkt().find_hkt(kWifiHkt)->last_heard == get_current_time_ms(); }));
+    ozr_clock::advance(50001);
+    hkt().on_offline_check();
+    EXPECT_FALSE(hkt().find_hkt(kWiredHkt)->is_online);
+    EXPECT_TRUE(hkt().find_hkt(kWifiHkt)->is_online);
+    auto online = journal("nal_notifyApOnlineStatus");
+    ASSERT_EQ(online.size(), 3u);
+    EXPECT_NE(online[2].find("\"sn\":\"EX2026000002\",\"online\":0"), std::string::npos);
+
+    // It speaks again: rediscovered at the next poll, online at its next heartbeat.
+    e.kind = meshsim::EventConf::hkt_speak;
+    sim_->apply(e);
+    hkt().on_discovery_poll();
+    ASSERT_TRUE(run_until([&] { return hkt().find_hkt(kWiredHkt)->got_discovery; }));
+    agent_of(1).heartbeat();
+    ASSERT_TRUE(run_until([&] { return hkt().find_hkt(kWiredHkt)->is_online; }));
+    EXPECT_EQ(journal("nal_notifyApOnlineStatus").size(), 4u);
+    EXPECT_EQ(journal("nal_setExNotification").size(), 3u);  // announced again
+}
+
+}  // namespace
