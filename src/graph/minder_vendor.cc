@@ -146,6 +146,12 @@ void GraphMinder::on_hkt_vaps_info_resp(CMDU* cmdu, void* tlv) {
         vaps.push_back(std::move(x));
     }
     d->hkt_vaps = std::move(vaps);
+    ssid_report_ms_[d->mac] = now();
+    // An agent owed a renew is compared again with what it runs now.
+    if (ssid_retry_.count(d->mac))
+        sync_ssid_credential(d->mac);
+    if (HktMgmtMinder* h = hkt())
+        h->review_legacy_backhaul();
 }
 
 int GraphMinder::send_factory_reset_request(void* /*handle*/, void* arg) {
