@@ -54,7 +54,17 @@ std::string SsidCredential::describe() const {
                        : (bss_type & 2)    ? "backhaul"
                        : (bss_type & 1)    ? "fronthaul"
                                            : "no role";
-    return fmt::format("\"{}\" {} (auth 0x{:04x} encr 0x{:04x})", ssid, role, auth_type, encr_type);
+    // SSIDs come from the network: anything outside printable ASCII is shown as \xNN, so the
+    // log line and the JSON that carry the text stay readable and valid.
+    std::string shown;
+    for (unsigned char c : ssid) {
+        if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\')
+            shown += fmt::format("\\x{:02x}", c);
+        else
+            shown += static_cast<char>(c);
+    }
+    return fmt::format("\"{}\" {} (auth 0x{:04x} encr 0x{:04x})", shown, role, auth_type,
+                       encr_type);
 }
 
 std::string SsidSyncResult::describe() const {

@@ -22,7 +22,8 @@ struct SsidCredential {
 
     bool operator<(const SsidCredential& o) const;
     bool operator==(const SsidCredential& o) const;
-    // "\"ssid\" fronthaul (auth 0x0020 encr 0x0008)"; no key in it.
+    // "\"ssid\" fronthaul (auth 0x0020 encr 0x0008)", bytes of the SSID outside printable
+    // ASCII (and quotes, backslashes) as \xNN; no key in it.
     std::string describe() const;
 };
 

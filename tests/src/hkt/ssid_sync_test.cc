@@ -144,6 +144,11 @@ TEST_F(SsidSync, AReportIsComparedAsTheRegistrarWouldConfigure) {
                   .unexpected.size(),
               1u);
     EXPECT_EQ(r.describe().find("passphrase"), std::string::npos);
+    // Whatever bytes an extender reports, the description stays printable text.
+    SsidCredential odd;
+    odd.ssid = std::string("a\n\"\xff", 4);
+    odd.bss_type = 1;
+    EXPECT_EQ(odd.describe(), "\"a\\x0a\\x22\\xff\" fronthaul (auth 0x0000 encr 0x0000)");
 
     // An open network is sent (and so expected) as open / no encryption whatever its types.
     map_credential_config_t open{};
