@@ -190,7 +190,9 @@ class GraphMinder : public Minder {
     static constexpr int64_t kSsidRenewHoldMs = 60000;
     // Compares the VAPs the vendor agent of AGENT (its Multi-AP AL MAC) last reported with the
     // credential table and sends the agent an autoconfiguration renew when they differ.
-    SsidSyncVerdict sync_ssid_credential(const MAC& agent);
+    // With MAY_RENEW false it only refreshes the agent's status (what a VAP report does for
+    // an agent last seen differing, so that the debug view follows it back in line).
+    SsidSyncVerdict sync_ssid_credential(const MAC& agent, bool may_renew = true);
     const std::set<MAC>& ssid_retry_list() const { return ssid_retry_; }
     // The last comparison per vendor device (Multi-AP AL MAC), for the debug views.
     struct SsidSyncStatus {

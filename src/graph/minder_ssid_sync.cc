@@ -60,7 +60,7 @@ void GraphMinder::on_ssid_sync_timer_expire() {
         sync_ssid_credential(a);
 }
 
-SsidSyncVerdict GraphMinder::sync_ssid_credential(const MAC& agent) {
+SsidSyncVerdict GraphMinder::sync_ssid_credential(const MAC& agent, bool may_renew) {
     const map_credential_config_t* table = map_get_m2_config();
     auto report = ssid_report_ms_.find(agent);
     const Device* d = graph_.find_device(agent);
@@ -71,6 +71,9 @@ SsidSyncVerdict GraphMinder::sync_ssid_credential(const MAC& agent) {
     }
     const SsidSyncResult res = compare_ssid_credentials(*ale, d->hkt_vaps, *table);
     const int64_t t = now();
+    auto prev = ssid_status_.find(agent);
+    const bool was_differing =
+        prev != ssid_status_.end() && prev->second.verdict == SsidSyncVerdict::differ;
     if (ssid_status_.size() < HktMgmtMinder::kMaxHktNodes || ssid_status_.count(agent)) {
         SsidSyncStatus& st = ssid_status_[agent];
         st.verdict = res.verdict;
@@ -83,7 +86,8 @@ SsidSyncVerdict GraphMinder::sync_ssid_credential(const MAC& agent) {
         return res.verdict;
     }
     if (res.verdict == SsidSyncVerdict::in_sync) {
-        if (ssid_retry_.erase(agent))
+        const bool was_owed = ssid_retry_.erase(agent) != 0;
+        if (was_owed || was_differing)
             OZR_INFO(&logger_, "{}: hkt_db_ssid_info of {} matches the credentials again", __func__,
                      agent.to_string());
         else
@@ -91,8 +95,11 @@ SsidSyncVerdict GraphMinder::sync_ssid_credential(const MAC& agent) {
                       agent.to_string());
         return res.verdict;
     }
-    OZR_NOTICE(&logger_, "{}: hkt_db_ssid_info of {} differs from the credentials: {}", __func__,
-               agent.to_string(), res.describe());
+    OZR_LOG(&logger_, may_renew ? 5 : 7,
+            "{}: hkt_db_ssid_info of {} differs from the credentials: {}", __func__,
+            agent.to_string(), res.describe());
+    if (!may_renew)
+        return res.verdict;
     auto own = ssid_renew_ms_.find(agent);
     const int64_t last =
         std::max(own == ssid_renew_ms_.end() ? 0 : own->second, multicast_renew_ms_);

@@ -217,9 +217,13 @@ TEST_F(SsidSync, ADifferingExtenderGetsARenewAndIsWatchedUntilItComesInLine) {
     report(p, {vap("factory", 1, 0), vap("home", 1, 1), vap("home-bh", 2, 2)});
     ASSERT_TRUE(run_until([&] { return renews(agent) == 2; }));
     EXPECT_TRUE(graph().ssid_retry_list().empty());
-    // The report after the exchange shows the table's BSSs: nothing more is sent.
+    EXPECT_EQ(graph().ssid_sync_status().at(kExt).verdict, SsidSyncVerdict::differ);
+    // The report after the exchange shows the table's BSSs: the status follows at once, and
+    // nothing more is sent.
     ozr_clock::advance(15000);
     report(p, in_line());
+    EXPECT_EQ(graph().ssid_sync_status().at(kExt).verdict, SsidSyncVerdict::in_sync);
+    EXPECT_EQ(graph().ssid_sync_status().at(kExt).difference, "");
     ozr_clock::advance(GraphMinder::kTimers[11].period_ms);
     expire();
     settle();
