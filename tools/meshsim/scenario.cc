@@ -472,7 +472,7 @@ class Parser {
     bool event(const Value& v, const std::string& path, const Scenario& s, EventConf& e) {
         if (!keys(v, path,
                   {"at_s", "client", "agent", "roam", "rssi", "join", "leave", "silent", "backhaul",
-                   "hkt_silent"})) {
+                   "hkt_silent", "forget_credentials"})) {
             return false;
         }
         long long at = 0;
@@ -542,7 +542,17 @@ class Parser {
             e.kind = flag ? EventConf::hkt_silent : EventConf::hkt_speak;
             return true;
         }
-        return fail(path, "an agent event needs \"silent\", \"backhaul\" or \"hkt_silent\"");
+        if (v.HasMember("forget_credentials")) {
+            if (!boolean(v, path, "forget_credentials", flag))
+                return false;
+            if (!flag)
+                return fail(sub(path, "forget_credentials"), "only true is meaningful");
+            e.kind = EventConf::forget_credentials;
+            return true;
+        }
+        return fail(path,
+                    "an agent event needs \"silent\", \"backhaul\", \"hkt_silent\" or "
+                    "\"forget_credentials\"");
     }
 
     // Cross-checks: unique MACs and names, parents and BSSs exist, no loops.

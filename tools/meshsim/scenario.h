@@ -31,6 +31,7 @@ struct BssConf {
     std::string ssid;
     std::string key;         // set by an M2 (never logged)
     uint16_t auth_type = 0;  // WSC authentication type from an M2 (0: not configured)
+    uint16_t encr_type = 0;  // WSC encryption type from an M2 (0: not configured)
     bool backhaul = false;   // a backhaul BSS (extenders' backhaul STAs join it)
     bool fronthaul = true;   // clients join it
 };
@@ -130,6 +131,9 @@ struct EventConf {
         backhaul_up,
         hkt_silent,  // the agent's vendor (HKT) side stops answering and beating
         hkt_speak,
+        // The agent drops what its M2s configured and runs the scenario's BSSs again, without
+        // telling the controller (a reset behind its back); only the SSID sync brings it back.
+        forget_credentials,
     };
     long long at_ms = 0;
     Kind kind = roam;

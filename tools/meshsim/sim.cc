@@ -1331,6 +1331,10 @@ void Sim::apply(const EventConf& e) {
             if (HktAgent* h = hkt_agent(e.index))
                 h->set_silent(e.kind == EventConf::hkt_silent);
             break;
+        case EventConf::forget_credentials:
+            log("timeline: agent " + scenario_.agents[e.index].name + " forgets its credentials");
+            forget_credentials(e.index);
+            break;
         case EventConf::backhaul_down:
         case EventConf::backhaul_up: {
             const bool before = link_up(e.index);

@@ -139,7 +139,7 @@ int http_get(const std::string& url, const std::string& path, std::string& body,
 }
 
 bool render_tree(const std::string& graph_json, const std::string& topology_json, std::string& out,
-                 const std::string& hkt_json) {
+                 const std::string& hkt_json, const std::string& map_cfg_json) {
     out.clear();
     rapidjson::Document g;
     g.Parse(graph_json.c_str(), graph_json.size());
@@ -206,6 +206,24 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
                             (str(n, "online") == "true" ? "online" : "offline");
             s += (s.empty() ? "" : ", ") + v;
         }
+    }
+    // The SSID credential sync, per vendor agent's Multi-AP agent.
+    rapidjson::Document m;
+    m.Parse(map_cfg_json.c_str(), map_cfg_json.size());
+    const rapidjson::Value* cfg =
+        !m.HasParseError() && m.IsObject() ? member(m, "map-cfg") : nullptr;
+    const rapidjson::Value* sync = cfg && cfg->IsObject() ? member(*cfg, "ssid-sync") : nullptr;
+    const rapidjson::Value* agents = sync && sync->IsObject() ? member(*sync, "agents") : nullptr;
+    for (rapidjson::SizeType i = 0; agents && agents->IsArray() && i < agents->Size(); ++i) {
+        const rapidjson::Value& a = (*agents)[i];
+        std::string agent = str(a, "agent");
+        agent.erase(std::remove(agent.begin(), agent.end(), ':'), agent.end());
+        const std::string state = str(a, "state");
+        if (agent.empty() || (state != "in sync" && state != "differs"))
+            continue;
+        std::string& s = ident[agent];
+        s += (s.empty() ? "" : ", ") +
+             std::string(state == "in sync" ? "SSIDs in sync" : "SSIDs differ, renew sent");
     }
     struct Dev {
         std::string mac, name, parent, medium, quality, cost_parent, cost_root, rssi;

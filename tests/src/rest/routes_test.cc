@@ -1040,6 +1040,9 @@ TEST_F(RoutesTest, MapCfgShowsTheCredentialTableWithKeyLengthsOnly) {
     get_json("/debug/map-cfg", doc);
     EXPECT_EQ(doc["map-cfg"]["credentials-cfg"]["count"].GetUint(), 0u);
     EXPECT_EQ(doc["map-cfg"]["credentials-cfg"]["credentials"].Size(), 0u);
+    // The SSID credential sync has compared nothing yet.
+    EXPECT_EQ(doc["map-cfg"]["ssid-sync"]["renews-sent"].GetUint(), 0u);
+    EXPECT_EQ(doc["map-cfg"]["ssid-sync"]["agents"].Size(), 0u);
 
     map_credential_config_t cfg{};
     cfg.count = 2;

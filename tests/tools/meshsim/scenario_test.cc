@@ -2,6 +2,8 @@
 // with a message naming the field.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "scenario.h"
@@ -58,6 +60,18 @@ TEST(MeshsimScenario, ShippedScenariosLoad) {
         << error;
     EXPECT_EQ(s.agents.size(), 33u);
     EXPECT_EQ(s.clients.size(), 500u);
+    ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/ssid-sync.json", s, &error),
+              0)
+        << error;
+    ASSERT_EQ(s.timeline.size(), 1u);
+    EXPECT_EQ(s.timeline[0].kind, meshsim::EventConf::forget_credentials);
+    EXPECT_EQ(s.agents[s.timeline[0].index].name, "ext-wired");
+    // Only true means something.
+    std::ifstream in(std::string(MESHSIM_SCENARIOS) + "/ssid-sync.json");
+    std::string t((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    t.replace(t.find("\"forget_credentials\": true"), 26, "\"forget_credentials\": false");
+    EXPECT_EQ(meshsim::scenario_parse(t, s, &error), -1);
+    EXPECT_NE(error.find("forget_credentials"), std::string::npos) << error;
 }
 
 TEST(MeshsimScenario, MinimalParsesAndSortsTheTimeline) {

@@ -111,4 +111,18 @@ TEST(Meshview, VendorAgentsShowTheirVersionAndState) {
     std::string plain;
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "{\"hktInfo\": 3"));
     EXPECT_EQ(plain.find("HKT"), std::string::npos);
+
+    // The SSID credential sync from /debug/map-cfg; states it does not know add nothing.
+    const char* cfg = R"({"map-cfg": {"ssid-sync": {"renews-sent": 1, "agents": [
+      {"agent": "02:6f:7a:72:03:00", "state": "differs"},
+      {"agent": "02:6f:7a:72:04:00", "state": "in sync"},
+      {"agent": "02:6f:7a:72:01:00", "state": "unknown"}]}}})";
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, hkt, cfg)) << out;
+    EXPECT_NE(out.find("(ext-wifi SN EX2026000003, HKT 2.4.1 online, SSIDs differ, renew sent)"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("HKT 1.0 offline, SSIDs in sync)"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Local_agent 02:6f:7a:72:01:00 ("), std::string::npos) << out;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "{\"map-cfg\": []}"));
+    EXPECT_EQ(plain.find("SSIDs"), std::string::npos);
 }
