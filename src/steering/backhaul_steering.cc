@@ -80,13 +80,13 @@ void BackhaulSteering::on_backhaul_steering_check() {
 }
 
 bool BackhaulSteering::is_stable_parent(const Device* dev, const Device* parent,
-                                        const Paths& working) const {
+                                        const Paths& working, int64_t now_ms) const {
     if (!parent || parent == dev)
         return false;
     auto it = working.find(parent->mac);
     if (it == working.end() || it->second.cost >= kUnreachableCost)
         return false;  // the parent itself has no way to the gateway now
-    if (now() - parent->first_seen_ms < kStableParentMs)
+    if (now_ms - parent->first_seen_ms < kStableParentMs)
         return false;
     // Never under one of its own descendants: walk the parent's working uplinks.
     const Device* up = it->second.prev;
@@ -100,12 +100,18 @@ bool BackhaulSteering::is_stable_parent(const Device* dev, const Device* parent,
 }
 
 std::vector<BackhaulSteeringMandate> BackhaulSteering::get_backhaul_steering_mandate() {
-    std::vector<BackhaulSteeringMandate> out;
     const Graph* g = graph();
     if (!g)
-        return out;
+        return {};
+    return get_backhaul_steering_mandate(*g, now());
+}
+
+std::vector<BackhaulSteeringMandate> BackhaulSteering::get_backhaul_steering_mandate(
+    const Graph& graph, int64_t now_ms) {
+    std::vector<BackhaulSteeringMandate> out;
+    const Graph* g = &graph;
     Paths working = find_shortest_working_paths_for_devices(*logger_, *g);
-    Paths candidate = find_shortest_paths_for_devices(*logger_, *g, now(), kMaxMeasurementAgeMs);
+    Paths candidate = find_shortest_paths_for_devices(*logger_, *g, now_ms, kMaxMeasurementAgeMs);
     OZR_DEBUG(logger_, "{} working_paths_str={}", __func__, to_string(working));
     OZR_DEBUG(logger_, "{} candidate_paths_str={}", __func__, to_string(candidate));
 
@@ -129,7 +135,7 @@ std::vector<BackhaulSteeringMandate> BackhaulSteering::get_backhaul_steering_man
             continue;
         }
         const Device* parent = c->second.prev;
-        if (!is_stable_parent(dev, parent, working)) {
+        if (!is_stable_parent(dev, parent, working, now_ms)) {
             OZR_DEBUG(logger_, "{}: Device {} 's candidate parent {} is not stable", __func__,
                       dev->label(), parent->label());
             continue;

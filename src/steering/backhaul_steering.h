@@ -95,6 +95,9 @@ class BackhaulSteering {
     void on_backhaul_steering_check();
     bool should_do_backhaul_steering();
     std::vector<BackhaulSteeringMandate> get_backhaul_steering_mandate();
+    // The same over GRAPH at NOW_MS.
+    std::vector<BackhaulSteeringMandate> get_backhaul_steering_mandate(const Graph& graph,
+                                                                       int64_t now_ms);
     // 0 when the request went out.
     int do_backhaul_steering(const BackhaulSteeringMandate& mandate);
     // Sends ENTRY at once (no gates). The stack's result (0 sent).
@@ -125,7 +128,8 @@ class BackhaulSteering {
     int send(const MAC& al_mac, const MAC& bsta, const BSSID& target, uint8_t op_class,
              uint8_t channel, bool external);
     // Whether PARENT may take DEV's backhaul (WORKING: the working paths).
-    bool is_stable_parent(const Device* dev, const Device* parent, const Paths& working) const;
+    bool is_stable_parent(const Device* dev, const Device* parent, const Paths& working,
+                          int64_t now_ms) const;
 
     Logger* logger_;
     Timer timer_;
