@@ -105,6 +105,9 @@ struct AgentConf {
     std::map<BSSID, int> bsta_rssi;
     HktConf hkt;
     WscFault wsc_fault = WscFault::none;
+    // Reason code (4, 5 or 6) with which the agent refuses every backhaul steering
+    // request; 0: it decides from what its backhaul STA hears.
+    int backhaul_steer_reject = 0;
 };
 
 struct ClientConf {
@@ -130,12 +133,13 @@ struct EventConf {
         backhaul_up,
         hkt_silent,  // the agent's vendor (HKT) side stops answering and beating
         hkt_speak,
+        bsta_rssi,  // what the agent's backhaul STA hears changes
     };
     long long at_ms = 0;
     Kind kind = roam;
     size_t index = 0;             // client (roam, rssi, join, leave) or agent (the others)
     BSSID bssid;                  // roam, join
-    std::map<BSSID, int> levels;  // rssi: new signal per BSS
+    std::map<BSSID, int> levels;  // rssi, bsta_rssi: new signal per BSS
 };
 
 struct Scenario {

@@ -46,7 +46,10 @@ int main(int argc, char** argv) {
             std::string hkt;
             if (meshview::http_get(url, "/debug/hktmgmt", hkt) != 200)
                 hkt.clear();
-            if (!meshview::render_tree(graph, topo, tree, hkt))
+            std::string bh;
+            if (meshview::http_get(url, "/debug/backhaul-steer", bh) != 200)
+                bh.clear();
+            if (!meshview::render_tree(graph, topo, tree, hkt, bh))
                 tree = "(" + tree + ")\n";
         } else if (status == 0) {
             tree = "(waiting for the daemon at " + url + ")\n";
