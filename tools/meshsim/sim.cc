@@ -562,6 +562,9 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
             break;
         case CMDU_TYPE_AP_CAPABILITY_QUERY:
             send(i, from, ap_capability_report(i, mid));
+            // With its capabilities the controller also hears the channels the radios
+            // operate on (as after a channel selection): measurements are asked per channel.
+            send(i, from, operating_channel_report(i, next_mid(i)));
             break;
         case CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST:
         case CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST:
