@@ -186,7 +186,7 @@ std::vector<BackhaulSteeringMandate> BackhaulSteering::get_backhaul_steering_man
         m.entry.target_bssid = target;
         m.entry.op_class = op_class;
         m.entry.channel = channel;
-        m.entry.node_name = bsta->label();
+        m.entry.node_name = bsta->name.empty() ? bsta->mac.to_string() : bsta->label();
         m.entry.from_bssid = from.to_string();
         m.entry.dest_name = parent->label();
         OZR_INFO(logger_, "{}: Device {} moves from {} (${}) to {} (${})", __func__, dev->label(),
