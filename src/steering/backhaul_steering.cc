@@ -31,30 +31,31 @@ int64_t BackhaulSteering::now() const {
 }
 
 bool BackhaulSteering::should_do_backhaul_steering() {
+    // Every 10 s while held back: at debug level (the reason is in REST and the tree view).
     static const char* kSig = "bool BackhaulSteering::should_do_backhaul_steering()";
     if (!enable_) {
         block_reason_ = "feature disabled";
-        OZR_INFO(logger_, "{} backhaul_steering function disabled", kSig);
+        OZR_DEBUG(logger_, "{} backhaul_steering function disabled", kSig);
         return false;
     }
     int64_t t = now();
     // 0: never steered, whatever the clock reads.
     if (last_steer_ms_ != 0 && t - last_steer_ms_ < kSteerStableMs) {
         block_reason_ = "less than 100s from last backhaul steering";
-        OZR_INFO(logger_,
-                 "{} last backhaul steering is {}ms ago, which smaller than backhaul steering "
-                 "waiting stable time {}ms",
-                 kSig, t - last_steer_ms_, kSteerStableMs);
+        OZR_DEBUG(logger_,
+                  "{} last backhaul steering is {}ms ago, which smaller than backhaul steering "
+                  "waiting stable time {}ms",
+                  kSig, t - last_steer_ms_, kSteerStableMs);
         return false;
     }
     Context* c = Context::instance();
     int64_t created = c && c->graph_minder ? c->graph_minder->last_device_created_ms() : 0;
     if (created != 0 && t - created < kNewDeviceStableMs) {
         block_reason_ = "less than 120s from last new device created";
-        OZR_INFO(logger_,
-                 "{} last device create is {}ms ago, which smaller than waiting new device "
-                 "create stable time {}ms",
-                 kSig, t - created, kNewDeviceStableMs);
+        OZR_DEBUG(logger_,
+                  "{} last device create is {}ms ago, which smaller than waiting new device "
+                  "create stable time {}ms",
+                  kSig, t - created, kNewDeviceStableMs);
         return false;
     }
     block_reason_.clear();
