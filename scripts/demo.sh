@@ -8,6 +8,7 @@
 #   DEMO_SCENARIO=tools/meshsim/scenarios/large.json scripts/demo.sh
 #   DEMO_SCENARIO=tools/meshsim/scenarios/onboarding-faults.json scripts/demo.sh
 #   DEMO_SCENARIO=tools/meshsim/scenarios/ssid-sync.json scripts/demo.sh
+#   DEMO_SCENARIO=tools/meshsim/scenarios/backhaul.json scripts/demo.sh   (a backhaul moves)
 #
 # Every agent onboards for real: its M1s are answered with M2s carrying the
 # credentials of map_stack.json ("ozr-home" everywhere, "ozr-backhaul" on 5 GHz),

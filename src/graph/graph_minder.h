@@ -215,6 +215,10 @@ class GraphMinder : public Minder {
     unsigned graph_updates() const { return graph_updates_; }
     void mark_topo_changed() { topo_changed_ = true; }
 
+    // When a device was last added to the graph (0: never); backhaul steering waits for
+    // the mesh to settle after one.
+    int64_t last_device_created_ms() const { return last_device_created_ms_; }
+
     // Unassociated query type chosen per station by the dynamic schedule.
     UnassocQueryType unassoc_query_type(const MAC& sta) const;
 
@@ -274,4 +278,5 @@ class GraphMinder : public Minder {
     uv_loop_s* loop_;
     uint64_t generation_;
     bool full_logged_ = false;
+    int64_t last_device_created_ms_ = 0;
 };

@@ -10,6 +10,8 @@
 
 // Keeps the extender routes (extender_routes.cc) in the program.
 void rest_extender_routes_linked();
+// Keeps the backhaul steering routes (backhaul_routes.cc) in the program.
+void rest_backhaul_routes_linked();
 
 RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), loop_(loop) {
     int level = find_config_log_level("root.rest");
@@ -19,6 +21,7 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
     }
     rest_graph_routes_linked();
     rest_extender_routes_linked();
+    rest_backhaul_routes_linked();
     rest_map_cfg_routes_linked();
     service_ = std::make_unique<RestService>(loop, &logger_);
 }

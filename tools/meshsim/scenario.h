@@ -106,6 +106,9 @@ struct AgentConf {
     std::map<BSSID, int> bsta_rssi;
     HktConf hkt;
     WscFault wsc_fault = WscFault::none;
+    // Reason code (4, 5 or 6) with which the agent refuses every backhaul steering
+    // request; 0: it decides from what its backhaul STA hears.
+    int backhaul_steer_reject = 0;
 };
 
 struct ClientConf {
@@ -134,12 +137,13 @@ struct EventConf {
         // The agent drops what its M2s configured and runs the scenario's BSSs again, without
         // telling the controller (a reset behind its back); only the SSID sync brings it back.
         forget_credentials,
+        bsta_rssi,  // what the agent's backhaul STA hears changes
     };
     long long at_ms = 0;
     Kind kind = roam;
     size_t index = 0;             // client (roam, rssi, join, leave) or agent (the others)
     BSSID bssid;                  // roam, join
-    std::map<BSSID, int> levels;  // rssi: new signal per BSS
+    std::map<BSSID, int> levels;  // rssi, bsta_rssi: new signal per BSS
 };
 
 struct Scenario {

@@ -49,7 +49,10 @@ int main(int argc, char** argv) {
             std::string cfg;
             if (meshview::http_get(url, "/debug/map-cfg", cfg) != 200)
                 cfg.clear();
-            if (!meshview::render_tree(graph, topo, tree, hkt, cfg))
+            std::string bh;
+            if (meshview::http_get(url, "/debug/backhaul-steer", bh) != 200)
+                bh.clear();
+            if (!meshview::render_tree(graph, topo, tree, hkt, cfg, bh))
                 tree = "(" + tree + ")\n";
         } else if (status == 0) {
             tree = "(waiting for the daemon at " + url + ")\n";

@@ -139,7 +139,8 @@ int http_get(const std::string& url, const std::string& path, std::string& body,
 }
 
 bool render_tree(const std::string& graph_json, const std::string& topology_json, std::string& out,
-                 const std::string& hkt_json, const std::string& map_cfg_json) {
+                 const std::string& hkt_json, const std::string& map_cfg_json,
+                 const std::string& backhaul_json) {
     out.clear();
     rapidjson::Document g;
     g.Parse(graph_json.c_str(), graph_json.size());
@@ -337,6 +338,31 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
             clients += b.second.size();
     }
     out += std::to_string(devices) + " devices, " + std::to_string(clients) + " clients\n";
+    // Backhaul steering: the switch, why it waits, and the moves asked for lately (the
+    // last five, oldest first).
+    rapidjson::Document b;
+    b.Parse(backhaul_json.c_str(), backhaul_json.size());
+    if (!b.HasParseError() && b.IsObject() && member(b, "enable")) {
+        const std::string reason = str(b, "block-reason");
+        out += "backhaul steering " + std::string(str(b, "enable") == "true" ? "on" : "off") +
+               (reason.empty() ? "" : " (waiting: " + reason + ")") + "\n";
+        const rapidjson::Value* reqs = member(b, "requests");
+        if (reqs && reqs->IsArray()) {
+            rapidjson::SizeType n = reqs->Size(), first = n > 5 ? n - 5 : 0;
+            for (rapidjson::SizeType i = first; i < n; ++i) {
+                const rapidjson::Value& r = (*reqs)[i];
+                auto dev = devs.find(str(r, "al-mac"));
+                std::string who = dev != devs.end() ? dev->second.name : colons(str(r, "al-mac"));
+                std::string line =
+                    "  " + who + " backhaul STA " + colons(str(r, "backhaul-sta-mac")) + " -> " +
+                    colons(str(r, "target-bssid")) + " (class " + str(r, "operating-class") +
+                    ", channel " + str(r, "channel") + "): " + str(r, "state");
+                if (!str(r, "reason").empty())
+                    line += " - " + str(r, "reason");
+                out += line + "\n";
+            }
+        }
+    }
     return true;
 }
 

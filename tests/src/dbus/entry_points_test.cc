@@ -54,15 +54,8 @@ class EntryPoints : public ::testing::Test {
 TEST_F(EntryPoints, PendingOperationsFailWithOneErrorLineEach) {
     DataMinder& d = *ctx_->data_minder;
     ConfigurationMinder& c = *ctx_->config_minder;
-    ZkaExtenderInfoList_T list{};
     ZkaSteeringThresholdConfig_T th{};
     EXPECT_EQ(d.set_steering_threshold(&th), -1);
-    ZkaEmNetwork_T* block = reinterpret_cast<ZkaEmNetwork_T*>(&list);
-    EXPECT_EQ(d.get_mesh_network_topology(&block), -1);
-    EXPECT_EQ(block, nullptr);
-    ZkaEmNetworkInfo_T* info = reinterpret_cast<ZkaEmNetworkInfo_T*>(&list);
-    EXPECT_EQ(d.get_mesh_network_topology_info(&info), -1);
-    EXPECT_EQ(info, nullptr);
     ozr_channel_configuration_t ch;
     ozr_channel_configuration_result_t ch_result;
     EXPECT_EQ(c.set_channel_configuration(&ch, &ch_result), -1);
@@ -74,7 +67,7 @@ TEST_F(EntryPoints, PendingOperationsFailWithOneErrorLineEach) {
     EXPECT_EQ(ctx_->steering_minder->kick_out(MAC()), -1);
     EXPECT_NE(ctx_->steering_minder->set_steering_config_value("bsteer_en", 1), 0);
     EXPECT_NE(ctx_->steering_minder->set_bnd_prefer_entries({}), 0);
-    EXPECT_EQ(count_of(log_.text(), "not available yet"), 9u);
+    EXPECT_EQ(count_of(log_.text(), "not available yet"), 7u);
     EXPECT_EQ(count_of(log_.text(),
                        "err root.data: DataMinder::set_steering_threshold() not available yet"),
               1u);

@@ -200,7 +200,8 @@ class E2E : public ::testing::Test {
         }
     }
 
-    // Starts both with the default scenario whose timeline is TIMELINE (JSON array).
+    // Starts both with the scenario scenario_file_ (default.json unless the test chose
+    // another) whose timeline is TIMELINE (JSON array).
     void start(const std::string& timeline, const std::string& netns_daemon = "",
                const std::string& netns_sim = "", const std::string& raw_daemon_if = "",
                const std::string& raw_sim_if = "") {
@@ -231,7 +232,7 @@ class E2E : public ::testing::Test {
                        "\", \"virtual-serial-number\": \"GWE2E001\"}");
         // The default scenario with this test's timeline and a short discovery period.
         rapidjson::Document s;
-        const std::string text = read_text(std::string(MESHSIM_SCENARIOS) + "/default.json");
+        const std::string text = read_text(std::string(MESHSIM_SCENARIOS) + "/" + scenario_file_);
         s.Parse(text.c_str());
         ASSERT_FALSE(s.HasParseError());
         rapidjson::Document tl(&s.GetAllocator());
@@ -398,6 +399,7 @@ class E2E : public ::testing::Test {
     ozr_test::TempRoot root_;
     std::string ozr_, meshsim_, segment_, url_, scenario_, pcap_, netns_, skip_, journal_;
     std::string stack_extra_;  // more map_stack.json keys, starting with ", "
+    std::string scenario_file_ = "default.json";
     int rest_port_ = 0;
     Proc daemon_, sim_;
 };
@@ -625,6 +627,32 @@ TEST_F(E2E, ClientRoamsAndTheGraphFollows) {
         },
         g))
         << "the laptop's association did not move to the gateway" << logs();
+}
+
+TEST_F(E2E, WirelessBackhaulMovesToTheBetterParent) {
+    // The backhaul scenario: from 20 s the wireless extender hears the gateway weakly and
+    // the wired extender well; once the mesh settled the controller moves its backhaul.
+    scenario_file_ = "backhaul.json";
+    start(R"([{"at_s": 20, "agent": "ext-wifi",
+               "bsta_rssi": {"02:6f:7a:72:01:22": -80, "02:6f:7a:72:02:22": -45}}])");
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    Graph g;
+    ASSERT_TRUE(until(
+        60, [](const Graph& x) { return x.backhaul(kExtWifi, "remote-ale") == kGateway; }, g))
+        << logs();
+    ASSERT_TRUE(until(
+        200, [](const Graph& x) { return x.backhaul(kExtWifi, "remote-ale") == kExtWired; }, g))
+        << "the wireless extender's backhaul did not move under the wired one" << logs();
+    std::string body;
+    ASSERT_EQ(get("/debug/backhaul-steer", body), 200);
+    rapidjson::Document d;
+    d.Parse(body.c_str());
+    ASSERT_TRUE(d.IsObject()) << body;
+    ASSERT_TRUE(d["requests"].IsArray() && !d["requests"].Empty()) << body;
+    const auto& last = d["requests"][d["requests"].Size() - 1];
+    EXPECT_STREQ(last["target-bssid"].GetString(), "026f7a720222") << body;
+    EXPECT_FALSE(last["external"].GetBool());
 }
 
 TEST_F(E2E, SilentExtenderAgesOut) {

@@ -126,3 +126,39 @@ TEST(Meshview, VendorAgentsShowTheirVersionAndState) {
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "{\"map-cfg\": []}"));
     EXPECT_EQ(plain.find("SSIDs"), std::string::npos);
 }
+
+TEST(Meshview, BackhaulSteeringShowsItsStateAndTheLatestMoves) {
+    std::string reqs;
+    for (int i = 0; i < 7; ++i)
+        reqs += std::string(i ? "," : "") +
+                R"({"al-mac": "026f7a720300", "backhaul-sta-mac": "026f7a720330",
+                    "target-bssid": "026f7a72022)" +
+                std::to_string(i) + R"(", "operating-class": 115, "channel": 36,
+                    "state": ")" +
+                (i == 6 ? "failed" : "succeeded") + R"(",
+                    "reason": ")" +
+                (i == 6 ? "too weak (5)." : "") + R"(", "ms-ago": 5})";
+    std::string bh =
+        R"({"enable": true, "block-reason": "less than 100s from last backhaul steering",
+                         "requests": [)" +
+        reqs + "]}";
+    std::string out;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, "", "", bh)) << out;
+    EXPECT_NE(out.find("backhaul steering on (waiting: less than 100s from last backhaul "
+                       "steering)\n"),
+              std::string::npos)
+        << out;
+    // The five latest, by the extender's name, with what became of them.
+    EXPECT_EQ(out.find("02:6f:7a:72:02:21"), std::string::npos) << out;
+    EXPECT_NE(out.find("  B1 backhaul STA 02:6f:7a:72:03:30 -> 02:6f:7a:72:02:22 (class 115, "
+                       "channel 36): succeeded\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("-> 02:6f:7a:72:02:26 (class 115, channel 36): failed - too weak (5).\n"),
+              std::string::npos)
+        << out;
+    // Without the document, or with a broken one, the tree alone.
+    std::string plain;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "", "{\"enable\""));
+    EXPECT_EQ(plain.find("backhaul steering"), std::string::npos);
+}
