@@ -4,11 +4,6 @@
 #include "core/log.h"
 #include "data/data_minder.h"
 
-int DataMinder::set_steering_threshold(const ZkaSteeringThresholdConfig_T* /*cfg*/) {
-    OZR_ERROR(&logger_, "DataMinder::{}() not available yet: no steering settings", __func__);
-    return -1;
-}
-
 int DataMinder::get_mesh_network_topology(ZkaEmNetwork_T** out) {
     if (out)
         *out = nullptr;
