@@ -16,6 +16,9 @@ namespace {
 bool is_5g(Medium m) {
     return m == Medium::WIFI_5G_LOW || m == Medium::WIFI_5G_HIGH || m == Medium::WIFI_5G;
 }
+uint64_t sm_window_ms(const SteeringMinder& sm) {
+    return sm.decision_window_size * 1000ull;
+}
 std::string channel_text(const Device* dev, const BSSID& bssid) {
     if (!dev)
         return "?";
@@ -309,7 +312,11 @@ void SteeringMinder::on_gc() {
     const uint64_t t = static_cast<uint64_t>(now());
     for (auto it = re_list_.begin(); it != re_list_.end();) {
         SteeringReNode* n = *it;
-        const bool pending = n->window_state == 2 || !n->unsteer_checked;
+        // Pending work: an open decision window (one left open by a client that went away
+        // lapses with its size) or a steer whose outcome is not judged yet.
+        const bool window_open =
+            n->window_state == 2 && t - n->window_start_ms < sm_window_ms(*this);
+        const bool pending = window_open || !n->unsteer_checked;
         if (!pending && t - n->last_active_ms > static_cast<uint64_t>(kGcAgeMs)) {
             OZR_INFO(&logger_, "garbage collecting steering resource node {}", n->mac.to_string());
             re_nodes_.erase(n->mac);
