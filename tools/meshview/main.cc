@@ -48,6 +48,9 @@ int main(int argc, char** argv) {
                 hkt.clear();
             if (!meshview::render_tree(graph, topo, tree, hkt))
                 tree = "(" + tree + ")\n";
+            std::string steering;
+            if (meshview::http_get(url, "/debug/steering", steering) == 200)
+                tree += "\n" + meshview::render_steering(steering);
         } else if (status == 0) {
             tree = "(waiting for the daemon at " + url + ")\n";
         } else {
