@@ -412,8 +412,10 @@ void SteeringMinder::bsteering_process(SteeringReNode& node, const Sta& sta, con
     Medium target = Medium::UNKNOWN;
     const bool authorised = bsteering_authoriztion_check(node.mac, target);
     if (!authorised) {
-        if (node.window_state == 2 && !decision_window)
-            node.window_state = 0;
+        // Nothing to decide any more: an open window or a pending verdict lapses.
+        node.window_state = 0;
+        node.window_ended = false;
+        node.rssi_samples.clear();
         return;
     }
     if (node.ping_pong_hold)
