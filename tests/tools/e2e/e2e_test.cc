@@ -230,13 +230,15 @@ class E2E : public ::testing::Test {
                        "\", \"virtual-serial-number\": \"GWE2E001\"}");
         // The default scenario with this test's timeline and a short discovery period.
         rapidjson::Document s;
-        const std::string text = read_text(std::string(MESHSIM_SCENARIOS) + "/default.json");
+        const std::string text = read_text(std::string(MESHSIM_SCENARIOS) + "/" + scenario_name_);
         s.Parse(text.c_str());
         ASSERT_FALSE(s.HasParseError());
-        rapidjson::Document tl(&s.GetAllocator());
-        tl.Parse(timeline.c_str());
-        ASSERT_FALSE(tl.HasParseError());
-        s["timeline"].CopyFrom(tl, s.GetAllocator());
+        if (!timeline.empty()) {
+            rapidjson::Document tl(&s.GetAllocator());
+            tl.Parse(timeline.c_str());
+            ASSERT_FALSE(tl.HasParseError());
+            s["timeline"].CopyFrom(tl, s.GetAllocator());
+        }
         s["discovery_interval_s"].SetInt(5);
         rapidjson::StringBuffer buf;
         rapidjson::Writer<rapidjson::StringBuffer> w(buf);
@@ -360,6 +362,7 @@ class E2E : public ::testing::Test {
     ozr_test::TempRoot root_;
     std::string ozr_, meshsim_, segment_, url_, scenario_, pcap_, netns_, skip_, journal_;
     std::string stack_extra_;  // more map_stack.json keys, starting with ", "
+    std::string scenario_name_ = "default.json";
     int rest_port_ = 0;
     Proc daemon_, sim_;
 };
@@ -552,6 +555,60 @@ TEST_F(E2E, ClientRoamsAndTheGraphFollows) {
         },
         g))
         << "the laptop's association did not move to the gateway" << logs();
+}
+
+// The steering scenario, live: the phone is band-steered on the gateway and the laptop,
+// walking towards the gateway, mesh-steered there; the requests are on the wire and the
+// steering document tells the story.
+TEST_F(E2E, SteeringScenarioSteersClientsLive) {
+    scenario_name_ = "steering.json";
+    // The agents' BSSs get their SSIDs from the M2s, as in the demo.
+    stack_extra_ =
+        R"(, "credentials": [{"ssid": "ozr-home", "key": "correct horse battery staple"},
+            {"ssid": "ozr-backhaul", "key": "backhaul-key-0123", "bands": ["5"],
+             "fronthaul": false, "backhaul": true}])";
+    start("");  // the scenario's own timeline
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    Graph g;
+    ASSERT_TRUE(until(
+        120,
+        [](const Graph& x) {
+            return x.assoc(kGateway, "02c100000001") == "026f7a720121" &&
+                   x.assoc(kGateway, kLaptop) == "026f7a720121";
+        },
+        g))
+        << "the phone and the laptop were not steered to the gateway's 5 GHz BSS" << logs();
+    std::string body;
+    ASSERT_EQ(get("/debug/steering", body), 200);
+    rapidjson::Document d;
+    d.Parse(body.c_str());
+    ASSERT_TRUE(d.IsObject()) << body;
+    EXPECT_GE(d["totals"]["steer-requests"].GetUint64(), 2u) << body;
+    EXPECT_GE(d["totals"]["btm-accept"].GetUint64(), 2u) << body;
+    EXPECT_TRUE(d["policys"]["bsteering"].GetBool());
+    bool laptop_seen = false;
+    for (const auto& c : d["clients"].GetArray())
+        if (std::string(c["mac"].GetString()) == kLaptop) {
+            laptop_seen = true;
+            EXPECT_GE(c["steers"].GetUint(), 1u);
+            EXPECT_EQ(std::string(c["last-steer-bssid"].GetString()), "026f7a720121");
+        }
+    EXPECT_TRUE(laptop_seen) << body;
+    // The Client Steering Requests and the BTM reports are in the capture.
+    daemon_.stop();
+    const std::string pcap = read_text(pcap_);
+    auto frames_of = [&](uint8_t hi, uint8_t lo) {
+        const std::string pattern{
+            '\x89', '\x3a', '\x00', '\x00', static_cast<char>(hi), static_cast<char>(lo)};
+        size_t n = 0;
+        for (size_t at = pcap.find(pattern); at != std::string::npos;
+             at = pcap.find(pattern, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_GE(frames_of(0x80, 0x14), 2u) << "no Client Steering Request captured";
+    EXPECT_GE(frames_of(0x80, 0x15), 2u) << "no Client Steering BTM Report captured";
 }
 
 TEST_F(E2E, SilentExtenderAgesOut) {
