@@ -7,6 +7,7 @@
 #   scripts/demo.sh [ozr options...]
 #   DEMO_SCENARIO=tools/meshsim/scenarios/large.json scripts/demo.sh
 #   DEMO_SCENARIO=tools/meshsim/scenarios/onboarding-faults.json scripts/demo.sh
+#   DEMO_SCENARIO=tools/meshsim/scenarios/steering.json scripts/demo.sh   # clients steered live
 #
 # Every agent onboards for real: its M1s are answered with M2s carrying the
 # credentials of map_stack.json ("ozr-home" everywhere, "ozr-backhaul" on 5 GHz),
@@ -98,7 +99,7 @@ done
 echo "demo: admitted over the bus: $extenders (see /debug/configdb)"
 echo "demo: D-Bus: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application getmeshtopologyinfo ay 4 0 0 0 0"
 echo "demo: extenders: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application getextenderinfo ay \$(scripts/bus-record.py 33)"
-echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/map-cfg, /debug/configdb, /debug/hktmgmt); Ctrl-C ends the demo"
+echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/map-cfg, /debug/configdb, /debug/hktmgmt, /debug/steering); Ctrl-C ends the demo"
 echo "demo: configsync to an extender: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application configsync ay \$(scripts/bus-record.py 78 33:text:EX2026000002 68:u32:6 72:hex:776966693d31)"
 echo "demo: platform journal $root/journal.jsonl (signals the daemon raised, extenders online, configuration results)"
 sleep 1
