@@ -35,6 +35,8 @@ int DataMinder::client_band_capability(const MAC& sta) const {
 void DataMinder::note_client_band(const MAC& sta, Medium medium) {
     const std::string key = sta.to_string();
     const ClientRecord* old = client_db_.db_get_record(key);
+    if (old == nullptr && client_db_.records().size() >= ClientInfoDb::kMaxRecords)
+        return;  // full: the clients it holds keep their places
     ClientRecord rec = old ? *old : ClientRecord();
     if (medium == Medium::WIFI_2G)
         rec.band_2g = 1;
@@ -64,6 +66,11 @@ void DataMinder::note_client_obeyed(const MAC& sta) {
 void DataMinder::notify_client_cap_info(const MAC& sta, const StaCapabilityInfo& caps) {
     const std::string key = sta.to_string();
     const ClientRecord* old = client_db_.db_get_record(key);
+    if (old == nullptr && client_db_.records().size() >= ClientInfoDb::kMaxRecords) {
+        OZR_DEBUG(&logger_, "DataMinder::{} - client MAC: {} not stored: client db full", __func__,
+                  key);
+        return;
+    }
     ClientRecord rec = old ? *old : ClientRecord();
     rec.ch_2g = caps.supported_channels_2g;
     rec.ch_5g = caps.supported_channels_5g;

@@ -297,7 +297,7 @@ class SteeringMinder : public Minder {
     Graph* graph() const;
 
     Logger logger_;
-    uv_loop_s* loop_;
+    [[maybe_unused]] uv_loop_s* loop_;
     std::vector<std::unique_ptr<Timer>> timers_;
     std::unordered_map<MAC, SteeringReNode*> re_nodes_;
     std::list<SteeringReNode*> re_list_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/context.h"
+#include "data/data_minder.h"
 #include "graph/links.h"
 #include "map/codec/codec.h"
 #include "map/codec/tlv_types.h"
@@ -258,4 +259,19 @@ TEST_F(Tick, KickOutAccessControlAndGarbageCollection) {
     EXPECT_EQ(count(log(), "garbage collecting steering resource node 5c:00:00:00:00:01"), 1u);
     EXPECT_EQ(count(log(), "garbage collecting acl resource node 5c:00:00:00:00:02"), 1u);
     EXPECT_EQ(sm().steer_re_node_count(), 0u);
+}
+
+TEST_F(Tick, AClientOnceSeenOn5GHzStaysDualBandAcrossARestart) {
+    DataMinder& dm = *h.ctx().data_minder;
+    dm.note_client_band(Ids::c1, Medium::WIFI_5G);
+    dm.note_client_band(Ids::c1, Medium::WIFI_2G);
+    const uint64_t writes = dm.client_db().writes();
+    dm.note_client_band(Ids::c1, Medium::WIFI_5G);  // nothing new: not written
+    EXPECT_EQ(dm.client_db().writes(), writes);
+    ASSERT_TRUE(dm.client_db().db_init());  // the database read again, as at a restart
+    Sta* s = client(Ids::c1, r, Ids::r24, 200, Medium::WIFI_2G);
+    s->capabilities.supported_channels_5g = 0;  // its capability report lists 2.4 GHz only
+    ticks(1);
+    EXPECT_EQ(node(Ids::c1)->band_capability, 2);
+    EXPECT_EQ(node(Ids::c1)->window_state, 2);
 }
