@@ -18,6 +18,7 @@
 #include "graph/graph.h"
 #include "graph/graph_minder.h"
 #include "log/logger.h"
+#include "map/map_log.h"
 #include "steering/steering_minder.h"
 
 namespace {
@@ -94,6 +95,9 @@ class Mesh {
         setenv("OZR_ROOT", root_.c_str(), 1);
         init_null_logger();
         init_root_logger(3, "", config_);
+        // The stack is not started here: its "not started" line per request is not the
+        // daemon's cost.
+        set_all_map_module_log_level(0);
         ozr_clock::set_manual(1000000);
         uv_loop_init(&loop_);
         ctx_ = new Context(&loop_);

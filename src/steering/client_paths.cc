@@ -3,12 +3,25 @@
 void ClientPathIndex::clear() {
     device_paths_.clear();
     by_sta_.clear();
+    serving_.clear();
     built_ = false;
 }
 
 void ClientPathIndex::build(Logger& log, const Graph& graph) {
     clear();
     device_paths_ = find_shortest_working_paths_for_devices(log, graph);
+    for (const auto& kv : graph.nodes) {
+        if (kv.second->kind() != Node::DEVICE)
+            continue;
+        Device* d = static_cast<Device*>(kv.second);
+        for (Link* l : d->links) {
+            if (l->kind() != Link::WIRELESS || serving_.count(l->to))
+                continue;
+            const Node* far = graph.find_node(l->to);
+            if (far && far->kind() == Node::STA)
+                serving_.emplace(l->to, Serving{d, static_cast<WirelessLink*>(l)});
+        }
+    }
     for (const auto& kv : device_paths_) {
         const PathEntry& e = kv.second;
         if (!e.node || e.node->kind() != Node::DEVICE)
@@ -34,8 +47,8 @@ Paths ClientPathIndex::paths_for(const Graph& graph, const MAC& sta_mac, Medium 
     auto it = by_sta_.find(sta_mac);
     if (it == by_sta_.end())
         return result;
-    const Device* serving = sta->get_working_device();
-    const WirelessLink* ref = serving ? serving->find_wireless_link(sta_mac) : nullptr;
+    const Serving* sv = serving(sta_mac);
+    const WirelessLink* ref = sv ? sv->link : nullptr;
     // Hops of one device are adjacent and in the device's link order.
     const std::vector<Hop>& hops = it->second;
     for (size_t i = 0; i < hops.size();) {
@@ -73,15 +86,19 @@ Paths ClientPathIndex::paths_for(const Graph& graph, const MAC& sta_mac, Medium 
     return result;
 }
 
+const ClientPathIndex::Serving* ClientPathIndex::serving(const MAC& sta) const {
+    auto it = serving_.find(sta);
+    return it == serving_.end() ? nullptr : &it->second;
+}
+
 uint32_t ClientPathIndex::working_cost(const Sta* sta) const {
     if (!sta)
         return kUnreachableCost;
-    const Device* dev = sta->get_working_device();
-    if (!dev)
+    const Serving* sv = serving(sta->mac);
+    if (!sv)
         return kUnreachableCost;
-    const WirelessLink* link = dev->find_wireless_link(sta->mac);
-    if (!link)
-        return kUnreachableCost;
+    const Device* dev = sv->device;
+    const WirelessLink* link = sv->link;
     auto it = device_paths_.find(dev->mac);
     if (it == device_paths_.end())
         return kUnreachableCost;

@@ -1,7 +1,7 @@
-// The client path search of a steering tick. Every client's candidate paths start with
-// the same device-to-root costs, so the tick computes those once, indexes every link of
-// the mesh by the station it reaches, and answers each client from its own links. The
-// results are those of find_shortest_paths_for_clients and
+// The client path search of a steering tick, and the associations it starts from. Every client's
+// candidate paths start with the same device-to-root costs, so the tick computes those once,
+// indexes every link of the mesh by the station it reaches, and answers each client from its own
+// links. The results are those of find_shortest_paths_for_clients and
 // find_working_path_cost_for_client, which search the whole mesh for each call.
 #pragma once
 
@@ -23,6 +23,14 @@ class ClientPathIndex {
     // As find_working_path_cost_for_client(log, graph, sta).
     uint32_t working_cost(const Sta* sta) const;
     const Paths& device_paths() const { return device_paths_; }
+    // The association of station STA as Sta::get_working_device and
+    // Device::find_wireless_link give it (the first device in graph order holding a
+    // wireless link to it); null when it has none.
+    struct Serving {
+        Device* device;
+        WirelessLink* link;
+    };
+    const Serving* serving(const MAC& sta) const;
 
   private:
     struct Hop {
@@ -32,5 +40,6 @@ class ClientPathIndex {
     };
     Paths device_paths_;
     std::unordered_map<MAC, std::vector<Hop>> by_sta_;
+    std::unordered_map<MAC, Serving> serving_;
     bool built_ = false;
 };

@@ -127,7 +127,10 @@ void SteeringMinder::on_steering_tick_timer() {
     has_ticked_ = true;
     last_tick_ms_ = t;
     ++ticks_run_;
-    index_.clear();
+    // What every client's step starts from, once: associations and the devices' path costs.
+    Context* c = Context::instance();
+    if (c && c->graph_minder)
+        index_.build(c->graph_minder->mutable_logger(), *g);
     access_control_step(static_cast<uint64_t>(t));
     for (SteeringReNode* n : re_list_)
         tick_client(*n);
@@ -142,8 +145,9 @@ void SteeringMinder::tick_client(SteeringReNode& node) {
     Sta* sta = g->find_sta(node.mac);
     if (!sta || sta->is_backhaul_sta)
         return;
-    Device* dev = sta->get_working_device();
-    WirelessLink* link = dev ? dev->find_wireless_link(sta->mac) : nullptr;
+    Device* dev = nullptr;
+    WirelessLink* link = nullptr;
+    serving_of(sta, dev, link);
     if (!dev || !link)
         return;
     const uint64_t t = static_cast<uint64_t>(now());
@@ -179,13 +183,28 @@ void SteeringMinder::tick_client(SteeringReNode& node) {
     }
 
     state_machine_check(node, *sta, *link);
-    // The graph may have changed under the queries sent above: look again.
+    // Looked up again before deciding (the queries above are answered later).
     sta = g->find_sta(node.mac);
-    dev = sta ? sta->get_working_device() : nullptr;
-    link = dev ? dev->find_wireless_link(node.mac) : nullptr;
+    serving_of(sta, dev, link);
     if (!sta || !dev || !link)
         return;
     mesh_dynamic_manage(node, *sta, *dev, *link);
+}
+
+void SteeringMinder::serving_of(const Sta* sta, Device*& dev, WirelessLink*& link) const {
+    dev = nullptr;
+    link = nullptr;
+    if (!sta)
+        return;
+    if (index_.built()) {
+        if (const ClientPathIndex::Serving* s = index_.serving(sta->mac)) {
+            dev = s->device;
+            link = s->link;
+        }
+        return;
+    }
+    dev = sta->get_working_device();
+    link = dev ? dev->find_wireless_link(sta->mac) : nullptr;
 }
 
 void SteeringMinder::decision_window_step(SteeringReNode& node, const WirelessLink& link) {
@@ -244,8 +263,9 @@ void SteeringMinder::on_unsteer_check(SteeringReNode& node) {
     const uint64_t interval = cat == sta_categories::CONTROLLED_STEERING_CLASS2 ? 30000
                               : cat == sta_categories::ASSISTED_ROAMING         ? 60000
                                                                                 : 15000;
-    Device* dev = sta->get_working_device();
-    WirelessLink* link = dev ? dev->find_wireless_link(sta->mac) : nullptr;
+    Device* dev = nullptr;
+    WirelessLink* link = nullptr;
+    serving_of(sta, dev, link);
     if (link) {
         if (age < std::max<uint64_t>(interval, roam_back_check_time * 1000ull))
             return;
@@ -328,8 +348,9 @@ bool SteeringMinder::bsteering_authoriztion_check(const MAC& mac, Medium& target
     if (!node || !n || n->kind() != Node::STA)
         return false;
     const Sta* sta = static_cast<const Sta*>(n);
-    const Device* dev = sta->get_working_device();
-    const WirelessLink* link = dev ? dev->find_wireless_link(mac) : nullptr;
+    Device* dev = nullptr;
+    WirelessLink* link = nullptr;
+    serving_of(sta, dev, link);
     if (!dev || !link)
         return false;
     const Medium medium = link->medium;
@@ -459,12 +480,8 @@ void SteeringMinder::msteering_process(SteeringReNode& node, const Sta& sta, con
     Graph* g = graph();
     if (!g)
         return;
-    Context* c = Context::instance();
-    if (!index_.built()) {
-        if (!c || !c->graph_minder)
-            return;
-        index_.build(c->graph_minder->mutable_logger(), *g);
-    }
+    if (!index_.built())
+        return;  // mesh steering runs inside the tick only
     const int64_t t = now();
     const Paths paths = index_.paths_for(*g, node.mac, link.medium, t);
     const uint32_t working = index_.working_cost(&sta);

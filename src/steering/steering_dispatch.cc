@@ -28,8 +28,28 @@ std::string channel_text(const Device* dev, const BSSID& bssid) {
 }  // namespace
 
 void SteeringMinder::steering_dispatcher(std::vector<SteeringMandate>& mandates) {
+    if (mandates.empty())
+        return;
+    // Every BSS of the mesh with its device, once per dispatch: the targets of all the
+    // mandates are looked up in it.
+    bss_owner_.clear();
+    if (Graph* g = graph())
+        for (const auto& kv : g->nodes) {
+            if (kv.second->kind() != Node::DEVICE)
+                continue;
+            const Device* d = static_cast<const Device*>(kv.second);
+            for (const RadioInfo& r : d->operational_bss)
+                for (const BSSInfo& b : r.bsss)
+                    bss_owner_.emplace(b.bssid, d);
+        }
     for (const SteeringMandate& m : mandates)
         do_steer(m);
+    bss_owner_.clear();
+}
+
+const Device* SteeringMinder::bss_owner(const BSSID& bssid) {
+    auto it = bss_owner_.find(bssid);
+    return it == bss_owner_.end() ? nullptr : it->second;
 }
 
 int SteeringMinder::do_steer(const SteeringMandate& mandate) {
@@ -51,14 +71,7 @@ int SteeringMinder::do_steer(const SteeringMandate& mandate) {
             continue;
         if (req.stas.size() >= 255)
             break;
-        const Device* dst = e.target == BSSID::broadcast ? src : nullptr;
-        if (!dst)
-            for (const auto& kv : g->nodes)
-                if (kv.second->kind() == Node::DEVICE &&
-                    static_cast<const Device*>(kv.second)->find_radio_id(e.target)) {
-                    dst = static_cast<const Device*>(kv.second);
-                    break;
-                }
+        const Device* dst = e.target == BSSID::broadcast ? src : bss_owner(e.target);
         if (!dst) {
             OZR_ERROR(&logger_, "{} (): dest dev {} doesnt exist", __func__, e.target.to_string());
             continue;
@@ -98,14 +111,8 @@ int SteeringMinder::do_steer(const SteeringMandate& mandate) {
             n->last_src_bssid = mandate.src;
             n->last_dst_channel = e->channel;
             n->last_steer_band = e->band;
-            n->last_steer_medium = Medium::UNKNOWN;
-            for (const auto& kv : g->nodes)
-                if (kv.second->kind() == Node::DEVICE &&
-                    static_cast<const Device*>(kv.second)->find_radio_id(e->target)) {
-                    n->last_steer_medium =
-                        static_cast<const Device*>(kv.second)->find_medium(e->target);
-                    break;
-                }
+            const Device* dst = bss_owner(e->target);
+            n->last_steer_medium = dst ? dst->find_medium(e->target) : Medium::UNKNOWN;
             n->steered = false;
             n->unsteer_checked = false;
             ++n->steers;
@@ -134,15 +141,11 @@ void SteeringMinder::sta_steer_req_action(const SteeringMandate& m, const Steeri
     const Device* src = g ? g->find_device(m.agent) : nullptr;
     if (src)
         ev.src_channel = src->radio_primary_channel(m.src).value_or(0);
-    if (g && e.target != BSSID::broadcast)
-        for (const auto& kv : g->nodes)
-            if (kv.second->kind() == Node::DEVICE &&
-                static_cast<const Device*>(kv.second)->find_radio_id(e.target)) {
-                zka_set_text(ev.dst_al_mac, kv.first.to_string());
-                if (const ApInfo* ap = c->data_minder->ramdb_find_by_ale(kv.first))
-                    zka_set_text(ev.dst_sn, ap->sn);
-                break;
-            }
+    if (const Device* dst = e.target != BSSID::broadcast ? bss_owner(e.target) : nullptr) {
+        zka_set_text(ev.dst_al_mac, dst->mac.to_string());
+        if (const ApInfo* ap = c->data_minder->ramdb_find_by_ale(dst->mac))
+            zka_set_text(ev.dst_sn, ap->sn);
+    }
     if (const ApInfo* ap = c->data_minder->ramdb_find_by_ale(m.agent))
         zka_set_text(ev.src_sn, ap->sn);
     ev.dst_channel = e.channel;

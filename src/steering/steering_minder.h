@@ -295,6 +295,10 @@ class SteeringMinder : public Minder {
                   bool admin);
     int64_t now() const;
     Graph* graph() const;
+    // The association of STA: from the tick's index while a tick runs, else from the graph.
+    void serving_of(const Sta* sta, Device*& dev, WirelessLink*& link) const;
+    // The device operating BSSID (looked up in an index built once per dispatch), or null.
+    const Device* bss_owner(const BSSID& bssid);
 
     Logger logger_;
     [[maybe_unused]] uv_loop_s* loop_;
@@ -306,6 +310,7 @@ class SteeringMinder : public Minder {
     std::vector<SteeringMandate> pending_;
     std::vector<AclMandate> pending_acl_;
     ClientPathIndex index_;
+    std::unordered_map<BSSID, const Device*> bss_owner_;  // valid during one dispatch
     bool has_ticked_ = false;
     int64_t last_tick_ms_ = 0;
     uint64_t ticks_run_ = 0;

@@ -595,6 +595,9 @@ TEST_F(E2E, SteeringScenarioSteersClientsLive) {
             EXPECT_EQ(std::string(c["last-steer-bssid"].GetString()), "026f7a720121");
         }
     EXPECT_TRUE(laptop_seen) << body;
+    // Each request was announced to the platform (208-byte "notifyStaSteeringRequest").
+    EXPECT_GE(ozr_test::count_of(read_text(journal_), "\"member\":\"notifyStaSteeringRequest\""),
+              2u);
     // The Client Steering Requests and the BTM reports are in the capture.
     daemon_.stop();
     const std::string pcap = read_text(pcap_);
