@@ -433,10 +433,9 @@ void SteeringMinder::bsteering_process(SteeringReNode& node, const Sta& sta, con
     Medium target = Medium::UNKNOWN;
     const bool authorised = bsteering_authoriztion_check(node.mac, target);
     if (!authorised) {
-        // Nothing to decide any more: an open window or a pending verdict lapses.
-        node.window_state = 0;
+        // A verdict that finds the client no longer eligible lapses; an open window runs
+        // on (one bad measurement does not end it).
         node.window_ended = false;
-        node.rssi_samples.clear();
         return;
     }
     if (node.ping_pong_hold)
