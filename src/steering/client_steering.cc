@@ -660,7 +660,10 @@ void SteeringMinder::notify_sta_bnd_cap_changed(const MAC& sta) {
         node->band_capability = cap;
 }
 
-void SteeringMinder::notify_failed_connection_report(const FailedConnectionMesg& /*report*/) {}
+void SteeringMinder::notify_failed_connection_report(const FailedConnectionMesg& report) {
+    // Nothing is decided from it; the line shows that it arrived.
+    OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {}", __func__, report.sta.to_string());
+}
 
 void SteeringMinder::notify_dot11_btm_query(const MAC& sta, uint8_t dialog_token, uint8_t reason) {
     // A client asking where to go: its next decision window starts at once.
