@@ -275,3 +275,26 @@ TEST_F(Tick, AClientOnceSeenOn5GHzStaysDualBandAcrossARestart) {
     EXPECT_EQ(node(Ids::c1)->band_capability, 2);
     EXPECT_EQ(node(Ids::c1)->window_state, 2);
 }
+
+TEST_F(Tick, ARequestCarriesAt255ClientsAndUnknownAgentsAreRefused) {
+    SteeringMinder::SteeringMandate m;
+    m.src = Ids::r24;
+    m.agent = Ids::r;
+    for (int i = 0; i < 300; ++i) {
+        SteeringMinder::SteeringEntry e;
+        e.sta = MAC(0x5c, 2, 0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i));
+        e.target = Ids::r5;
+        m.entries.push_back(e);
+    }
+    std::vector<SteeringMinder::SteeringMandate> ms{m};
+    sm().steering_dispatcher(ms);
+    EXPECT_EQ(count(log(), "steering -sta 5c:02:"), 255u);
+    EXPECT_EQ(sm().steer_requests_sent(), 255u);
+    m.agent = MAC(0x02, 9, 9, 9, 9, 9);
+    EXPECT_EQ(sm().do_steer(m), -1);
+    EXPECT_EQ(count(log(), "(): src dev 02:09:09:09:09:09 doesnt exist"), 1u);
+    SteeringMinder::AclMandate acl;
+    acl.agent = m.agent;
+    EXPECT_EQ(sm().do_acl(acl), -1);
+    EXPECT_EQ(count(log(), "(): src dev 02:09:09:09:09:09 doesnt exist"), 2u);
+}
