@@ -66,3 +66,22 @@ int nal_getVirtualSN(char* buffer, size_t size) {
     nal_journal("nal_getVirtualSN").num("result", rc).str("sn", rc == 0 ? sn : std::string());
     return rc;
 }
+
+int nal_getSteeringPolicy(char* buffer, size_t size) {
+    std::string text;
+    int rc = 0;
+    if (!nal_platform_get_string("steering-policy", text) &&
+        !nal_platform_get_json("steering-policy", text)) {
+        rc = -1;
+    } else if (std::memchr(text.data(), '\0', text.size()) != nullptr) {
+        rc = -1;
+    } else if (buffer == nullptr || size <= text.size()) {
+        rc = -2;
+    } else {
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+    }
+    nal_journal("nal_getSteeringPolicy")
+        .num("result", rc)
+        .num("len", static_cast<long long>(text.size()));
+    return rc;
+}

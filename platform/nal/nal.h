@@ -93,3 +93,10 @@ int nal_setExNotification(const char* sn, uint16_t event, const uint8_t* data, s
 // of 1 to 32 bytes) into BUFFER, NUL-terminated. 0; -1 when it is not set or not such a
 // text; -2 when BUFFER is null or too small. Journal: "sn" (empty unless 0).
 int nal_getVirtualSN(char* buffer, size_t size);
+// The platform steering policy: the text under platform.json key "steering-policy" (a
+// JSON string holding the document, or the document itself as an object), e.g.
+//   {"ozr-config": [{"config-type": "steering", "bsteer_rssi_2to5": -60}]}
+// into BUFFER, NUL-terminated. 0; -1 when the key is missing (a gateway without the
+// policy service); -2 when BUFFER is null or the text does not fit. Journal: "result",
+// "len".
+int nal_getSteeringPolicy(char* buffer, size_t size);

@@ -44,6 +44,11 @@ Err DataMinder::init(Context& /*context*/) {
         OZR_ERROR(&logger_, "DataMinder::{}() - OZR DBG DB init failed", __func__);
         return Err(-1);
     }
+    if (!client_db_.db_init()) {
+        OZR_ERROR(&logger_, "DataMinder::{}() - Client info DB init failed", __func__);
+        return Err(-1);
+    }
+    start_ap_metrics_schedule();
     // The D-Bus bridge: the loop wake-up, the socket pair, then the service thread.
     if (dbus_async_ == nullptr) {
         dbus_async_ = new uv_async_t();
@@ -69,16 +74,6 @@ Err DataMinder::init(Context& /*context*/) {
 
 void DataMinder::run() {
     OZR_INFO(&logger_, "DataMinder::{}() running", __func__);
-}
-
-void DataMinder::notify_client_cap_info(const MAC& sta, const StaCapabilityInfo& caps) {
-    OZR_DEBUG(&logger_, "DataMinder::{}() sta MAC: {} channels: {}", __func__, sta.to_string(),
-              caps.channels_string());
-}
-
-bool DataMinder::sync_client_cap_info(const MAC& sta, StaCapabilityInfo& /*caps*/) {
-    OZR_DEBUG(&logger_, "DataMinder::{}() sta MAC: {} no stored record", __func__, sta.to_string());
-    return false;
 }
 
 void DataMinder::notify_sta_steering_request(const StaSteeringEvent_t& event) {

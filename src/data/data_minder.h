@@ -1,6 +1,7 @@
 // Owns the databases, the extenders' onboarding state and the D-Bus bridge.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -8,8 +9,10 @@
 
 #include "common/mac.h"
 #include "core/minder.h"
+#include "core/timer.h"
 #include "data/ap_config_db.h"
 #include "data/ap_info.h"
+#include "data/client_info_db.h"
 #include "data/ozr_dbg_db.h"
 #include "dbus/bridge.h"
 #include "dbus/records.h"
@@ -18,6 +21,8 @@
 struct uv_loop_s;
 struct backhaul_information;
 struct StaCapabilityInfo;
+struct BsteeringRssiThreshold;
+enum class Medium : uint8_t;
 class HktMgmtMinder;
 struct BhSteerEntry;
 
@@ -59,6 +64,46 @@ class DataMinder : public Minder {
     void notify_client_cap_info(const MAC& sta, const StaCapabilityInfo& caps);
     // Fills CAPS with the record stored for STA; false when none is stored.
     bool sync_client_cap_info(const MAC& sta, StaCapabilityInfo& caps);
+
+    // ---- the client database and the steering settings (data_minder_steering.cc)
+    ClientInfoDb& client_db() { return client_db_; }
+    // The bands the database remembers for STA: 2 (dual band) when it was seen on both,
+    // 0 only 2.4 GHz, 1 only 5 GHz, -1 when it has no record.
+    int client_band_capability(const MAC& sta) const;
+    // Remembers that STA was seen on MEDIUM (written only when that is news).
+    void note_client_band(const MAC& sta, Medium medium);
+    // STA obeyed a steering request.
+    void note_client_obeyed(const MAC& sta);
+    // The forwarders of the steering settings: each stores one value into the steering
+    // minder, narrowed to the member's width, and does nothing else.
+    void global_steer_enable(bool v);
+    void bsteering_enable(bool v);
+    void backoff_enable(bool v);
+    void free_roaming_enable(bool v);
+    void set_rssi_threshold(BsteeringRssiThreshold& v);
+    void msteering_enable(bool v);
+    void set_roaming_margin(unsigned char v);
+    void idle_steer_enable(bool v);
+    void set_idle_threshold(unsigned short v);
+    void set_free_roaming_threshold(unsigned short v);
+    void set_bsteer_ping_pong_offset_cal(signed char v);
+    void set_bsteer_decision_window(unsigned int v);
+    void set_bsteer_decision_chance(float v);
+    void set_roaming_back_check_time(unsigned int v);
+    void set_bsteer_min_safe_rssi_2g(int v);
+    void set_msteer_5g_rssi(int v);
+    void enable_hkt_steering(bool v);
+    void set_steering_cat(int v);
+    void enable_bsteer_ping_pong_check(bool v);
+    void enable_bsteer_ping_pong_check_5g(bool v);
+    void enable_bsteer_ping_pong_check_2g(bool v);
+    void set_free_roaming_time(unsigned int v);
+    void set_btm_disassoc_timer(unsigned int v);
+    // Defaults and the platform policy again.
+    void steering_system_reset();
+    void set_all_devices_5gh_fh_enable(bool v);
+    // The AP metrics of every agent are asked for every kApMetricsQueryMs.
+    static constexpr long long kApMetricsQueryMs = 10000;
 
     // ---- what the control bus asks of the data minder (loop thread)
     // (add_ap_white_list and remove_extender: with the extenders below)
@@ -166,6 +211,7 @@ class DataMinder : public Minder {
     uv_async_t* get_dbus_async_hdl() { return dbus_async_; }
 
   private:
+    void start_ap_metrics_schedule();
     // Builds the RAM DB and the timers from the database (from init).
     void init_ramdb();
     // Adds or refreshes SN's RAM DB entry from its record.
@@ -192,6 +238,8 @@ class DataMinder : public Minder {
     Logger logger_;
     uv_loop_s* loop_;
     OzrDbgDb dbg_db_;
+    ClientInfoDb client_db_;
+    std::unique_ptr<Timer> ap_metrics_timer_;
     ApConfigDb cfg_db_;
     std::map<std::string, ApInfo> ramdb_;
     std::map<std::string, std::unique_ptr<ApTimerInfo>> timers_;

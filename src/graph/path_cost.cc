@@ -126,10 +126,8 @@ Paths search_paths(Logger& log, const Graph& graph, Search search, bool with_cli
     return paths;
 }
 
-// Whether a link on LINK_MEDIUM may serve a request for REQUESTED: the same medium, or
-// within 5 GHz when either side is the undivided 5 GHz band (a request for WIFI_5G takes
-// the low and high halves, a WIFI_5G_LOW request takes a WIFI_5G link); low and high
-// never match each other.
+}  // namespace
+
 bool medium_matches(Medium link_medium, Medium requested) {
     if (!is_wifi_medium(link_medium) || !is_wifi_medium(requested))
         return false;
@@ -141,7 +139,6 @@ bool medium_matches(Medium link_medium, Medium requested) {
     return is5(link_medium) && is5(requested) &&
            (link_medium == Medium::WIFI_5G || requested == Medium::WIFI_5G);
 }
-}  // namespace
 
 Paths find_shortest_paths_for_devices(Logger& log, const Graph& graph) {
     return search_paths(log, graph, Search::kAll, false);

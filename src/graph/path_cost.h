@@ -41,6 +41,12 @@ Paths find_shortest_paths_for_clients(Logger& log, const Graph& graph, const MAC
 // association hop; 1000000 when it has none.
 uint32_t find_working_path_cost_for_client(Logger& log, const Graph& graph, const Sta* sta);
 
+// Whether a link on LINK_MEDIUM may serve a client path for REQUESTED: the same medium,
+// or within 5 GHz when either side is the undivided 5 GHz band (a request for WIFI_5G
+// takes the low and high halves, a WIFI_5G_LOW request takes a WIFI_5G link); low and
+// high never match each other.
+bool medium_matches(Medium link_medium, Medium requested);
+
 // Age limit of an unassociated measurement used for a client path.
 constexpr int64_t kMaxUnassocAgeMs = 45000;
 

@@ -1,32 +1,63 @@
 // Client and backhaul steering.
+//
+// The work is split by concern over several files:
+//   steering_minder.cc    construction, timers, the settings, the platform policy
+//   client_steering.cc    the steering tick: decision window, band and mesh steering,
+//                         outcome check, back-off, ping-pong protection, idle clients
+//   steering_dispatch.cc  steering and access-control requests sent to agents, kick_out,
+//                         access control, garbage collection
+//   btm_report.cc         the agents' BTM reports and the per-client counters
+//   steering_routes.cc    the REST routes of the steering settings and state
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/mac.h"
 #include "core/minder.h"
+#include "core/timer.h"
+#include "graph/graph_enums.h"
 #include "log/logger.h"
+#include "map/cmdu.h"
+#include "steering/client_paths.h"
 
 struct uv_loop_s;
 class Device;
+class Graph;
 class Link;
+class Sta;
 class WirelessLink;
 class UnassociatedLink;
 struct FailedConnectionMesg;
 struct BackhaulSteeringResponseMesg;
 class BackhaulSteering;
 
+// The band steering thresholds: 5 GHz to 2.4 GHz, then 2.4 GHz to 5 GHz (dBm).
+struct BsteeringRssiThreshold {
+    int8_t rssi_5to2 = -80;
+    int8_t rssi_2to5 = -56;
+};
+
+// A client of the band preference list.
+struct WiFiBandPreference {
+    MAC mac;
+    bool mac_match(const MAC& m) const { return m == mac; }
+};
+
 class SteeringMinder : public Minder {
   public:
-    // Builds the "steering" category logger (path "root.steering") with its configured level.
+    // Builds the "steering" category logger (path "root.steering") with its configured
+    // level, the five timers and the BTM report handler.
     explicit SteeringMinder(uv_loop_s* loop);
     ~SteeringMinder() override;
     SteeringMinder(const SteeringMinder&) = delete;
     SteeringMinder& operator=(const SteeringMinder&) = delete;
 
+    // Starts the timers, then applies the defaults and the platform steering policy.
     Err init(Context& context) override;
     void run() override;
 
@@ -34,41 +65,212 @@ class SteeringMinder : public Minder {
     void set_log_level(int level) { logger_.set_level(level); }
     const Logger* logger() const { return &logger_; }
 
-    // ---- what the graph minder tells steering (filled by the steering logic; for now
-    // each logs at debug level)
-    // A wired or wireless link was created.
+    // ---- settings (read by every decision; defaults applied by steering_policy_init)
+    bool global_steer = true;   // "global"
+    bool backoff = true;        // "back-off"
+    bool free_roaming = true;   // "free-roaming"
+    bool idle_steer = true;     // "no-idle-steering"
+    bool load_balance = false;  // "load-balance"
+    bool rrm_en = true;         // policy "rrm_en"
+    uint16_t free_roaming_threshold = 10;
+    uint32_t free_roaming_lifetime = 86400;  // s
+    uint32_t roam_back_check_time = 0;       // s; construction only
+    uint16_t btm_disassoc_time = 0;
+    uint16_t min_backoff_time = 120;      // s
+    uint16_t min_steer_interval_c1 = 15;  // s
+    uint16_t min_steer_interval_c2 = 30;  // s
+    uint16_t min_steer_interval_a = 60;   // s
+    uint16_t c1_to_c2_threshold = 3;      // unsuccessful steers
+    uint32_t idle_tput_size = 10000;      // bytes per second
+    bool btm_assisted = false;
+    bool hkt_steering = true;
+    int32_t steering_cat = 0;  // category override (0: none); construction only
+    bool decision_window = true;
+    float decision_chance = 0.7f;
+    uint16_t decision_window_size = 30;  // samples (one per tick)
+    uint16_t ping_pong_hold_ticks = 3;   // ticks a detected ping-pong holds band steering
+    int8_t sample_floor_rssi = -80;      // samples below this are not favourable to 2.4 GHz
+    bool bnd_prefer_5g_en = false;
+    uint32_t bnd_prefer_mode = 0;  // 0 all clients, 1 listed clients only
+    uint32_t bnd_prefer_dis_timer = 10;
+    std::vector<WiFiBandPreference> bnd_prefer_entries;
+    bool bsteering = true;
+    BsteeringRssiThreshold bsteer_rssi;
+    uint32_t rrm_query_interval_ms = 30000;  // beacon queries per client at most this often
+    bool ping_pong_check = true;             // "dancing"
+    int8_t ping_pong_offset_cal = 0;
+    int8_t min_safe_rssi_2g = -45;
+    bool ping_pong_check_5g = false;
+    bool ping_pong_check_2g = true;
+    bool msteering = true;
+    uint8_t msteer_ratio = 50;
+    int8_t msteer_rssi_2g = -70;
+    int8_t msteer_rssi_5g = -80;
+
+    // Applies the defaults, then the platform steering policy (when the platform has one).
+    void steering_policy_init();
+    // Stores one integer member of the JSON steering configuration (the policy keys:
+    // "bsteer_rssi_5to2" ... "rrm_en"), narrowed to the member's width. 0 on success;
+    // -1 when the key is unknown.
+    int set_steering_config_value(const std::string& key, long long value);
+    // Replaces the band preference list. 0 on success.
+    int set_bnd_prefer_entries(const std::vector<MAC>& entries);
+    // Every setting with its REST key, in table order, as JSON text values ("true", "-80").
+    std::vector<std::pair<std::string, std::string>> settings_by_rest_key() const;
+
+    // ---- per-client state
+    struct SteeringReNode {
+        MAC mac;
+        int32_t window_state = 0;  // 2 while a decision window is open
+        uint64_t window_start_ms = 0;
+        bool window_ended = false;
+        std::vector<int8_t> rssi_samples;
+        float steer_probability = 1.0f;
+        bool steered = false;
+        int32_t reject_count = 0;
+        bool reject_flag = false;
+        uint64_t reject_ms = 0;
+        int32_t ping_pong_ticks = 0;
+        bool ping_pong_hold = false;
+        uint64_t last_steer_ms = 0;
+        BSSID last_steer_bssid;
+        BSSID last_src_bssid;
+        uint8_t last_dst_channel = 0;
+        bool last_steer_band = false;  // the last steer was a band steer
+        Medium last_steer_medium = Medium::UNKNOWN;
+        bool unsteer_checked = true;  // the outcome of the last steer was judged
+        uint8_t backoff_counter = 0;
+        int32_t band_capability = -1;  // wifi_system_type; -1 unknown
+        int32_t band_preference = 0;
+        int32_t preference_state = 0;
+        uint64_t created_ms = 0;
+        uint64_t last_active_ms = 0;
+        uint64_t last_rrm_ms = 0;
+        // BTM outcomes
+        uint64_t btm_ms = 0;
+        uint8_t btm_status = 0;
+        uint32_t accept = 0;
+        uint32_t reject = 0;
+        uint32_t status_count[9] = {};  // [1..8]: the 802.11 BTM status codes
+        uint32_t steers = 0;            // requests sent
+    };
+    struct AccessControlNode {
+        MAC mac;
+        struct Block {
+            BSSID bssid;
+            MAC agent;
+            uint64_t until_ms = 0;  // 0: released
+            bool admin = false;
+        };
+        std::vector<Block> blocks;
+        uint64_t last_active_ms = 0;
+    };
+    // One client of a steering request.
+    struct SteeringEntry {
+        MAC sta;
+        BSSID target;  // broadcast: the client chooses
+        uint8_t op_class = 0;
+        uint8_t channel = 0;
+        sta_categories category = sta_categories::CONTROLLED_STEERING_CLASS1;
+        int8_t rssi = 0;  // at the serving BSS
+        bool band = false;
+    };
+    struct SteeringMandate {
+        BSSID src;
+        MAC agent;
+        std::vector<SteeringEntry> entries;
+    };
+    struct AclEntry {
+        MAC sta;
+        BSSID src;
+    };
+    struct AclMandate {
+        MAC agent;
+        uint8_t control = 0;  // ASSOCIATION_CONTROL_BLOCK / _UNBLOCK
+        BSSID bssid;
+        uint32_t validity_s = 0;
+        std::vector<AclEntry> entries;
+    };
+    // A target found for a client.
+    struct SteeringCondidate {
+        const Device* device = nullptr;
+        MAC radio;
+        BSSID bssid;
+        std::string ssid;
+        uint8_t op_class = 0;
+        uint8_t channel = 0;
+    };
+
+    // The record of STA or null; created when missing (and its stored capability synced).
+    SteeringReNode* access_steer_re_node(const MAC& sta);
+    SteeringReNode* apply_steer_re_node(const MAC& sta);
+    AccessControlNode* access_acl_re_node(const MAC& sta);
+    AccessControlNode* apply_acl_re_node(const MAC& sta);
+    size_t steer_re_node_count() const { return re_nodes_.size(); }
+    // In creation order.
+    const std::list<SteeringReNode*>& steer_re_nodes() const { return re_list_; }
+    const std::unordered_map<MAC, AccessControlNode*>& acl_nodes() const { return acl_nodes_; }
+
+    // ---- what the graph minder tells steering
     void notify_new_link(const Link* link);
-    // A station's association link was created.
     void notify_new_wireless_link(const WirelessLink* link);
-    // A station's association link is about to be deleted.
     void notify_pre_delete_link(const MAC& sta);
-    // New link metrics for STA measured by DEVICE.
     void notify_link_metric_changed(const Device* device, const MAC& sta);
     void ping_pong_check_by_new_reassoc_process(const WirelessLink* link);
     void ping_pong_check_by_unassoc_process(const UnassociatedLink* link);
-    // The band capability of STA was learnt (a measurement on a new band, a beacon report).
     void notify_sta_bnd_cap_changed(const MAC& sta);
     void notify_failed_connection_report(const FailedConnectionMesg& report);
     void notify_dot11_btm_query(const MAC& sta, uint8_t dialog_token, uint8_t reason);
     void notify_backhaul_steering_response(const BackhaulSteeringResponseMesg& response);
-    // A station under steering learnt its capabilities.
-    void apply_steer_re_node(const MAC& sta);
-    // A station under steering was heard of again (or is about to be deleted).
-    void access_steer_re_node(const MAC& sta);
 
-    // ---- what the control bus asks of steering (loop thread)
+    // ---- the tick and its steps
+    void on_steering_tick_timer();
+    // Whether a steer of STA towards BSSID is held back by the back-off.
+    bool backoff_check(const MAC& sta, const BSSID& bssid);
+    // Band decision: true with the target medium when the client is to change band.
+    bool bsteering_authoriztion_check(const MAC& sta, Medium& target);
+    void on_unsteer_check(SteeringReNode& node);
+    // The client's steering category (override, capabilities, unsuccessful steers).
+    sta_categories client_category(const Sta& sta, const SteeringReNode& node) const;
+    // Timing of a category (ms): minimum steer interval and back-off base.
+    uint32_t category_interval_ms(sta_categories c) const;
+    static uint32_t category_backoff_base_ms(sta_categories c, uint16_t min_backoff_s);
+    // Counts of the ticks that did their work (for the > 32 node throttle).
+    uint64_t ticks_run() const { return ticks_run_; }
+    // Devices' working path costs of the last tick's work, reused by every client.
+    const ClientPathIndex& tick_index() const { return index_; }
+
+    // ---- requests to agents
+    std::vector<SteeringMandate> get_mandates();
+    void steering_dispatcher(std::vector<SteeringMandate>& mandates);
+    int do_steer(const SteeringMandate& mandate);
+    int do_acl(const AclMandate& mandate);
+    void on_gc();
+    void on_fronthaul_radio_mgmt_check();
+
+    // ---- what the control bus and REST ask of steering (loop thread)
     // Moves the client STA away from its serving BSS. 0 when a steering request was
     // dispatched, -1 when the client is unknown, not a station or not associated.
     int kick_out(const MAC& sta);
-    // Stores one integer member of the JSON steering configuration ("bsteer_rssi_5to2",
-    // "bsteer_rssi_2to5", "bsteer_en", "msteer_en", "msteer_ratio", "min_backoff_t",
-    // "min_steer_interval_c1", "min_steer_interval_c2", "min_steer_interval_a",
-    // "unsteer_cnt_c1_to_c2", "no_idle_tput_size", "bnd_prefer_5g_en", "bnd_prefer_mode",
-    // "bnd_prefer_dis_timer", "btm_assisted", "rrm_en"). 0 on success; non-zero when the key
-    // is unknown or VALUE does not fit the member's width.
-    int set_steering_config_value(const std::string& key, long long value);
-    // Replaces the band preference list. 0 on success.
-    int set_bnd_prefer_entries(const std::vector<MAC>& entries);
+    // The administrator's access-control list: MEDIUM_MASK bit 0 2.4 GHz, bit 1 5 GHz.
+    // Adding blocks the client at every such BSS of the mesh; removing releases it.
+    void admin_blacklist_add(const MAC& sta, unsigned medium_mask);
+    void admin_blacklist_remove(const MAC& sta);
+    const std::unordered_map<MAC, unsigned>& admin_blacklist() const { return admin_; }
+    // The BTM report of a client (registered before the stack's own handler).
+    void on_btm_response(CMDU* cmdu);
+    // Totals of every BTM report of known clients.
+    uint64_t btm_accept_total() const { return accept_total_; }
+    uint64_t btm_reject_total() const { return reject_total_; }
+    uint64_t steer_requests_sent() const { return steer_requests_; }
+
+    // Timer by name (tests and the debug routes), or null.
+    Timer* find_timer(const std::string& name) const;
+    static constexpr size_t kTickThrottleNodes = 32;
+    static constexpr int64_t kThrottledTickMs = 15000;
+    static constexpr int64_t kGcAgeMs = 86400000;
+    static constexpr uint32_t kAdminValidityS = 3600;
+    static constexpr uint32_t kSteerAclValidityS = 30;
 
     // ---- backhaul steering (backhaul_steering.h), its switch and its block reason
     BackhaulSteering& backhaul() { return *backhaul_; }
@@ -85,9 +287,49 @@ class SteeringMinder : public Minder {
     bool all_devices_5gh_fronthaul_enabled() const { return fh_5gh_enable_; }
 
   private:
+    void tick_client(SteeringReNode& node);
+    void decision_window_step(SteeringReNode& node, const WirelessLink& link);
+    void outcome_step(SteeringReNode& node);
+    void access_control_step(uint64_t now);
+    void state_machine_check(SteeringReNode& node, const Sta& sta, const WirelessLink& link);
+    void mesh_dynamic_manage(SteeringReNode& node, const Sta& sta, const Device& dev,
+                             const WirelessLink& link);
+    void bsteering_process(SteeringReNode& node, const Sta& sta, const Device& dev,
+                           const WirelessLink& link);
+    void msteering_process(SteeringReNode& node, const Sta& sta, const Device& dev,
+                           const WirelessLink& link);
+    // Whether the client may be steered now (interval, idle, category gates).
+    bool steer_allowed(SteeringReNode& node, const Sta& sta, const WirelessLink& link);
+    void propose(const Device& dev, const WirelessLink& link, SteeringEntry entry);
+    void sta_steer_req_action(const SteeringMandate& m, const SteeringEntry& e, uint8_t mode,
+                              uint16_t disassoc_timer);
+    void block_at(const MAC& sta, const MAC& agent, const BSSID& bssid, uint32_t validity_s,
+                  bool admin);
+    int64_t now() const;
+    Graph* graph() const;
+    // The association of STA: from the tick's index while a tick runs, else from the graph.
+    void serving_of(const Sta* sta, Device*& dev, WirelessLink*& link) const;
+    // The device operating BSSID (looked up in an index built once per dispatch), or null.
+    const Device* bss_owner(const BSSID& bssid);
+
     Logger logger_;
     [[maybe_unused]] uv_loop_s* loop_;
     std::unique_ptr<BackhaulSteering> backhaul_;
     bool fh_mgmt_enable_ = false;
     bool fh_5gh_enable_ = true;
+    std::vector<std::unique_ptr<Timer>> timers_;
+    std::unordered_map<MAC, SteeringReNode*> re_nodes_;
+    std::list<SteeringReNode*> re_list_;
+    std::unordered_map<MAC, AccessControlNode*> acl_nodes_;
+    std::unordered_map<MAC, unsigned> admin_;
+    std::vector<SteeringMandate> pending_;
+    std::vector<AclMandate> pending_acl_;
+    ClientPathIndex index_;
+    std::unordered_map<BSSID, const Device*> bss_owner_;  // valid during one dispatch
+    bool has_ticked_ = false;
+    int64_t last_tick_ms_ = 0;
+    uint64_t ticks_run_ = 0;
+    uint64_t accept_total_ = 0;
+    uint64_t reject_total_ = 0;
+    uint64_t steer_requests_ = 0;
 };

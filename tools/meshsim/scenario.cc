@@ -439,7 +439,7 @@ class Parser {
     bool client(const Value& v, const std::string& path, ClientConf& c) {
         if (!keys(v, path,
                   {"mac", "name", "bands", "ht", "vht", "he", "btm", "rrm", "steerable", "streams",
-                   "bssid", "rssi"})) {
+                   "bssid", "rssi", "steering"})) {
             return false;
         }
         if (!mac(v, path, "mac", c.mac, true))
@@ -473,6 +473,28 @@ class Parser {
         if (b != v.MemberEnd() && !b->value.IsNull() &&
             !mac_value(b->value, sub(path, "bssid"), c.bssid)) {
             return false;
+        }
+        auto st = v.FindMember("steering");
+        if (st != v.MemberEnd()) {
+            const std::string sp = sub(path, "steering");
+            const Value& sv = st->value;
+            if (!sv.IsObject())
+                return fail(sp, "expected an object");
+            if (!keys(sv, sp,
+                      {"btm_status", "move_after_s", "never_move", "roam_back_after_s",
+                       "rejoin_after_s"}))
+                return false;
+            long long status = c.btm_status, move = 0, back = 0, rejoin = 5;
+            if (!integer(sv, sp, "btm_status", 0, 8, status, false) ||
+                !integer(sv, sp, "move_after_s", 0, 3600, move, false) ||
+                !integer(sv, sp, "roam_back_after_s", 0, 3600, back, false) ||
+                !integer(sv, sp, "rejoin_after_s", 1, 3600, rejoin, false) ||
+                !boolean(sv, sp, "never_move", c.never_move))
+                return false;
+            c.btm_status = static_cast<int>(status);
+            c.move_after_s = static_cast<unsigned>(move);
+            c.roam_back_after_s = static_cast<unsigned>(back);
+            c.rejoin_after_s = static_cast<unsigned>(rejoin);
         }
         return rssi_map(v, path, "rssi", c.rssi);
     }

@@ -117,6 +117,12 @@ struct ClientConf {
     bool band24 = true, band5 = false, band6 = false;
     bool ht = true, vht = false, he = false, btm = false, rrm = false;
     bool steerable = true;  // accepts a BTM request and moves
+    // How it answers steering (the client's "steering" block).
+    int btm_status = -1;             // 0..8 the BTM status it answers; -1: by "steerable"
+    unsigned move_after_s = 0;       // accepts, then moves this much later
+    bool never_move = false;         // accepts and stays where it is
+    unsigned roam_back_after_s = 0;  // returns to the BSS it left this much later (0: never)
+    unsigned rejoin_after_s = 5;     // after a forced disassociation, joins again
     uint8_t streams = 1;
     BSSID bssid;                // zero: not associated at start
     std::map<BSSID, int> rssi;  // audible BSSs, dBm

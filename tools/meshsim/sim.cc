@@ -190,6 +190,7 @@ int Sim::start(uv_loop_t* loop, std::string* error) {
     };
     discovery_timer_ = make_timer(on_discovery_timer, 10, scenario_.discovery_interval_s * 1000ull);
     search_timer_ = make_timer(on_search_timer, 20, options_.autoconfig_retry_ms);
+    later_timer_ = make_timer(on_later_timer, 250, 250);
     timeline_timer_ = new uv_timer_t;
     uv_timer_init(loop_, timeline_timer_);
     timeline_timer_->data = this;
@@ -210,7 +211,7 @@ void Sim::stop() {
         if (h)
             h->close();
     }
-    for (uv_timer_t** t : {&discovery_timer_, &search_timer_, &timeline_timer_}) {
+    for (uv_timer_t** t : {&discovery_timer_, &search_timer_, &timeline_timer_, &later_timer_}) {
         if (*t) {
             uv_timer_stop(*t);
             uv_close(reinterpret_cast<uv_handle_t*>(*t),
@@ -566,8 +567,10 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
             // operate on (as after a channel selection): measurements are asked per channel.
             send(i, from, operating_channel_report(i, next_mid(i)));
             break;
-        case CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST:
         case CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST:
+            on_association_control(i, from, c);
+            break;
+        case CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST:
         case CMDU_TYPE_COMBINED_INFRASTRUCTURE_METRICS:
         case CMDU_TYPE_HIGHER_LAYER_DATA:
         case CMDU_TYPE_CAC_REQUEST:
@@ -1194,41 +1197,157 @@ CmduPtr Sim::channel_scan_report(size_t i, uint16_t mid, const CMDU& query) {
 
 // ---- steering ------------------------------------------------------------------------
 
+// A client answers a steering request as its scenario says: BTM status, when it moves
+// (at once, later, never), whether it roams back; a broadcast target lets it choose. A
+// mandate with disassociation imminent drops a client without BTM, which joins again later.
 void Sim::on_client_steering(size_t i, const MAC& from, const CMDU& c) {
     send_ack(i, from, c.message_id);
     const steering_request_tlv* q = first_tlv<steering_request_tlv>(c);
     if (!q)
         return;
-    for (const MAC& sta : q->stas) {
+    const bool mandate = q->request_mode != 0;
+    for (size_t k = 0; k < q->stas.size(); ++k) {
+        const MAC& sta = q->stas[k];
         int ci = find_client(sta);
         if (ci < 0 || clients_[ci].bssid != q->bssid)
             continue;
-        const ClientConf& conf = scenario_.clients[ci];
-        BSSID target = q->targets.empty() ? BSSID() : q->targets[0].bssid;
-        const BssRef* ref = find_bss(target);
-        const bool heard = clients_[ci].rssi.count(target) > 0;
-        const bool accept =
-            conf.btm && conf.steerable && ref && heard &&
-            scenario_.agents[ref->agent].radios[ref->radio].bsss[ref->bss].fronthaul &&
-            reachable(ref->agent);
+        const size_t cu = static_cast<size_t>(ci);
+        const ClientConf& conf = scenario_.clients[cu];
+        if (!conf.btm) {
+            // No BSS transition management: only a mandate to leave moves it, by force.
+            if (mandate && q->btm_disassociation_imminent) {
+                log("client " + sta.to_string() + " disassociated by force from " +
+                    q->bssid.to_string());
+                move_client(cu, BSSID());
+                schedule(cu, conf.rejoin_after_s * 1000LL, BSSID());
+            }
+            continue;
+        }
+        BSSID target = k < q->targets.size() ? q->targets[k].bssid
+                       : q->targets.empty()  ? BSSID::broadcast
+                                             : q->targets.back().bssid;
+        if (target == BSSID::broadcast)
+            target = best_bss(cu, q->bssid);
+        const BssRef* ref = target.is_zero() ? nullptr : find_bss(target);
+        uint8_t status = conf.btm_status >= 0 ? static_cast<uint8_t>(conf.btm_status)
+                         : conf.steerable     ? kBtmAccept
+                                              : kBtmReject;
+        if (status == kBtmAccept &&
+            (!ref || !clients_[cu].rssi.count(target) || blocked(target, sta) ||
+             !scenario_.agents[ref->agent].radios[ref->radio].bsss[ref->bss].fronthaul ||
+             !reachable(ref->agent)))
+            status = 7;  // no suitable BSS transition candidates
         CmduBuilder b(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, next_mid(i));
         steering_btm_report_tlv rep;
         rep.bssid = q->bssid;
         rep.sta_mac = sta;
-        rep.btm_status_code = accept ? kBtmAccept : kBtmReject;
-        rep.has_target_bssid = accept ? 1 : 0;
-        rep.target_bssid = accept ? target : BSSID();
+        rep.btm_status_code = status;
+        rep.has_target_bssid = status == kBtmAccept ? 1 : 0;
+        rep.target_bssid = status == kBtmAccept ? target : BSSID();
         b.add(rep);
-        if (!conf.btm)
-            continue;  // a client without BSS transition management stays silent
         send(i, from, b.build());
-        log("client " + sta.to_string() +
-            (accept ? " steered to " + target.to_string() : " refused steering"));
-        if (accept)
-            move_client(static_cast<size_t>(ci), target);
+        if (status != kBtmAccept) {
+            log("client " + sta.to_string() + " refused steering (status " +
+                std::to_string(status) + ")");
+            continue;
+        }
+        if (conf.never_move) {
+            log("client " + sta.to_string() + " accepted steering to " + target.to_string() +
+                " and stays");
+            continue;
+        }
+        log("client " + sta.to_string() + " steered to " + target.to_string() +
+            (conf.move_after_s ? " in " + std::to_string(conf.move_after_s) + " s" : ""));
+        const BSSID left = q->bssid;
+        if (conf.move_after_s)
+            schedule(cu, conf.move_after_s * 1000LL, target);
+        else
+            move_client(cu, target);
+        if (conf.roam_back_after_s)
+            schedule(cu, (conf.move_after_s + conf.roam_back_after_s) * 1000LL, left, true);
     }
-    if (q->request_mode == 0)
+    if (!mandate)
         send(i, from, CmduBuilder(CMDU_TYPE_STEERING_COMPLETED, next_mid(i)).build());
+}
+
+void Sim::report_channels(size_t i) {
+    if (!agents_[i]->controller.is_zero())
+        send(i, agents_[i]->controller, operating_channel_report(i, next_mid(i)));
+}
+
+void Sim::on_association_control(size_t i, const MAC& from, const CMDU& c) {
+    send_ack(i, from, c.message_id);
+    const auto* q = first_tlv<client_association_control_request_tlv>(c);
+    if (!q)
+        return;
+    const long long now = get_current_time_ms();
+    for (const MAC& sta : q->stas) {
+        if (q->association_control == ASSOCIATION_CONTROL_BLOCK) {
+            acl_[{q->bssid, sta}] = now + q->validity_period * 1000LL;
+            log("client " + sta.to_string() + " blocked at " + q->bssid.to_string() + " for " +
+                std::to_string(q->validity_period) + " s");
+        } else {
+            acl_.erase({q->bssid, sta});
+            log("client " + sta.to_string() + " unblocked at " + q->bssid.to_string());
+        }
+    }
+}
+
+bool Sim::blocked(const BSSID& bssid, const MAC& mac) const {
+    auto it = acl_.find({bssid, mac});
+    return it != acl_.end() && it->second > get_current_time_ms();
+}
+
+BSSID Sim::best_bss(size_t ci, const BSSID& except) const {
+    BSSID best;
+    int best_rssi = -1000;
+    const MAC& mac = scenario_.clients[ci].mac;
+    for (const auto& kv : clients_[ci].rssi) {
+        if (kv.first == except || kv.second <= best_rssi || blocked(kv.first, mac))
+            continue;
+        const BssRef* ref = find_bss(kv.first);
+        if (!ref || !scenario_.agents[ref->agent].radios[ref->radio].bsss[ref->bss].fronthaul ||
+            !reachable(ref->agent))
+            continue;
+        best = kv.first;
+        best_rssi = kv.second;
+    }
+    return best;
+}
+
+void Sim::schedule(size_t client, long long after_ms, const BSSID& to, bool roam) {
+    if (later_.size() >= kMaxClients)
+        return;
+    later_.push_back({get_current_time_ms() + after_ms, client, to, roam});
+}
+
+void Sim::on_later_timer(uv_timer_t* t) {
+    static_cast<Sim*>(t->data)->run_later();
+}
+
+void Sim::run_later() {
+    const long long now = get_current_time_ms();
+    std::vector<Later> due;
+    for (auto it = later_.begin(); it != later_.end();) {
+        if (it->due_ms <= now) {
+            due.push_back(*it);
+            it = later_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const Later& l : due) {
+        const MAC& mac = scenario_.clients[l.client].mac;
+        BSSID to = l.to.is_zero() ? best_bss(l.client, BSSID()) : l.to;
+        if (to.is_zero() || blocked(to, mac)) {
+            if (l.to.is_zero())
+                schedule(l.client, 2000, BSSID());  // nowhere to go yet: try again
+            continue;
+        }
+        log("client " + mac.to_string() + (l.roam ? " roams back to " : " joins ") +
+            to.to_string());
+        move_client(l.client, to);
+    }
 }
 
 void Sim::on_backhaul_steering(size_t i, const MAC& from, const CMDU& c) {

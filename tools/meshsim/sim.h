@@ -77,6 +77,8 @@ class Sim {
     const BackhaulConf& agent_backhaul(size_t i) const;
     // Whether agent I's frames reach the controller now.
     bool reachable(size_t i) const;
+    // Whether the client MAC is kept off BSSID now.
+    bool client_blocked(const BSSID& bssid, const MAC& mac) const { return blocked(bssid, mac); }
     // Whether agent I got an AP-autoconfiguration response.
     bool configured(size_t i) const;
     // The vendor (HKT) agent of agent I, or null when it has none.
@@ -145,6 +147,24 @@ class Sim {
     void on_discovery(size_t agent, const CMDU& cmdu);
     void on_client_steering(size_t agent, const MAC& from, const CMDU& cmdu);
     void on_backhaul_steering(size_t agent, const MAC& from, const CMDU& cmdu);
+    // Sends agent I's Operating Channel Report to the controller that configured it.
+    void report_channels(size_t agent);
+    void on_association_control(size_t agent, const MAC& from, const CMDU& cmdu);
+    // Whether the agents keep client MAC off BSSID now (association control).
+    bool blocked(const BSSID& bssid, const MAC& mac) const;
+    // The fronthaul BSS client I hears best that it may join now, other than EXCEPT (zero
+    // when there is none).
+    BSSID best_bss(size_t client, const BSSID& except) const;
+    // A client move due later (steering answers, roaming back, rejoining).
+    struct Later {
+        long long due_ms = 0;
+        size_t client = 0;
+        BSSID to;           // zero: the best BSS then
+        bool roam = false;  // a roam back (the BSS it left)
+    };
+    void schedule(size_t client, long long after_ms, const BSSID& to, bool roam = false);
+    void run_later();
+    static void on_later_timer(uv_timer_t* t);
 
     // What an agent sees now.
     std::vector<Neighbor> neighbors(size_t agent) const;
@@ -183,6 +203,9 @@ class Sim {
     uv_timer_t* discovery_timer_ = nullptr;
     uv_timer_t* search_timer_ = nullptr;
     uv_timer_t* timeline_timer_ = nullptr;
+    uv_timer_t* later_timer_ = nullptr;
+    std::vector<Later> later_;
+    std::map<std::pair<BSSID, MAC>, long long> acl_;  // blocked until (ms)
     SimStats stats_;
     LogSink log_;
     bool started_ = false;

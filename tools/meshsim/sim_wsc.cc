@@ -239,8 +239,10 @@ void Sim::apply_wsc(size_t i, size_t r, const WscResult& res) {
         w.state.why.clear();
         log(who + ": configured by M2: " + described);
     }
-    // The controller learns the new BSSs from its next Topology Query.
+    // The controller learns the new BSSs from its next Topology Query, and the channels
+    // they run on at once.
     notify_association(i, MAC(), BSSID(), true);
+    report_channels(i);
 }
 
 void Sim::forget_credentials(size_t i) {

@@ -54,6 +54,9 @@ int main(int argc, char** argv) {
                 bh.clear();
             if (!meshview::render_tree(graph, topo, tree, hkt, cfg, bh))
                 tree = "(" + tree + ")\n";
+            std::string steering;
+            if (meshview::http_get(url, "/debug/steering", steering) == 200)
+                tree += "\n" + meshview::render_steering(steering);
         } else if (status == 0) {
             tree = "(waiting for the daemon at " + url + ")\n";
         } else {

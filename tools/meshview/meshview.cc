@@ -366,4 +366,54 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
     return true;
 }
 
+std::string render_steering(const std::string& steering_json) {
+    rapidjson::Document d;
+    d.Parse(steering_json.c_str(), steering_json.size());
+    if (d.HasParseError() || !d.IsObject())
+        return "";
+    const rapidjson::Value* pol = member(d, "policys");
+    const rapidjson::Value* totals = member(d, "totals");
+    const rapidjson::Value* clients = member(d, "clients");
+    if (!pol || !totals || !clients || !clients->IsArray())
+        return "";
+    auto on = [&](const char* key) { return str(*pol, key) == "true" ? "on" : "off"; };
+    std::string out = "steering: " + std::string(on("global")) + ", band " + on("bsteering") +
+                      " (2.4->5 above " + str(*pol, "24to5-dbm") + " dBm, 5->2.4 at or below " +
+                      str(*pol, "5to24-dbm") + " dBm), mesh " + on("msteering") + " (ratio " +
+                      str(*pol, "ratio") + "%)\n";
+    out += "  requests " + str(*totals, "steer-requests") + ", BTM accepted " +
+           str(*totals, "btm-accept") + ", refused " + str(*totals, "btm-reject") + "\n";
+    for (const auto& c : clients->GetArray()) {
+        const std::string steers = str(c, "steers");
+        const bool window = str(c, "window-open") == "true";
+        const bool hold = str(c, "ping-pong-hold") == "true";
+        const std::string backoff = str(c, "backoff-counter");
+        if ((steers.empty() || steers == "0") && !window && !hold && backoff == "0")
+            continue;
+        std::string line = "  " + str(c, "mac");
+        const std::string bssid = str(c, "bssid");
+        line += bssid.empty()
+                    ? " (not associated)"
+                    : " on " + bssid + " " + str(c, "medium") + " " + str(c, "rssi") + " dBm";
+        line += ", " + str(c, "category");
+        if (window)
+            line += ", deciding (" + str(c, "window-samples") + " samples)";
+        if (steers != "0") {
+            line += ", steered " + steers + "x to " + str(c, "last-steer-bssid") + " " +
+                    std::to_string(std::atoll(str(c, "last-steer-age-ms").c_str()) / 1000) +
+                    " s ago";
+            line += str(c, "steered") == "true" ? " (moved)" : " (not moved)";
+        }
+        const std::string btm = str(c, "btm-last-status");
+        if (!btm.empty() && btm != "-1")
+            line += ", BTM status " + btm;
+        if (backoff != "0")
+            line += ", back-off " + backoff;
+        if (hold)
+            line += ", ping-pong hold";
+        out += line + "\n";
+    }
+    return out;
+}
+
 }  // namespace meshview

@@ -22,4 +22,9 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
                  const std::string& hkt_json = "", const std::string& map_cfg_json = "",
                  const std::string& backhaul_json = "");
 
+// Renders the steering section from the document of "/debug/steering": the switches, the
+// totals, and one line per client that was steered or is being watched (decision window
+// open, back-off, ping-pong hold). Empty when the document is unusable.
+std::string render_steering(const std::string& steering_json);
+
 }  // namespace meshview

@@ -17,6 +17,7 @@
 #include "dbus/json_config.h"
 #include "dbus/ozr_dbus.h"
 #include "map/map_config.h"
+#include "steering/steering_minder.h"
 #include "support/temp_root.h"
 
 using ozr_test::count_of;
@@ -154,9 +155,16 @@ TEST_F(Dispatch, ExtenderTopologyAndDebugMethods) {
     EXPECT_EQ(info.count, 0);  // the reply is cleared before the minder fills it
     EXPECT_EQ(method(DBUS_MSG_GET_EXTENDER_INFO, &ext, nullptr), ZKA_OZR_NO_REPLY_BUFFER);
 
+    // The thresholds the mask selects reach the steering settings; a value out of range
+    // refuses the request.
     ZkaSteeringThresholdConfig_T th{};
+    th.valid_mask = ZKA_STEER_RSSI_2TO5;
+    th.bsteer_rssi_2to5 = -61;
+    EXPECT_EQ(method(DBUS_MSG_SET_STEERING_THRESHOLD, &th, nullptr), 0);
+    EXPECT_EQ(ctx_->steering_minder->bsteer_rssi.rssi_2to5, -61);
+    th.bsteer_rssi_2to5 = 3;
     EXPECT_EQ(method(DBUS_MSG_SET_STEERING_THRESHOLD, &th, nullptr), -1);
-    EXPECT_EQ(lines("set_steering_threshold() not available yet"), 1u);
+    EXPECT_EQ(ctx_->steering_minder->bsteer_rssi.rssi_2to5, -61);
 
     // The topology methods hand back a block through the slot (nothing admitted here).
     void* slot = &th;
@@ -232,7 +240,7 @@ TEST_F(Dispatch, PlatformSignalsReachTheirMinder) {
     text_signal(DBUS_MSG_CLIENT_DEAUTH, "bad");
     EXPECT_EQ(lines("invalid client MAC: bad"), 1u);
     text_signal(DBUS_MSG_CLIENT_DEAUTH, "02:00:00:00:00:05");
-    EXPECT_EQ(lines("kick_out() sta MAC: 02:00:00:00:00:05 not available yet"), 1u);
+    EXPECT_EQ(lines("kick_out() sta MAC: 02:00:00:00:00:05 is not a known client"), 1u);
     int joined = 1;
     signal(DBUS_MSG_MARLOW_JOIN, &joined, sizeof joined);
     EXPECT_EQ(lines("HktMgmtMinder::handle_marlow_join() state 1"), 1u);
@@ -297,14 +305,15 @@ TEST_F(Dispatch, JsonConfigurationTexts) {
     EXPECT_EQ(lines("set_steering_config_value"), 0u);
     EXPECT_EQ(lines("set_bnd_prefer_entries"), 0u);
 
-    // A well-formed element reaches the steering minder, member by member; while steering
-    // cannot take it, the request fails (never a silent success).
+    // A well-formed element reaches the steering minder, member by member.
+    ctx_->steering_minder->bsteering = false;
     EXPECT_EQ(ozr_handle_json_config(
                   R"({"ozr-config": [{"config-type": "steering", "bsteer_en": 1,
                       "bnd_prefer_entries": ["02:00:00:00:00:01"]}]})"),
-              ZKA_OZR_FAILURE);
-    EXPECT_EQ(lines("set_steering_config_value() bsteer_en=1 not available yet"), 1u);
-    EXPECT_EQ(lines("set_bnd_prefer_entries() 1 entries not available yet"), 1u);
+              ZKA_OZR_SUCCESS);
+    EXPECT_TRUE(ctx_->steering_minder->bsteering);
+    ASSERT_EQ(ctx_->steering_minder->bnd_prefer_entries.size(), 1u);
+    EXPECT_EQ(lines("value for bsteer_en is 1"), 1u);
 
     // Deep nesting is a parse error, not a stack overflow.
     std::string deep(200000, '[');

@@ -232,3 +232,29 @@ TEST(MeshsimScenario, HktBlock) {
                   .find("agent \"ext\" has no \"hkt\" block"),
               std::string::npos);
 }
+
+TEST(MeshsimScenario, ClientSteeringBehaviour) {
+    std::string text = kMinimal;
+    const std::string from = "\"mac\": \"02:c1:00:00:00:01\"";
+    size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos);
+    text.insert(at + from.size(),
+                ", \"steering\": {\"btm_status\": 7, \"move_after_s\": 3, "
+                "\"roam_back_after_s\": 20, \"rejoin_after_s\": 9}");
+    Scenario s;
+    std::string error;
+    ASSERT_EQ(meshsim::scenario_parse(text, s, &error), 0) << error;
+    EXPECT_EQ(s.clients[0].btm_status, 7);
+    EXPECT_EQ(s.clients[0].move_after_s, 3u);
+    EXPECT_EQ(s.clients[0].roam_back_after_s, 20u);
+    EXPECT_EQ(s.clients[0].rejoin_after_s, 9u);
+    EXPECT_FALSE(s.clients[0].never_move);
+    for (const char* bad : {"{\"btm_status\": 9}", "{\"move_after_s\": -1}", "{\"never_move\": 1}",
+                            "{\"walk\": true}", "[]"}) {
+        std::string t = kMinimal;
+        t.insert(t.find(from) + from.size(), std::string(", \"steering\": ") + bad);
+        Scenario x;
+        EXPECT_EQ(meshsim::scenario_parse(t, x, &error), -1) << bad;
+        EXPECT_NE(error.find("steering"), std::string::npos) << error;
+    }
+}

@@ -456,10 +456,57 @@ TEST_F(MeshsimTest, ClientSteeringMovesABtmClientOnly) {
             seen = seen || (cl.mac == kLaptop && b.bssid == kGw5);
     }
     EXPECT_TRUE(seen);
-    // The TV has no BSS transition management: acknowledged, but it stays.
+    // The TV has no BSS transition management: a mandate with disassociation imminent
+    // drops it (it joins again later, on its own).
     steer(kExtWifi, 32, BSSID(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x21), kTv, kGw5);
     ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWifi, 32));
-    EXPECT_EQ(sim_->client_bss(2), BSSID(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x21));
+    ASSERT_TRUE(run_until([&] { return sim_->client_bss(2).is_zero(); }));
+}
+
+TEST_F(MeshsimTest, BlockedTargetsAreRefusedAndABroadcastTargetLetsTheClientChoose) {
+    client_association_control_request_tlv a;
+    a.bssid = kWired5;
+    a.association_control = ASSOCIATION_CONTROL_BLOCK;
+    a.validity_period = 60;
+    a.stas.push_back(kPhone);
+    a.num_stas = 1;
+    CmduBuilder acl(CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST, 50);
+    acl.add(a);
+    send(kExtWired, acl.build());
+    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWired, 50));
+    EXPECT_TRUE(sim_->client_blocked(kWired5, kPhone));
+    EXPECT_FALSE(sim_->client_blocked(kWired5, kLaptop));
+    auto steer = [&](const MAC& agent, uint16_t mid, const BSSID& from, const MAC& sta,
+                     const BSSID& to) {
+        CmduBuilder b(CMDU_TYPE_CLIENT_STEERING_REQUEST, mid);
+        auto& s = b.add<steering_request_tlv>();
+        s.bssid = from;
+        s.steering_opportunity_window = 63;
+        s.stas.push_back(sta);
+        s.targets.push_back({to, 115, 36});
+        send(agent, b.build());
+    };
+    steer(kGateway, 51, kGw5, kPhone, kWired5);
+    const Received* rep = await(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, kGateway);
+    ASSERT_TRUE(rep);
+    EXPECT_EQ(find_tlv<steering_btm_report_tlv>(*rep->cmdu)->btm_status_code, 7);
+    EXPECT_EQ(sim_->client_bss(0), kGw5);
+    // The laptop may go anywhere: it takes the BSS it hears best (the wireless extender's).
+    const BSSID ext_wifi5(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x21);
+    steer(kExtWired, 52, kWired5, kLaptop, BSSID::broadcast);
+    rep = await(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, kExtWired);
+    ASSERT_TRUE(rep);
+    const auto* btm = find_tlv<steering_btm_report_tlv>(*rep->cmdu);
+    EXPECT_EQ(btm->btm_status_code, 0);
+    EXPECT_EQ(btm->target_bssid, ext_wifi5);
+    ASSERT_TRUE(run_until([&] { return sim_->client_bss(1) == ext_wifi5; }));
+    // Unblocked: the phone may join the wired extender again.
+    a.association_control = ASSOCIATION_CONTROL_UNBLOCK;
+    CmduBuilder un(CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST, 53);
+    un.add(a);
+    send(kExtWired, un.build());
+    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWired, 53));
+    EXPECT_FALSE(sim_->client_blocked(kWired5, kPhone));
 }
 
 TEST_F(MeshsimTest, BackhaulSteeringMovesTheBackhaulStaOrRefuses) {

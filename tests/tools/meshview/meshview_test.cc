@@ -162,3 +162,38 @@ TEST(Meshview, BackhaulSteeringShowsItsStateAndTheLatestMoves) {
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "", "{\"enable\""));
     EXPECT_EQ(plain.find("backhaul steering"), std::string::npos);
 }
+
+TEST(Meshview, SteeringSectionShowsWatchedAndSteeredClientsOnly) {
+    const std::string doc = R"({"policys": {"global": true, "bsteering": true, "msteering": false,
+        "24to5-dbm": -56, "5to24-dbm": -80, "ratio": 50},
+      "totals": {"steer-requests": 2, "btm-accept": 1, "btm-reject": 1, "ticks": 9},
+      "clients": [
+        {"mac": "02:c1:00:00:00:01", "bssid": "02:6f:7a:72:01:21", "medium": "WIFI_5G",
+         "rssi": -50, "category": "Controlled-Steering-Class1", "window-open": false,
+         "window-samples": 0, "steers": 1, "last-steer-age-ms": 12500,
+         "last-steer-bssid": "02:6f:7a:72:01:21", "steered": true, "backoff-counter": 0,
+         "ping-pong-hold": false, "btm-last-status": 0},
+        {"mac": "02:c1:00:00:00:02", "bssid": null, "category": "INVALID", "window-open": true,
+         "window-samples": 4, "steers": 0, "backoff-counter": 2, "ping-pong-hold": true,
+         "btm-last-status": -1},
+        {"mac": "02:c1:00:00:00:03", "bssid": "02:6f:7a:72:01:11", "steers": 0,
+         "window-open": false, "backoff-counter": 0, "ping-pong-hold": false}]})";
+    const std::string out = meshview::render_steering(doc);
+    EXPECT_NE(out.find("steering: on, band on (2.4->5 above -56 dBm, 5->2.4 at or below -80 "
+                       "dBm), mesh off (ratio 50%)"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("requests 2, BTM accepted 1, refused 1"), std::string::npos) << out;
+    EXPECT_NE(out.find("02:c1:00:00:00:01 on 02:6f:7a:72:01:21 WIFI_5G -50 dBm, "
+                       "Controlled-Steering-Class1, steered 1x to 02:6f:7a:72:01:21 12 s ago "
+                       "(moved), BTM status 0"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("02:c1:00:00:00:02 (not associated), INVALID, deciding (4 samples), "
+                       "back-off 2, ping-pong hold"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("02:c1:00:00:00:03"), std::string::npos) << out;
+    EXPECT_EQ(meshview::render_steering("{"), "");
+    EXPECT_EQ(meshview::render_steering("{\"clients\": 3}"), "");
+}

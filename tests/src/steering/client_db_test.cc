@@ -1,0 +1,93 @@
+// The client database on disk: restart, the record cap, unchanged records, corrupt files.
+#include <gtest/gtest.h>
+
+#include "common/mac.h"
+#include "common/paths.h"
+#include "data/client_info_db.h"
+#include "support/temp_root.h"
+
+namespace {
+class ClientDb : public ::testing::Test {
+  protected:
+    std::string file() const { return ozr_path("/configs/easymesh/ozr_node_info_db.json"); }
+    ozr_test::TempRoot root_;
+    ozr_test::LogCapture log_{root_, 7};
+};
+}  // namespace
+
+TEST_F(ClientDb, RecordsSurviveARestartInTheirMemberOrder) {
+    {
+        ClientInfoDb db;
+        ASSERT_TRUE(db.db_init());
+        ClientRecord rec;
+        rec.band_2g = 1;
+        rec.band_5g = 1;
+        rec.c1_obey = 3;
+        rec.ch_2g = 0x7ff;
+        rec.ch_5g = 0xffffffffffULL;
+        EXPECT_TRUE(db.db_add_record("5c:00:00:00:00:01", rec));
+        EXPECT_FALSE(db.db_add_record("5c:00:00:00:00:01", rec));
+        const uint64_t writes = db.writes();
+        EXPECT_TRUE(db.db_update_record("5c:00:00:00:00:01", rec));  // unchanged: not written
+        EXPECT_EQ(db.writes(), writes);
+        EXPECT_FALSE(db.db_update_record("5c:00:00:00:00:02", rec));
+    }
+    const std::string text = ozr_test::read_text(file());
+    const size_t mac = text.find("\"mac\""), g2 = text.find("\"2g\""), g5 = text.find("\"5g\""),
+                 obey = text.find("\"c1_obey\""), c2 = text.find("\"ch_2g\""),
+                 c5 = text.find("\"ch_5g\"");
+    EXPECT_TRUE(mac < g2 && g2 < g5 && g5 < obey && obey < c2 && c2 < c5) << text;
+    ClientInfoDb again;
+    ASSERT_TRUE(again.db_init());
+    const ClientRecord* r = again.db_get_record("5c:00:00:00:00:01");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->c1_obey, 3);
+    EXPECT_EQ(r->ch_5g, 0xffffffffffULL);
+    EXPECT_TRUE(again.db_delete_record("5c:00:00:00:00:01"));
+    EXPECT_FALSE(again.db_query_record("5c:00:00:00:00:01"));
+}
+
+TEST_F(ClientDb, The129thClientIsRefused) {
+    ClientInfoDb db;
+    ASSERT_TRUE(db.db_init());
+    for (int i = 0; i < 128; ++i)
+        ASSERT_TRUE(db.db_add_record(MAC(0x5c, 0, 0, 0, 0, static_cast<uint8_t>(i)).to_string(),
+                                     ClientRecord()));
+    EXPECT_FALSE(db.db_add_record("5c:00:00:00:01:00", ClientRecord()));
+    EXPECT_NE(log_.text().find("ClientInfoDb::db_add_record -client db already full"),
+              std::string::npos);
+    EXPECT_EQ(db.records().size(), 128u);
+}
+
+TEST_F(ClientDb, CorruptFilesAreKeptAsideAndBadEntriesDropped) {
+    ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
+    ozr_test::write_text(file(), "{\"client-info-list\": [");
+    {
+        ClientInfoDb db;
+        ASSERT_TRUE(db.db_init());
+        EXPECT_TRUE(db.records().empty());
+    }
+    EXPECT_EQ(ozr_test::read_text(ozr_path("/configs/easymesh/ozr_node_info_db_backup.json")),
+              "{\"client-info-list\": [");
+    ozr_test::write_text(file(), R"({"client-info-list": [
+        {"mac": "5c:00:00:00:00:01", "2g": 1, "5g": 0, "c1_obey": 0, "ch_2g": 1, "ch_5g": 0},
+        {"mac": "5c:00:00:00:00:zz", "2g": 1},
+        {"mac": "5c:00:00:00:00:03", "2g": 300},
+        {"mac": "5c:00:00:00:00:04", "colour": "red"},
+        {"2g": 1}]})");
+    ClientInfoDb db;
+    ASSERT_TRUE(db.db_init());
+    EXPECT_EQ(db.records().size(), 1u);
+    const std::string text = log_.text();
+    EXPECT_NE(text.find("ClientInfoDb::db_check_integrity - Bad client MAC: 5c:00:00:00:00:zz"),
+              std::string::npos);
+    EXPECT_NE(text.find("ClientInfoDb::db_check_integrity Invalid value for MAC: "
+                        "5c:00:00:00:00:03"),
+              std::string::npos);
+    EXPECT_NE(text.find("Invalid attribute for client-info-list: colour"), std::string::npos);
+    // Too big to be a client database.
+    ozr_test::write_text(file(), std::string(ClientInfoDb::kMaxFile + 1, ' '));
+    ClientInfoDb big;
+    ASSERT_TRUE(big.db_init());
+    EXPECT_TRUE(big.records().empty());
+}

@@ -1,0 +1,120 @@
+// The steering settings: defaults, the platform policy, the reset, the forwarders and the
+// bus request, each driven through the public operations.
+#include <gtest/gtest.h>
+
+#include "core/context.h"
+#include "data/data_minder.h"
+#include "dbus/json_config.h"
+#include "nal/nal.h"
+#include "steering_fixture.h"
+#include "support/temp_root.h"
+
+using namespace steer_test;
+
+namespace {
+class Settings : public SteeringFixture {
+  protected:
+    void policy(const std::string& json_text) {
+        ozr_test::write_text(nal_platform_json_path(), json_text);
+    }
+    DataMinder& dm() { return *h.ctx().data_minder; }
+};
+}  // namespace
+
+TEST_F(Settings, WithoutPlatformPolicyTheDefaultsHoldAndOneErrorIsLogged) {
+    sm().bsteer_rssi.rssi_2to5 = -10;
+    sm().msteer_ratio = 9;
+    ASSERT_TRUE(sm().init(h.ctx()).ok());
+    EXPECT_EQ(count(log(), "steering_policy_init(): nal_getSteeringPolicy failed"), 1u);
+    EXPECT_EQ(sm().bsteer_rssi.rssi_2to5, -56);
+    EXPECT_EQ(sm().bsteer_rssi.rssi_5to2, -80);
+    EXPECT_EQ(sm().msteer_ratio, 50);
+    EXPECT_FLOAT_EQ(sm().decision_chance, 0.7f);
+    EXPECT_TRUE(sm().bh_steer_enable);
+    EXPECT_FALSE(sm().fh_mgmt_enable);
+    // Four timers run; "debug_dump" is never started.
+    for (const char* name : {"backhaul_steering_check", "fronthaul_radio_mgmt_check", "on_gc",
+                             "on_system_periodic_timer"})
+        EXPECT_TRUE(sm().find_timer(name)->is_started()) << name;
+    EXPECT_EQ(sm().find_timer("on_system_periodic_timer")->last_timeout(), 2000u);
+    EXPECT_EQ(sm().find_timer("on_gc")->last_timeout(), 60000u);
+    EXPECT_FALSE(sm().find_timer("debug_dump")->is_started());
+}
+
+TEST_F(Settings, PolicyIsAppliedAgainByTheResetWhileForwardedValuesAreLostOrKept) {
+    policy(R"({"steering-policy": "{\"ozr-config\": [{\"config-type\": \"steering\",)"
+           R"( \"bsteer_rssi_2to5\": -60, \"msteer_ratio\": 300,)"
+           R"( \"bnd_prefer_entries\": [\"5c:00:00:00:00:01\"]}]}"})");
+    ASSERT_TRUE(sm().init(h.ctx()).ok());
+    EXPECT_EQ(count(log(), "pre-loading steering policy"), 1u);
+    EXPECT_EQ(sm().bsteer_rssi.rssi_2to5, -60);
+    EXPECT_EQ(sm().bsteer_rssi.rssi_5to2, -80);
+    EXPECT_EQ(sm().msteer_ratio, 300 & 0xff);  // narrowed to 8 bits
+    ASSERT_EQ(sm().bnd_prefer_entries.size(), 1u);
+    EXPECT_TRUE(sm().bnd_prefer_entries[0].mac_match(Ids::c1));
+
+    dm().set_roaming_back_check_time(40);
+    dm().set_bsteer_decision_window(70000);
+    EXPECT_EQ(sm().decision_window_size, 4464);  // the low 16 bits
+    dm().set_msteer_5g_rssi(-70);
+    dm().set_idle_threshold(65535);
+    EXPECT_EQ(sm().idle_tput_size, 65535u);
+    dm().steering_system_reset();
+    EXPECT_EQ(sm().roam_back_check_time, 40u);
+    EXPECT_EQ(sm().decision_window_size, 30);
+    EXPECT_EQ(sm().msteer_rssi_5g, -80);
+    EXPECT_EQ(sm().bsteer_rssi.rssi_2to5, -60);
+
+    // The platform drops its policy: the next reset leaves the defaults.
+    policy("{}");
+    dm().steering_system_reset();
+    EXPECT_EQ(sm().bsteer_rssi.rssi_2to5, -56);
+    EXPECT_TRUE(sm().bnd_prefer_entries.empty());
+}
+
+TEST_F(Settings, BadPolicyTextsKeepTheDefaults) {
+    // Over 1023 bytes: the platform call fails.
+    std::string big(1100, ' ');
+    policy(R"({"steering-policy": "{\"ozr-config\": [{\"config-type\": \"steering\",)"
+           R"( \"bsteer_en\": 0}]})" +
+           big + "\"}");
+    ASSERT_TRUE(sm().init(h.ctx()).ok());
+    EXPECT_EQ(count(log(), "nal_getSteeringPolicy failed"), 1u);
+    EXPECT_TRUE(sm().bsteering);
+    // A bad MAC refuses the element; a string value is not an integer.
+    EXPECT_EQ(ozr_handle_json_config(R"({"ozr-config": [{"config-type": "steering",
+        "bsteer_en": 0, "bnd_prefer_entries": ["5c:00:00:00:00:zz"]}]})"),
+              ZKA_OZR_FAILURE);
+    EXPECT_EQ(count(log(), "Invalid request. Bad MAC: 5c:00:00:00:00:zz"), 1u);
+    EXPECT_EQ(ozr_handle_json_config(
+                  R"({"ozr-config": [{"config-type": "steering", "msteer_en": "0"}]})"),
+              ZKA_OZR_FAILURE);
+    EXPECT_EQ(count(log(), "non-integer value for msteer_en"), 1u);
+    EXPECT_TRUE(sm().bsteering);
+    EXPECT_TRUE(sm().msteering);
+    EXPECT_EQ(ozr_handle_json_config(
+                  R"({"ozr-config": [{"config-type": "steering", "bsteer_en": 1, "rrm_en": 0}]})"),
+              ZKA_OZR_SUCCESS);
+    EXPECT_FALSE(sm().rrm_en);
+}
+
+TEST_F(Settings, BusThresholdRequestAppliesTheMaskedValuesOrNothing) {
+    ZkaSteeringThresholdConfig_T cfg{};
+    cfg.valid_mask = ZKA_STEER_RSSI_2TO5 | ZKA_STEER_MSTEER_RATIO | ZKA_STEER_IDLE_THRESHOLD;
+    cfg.bsteer_rssi_5to2 = -1;  // not in the mask: ignored
+    cfg.bsteer_rssi_2to5 = -62;
+    cfg.msteer_ratio = 80;
+    cfg.idle_threshold = 5000;
+    EXPECT_EQ(dm().set_steering_threshold(&cfg), 0);
+    EXPECT_EQ(sm().bsteer_rssi.rssi_5to2, -80);
+    EXPECT_EQ(sm().bsteer_rssi.rssi_2to5, -62);
+    EXPECT_EQ(sm().msteer_ratio, 80);
+    EXPECT_EQ(sm().idle_tput_size, 5000u);
+    // One value out of range: nothing of the request is applied.
+    cfg.valid_mask |= ZKA_STEER_MIN_SAFE_RSSI_2G;
+    cfg.bsteer_rssi_2to5 = -70;
+    cfg.min_safe_rssi_2g = 5;
+    EXPECT_EQ(dm().set_steering_threshold(&cfg), -1);
+    EXPECT_EQ(sm().bsteer_rssi.rssi_2to5, -62);
+    EXPECT_EQ(dm().set_steering_threshold(nullptr), -1);
+}
