@@ -134,7 +134,7 @@ int HttpServer::start(const std::string& address, int port) {
         OZR_ERROR(logger_, "Could not start REST server");
         OZR_DEBUG(logger_, "REST: {}:{}: {}", address, port, uv_strerror(rc));
         if (listening_ && !uv_is_closing(reinterpret_cast<uv_handle_t*>(&listener_)))
-            uv_close(reinterpret_cast<uv_handle_t*>(&listener_), on_listener_closed);
+            close_own(reinterpret_cast<uv_handle_t*>(&listener_), on_listener_closed);
         return rc;
     }
     struct sockaddr_storage bound;
@@ -153,7 +153,7 @@ int HttpServer::start(const std::string& address, int port) {
 void HttpServer::close() {
     close_requested_ = true;
     if (listening_ && !uv_is_closing(reinterpret_cast<uv_handle_t*>(&listener_)))
-        uv_close(reinterpret_cast<uv_handle_t*>(&listener_), on_listener_closed);
+        close_own(reinterpret_cast<uv_handle_t*>(&listener_), on_listener_closed);
     for (ClientContext* c = clients_; c; c = c->next_)
         close_client(c);
 }
@@ -167,8 +167,19 @@ bool HttpServer::has_unclosed_handles() const {
     return false;
 }
 
+void HttpServer::close_own(uv_handle_t* handle, uv_close_cb cb) {
+    ++own_closes_pending_;
+    uv_close(handle, cb);
+}
+
+bool HttpServer::holds_handles() const {
+    return own_closes_pending_ > 0 || has_unclosed_handles();
+}
+
 void HttpServer::on_listener_closed(uv_handle_t* handle) {
-    static_cast<HttpServer*>(handle->data)->listening_ = false;
+    HttpServer* self = static_cast<HttpServer*>(handle->data);
+    --self->own_closes_pending_;
+    self->listening_ = false;
 }
 
 void HttpServer::on_new_connection(uv_stream_t* server, int status) {
@@ -519,9 +530,9 @@ void HttpServer::close_client(ClientContext* c) {
     uv_handle_t* tcp = reinterpret_cast<uv_handle_t*>(&c->tcp_);
     uv_handle_t* timer = reinterpret_cast<uv_handle_t*>(&c->timer_);
     if (c->open_handles_ > 0 && !uv_is_closing(tcp))
-        uv_close(tcp, on_client_closed);
+        close_own(tcp, on_client_closed);
     if (c->open_handles_ > 1 && !uv_is_closing(timer))
-        uv_close(timer, on_client_closed);
+        close_own(timer, on_client_closed);
     if (c->open_handles_ == 0)
         unlink_and_free(c);
 }
@@ -538,6 +549,7 @@ void HttpServer::unlink_and_free(ClientContext* c) {
 
 void HttpServer::on_client_closed(uv_handle_t* handle) {
     ClientContext* c = static_cast<ClientContext*>(handle->data);
+    --c->server_->own_closes_pending_;
     if (--c->open_handles_ > 0)
         return;
     c->server_->unlink_and_free(c);

@@ -130,9 +130,10 @@ class HttpServer {
     // True while the listener or a connection has a handle nobody closed yet (the
     // loop still refers to the server).
     bool has_unclosed_handles() const;
-    // True while the loop may still call back into the server: the listener or a
-    // connection is open or its close callback has not run yet.
-    bool holds_handles() const { return listening_ || clients_ != nullptr; }
+    // True while the loop may still call back into the server: a handle nobody closed,
+    // or one the server closed whose close callback has not run yet. (Handles someone
+    // else closed with callbacks of their own are theirs to wait for.)
+    bool holds_handles() const;
     size_t connection_count() const { return connection_count_; }
     const RestLimits& limits() const { return limits_; }
     const Logger* logger() const { return logger_; }
@@ -145,6 +146,8 @@ class HttpServer {
     static void on_shutdown(uv_shutdown_t* req, int status);
     static void on_timer(uv_timer_t* timer);
     static void on_client_closed(uv_handle_t* handle);
+    // uv_close with one of the server's own callbacks, counted until it runs.
+    void close_own(uv_handle_t* handle, uv_close_cb cb);
     static void on_listener_closed(uv_handle_t* handle);
 
     static int cb_message_begin(http_parser* p);
@@ -180,6 +183,7 @@ class HttpServer {
     RestLimits limits_;
     uv_tcp_t listener_{};
     bool listening_ = false;
+    unsigned own_closes_pending_ = 0;
     bool close_requested_ = false;
     int port_ = 0;
     ClientContext* clients_ = nullptr;

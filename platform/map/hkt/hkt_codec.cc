@@ -56,6 +56,9 @@ bool forge_hkt_message_from_structure(const hktMessage* msg, std::vector<uint8_t
     if (!msg || !msg->tlv)
         return false;
     std::vector<uint8_t> value;
+    // Room for the usual record up front: GCC 12 at -O3 otherwise reports the first
+    // growth of the empty vector as a copy into a zero-size region.
+    value.reserve(64);
     bool ok = false;
     switch (msg->tlv_type) {
 #define OZR_HKT_FORGE(TYPE, REC)                 \
