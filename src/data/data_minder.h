@@ -101,7 +101,6 @@ class DataMinder : public Minder {
     void set_btm_disassoc_timer(unsigned int v);
     // Defaults and the platform policy again.
     void steering_system_reset();
-    void set_all_devices_5gh_fh_enable(bool v);
     // The AP metrics of every agent are asked for every kApMetricsQueryMs.
     static constexpr long long kApMetricsQueryMs = 10000;
 

@@ -189,9 +189,6 @@ void DataMinder::set_btm_disassoc_timer(unsigned int v) {
 void DataMinder::steering_system_reset() {
     OZR_STEER_SET(steering_policy_init());
 }
-void DataMinder::set_all_devices_5gh_fh_enable(bool v) {
-    OZR_STEER_SET(set_all_devices_5gh_fronthaul_radio_enable(v));
-}
 
 #undef OZR_STEER_SET
 

@@ -52,7 +52,6 @@ class EntryPoints : public ::testing::Test {
 }  // namespace
 
 TEST_F(EntryPoints, PendingOperationsFailWithOneErrorLineEach) {
-    DataMinder& d = *ctx_->data_minder;
     ConfigurationMinder& c = *ctx_->config_minder;
     ozr_channel_configuration_t ch;
     ozr_channel_configuration_result_t ch_result;

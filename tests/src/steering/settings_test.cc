@@ -30,8 +30,8 @@ TEST_F(Settings, WithoutPlatformPolicyTheDefaultsHoldAndOneErrorIsLogged) {
     EXPECT_EQ(sm().bsteer_rssi.rssi_5to2, -80);
     EXPECT_EQ(sm().msteer_ratio, 50);
     EXPECT_FLOAT_EQ(sm().decision_chance, 0.7f);
-    EXPECT_TRUE(sm().bh_steer_enable);
-    EXPECT_FALSE(sm().fh_mgmt_enable);
+    EXPECT_TRUE(sm().get_bh_steer_enable());
+    EXPECT_FALSE(sm().get_fh_mgmt_enable());
     // Four timers run; "debug_dump" is never started.
     for (const char* name : {"backhaul_steering_check", "fronthaul_radio_mgmt_check", "on_gc",
                              "on_system_periodic_timer"})
