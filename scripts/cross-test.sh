@@ -7,11 +7,12 @@
 #   scripts/cross-test.sh mipsel|s390x [--quick]
 #
 # Installs what is missing (scripts/setup.sh, scripts/cross-setup.sh: Debian's cross
-# compiler, the target's multiarch libraries, qemu-user), builds in build/<arch>
+# compiler and qemu-user; the target's libraries unpacked from their packages into the
+# sysroot build/<arch>-sysroot, never installed), builds in build/<arch>
 # (RelWithDebInfo, -O2, the warnings as errors like every build), leaves the stripped
 # gateway binary in build/<arch>/ozr.stripped and prints its size, then runs ctest.
 # Tests that need the build machine's kernel or programs are skipped by name, each with
-# its reason printed. --quick builds and runs only the codec, decoder and record tests.
+# its reason printed, and the run's wall time at the end. --quick builds and runs only the codec, decoder and record tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 arch=${1:-}
@@ -60,4 +61,7 @@ select=()
 if [ "$quick" -eq 1 ]; then
   select=(-R "^($(IFS='|'; echo "${quick_targets[*]}"))\\.")
 fi
-ctest --output-on-failure -j"$jobs" --timeout 900 -E "$exclude" "${select[@]}"
+status=0
+ctest --output-on-failure -j"$jobs" --timeout 900 -E "$exclude" "${select[@]}" || status=$?
+echo "cross-test: $arch took $((SECONDS / 60)) min $((SECONDS % 60)) s of wall time"
+exit "$status"
