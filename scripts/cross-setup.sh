@@ -31,7 +31,9 @@ update() {
   updated=1
 }
 
-if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+# Each check reads its input to the end: with pipefail, a grep -q that stops at the first
+# match fails the pipeline when the writer gets SIGPIPE.
+if ! dpkg --print-foreign-architectures | grep -x "$arch" >/dev/null; then
   echo "cross-setup: adding the $arch architecture to dpkg (for its package lists only)"
   $SUDO dpkg --add-architecture "$arch"
   update
@@ -44,7 +46,7 @@ host_packages=(cmake pkg-config rapidjson-dev libhttp-parser-dev qemu-user "g++-
 missing=()
 for p in "${host_packages[@]}"; do
   dpkg-query -W -f='${Architecture} ${Status}\n' "$p" 2>/dev/null |
-    grep -Eq "^($host_arch|all) install ok installed" || missing+=("$p")
+    grep -E "^($host_arch|all) install ok installed" >/dev/null || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "cross-setup: installing ${missing[*]}"
@@ -107,9 +109,11 @@ for d in "${debs[@]}"; do
 done
 
 # Versions that are no longer wanted leave the cache.
+declare -A wanted=()
+for d in "${debs[@]}"; do wanted[$d]=1; done
 for f in "$cache"/*.deb; do
   [ -e "$f" ] || continue
-  printf '%s\n' "${debs[@]}" | grep -qxF "${f##*/}" || rm -f "$f"
+  [ -n "${wanted[${f##*/}]:-}" ] || rm -f "$f"
 done
 
 echo "cross-setup: unpacking ${#debs[@]} $arch packages into $sysroot"
