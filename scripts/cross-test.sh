@@ -28,6 +28,11 @@ esac
 
 jobs=$(nproc)
 build=build/$arch
+# A build folder configured before the target's libraries came from the sysroot caches the
+# multiarch places: configure it anew.
+if [ -f "$build/CMakeCache.txt" ] && ! grep "^OZR_CROSS_SYSROOT:" "$build/CMakeCache.txt" >/dev/null; then
+  rm -f "$build/CMakeCache.txt"
+fi
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$arch.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOZR_BENCH=OFF >/dev/null
 quick_targets=(test_map_codec test_messages test_platform_map_datamodel test_platform_common)
