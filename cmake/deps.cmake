@@ -7,8 +7,7 @@ find_package(fmt REQUIRED)
 find_package(OpenSSL 3.0 REQUIRED)
 find_path(RAPIDJSON_INCLUDE_DIR rapidjson/document.h REQUIRED)
 find_path(HTTP_PARSER_INCLUDE_DIR http_parser.h REQUIRED)
-# A cross build links the target's runtime library by its versioned name: Debian's
-# libhttp-parser-dev cannot be installed for two architectures at once.
+# The versioned name serves a machine that has only the runtime library (libhttp-parser2.9).
 find_library(HTTP_PARSER_LIBRARY NAMES http_parser libhttp_parser.so.2.9 REQUIRED)
 add_library(ozr_http_parser INTERFACE)
 target_include_directories(ozr_http_parser INTERFACE ${HTTP_PARSER_INCLUDE_DIR})

@@ -8,12 +8,13 @@ packages=(build-essential cmake pkg-config git
           clang libclang-rt-14-dev clang-format tshark wrk iproute2 curl python3 python3-cryptography
           libsystemd-dev dbus-daemon systemd)
 # A package counts when it is installed for this machine's architecture (or for all):
-# a multiarch system may hold the same package for foreign architectures only.
+# a multiarch system may hold the same package for foreign architectures only. grep reads
+# to the end: a grep -q stopping early would fail the pipeline (pipefail, SIGPIPE).
 arch=$(dpkg --print-architecture)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Architecture} ${Status}\n' "$p" 2>/dev/null |
-    grep -Eq "^($arch|all) install ok installed" || missing+=("$p:$arch")
+    grep -E "^($arch|all) install ok installed" >/dev/null || missing+=("$p:$arch")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "setup: installing ${missing[*]}"

@@ -200,7 +200,8 @@ TEST_F(BusDaemon, MethodsAnswerACodeAndTheReplyRecordAndRefuseWrongSizes) {
     EXPECT_EQ(r.data.size(), sizeof(ZkaRadioChannelCfgResult_T));
     EXPECT_EQ(lines("Given radio 0 not valid"), 1u);
     auto cs = bytes(kZkaConfigSyncHeaderLen + 2);
-    cs[68] = 2;
+    const uint32_t cs_len = 2;  // the records are in the host's byte order
+    std::memcpy(cs.data() + 68, &cs_len, sizeof cs_len);
     r = call("configsync", cs);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.result, 0);       // every extender: none here
