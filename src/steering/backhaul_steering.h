@@ -82,6 +82,7 @@ class BackhaulSteering {
     // Starts the "backhaul_steering_check" timer.
     void start();
     const Timer& timer() const { return timer_; }
+    Timer& timer() { return timer_; }
 
     // The switch (on by default).
     void set_enable(bool on) { enable_ = on; }

@@ -111,6 +111,8 @@ Timer* SteeringMinder::find_timer(const std::string& name) const {
     for (const auto& t : timers_)
         if (t->name() == name)
             return t.get();
+    if (backhaul_->timer().name() == name)
+        return &backhaul_->timer();
     return nullptr;
 }
 

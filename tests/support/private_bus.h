@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,10 +63,17 @@ class PrivateBus {
             return;
         }
         const std::string conf_arg = "--config-file=" + conf;  // nothing allocates after fork
+        const pid_t parent = getpid();
         pid_ = fork();
         if (pid_ == 0) {
+            // The bus goes with the test process, even one that crashed, and holds none of
+            // its output: a bus left behind would keep ctest's pipe open for ever.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent)
+                _exit(0);
             dup2(fds[1], 3);
             int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
             dup2(null, 2);  // "Failed to set fd limit" as non-root
             execl("/usr/bin/dbus-daemon", "dbus-daemon", conf_arg.c_str(), "--nofork",
                   "--nopidfile", "--print-address=3", static_cast<char*>(nullptr));
