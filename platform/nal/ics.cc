@@ -174,7 +174,7 @@ int ics_provision(const uint8_t* record, size_t len) {
     if (b == nullptr || (kind != ICS_KIND_CHANNEL && kind != ICS_KIND_TXPOWER)) {
         rc = -1;
     } else if (kind == ICS_KIND_CHANNEL && channel != 0 &&
-               !valid(*b, channel, ics_bandwidth_mhz(bw))) {
+               (channel < b->lo || channel > b->hi || class_20(b->band, channel) == 0)) {
         rc = -1;
     } else {
         auto& slot =

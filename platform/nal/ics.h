@@ -43,7 +43,7 @@ enum : uint8_t { ICS_KIND_CHANNEL = 1, ICS_KIND_TXPOWER = 2 };
 
 // Stores the record (replacing the last one of its band mask and kind). 0; -1 for null, a
 // size other than kIcsProvisionSize, an unknown band mask or kind, or a channel record whose
-// non-zero channel is not usable on that band at its bandwidth.
+// non-zero channel is not a channel of that band.
 // Journal: "mask", "kind", "channel", "bw", "hex".
 int ics_provision(const uint8_t* record, size_t len);
 // The channel of the last channel record of BAND_MASK (0: none, or channel 0 provisioned).
