@@ -78,6 +78,7 @@ struct Sim::AgentState {
 
 Sim::Sim(Scenario scenario, SimOptions options)
     : scenario_(std::move(scenario)), options_(std::move(options)) {
+    reporting_.assign(scenario_.agents.size(), Reporting{});
     for (size_t i = 0; i < scenario_.agents.size(); ++i) {
         auto a = std::make_unique<AgentState>();
         a->sim = this;
@@ -184,6 +185,7 @@ int Sim::start(uv_loop_t* loop, std::string* error) {
     };
     discovery_timer_ = make_timer(on_discovery_timer, 10, scenario_.discovery_interval_s * 1000ull);
     search_timer_ = make_timer(on_search_timer, 20, options_.autoconfig_retry_ms);
+    metrics_timer_ = make_timer(on_metrics_timer, 1000, 1000);
     timeline_timer_ = new uv_timer_t;
     uv_timer_init(loop_, timeline_timer_);
     timeline_timer_->data = this;
@@ -204,7 +206,7 @@ void Sim::stop() {
         if (h)
             h->close();
     }
-    for (uv_timer_t** t : {&discovery_timer_, &search_timer_, &timeline_timer_}) {
+    for (uv_timer_t** t : {&discovery_timer_, &search_timer_, &timeline_timer_, &metrics_timer_}) {
         if (*t) {
             uv_timer_stop(*t);
             uv_close(reinterpret_cast<uv_handle_t*>(*t),
@@ -558,6 +560,8 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
             send(i, from, ap_capability_report(i, mid));
             break;
         case CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST:
+            on_policy_config(i, from, c);
+            break;
         case CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST:
         case CMDU_TYPE_COMBINED_INFRASTRUCTURE_METRICS:
         case CMDU_TYPE_HIGHER_LAYER_DATA:
@@ -568,16 +572,9 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
         case CMDU_TYPE_CHANNEL_PREFERENCE_QUERY:
             send(i, from, channel_preference_report(i, mid));
             break;
-        case CMDU_TYPE_CHANNEL_SELECTION_REQUEST: {
-            CmduBuilder b(CMDU_TYPE_CHANNEL_SELECTION_RESPONSE, mid);
-            for (const auto& r : scenario_.agents[i].radios) {
-                b.add(channel_selection_response_tlv{TLV_TYPE_CHANNEL_SELECTION_RESPONSE, r.id,
-                                                     CHANNEL_SELECTION_ACCEPT});
-            }
-            send(i, from, b.build());
-            send(i, from, operating_channel_report(i, next_mid(i)));
+        case CMDU_TYPE_CHANNEL_SELECTION_REQUEST:
+            on_channel_selection(i, from, c);
             break;
-        }
         case CMDU_TYPE_CLIENT_CAPABILITY_QUERY:
             send(i, from, client_capability_report(i, mid, c));
             break;
@@ -1128,6 +1125,8 @@ CmduPtr Sim::operating_channel_report(size_t i, uint16_t mid) {
         operating_channel_report_tlv o;
         o.radio_id = r.id;
         o.op_classes.push_back({r.op_class, r.channel});
+        if (r.bandwidth_mhz > 20 && r.wide_class != 0)
+            o.op_classes.push_back({r.wide_class, r.centre});
         o.current_tx_power_eirp = r.tx_power;
         b.add(o);
     }
@@ -1340,7 +1339,14 @@ void Sim::apply(const EventConf& e) {
             set_visible(e.index, before);
             break;
         }
+        case EventConf::channel:
+            on_channel_event(e);
+            break;
     }
+}
+
+MAC Sim::controller_of(size_t i) const {
+    return agents_[i]->configured ? agents_[i]->controller : MAC();
 }
 
 }  // namespace meshsim
