@@ -46,7 +46,10 @@ int main(int argc, char** argv) {
             std::string hkt;
             if (meshview::http_get(url, "/debug/hktmgmt", hkt) != 200)
                 hkt.clear();
-            if (!meshview::render_tree(graph, topo, tree, hkt))
+            std::string aps;
+            if (meshview::http_get(url, "/debug/aps", aps) != 200)
+                aps.clear();
+            if (!meshview::render_tree(graph, topo, tree, hkt, aps))
                 tree = "(" + tree + ")\n";
         } else if (status == 0) {
             tree = "(waiting for the daemon at " + url + ")\n";

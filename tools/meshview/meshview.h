@@ -11,12 +11,13 @@ namespace meshview {
 int http_get(const std::string& url, const std::string& path, std::string& body,
              int timeout_ms = 2000);
 
-// Renders the tree from the documents of "/debug/graph", "/1/topology" and
-// "/debug/hktmgmt" (the last two may be empty): each device under its backhaul
-// parent with the medium, cost and quality of its backhaul, the software version
-// and online state of its vendor agent, and the clients per BSS. Returns false
-// (with a one-line reason in OUT) when the graph document is unusable.
+// Renders the tree from the documents of "/debug/graph", "/1/topology",
+// "/debug/hktmgmt" and "/debug/aps" (all but the first may be empty): each device under
+// its backhaul parent with the medium, cost and quality of its backhaul, the software
+// version and online state of its vendor agent, each radio's channel, bandwidth and
+// transmit power, and the clients per BSS. Returns false (with a one-line reason in OUT)
+// when the graph document is unusable.
 bool render_tree(const std::string& graph_json, const std::string& topology_json, std::string& out,
-                 const std::string& hkt_json = "");
+                 const std::string& hkt_json = "", const std::string& aps_json = "");
 
 }  // namespace meshview
