@@ -185,9 +185,13 @@ int ics_provision(const uint8_t* record, size_t len) {
     return rc;
 }
 
-uint8_t ics_provision_get_channel(uint16_t band_mask) {
+uint8_t ics_provisioned_channel(uint16_t band_mask) {
     auto it = state().channel_records.find(band_mask);
-    const uint8_t ch = it == state().channel_records.end() ? 0 : it->second[7];
+    return it == state().channel_records.end() ? 0 : it->second[7];
+}
+
+uint8_t ics_provision_get_channel(uint16_t band_mask) {
+    const uint8_t ch = ics_provisioned_channel(band_mask);
     nal_journal(__func__).num("mask", band_mask).num("channel", ch);
     return ch;
 }

@@ -48,6 +48,8 @@ enum : uint8_t { ICS_KIND_CHANNEL = 1, ICS_KIND_TXPOWER = 2 };
 int ics_provision(const uint8_t* record, size_t len);
 // The channel of the last channel record of BAND_MASK (0: none, or channel 0 provisioned).
 uint8_t ics_provision_get_channel(uint16_t band_mask);
+// The same, without a journal line (for debug views).
+uint8_t ics_provisioned_channel(uint16_t band_mask);
 
 // ---- Channels and bandwidths ----------------------------------------------------------------
 // Stack bandwidth codes: 1 20, 2 40, 3 80, 4 160, 5 320 MHz. MHz of CODE, -1 for others.
