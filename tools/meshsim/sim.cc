@@ -738,7 +738,7 @@ CmduPtr Sim::ap_capability_report(size_t i, uint16_t mid) {
         ap_radio_basic_capabilities_tlv caps;
         caps.radio_id = r.id;
         caps.max_bss = kMaxBssPerRadio;
-        caps.op_classes.push_back({r.op_class, r.tx_power, 0, {}});
+        caps.op_classes = supported_classes(r);
         b.add(caps);
         const uint8_t ss = static_cast<uint8_t>(r.streams - 1);
         if (r.ht) {

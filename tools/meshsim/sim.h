@@ -24,6 +24,11 @@ namespace meshsim {
 
 class HktAgent;
 
+// The operating classes a radio can use, as its AP Radio Basic Capabilities list them: the
+// class it operates in first, then every other class of its band its widths allow (20 MHz;
+// 40 MHz with HT; 80 and 160 MHz with VHT or HE on 5 GHz; all on 6 GHz).
+std::vector<ap_radio_basic_capabilities_tlv::op_class> supported_classes(const RadioConf& r);
+
 struct SimOptions {
     std::string segment;       // "GROUP:PORT" (segment transport)
     std::string interface;     // system interface (raw transport), instead of a segment

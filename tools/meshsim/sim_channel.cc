@@ -85,6 +85,24 @@ bool operable(const channel_preference_tlv& p, OpBand band, uint8_t* primary, ui
 
 }  // namespace
 
+std::vector<ap_radio_basic_capabilities_tlv::op_class> supported_classes(const RadioConf& r) {
+    std::vector<ap_radio_basic_capabilities_tlv::op_class> out;
+    out.push_back({r.op_class, r.tx_power, 0, {}});
+    const OpBand band = op_band(r.band);
+    const int widest = band == OpBand::G6                      ? 320
+                       : band == OpBand::G5 && (r.vht || r.he) ? 160
+                       : r.ht                                  ? 40
+                                                               : 20;
+    for (int oc = 81; oc < 256; ++oc) {
+        const OpClassDef* def = map_dm::find_op_class(static_cast<uint8_t>(oc));
+        if (def == nullptr || def->band != band || def->op_class == r.op_class ||
+            def->bandwidth_mhz > widest)
+            continue;
+        out.push_back({def->op_class, r.tx_power, 0, {}});
+    }
+    return out;
+}
+
 bool Sim::tune(size_t i, size_t r, uint8_t primary, uint16_t mhz) {
     RadioConf& radio = scenario_.agents[i].radios[r];
     const OpBand band = op_band(radio.band);
