@@ -7,6 +7,7 @@
 #   scripts/demo.sh [ozr options...]
 #   DEMO_SCENARIO=tools/meshsim/scenarios/large.json scripts/demo.sh
 #   DEMO_SCENARIO=tools/meshsim/scenarios/onboarding-faults.json scripts/demo.sh
+#   DEMO_SCENARIO=tools/meshsim/scenarios/channel.json scripts/demo.sh
 #
 # Every agent onboards for real: its M1s are answered with M2s carrying the
 # credentials of map_stack.json ("ozr-home" everywhere, "ozr-backhaul" on 5 GHz),
