@@ -30,6 +30,12 @@ ConfigurationMinder::~ConfigurationMinder() {
     forget_generation(generation_);
 }
 
+void ConfigurationMinder::set_log_level(int level) {
+    logger_.set_level(level);
+    if (level >= 0)
+        nal_setLogLevel(level);
+}
+
 Err ConfigurationMinder::init(Context& context) {
     OZR_INFO(&logger_, "{} got invoked", __func__);
     // The extenders' answers to the relayed configuration blobs.

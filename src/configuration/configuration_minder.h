@@ -100,8 +100,9 @@ class ConfigurationMinder : public Minder {
     Err init(Context& context) override;
     void run() override;
 
-    // Run-time level change of the category logger (-1: inherit the root level).
-    void set_log_level(int level) { logger_.set_level(level); }
+    // Run-time level change of the category logger (-1: inherit the root level); a level
+    // of 0 or more is also the platform's log level.
+    void set_log_level(int level);
     const Logger* logger() const { return &logger_; }
 
     // ---- what the control bus asks of the configuration minder (loop thread)
