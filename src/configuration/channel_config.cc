@@ -65,6 +65,12 @@ void ConfigurationMinder::register_handlers() {
         if (cmdu && config_generation_live(gen))
             on_operating_channel_report(cmdu);
     });
+    // After the graph minder's handler (constructed first), which sends an agent its own
+    // metric policy on its first AP Capability Report.
+    add_cmdu_handler(CMDU_TYPE_AP_CAPABILITY_REPORT, nullptr, [this, gen](CMDU* cmdu) {
+        if (cmdu && config_generation_live(gen))
+            on_ap_capability_report(cmdu->src_al_mac);
+    });
 }
 
 // ---- product switches -------------------------------------------------------------------------

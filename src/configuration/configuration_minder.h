@@ -187,6 +187,9 @@ class ConfigurationMinder : public Minder {
     void on_config_timer();
     // Agents' Policy Config Requests are out of date (a setting changed); sends at once.
     void policy_changed();
+    // An agent's first AP Capability Report: the graph minder has just sent it a metric
+    // policy of its own, so the configured one follows at once.
+    void on_ap_capability_report(const MAC& al_mac);
     // The configuration generation each agent last got (tests, debug routes).
     uint32_t policy_generation() const { return policy_generation_; }
     uint32_t policy_generation_of(const MAC& al_mac) const;
@@ -208,6 +211,7 @@ class ConfigurationMinder : public Minder {
     struct PolicySent {
         uint32_t generation = 0;
         uint8_t radios = 0;
+        bool caps_seen = false;
     };
     std::map<MAC, PolicySent> policy_sent_;
     std::unique_ptr<Timer> config_timer_;

@@ -175,8 +175,21 @@ void ConfigurationMinder::push_policy_config() {
         }
         OZR_INFO(&logger_, "{} Policy Config Request to {} ({} radio(s), configuration {})",
                  __func__, al.to_string(), radios, policy_generation_);
-        sent[al] = PolicySent{policy_generation_, radios};
+        PolicySent& e = sent[al];
+        e.generation = policy_generation_;
+        e.radios = radios;
     }
+}
+
+void ConfigurationMinder::on_ap_capability_report(const MAC& al_mac) {
+    if (get_ale(al_mac) == nullptr)
+        return;
+    PolicySent& e = policy_sent_[al_mac];
+    if (e.caps_seen)
+        return;
+    e.caps_seen = true;
+    e.generation = 0;  // out of date
+    push_policy_config();
 }
 
 void ConfigurationMinder::on_config_timer() {

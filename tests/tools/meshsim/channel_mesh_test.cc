@@ -254,6 +254,14 @@ TEST_F(ChannelMesh, SetRadioChannelMovesEveryExtenderDeepestFirstAndTheApsShowIt
     std::pair<unsigned, unsigned> want{36, 80};
     EXPECT_TRUE(run_until([&] { return aps_channel("026f7a720300", "026f7a720320") == want; }, 20));
     EXPECT_TRUE(run_until([&] { return aps_channel("026f7a720200", "026f7a720220") == want; }, 20));
+
+    // Every agent runs the stored policy's pace (10 s), not the graph's first one.
+    EXPECT_TRUE(run_until([&] {
+        for (size_t i = 0; i < 4; ++i)
+            if (sim_->metrics_interval(i) != 10)
+                return false;
+        return true;
+    }));
 }
 
 TEST_F(ChannelMesh, TheGatewaysOwnMoveFollowsToTheExtendersWithBothSwitches) {
