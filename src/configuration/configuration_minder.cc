@@ -37,7 +37,7 @@ void ConfigurationMinder::set_log_level(int level) {
 }
 
 Err ConfigurationMinder::init(Context& context) {
-    OZR_INFO(&logger_, "{} got invoked", __func__);
+    OZR_INFO(&logger_, "{} got invoked", "ConfigurationMinder::init");
     // The extenders' answers to the relayed configuration blobs.
     if (context.hkt_mgmt_minder)
         context.hkt_mgmt_minder->add_tlv_handler(
@@ -47,7 +47,7 @@ Err ConfigurationMinder::init(Context& context) {
 }
 
 void ConfigurationMinder::run() {
-    OZR_INFO(&logger_, "{} got invoked", __func__);
+    OZR_INFO(&logger_, "{} got invoked", "ConfigurationMinder::run");
     reset_controller_topo_configuration();
     reset_policy_configuration();
     set_mesh_for_mobile_app_only(isMeshForMobileAppOnly());
