@@ -8,6 +8,8 @@
 #   DEMO_SCENARIO=tools/meshsim/scenarios/large.json scripts/demo.sh
 #   DEMO_SCENARIO=tools/meshsim/scenarios/onboarding-faults.json scripts/demo.sh
 #   DEMO_SCENARIO=tools/meshsim/scenarios/channel.json scripts/demo.sh
+#   DEMO_SCENARIO=tools/meshsim/scenarios/ssid-sync.json scripts/demo.sh
+#   DEMO_SCENARIO=tools/meshsim/scenarios/backhaul.json scripts/demo.sh   (a backhaul moves)
 #
 # Every agent onboards for real: its M1s are answered with M2s carrying the
 # credentials of map_stack.json ("ozr-home" everywhere, "ozr-backhaul" on 5 GHz),
@@ -101,6 +103,7 @@ echo "demo: D-Bus: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vex
 echo "demo: extenders: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application getextenderinfo ay \$(scripts/bus-record.py 33)"
 echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/map-cfg, /debug/configdb, /debug/hktmgmt); Ctrl-C ends the demo"
 echo "demo: configsync to an extender: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application configsync ay \$(scripts/bus-record.py 78 33:text:EX2026000002 68:u32:6 72:hex:776966693d31)"
+echo "demo: rename the home SSID on every agent: busctl --address=$bus_address emit /vexal/platform vexal.kpl notifyVapConfig ay \$(scripts/bus-record.py 2092 0:u32:2 12:text:wl0 28:text:ozr-home-2 61:text:second-home-passphrase 126:u16:0x20 128:u16:0x08 131:u8:1 140:u8:1 142:text:wl1 158:text:ozr-backhaul 191:text:backhaul-key-0123 256:u16:0x20 258:u16:0x08 260:u8:2 261:u8:2 270:u8:1)"
 echo "demo: platform journal $root/journal.jsonl (signals the daemon raised, extenders online, configuration results)"
 sleep 1
 ./build/release/tools/meshview/meshview --url "http://127.0.0.1:$rest_port" --interval 2 || true

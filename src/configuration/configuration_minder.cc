@@ -7,6 +7,7 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/timer.h"
+#include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/codec/codec.h"
 #include "map/codec/tlvs.h"
@@ -172,6 +173,8 @@ int ConfigurationMinder::set_vap_configuration(const ZkaAllEnabledVapCfg* cfg) {
         OZR_WARN(&logger_,
                  "{} autoconfig renew not sent; agents take the credentials at their next M1",
                  __func__);
+    } else if (Context* c = Context::instance(); c && c->graph_minder) {
+        c->graph_minder->note_autoconfig_renew(IEEE1905_MULTICAST_ADDRESS);
     }
     return 0;
 }

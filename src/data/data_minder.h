@@ -19,6 +19,7 @@ struct uv_loop_s;
 struct backhaul_information;
 struct StaCapabilityInfo;
 class HktMgmtMinder;
+struct BhSteerEntry;
 
 class DataMinder : public Minder {
   public:
@@ -72,12 +73,34 @@ class DataMinder : public Minder {
     int get_mesh_network_topology(ZkaEmNetwork_T** out);
     // The topology as a NUL-terminated text, malloc'ed; 0 on success, -1 (*OUT null).
     int get_mesh_network_topology_info(ZkaEmNetworkInfo_T** out);
+    // The AL MACs of the admitted extenders the export lists, in white list order (an
+    // extender whose agent is not known yet is listed under its system MAC).
+    std::vector<MAC> get_ap_list() const;
+    // Writes the readable dump of BLOCK (SIZE bytes) to the dump file; 0, or -1 when the
+    // block does not walk or the file cannot be written.
+    int print_mesh_topo_block(const unsigned char* block, size_t size, const char* caller);
+    static constexpr const char* kMeshTopoDumpPath = "/configs/easymesh/mesh_topo_dump.txt";
     // The admitted extender one of whose MACs (AL, system or AP MAC) is MAC_TEXT, as
     // colon-separated hex in any case: its serial number and whether it is online. 0 when
     // found, -1 otherwise.
     int get_ap_by_mac(const std::string& mac_text, std::string* sn, bool* online);
     // Raises "notifyStaSteeringRequest" with EVENT.
     void notify_sta_steering_request(const StaSteeringEvent_t& event);
+
+    // ---- backhaul steering and fronthaul radio management, for REST and the bus
+    // (data_minder_backhaul.cc); without a steering minder the getters answer false / "".
+    // Sends each entry at once, in order (the check's gates do not apply). The number of
+    // requests the stack accepted.
+    int add_bh_steer_entries(const std::vector<std::unique_ptr<BhSteerEntry>>& entries);
+    // Logs each entry; nothing else.
+    void del_bh_steer_entries(const std::vector<std::unique_ptr<BhSteerEntry>>& entries);
+    int send_backhaul_steering(const std::unique_ptr<BhSteerEntry>& entry);
+    std::string get_bh_steer_block_reason() const;
+    void set_bh_steer_enable(bool on);
+    bool get_bh_steer_enable() const;
+    void set_fh_mgmt_enable(bool on);
+    bool get_fh_mgmt_enable() const;
+    void set_all_devices_5gh_fh_enable(bool enable);
 
     // ---- extenders: white list, onboarding state, online status, removal
     // (data_minder_extenders.cc). Serial numbers are taken in any case and kept upper case.

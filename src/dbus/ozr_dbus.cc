@@ -30,10 +30,9 @@ namespace {
 uint8_t byte_at(const unsigned char* p, size_t at) {
     return p[at];
 }
+// The block is little-endian whatever the host.
 uint16_t u16_at(const unsigned char* p, size_t at) {
-    uint16_t v;
-    std::memcpy(&v, p + at, sizeof v);
-    return v;
+    return static_cast<uint16_t>(p[at] | (p[at + 1] << 8));
 }
 }  // namespace
 

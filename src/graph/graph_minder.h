@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -22,6 +23,7 @@
 #include "core/timer.h"
 #include "graph/device_names.h"
 #include "graph/graph.h"
+#include "graph/ssid_sync.h"
 #include "log/logger.h"
 #include "map/cmdu.h"
 
@@ -181,12 +183,41 @@ class GraphMinder : public Minder {
     bool is_local_map_agent(const MAC& mac) const;
     void debug();
 
+    // ---- SSID credential sync (minder_ssid_sync.cc)
+    // A renew goes to one agent at most this often, and only after a VAP report newer than
+    // the last renew; a difference seen before that puts the agent on the retry list, looked
+    // at again when its next VAP report arrives.
+    static constexpr int64_t kSsidRenewHoldMs = 60000;
+    // Compares the VAPs the vendor agent of AGENT (its Multi-AP AL MAC) last reported with the
+    // credential table and sends the agent an autoconfiguration renew when they differ.
+    // With MAY_RENEW false it only refreshes the agent's status (what a VAP report does for
+    // an agent last seen differing, so that the debug view follows it back in line).
+    SsidSyncVerdict sync_ssid_credential(const MAC& agent, bool may_renew = true);
+    const std::set<MAC>& ssid_retry_list() const { return ssid_retry_; }
+    // The last comparison per vendor device (Multi-AP AL MAC), for the debug views.
+    struct SsidSyncStatus {
+        SsidSyncVerdict verdict = SsidSyncVerdict::unknown;
+        std::string difference;  // SsidSyncResult::describe(); SSIDs only, never a key
+        int64_t checked_ms = 0;
+        int64_t renew_ms = 0;  // the sync's last renew to it, 0 none
+    };
+    const std::map<MAC, SsidSyncStatus>& ssid_sync_status() const { return ssid_status_; }
+    // Renews the sync sent so far.
+    unsigned ssid_renews_sent() const { return ssid_renews_; }
+    // An autoconfiguration renew went to AL_MAC (the 1905 multicast address: every agent)
+    // from elsewhere; the sync waits for the agents' answer as after its own renews.
+    void note_autoconfig_renew(const MAC& al_mac);
+
     // ---- debounce state
     bool topo_changed() const { return topo_changed_; }
     int64_t topo_check_ms() const { return topo_check_ms_; }
     // Times the debounce fired ("should_update").
     unsigned graph_updates() const { return graph_updates_; }
     void mark_topo_changed() { topo_changed_ = true; }
+
+    // When a device was last added to the graph (0: never); backhaul steering waits for
+    // the mesh to settle after one.
+    int64_t last_device_created_ms() const { return last_device_created_ms_; }
 
     // Unassociated query type chosen per station by the dynamic schedule.
     UnassocQueryType unassoc_query_type(const MAC& sta) const;
@@ -236,7 +267,16 @@ class GraphMinder : public Minder {
     std::unordered_map<MAC, backhaul_information> reported_backhaul_;
     // Non-1905 neighbours each device reported last, per AL MAC (for the backbone tests).
     std::unordered_map<MAC, std::set<MAC>> seen_wired_macs_;
+    // SSID credential sync: when each vendor device last reported its VAPs and last got a
+    // renew from the sync, and the agents owed a renew.
+    std::unordered_map<MAC, int64_t> ssid_report_ms_;
+    std::unordered_map<MAC, int64_t> ssid_renew_ms_;
+    std::set<MAC> ssid_retry_;
+    std::map<MAC, SsidSyncStatus> ssid_status_;
+    unsigned ssid_renews_ = 0;
+    int64_t multicast_renew_ms_ = 0;
     uv_loop_s* loop_;
     uint64_t generation_;
     bool full_logged_ = false;
+    int64_t last_device_created_ms_ = 0;
 };

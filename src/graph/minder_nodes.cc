@@ -81,6 +81,7 @@ void GraphMinder::on_new_device(Device* device, const char* reason) {
         return;
     }
     OZR_INFO(&logger_, "{} added new {}", device->label(), reason);
+    last_device_created_ms_ = now();
     OZR_INFO(&logger_, "topo_changed when new device al MAC: {}", device->mac.to_string());
     mark_topo_changed();
     // A device new to the graph starts channel selection over.

@@ -481,14 +481,6 @@ void GraphMinder::on_query_vaps_info() {
     }
 }
 
-void GraphMinder::on_ssid_sync_timer_expire() {
-    // Credentials are compared with those the vendor agents report; with no vendor agent
-    // known there is nothing to compare.
-    HktMgmtMinder* h = hkt();
-    if (!h || h->hkt_nodes().empty())
-        OZR_DEBUG(&logger_, "{}: no hkt_db_ssid_info to compare", __func__);
-}
-
 int GraphMinder::send_port_info_request(const MAC& mac, const MAC& interface_mac) {
     HktMgmtMinder* h = hkt();
     const HktNode* n = h ? h->find_hkt_from_agent(mac) : nullptr;

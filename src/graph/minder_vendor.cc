@@ -146,6 +146,18 @@ void GraphMinder::on_hkt_vaps_info_resp(CMDU* cmdu, void* tlv) {
         vaps.push_back(std::move(x));
     }
     d->hkt_vaps = std::move(vaps);
+    ssid_report_ms_[d->mac] = now();
+    // An agent owed a renew is compared again with what it runs now; one last seen
+    // differing has its status refreshed.
+    if (ssid_retry_.count(d->mac)) {
+        sync_ssid_credential(d->mac);
+    } else {
+        auto st = ssid_status_.find(d->mac);
+        if (st != ssid_status_.end() && st->second.verdict == SsidSyncVerdict::differ)
+            sync_ssid_credential(d->mac, false);
+    }
+    if (HktMgmtMinder* h = hkt())
+        h->review_legacy_backhaul();
 }
 
 int GraphMinder::send_factory_reset_request(void* /*handle*/, void* arg) {

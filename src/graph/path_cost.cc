@@ -25,9 +25,20 @@ int find_min_node(const std::vector<PathEntry*>& work) {
     return index;
 }
 
-bool link_usable(Search search, const Graph& graph, const Device& from, const Link& link) {
-    if (search == Search::kAll)
-        return true;
+// Unassociated measurements older than this (when set) are left out.
+struct AgeLimit {
+    int64_t now_ms = 0;
+    int64_t max_age_ms = -1;
+};
+
+bool link_usable(Search search, const Graph& graph, const Device& from, const Link& link,
+                 const AgeLimit& age) {
+    if (search == Search::kAll) {
+        if (age.max_age_ms < 0 || link.kind() != Link::UNASSOCIATED)
+            return true;
+        return age.now_ms - static_cast<const UnassociatedLink&>(link).measured_ms <=
+               age.max_age_ms;
+    }
     if (link.kind() == Link::UNASSOCIATED)
         return false;
     if (link.kind() == Link::WIRED) {
@@ -38,7 +49,8 @@ bool link_usable(Search search, const Graph& graph, const Device& from, const Li
     return true;
 }
 
-Paths search_paths(Logger& log, const Graph& graph, Search search, bool with_clients) {
+Paths search_paths(Logger& log, const Graph& graph, Search search, bool with_clients,
+                   const AgeLimit& age = AgeLimit()) {
     Logger sp(&log, "shortest-path", "", -1);
     Paths paths(10);
     // The MACs of every device interface, for the device searches: a station node whose
@@ -79,7 +91,7 @@ Paths search_paths(Logger& log, const Graph& graph, Search search, bool with_cli
             auto far_it = paths.find(link->to);
             if (far_it == paths.end() || !far_it->second.in_work)
                 continue;
-            if (!link_usable(search, graph, *dev, *link))
+            if (!link_usable(search, graph, *dev, *link, age))
                 continue;
             PathEntry& far = far_it->second;
             uint32_t hop = link->cost();
@@ -133,6 +145,14 @@ bool medium_matches(Medium link_medium, Medium requested) {
 
 Paths find_shortest_paths_for_devices(Logger& log, const Graph& graph) {
     return search_paths(log, graph, Search::kAll, false);
+}
+
+Paths find_shortest_paths_for_devices(Logger& log, const Graph& graph, int64_t now_ms,
+                                      int64_t max_age_ms) {
+    AgeLimit age;
+    age.now_ms = now_ms;
+    age.max_age_ms = max_age_ms;
+    return search_paths(log, graph, Search::kAll, false, age);
 }
 
 Paths find_shortest_working_paths_for_devices(Logger& log, const Graph& graph) {

@@ -23,6 +23,10 @@ using Paths = std::unordered_map<MAC, PathEntry>;
 
 // Every link of every device, unassociated measurements included (possible paths).
 Paths find_shortest_paths_for_devices(Logger& log, const Graph& graph);
+// As the previous, leaving out unassociated measurements taken more than MAX_AGE_MS
+// before NOW_MS.
+Paths find_shortest_paths_for_devices(Logger& log, const Graph& graph, int64_t now_ms,
+                                      int64_t max_age_ms);
 // Only links carrying traffic now: no unassociated links, and a wired link to a
 // device only when that device reports the wired link back.
 Paths find_shortest_working_paths_for_devices(Logger& log, const Graph& graph);

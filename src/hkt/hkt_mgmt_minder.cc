@@ -14,6 +14,7 @@
 #include "graph/graph_minder.h"
 #include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
+#include "map/map_config.h"
 #include "map/map_send.h"
 #include "nal/nal.h"
 
@@ -359,30 +360,6 @@ void HktMgmtMinder::notify_ap_bh_change(const BackhaulInformation& info) {
 
 // ---- capabilities and the legacy backhaul VAP ---------------------------------------------------
 
-void HktMgmtMinder::check_ap_capabilites() {
-    bool need = false;
-    for (const HktNode& n : nodes_) {
-        if (n.hkt_mac.is_zero())
-            continue;
-        OZR_INFO(&logger_, "{}: AP MAC {} -HKT minder management capabilities {:08x}", __func__,
-                 n.hkt_mac.to_string(), n.minders_present);
-        need = need || (n.is_online && (n.minders_present & kMinder8ByteBackhaul) != 0);
-    }
-    if (!bh_8bytes_)
-        return;
-    if (need) {
-        if (bh_8bytes_->is_started()) {
-            OZR_DEBUG(&logger_, "{} - 8bytes_bh timer active, stopping before restart", __func__);
-            bh_8bytes_->stop();
-        }
-        OZR_INFO(&logger_, "{} - 8bytes_bh timer starting", __func__);
-        bh_8bytes_->start(k8BytesBhMs);
-    } else if (bh_8bytes_->is_started()) {
-        OZR_INFO(&logger_, "{} - 8bytes_bh timer active, stopping", __func__);
-        bh_8bytes_->stop();
-    }
-}
-
 namespace {
 // The vendor agent of the gateway's own Multi-AP agent (its HKT MAC when discovered).
 MAC local_vendor_agent(const HktMgmtMinder& m) {
@@ -390,16 +367,77 @@ MAC local_vendor_agent(const HktMgmtMinder& m) {
     const HktNode* n = m.find_hkt_from_agent(local);
     return n && !n->hkt_mac.is_zero() ? n->hkt_mac : local;
 }
-void close_legacy_backhaul(const HktMgmtMinder& m) {
+void legacy_backhaul(const HktMgmtMinder& m, bool enabled) {
     Context* c = Context::instance();
     if (c && c->config_minder)
-        c->config_minder->set_backhaul_vap_enabled_8Byte_ssidpw(local_vendor_agent(m), false);
+        c->config_minder->set_backhaul_vap_enabled_8Byte_ssidpw(local_vendor_agent(m), enabled);
 }
 }  // namespace
 
+bool HktMgmtMinder::needs_legacy_backhaul(const HktNode& n) const {
+    if (n.hkt_mac.is_zero() || !n.is_online || (n.minders_present & kMinder8ByteBackhaul) == 0)
+        return false;
+    // Once the extender runs the table's backhaul BSS it has the full-length credentials.
+    const map_credential_config_t* table = map_get_m2_config();
+    Context* c = Context::instance();
+    const Device* d = c && c->graph_minder && !n.agent_mac.is_zero()
+                          ? c->graph_minder->find_device(n.agent_mac)
+                          : nullptr;
+    if (!table || !d)
+        return true;
+    for (uint8_t i = 0; i < table->count && i < kMaxCredentials; ++i) {
+        const map_vap_credential_t& cred = table->creds[i];
+        if ((cred.bss_type & MAP_CRED_BACKHAUL) == 0)
+            continue;
+        for (const HKTVapInfo& v : d->hkt_vaps)
+            if ((v.bss_type & 2) != 0 && v.ssid == cred.ssid)
+                return false;
+    }
+    return true;
+}
+
+void HktMgmtMinder::check_ap_capabilites() {
+    bool need = false;
+    for (const HktNode& n : nodes_) {
+        if (n.hkt_mac.is_zero())
+            continue;
+        OZR_INFO(&logger_, "{}: AP MAC {} -HKT minder management capabilities {:08x}", __func__,
+                 n.hkt_mac.to_string(), n.minders_present);
+        need = need || needs_legacy_backhaul(n);
+    }
+    if (!bh_8bytes_)
+        return;
+    if (need) {
+        const bool open = bh_8bytes_->is_started();
+        if (open) {
+            OZR_DEBUG(&logger_, "{} - 8bytes_bh timer active, stopping before restart", __func__);
+            bh_8bytes_->stop();
+        }
+        OZR_INFO(&logger_, "{} - 8bytes_bh timer starting", __func__);
+        bh_8bytes_->start(k8BytesBhMs);
+        if (!open)
+            legacy_backhaul(*this, true);
+    } else if (bh_8bytes_->is_started()) {
+        OZR_INFO(&logger_, "{} - 8bytes_bh timer active, stopping", __func__);
+        bh_8bytes_->stop();
+        legacy_backhaul(*this, false);
+    }
+}
+
+void HktMgmtMinder::review_legacy_backhaul() {
+    if (!bh_8bytes_ || !bh_8bytes_->is_started())
+        return;
+    for (const HktNode& n : nodes_)
+        if (needs_legacy_backhaul(n))
+            return;
+    OZR_INFO(&logger_, "{} - 8bytes_bh timer active, stopping", __func__);
+    bh_8bytes_->stop();
+    legacy_backhaul(*this, false);
+}
+
 void HktMgmtMinder::on_ap_8bytes_bh_timer() {
     OZR_INFO(&logger_, "{} - setBackhaulVapEnabled8ByteSSIDPW", __func__);
-    close_legacy_backhaul(*this);
+    legacy_backhaul(*this, false);
 }
 
 int HktMgmtMinder::handle_marlow_join(const int* state) {
@@ -411,7 +449,7 @@ int HktMgmtMinder::handle_marlow_join(const int* state) {
     if (*state == 1 && bh_8bytes_ && bh_8bytes_->is_started()) {
         OZR_INFO(&logger_, "{} - 8bytes_bh timer active, stopping", __func__);
         bh_8bytes_->stop();
-        close_legacy_backhaul(*this);
+        legacy_backhaul(*this, false);
     }
     return 0;
 }

@@ -96,8 +96,10 @@ class HktMgmtMinder : public Minder {
     static constexpr long long kOfflineCheckMs = 10000;
     static constexpr long long kOfflineAfterMs = 100000;
     static constexpr long long k8BytesBhMs = 900000;
-    // Bit of a node's minders_present: it joins over the legacy backhaul VAP with 8-byte
-    // credentials, which the gateway keeps open for k8BytesBhMs after it came online.
+    // Bit of a node's minders_present: its extender can join over the gateway's legacy
+    // backhaul VAP with 8-byte credentials. While such a node is online and does not run the
+    // credential table's backhaul BSS yet, the gateway keeps that VAP open, for at most
+    // k8BytesBhMs after the node came online.
     static constexpr uint32_t kMinder8ByteBackhaul = 1u << 3;
 
     // The timer of that name ("hkt_discovery_poll", "hkt_discovery_burst",
@@ -115,6 +117,12 @@ class HktMgmtMinder : public Minder {
     void check_ap_status(HktNode* node);
     void on_ap_8bytes_bh_timer();
     void check_ap_capabilites();
+    // Whether NODE needs the legacy backhaul VAP: online, kMinder8ByteBackhaul set, and its
+    // last VAP report shows no backhaul BSS with a backhaul SSID of the credential table.
+    bool needs_legacy_backhaul(const HktNode& node) const;
+    // Closes the legacy backhaul window early when no node needs it any more (called when
+    // a VAP report arrived); never opens or extends it.
+    void review_legacy_backhaul();
 
     // ---- state changes of a node
     // Stores STATUS; when it changed, the data minder is told (update_ap_state).

@@ -130,6 +130,9 @@ class HttpServer {
     // True while the listener or a connection has a handle nobody closed yet (the
     // loop still refers to the server).
     bool has_unclosed_handles() const;
+    // True while the loop may still call back into the server: the listener or a
+    // connection is open or its close callback has not run yet.
+    bool holds_handles() const { return listening_ || clients_ != nullptr; }
     size_t connection_count() const { return connection_count_; }
     const RestLimits& limits() const { return limits_; }
     const Logger* logger() const { return logger_; }

@@ -10,6 +10,8 @@
 
 // Keeps the extender routes (extender_routes.cc) in the program.
 void rest_extender_routes_linked();
+// Keeps the backhaul steering routes (backhaul_routes.cc) in the program.
+void rest_backhaul_routes_linked();
 
 RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), loop_(loop) {
     int level = find_config_log_level("root.rest");
@@ -19,6 +21,7 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
     }
     rest_graph_routes_linked();
     rest_extender_routes_linked();
+    rest_backhaul_routes_linked();
     rest_map_cfg_routes_linked();
     service_ = std::make_unique<RestService>(loop, &logger_);
 }
@@ -26,11 +29,13 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
 RestMinder::~RestMinder() {
     // Normally the context has closed every loop handle (the server's with them) and
     // run the loop dry before the minders go. When it has not, the loop still holds
-    // the server's handles: close them and let their close callbacks run first.
+    // the server's handles (a listener that failed to start is closing, say): close
+    // what is open and let every close callback run before the server goes.
     HttpServer* s = service_->server();
-    if (s && loop_ && s->has_unclosed_handles()) {
-        service_->close();
-        for (int i = 0; i < 8 && !s->closed(); ++i)
+    if (s && loop_ && s->holds_handles()) {
+        if (s->has_unclosed_handles())
+            service_->close();
+        for (int i = 0; i < 8 && s->holds_handles(); ++i)
             uv_run(loop_, UV_RUN_NOWAIT);
     }
 }

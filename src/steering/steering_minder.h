@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ class WirelessLink;
 class UnassociatedLink;
 struct FailedConnectionMesg;
 struct BackhaulSteeringResponseMesg;
+class BackhaulSteering;
 
 class SteeringMinder : public Minder {
   public:
@@ -68,7 +70,24 @@ class SteeringMinder : public Minder {
     // Replaces the band preference list. 0 on success.
     int set_bnd_prefer_entries(const std::vector<MAC>& entries);
 
+    // ---- backhaul steering (backhaul_steering.h), its switch and its block reason
+    BackhaulSteering& backhaul() { return *backhaul_; }
+    void set_bh_steer_enable(bool on);
+    bool get_bh_steer_enable() const;
+
+    // ---- fronthaul radio management: the switch of the 5 GHz-high fronthaul radio check
+    void set_fh_mgmt_enable(bool on) { fh_mgmt_enable_ = on; }
+    bool get_fh_mgmt_enable() const { return fh_mgmt_enable_; }
+    // Enables or disables the 5 GHz-high fronthaul radio of every extender of the graph.
+    // The number of devices asked.
+    int set_all_devices_5gh_fronthaul_radio_enable(bool enable);
+    // What was last asked of them (true at start: the radios are up).
+    bool all_devices_5gh_fronthaul_enabled() const { return fh_5gh_enable_; }
+
   private:
     Logger logger_;
     [[maybe_unused]] uv_loop_s* loop_;
+    std::unique_ptr<BackhaulSteering> backhaul_;
+    bool fh_mgmt_enable_ = false;
+    bool fh_5gh_enable_ = true;
 };

@@ -284,8 +284,9 @@ void HktAgent::on_hkt(const MAC& from, const CMDU& c, void* msg) {
                     v.bssid = bss.bssid;
                     v.ssid_len = static_cast<uint8_t>(std::min<size_t>(bss.ssid.size(), 32));
                     std::memcpy(v.ssid, bss.ssid.data(), v.ssid_len);
-                    v.authentication_mode = kAuthWpa2Psk;
-                    v.encryption_mode = kEncAes;
+                    // What an M2 configured; the scenario's own BSSs are WPA2 / AES.
+                    v.authentication_mode = bss.auth_type ? bss.auth_type : kAuthWpa2Psk;
+                    v.encryption_mode = bss.encr_type ? bss.encr_type : kEncAes;
                     v.bss_type =
                         static_cast<uint8_t>((bss.fronthaul ? 1 : 0) | (bss.backhaul ? 2 : 0));
                     if (r.vaps.size() < HKT_MAX_VAPS)
@@ -370,6 +371,9 @@ void HktAgent::on_hkt(const MAC& from, const CMDU& c, void* msg) {
         }
         case HKT_TLV_BH_VAP_8BYTE_REQUEST:
             ++stats_.bh_vap_requests;
+            sim_.log(
+                a.name + "/hkt: legacy backhaul VAP (bh_vap) " +
+                (hkt_tlv_cast<hkt_bh_vap_8byte_request_tlv>(msg)->enabled ? "opened" : "closed"));
             break;
         case HKT_TLV_IP_CHANGE_NOTIFICATION_REQUEST:
             ++stats_.ip_change_requests;

@@ -256,9 +256,10 @@ class Parser {
     }
 
     bool agent(const Value& v, const std::string& path, AgentConf& a) {
-        if (!keys(v, path,
-                  {"name", "al_mac", "serial", "manufacturer", "model", "profile", "ethernet",
-                   "radios", "backhaul", "bsta_rssi", "wsc_fault", "hkt"})) {
+        if (!keys(
+                v, path,
+                {"name", "al_mac", "serial", "manufacturer", "model", "profile", "ethernet",
+                 "radios", "backhaul", "bsta_rssi", "wsc_fault", "hkt", "backhaul_steer_reject"})) {
             return false;
         }
         if (!str(v, path, "name", a.name, 32, true))
@@ -315,6 +316,13 @@ class Parser {
         if (!fault.empty() && !wsc_fault_from_name(fault, a.wsc_fault))
             return fail(sub(path, "wsc_fault"),
                         "expected \"wrong_key\" or \"corrupt_m2\", got \"" + fault + "\"");
+        long long reject = 0;
+        if (!integer(v, path, "backhaul_steer_reject", 0, 6, reject, false))
+            return false;
+        if (reject != 0 && reject < 4)
+            return fail(sub(path, "backhaul_steer_reject"),
+                        "expected 4, 5 or 6, got " + std::to_string(reject));
+        a.backhaul_steer_reject = static_cast<int>(reject);
         auto bh = v.FindMember("backhaul");
         if (bh == v.MemberEnd())
             return fail(sub(path, "backhaul"), "missing");
@@ -472,7 +480,7 @@ class Parser {
     bool event(const Value& v, const std::string& path, const Scenario& s, EventConf& e) {
         if (!keys(v, path,
                   {"at_s", "client", "agent", "roam", "rssi", "join", "leave", "silent", "backhaul",
-                   "hkt_silent", "channel"})) {
+                   "hkt_silent", "forget_credentials", "bsta_rssi", "channel"})) {
             return false;
         }
         long long at = 0;
@@ -542,12 +550,27 @@ class Parser {
             e.kind = flag ? EventConf::hkt_silent : EventConf::hkt_speak;
             return true;
         }
+        if (v.HasMember("forget_credentials")) {
+            if (!boolean(v, path, "forget_credentials", flag))
+                return false;
+            if (!flag)
+                return fail(sub(path, "forget_credentials"), "only true is meaningful");
+            e.kind = EventConf::forget_credentials;
+            return true;
+        }
+        if (v.HasMember("bsta_rssi")) {
+            if (s.agents[e.index].backhaul.kind != BackhaulKind::wifi)
+                return fail(sub(path, "agent"),
+                            "agent " + show(ag->value) + " has no Wi-Fi backhaul");
+            e.kind = EventConf::bsta_rssi;
+            return rssi_map(v, path, "bsta_rssi", e.levels);
+        }
         auto ch = v.FindMember("channel");
         if (ch != v.MemberEnd())
             return channel_event(ch->value, sub(path, "channel"), s.agents[e.index], e);
         return fail(path,
-                    "an agent event needs \"silent\", \"backhaul\", \"hkt_silent\" or "
-                    "\"channel\"");
+                    "an agent event needs \"silent\", \"backhaul\", \"hkt_silent\", "
+                    "\"forget_credentials\", \"bsta_rssi\" or \"channel\"");
     }
 
     // {"radio": ID, "channel": N, "bandwidth": MHZ, "reason": TEXT}: the radio moves.

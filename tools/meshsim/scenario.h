@@ -31,6 +31,7 @@ struct BssConf {
     std::string ssid;
     std::string key;         // set by an M2 (never logged)
     uint16_t auth_type = 0;  // WSC authentication type from an M2 (0: not configured)
+    uint16_t encr_type = 0;  // WSC encryption type from an M2 (0: not configured)
     bool backhaul = false;   // a backhaul BSS (extenders' backhaul STAs join it)
     bool fronthaul = true;   // clients join it
 };
@@ -110,6 +111,9 @@ struct AgentConf {
     std::map<BSSID, int> bsta_rssi;
     HktConf hkt;
     WscFault wsc_fault = WscFault::none;
+    // Reason code (4, 5 or 6) with which the agent refuses every backhaul steering
+    // request; 0: it decides from what its backhaul STA hears.
+    int backhaul_steer_reject = 0;
 };
 
 struct ClientConf {
@@ -136,12 +140,16 @@ struct EventConf {
         hkt_silent,  // the agent's vendor (HKT) side stops answering and beating
         hkt_speak,
         channel,  // a radio moves to another channel by itself (radar, the user)
+        // The agent drops what its M2s configured and runs the scenario's BSSs again, without
+        // telling the controller (a reset behind its back); only the SSID sync brings it back.
+        forget_credentials,
+        bsta_rssi,  // what the agent's backhaul STA hears changes
     };
     long long at_ms = 0;
     Kind kind = roam;
     size_t index = 0;             // client (roam, rssi, join, leave) or agent (the others)
     BSSID bssid;                  // roam, join
-    std::map<BSSID, int> levels;  // rssi: new signal per BSS
+    std::map<BSSID, int> levels;  // rssi, bsta_rssi: new signal per BSS
     // channel: the agent's radio, its new primary channel and width, and why.
     size_t radio = 0;
     uint8_t primary = 0;

@@ -17,6 +17,12 @@ namespace meshsim {
 namespace {
 
 constexpr uint8_t kErrStaNotAssociated = 0x02;
+// Reasons a backhaul steering request is refused with.
+constexpr uint8_t kErrChannel = 0x04;
+constexpr uint8_t kErrTargetWeak = 0x05;
+constexpr uint8_t kErrRejected = 0x06;
+// Below this (dBm) a backhaul STA does not try to join a BSS.
+constexpr int kMinBstaRssi = -82;
 constexpr uint8_t kBtmAccept = 0;
 constexpr uint8_t kBtmReject = 1;
 
@@ -558,6 +564,9 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
             break;
         case CMDU_TYPE_AP_CAPABILITY_QUERY:
             send(i, from, ap_capability_report(i, mid));
+            // With its capabilities the controller also hears the channels the radios
+            // operate on (as after a channel selection): measurements are asked per channel.
+            send(i, from, operating_channel_report(i, next_mid(i)));
             break;
         case CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST:
             on_policy_config(i, from, c);
@@ -1227,24 +1236,46 @@ void Sim::on_backhaul_steering(size_t i, const MAC& from, const CMDU& c) {
     if (!q)
         return;
     AgentState& a = *agents_[i];
+    const AgentConf& conf = scenario_.agents[i];
     const BssRef* ref = find_bss(q->target_bssid);
-    bool ok = a.backhaul.kind == BackhaulKind::wifi && q->backhaul_sta_mac == a.backhaul.bsta &&
-              ref && scenario_.agents[ref->agent].radios[ref->radio].bsss[ref->bss].backhaul &&
-              scenario_.agents[i].bsta_rssi.count(q->target_bssid) && ref->agent != i;
+    // Why the request is refused, as a reason code of the Error Code TLV (0: it is not):
+    // 5 the target is not heard (or too weakly), 4 the requested channel is not the
+    // target's, 6 the target does not take us (not a backhaul BSS, our own BSS or one of
+    // our descendants', cut off from the controller). A scenario may force one.
+    uint8_t reason = 0;
+    auto heard = conf.bsta_rssi.find(q->target_bssid);
+    if (conf.backhaul_steer_reject != 0) {
+        reason = static_cast<uint8_t>(conf.backhaul_steer_reject);
+    } else if (a.backhaul.kind != BackhaulKind::wifi || q->backhaul_sta_mac != a.backhaul.bsta ||
+               !ref || heard == conf.bsta_rssi.end() || heard->second < kMinBstaRssi) {
+        reason = kErrTargetWeak;
+    } else {
+        const RadioConf& radio = scenario_.agents[ref->agent].radios[ref->radio];
+        if ((q->channel != 0 && q->channel != radio.channel) ||
+            (q->op_class != 0 && q->op_class != radio.op_class))
+            reason = kErrChannel;
+        else if (!radio.bsss[ref->bss].backhaul || ref->agent == i)
+            reason = kErrRejected;
+    }
     // Never under one of our own descendants.
-    for (int p = ref ? static_cast<int>(ref->agent) : -1, steps = 0; ok && p >= 0 && steps < 300;
-         ++steps) {
+    for (int p = ref ? static_cast<int>(ref->agent) : -1, steps = 0;
+         reason == 0 && p >= 0 && steps < 300; ++steps) {
         if (p == static_cast<int>(i))
-            ok = false;
+            reason = kErrRejected;
         p = agents_[p]->parent;
     }
-    ok = ok && reachable(ref->agent);
+    if (reason == 0 && !reachable(ref->agent))
+        reason = kErrRejected;
+    const bool ok = reason == 0;
+    if (!ok)
+        log(conf.name + ": backhaul steering to " + q->target_bssid.to_string() +
+            " refused, reason " + std::to_string(reason));
     CmduBuilder b(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, next_mid(i));
     b.add(backhaul_steering_response_tlv{
         TLV_TYPE_BACKHAUL_STEERING_RESPONSE, q->backhaul_sta_mac, q->target_bssid,
         ok ? BACKHAUL_STEERING_SUCCESS : BACKHAUL_STEERING_FAILURE});
     if (!ok)
-        b.add(error_code_tlv{TLV_TYPE_ERROR, 0x07, q->backhaul_sta_mac});
+        b.add(error_code_tlv{TLV_TYPE_ERROR, reason, q->backhaul_sta_mac});
     send(i, from, b.build());
     if (!ok)
         return;
@@ -1314,6 +1345,12 @@ void Sim::apply(const EventConf& e) {
             for (const auto& kv : e.levels)
                 clients_[e.index].rssi[kv.first] = kv.second;
             break;
+        case EventConf::bsta_rssi:
+            for (const auto& kv : e.levels)
+                scenario_.agents[e.index].bsta_rssi[kv.first] = kv.second;
+            log("timeline: agent " + scenario_.agents[e.index].name +
+                " backhaul STA hears new levels");
+            break;
         case EventConf::silent:
         case EventConf::speak: {
             const bool before = link_up(e.index);
@@ -1329,6 +1366,10 @@ void Sim::apply(const EventConf& e) {
                 (e.kind == EventConf::hkt_silent ? "goes silent" : "speaks again"));
             if (HktAgent* h = hkt_agent(e.index))
                 h->set_silent(e.kind == EventConf::hkt_silent);
+            break;
+        case EventConf::forget_credentials:
+            log("timeline: agent " + scenario_.agents[e.index].name + " forgets its credentials");
+            forget_credentials(e.index);
             break;
         case EventConf::backhaul_down:
         case EventConf::backhaul_up: {

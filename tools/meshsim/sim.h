@@ -147,6 +147,8 @@ class Sim {
     void send_wsc_m1(size_t agent, const MAC& dst);
     void on_wsc(size_t agent, const MAC& from, const CMDU& cmdu);
     void apply_wsc(size_t agent, size_t radio, const WscResult& result);
+    // The agent's radios run their scenario BSSs again (timeline "forget_credentials").
+    void forget_credentials(size_t agent);
     BSSID spare_bssid(size_t agent, size_t radio, size_t k) const;
     void reindex_bss();
     void send_discovery(size_t agent);

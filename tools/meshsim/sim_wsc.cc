@@ -166,6 +166,7 @@ void Sim::apply_wsc(size_t i, size_t r, const WscResult& res) {
         b.ssid = m.ssid;
         b.key = m.network_key;
         b.auth_type = m.auth_type;
+        b.encr_type = m.encr_type;
         b.backhaul = (m.map_ext & WSC_MAP_BACKHAUL_BSS) != 0;
         b.fronthaul = (m.map_ext & WSC_MAP_FRONTHAUL_BSS) != 0;
         // A slot of the same kind first, then any slot, then a new BSSID.
@@ -239,6 +240,30 @@ void Sim::apply_wsc(size_t i, size_t r, const WscResult& res) {
         log(who + ": configured by M2: " + described);
     }
     // The controller learns the new BSSs from its next Topology Query.
+    notify_association(i, MAC(), BSSID(), true);
+}
+
+void Sim::forget_credentials(size_t i) {
+    AgentConf& conf = scenario_.agents[i];
+    std::set<BSSID> kept;
+    for (size_t r = 0; r < conf.radios.size(); ++r)
+        for (const auto& b : wsc_[i][r].factory)
+            kept.insert(b.bssid);
+    std::vector<size_t> leaving;
+    for (size_t c = 0; c < clients_.size(); ++c) {
+        const BssRef* ref = clients_[c].bssid.is_zero() ? nullptr : find_bss(clients_[c].bssid);
+        if (ref && ref->agent == i && !kept.count(clients_[c].bssid))
+            leaving.push_back(c);
+    }
+    for (size_t c : leaving)
+        move_client(c, BSSID());
+    for (size_t r = 0; r < conf.radios.size(); ++r) {
+        conf.radios[r].bsss = wsc_[i][r].factory;
+        wsc_[i][r].state.kind = RadioWscState::unconfigured;
+        wsc_[i][r].state.why.clear();
+    }
+    reindex_bss();
+    log(conf.name + ": forgot its M2 credentials; runs the scenario's BSSs again");
     notify_association(i, MAC(), BSSID(), true);
 }
 

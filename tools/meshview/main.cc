@@ -46,10 +46,16 @@ int main(int argc, char** argv) {
             std::string hkt;
             if (meshview::http_get(url, "/debug/hktmgmt", hkt) != 200)
                 hkt.clear();
+            std::string cfg;
+            if (meshview::http_get(url, "/debug/map-cfg", cfg) != 200)
+                cfg.clear();
+            std::string bh;
+            if (meshview::http_get(url, "/debug/backhaul-steer", bh) != 200)
+                bh.clear();
             std::string aps;
             if (meshview::http_get(url, "/debug/aps", aps) != 200)
                 aps.clear();
-            if (!meshview::render_tree(graph, topo, tree, hkt, aps))
+            if (!meshview::render_tree(graph, topo, tree, hkt, cfg, bh, aps))
                 tree = "(" + tree + ")\n";
         } else if (status == 0) {
             tree = "(waiting for the daemon at " + url + ")\n";

@@ -140,7 +140,8 @@ int http_get(const std::string& url, const std::string& path, std::string& body,
 }
 
 bool render_tree(const std::string& graph_json, const std::string& topology_json, std::string& out,
-                 const std::string& hkt_json, const std::string& aps_json) {
+                 const std::string& hkt_json, const std::string& map_cfg_json,
+                 const std::string& backhaul_json, const std::string& aps_json) {
     out.clear();
     rapidjson::Document g;
     g.Parse(graph_json.c_str(), graph_json.size());
@@ -210,10 +211,10 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
     }
     // Each AP's radios: channel, bandwidth and transmit power in use.
     std::map<std::string, std::vector<std::string>> radios;
-    rapidjson::Document a;
-    a.Parse(aps_json.c_str(), aps_json.size());
-    if (!a.HasParseError() && a.IsObject()) {
-        const rapidjson::Value* list = member(a, "aps");
+    rapidjson::Document aps_doc;
+    aps_doc.Parse(aps_json.c_str(), aps_json.size());
+    if (!aps_doc.HasParseError() && aps_doc.IsObject()) {
+        const rapidjson::Value* list = member(aps_doc, "aps");
         for (rapidjson::SizeType i = 0; list && list->IsArray() && i < list->Size(); ++i) {
             const rapidjson::Value& ap = (*list)[i];
             const rapidjson::Value* rs = member(ap, "radios");
@@ -240,6 +241,24 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
                 radios[str(ap, "al-mac")].push_back(line);
             }
         }
+    }
+    // The SSID credential sync, per vendor agent's Multi-AP agent.
+    rapidjson::Document m;
+    m.Parse(map_cfg_json.c_str(), map_cfg_json.size());
+    const rapidjson::Value* cfg =
+        !m.HasParseError() && m.IsObject() ? member(m, "map-cfg") : nullptr;
+    const rapidjson::Value* sync = cfg && cfg->IsObject() ? member(*cfg, "ssid-sync") : nullptr;
+    const rapidjson::Value* agents = sync && sync->IsObject() ? member(*sync, "agents") : nullptr;
+    for (rapidjson::SizeType i = 0; agents && agents->IsArray() && i < agents->Size(); ++i) {
+        const rapidjson::Value& a = (*agents)[i];
+        std::string agent = str(a, "agent");
+        agent.erase(std::remove(agent.begin(), agent.end(), ':'), agent.end());
+        const std::string state = str(a, "state");
+        if (agent.empty() || (state != "in sync" && state != "differs"))
+            continue;
+        std::string& s = ident[agent];
+        s += (s.empty() ? "" : ", ") +
+             std::string(state == "in sync" ? "SSIDs in sync" : "SSIDs differ, renew sent");
     }
     struct Dev {
         std::string mac, name, parent, medium, quality, cost_parent, cost_root, rssi;
@@ -358,6 +377,31 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
             clients += b.second.size();
     }
     out += std::to_string(devices) + " devices, " + std::to_string(clients) + " clients\n";
+    // Backhaul steering: the switch, why it waits, and the moves asked for lately (the
+    // last five, oldest first).
+    rapidjson::Document b;
+    b.Parse(backhaul_json.c_str(), backhaul_json.size());
+    if (!b.HasParseError() && b.IsObject() && member(b, "enable")) {
+        const std::string reason = str(b, "block-reason");
+        out += "backhaul steering " + std::string(str(b, "enable") == "true" ? "on" : "off") +
+               (reason.empty() ? "" : " (waiting: " + reason + ")") + "\n";
+        const rapidjson::Value* reqs = member(b, "requests");
+        if (reqs && reqs->IsArray()) {
+            rapidjson::SizeType n = reqs->Size(), first = n > 5 ? n - 5 : 0;
+            for (rapidjson::SizeType i = first; i < n; ++i) {
+                const rapidjson::Value& r = (*reqs)[i];
+                auto dev = devs.find(str(r, "al-mac"));
+                std::string who = dev != devs.end() ? dev->second.name : colons(str(r, "al-mac"));
+                std::string line =
+                    "  " + who + " backhaul STA " + colons(str(r, "backhaul-sta-mac")) + " -> " +
+                    colons(str(r, "target-bssid")) + " (class " + str(r, "operating-class") +
+                    ", channel " + str(r, "channel") + "): " + str(r, "state");
+                if (!str(r, "reason").empty())
+                    line += " - " + str(r, "reason");
+                out += line + "\n";
+            }
+        }
+    }
     return true;
 }
 

@@ -160,11 +160,11 @@ TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {
     closed_ = true;
     std::string text = log.text();
     // Active: the watchdog, the first duplicate-controller check, the graph minder's twelve
-    // periodic timers, the vendor agent minder's offline check and discovery poll, the
-    // configuration minder's 10 s work. Closed: those and the vendor agent minder's two idle
-    // timers (discovery burst, legacy backhaul window).
-    EXPECT_EQ(count_of(text, " active, stopping"), 17u);
-    EXPECT_EQ(count_of(text, "Closing timer 0x"), 19u);
+    // periodic timers, the backhaul steering check, the vendor agent minder's offline check
+    // and discovery poll, the configuration minder's 10 s work. Closed: those and the vendor
+    // agent minder's two idle timers (discovery burst, legacy backhaul window).
+    EXPECT_EQ(count_of(text, " active, stopping"), 18u);
+    EXPECT_EQ(count_of(text, "Closing timer 0x"), 20u);
     EXPECT_EQ(count_of(text, "Closing Async handle 0x"), 2u);  // ours and the D-Bus bridge's
     EXPECT_EQ(count_of(text, "Closing Pipe handle 0x"), 1u);
     EXPECT_EQ(count_of(text, "(type=6) with generic callback"), 1u);  // idle

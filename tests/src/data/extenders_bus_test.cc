@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/paths.h"
+#include "dbus/ozr_dbus.h"
 #include "dbus/records.h"
 #include "nal/nal.h"
 #include "src/rest/http_test_client.h"
@@ -161,6 +162,20 @@ TEST_F(ExtenderBus, AdmitListAndRemoveThroughTheBus) {
     EXPECT_EQ(zka_text(one.entries[0].sn), "EX2026000003");
     info("NOPE", result);
     EXPECT_EQ(result, -1);
+
+    // The packed topology lists both admitted extenders, and the bus carries exactly the
+    // bytes the size formula walks; the dump file follows.
+    BusReply topo = client_->call("getmeshtopology", std::vector<uint8_t>(4, 0));
+    ASSERT_TRUE(topo.ok) << topo.error_name;
+    EXPECT_EQ(topo.result, 0);
+    ASSERT_GE(topo.data.size(), kZkaTopoHeaderLen);
+    EXPECT_EQ(topo.data[kZkaTopoApCountAt], 2);
+    EXPECT_EQ(topo.data.size(),
+              get_topo_msg_size(reinterpret_cast<const ZkaEmNetwork_T*>(topo.data.data())));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(topo.data.data()) + 72 + 137),
+              "EX2026000002");
+    EXPECT_NE(read_text(root_.path("/configs/easymesh/mesh_topo_dump.txt")).find("ap=2:\n"),
+              std::string::npos);
 
     // The REST view agrees.
     HttpAnswer a = http_request(port_, get_request("/debug/configdb"));

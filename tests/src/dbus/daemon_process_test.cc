@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -178,7 +179,23 @@ TEST_F(BusProcess, TheDocumentedBusctlLineAnswers) {
     while (fgets(buf, sizeof buf, p))
         out += buf;
     EXPECT_EQ(pclose(p), 0) << out;
-    EXPECT_EQ(out, "iay -1 0\n");  // no topology export yet: -1 and an empty block
+    // 0 and the topology as NUL-terminated JSON text, its bytes counted first.
+    std::istringstream in(out);
+    std::string sig;
+    int code = -1;
+    size_t count = 0;
+    in >> sig >> code >> count;
+    EXPECT_EQ(sig, "iay");
+    EXPECT_EQ(code, 0);
+    std::string text;
+    unsigned byte = 0;
+    while (in >> byte)
+        text += static_cast<char>(byte);
+    ASSERT_EQ(text.size(), count) << out;
+    ASSERT_GT(count, 0u);
+    EXPECT_EQ(text.back(), '\0');
+    EXPECT_EQ(text.rfind("{\"controller\":", 0), 0u) << text;
+    EXPECT_NE(text.find("\"aps\":["), std::string::npos) << text;
 }
 
 TEST_F(BusProcess, RestKeepsAnsweringWhenTheBusDies) {

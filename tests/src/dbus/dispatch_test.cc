@@ -15,6 +15,7 @@
 #include "data/data_minder.h"
 #include "dbus/bridge.h"
 #include "dbus/json_config.h"
+#include "dbus/ozr_dbus.h"
 #include "map/map_config.h"
 #include "support/temp_root.h"
 
@@ -157,12 +158,17 @@ TEST_F(Dispatch, ExtenderTopologyAndDebugMethods) {
     EXPECT_EQ(method(DBUS_MSG_SET_STEERING_THRESHOLD, &th, nullptr), -1);
     EXPECT_EQ(lines("set_steering_threshold() not available yet"), 1u);
 
+    // The topology methods hand back a block through the slot (nothing admitted here).
     void* slot = &th;
-    EXPECT_EQ(method(DBUS_MSG_GET_MESH_TOPOLOGY, &slot, nullptr, sizeof slot), -1);
-    EXPECT_EQ(slot, nullptr);
+    EXPECT_EQ(method(DBUS_MSG_GET_MESH_TOPOLOGY, &slot, nullptr, sizeof slot), 0);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(get_topo_msg_size(static_cast<ZkaEmNetwork_T*>(slot)), 72u);
+    std::free(slot);
     slot = &th;
-    EXPECT_EQ(method(DBUS_MSG_GET_MESH_TOPOLOGY_INFO, &slot, nullptr, sizeof slot), -1);
-    EXPECT_EQ(slot, nullptr);
+    EXPECT_EQ(method(DBUS_MSG_GET_MESH_TOPOLOGY_INFO, &slot, nullptr, sizeof slot), 0);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(std::string(static_cast<char*>(slot)).rfind("{\"controller\":", 0), 0u);
+    std::free(slot);
     EXPECT_EQ(lines("OZR Get mesh topology hdlr invoked 13"), 1u);
 
     // debug: a channel-selection rework for an agent the stack does not know.

@@ -53,19 +53,12 @@ class EntryPoints : public ::testing::Test {
 
 TEST_F(EntryPoints, PendingOperationsFailWithOneErrorLineEach) {
     DataMinder& d = *ctx_->data_minder;
-    ZkaExtenderInfoList_T list{};
     ZkaSteeringThresholdConfig_T th{};
     EXPECT_EQ(d.set_steering_threshold(&th), -1);
-    ZkaEmNetwork_T* block = reinterpret_cast<ZkaEmNetwork_T*>(&list);
-    EXPECT_EQ(d.get_mesh_network_topology(&block), -1);
-    EXPECT_EQ(block, nullptr);
-    ZkaEmNetworkInfo_T* info = reinterpret_cast<ZkaEmNetworkInfo_T*>(&list);
-    EXPECT_EQ(d.get_mesh_network_topology_info(&info), -1);
-    EXPECT_EQ(info, nullptr);
     EXPECT_EQ(ctx_->steering_minder->kick_out(MAC()), -1);
     EXPECT_NE(ctx_->steering_minder->set_steering_config_value("bsteer_en", 1), 0);
     EXPECT_NE(ctx_->steering_minder->set_bnd_prefer_entries({}), 0);
-    EXPECT_EQ(count_of(log_.text(), "not available yet"), 6u);
+    EXPECT_EQ(count_of(log_.text(), "not available yet"), 4u);
     EXPECT_EQ(count_of(log_.text(),
                        "err root.data: DataMinder::set_steering_threshold() not available yet"),
               1u);

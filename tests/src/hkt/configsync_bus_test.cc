@@ -203,8 +203,13 @@ TEST_F(ConfigsyncBus, MarlowJoinClosesTheLegacyBackhaulWindow) {
     ozr_test::BusClient client;
     ASSERT_TRUE(client.emit_i("vexal.zksld", "notifyMarlowJoin", 1));
     ASSERT_TRUE(client.flush());
-    ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 1; }));
+    // One request opened the VAP with the window; the join closes it.
+    ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 2; }));
     EXPECT_FALSE(window->is_started());
+    hktMessage* m = local.last(HKT_TLV_BH_VAP_8BYTE_REQUEST);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(hkt_tlv_cast<hkt_bh_vap_8byte_request_tlv>(m)->enabled, 0);
+    free_hkt_message_structure(m);
 }
 
 }  // namespace

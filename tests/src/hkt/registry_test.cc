@@ -372,10 +372,16 @@ TEST_F(Registry, TheLegacyBackhaulWindowAndTheMarlowJoin) {
     ASSERT_NE(online_node(p, "EX1", kExt, HktMgmtMinder::kMinder8ByteBackhaul), nullptr);
     EXPECT_TRUE(bh->is_started());
     EXPECT_NE(log().find("8bytes_bh timer starting"), std::string::npos);
-    // The window ends: the gateway's vendor agent closes the VAP.
-    hkt_->on_ap_8bytes_bh_timer();
+    // The window opens the VAP at the gateway's vendor agent...
     ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 1; }));
     hktMessage* m = local.last(HKT_TLV_BH_VAP_8BYTE_REQUEST);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(hkt_tlv_cast<hkt_bh_vap_8byte_request_tlv>(m)->enabled, 1);
+    free_hkt_message_structure(m);
+    // ...and when it ends, closes it.
+    hkt_->on_ap_8bytes_bh_timer();
+    ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 2; }));
+    m = local.last(HKT_TLV_BH_VAP_8BYTE_REQUEST);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(hkt_tlv_cast<hkt_bh_vap_8byte_request_tlv>(m)->enabled, 0);
     free_hkt_message_structure(m);
@@ -385,10 +391,10 @@ TEST_F(Registry, TheLegacyBackhaulWindowAndTheMarlowJoin) {
     EXPECT_TRUE(bh->is_started());
     EXPECT_EQ(hkt_->handle_marlow_join(&joined), 0);
     EXPECT_FALSE(bh->is_started());
-    ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 2; }));
+    ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 3; }));
     EXPECT_EQ(hkt_->handle_marlow_join(&joined), 0);
     settle();
-    EXPECT_EQ(local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST), 2u);
+    EXPECT_EQ(local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST), 3u);
     EXPECT_EQ(hkt_->handle_marlow_join(nullptr), -1);
     // No node needing it is online any more: a running window is stopped.
     hkt_->check_ap_capabilites();

@@ -1040,6 +1040,9 @@ TEST_F(RoutesTest, MapCfgShowsTheCredentialTableWithKeyLengthsOnly) {
     get_json("/debug/map-cfg", doc);
     EXPECT_EQ(doc["map-cfg"]["credentials-cfg"]["count"].GetUint(), 0u);
     EXPECT_EQ(doc["map-cfg"]["credentials-cfg"]["credentials"].Size(), 0u);
+    // The SSID credential sync has compared nothing yet.
+    EXPECT_EQ(doc["map-cfg"]["ssid-sync"]["renews-sent"].GetUint(), 0u);
+    EXPECT_EQ(doc["map-cfg"]["ssid-sync"]["agents"].Size(), 0u);
 
     map_credential_config_t cfg{};
     cfg.count = 2;
@@ -1334,6 +1337,33 @@ TEST(RestRenderHelpers, TextsWithoutStringObjects) {
     EXPECT_EQ(op_class_band(128), 1);
     EXPECT_EQ(op_class_band(131), 2);
     EXPECT_EQ(op_class_band(7), -1);
+}
+
+TEST(RestMinderShutdown, AServerThatFailedToStartIsFreedOnlyAfterItsCloseCallback) {
+    // A busy port: the listener is already closing when the context goes, and the loop
+    // has not run since. The minder must let the close callback run before the server
+    // is freed (AddressSanitizer sees the use after free otherwise).
+    uv_loop_t loop;
+    uv_loop_init(&loop);
+    uv_tcp_t busy;
+    uv_tcp_init(&loop, &busy);
+    struct sockaddr_in addr;
+    uv_ip4_addr("127.0.0.1", 0, &addr);
+    ASSERT_EQ(uv_tcp_bind(&busy, reinterpret_cast<const struct sockaddr*>(&addr), 0), 0);
+    ASSERT_EQ(uv_listen(reinterpret_cast<uv_stream_t*>(&busy), 1, [](uv_stream_t*, int) {}), 0);
+    struct sockaddr_storage bound;
+    int len = sizeof bound;
+    ASSERT_EQ(uv_tcp_getsockname(&busy, reinterpret_cast<struct sockaddr*>(&bound), &len), 0);
+    auto* ctx = new Context(&loop);
+    RestListenAddress a;
+    a.address = "127.0.0.1";
+    a.port = ntohs(reinterpret_cast<struct sockaddr_in*>(&bound)->sin_port);
+    EXPECT_NE(ctx->rest_minder->service()->start(*ctx, a), 0);
+    ASSERT_TRUE(ctx->rest_minder->service()->server()->holds_handles());
+    delete ctx;
+    uv_close(reinterpret_cast<uv_handle_t*>(&busy), nullptr);
+    uv_run(&loop, UV_RUN_DEFAULT);
+    EXPECT_EQ(uv_loop_close(&loop), 0);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "meshview.h"
+#include "support/private_bus.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -199,7 +200,8 @@ class E2E : public ::testing::Test {
         }
     }
 
-    // Starts both with the default scenario whose timeline is TIMELINE (JSON array).
+    // Starts both with the scenario scenario_file_ (default.json unless the test chose
+    // another) whose timeline is TIMELINE (JSON array).
     void start(const std::string& timeline, const std::string& netns_daemon = "",
                const std::string& netns_sim = "", const std::string& raw_daemon_if = "",
                const std::string& raw_sim_if = "") {
@@ -230,7 +232,7 @@ class E2E : public ::testing::Test {
                        "\", \"virtual-serial-number\": \"GWE2E001\"}");
         // The default scenario with this test's timeline and a short discovery period.
         rapidjson::Document s;
-        const std::string text = read_text(std::string(MESHSIM_SCENARIOS) + "/default.json");
+        const std::string text = read_text(std::string(MESHSIM_SCENARIOS) + "/" + scenario_file_);
         s.Parse(text.c_str());
         ASSERT_FALSE(s.HasParseError());
         rapidjson::Document tl(&s.GetAllocator());
@@ -357,9 +359,47 @@ class E2E : public ::testing::Test {
                g.assoc(kExtWired, kLaptop) == "026f7a720221";
     }
 
+    // BSSID -> "SSID" or "SSID/bh", as /1/topology lists them.
+    void ssids(std::map<std::string, std::string>& out) {
+        out.clear();
+        std::string body;
+        if (get("/1/topology", body) != 200)
+            return;
+        rapidjson::Document d;
+        d.Parse(body.c_str());
+        if (d.HasParseError() || !d.IsObject() || !d.HasMember("aps") || !d["aps"].IsArray())
+            return;
+        for (const auto& ap : d["aps"].GetArray()) {
+            if (!ap.HasMember("ssids") || !ap["ssids"].IsArray())
+                continue;
+            for (const auto& b : ap["ssids"].GetArray())
+                out[str(b, "bssid")] = str(b, "ssid") + (str(b, "backhaul") == "true" ? "/bh" : "");
+        }
+    }
+    // Waits up to SECONDS for /1/topology to list WANT; what it listed last in SEEN.
+    bool ssids_until(int seconds, const std::map<std::string, std::string>& want,
+                     std::string& seen) {
+        std::map<std::string, std::string> got;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        bool all = false;
+        while (!all && std::chrono::steady_clock::now() < deadline && daemon_.alive()) {
+            ssids(got);
+            all = true;
+            for (const auto& w : want)
+                all = all && got.count(w.first) && got[w.first] == w.second;
+            if (!all)
+                usleep(500000);
+        }
+        seen.clear();
+        for (const auto& g : got)
+            seen += g.first + "=" + g.second + " ";
+        return all;
+    }
+
     ozr_test::TempRoot root_;
     std::string ozr_, meshsim_, segment_, url_, scenario_, pcap_, netns_, skip_, journal_;
     std::string stack_extra_;  // more map_stack.json keys, starting with ", "
+    std::string scenario_file_ = "default.json";
     int rest_port_ = 0;
     Proc daemon_, sim_;
 };
@@ -481,43 +521,15 @@ TEST_F(E2E, EveryAgentIsConfiguredWithTheCredentials) {
     start("[]");
     if (!rest_ready())
         GTEST_SKIP() << skip_;
-    // BSSID -> "SSID" or "SSID/bh", as /1/topology lists them.
-    auto ssids = [&](std::map<std::string, std::string>& out) {
-        out.clear();
-        std::string body;
-        if (get("/1/topology", body) != 200)
-            return;
-        rapidjson::Document d;
-        d.Parse(body.c_str());
-        if (d.HasParseError() || !d.IsObject() || !d.HasMember("aps") || !d["aps"].IsArray())
-            return;
-        for (const auto& ap : d["aps"].GetArray()) {
-            if (!ap.HasMember("ssids") || !ap["ssids"].IsArray())
-                continue;
-            for (const auto& b : ap["ssids"].GetArray())
-                out[str(b, "bssid")] = str(b, "ssid") + (str(b, "backhaul") == "true" ? "/bh" : "");
-        }
-    };
     const std::map<std::string, std::string> want = {
         {"026f7a720111", "ozr-home"},        {"026f7a720121", "ozr-home"},
         {"026f7a720122", "ozr-backhaul/bh"}, {"026f7a720211", "ozr-home"},
         {"026f7a720221", "ozr-home"},        {"026f7a720222", "ozr-backhaul/bh"},
         {"026f7a720311", "ozr-home"},        {"026f7a720321", "ozr-home"}};
-    std::map<std::string, std::string> got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
-    bool all = false;
-    while (!all && std::chrono::steady_clock::now() < deadline && daemon_.alive()) {
-        ssids(got);
-        all = true;
-        for (const auto& w : want)
-            all = all && got.count(w.first) && got[w.first] == w.second;
-        if (!all)
-            usleep(500000);
-    }
     std::string seen;
-    for (const auto& g : got)
-        seen += g.first + "=" + g.second + " ";
-    ASSERT_TRUE(all) << "SSIDs seen: " << seen << logs();
+    ASSERT_TRUE(ssids_until(45, want, seen)) << "SSIDs seen: " << seen << logs();
+    std::map<std::string, std::string> got;
+    ssids(got);
     // ext-wifi's 5 GHz radio had no backhaul BSS in the scenario: a new one.
     size_t backhauls = 0;
     for (const auto& g : got)
@@ -533,6 +545,69 @@ TEST_F(E2E, EveryAgentIsConfiguredWithTheCredentials) {
     EXPECT_EQ(everything.find("correct horse"), std::string::npos);
     EXPECT_EQ(everything.find("backhaul-key-0123"), std::string::npos);
     EXPECT_NE(read_text(root_.dir() + "/meshsim.log").find("configured by M2"), std::string::npos);
+}
+
+// The platform changes the home SSID with notifyVapConfig on the (private) system bus, as
+// the documented busctl line does: the daemon renews every agent, each runs its exchange
+// again and brings the new SSID up; the keys stay out of every log and REST answer.
+TEST_F(E2E, VapConfigOnTheBusReachesEveryAgent) {
+    ozr_test::PrivateBus bus(root_.dir());
+    if (!bus.ok())
+        GTEST_SKIP() << bus.why();
+    if (access("/usr/bin/busctl", X_OK) != 0)
+        GTEST_SKIP() << "busctl is not installed (scripts/setup.sh installs systemd)";
+    stack_extra_ =
+        R"(, "credentials": [{"ssid": "ozr-home", "key": "first-home-passphrase"},
+            {"ssid": "ozr-backhaul", "key": "backhaul-key-0123", "bands": ["5"],
+             "fronthaul": false, "backhaul": true}])";
+    start("[]");
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    std::string seen;
+    ASSERT_TRUE(ssids_until(45, {{"026f7a720211", "ozr-home"}, {"026f7a720311", "ozr-home"}}, seen))
+        << "SSIDs seen: " << seen << logs();
+    const std::string log = root_.dir() + "/ozr.log";
+    const auto bus_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (read_text(log).find("serving on the system bus") == std::string::npos &&
+           std::chrono::steady_clock::now() < bus_up)
+        usleep(100000);
+    ASSERT_NE(read_text(log).find("serving on the system bus"), std::string::npos) << logs();
+
+    // Two VAPs: the home SSID renamed (every band, fronthaul), the backhaul as before.
+    const std::string record = std::string(MESHSIM_SCENARIOS) + "/../../../scripts/bus-record.py";
+    const std::string cmd =
+        "busctl --address='" + bus.address() +
+        "' emit /vexal/platform vexal.kpl notifyVapConfig ay $(python3 " + record +
+        " 2092 0:u32:2 12:text:wl0 28:text:ozr-home-2 61:text:second-home-passphrase "
+        "126:u16:0x20 128:u16:0x08 131:u8:1 140:u8:1 142:text:wl1 158:text:ozr-backhaul "
+        "191:text:backhaul-key-0123 256:u16:0x20 258:u16:0x08 260:u8:2 261:u8:2 270:u8:1) 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[256];
+    while (fgets(buf, sizeof buf, p))
+        out += buf;
+    ASSERT_EQ(pclose(p), 0) << out;
+
+    const std::map<std::string, std::string> want = {
+        {"026f7a720111", "ozr-home-2"},      {"026f7a720121", "ozr-home-2"},
+        {"026f7a720122", "ozr-backhaul/bh"}, {"026f7a720211", "ozr-home-2"},
+        {"026f7a720221", "ozr-home-2"},      {"026f7a720222", "ozr-backhaul/bh"},
+        {"026f7a720311", "ozr-home-2"},      {"026f7a720321", "ozr-home-2"}};
+    ASSERT_TRUE(ssids_until(45, want, seen)) << "SSIDs seen: " << seen << logs();
+    std::map<std::string, std::string> got;
+    ssids(got);
+    for (const auto& g : got)
+        EXPECT_NE(g.second, "ozr-home") << g.first << " kept the old SSID";
+    std::string cfg;
+    ASSERT_EQ(get("/debug/map-cfg", cfg), 200);
+    EXPECT_NE(cfg.find("\"ozr-home-2\""), std::string::npos) << cfg;
+    const std::string ozr_log = read_text(log);
+    EXPECT_NE(ozr_log.find("send auto config renew to 01:80:c2:00:00:13"), std::string::npos);
+    const std::string everything =
+        cfg + ozr_log + read_text(root_.dir() + "/meshsim.log") + read_text(journal_);
+    for (const char* key : {"first-home-passphrase", "second-home-passphrase", "backhaul-key-0123"})
+        EXPECT_EQ(everything.find(key), std::string::npos) << key;
 }
 
 TEST_F(E2E, ClientRoamsAndTheGraphFollows) {
@@ -552,6 +627,32 @@ TEST_F(E2E, ClientRoamsAndTheGraphFollows) {
         },
         g))
         << "the laptop's association did not move to the gateway" << logs();
+}
+
+TEST_F(E2E, WirelessBackhaulMovesToTheBetterParent) {
+    // The backhaul scenario: from 20 s the wireless extender hears the gateway weakly and
+    // the wired extender well; once the mesh settled the controller moves its backhaul.
+    scenario_file_ = "backhaul.json";
+    start(R"([{"at_s": 20, "agent": "ext-wifi",
+               "bsta_rssi": {"02:6f:7a:72:01:22": -80, "02:6f:7a:72:02:22": -45}}])");
+    if (!rest_ready())
+        GTEST_SKIP() << skip_;
+    Graph g;
+    ASSERT_TRUE(until(
+        60, [](const Graph& x) { return x.backhaul(kExtWifi, "remote-ale") == kGateway; }, g))
+        << logs();
+    ASSERT_TRUE(until(
+        200, [](const Graph& x) { return x.backhaul(kExtWifi, "remote-ale") == kExtWired; }, g))
+        << "the wireless extender's backhaul did not move under the wired one" << logs();
+    std::string body;
+    ASSERT_EQ(get("/debug/backhaul-steer", body), 200);
+    rapidjson::Document d;
+    d.Parse(body.c_str());
+    ASSERT_TRUE(d.IsObject()) << body;
+    ASSERT_TRUE(d["requests"].IsArray() && !d["requests"].Empty()) << body;
+    const auto& last = d["requests"][d["requests"].Size() - 1];
+    EXPECT_STREQ(last["target-bssid"].GetString(), "026f7a720222") << body;
+    EXPECT_FALSE(last["external"].GetBool());
 }
 
 TEST_F(E2E, SilentExtenderAgesOut) {

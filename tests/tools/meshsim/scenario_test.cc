@@ -2,6 +2,8 @@
 // with a message naming the field.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "scenario.h"
@@ -58,6 +60,28 @@ TEST(MeshsimScenario, ShippedScenariosLoad) {
         << error;
     EXPECT_EQ(s.agents.size(), 33u);
     EXPECT_EQ(s.clients.size(), 500u);
+    ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/ssid-sync.json", s, &error),
+              0)
+        << error;
+    ASSERT_EQ(s.timeline.size(), 1u);
+    EXPECT_EQ(s.timeline[0].kind, meshsim::EventConf::forget_credentials);
+    EXPECT_EQ(s.agents[s.timeline[0].index].name, "ext-wired");
+    // Only true means something.
+    std::ifstream in(std::string(MESHSIM_SCENARIOS) + "/ssid-sync.json");
+    std::string t((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    t.replace(t.find("\"forget_credentials\": true"), 26, "\"forget_credentials\": false");
+    EXPECT_EQ(meshsim::scenario_parse(t, s, &error), -1);
+    EXPECT_NE(error.find("forget_credentials"), std::string::npos) << error;
+    // The backhaul scenario: the wireless extender starts under the gateway and hears the
+    // wired extender's backhaul BSS well from 40 s on.
+    ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/backhaul.json", s, &error),
+              0)
+        << error;
+    ASSERT_EQ(s.timeline.size(), 1u);
+    EXPECT_EQ(s.timeline[0].kind, meshsim::EventConf::bsta_rssi);
+    EXPECT_EQ(s.timeline[0].index, 2u);
+    EXPECT_EQ(s.timeline[0].levels.at(BSSID(MAC(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x22))), -45);
+    EXPECT_EQ(s.agents[2].backhaul.parent, "gateway");
 }
 
 TEST(MeshsimScenario, MinimalParsesAndSortsTheTimeline) {
@@ -115,6 +139,14 @@ TEST(MeshsimScenario, MistakesNameTheirField) {
         {"\"channel\": 1,", "\"channel\": 300,", "\"agents[1].radios[0].channel\""},
         {"\"serial\": \"S2\",", "\"serial\": \"S2\", \"wsc_fault\": \"late\",",
          "\"agents[1].wsc_fault\": expected \"wrong_key\" or \"corrupt_m2\", got \"late\""},
+        {"\"serial\": \"S2\",", "\"serial\": \"S2\", \"backhaul_steer_reject\": 3,",
+         "\"agents[1].backhaul_steer_reject\": expected 4, 5 or 6, got 3"},
+        {"{\"at_s\": 2, \"agent\": \"ext\", \"silent\": true}",
+         "{\"at_s\": 2, \"agent\": \"gw\", \"bsta_rssi\": {\"02:00:00:00:01:12\": -40}}",
+         "\"timeline[1].agent\": agent \"gw\" has no Wi-Fi backhaul"},
+        {"{\"at_s\": 2, \"agent\": \"ext\", \"silent\": true}",
+         "{\"at_s\": 2, \"agent\": \"ext\", \"bsta_rssi\": {\"02:00:00:00:01:12\": 5}}",
+         "\"timeline[1].bsta_rssi"},
     };
     for (const Case& c : cases) {
         std::string error = error_after(c.from, c.to);

@@ -476,6 +476,35 @@ TEST_F(MeshsimTest, BackhaulSteeringMovesTheBackhaulStaOrRefuses) {
     EXPECT_EQ(sim_->agent_parent(2), 0);
     got_.clear();
 
+    // Each refusal carries its reason: 5 the target is not heard, 4 the channel is not
+    // the target's, 6 not a backhaul BSS (above); a scenario event changes what is heard.
+    auto refusal = [&](uint16_t mid, const BSSID& target, uint8_t op_class, uint8_t channel) {
+        CmduBuilder q(CMDU_TYPE_BACKHAUL_STEERING_REQUEST, mid);
+        q.add(backhaul_steering_request_tlv{TLV_TYPE_BACKHAUL_STEERING_REQUEST, kExtWifiBsta,
+                                            target, op_class, channel});
+        send(kExtWifi, q.build());
+        const Received* a = await(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, kExtWifi);
+        int reason = a &&
+                             find_tlv<backhaul_steering_response_tlv>(*a->cmdu)->result_code ==
+                                 BACKHAUL_STEERING_FAILURE &&
+                             find_tlv<error_code_tlv>(*a->cmdu)
+                         ? find_tlv<error_code_tlv>(*a->cmdu)->reason_code
+                         : -1;
+        got_.clear();
+        return reason;
+    };
+    EXPECT_EQ(refusal(43, kWiredBh, 115, 36), 4);
+    meshsim::EventConf weak;
+    weak.kind = meshsim::EventConf::bsta_rssi;
+    weak.index = 2;
+    weak.levels[kWiredBh] = -90;
+    sim_->apply(weak);
+    EXPECT_EQ(refusal(44, kWiredBh, 125, 149), 5);
+    EXPECT_EQ(refusal(45, BSSID(0x02, 0x6f, 0x7a, 0x72, 0x09, 0x22), 0, 0), 5);  // unknown
+    weak.levels[kWiredBh] = -50;
+    sim_->apply(weak);
+    EXPECT_EQ(sim_->agent_parent(2), 0);
+
     CmduBuilder ok(CMDU_TYPE_BACKHAUL_STEERING_REQUEST, 41);
     ok.add(backhaul_steering_request_tlv{TLV_TYPE_BACKHAUL_STEERING_REQUEST, kExtWifiBsta, kWiredBh,
                                          125, 149});

@@ -252,4 +252,30 @@ TEST_F(WscExchangeTest, ARenewWithNewCredentialsReconfiguresEveryAgent) {
     }
 }
 
+// An agent that forgets its credentials runs its scenario BSSs again (clients of a BSS
+// that goes leave); a renew sent to it alone reconfigures it and no other agent.
+TEST_F(WscExchangeTest, AForgetfulAgentComesBackWithAUnicastRenew) {
+    set_credentials("ozr-home");
+    start();
+    ASSERT_TRUE(run_until([&] { return all_exchanged(1); }));
+    ASSERT_EQ(bsss(1, 1), "02:21=ozr-home/fh 02:22=ozr-backhaul/bh");
+    meshsim::EventConf e;
+    e.kind = meshsim::EventConf::forget_credentials;
+    e.index = 1;  // ext-wired
+    sim_->apply(e);
+    EXPECT_EQ(bsss(1, 0), "02:11=Home/fh");
+    EXPECT_EQ(bsss(1, 1), "02:21=Home/fh 02:22=Home-backhaul/bh");
+    EXPECT_EQ(sim_->wsc_state(1, 0).kind, meshsim::RadioWscState::unconfigured);
+    // What its vendor agent would report follows the BSSs; the others keep theirs.
+    EXPECT_EQ(bsss(0, 0), "01:11=ozr-home/fh");
+
+    const MAC ext_wired = sim_->scenario().agents[1].al_mac;
+    ASSERT_EQ(send_autoconfig_renew(ext_wired, IEEE1905_FREQ_BAND_2_4_GHZ), 0);
+    ASSERT_TRUE(run_until([&] { return exchanged(1, 2); }));
+    EXPECT_EQ(bsss(1, 0), "02:11=ozr-home/fh");
+    EXPECT_EQ(bsss(1, 1), "02:21=ozr-home/fh 02:22=ozr-backhaul/bh");
+    EXPECT_EQ(sim_->wsc_state(0, 0).exchanges, 1u);
+    EXPECT_EQ(sim_->wsc_state(2, 0).exchanges, 1u);
+}
+
 }  // namespace

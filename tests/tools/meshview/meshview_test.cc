@@ -111,6 +111,56 @@ TEST(Meshview, VendorAgentsShowTheirVersionAndState) {
     std::string plain;
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "{\"hktInfo\": 3"));
     EXPECT_EQ(plain.find("HKT"), std::string::npos);
+
+    // The SSID credential sync from /debug/map-cfg; states it does not know add nothing.
+    const char* cfg = R"({"map-cfg": {"ssid-sync": {"renews-sent": 1, "agents": [
+      {"agent": "02:6f:7a:72:03:00", "state": "differs"},
+      {"agent": "02:6f:7a:72:04:00", "state": "in sync"},
+      {"agent": "02:6f:7a:72:01:00", "state": "unknown"}]}}})";
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, hkt, cfg)) << out;
+    EXPECT_NE(out.find("(ext-wifi SN EX2026000003, HKT 2.4.1 online, SSIDs differ, renew sent)"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("HKT 1.0 offline, SSIDs in sync)"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Local_agent 02:6f:7a:72:01:00 ("), std::string::npos) << out;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "{\"map-cfg\": []}"));
+    EXPECT_EQ(plain.find("SSIDs"), std::string::npos);
+}
+
+TEST(Meshview, BackhaulSteeringShowsItsStateAndTheLatestMoves) {
+    std::string reqs;
+    for (int i = 0; i < 7; ++i)
+        reqs += std::string(i ? "," : "") +
+                R"({"al-mac": "026f7a720300", "backhaul-sta-mac": "026f7a720330",
+                    "target-bssid": "026f7a72022)" +
+                std::to_string(i) + R"(", "operating-class": 115, "channel": 36,
+                    "state": ")" +
+                (i == 6 ? "failed" : "succeeded") + R"(",
+                    "reason": ")" +
+                (i == 6 ? "too weak (5)." : "") + R"(", "ms-ago": 5})";
+    std::string bh =
+        R"({"enable": true, "block-reason": "less than 100s from last backhaul steering",
+                         "requests": [)" +
+        reqs + "]}";
+    std::string out;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, "", "", bh)) << out;
+    EXPECT_NE(out.find("backhaul steering on (waiting: less than 100s from last backhaul "
+                       "steering)\n"),
+              std::string::npos)
+        << out;
+    // The five latest, by the extender's name, with what became of them.
+    EXPECT_EQ(out.find("02:6f:7a:72:02:21"), std::string::npos) << out;
+    EXPECT_NE(out.find("  B1 backhaul STA 02:6f:7a:72:03:30 -> 02:6f:7a:72:02:22 (class 115, "
+                       "channel 36): succeeded\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("-> 02:6f:7a:72:02:26 (class 115, channel 36): failed - too weak (5).\n"),
+              std::string::npos)
+        << out;
+    // Without the document, or with a broken one, the tree alone.
+    std::string plain;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "", "{\"enable\""));
+    EXPECT_EQ(plain.find("backhaul steering"), std::string::npos);
 }
 
 TEST(Meshview, EachRadiosChannelBandwidthAndPower) {
@@ -122,7 +172,7 @@ TEST(Meshview, EachRadiosChannelBandwidthAndPower) {
       {"radio-id": "026f7a720330", "supported-freq-khz": 6000000, "current-op-channel": 0}]},
       {"al-mac": "026f7a720999", "radios": [{"radio-id": "x"}]}, 7]})";
     std::string out;
-    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, "", aps)) << out;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, "", "", "", aps)) << out;
     const size_t dev = out.find("B1 02:6f:7a:72:03:00");
     const size_t r24 = out.find("radio 02:6f:7a:72:03:10 2.4 GHz: channel 11, 20 MHz, 20 dBm");
     const size_t r5 = out.find("radio 02:6f:7a:72:03:20 5 GHz: channel 100, 80 MHz, 17 dBm");
@@ -132,6 +182,6 @@ TEST(Meshview, EachRadiosChannelBandwidthAndPower) {
     EXPECT_TRUE(dev < r24 && r24 < r5 && r5 < bss) << out;
     EXPECT_NE(out.find("radio 02:6f:7a:72:03:30 6 GHz: no channel reported"), std::string::npos);
     std::string plain;
-    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "{\"aps\": {}"));
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "", "", "{\"aps\": {}"));
     EXPECT_EQ(plain.find("radio "), std::string::npos);
 }

@@ -288,6 +288,30 @@ TEST_F(RegistrarTest, HostileReplayedAndUnexpectedMessagesGetNoAnswer) {
     EXPECT_EQ(reg.stats().unexpected, 2u);
 }
 
+// M1s arriving out of order: an older one after a newer one is a replay while its nonce is
+// among the agent's last eight; another agent's identical nonce is not.
+TEST_F(RegistrarTest, AnOlderM1AfterANewerOneIsRefused) {
+    WscRegistrar reg = make();
+    Agent ag(mac_of(0xA4, 0));
+    CmduPtr older = ag.m1(0x20, 115);
+    CmduPtr newer = ag.m1(0x10, 81);
+    EXPECT_EQ(reg.on_wsc(*newer, &creds_), WscOutcome::answered);
+    EXPECT_EQ(reg.on_wsc(*older, &creds_), WscOutcome::answered);  // not seen yet
+    ozr_clock::advance(11000);
+    EXPECT_EQ(reg.on_wsc(*newer, &creds_), WscOutcome::replayed);
+    EXPECT_EQ(reg.on_wsc(*older, &creds_), WscOutcome::replayed);
+    Agent twin(mac_of(0xA5, 0));  // counts its nonces from the same start
+    EXPECT_EQ(reg.on_wsc(*twin.m1(0x20, 115), &creds_), WscOutcome::answered);
+    // Eight newer exchanges later the oldest nonce is forgotten: the ring stays bounded.
+    for (int i = 0; i < 8; ++i) {
+        ozr_clock::advance(4000);
+        ASSERT_EQ(reg.on_wsc(*ag.m1(0x20, 115), &creds_), WscOutcome::answered) << i;
+    }
+    ozr_clock::advance(4000);
+    EXPECT_EQ(reg.on_wsc(*newer, &creds_), WscOutcome::answered);
+    EXPECT_EQ(reg.stats().replayed, 2u);
+}
+
 TEST_F(RegistrarTest, WorkIsBoundedPerAgentAndInTotal) {
     WscRegistrarLimits lim;
     lim.agent_burst = 3;

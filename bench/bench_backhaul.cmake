@@ -1,0 +1,1 @@
+set(bench_libs ozr_graph ozr_core)

@@ -1,0 +1,215 @@
+// The backhaul steering and fronthaul management routes over HTTP from the daemon's own
+// context, on a graph scripted through the Graph API; the requests the steering sends are
+// caught at the stack's sender. State changes only while no request is outstanding.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <uv.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/context.h"
+#include "data/data_minder.h"
+#include "graph/graph_minder.h"
+#include "http_test_client.h"
+#include "map/codec/tlvs.h"
+#include "map/datamodel/datamodel.h"
+#include "rest/listen_address.h"
+#include "rest/rest_minder.h"
+#include "rest/rest_service.h"
+#include "steering/backhaul_steering.h"
+#include "steering/steering_minder.h"
+#include "support/temp_root.h"
+
+namespace {
+
+const MAC kRoot(0x02, 0, 0, 0, 0, 1);
+const MAC kLocal(0x02, 0, 0, 0, 0, 2);
+const MAC kExt(0x02, 0, 0, 0, 3, 0);
+const MAC kBsta(0x02, 0, 0, 0, 3, 4);
+const MAC kRadio(0x02, 0, 0, 0, 2, 0x50);
+const BSSID kLocalBh(MAC(0x02, 0, 0, 0, 2, 6));
+
+class BackhaulRoutes : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        log_ = std::make_unique<ozr_test::LogCapture>(root_, 7);
+        uv_loop_init(&loop_);
+        map_datamodel_init(kRoot, kLocal);
+        ctx_ = new Context(&loop_);
+        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
+        Graph& g = ctx_->graph_minder->graph();
+        g.root = new Device("Root", kRoot, 1);
+        g.add_node(g.root);
+        Device* local = new Device("Local_agent", kLocal, 1);
+        g.add_node(local);
+        local->operational_bss = {{kRadio, {{kLocalBh, "bh"}}}};
+        OperatingChannelReportTLV oc;
+        oc.radio_id = kRadio;
+        oc.op_classes.push_back({115, 36});
+        local->current_channels.reports.push_back(oc);
+        g.add_node(new Device("Ext", kExt, 1));
+        Sta* s = new Sta("Ext-bsta", kBsta, 1);
+        g.add_node(s);
+        s->update_backhaul_sta(true, kExt);
+        ctx_->steering_minder->backhaul().set_sender(
+            [this](const MAC& al, const backhaul_steering_request_tlv& r) {
+                sent_.push_back({al, r});
+                return 0;
+            });
+    }
+    void TearDown() override {
+        stop_loop();
+        ctx_->shutdown();
+        delete ctx_;
+        map_datamodel_reset();
+        log_.reset();
+    }
+    void start() {
+        RestListenAddress a;
+        a.port = 0;
+        ASSERT_EQ(ctx_->rest_minder->service()->start(*ctx_, a), 0);
+        port_ = ctx_->rest_minder->port();
+        uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
+        thread_ = std::thread([this] { uv_run(&loop_, UV_RUN_DEFAULT); });
+        running_ = true;
+    }
+    void stop_loop() {
+        if (!running_)
+            return;
+        uv_async_send(&stop_);
+        thread_.join();
+        running_ = false;
+    }
+    HttpAnswer ask(const std::string& raw) {
+        if (!running_)
+            start();
+        return http_request(port_, raw);
+    }
+    rapidjson::Document json(const HttpAnswer& a) {
+        rapidjson::Document d;
+        d.Parse(a.body.c_str());
+        return d;
+    }
+    std::string error_of(const HttpAnswer& a) {
+        rapidjson::Document d = json(a);
+        return d.IsObject() && d.HasMember("error") && d["error"].IsString()
+                   ? d["error"].GetString()
+                   : "(no error) " + a.body;
+    }
+    HttpAnswer steer(const std::string& body) {
+        return ask(body_request("PUT", "/debug/backhaul-steer", body));
+    }
+
+    struct Sent {
+        MAC al;
+        backhaul_steering_request_tlv req;
+    };
+    ozr_test::TempRoot root_;
+    std::unique_ptr<ozr_test::LogCapture> log_;
+    uv_loop_t loop_;
+    uv_async_t stop_;
+    Context* ctx_ = nullptr;
+    std::thread thread_;
+    int port_ = 0;
+    bool running_ = false;
+    std::vector<Sent> sent_;
+};
+
+std::string entry(const std::string& al, const std::string& bsta, const std::string& target) {
+    return "{\"al-mac\": \"" + al + "\", \"backhaul-sta-mac\": \"" + bsta +
+           "\", \"target-bssid\": \"" + target + "\"}";
+}
+
+}  // namespace
+
+TEST_F(BackhaulRoutes, SwitchesReadAndSet) {
+    HttpAnswer a = ask(get_request("/debug/backhaul-steer-enable"));
+    ASSERT_EQ(a.status, 200) << a.body;
+    EXPECT_TRUE(json(a)["enable"].GetBool());  // on by default
+    a = ask(body_request("PUT", "/debug/backhaul-steer-enable", "{\"enable\": false}"));
+    EXPECT_EQ(a.status, 200) << a.body;
+    a = ask(body_request("PUT", "/debug/backhaul-steer-enable", "{\"enable\": 1}"));
+    EXPECT_EQ(a.status, 400);
+    a = ask(get_request("/debug/backhaul-steer"));
+    ASSERT_EQ(a.status, 200) << a.body;
+    rapidjson::Document d = json(a);
+    EXPECT_FALSE(d["enable"].GetBool());
+    EXPECT_STREQ(d["block-reason"].GetString(), "");  // no check ran yet
+    EXPECT_TRUE(d["last-steer-ms-ago"].IsNull());
+    EXPECT_EQ(d["requests"].Size(), 0u);
+
+    a = ask(get_request("/debug/fronthaul-management"));
+    EXPECT_FALSE(json(a)["enable"].GetBool());  // off by default
+    a = ask(body_request("PUT", "/debug/fronthaul-management",
+                         "{\"enable\": true, \"enable-5g-high-fronthaul\": false}"));
+    EXPECT_EQ(a.status, 200) << a.body;
+    a = ask(body_request("PUT", "/debug/fronthaul-management",
+                         "{\"enable\": true, \"enable-5g-high-fronthaul\": \"no\"}"));
+    EXPECT_EQ(a.status, 400);
+    a = ask(get_request("/debug/fronthaul-management"));
+    EXPECT_TRUE(json(a)["enable"].GetBool());
+    stop_loop();
+    EXPECT_FALSE(ctx_->steering_minder->all_devices_5gh_fronthaul_enabled());
+    EXPECT_NE(log_->text().find("disable 5 GHz-high fronthaul of Ext"), std::string::npos);
+}
+
+TEST_F(BackhaulRoutes, EntriesAreCheckedWholeThenSentInOrder) {
+    const std::string ext = kExt.to_string(), bsta = kBsta.to_string(), bh = kLocalBh.to_string();
+    struct Bad {
+        std::string body;
+        std::string error;
+    } bad[] = {
+        {"[1]", "Invalid request body"},
+        {"{\"entries\": []}", "Invalid request. Missing/Invalid data: entries"},
+        {"{\"entries\": [" + entry("02:00:00:00:03:00", bsta, "zz:00:00:00:00:00") + "]}",
+         "Invalid request. Bad MAC: zz:00:00:00:00:00"},
+        {"{\"entries\": [{\"al-mac\": \"" + ext + "\"}]}",
+         "Invalid request. Missing/Invalid data: backhaul-sta-mac"},
+        {"{\"entries\": [" + entry("02:00:00:00:09:09", bsta, bh) + "]}",
+         "Invalid request. Unknown agent: 02:00:00:00:09:09"},
+        {"{\"entries\": [" + entry(ext, kLocal.to_string(), bh) + "]}",
+         "Invalid request. Not a backhaul STA: " + kLocal.to_string()},
+        {"{\"entries\": [" + entry(ext, bsta, "02:00:00:00:09:06") + "]}",
+         "Invalid request. Unknown target BSSID: 02:00:00:00:09:06"},
+        {"{\"entries\": [{\"al-mac\": \"" + ext + "\", \"colour\": 1}]}",
+         "Invalid request. Unknown attribute: colour"},
+        // A good entry before a bad one: nothing is sent.
+        {"{\"entries\": [" + entry(ext, bsta, bh) + ", " + entry(ext, bsta, "00:00:00:00:00:00") +
+             "]}",
+         "Invalid request. Bad MAC: 00:00:00:00:00:00"},
+    };
+    for (const Bad& b : bad) {
+        HttpAnswer a = steer(b.body);
+        EXPECT_EQ(a.status, 400) << b.body;
+        EXPECT_EQ(error_of(a), b.error) << b.body;
+    }
+    std::string many = "{\"entries\": [";
+    for (int i = 0; i < 17; ++i)
+        many += (i ? ", " : "") + entry(ext, bsta, bh);
+    EXPECT_EQ(error_of(steer(many + "]}")), "Invalid request. At most 16 entries");
+    std::string huge = "{\"entries\": [";
+    for (int i = 0; i < 5000; ++i)
+        huge += (i ? ", " : "") + entry(ext, bsta, bh);
+    const int huge_status = steer(huge + "]}").status;  // too many, or past the body limit
+    EXPECT_TRUE(huge_status == 400 || huge_status == 413) << huge_status;
+
+    // The switch does not hold these back; the class and channel come from the radio.
+    ask(body_request("PUT", "/debug/backhaul-steer-enable", "{\"enable\": false}"));
+    HttpAnswer a = steer("{\"entries\": [" + entry(kExt.to_rest_string(), bsta, bh) + "]}");
+    ASSERT_EQ(a.status, 200) << a.body;
+    EXPECT_EQ(json(a)["sent"].GetInt(), 1);
+    a = ask(get_request("/debug/backhaul-steer"));
+    rapidjson::Document d = json(a);
+    ASSERT_EQ(d["requests"].Size(), 1u);
+    EXPECT_STREQ(d["requests"][0]["state"].GetString(), "requested");
+    EXPECT_TRUE(d["requests"][0]["external"].GetBool());
+    stop_loop();
+    ASSERT_EQ(sent_.size(), 1u);
+    EXPECT_EQ(sent_[0].al, kExt);
+    EXPECT_EQ(sent_[0].req.backhaul_sta_mac, kBsta);
+    EXPECT_EQ(sent_[0].req.target_bssid, kLocalBh);
+    EXPECT_EQ(sent_[0].req.op_class, 115);
+    EXPECT_EQ(sent_[0].req.channel, 36);
+}
