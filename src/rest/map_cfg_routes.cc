@@ -131,69 +131,71 @@ void render_traffic_separation(Context&, Value& out, Allocator& alloc) {
         entries.PushBack(item, alloc);
     }
     r.add_bool("configured", list != nullptr).add_value("entries", entries);
-    const char* verdict_name(SsidSyncVerdict v) {
-        switch (v) {
-            case SsidSyncVerdict::in_sync:
-                return "in sync";
-            case SsidSyncVerdict::differ:
-                return "differs";
-            case SsidSyncVerdict::unknown:
-                break;
-        }
-        return "unknown";
-    }
+}
 
-    // "ssid-sync": how the VAPs each vendor agent reports compare with the credential table
-    // (the "sync_ssid_credential" timer), the renews that sent and the agents owed one.
-    void render_ssid_sync(Context & ctx, Value & out, Allocator & alloc) {
-        JSONObjectRenderer r(out, alloc);
-        if (!ctx.graph_minder)
-            return;
-        const GraphMinder& g = *ctx.graph_minder;
-        const int64_t now = ctx.now();
-        Value agents(rapidjson::kArrayType);
-        for (const auto& kv : g.ssid_sync_status()) {
-            Value item(rapidjson::kObjectType);
-            JSONObjectRenderer o(item, alloc);
-            o.add_string("agent", kv.first.to_string())
-                .add_string("state", verdict_name(kv.second.verdict))
-                .add_string("difference", kv.second.difference)
-                .add_int64("checked-ms-ago", now - kv.second.checked_ms)
-                .add_bool("retry", g.ssid_retry_list().count(kv.first) != 0);
-            if (kv.second.renew_ms != 0)
-                o.add_int64("renewed-ms-ago", now - kv.second.renew_ms);
-            agents.PushBack(item, alloc);
-        }
-        r.add_uint("renews-sent", g.ssid_renews_sent()).add_value("agents", agents);
+const char* verdict_name(SsidSyncVerdict v) {
+    switch (v) {
+        case SsidSyncVerdict::in_sync:
+            return "in sync";
+        case SsidSyncVerdict::differ:
+            return "differs";
+        case SsidSyncVerdict::unknown:
+            break;
     }
+    return "unknown";
+}
 
-    struct Part {
-        const char* name;
-        void (*render)(Context&, Value&, Allocator&);
-    };
-    const Part kParts[] = {
-        {"credentials-cfg", render_credentials},
-        {"default-802dot1q-cfg", render_8021q},
-        {"prefer-bh-cfg", render_prefer_bh},
-        {"supported-freqs-cfg", render_freqs},
-        {"traffic-separation-policy-cfg", render_traffic_separation},
-        {"ssid-sync", render_ssid_sync},
-    };
-
-    int on_get_map_cfg(Context & ctx, ClientContext&, const HttpRequest&, HttpResponse& resp) {
-        JSONObjectRenderer doc(resp.document);
-        auto& alloc = resp.document.GetAllocator();
-        Value cfg(rapidjson::kObjectType);
-        JSONObjectRenderer c(cfg, alloc);
-        for (const Part& p : kParts) {
-            Value part(rapidjson::kObjectType);
-            p.render(ctx, part, alloc);
-            c.add_value(p.name, part);
-        }
-        doc.add_value("map-cfg", cfg);
-        resp.status = 200;
-        return 0;
+// "ssid-sync": how the VAPs each vendor agent reports compare with the credential table
+// (the "sync_ssid_credential" timer), the renews that sent and the agents owed one.
+void render_ssid_sync(Context& ctx, Value& out, Allocator& alloc) {
+    JSONObjectRenderer r(out, alloc);
+    if (!ctx.graph_minder)
+        return;
+    const GraphMinder& g = *ctx.graph_minder;
+    const int64_t now = ctx.now();
+    Value agents(rapidjson::kArrayType);
+    for (const auto& kv : g.ssid_sync_status()) {
+        Value item(rapidjson::kObjectType);
+        JSONObjectRenderer o(item, alloc);
+        o.add_string("agent", kv.first.to_string())
+            .add_string("state", verdict_name(kv.second.verdict))
+            .add_string("difference", kv.second.difference)
+            .add_int64("checked-ms-ago", now - kv.second.checked_ms)
+            .add_bool("retry", g.ssid_retry_list().count(kv.first) != 0);
+        if (kv.second.renew_ms != 0)
+            o.add_int64("renewed-ms-ago", now - kv.second.renew_ms);
+        agents.PushBack(item, alloc);
     }
+    r.add_uint("renews-sent", g.ssid_renews_sent()).add_value("agents", agents);
+}
+
+struct Part {
+    const char* name;
+    void (*render)(Context&, Value&, Allocator&);
+};
+const Part kParts[] = {
+    {"credentials-cfg", render_credentials},
+    {"default-802dot1q-cfg", render_8021q},
+    {"prefer-bh-cfg", render_prefer_bh},
+    {"supported-freqs-cfg", render_freqs},
+    {"traffic-separation-policy-cfg", render_traffic_separation},
+    {"ssid-sync", render_ssid_sync},
+};
+
+int on_get_map_cfg(Context& ctx, ClientContext&, const HttpRequest&, HttpResponse& resp) {
+    JSONObjectRenderer doc(resp.document);
+    auto& alloc = resp.document.GetAllocator();
+    Value cfg(rapidjson::kObjectType);
+    JSONObjectRenderer c(cfg, alloc);
+    for (const Part& p : kParts) {
+        Value part(rapidjson::kObjectType);
+        p.render(ctx, part, alloc);
+        c.add_value(p.name, part);
+    }
+    doc.add_value("map-cfg", cfg);
+    resp.status = 200;
+    return 0;
+}
 
 }  // namespace
 
