@@ -30,6 +30,8 @@
 #include "nal/ics.h"
 #include "nal/nal.h"
 #include "platform/map/transport/transport_test_util.h"
+#include "rest/rest_minder.h"
+#include "rest/rest_service.h"
 #include "scenario.h"
 #include "sim.h"
 #include "support/bus_client.h"
@@ -136,6 +138,12 @@ class ChannelMesh : public ::testing::Test {
         if (sim_)
             sim_->stop();
         map_stack_stop();
+        // The REST connections the test opened close before the loop's shutdown walk.
+        if (ctx_->rest_minder && ctx_->rest_minder->service()) {
+            ctx_->rest_minder->service()->close();
+            for (int i = 0; i < 8; ++i)
+                uv_run(&loop_, UV_RUN_NOWAIT);
+        }
         ctx_->shutdown();
         delete ctx_;
         map_datamodel_reset();
