@@ -7,6 +7,7 @@
 #   scripts/demo.sh [ozr options...]
 #   DEMO_SCENARIO=tools/meshsim/scenarios/large.json scripts/demo.sh
 #   DEMO_SCENARIO=tools/meshsim/scenarios/onboarding-faults.json scripts/demo.sh
+#   DEMO_SCENARIO=tools/meshsim/scenarios/channel.json scripts/demo.sh
 #   DEMO_SCENARIO=tools/meshsim/scenarios/ssid-sync.json scripts/demo.sh
 #   DEMO_SCENARIO=tools/meshsim/scenarios/backhaul.json scripts/demo.sh   (a backhaul moves)
 #   DEMO_SCENARIO=tools/meshsim/scenarios/steering.json scripts/demo.sh   (clients steered live)

@@ -92,7 +92,8 @@ void PLATFORM_FREE_1905_INTERFACE_INFO(map_1905_interface_info_t* info);
 
 // A channel / transmit power change for one radio (13 bytes): radio unique
 // identifier, transmit power (dBm, 0 = unchanged), primary channel (0 =
-// unchanged), bandwidth code (0/1 = 20, 2 = 40, 3 = 80, 4 = 160 MHz), then
+// unchanged), bandwidth code (0/1 = 20, 2 = 40, 3 = 80, 4 = 160, 5 = 320 MHz),
+// then
 // bytes the request passes through unchanged.
 struct channel_selection_request_event_t {
     uint8_t radio_id[6];

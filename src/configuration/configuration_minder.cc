@@ -3,36 +3,55 @@
 #include <cctype>
 #include <cstring>
 
+#include "configuration/minder_generation.h"
 #include "core/context.h"
 #include "core/log.h"
+#include "core/timer.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/codec/codec.h"
 #include "map/codec/tlvs.h"
 #include "map/map_send.h"
+#include "nal/ics.h"
 #include "nal/nal.h"
 
 ConfigurationMinder::ConfigurationMinder(uv_loop_s* loop)
-    : logger_(root_logger, "configuration", "", -1), loop_(loop) {
+    : logger_(root_logger, "configuration", "", -1), loop_(loop), generation_(0) {
+    read_product_switches();
     int level = find_config_log_level("root.configuration");
     if (level != -1) {
         logger_.set_level(level);
         nal_setLogLevel(level);
     }
+    register_handlers();
+    config_timer_ = std::make_unique<Timer>(loop, "configuration", [this] { on_config_timer(); });
 }
 
-ConfigurationMinder::~ConfigurationMinder() = default;
+ConfigurationMinder::~ConfigurationMinder() {
+    forget_generation(generation_);
+}
+
+void ConfigurationMinder::set_log_level(int level) {
+    logger_.set_level(level);
+    if (level >= 0)
+        nal_setLogLevel(level);
+}
 
 Err ConfigurationMinder::init(Context& context) {
+    OZR_INFO(&logger_, "{} got invoked", "ConfigurationMinder::init");
     // The extenders' answers to the relayed configuration blobs.
     if (context.hkt_mgmt_minder)
         context.hkt_mgmt_minder->add_tlv_handler(
             HKT_TLV_CONFIG_RESPONSE, [this](CMDU* c, void* t) { on_hkt_config_resp(c, t); });
+    config_timer_->start(kConfigTimerMs, -1);
     return Err(0);
 }
 
 void ConfigurationMinder::run() {
-    OZR_INFO(&logger_, "ConfigurationMinder::{}() running", __func__);
+    OZR_INFO(&logger_, "{} got invoked", "ConfigurationMinder::run");
+    reset_controller_topo_configuration();
+    reset_policy_configuration();
+    set_mesh_for_mobile_app_only(isMeshForMobileAppOnly());
 }
 
 int ConfigurationMinder::set_default_802dot1q_configuration(config_default_802dot1q_t* cfg) {
@@ -42,7 +61,10 @@ int ConfigurationMinder::set_default_802dot1q_configuration(config_default_802do
         return -1;
     }
     OZR_INFO(&logger_, "{}: input value vid {}, pcp {}", __func__, cfg->vid, cfg->pcp);
-    return set_default_802dot1q(cfg);
+    const int rc = set_default_802dot1q(cfg);
+    if (rc == 0)
+        policy_changed();
+    return rc;
 }
 
 int ConfigurationMinder::set_traffic_separation_policy_configuration(
@@ -55,13 +77,10 @@ int ConfigurationMinder::set_traffic_separation_policy_configuration(
     for (const cfg_traffic_separation_policy_t& e : list->entries) {
         OZR_INFO(&logger_, "{}: vid {} SSID: {}", __func__, e.vid, zka_text(e.ssid));
     }
-    return set_traffic_separation_policy(list);
-}
-
-int ConfigurationMinder::set_auto_channel(int enable) {
-    auto_channel_state_ = enable ? 2 : 1;
-    OZR_INFO(&logger_, "{} enable {} auto_channel_state {}", __func__, enable, auto_channel_state_);
-    return 0;
+    const int rc = set_traffic_separation_policy(list);
+    if (rc == 0)
+        policy_changed();
+    return rc;
 }
 
 bool get_hidden_string(const char* text, size_t width) {

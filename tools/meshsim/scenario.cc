@@ -502,7 +502,7 @@ class Parser {
     bool event(const Value& v, const std::string& path, const Scenario& s, EventConf& e) {
         if (!keys(v, path,
                   {"at_s", "client", "agent", "roam", "rssi", "join", "leave", "silent", "backhaul",
-                   "hkt_silent", "forget_credentials", "bsta_rssi"})) {
+                   "hkt_silent", "forget_credentials", "bsta_rssi", "channel"})) {
             return false;
         }
         long long at = 0;
@@ -587,9 +587,38 @@ class Parser {
             e.kind = EventConf::bsta_rssi;
             return rssi_map(v, path, "bsta_rssi", e.levels);
         }
+        auto ch = v.FindMember("channel");
+        if (ch != v.MemberEnd())
+            return channel_event(ch->value, sub(path, "channel"), s.agents[e.index], e);
         return fail(path,
                     "an agent event needs \"silent\", \"backhaul\", \"hkt_silent\", "
-                    "\"forget_credentials\" or \"bsta_rssi\"");
+                    "\"forget_credentials\", \"bsta_rssi\" or \"channel\"");
+    }
+
+    // {"radio": ID, "channel": N, "bandwidth": MHZ, "reason": TEXT}: the radio moves.
+    bool channel_event(const Value& v, const std::string& path, const AgentConf& a, EventConf& e) {
+        if (!keys(v, path, {"radio", "channel", "bandwidth", "reason"}))
+            return false;
+        MAC id;
+        if (!mac(v, path, "radio", id, true))
+            return false;
+        auto it = std::find_if(a.radios.begin(), a.radios.end(),
+                               [&](const RadioConf& r) { return r.id == id; });
+        if (it == a.radios.end())
+            return fail(sub(path, "radio"), "agent " + a.name + " has no radio " + id.to_string());
+        long long ch = 0, bw = 20;
+        if (!integer(v, path, "channel", 1, 233, ch, true) ||
+            !integer(v, path, "bandwidth", 20, 320, bw, false))
+            return false;
+        if (bw != 20 && bw != 40 && bw != 80 && bw != 160 && bw != 320)
+            return fail(sub(path, "bandwidth"), "expected 20, 40, 80, 160 or 320");
+        if (!str(v, path, "reason", e.reason, 32, false))
+            return false;
+        e.kind = EventConf::channel;
+        e.radio = static_cast<size_t>(it - a.radios.begin());
+        e.primary = static_cast<uint8_t>(ch);
+        e.bandwidth_mhz = static_cast<uint16_t>(bw);
+        return true;
     }
 
     // Cross-checks: unique MACs and names, parents and BSSs exist, no loops.

@@ -42,7 +42,12 @@ struct RadioConf {
     uint8_t op_class = 81;
     uint8_t channel = 1;
     uint8_t tx_power = 20;  // dBm
-    uint8_t streams = 2;    // 1..4
+    // Width in use (20, 40, 80, 160, 320 MHz); above 20 MHz the wide class and its centre
+    // channel (40 MHz 5 GHz classes list primary channels: centre is the channel then).
+    uint16_t bandwidth_mhz = 20;
+    uint8_t wide_class = 0;
+    uint8_t centre = 0;
+    uint8_t streams = 2;  // 1..4
     bool ht = true, vht = false, he = false;
     std::vector<BssConf> bsss;
 };
@@ -140,6 +145,7 @@ struct EventConf {
         backhaul_up,
         hkt_silent,  // the agent's vendor (HKT) side stops answering and beating
         hkt_speak,
+        channel,  // a radio moves to another channel by itself (radar, the user)
         // The agent drops what its M2s configured and runs the scenario's BSSs again, without
         // telling the controller (a reset behind its back); only the SSID sync brings it back.
         forget_credentials,
@@ -150,6 +156,11 @@ struct EventConf {
     size_t index = 0;             // client (roam, rssi, join, leave) or agent (the others)
     BSSID bssid;                  // roam, join
     std::map<BSSID, int> levels;  // rssi, bsta_rssi: new signal per BSS
+    // channel: the agent's radio, its new primary channel and width, and why.
+    size_t radio = 0;
+    uint8_t primary = 0;
+    uint16_t bandwidth_mhz = 20;
+    std::string reason;
 };
 
 struct Scenario {

@@ -84,6 +84,7 @@ struct Sim::AgentState {
 
 Sim::Sim(Scenario scenario, SimOptions options)
     : scenario_(std::move(scenario)), options_(std::move(options)) {
+    reporting_.assign(scenario_.agents.size(), Reporting{});
     for (size_t i = 0; i < scenario_.agents.size(); ++i) {
         auto a = std::make_unique<AgentState>();
         a->sim = this;
@@ -191,6 +192,7 @@ int Sim::start(uv_loop_t* loop, std::string* error) {
     discovery_timer_ = make_timer(on_discovery_timer, 10, scenario_.discovery_interval_s * 1000ull);
     search_timer_ = make_timer(on_search_timer, 20, options_.autoconfig_retry_ms);
     later_timer_ = make_timer(on_later_timer, 250, 250);
+    metrics_timer_ = make_timer(on_metrics_timer, 1000, 1000);
     timeline_timer_ = new uv_timer_t;
     uv_timer_init(loop_, timeline_timer_);
     timeline_timer_->data = this;
@@ -211,7 +213,8 @@ void Sim::stop() {
         if (h)
             h->close();
     }
-    for (uv_timer_t** t : {&discovery_timer_, &search_timer_, &timeline_timer_, &later_timer_}) {
+    for (uv_timer_t** t :
+         {&discovery_timer_, &search_timer_, &timeline_timer_, &later_timer_, &metrics_timer_}) {
         if (*t) {
             uv_timer_stop(*t);
             uv_close(reinterpret_cast<uv_handle_t*>(*t),
@@ -567,10 +570,12 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
             // operate on (as after a channel selection): measurements are asked per channel.
             send(i, from, operating_channel_report(i, next_mid(i)));
             break;
+        case CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST:
+            on_policy_config(i, from, c);
+            break;
         case CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST:
             on_association_control(i, from, c);
             break;
-        case CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST:
         case CMDU_TYPE_COMBINED_INFRASTRUCTURE_METRICS:
         case CMDU_TYPE_HIGHER_LAYER_DATA:
         case CMDU_TYPE_CAC_REQUEST:
@@ -580,16 +585,9 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
         case CMDU_TYPE_CHANNEL_PREFERENCE_QUERY:
             send(i, from, channel_preference_report(i, mid));
             break;
-        case CMDU_TYPE_CHANNEL_SELECTION_REQUEST: {
-            CmduBuilder b(CMDU_TYPE_CHANNEL_SELECTION_RESPONSE, mid);
-            for (const auto& r : scenario_.agents[i].radios) {
-                b.add(channel_selection_response_tlv{TLV_TYPE_CHANNEL_SELECTION_RESPONSE, r.id,
-                                                     CHANNEL_SELECTION_ACCEPT});
-            }
-            send(i, from, b.build());
-            send(i, from, operating_channel_report(i, next_mid(i)));
+        case CMDU_TYPE_CHANNEL_SELECTION_REQUEST:
+            on_channel_selection(i, from, c);
             break;
-        }
         case CMDU_TYPE_CLIENT_CAPABILITY_QUERY:
             send(i, from, client_capability_report(i, mid, c));
             break;
@@ -753,7 +751,7 @@ CmduPtr Sim::ap_capability_report(size_t i, uint16_t mid) {
         ap_radio_basic_capabilities_tlv caps;
         caps.radio_id = r.id;
         caps.max_bss = kMaxBssPerRadio;
-        caps.op_classes.push_back({r.op_class, r.tx_power, 0, {}});
+        caps.op_classes = supported_classes(r);
         b.add(caps);
         const uint8_t ss = static_cast<uint8_t>(r.streams - 1);
         if (r.ht) {
@@ -1140,6 +1138,8 @@ CmduPtr Sim::operating_channel_report(size_t i, uint16_t mid) {
         operating_channel_report_tlv o;
         o.radio_id = r.id;
         o.op_classes.push_back({r.op_class, r.channel});
+        if (r.bandwidth_mhz > 20 && r.wide_class != 0)
+            o.op_classes.push_back({r.wide_class, r.centre});
         o.current_tx_power_eirp = r.tx_power;
         b.add(o);
     }
@@ -1500,7 +1500,14 @@ void Sim::apply(const EventConf& e) {
             set_visible(e.index, before);
             break;
         }
+        case EventConf::channel:
+            on_channel_event(e);
+            break;
     }
+}
+
+MAC Sim::controller_of(size_t i) const {
+    return agents_[i]->configured ? agents_[i]->controller : MAC();
 }
 
 }  // namespace meshsim

@@ -24,6 +24,11 @@ namespace meshsim {
 
 class HktAgent;
 
+// The operating classes a radio can use, as its AP Radio Basic Capabilities list them: the
+// class it operates in first, then every other class of its band its widths allow (20 MHz;
+// 40 MHz with HT; 80 and 160 MHz with VHT or HE on 5 GHz; all on 6 GHz).
+std::vector<ap_radio_basic_capabilities_tlv::op_class> supported_classes(const RadioConf& r);
+
 struct SimOptions {
     std::string segment;       // "GROUP:PORT" (segment transport)
     std::string interface;     // system interface (raw transport), instead of a segment
@@ -87,6 +92,12 @@ class Sim {
     // are scenario().agents[i].radios[r].bsss.
     const RadioWscState& wsc_state(size_t i, size_t r) const { return wsc_[i][r].state; }
     void set_log_sink(LogSink sink) { log_ = std::move(sink); }
+    // The AP metrics reporting interval the controller's policy set for agent I (0: none),
+    // and how many unsolicited AP Metrics Responses it sent since.
+    unsigned metrics_interval(size_t i) const { return reporting_[i].interval_s; }
+    unsigned long ap_metrics_sent(size_t i) const { return reporting_[i].sent; }
+    // Sends what the metrics timer sends when due (tests drive it with the manual clock).
+    void run_metrics_reporting();
 
   private:
     friend class HktAgent;
@@ -179,6 +190,23 @@ class Sim {
     void set_visible(size_t agent, bool before);
     void move_client(size_t client, const BSSID& to);
     std::vector<uint8_t> assoc_request_body(size_t client, const BssRef& ref) const;
+
+    // Channels, transmit power and the reporting policy (sim_channel.cc).
+    void on_channel_selection(size_t agent, const MAC& from, const CMDU& cmdu);
+    void on_policy_config(size_t agent, const MAC& from, const CMDU& cmdu);
+    // Moves radio R of agent I to PRIMARY at MHZ; false (nothing changed) when its band has no
+    // such channel at that width.
+    bool tune(size_t agent, size_t radio, uint8_t primary, uint16_t mhz);
+    void on_channel_event(const EventConf& event);
+    MAC controller_of(size_t agent) const;
+    struct Reporting {
+        unsigned interval_s = 0;
+        long long next_ms = 0;
+        unsigned long sent = 0;
+    };
+    std::vector<Reporting> reporting_;
+    uv_timer_t* metrics_timer_ = nullptr;
+    static void on_metrics_timer(uv_timer_t* t);
 
     static void on_discovery_timer(uv_timer_t* t);
     static void on_search_timer(uv_timer_t* t);

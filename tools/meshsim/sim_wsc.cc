@@ -66,7 +66,7 @@ void Sim::send_wsc_m1(size_t i, const MAC& dst) {
         ap_radio_basic_capabilities_tlv caps;
         caps.radio_id = radio.id;
         caps.max_bss = kMaxBssPerRadio;
-        caps.op_classes.push_back({radio.op_class, radio.tx_power, 0, {}});
+        caps.op_classes = supported_classes(radio);
         CmduBuilder b(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, next_mid(i));
         b.add(caps);
         b.add(profile2_ap_capability_tlv{});

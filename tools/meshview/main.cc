@@ -52,7 +52,10 @@ int main(int argc, char** argv) {
             std::string bh;
             if (meshview::http_get(url, "/debug/backhaul-steer", bh) != 200)
                 bh.clear();
-            if (!meshview::render_tree(graph, topo, tree, hkt, cfg, bh))
+            std::string aps;
+            if (meshview::http_get(url, "/debug/aps", aps) != 200)
+                aps.clear();
+            if (!meshview::render_tree(graph, topo, tree, hkt, cfg, bh, aps))
                 tree = "(" + tree + ")\n";
             std::string steering;
             if (meshview::http_get(url, "/debug/steering", steering) == 200)

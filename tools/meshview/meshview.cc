@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -140,7 +141,7 @@ int http_get(const std::string& url, const std::string& path, std::string& body,
 
 bool render_tree(const std::string& graph_json, const std::string& topology_json, std::string& out,
                  const std::string& hkt_json, const std::string& map_cfg_json,
-                 const std::string& backhaul_json) {
+                 const std::string& backhaul_json, const std::string& aps_json) {
     out.clear();
     rapidjson::Document g;
     g.Parse(graph_json.c_str(), graph_json.size());
@@ -206,6 +207,39 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
             std::string v = "HKT " + str(n, "sw-version") + " " +
                             (str(n, "online") == "true" ? "online" : "offline");
             s += (s.empty() ? "" : ", ") + v;
+        }
+    }
+    // Each AP's radios: channel, bandwidth and transmit power in use.
+    std::map<std::string, std::vector<std::string>> radios;
+    rapidjson::Document aps_doc;
+    aps_doc.Parse(aps_json.c_str(), aps_json.size());
+    if (!aps_doc.HasParseError() && aps_doc.IsObject()) {
+        const rapidjson::Value* list = member(aps_doc, "aps");
+        for (rapidjson::SizeType i = 0; list && list->IsArray() && i < list->Size(); ++i) {
+            const rapidjson::Value& ap = (*list)[i];
+            const rapidjson::Value* rs = member(ap, "radios");
+            for (rapidjson::SizeType k = 0; rs && rs->IsArray() && k < rs->Size(); ++k) {
+                const rapidjson::Value& r = (*rs)[k];
+                const std::string khz = str(r, "supported-freq-khz");
+                const std::string band = khz == "2400000"   ? "2.4 GHz"
+                                         : khz == "5000000" ? "5 GHz"
+                                         : khz == "6000000" ? "6 GHz"
+                                                            : "?";
+                const std::string ch = str(r, "current-op-channel");
+                std::string line = "radio " + colons(str(r, "radio-id")) + " " + band + ": ";
+                if (ch.empty() || ch == "0") {
+                    line += "no channel reported";
+                } else {
+                    line += "channel " + ch + ", " + str(r, "current-bw") + " MHz";
+                    const long mw = std::strtol(str(r, "current-tx-pwr-mw").c_str(), nullptr, 10);
+                    if (mw > 0)
+                        line += ", " +
+                                std::to_string(static_cast<int>(
+                                    std::lround(10.0 * std::log10(static_cast<double>(mw))))) +
+                                " dBm";
+                }
+                radios[str(ap, "al-mac")].push_back(line);
+            }
         }
     }
     // The SSID credential sync, per vendor agent's Multi-AP agent.
@@ -316,6 +350,11 @@ bool render_tree(const std::string& graph_json, const std::string& topology_json
                        cl + "\n";
                 listed.insert(bssid);
             };
+            auto rl = radios.find(mac);
+            if (rl != radios.end()) {
+                for (const std::string& r : rl->second)
+                    out += inner + (has_kids ? "|   " : "    ") + r + "\n";
+            }
             auto s = ssids.find(mac);
             if (s != ssids.end()) {
                 for (const Ssid& b : s->second)

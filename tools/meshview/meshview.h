@@ -12,15 +12,16 @@ int http_get(const std::string& url, const std::string& path, std::string& body,
              int timeout_ms = 2000);
 
 // Renders the tree from the documents of "/debug/graph", "/1/topology",
-// "/debug/hktmgmt", "/debug/map-cfg" and "/debug/backhaul-steer" (all but the first may
-// be empty): each device under its backhaul parent with the medium, cost and quality of
-// its backhaul, the software version and online state of its vendor agent, whether the
-// SSIDs it reports match the credentials, and the clients per BSS; then the backhaul
-// steering state and the backhaul moves requested lately. Returns false (with a one-line
-// reason in OUT) when the graph document is unusable.
+// "/debug/hktmgmt", "/debug/map-cfg", "/debug/backhaul-steer" and "/debug/aps" (all but
+// the first may be empty): each device under its backhaul parent with the medium, cost and
+// quality of its backhaul, the software version and online state of its vendor agent,
+// whether the SSIDs it reports match the credentials, each radio's channel, bandwidth and
+// transmit power, and the clients per BSS; then the backhaul steering state and the
+// backhaul moves requested lately. Returns false (with a one-line reason in OUT) when the
+// graph document is unusable.
 bool render_tree(const std::string& graph_json, const std::string& topology_json, std::string& out,
                  const std::string& hkt_json = "", const std::string& map_cfg_json = "",
-                 const std::string& backhaul_json = "");
+                 const std::string& backhaul_json = "", const std::string& aps_json = "");
 
 // Renders the steering section from the document of "/debug/steering": the switches, the
 // totals, and one line per client that was steered or is being watched (decision window

@@ -50,6 +50,8 @@ int bandwidth_mhz(uint8_t code) {
             return 80;
         case 4:
             return 160;
+        case 5:
+            return 320;
         default:
             return -1;
     }

@@ -87,23 +87,23 @@ TEST_F(Dispatch, ChannelRequestsCheckRadioAndExtenderThenReachTheConfigurationMi
     EXPECT_EQ(lines("Given radio 7 not valid"), 1u);
     EXPECT_EQ(rsp.response, -1);
 
-    // The whole mesh: straight to the minder.
+    // The whole mesh: straight to the minder (no extender yet: the channel service only).
     req.radio = ZKA_RADIO_5G;
     req.reason = 4;
-    EXPECT_EQ(method(DBUS_MSG_SET_RADIO_CHANNEL, &req, &rsp), -1);
+    EXPECT_EQ(method(DBUS_MSG_SET_RADIO_CHANNEL, &req, &rsp), 0);
     EXPECT_EQ(
         lines("notice root.data: ZkaOzrRet ozr_setradiochannel_rpc(const ZkaRadioChannelCfg_T*, "
               "ZkaRadioChannelCfgResult_T*) MAC: 00:00:00:00:00:00 radio 128 bw 3 ch 36 "
               "bk_ch 0 reason 4"),
         1u);
-    EXPECT_EQ(lines("set_channel_configuration() not available yet"), 1u);
-    EXPECT_EQ(lines("MAP response -1 ch 0 bw 0"), 1u);
+    EXPECT_EQ(lines("set default channel to MAP. band:128, channel:36, bw:3"), 1u);
+    EXPECT_EQ(lines("MAP response 0 ch 36 bw 3"), 1u);
 
     // One extender: the data minder must know it.
     std::strcpy(req.mac, "02:00:00:00:00:07");
     EXPECT_EQ(method(DBUS_MSG_SET_RADIO_CHANNEL, &req, &rsp), -1);
     EXPECT_EQ(lines("Given MAC: 02:00:00:00:00:07 not found in Data minder RAM DB"), 1u);
-    EXPECT_EQ(lines("set_channel_configuration() not available yet"), 1u);
+    EXPECT_EQ(lines("set default channel to MAP."), 1u);
 
     ZkaAvailableChannelListReq_T areq{};
     std::strcpy(areq.mac, "00:00:00:00:00:00");
@@ -111,7 +111,7 @@ TEST_F(Dispatch, ChannelRequestsCheckRadioAndExtenderThenReachTheConfigurationMi
     ZkaAvailableChannelListRsp_T arsp{};
     EXPECT_EQ(method(DBUS_MSG_GET_AVAILABLE_CHANNEL, &areq, &arsp), -1);
     EXPECT_EQ(lines("MAC: 00:00:00:00:00:00 radio 64"), 1u);
-    EXPECT_EQ(lines("get_available_channel_list() sn:  band 2 not available yet"), 1u);
+    EXPECT_EQ(lines("the gateway has no radio of band 2"), 1u);
     EXPECT_EQ(arsp.radio, ZKA_RADIO_5G_LOW);
 
     ZkaRadioTxPowerCfg_T tx{};
@@ -120,7 +120,7 @@ TEST_F(Dispatch, ChannelRequestsCheckRadioAndExtenderThenReachTheConfigurationMi
     tx.txpower = 17;
     signal(DBUS_MSG_TX_POWER_CONFIG, &tx, sizeof tx);
     EXPECT_EQ(lines("radio 16 txpower 17"), 1u);
-    EXPECT_EQ(lines("set_transmit_power_configuration() not available yet"), 1u);
+    EXPECT_EQ(lines("set_transmit_power_configuration sn:  radio 0 txpower 17"), 1u);
 
     // A request shorter than its record never reaches a handler.
     EXPECT_EQ(method(DBUS_MSG_SET_RADIO_CHANNEL, &req, &rsp, 10), -1);

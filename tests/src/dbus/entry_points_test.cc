@@ -51,19 +51,6 @@ class EntryPoints : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(EntryPoints, PendingOperationsFailWithOneErrorLineEach) {
-    ConfigurationMinder& c = *ctx_->config_minder;
-    ozr_channel_configuration_t ch;
-    ozr_channel_configuration_result_t ch_result;
-    EXPECT_EQ(c.set_channel_configuration(&ch, &ch_result), -1);
-    ozr_transmit_power_configuration_t tx;
-    channel_selection_set_response_result tx_result = CH_SEL_ACCEPT;
-    EXPECT_EQ(c.set_transmit_power_configuration(&tx, &tx_result), -1);
-    ZkaAvailableChannelListRsp_T channels{};
-    EXPECT_EQ(c.get_available_channel_list("", FREQ_BAND_5G, &channels), -1);
-    EXPECT_EQ(count_of(log_.text(), "not available yet"), 3u);
-}
-
 TEST_F(EntryPoints, StackBackedConfigurationActsForReal) {
     ConfigurationMinder& c = *ctx_->config_minder;
     EXPECT_EQ(c.set_default_802dot1q_configuration(nullptr), -1);

@@ -258,3 +258,43 @@ TEST(MeshsimScenario, ClientSteeringBehaviour) {
         EXPECT_NE(error.find("steering"), std::string::npos) << error;
     }
 }
+
+// A radio's own channel change: which radio, where to, and why.
+TEST(MeshsimScenario, ChannelEvents) {
+    const std::string ev = "\"silent\": true";
+    std::string text = kMinimal;
+    text.replace(text.find(ev), ev.size(),
+                 "\"channel\": {\"radio\": \"02:00:00:00:02:10\", \"channel\": 11, \"reason\": "
+                 "\"radar\"}");
+    Scenario s;
+    std::string error;
+    ASSERT_EQ(meshsim::scenario_parse(text, s, &error), 0) << error;
+    EXPECT_EQ(s.timeline[0].kind, meshsim::EventConf::channel);
+    EXPECT_EQ(s.timeline[0].radio, 0u);
+    EXPECT_EQ(s.timeline[0].primary, 11);
+    EXPECT_EQ(s.timeline[0].bandwidth_mhz, 20);
+    EXPECT_EQ(s.timeline[0].reason, "radar");
+    ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/channel.json", s, &error),
+              0)
+        << error;
+    EXPECT_EQ(s.timeline.size(), 2u);
+
+    struct Case {
+        const char* to;
+        const char* expect;
+    } cases[] = {
+        {"\"channel\": {\"radio\": \"02:00:00:00:01:10\", \"channel\": 11}",
+         "\"timeline[1].channel.radio\": agent ext has no radio 02:00:00:00:01:10"},
+        {"\"channel\": {\"radio\": \"02:00:00:00:02:10\", \"channel\": 0}",
+         "\"timeline[1].channel.channel\""},
+        {"\"channel\": {\"radio\": \"02:00:00:00:02:10\", \"channel\": 6, \"bandwidth\": 30}",
+         "\"timeline[1].channel.bandwidth\": expected 20, 40, 80, 160 or 320"},
+        {"\"channel\": {\"radio\": \"02:00:00:00:02:10\", \"channel\": 6, \"colour\": 1}",
+         "\"timeline[1].channel.colour\": unknown key"},
+        {"\"channel\": 6", "\"timeline[1].channel\""},
+    };
+    for (const Case& c : cases) {
+        std::string got = error_after(ev, c.to);
+        EXPECT_NE(got.find(c.expect), std::string::npos) << c.to << "\n  got: " << got;
+    }
+}

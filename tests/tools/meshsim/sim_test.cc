@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/clock.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/codec.h"
 #include "map/codec/tlv_types.h"
@@ -762,4 +763,115 @@ TEST_F(MeshsimTest, EveryAnswerDissectsCleanlyInTshark) {
     EXPECT_EQ(fscanf(p, "%u", &frames), 1);
     pclose(p);
     EXPECT_GE(frames, 25u);
+}
+
+namespace {
+// Radio of ext-wired (5 GHz, class 125 channel 149 in the scenario).
+const MAC kWiredRadio5(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x20);
+const MAC kWiredRadio24(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x10);
+
+// The preference that leaves only the 80 MHz block centred on CENTRE operable in 5 GHz.
+channel_preference_tlv only_block(const MAC& radio, uint8_t centre) {
+    channel_preference_tlv p;
+    p.radio_id = radio;
+    for (uint8_t oc = 115; oc <= 130; ++oc) {
+        channel_preference_tlv::op_class e;
+        e.op_class = oc;
+        if (oc == 128)
+            for (uint8_t c : {42, 58, 106, 122, 138, 155, 171})
+                if (c != centre)
+                    e.channels.push_back(c);
+        e.num_channels = static_cast<uint8_t>(e.channels.size());
+        p.op_classes.push_back(e);
+    }
+    p.num_op_classes = static_cast<uint8_t>(p.op_classes.size());
+    return p;
+}
+}  // namespace
+
+TEST_F(MeshsimTest, ChannelSelectionMovesTheRadioAndTheReportSaysSo) {
+    CmduBuilder b(CMDU_TYPE_CHANNEL_SELECTION_REQUEST, 70);
+    b.add(only_block(kWiredRadio5, 106));
+    b.add(transmit_power_limit_tlv{TLV_TYPE_TRANSMIT_POWER_LIMIT, kWiredRadio24, 12});
+    send(kExtWired, b.build());
+    const Received* r = await(CMDU_TYPE_CHANNEL_SELECTION_RESPONSE, kExtWired, 70);
+    ASSERT_TRUE(r);
+    auto answers = all_tlvs<channel_selection_response_tlv>(*r->cmdu);
+    ASSERT_EQ(answers.size(), 2u);  // one per radio named
+    EXPECT_EQ(answers[0]->radio_id, kWiredRadio5);
+    EXPECT_EQ(answers[0]->response_code, CHANNEL_SELECTION_ACCEPT);
+    EXPECT_EQ(answers[1]->radio_id, kWiredRadio24);
+    const Received* rep = await(CMDU_TYPE_OPERATING_CHANNEL_REPORT, kExtWired);
+    ASSERT_TRUE(rep);
+    auto reports = all_tlvs<operating_channel_report_tlv>(*rep->cmdu);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1]->radio_id, kWiredRadio5);
+    ASSERT_EQ(reports[1]->op_classes.size(), 2u);  // the 20 MHz primary and the 80 MHz block
+    EXPECT_EQ(reports[1]->op_classes[0].op_class, 121);
+    EXPECT_EQ(reports[1]->op_classes[0].channel, 100);
+    EXPECT_EQ(reports[1]->op_classes[1].op_class, 128);
+    EXPECT_EQ(reports[1]->op_classes[1].channel, 106);
+    EXPECT_EQ(reports[0]->current_tx_power_eirp, 12);
+    EXPECT_EQ(sim_->scenario().agents[1].radios[1].bandwidth_mhz, 80);
+
+    // Everything excluded: declined, the radio stays.
+    channel_preference_tlv none = only_block(kWiredRadio5, 0);
+    for (auto& e : none.op_classes)
+        e.channels.clear();
+    send(kExtWired, CmduBuilder(CMDU_TYPE_CHANNEL_SELECTION_REQUEST, 71).add(none).build());
+    r = await(CMDU_TYPE_CHANNEL_SELECTION_RESPONSE, kExtWired, 71);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(all_tlvs<channel_selection_response_tlv>(*r->cmdu)[0]->response_code,
+              CHANNEL_SELECTION_DECLINE_VIOLATES_PREFERENCE);
+    EXPECT_EQ(sim_->scenario().agents[1].radios[1].channel, 100);
+}
+
+TEST_F(MeshsimTest, ARadarMoveIsReportedUnaskedAndThePolicySetsTheMetricsPace) {
+    // Configured: the agent knows its controller.
+    const Received* search = await(CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH, kExtWired);
+    ASSERT_TRUE(search);
+    CmduBuilder b(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE, search->cmdu->message_id);
+    b.add(supported_role_tlv{}).add(supported_freq_band_tlv{});
+    send(kExtWired, b.build());
+    ASSERT_TRUE(run_until([&] { return sim_->configured(1); }));
+
+    meshsim::EventConf e;
+    e.kind = meshsim::EventConf::channel;
+    e.index = 1;
+    e.radio = 1;
+    e.primary = 36;
+    e.bandwidth_mhz = 40;
+    e.reason = "radar";
+    sim_->apply(e);
+    const Received* rep = await(CMDU_TYPE_OPERATING_CHANNEL_REPORT, kExtWired);
+    ASSERT_TRUE(rep);
+    const auto* o = all_tlvs<operating_channel_report_tlv>(*rep->cmdu)[1];
+    ASSERT_EQ(o->op_classes.size(), 2u);
+    EXPECT_EQ(o->op_classes[0].channel, 36);
+    EXPECT_EQ(o->op_classes[1].op_class, 116);  // 40 MHz, primary below
+    e.primary = 37;                             // not a channel: nothing changes
+    sim_->apply(e);
+    EXPECT_EQ(sim_->scenario().agents[1].radios[1].channel, 36);
+
+    ozr_clock::set_manual(1000000);
+    CmduBuilder p(CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST, 72);
+    p.add<metric_reporting_policy_tlv>().ap_metrics_reporting_interval = 2;
+    send(kExtWired, p.build());
+    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWired, 72));
+    EXPECT_EQ(sim_->metrics_interval(1), 2u);
+    sim_->run_metrics_reporting();
+    EXPECT_EQ(sim_->ap_metrics_sent(1), 0u);  // not due yet
+    for (int k = 0; k < 3; ++k) {
+        ozr_clock::advance(2000);
+        sim_->run_metrics_reporting();
+    }
+    ozr_clock::use_real();
+    EXPECT_EQ(sim_->ap_metrics_sent(1), 3u);
+    EXPECT_EQ(sim_->ap_metrics_sent(0), 0u);  // the others have no policy
+    ASSERT_TRUE(run_until([&] {
+        size_t n = 0;
+        for (const auto& r : got_)
+            n += r.cmdu->message_type == CMDU_TYPE_AP_METRICS_RESPONSE && r.src == kExtWired;
+        return n == 3;
+    }));
 }

@@ -197,3 +197,26 @@ TEST(Meshview, SteeringSectionShowsWatchedAndSteeredClientsOnly) {
     EXPECT_EQ(meshview::render_steering("{"), "");
     EXPECT_EQ(meshview::render_steering("{\"clients\": 3}"), "");
 }
+
+TEST(Meshview, EachRadiosChannelBandwidthAndPower) {
+    const char* aps = R"({"aps": [{"al-mac": "026f7a720300", "radios": [
+      {"radio-id": "026f7a720310", "supported-freq-khz": 2400000, "current-op-channel": 11,
+       "current-bw": 20, "current-tx-pwr-mw": 100},
+      {"radio-id": "026f7a720320", "supported-freq-khz": 5000000, "current-op-channel": 100,
+       "current-bw": 80, "current-tx-pwr-mw": 50},
+      {"radio-id": "026f7a720330", "supported-freq-khz": 6000000, "current-op-channel": 0}]},
+      {"al-mac": "026f7a720999", "radios": [{"radio-id": "x"}]}, 7]})";
+    std::string out;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, "", "", "", aps)) << out;
+    const size_t dev = out.find("B1 02:6f:7a:72:03:00");
+    const size_t r24 = out.find("radio 02:6f:7a:72:03:10 2.4 GHz: channel 11, 20 MHz, 20 dBm");
+    const size_t r5 = out.find("radio 02:6f:7a:72:03:20 5 GHz: channel 100, 80 MHz, 17 dBm");
+    const size_t bss = out.find("BSS 02:6f:7a:72:03:21");
+    ASSERT_NE(r24, std::string::npos) << out;
+    ASSERT_NE(r5, std::string::npos) << out;
+    EXPECT_TRUE(dev < r24 && r24 < r5 && r5 < bss) << out;
+    EXPECT_NE(out.find("radio 02:6f:7a:72:03:30 6 GHz: no channel reported"), std::string::npos);
+    std::string plain;
+    ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "", "", "{\"aps\": {}"));
+    EXPECT_EQ(plain.find("radio "), std::string::npos);
+}

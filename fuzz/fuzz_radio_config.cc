@@ -1,0 +1,101 @@
+// libFuzzer target: what the radio configuration reads from outside. The input is split at
+// its first two 0x00 bytes into the product file, the board file and platform.json; the
+// product switches are read from the first two (a configuration minder is built), and the
+// channel service answers from the third (available channels, the additional band, the
+// mobile-app-only mode). The rest of the bytes become a provisioning record and an
+// Operating Channel Report for a radio of the stack's model. Every log line is dropped.
+#include <uv.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/paths.h"
+#include "configuration/configuration_minder.h"
+#include "core/context.h"
+#include "log/logger.h"
+#include "map/codec/tlvs.h"
+#include "map/datamodel/datamodel.h"
+#include "nal/ics.h"
+#include "nal/nal.h"
+
+namespace {
+uv_loop_t* loop() {
+    static uv_loop_t* l = [] {
+        static char root[] = "/tmp/ozr-fuzz-radio-XXXXXX";
+        if (mkdtemp(root))
+            setenv("OZR_ROOT", root, 1);
+        ozr_make_dirs(ozr_path("/tmp"));
+        ozr_make_dirs(ozr_path("/configs/easymesh"));
+        static Config config;
+        init_root_logger(7, "ozr", config);
+        init_null_logger();
+        static uv_loop_t lp;
+        uv_loop_init(&lp);
+        return &lp;
+    }();
+    return l;
+}
+
+std::string take(const uint8_t*& p, const uint8_t* end) {
+    const uint8_t* start = p;
+    while (p < end && *p != 0)
+        ++p;
+    std::string s(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
+    if (p < end)
+        ++p;
+    return s;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    uv_loop_t* l = loop();
+    if (size > 64 * 1024)
+        return 0;
+    const uint8_t* p = data;
+    const uint8_t* end = data + size;
+    ozr_write_file_atomic(ozr_path("/tmp/zkf-product-cfg.json"), take(p, end));
+    ozr_write_file_atomic(ozr_path("/tmp/local-rrm-ctl.json"), take(p, end));
+    ozr_write_file_atomic(nal_platform_json_path(), take(p, end));
+    {
+        ConfigurationMinder m(l);
+        (void)m.dcs_state();
+    }
+    map_datamodel_init(MAC(2, 0, 0, 0, 0, 1), MAC(2, 0, 0, 0, 1, 0));
+    map_radio_info_t* radio =
+        map_update_radio(map_update_ale(MAC(2, 0, 0, 0, 1, 0)), MAC(2, 0, 0, 0, 1, 0x20));
+    if (radio) {
+        std::vector<map_op_class_param_t> classes;
+        for (const uint8_t* q = p; q < end && classes.size() < 8; ++q) {
+            map_op_class_param_t c;
+            c.op_class = *q;
+            classes.push_back(c);
+        }
+        map_update_radio_basic_caps(radio, 2, classes.data(), static_cast<int>(classes.size()));
+        ics_available_channel_t out[65];
+        ics_get_available_channel(radio->radio_id, out, 65);
+        void* h = ics_attach_radio(radio);
+        operating_channel_report_tlv r;
+        r.radio_id = radio->radio_id;
+        for (const uint8_t* q = p; q + 1 < end && r.op_classes.size() < 16; q += 2)
+            r.op_classes.push_back({q[0], q[1]});
+        ics_operating_channel_report(h, &r);
+        channel_selection_request_event_t ev{};
+        ics_get_current_channel(h, &ev);
+        ics_is_current_channel_change(h);
+    }
+    std::vector<uint8_t> rec(kIcsProvisionSize, 0);
+    for (size_t i = 0; p + i < end && i < rec.size(); ++i)
+        rec[i] = p[i];
+    ics_provision(rec.data(), rec.size());
+    ics_provision_get_channel(static_cast<uint16_t>(rec[0] | rec[1] << 8));
+    ics_is_valid_radio_channel_bw(static_cast<uint16_t>(rec[0] | rec[1] << 8), rec[7], rec[5]);
+    ics_is_allow_sync_the_channel_and_bandwidth_to_additional_band(0x80, 36, 1);
+    ics_get_mix_mesh_5g_channel_additional_dst_band();
+    isMeshForMobileAppOnly();
+    map_datamodel_reset();
+    ics_reset();
+    return 0;
+}

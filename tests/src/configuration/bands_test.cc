@@ -1,0 +1,321 @@
+// The band encodings, bandwidth codes and record layouts of channel configuration, and the
+// channel service stand-in's checks, as tables.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "common/paths.h"
+#include "configuration/radio_bands.h"
+#include "map/codec/tlvs.h"
+#include "map/datamodel/datamodel.h"
+#include "nal/ics.h"
+#include "nal/nal.h"
+#include "support/temp_root.h"
+
+namespace {
+
+TEST(Bands, EveryEncodingOfEveryBandAndNothingElse) {
+    struct Row {
+        int band;
+        uint8_t index;
+        uint16_t mask;
+        uint32_t nal;
+    };
+    const Row rows[] = {{0, 0, 0x10, 0x01},
+                        {1, 1, 0x80, 0x08},
+                        {2, 1, 0x40, 0x02},
+                        {3, 1, 0x20, 0x04},
+                        {4, 2, 0x100, 0x10}};
+    for (const Row& r : rows) {
+        uint8_t index = 0xEE;
+        uint16_t mask = 0;
+        ASSERT_EQ(transfer_ozr_freq_band(r.band, &index, &mask), 0) << r.band;
+        EXPECT_EQ(index, r.index);
+        EXPECT_EQ(mask, r.mask);
+        EXPECT_EQ(nal_band_of(r.band), r.nal);
+        frequent_band_type back = FREQ_BAND_2G;
+        uint8_t back_index = 0xEE;
+        ASSERT_EQ(transfer_map_freq_band(r.mask, &back_index, &back), 0);
+        EXPECT_EQ(back, r.band);
+        EXPECT_EQ(back_index, r.index);
+    }
+    uint8_t index = 0;
+    uint16_t mask = 0;
+    for (int bad : {-1, 5, 0x10, 0x80})
+        EXPECT_EQ(transfer_ozr_freq_band(bad, &index, &mask), -1) << bad;
+    EXPECT_EQ(transfer_ozr_freq_band(0, nullptr, &mask), -1);
+    for (uint16_t bad : {0x00, 0x01, 0x30, 0x200, 0xFFFF})
+        EXPECT_EQ(transfer_map_freq_band(bad, &index, nullptr), -1) << bad;
+    EXPECT_EQ(nal_band_of(7), 0u);
+}
+
+TEST(Bands, BandwidthCodesAndResults) {
+    const int mhz_of[] = {20, 40, 80, 160};
+    for (int t = 1; t <= 4; ++t) {
+        int mhz = 0;
+        ASSERT_EQ(get_band_width(t, &mhz), 0);
+        EXPECT_EQ(mhz, mhz_of[t - 1]);
+    }
+    int mhz = 0;
+    EXPECT_EQ(get_band_width(0, &mhz), -1);
+    EXPECT_EQ(get_band_width(5, &mhz), -1);
+    EXPECT_EQ(get_band_width(1, nullptr), -1);
+    for (uint8_t bw = 1; bw <= 5; ++bw) {
+        EXPECT_EQ(translate_kpl_bw_to_map_bw(bw), bw);
+        EXPECT_EQ(kpl_bw_to_nal_bw(bw), bw - 1);
+        EXPECT_EQ(ics_translate_nal_bandwidth_to_map_bandwidth(bw - 1u), bw);
+    }
+    for (uint8_t bad : {0, 6, 255}) {
+        EXPECT_EQ(translate_kpl_bw_to_map_bw(bad), 0);
+        EXPECT_EQ(kpl_bw_to_nal_bw(bad), -1);
+    }
+    EXPECT_EQ(ics_translate_nal_bandwidth_to_map_bandwidth(5), 0);
+    channel_selection_set_response_result r = CH_SEL_DECLINE_BACKHAUL;
+    for (int code = 0; code <= 3; ++code) {
+        ASSERT_EQ(transfer_channel_selection_channel_result(code, &r), 0);
+        EXPECT_EQ(r, code);
+    }
+    EXPECT_EQ(transfer_channel_selection_channel_result(4, &r), -1);
+    EXPECT_EQ(transfer_channel_selection_channel_result(-1, &r), -1);
+    EXPECT_EQ(r, 3);
+}
+
+ozr_channel_configuration_t request() {
+    ozr_channel_configuration_t c;
+    c.band = FREQ_BAND_5G;
+    c.channel = 36;
+    c.bandwidth = 3;
+    c.extra_first = 0xA1;
+    c.extra_mid = 0xA2;
+    c.extra_last = 0xA3;
+    c.extra_int = 0x1234;
+    c.second_channel = 149;
+    c.reason = 9;
+    return c;
+}
+
+TEST(Bands, RecordLayouts) {
+    const ozr_channel_configuration_t c = request();
+    channel_selection_request_event_t ev = channel_event_of(c);
+    const auto* b = reinterpret_cast<const uint8_t*>(&ev);
+    const uint8_t event[13] = {0, 0, 0, 0, 0, 0, 0, 36, 3, 0xA1, 149, 0x34, 0xA3};
+    EXPECT_EQ(std::memcmp(b, event, sizeof event), 0);
+
+    std::vector<uint8_t> rec(kIcsProvisionSize, 0xCC);
+    fill_channel_provision(c, 0x100, rec.data());
+    std::vector<uint8_t> want(kIcsProvisionSize, 0);
+    want[0] = 0x00;
+    want[1] = 0x01;  // 0x100, little-endian
+    want[2] = 1;
+    want[4] = 1;
+    want[5] = 3;
+    want[6] = 2;
+    want[7] = 36;
+    want[8] = 149;
+    want[31] = 0xA1;
+    EXPECT_EQ(rec, want);
+    ozr_channel_configuration_t plain = c;
+    plain.extra_first = 0;
+    fill_channel_provision(plain, 0x10, rec.data());
+    EXPECT_EQ(rec[31], 0xF0);
+    EXPECT_EQ(rec[0], 0x10);
+    EXPECT_EQ(rec[1], 0x00);
+
+    fill_txpower_provision(17, 0x80, rec.data());
+    std::vector<uint8_t> power(kIcsProvisionSize, 0);
+    power[0] = 0x80;
+    power[2] = 2;
+    power[3] = 17;
+    EXPECT_EQ(rec, power);
+
+    NalRadioChannel_T nal{};
+    ASSERT_TRUE(to_nal_radio_channel(c, &nal));
+    const uint32_t words[3] = {0x08, 2, 36};
+    EXPECT_EQ(std::memcmp(&nal, words, sizeof words), 0);
+    ozr_channel_configuration_t bad = c;
+    bad.bandwidth = 6;
+    EXPECT_FALSE(to_nal_radio_channel(bad, &nal));
+}
+
+class Ics : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ics_reset();
+        ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
+        journal_ = root_.path("/journal.jsonl");
+        platform("");
+    }
+    void TearDown() override {
+        ics_reset();
+        map_datamodel_reset();
+    }
+    void platform(const std::string& extra) {
+        ozr_test::write_text(nal_platform_json_path(),
+                             "{\"platform-journal-path\": \"" + journal_ + "\"" + extra + "}");
+    }
+    std::string journal() const { return ozr_test::read_text(journal_); }
+    ozr_test::TempRoot root_;
+    std::string journal_;
+};
+
+TEST_F(Ics, ChannelsAgainstTheOperatingClassTable) {
+    struct Row {
+        uint16_t mask;
+        uint8_t channel, bw;
+        int valid;
+    };
+    const Row rows[] = {
+        {0x10, 6, 1, 1},   {0x10, 6, 2, 1},   {0x10, 14, 1, 1},  {0x10, 15, 1, 0},
+        {0x10, 6, 3, 0},   {0x80, 36, 3, 1},  {0x80, 36, 4, 1},  {0x80, 165, 1, 1},
+        {0x80, 144, 4, 0},  // no 160 MHz block holds 144
+        {0x80, 37, 1, 0},  {0x20, 36, 1, 1},  {0x20, 100, 1, 0}, {0x40, 100, 3, 1},
+        {0x40, 36, 1, 0},  {0x100, 37, 1, 1}, {0x100, 37, 5, 1}, {0x100, 36, 1, 0},
+        {0x80, 36, 0, 0},  {0x80, 36, 6, 0},  {0x200, 36, 1, 0}, {0x10, 0, 1, 0},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(ics_is_valid_radio_channel_bw(r.mask, r.channel, r.bw), r.valid)
+            << "mask " << r.mask << " channel " << int(r.channel) << " bw " << int(r.bw);
+}
+
+TEST_F(Ics, ProvisioningKeepsTheLastRecordPerBandAndKind) {
+    ozr_channel_configuration_t c = request();
+    std::vector<uint8_t> rec(kIcsProvisionSize);
+    fill_channel_provision(c, 0x80, rec.data());
+    ASSERT_EQ(ics_provision(rec.data(), rec.size()), 0);
+    EXPECT_EQ(ics_provision_get_channel(0x80), 36);
+    EXPECT_EQ(ics_provision_get_channel(0x10), 0);
+    // A power record of the same band leaves the channel alone.
+    std::vector<uint8_t> power(kIcsProvisionSize);
+    fill_txpower_provision(20, 0x80, power.data());
+    ASSERT_EQ(ics_provision(power.data(), power.size()), 0);
+    EXPECT_EQ(ics_provision_get_channel(0x80), 36);
+    // Refused: wrong size, unknown band, unknown kind, a channel outside the band.
+    EXPECT_EQ(ics_provision(rec.data(), rec.size() - 1), -1);
+    EXPECT_EQ(ics_provision(nullptr, kIcsProvisionSize), -1);
+    std::vector<uint8_t> bad = rec;
+    bad[0] = 0x30;
+    EXPECT_EQ(ics_provision(bad.data(), bad.size()), -1);
+    bad = rec;
+    bad[2] = 3;
+    EXPECT_EQ(ics_provision(bad.data(), bad.size()), -1);
+    bad = rec;
+    bad[7] = 14;
+    EXPECT_EQ(ics_provision(bad.data(), bad.size()), -1);
+    EXPECT_EQ(ics_provision_get_channel(0x80), 36);
+    // Channel 0 clears it.
+    c.channel = 0;
+    fill_channel_provision(c, 0x80, rec.data());
+    ASSERT_EQ(ics_provision(rec.data(), rec.size()), 0);
+    EXPECT_EQ(ics_provision_get_channel(0x80), 0);
+    const std::string j = journal();
+    EXPECT_NE(j.find("\"call\":\"ics_provision\",\"mask\":128,\"kind\":1,\"channel\":36,\"bw\":3,"
+                     "\"hex\":\"8000010001030224950000"),
+              std::string::npos)
+        << j;
+    EXPECT_NE(j.find("\"call\":\"ics_provision\",\"mask\":128,\"kind\":2,"), std::string::npos);
+    EXPECT_EQ(ozr_test::count_of(j, "\"rc\":-1"), 5u);
+}
+
+TEST_F(Ics, AdditionalBandAndDefaults) {
+    EXPECT_FALSE(ics_is_allow_sync_the_channel_and_bandwidth_to_additional_band(0x80, 36, 3));
+    EXPECT_EQ(ics_get_mix_mesh_5g_channel_additional_dst_band(), 0);
+    platform(",\"ics-additional-band\": {\"from\": \"5g\", \"to\": \"6g\"}");
+    EXPECT_TRUE(ics_is_allow_sync_the_channel_and_bandwidth_to_additional_band(0x80, 36, 3));
+    EXPECT_FALSE(ics_is_allow_sync_the_channel_and_bandwidth_to_additional_band(0x10, 6, 1));
+    EXPECT_EQ(ics_get_mix_mesh_5g_channel_additional_dst_band(), 0x100);
+    platform(",\"ics-additional-band\": {\"from\": \"5g\", \"to\": \"7g\"}");
+    EXPECT_EQ(ics_get_mix_mesh_5g_channel_additional_dst_band(), 0);
+    platform(",\"ics-additional-band\": [1, 2]");
+    EXPECT_FALSE(ics_is_allow_sync_the_channel_and_bandwidth_to_additional_band(0x80, 36, 3));
+
+    EXPECT_EQ(ics_set_default_channel(0x40, 100), 0);
+    EXPECT_EQ(ics_set_default_bandwidth(0x40, 3), 0);
+    EXPECT_EQ(ics_set_default_cfg_time(0x40), 0);
+    EXPECT_EQ(ics_set_default_channel(0x41, 100), -1);
+    const ics_band_defaults_t d = ics_get_band_defaults(0x40);
+    EXPECT_EQ(d.channel, 100);
+    EXPECT_EQ(d.bw, 3);
+    EXPECT_NE(d.cfg_ms, 0);
+}
+
+TEST_F(Ics, AvailableChannelsFromTheRadioOrThePlatform) {
+    ASSERT_EQ(map_datamodel_init(MAC(2, 0, 0, 0, 0, 1), MAC(2, 0, 0, 0, 1, 0)), 0);
+    map_ale_info_t* ale = map_update_ale(MAC(2, 0, 0, 0, 1, 0));
+    ASSERT_NE(ale, nullptr);
+    const MAC id(2, 0, 0, 0, 1, 0x20);
+    map_radio_info_t* radio = map_update_radio(ale, id);
+    ASSERT_NE(radio, nullptr);
+    const uint8_t no_52[] = {52};
+    map_op_class_param_t classes[2];
+    classes[0].op_class = 115;
+    classes[0].max_tx_power_eirp = 23;
+    classes[1].op_class = 118;
+    classes[1].max_tx_power_eirp = 23;
+    classes[1].num_non_operable = 1;
+    classes[1].non_operable_channels = no_52;
+    ASSERT_EQ(map_update_radio_basic_caps(radio, 2, classes, 2), 0);
+
+    ics_available_channel_t out[65];
+    const int n = ics_get_available_channel(id, out, 65);
+    ASSERT_EQ(n, 8);  // 36..48 available, 56..64 after a CAC, 52 not allowed
+    EXPECT_EQ(out[0].channel, 36);
+    EXPECT_EQ(out[0].state, ICS_CHANNEL_AVAILABLE);
+    EXPECT_EQ(out[0].op_class, 115);
+    EXPECT_EQ(out[0].max_eirp, 23);
+    EXPECT_EQ(out[0].bw_mask, 0x0F);  // 20, 40, 80, 160 MHz
+    EXPECT_EQ(out[4].channel, 56);
+    EXPECT_EQ(out[4].state, ICS_CHANNEL_CAC_REQUIRED);
+    EXPECT_EQ(out[7].channel, 52);
+    EXPECT_EQ(out[7].state, ICS_CHANNEL_NOT_ALLOWED);
+    EXPECT_EQ(ics_get_available_channel(id, out, 3), 3);  // never beyond the room given
+    EXPECT_EQ(ics_get_available_channel(MAC(2, 9, 9, 9, 9, 9), out, 65), -1);
+
+    // The platform's list wins; entries that are not channels of the band are dropped.
+    const std::string band = ics_band_name(radio->band_mask);
+    platform(",\"ics-available-channels\": {\"" + band +
+             "\": [40, {\"channel\": 60, \"state\": \"radar\", \"non-occupancy-s\": 1200}, 6, "
+             "\"x\", {\"channel\": 999}]}");
+    ASSERT_EQ(ics_get_available_channel(id, out, 65), 2);
+    EXPECT_EQ(out[0].channel, 40);
+    EXPECT_EQ(out[0].preference, 15);
+    EXPECT_EQ(out[1].channel, 60);
+    EXPECT_EQ(out[1].state, ICS_CHANNEL_RADAR);
+    EXPECT_EQ(out[1].non_occupancy_s, 1200);
+    EXPECT_EQ(out[1].preference, 0);
+}
+
+TEST_F(Ics, ReportsFollowTheRadioAndTellAChange) {
+    ASSERT_EQ(map_datamodel_init(MAC(2, 0, 0, 0, 0, 1), MAC(2, 0, 0, 0, 1, 0)), 0);
+    const MAC id(2, 0, 0, 0, 1, 0x20);
+    map_radio_info_t* radio = map_update_radio(map_update_ale(MAC(2, 0, 0, 0, 1, 0)), id);
+    void* h = ics_attach_radio(radio);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(radio->chan_sel_handle, h);
+    EXPECT_EQ(ics_attach_radio(radio), h);
+    channel_selection_request_event_t ev{};
+    EXPECT_EQ(ics_get_current_channel(h, &ev), -1);  // nothing reported yet
+
+    operating_channel_report_tlv r;
+    r.radio_id = id;
+    r.op_classes = {{128, 42}, {115, 36}};  // 80 MHz around 42, primary 36
+    r.num_op_classes = 2;
+    r.current_tx_power_eirp = 20;
+    ASSERT_EQ(ics_operating_channel_report(h, &r), 0);
+    EXPECT_FALSE(ics_is_current_channel_change(h));  // the first report is no change
+    ASSERT_EQ(ics_get_current_channel(h, &ev), 0);
+    EXPECT_EQ(ev.channel, 36);
+    EXPECT_EQ(ev.bandwidth, 3);
+    ASSERT_EQ(ics_operating_channel_report(h, &r), 0);
+    EXPECT_FALSE(ics_is_current_channel_change(h));
+    r.op_classes = {{128, 58}};  // a wide class alone: its centre channel
+    ASSERT_EQ(ics_operating_channel_report(h, &r), 0);
+    EXPECT_TRUE(ics_is_current_channel_change(h));
+    ASSERT_EQ(ics_get_current_channel(h, &ev), 0);
+    EXPECT_EQ(ev.channel, 58);
+    r.radio_id = MAC(2, 0, 0, 0, 1, 0x21);
+    EXPECT_EQ(ics_operating_channel_report(h, &r), -1);  // another radio's report
+    EXPECT_EQ(ics_operating_channel_report(nullptr, &r), -1);
+}
+
+}  // namespace

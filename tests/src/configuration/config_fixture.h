@@ -1,0 +1,171 @@
+// The configuration minder over the daemon's context and the started stack, with scripted
+// meshes whose agents listen on the private segment and keep every CMDU the controller
+// sends them.
+#pragma once
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../hkt/hkt_fixture.h"
+#include "configuration/radio_bands.h"
+#include "map/datamodel/opclass_table.h"
+#include "map/map_config.h"
+#include "nal/ics.h"
+
+namespace config_test {
+
+using namespace hkt_test;
+
+inline const MAC kExt = mac(0x02, 0x00);
+inline const MAC kExtHkt = mac(0x02, 0xe0);
+inline const MAC kFar = mac(0x03, 0x00);
+inline const MAC kFarHkt = mac(0x03, 0xe0);
+inline const MAC kPlain = mac(0x04, 0x00);  // a Multi-AP agent without a vendor agent
+
+inline MAC radio_of(const MAC& agent, uint8_t band) {
+    return mac(agent[4], band);
+}
+
+// An agent on the segment: its AL MAC and transport; keeps every CMDU it receives.
+class Agent {
+  public:
+    Agent(uv_loop_t* loop, const MAC& al, const std::string& segment) : al_(al) {
+        TransportOptions topt;
+        topt.al_mac = al;
+        t_ = std::make_unique<SegmentTransport>(
+            std::vector<TransportInterface>{{"agent", al, segment, 0}}, topt);
+        std::string err;
+        EXPECT_EQ(t_->open(
+                      loop, [this](size_t, const uint8_t* f, size_t n) { on_frame(f, n); }, &err),
+                  0)
+            << err;
+    }
+    ~Agent() { t_->close(); }
+    std::vector<const CMDU*> of(uint16_t type) const {
+        std::vector<const CMDU*> out;
+        for (const CmduPtr& c : got)
+            if (c->message_type == type)
+                out.push_back(c.get());
+        return out;
+    }
+    std::vector<CmduPtr> got;
+
+  private:
+    void on_frame(const uint8_t* frame, size_t len) {
+        MAC src;
+        const uint8_t* payload = nullptr;
+        size_t plen = 0;
+        if (len < 6 || MAC(frame) != al_ ||
+            !parse_1905_ethernet_frame(frame, len, src, payload, plen))
+            return;
+        if (CmduPtr c = r_.feed(src, payload, plen))
+            got.push_back(std::move(c));
+    }
+    MAC al_;
+    std::unique_ptr<Transport> t_;
+    CmduReassembler r_;
+};
+
+template <class T>
+inline const T* find_tlv(const CMDU* c, uint8_t type) {
+    for (uint8_t** p = c->list_of_TLVs; p && *p; ++p)
+        if (**p == type)
+            return tlv_cast<T>(*p);
+    return nullptr;
+}
+
+// The one channel (centre channel for wide classes) the preference TLV leaves operable:
+// the channel its only listed class does not list.
+inline int operable_channel(const channel_preference_tlv& pref) {
+    for (const auto& oc : pref.op_classes) {
+        if (oc.channels.empty())
+            continue;  // the whole class is non-operable
+        const map_dm::OpClassDef* def = map_dm::find_op_class(oc.op_class);
+        if (def == nullptr)
+            return -1;
+        uint8_t all[64];
+        const int n = map_dm::global_op_class_channels(*def, all, 64);
+        for (int i = 0; i < n; ++i)
+            if (std::find(oc.channels.begin(), oc.channels.end(), all[i]) == oc.channels.end())
+                return all[i];
+    }
+    return -1;
+}
+
+class ConfigFixture : public HktFixture {
+  protected:
+    void SetUp() override {
+        ics_reset();
+        map_config_reset();
+        HktFixture::SetUp();
+    }
+    ConfigurationMinder& cfg() { return *ctx_->config_minder; }
+    void TearDown() override {
+        agents_.clear();
+        ics_reset();
+        map_config_reset();
+        HktFixture::TearDown();
+    }
+    Agent& listen(const MAC& al) {
+        agents_.push_back(std::make_unique<Agent>(&loop_, al, segment_));
+        return *agents_.back();
+    }
+    // A 2.4 GHz and a whole 5 GHz radio for AGENT.
+    void radios(const MAC& agent) {
+        map_ale_info_t* ale = map_update_ale(agent);
+        ASSERT_NE(ale, nullptr);
+        map_update_ale_iface_name(ale, "ozr0");
+        map_radio_info_t* r2 = map_update_radio(ale, radio_of(agent, 0x10));
+        map_op_class_param_t c81;
+        c81.op_class = 81;
+        ASSERT_EQ(map_update_radio_basic_caps(r2, 2, &c81, 1), 0);
+        map_radio_info_t* r5 = map_update_radio(ale, radio_of(agent, 0x20));
+        std::vector<map_op_class_param_t> c5(6);
+        const uint8_t classes[] = {115, 118, 121, 125, 128, 129};
+        for (size_t i = 0; i < c5.size(); ++i)
+            c5[i].op_class = classes[i];
+        ASSERT_EQ(map_update_radio_basic_caps(r5, 2, c5.data(), 6), 0);
+        ASSERT_EQ(r5->band_mask, 0x80);
+    }
+    // The gateway's agent, EXT and PLAIN under it, FAR behind EXT; EXT and FAR are the
+    // maker's extenders EX1 and EX3.
+    void mesh() {
+        Peer& near = peer(kExtHkt);
+        Peer& far = peer(kFarHkt);
+        ASSERT_NE(online_node(near, "EX1", kExt), nullptr);
+        ASSERT_NE(online_node(far, "EX3", kFar), nullptr);
+        auto set = [](const MAC& a, std::vector<MAC> n) {
+            std::vector<map_neighbor_info_t> v(n.size());
+            for (size_t i = 0; i < n.size(); ++i) {
+                v[i].local_interface = a;
+                v[i].al_mac = n[i];
+            }
+            ASSERT_EQ(
+                map_update_ale_neighbors(map_update_ale(a), v.data(), static_cast<int>(v.size())),
+                0);
+        };
+        set(kLocal, {kController, kExt, kPlain});
+        set(kExt, {kLocal, kFar});
+        set(kPlain, {kLocal});
+        set(kFar, {kExt});
+        ASSERT_EQ(map_get_topology_tree_height(), 3);
+        for (const MAC& a : {kLocal, kExt, kFar, kPlain})
+            radios(a);
+    }
+    ozr_channel_configuration_t request(const std::string& sn, frequent_band_type band, uint8_t ch,
+                                        uint8_t bw) {
+        ozr_channel_configuration_t c;
+        c.sn = sn;
+        c.band = band;
+        c.channel = ch;
+        c.bandwidth = bw;
+        return c;
+    }
+    size_t requests(Agent& a) const { return a.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST).size(); }
+
+    std::vector<std::unique_ptr<Agent>> agents_;
+};
+
+}  // namespace config_test

@@ -1,0 +1,176 @@
+// The radio routes over the daemon's own context, the stack's model filled by hand and
+// the stack not started: what "/debug/map-cfg" shows of the radio configuration, the CAC
+// data, and every request the CAC and scan policy routes refuse.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <uv.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/context.h"
+#include "data/data_minder.h"
+#include "graph/device.h"
+#include "graph/graph_minder.h"
+#include "http_test_client.h"
+#include "map/datamodel/datamodel.h"
+#include "map/map_config.h"
+#include "nal/ics.h"
+#include "rest/http_server.h"
+#include "rest/rest_minder.h"
+#include "rest/rest_service.h"
+#include "support/temp_root.h"
+
+namespace {
+
+MAC m(uint8_t a, uint8_t b) {
+    return MAC(0x02, 0x6f, 0, 0, a, b);
+}
+
+class RadioRoutes : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ics_reset();
+        map_config_reset();
+        log_ = std::make_unique<ozr_test::LogCapture>(root_, 7);
+        uv_loop_init(&loop_);
+        ctx_ = new Context(&loop_);
+        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
+        map_datamodel_init(m(0, 1), m(0, 2));
+        map_ale_info_t* ext = map_update_ale(m(1, 0));
+        ASSERT_NE(ext, nullptr);
+        map_radio_info_t* r5 = map_update_radio(ext, m(1, 0x20));
+        map_op_class_param_t c[2];
+        c[0].op_class = 115;
+        c[1].op_class = 121;
+        ASSERT_EQ(map_update_radio_basic_caps(r5, 2, c, 2), 0);
+        Device* d = new Device("B1", m(1, 0), 1000);
+        CacCompletionRadioReport rep;
+        rep.radio_id = m(1, 0x20);
+        rep.op_class = 121;
+        rep.channel = 100;
+        rep.status = 1;
+        rep.radar_pairs.push_back({121, 104});
+        d->cac_completion_reports.push_back(rep);
+        d->cac_non_occupancy.push_back({121, 104, 1700});
+        ctx_->graph_minder->graph().add_node(d);
+    }
+    void TearDown() override {
+        if (running_) {
+            uv_async_send(&stop_);
+            thread_.join();
+        }
+        ctx_->shutdown();
+        delete ctx_;
+        map_datamodel_reset();
+        map_config_reset();
+        ics_reset();
+        log_.reset();
+    }
+    HttpAnswer ask(const std::string& raw) {
+        if (!running_) {
+            RestListenAddress a;
+            a.port = 0;
+            EXPECT_EQ(ctx_->rest_minder->service()->start(*ctx_, a), 0);
+            port_ = ctx_->rest_minder->port();
+            uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
+            thread_ = std::thread([this] { uv_run(&loop_, UV_RUN_DEFAULT); });
+            running_ = true;
+        }
+        return http_request(port_, raw);
+    }
+    rapidjson::Document json(const HttpAnswer& a) {
+        rapidjson::Document doc;
+        doc.Parse(a.body.c_str());
+        EXPECT_FALSE(doc.HasParseError()) << a.body;
+        return doc;
+    }
+
+    ozr_test::TempRoot root_;
+    std::unique_ptr<ozr_test::LogCapture> log_;
+    uv_loop_t loop_;
+    uv_async_t stop_;
+    Context* ctx_ = nullptr;
+    std::thread thread_;
+    bool running_ = false;
+    int port_ = 0;
+};
+
+TEST_F(RadioRoutes, MapCfgShowsTheRadioConfiguration) {
+    // Set before the loop thread runs.
+    config_default_802dot1q_t q{100, 5};
+    ASSERT_EQ(set_default_802dot1q(&q), 0);
+    cfg_traffic_separation_policy_list_t list{};
+    list.entries[2].vid = 20;
+    std::strcpy(list.entries[2].ssid, "guest");
+    ASSERT_EQ(set_traffic_separation_policy(&list), 0);
+    std::vector<uint8_t> rec(kIcsProvisionSize, 0);
+    rec[0] = 0x80;
+    rec[2] = ICS_KIND_CHANNEL;
+    rec[5] = 3;
+    rec[7] = 36;
+    ASSERT_EQ(ics_provision(rec.data(), rec.size()), 0);
+    ASSERT_EQ(ics_set_default_channel(0x80, 36), 0);
+
+    HttpAnswer a = ask(get_request("/debug/map-cfg"));
+    ASSERT_EQ(a.status, 200);
+    rapidjson::Document doc = json(a);
+    const auto& cfg = doc["map-cfg"];
+    EXPECT_TRUE(cfg.HasMember("credentials-cfg"));
+    EXPECT_EQ(cfg["default-802dot1q-cfg"]["vid"].GetUint(), 100u);
+    EXPECT_EQ(cfg["default-802dot1q-cfg"]["pcp"].GetUint(), 5u);
+    EXPECT_TRUE(cfg["prefer-bh-cfg"]["backhaul-ssid"].IsNull());
+    const auto& bands = cfg["supported-freqs-cfg"]["bands"];
+    ASSERT_EQ(bands.Size(), 5u);
+    EXPECT_STREQ(bands[3]["band"].GetString(), "5g");
+    EXPECT_EQ(bands[3]["provisioned-channel"].GetUint(), 36u);
+    EXPECT_EQ(bands[3]["default-channel"].GetUint(), 36u);
+    EXPECT_EQ(bands[0]["provisioned-channel"].GetUint(), 0u);
+    const auto& sep = cfg["traffic-separation-policy-cfg"];
+    EXPECT_TRUE(sep["configured"].GetBool());
+    ASSERT_EQ(sep["entries"].Size(), 1u);
+    EXPECT_STREQ(sep["entries"][0]["ssid"].GetString(), "guest");
+}
+
+TEST_F(RadioRoutes, CacDataAndTheRequestsTheRoutesRefuse) {
+    rapidjson::Document doc = json(ask(get_request("/debug/cac_data")));
+    ASSERT_EQ(doc["cac-data"].Size(), 1u);
+    const auto& dev = doc["cac-data"][0];
+    EXPECT_EQ(dev["completion"][0]["channel"].GetUint(), 100u);
+    EXPECT_EQ(dev["completion"][0]["radar-detected"][0]["channel"].GetUint(), 104u);
+    EXPECT_EQ(dev["non-occupancy"][0]["seconds-remaining"].GetUint(), 1700u);
+
+    const char* refused[] = {
+        "/debug/cac_request?channel=100",                               // no agent
+        "/debug/cac_request?al-mac=026f00000900&channel=100",           // unknown agent
+        "/debug/cac_request?al-mac=026f00000100",                       // no channel
+        "/debug/cac_request?al-mac=026f00000100&channel=300",           // not a channel
+        "/debug/cac_request?al-mac=026f00000100&channel=6",             // no 2.4 GHz radio
+        "/debug/cac_request?al-mac=026f00000100&channel=100&method=9",  // method out of range
+        "/debug/cac_termination?al-mac=026f00000100&channel=100&radio=026f00000110",
+        "/debug/ch_scan_policy?al-mac=zz",
+    };
+    for (const char* uri : refused)
+        EXPECT_EQ(ask(get_request(uri)).status, 400) << uri;
+    // A well-formed request the stack cannot send (it is not started here).
+    EXPECT_EQ(ask(get_request("/debug/cac_request?al-mac=02:6f:00:00:01:00&channel=100")).status,
+              500);
+
+    doc = json(ask(get_request("/debug/ch_scan_policy?al-mac=026f00000100")));
+    EXPECT_TRUE(doc["report"].IsNull());  // never sent
+    EXPECT_EQ(ask(body_request("POST", "/debug/ch_scan_policy",
+                               "{\"al-mac\": \"026f00000900\", "
+                               "\"report\": true}"))
+                  .status,
+              400);
+    EXPECT_EQ(ask(body_request("POST", "/debug/ch_scan_policy",
+                               "{\"al-mac\": \"026f00000100\", \"report\": \"yes\"}"))
+                  .status,
+              400);
+    EXPECT_EQ(ask(body_request("POST", "/debug/ch_scan_policy", "[1, 2")).status, 400);
+}
+
+}  // namespace

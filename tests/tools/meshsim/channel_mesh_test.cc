@@ -1,0 +1,308 @@
+// A mesh-wide channel change end to end: the daemon's whole context (its D-Bus service on a
+// private bus, its REST API) and meshsim's channel scenario on one loop and a private
+// segment. setradiochannel for the whole mesh reaches the extenders deepest first (the
+// stack's capture says so, byte by byte), the agents move, and "/debug/aps" shows it.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <rapidjson/document.h>
+#include <sys/socket.h>
+#include <uv.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../../src/rest/http_test_client.h"
+#include "common/clock.h"
+#include "common/paths.h"
+#include "configuration/configuration_minder.h"
+#include "core/context.h"
+#include "dbus/records.h"
+#include "hkt/hkt_mgmt_minder.h"
+#include "hkt/hkt_node.h"
+#include "map/al/stack.h"
+#include "map/codec/tlv_types.h"
+#include "map/datamodel/datamodel.h"
+#include "nal/ics.h"
+#include "nal/nal.h"
+#include "platform/map/transport/transport_test_util.h"
+#include "rest/rest_minder.h"
+#include "rest/rest_service.h"
+#include "scenario.h"
+#include "sim.h"
+#include "support/bus_client.h"
+#include "support/private_bus.h"
+#include "support/temp_root.h"
+
+namespace {
+
+const MAC kController(0x02, 0x6f, 0x7a, 0x72, 0x00, 0x00);
+const MAC kControllerIf(0x02, 0x6f, 0x7a, 0x72, 0x00, 0x01);
+const MAC kGateway(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x00);
+const MAC kWired(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x00);
+const MAC kFar(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x00);
+const MAC kOther(0x02, 0x6f, 0x7a, 0x72, 0x04, 0x00);
+
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+        port = ntohs(sa.sin_port);
+    close(fd);
+    return port;
+}
+
+// The destinations of the CMDUs of TYPE in a pcap capture of Ethernet frames, in order.
+std::vector<MAC> sent_to(const std::string& pcap, uint16_t type) {
+    std::vector<MAC> out;
+    const std::string b = ozr_test::read_text(pcap);
+    size_t at = 24;  // the file header
+    while (at + 16 <= b.size()) {
+        uint32_t caplen = 0;
+        std::memcpy(&caplen, b.data() + at + 8, 4);
+        const size_t frame = at + 16;
+        if (frame + caplen > b.size())
+            break;
+        const auto* f = reinterpret_cast<const uint8_t*>(b.data() + frame);
+        // dst, src, ethertype 0x893a, CMDU: version, reserved, message type.
+        if (caplen >= 18 && f[12] == 0x89 && f[13] == 0x3a && ((f[16] << 8) | f[17]) == type)
+            out.push_back(MAC(f));
+        at = frame + caplen;
+    }
+    return out;
+}
+
+class ChannelMesh : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        bus_ = std::make_unique<ozr_test::PrivateBus>(root_.dir());
+        if (!bus_->ok())
+            GTEST_SKIP() << bus_->why();
+        ozr_clock::set_manual(40000000);
+        ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
+        journal_ = root_.path("/journal.jsonl");
+        rest_port_ = free_port();
+        ozr_test::write_text(nal_platform_json_path(),
+                             "{\"platform-journal-path\": \"" + journal_ +
+                                 "\", \"mesh-rest-listen-address\": {\"rest-ipv4\": "
+                                 "\"127.0.0.1\", \"rest-port\": " +
+                                 std::to_string(rest_port_) + "}}");
+        const std::string seg = private_segment(23711);
+        pcap_ = root_.path("/ozr.pcap");
+        MapStackConfig c;
+        c.segment = seg;
+        c.interfaces = {{"ozr0", kControllerIf, ""}};
+        c.al_mac = kController;
+        c.agent_al_mac = kGateway;
+        c.pcap = pcap_;
+        map_stack_set_config(c);
+        ASSERT_EQ(uv_loop_init(&loop_), 0);
+        std::string error;
+        if (map_stack_start(&loop_, &error) != 0) {
+            uv_loop_close(&loop_);
+            map_stack_set_config(map_stack_default_config());
+            ozr_clock::use_real();
+            GTEST_SKIP() << "the segment transport cannot open here: " << error;
+        }
+        started_ = true;
+        ctx_ = new Context(&loop_);
+        ASSERT_EQ(ctx_->init().code, 0);
+        ctx_->start();
+        ASSERT_TRUE(run_until(
+            [&] { return log_.text().find("serving on the system bus") != std::string::npos; }));
+
+        meshsim::Scenario s;
+        ASSERT_EQ(
+            meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/channel.json", s, &error), 0)
+            << error;
+        meshsim::SimOptions o;
+        o.segment = seg;
+        o.run_timeline = false;
+        o.autoconfig_retry_ms = 200;
+        sim_ = std::make_unique<meshsim::Sim>(std::move(s), o);
+        sim_->set_log_sink([this](const std::string& l) { sim_log_.push_back(l); });
+        ASSERT_EQ(sim_->start(&loop_, &error), 0) << error;
+    }
+    void TearDown() override {
+        if (!started_)
+            return;
+        if (sim_)
+            sim_->stop();
+        map_stack_stop();
+        // The REST connections the test opened close before the loop's shutdown walk.
+        if (ctx_->rest_minder && ctx_->rest_minder->service()) {
+            ctx_->rest_minder->service()->close();
+            for (int i = 0; i < 8; ++i)
+                uv_run(&loop_, UV_RUN_NOWAIT);
+        }
+        ctx_->shutdown();
+        delete ctx_;
+        map_datamodel_reset();
+        map_stack_set_config(map_stack_default_config());
+        ics_reset();
+        ozr_clock::use_real();
+    }
+    bool run_until(const std::function<bool()>& pred, int seconds = 10) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            uv_run(&loop_, UV_RUN_NOWAIT);
+            if (!pred())
+                poll(nullptr, 0, 2);
+        }
+        return true;
+    }
+    template <class F>
+    auto on_client(F f) -> decltype(f()) {
+        auto fut = std::async(std::launch::async, f);
+        run_until(
+            [&] { return fut.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        return fut.get();
+    }
+    // The mesh as the stack and the vendor agent registry know it.
+    void mesh_known() {
+        ASSERT_TRUE(run_until([&] {
+            return get_ale(kWired) && get_ale(kFar) && get_ale(kOther) &&
+                   map_get_topology_tree_height() == 3;
+        })) << map_format_topology_tree();
+        HktMgmtMinder& h = *ctx_->hkt_mgmt_minder;
+        h.on_discovery_poll();
+        ASSERT_TRUE(run_until(
+            [&] { return h.find_hkt_from_agent(kWired) && h.find_hkt_from_agent(kFar); }));
+    }
+    uint8_t sim_channel(size_t agent, size_t radio) const {
+        return sim_->scenario().agents[agent].radios[radio].channel;
+    }
+    size_t sim_line(const std::string& needle) const {
+        for (size_t i = 0; i < sim_log_.size(); ++i)
+            if (sim_log_[i].find(needle) != std::string::npos)
+                return i;
+        return std::string::npos;
+    }
+    // The current channel and bandwidth "/debug/aps" shows for radio RADIO of agent AL.
+    std::pair<unsigned, unsigned> aps_channel(const std::string& al, const std::string& radio) {
+        const std::string raw = get_request("/debug/aps");
+        HttpAnswer a = on_client([&] { return http_request(rest_port_, raw); });
+        rapidjson::Document doc;
+        doc.Parse(a.body.c_str());
+        if (a.status != 200 || doc.HasParseError() || !doc.HasMember("aps"))
+            return {0, 0};
+        for (const auto& ap : doc["aps"].GetArray()) {
+            if (!ap.HasMember("al-mac") || ap["al-mac"] != rapidjson::StringRef(al.c_str()))
+                continue;
+            for (const auto& r : ap["radios"].GetArray())
+                if (r["radio-id"] == rapidjson::StringRef(radio.c_str()))
+                    return {r["current-op-channel"].GetUint(), r["current-bw"].GetUint()};
+        }
+        return {0, 0};
+    }
+
+    ozr_test::TempRoot root_;
+    ozr_test::LogCapture log_{root_, 7};
+    std::unique_ptr<ozr_test::PrivateBus> bus_;
+    std::string journal_, pcap_;
+    int rest_port_ = 0;
+    uv_loop_t loop_;
+    Context* ctx_ = nullptr;
+    std::unique_ptr<meshsim::Sim> sim_;
+    std::vector<std::string> sim_log_;
+    bool started_ = false;
+};
+
+TEST_F(ChannelMesh, SetRadioChannelMovesEveryExtenderDeepestFirstAndTheApsShowIt) {
+    mesh_known();
+    ozr_test::BusClient client;
+    ASSERT_TRUE(client.ok());
+    std::vector<uint8_t> req(sizeof(ZkaRadioChannelCfg_T), 0);
+    auto* cfg = reinterpret_cast<ZkaRadioChannelCfg_T*>(req.data());
+    std::strcpy(cfg->mac, "00:00:00:00:00:00");
+    cfg->radio = ZKA_RADIO_5G;
+    cfg->ch = 36;
+    cfg->bw = 3;  // 80 MHz
+    ozr_test::BusReply r = on_client([&] { return client.call("setradiochannel", req); });
+    ASSERT_TRUE(r.ok) << r.error_name;
+    EXPECT_EQ(r.result, 0);
+    ASSERT_EQ(r.data.size(), sizeof(ZkaRadioChannelCfgResult_T));
+    ZkaRadioChannelCfgResult_T res;
+    std::memcpy(&res, r.data.data(), sizeof res);
+    EXPECT_EQ(res.response, 0);
+    EXPECT_EQ(res.ch, 36);
+
+    // The agents move, the far one first; the gateway (whose channel goes through the
+    // channel service) stays.
+    ASSERT_TRUE(run_until([&] {
+        return sim_channel(1, 1) == 36 && sim_channel(2, 1) == 36 && sim_channel(3, 0) == 36;
+    }));
+    const size_t far = sim_line("ext-far: radio 02:6f:7a:72:03:20 now on channel 36 at 80 MHz");
+    const size_t wired = sim_line("ext-wired: radio 02:6f:7a:72:02:20 now on channel 36 at 80 MHz");
+    ASSERT_NE(far, std::string::npos);
+    ASSERT_NE(wired, std::string::npos);
+    EXPECT_LT(far, wired);
+    EXPECT_EQ(sim_channel(0, 1), 36);
+    // The bytes on the wire agree: depth 3, then both agents at depth 2, never the gateway.
+    const std::vector<MAC> to = sent_to(pcap_, CMDU_TYPE_CHANNEL_SELECTION_REQUEST);
+    ASSERT_EQ(to.size(), 3u);
+    EXPECT_EQ(to[0], kFar);
+    EXPECT_TRUE((to[1] == kWired && to[2] == kOther) || (to[1] == kOther && to[2] == kWired));
+    EXPECT_EQ(
+        ozr_test::count_of(ozr_test::read_text(journal_), "\"call\":\"nal_setPreviousChannel\""),
+        1u);
+
+    // Their Operating Channel Reports reach the graph: "/debug/aps" shows the new channel.
+    std::pair<unsigned, unsigned> want{36, 80};
+    EXPECT_TRUE(run_until([&] { return aps_channel("026f7a720300", "026f7a720320") == want; }, 20));
+    EXPECT_TRUE(run_until([&] { return aps_channel("026f7a720200", "026f7a720220") == want; }, 20));
+
+    // Every agent runs the stored policy's pace (10 s), not the graph's first one.
+    EXPECT_TRUE(run_until([&] {
+        for (size_t i = 0; i < 4; ++i)
+            if (sim_->metrics_interval(i) != 10)
+                return false;
+        return true;
+    }));
+}
+
+TEST_F(ChannelMesh, TheGatewaysOwnMoveFollowsToTheExtendersWithBothSwitches) {
+    mesh_known();
+    // The product runs its own channel management; the channel service follows every radio.
+    ASSERT_TRUE(ozr_make_dirs(ozr_path("/tmp")));
+    ozr_test::write_text(ozr_path("/tmp/zkf-product-cfg.json"),
+                         "{\"ProductParameters\": {\"ZKApplicationList\": {\"L2Agent\": \"no\", "
+                         "\"AIEngine\": \"no\"}}}");
+    ctx_->config_minder->read_product_switches();
+    ASSERT_TRUE(run_until([&] { return get_radio(MAC(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x20)); }));
+    ctx_->config_minder->on_config_timer();
+    // The gateway's radio reports where it is, then moves by itself (the user).
+    meshsim::EventConf e = sim_->scenario().timeline[1];
+    e.primary = 36;
+    e.bandwidth_mhz = 20;
+    ASSERT_TRUE(run_until([&] { return sim_->configured(0); }));
+    sim_->apply(e);
+    ASSERT_TRUE(run_until([&] {
+        return ozr_test::count_of(ozr_test::read_text(journal_),
+                                  "\"call\":\"ics_operating_channel_report\",\"radio\":\"02:6f:7a:"
+                                  "72:01:20\"") >= 1;
+    })) << ozr_test::read_text(journal_).substr(0, 3000)
+        << "\n"
+        << sim_log_.back();
+    sim_->apply(sim_->scenario().timeline[1]);  // 44 at 80 MHz
+    // Every extender moves into the gateway's 80 MHz block (36-48, centre 42).
+    auto in_block = [&](size_t a, size_t r) {
+        const meshsim::RadioConf& radio = sim_->scenario().agents[a].radios[r];
+        return radio.bandwidth_mhz == 80 && radio.centre == 42;
+    };
+    ASSERT_TRUE(run_until([&] { return in_block(1, 1) && in_block(2, 1) && in_block(3, 0); }));
+    EXPECT_EQ(sent_to(pcap_, CMDU_TYPE_CHANNEL_SELECTION_REQUEST).size(), 3u);
+}
+
+}  // namespace
