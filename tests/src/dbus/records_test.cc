@@ -8,8 +8,10 @@
 #include "dbus/records.h"
 
 namespace {
+// The block's counts are little-endian on every CPU.
 void put16(std::vector<unsigned char>& b, size_t at, uint16_t v) {
-    std::memcpy(b.data() + at, &v, 2);
+    b[at] = static_cast<unsigned char>(v & 0xff);
+    b[at + 1] = static_cast<unsigned char>(v >> 8);
 }
 
 // A block with the given shape: per AP {radios: {ssids: stations}, eth clients}.

@@ -214,7 +214,9 @@ TEST_F(HktMesh, AnUnassociatedStationIsMeasuredThroughTheVendorAgent) {
         const Device* d = graph().graph().find_device(kWifi);
         return d && d->find_link_by_bssid(kPhone, kWifi5) != nullptr;
     }));
-    EXPECT_EQ(agent_of(2).stats().unassoc_queries, 1u);
+    // At least ours: the graph minder asks on its own too once agents report their
+    // operating channels, and a slow machine (qemu) sees more of those rounds.
+    EXPECT_GE(agent_of(2).stats().unassoc_queries, 1u);
     const Link* l = graph().graph().find_device(kWifi)->find_link_by_bssid(kPhone, kWifi5);
     EXPECT_EQ(l->kind(), Link::UNASSOCIATED);
 }
