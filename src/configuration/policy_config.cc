@@ -136,8 +136,9 @@ int ConfigurationMinder::set_mesh_for_mobile_app_only(bool only) {
         return 0;
     OZR_NOTICE(&logger_, "{} Mesh MAPP only. Disable backhaul/fronthaul steering/mgmt feature.",
                __func__);
-    // Steering reads the mode before it steers a backhaul or manages a fronthaul radio.
     mobile_app_only_ = true;
+    c->steering_minder->set_bh_steer_enable(false);
+    c->steering_minder->set_fh_mgmt_enable(false);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "config_fixture.h"
+#include "steering/steering_minder.h"
 
 using namespace config_test;
 using ozr_test::count_of;
@@ -71,8 +72,14 @@ TEST_F(Policy, RunAppliesTheStoredIntervalsAndPolicy) {
 TEST_F(Policy, TheMobileAppOnlyMode) {
     ozr_test::write_text(nal_platform_json_path(), "{\"platform-journal-path\": \"" + journal_ +
                                                        "\", \"mesh-for-mobile-app-only\": true}");
+    ASSERT_NE(ctx_->steering_minder, nullptr);
+    ctx_->steering_minder->set_fh_mgmt_enable(true);
+    ASSERT_TRUE(ctx_->steering_minder->get_bh_steer_enable());
     cfg().run();
     EXPECT_TRUE(cfg().mesh_for_mobile_app_only());
+    // Backhaul steering and fronthaul radio management are off in this mode.
+    EXPECT_FALSE(ctx_->steering_minder->get_bh_steer_enable());
+    EXPECT_FALSE(ctx_->steering_minder->get_fh_mgmt_enable());
     EXPECT_EQ(count_of(log(),
                        "notice root.configuration: set_mesh_for_mobile_app_only Mesh MAPP only. "
                        "Disable backhaul/fronthaul steering/mgmt feature."),
