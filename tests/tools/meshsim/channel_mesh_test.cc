@@ -67,8 +67,11 @@ std::vector<MAC> sent_to(const std::string& pcap, uint16_t type) {
     const std::string b = ozr_test::read_text(pcap);
     size_t at = 24;  // the file header
     while (at + 16 <= b.size()) {
-        uint32_t caplen = 0;
-        std::memcpy(&caplen, b.data() + at + 8, 4);
+        // Capture files are little-endian on every CPU.
+        const auto* h = reinterpret_cast<const uint8_t*>(b.data() + at + 8);
+        const uint32_t caplen = static_cast<uint32_t>(h[0]) | static_cast<uint32_t>(h[1]) << 8 |
+                                static_cast<uint32_t>(h[2]) << 16 |
+                                static_cast<uint32_t>(h[3]) << 24;
         const size_t frame = at + 16;
         if (frame + caplen > b.size())
             break;
