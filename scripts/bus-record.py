@@ -24,8 +24,8 @@ def main(argv):
         return 2
     size = int(argv[1])
     rec = bytearray(size)
-    for spec in argv[2:]:
-        offset, kind, value = spec.split(":", 2)
+    for field in argv[2:]:
+        offset, kind, value = field.split(":", 2)
         offset = int(offset, 0)
         if kind == "text":
             data = value.encode()
@@ -37,7 +37,7 @@ def main(argv):
             sys.stderr.write("unknown type %s\n" % kind)
             return 2
         if offset + len(data) > size:
-            sys.stderr.write("%s does not fit a %d-byte record\n" % (spec, size))
+            sys.stderr.write("%s does not fit a %d-byte record\n" % (field, size))
             return 2
         rec[offset:offset + len(data)] = data
     print(size, " ".join(str(b) for b in rec))
