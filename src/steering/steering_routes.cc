@@ -122,6 +122,26 @@ RestHandler int_route(const char* key, int64_t lo, int64_t hi, std::string messa
     };
 }
 
+// A route for one number setting that OK accepts (MESSAGE otherwise).
+RestHandler double_route(const char* key, std::function<bool(double)> ok, std::string message,
+                         std::function<double(const SteeringMinder&)> get,
+                         std::function<void(DataMinder&, double)> set) {
+    return [=](Context& ctx, ClientContext& client, const HttpRequest& req, HttpResponse& resp) {
+        Minders m;
+        if (!minders(ctx, resp, m))
+            return 0;
+        if (is_read(req))
+            return answer_current(resp, key, Value(get(*m.sm)));
+        double v = 0;
+        if (!rest_body_double(client, req, resp, key, v, m.sm->logger()))
+            return 0;
+        if (!ok(v))
+            return rest_reject(resp, m.sm->logger(), message);
+        set(*m.dm, v);
+        return rest_accepted(resp);
+    };
+}
+
 const char* kRssiRange = "field must be a negative integer between -1 and -123";
 
 int on_put_rssi_threshold(Context& ctx, ClientContext& client, const HttpRequest& req,
@@ -148,39 +168,6 @@ int on_put_rssi_threshold(Context& ctx, ClientContext& client, const HttpRequest
         return rest_reject(resp, m.sm->logger(), fmt::format("24to5-threshold-dbm {}", kRssiRange));
     BsteeringRssiThreshold t{static_cast<int8_t>(a), static_cast<int8_t>(b)};
     m.dm->set_rssi_threshold(t);
-    return rest_accepted(resp);
-}
-
-int on_put_roaming_margin(Context& ctx, ClientContext& client, const HttpRequest& req,
-                          HttpResponse& resp) {
-    Minders m;
-    if (!minders(ctx, resp, m))
-        return 0;
-    if (is_read(req))
-        return answer_current(resp, "roaming_margin", Value(1.0 + m.sm->msteer_ratio / 100.0));
-    double v = 0;
-    if (!rest_body_double(client, req, resp, "roaming_margin", v, m.sm->logger()))
-        return 0;
-    if (!(v > 1.0) || v > 3.55)
-        return rest_reject(resp, m.sm->logger(),
-                           "roaming_margin must be a number greater than 1.0 and at most 3.55");
-    m.dm->set_roaming_margin(static_cast<unsigned char>(std::lround((v - 1.0) * 100.0)));
-    return rest_accepted(resp);
-}
-
-int on_put_decision_chance(Context& ctx, ClientContext& client, const HttpRequest& req,
-                           HttpResponse& resp) {
-    Minders m;
-    if (!minders(ctx, resp, m))
-        return 0;
-    if (is_read(req))
-        return answer_current(resp, "chance", Value(static_cast<double>(m.sm->decision_chance)));
-    double v = 0;
-    if (!rest_body_double(client, req, resp, "chance", v, m.sm->logger()))
-        return 0;
-    if (!(v >= 0.0 && v <= 1.0))
-        return rest_reject(resp, m.sm->logger(), "chance must be a number from 0.0 to 1.0");
-    m.dm->set_bsteer_decision_chance(static_cast<float>(v));
     return rest_accepted(resp);
 }
 
@@ -417,7 +404,15 @@ OZR_REST_ROUTE(kGP, "/debug/multi_ap_steer_state",
                bool_route(
                    "multi_ap_steer", [](const SM& s) { return s.msteering; },
                    [](DM& d, bool v) { d.msteering_enable(v); }));
-OZR_REST_ROUTE(kGP, "/debug/roaming_margin", on_put_roaming_margin);
+OZR_REST_ROUTE(kGP, "/debug/roaming_margin",
+               double_route(
+                   "roaming_margin", [](double v) { return v > 1.0 && v <= 3.55; },
+                   "roaming_margin must be a number greater than 1.0 and at most 3.55",
+                   [](const SM& s) { return 1.0 + s.msteer_ratio / 100.0; },
+                   [](DM& d, double v) {
+                       d.set_roaming_margin(
+                           static_cast<unsigned char>(std::lround((v - 1.0) * 100.0)));
+                   }));
 OZR_REST_ROUTE(kGP, "/debug/idle_steer_state",
                bool_route(
                    "idle_steer", [](const SM& s) { return s.idle_steer; },
@@ -465,7 +460,12 @@ OZR_REST_ROUTE(kGP, "/debug/bsteer_decision_window",
                    [](DM& d, int64_t v) {
                        d.set_bsteer_decision_window(static_cast<unsigned>(v));
                    }));
-OZR_REST_ROUTE(kGP, "/debug/bsteer_decision_chance", on_put_decision_chance);
+OZR_REST_ROUTE(kGP, "/debug/bsteer_decision_chance",
+               double_route(
+                   "chance", [](double v) { return v >= 0.0 && v <= 1.0; },
+                   "chance must be a number from 0.0 to 1.0",
+                   [](const SM& s) { return static_cast<double>(s.decision_chance); },
+                   [](DM& d, double v) { d.set_bsteer_decision_chance(static_cast<float>(v)); }));
 OZR_REST_ROUTE(kGP, "/debug/roaming_back_check",
                int_route(
                    "time", 0, 4294967295LL, "roaming back check time must be >= 0",
