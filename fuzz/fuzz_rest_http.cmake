@@ -1,22 +1,3 @@
-# The REST server needs a logging back-end; until the real one is in the tree
-# the test stand-in serves (as in tests/src/rest).
-set(fuzz_rest_extra)
-file(GLOB_RECURSE ozr_real_logger ${CMAKE_SOURCE_DIR}/platform/log/*.cc)
-if(NOT ozr_real_logger)
-  list(APPEND fuzz_rest_extra ${CMAKE_SOURCE_DIR}/tests/src/rest/stub_logger.cc)
-endif()
-set(ozr_have_log_text FALSE)
-file(GLOB ozr_core_sources ${CMAKE_SOURCE_DIR}/src/core/*.cc)
-foreach(f ${ozr_core_sources})
-  file(STRINGS ${f} hits REGEX "log_text\\(")
-  if(hits)
-    set(ozr_have_log_text TRUE)
-  endif()
-endforeach()
-if(NOT ozr_have_log_text)
-  list(APPEND fuzz_rest_extra ${CMAKE_SOURCE_DIR}/tests/src/rest/stub_log_text.cc)
-endif()
 ozr_fuzzer(fuzz_rest_http ${src} ozr_rest)
-target_sources(fuzz_rest_http PRIVATE ${fuzz_rest_extra})
 target_compile_options(fuzz_rest_http PRIVATE
   -fsanitize-ignorelist=${CMAKE_SOURCE_DIR}/cmake/ubsan_ignorelist.txt)
