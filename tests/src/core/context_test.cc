@@ -15,28 +15,15 @@
 #include "core/timer.h"
 #include "data/data_minder.h"
 #include "graph/graph_minder.h"
+#include "support/process.h"
 #include "support/temp_root.h"
 
 using ozr_test::count_of;
+using ozr_test::free_port;
 using ozr_test::LogCapture;
 using ozr_test::TempRoot;
 
 namespace {
-// A TCP port nothing listens on right now (the kernel's pick for a socket closed at once).
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    close(fd);
-    return port;
-}
-
 class ContextTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_EQ(uv_loop_init(&loop_), 0); }

@@ -18,54 +18,20 @@
 #include <vector>
 
 #include "src/rest/http_test_client.h"
+#include "support/process.h"
 #include "support/temp_root.h"
+
+using ozr_test::free_port;
+using ozr_test::ozr_binary;
+using ozr_test::spawn;
 
 namespace {
 
 using ozr_test::read_text;
 
-std::string ozr_binary() {
-    const char* b = std::getenv("OZR_BUILD_DIR");
-    return b ? std::string(b) + "/src/main/ozr" : std::string();
-}
-
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    close(fd);
-    return port;
-}
-
+// The daemon, its output appended to OUT (one file over its restarts).
 pid_t start_daemon(const std::string& bin, const std::string& out) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        execl(bin.c_str(), bin.c_str(), "--log-path=stdout", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return pid;
-}
-
-// Waits until the daemon accepts on PORT (about 30 s at most); false when it ended.
-bool wait_listening(pid_t pid, int port) {
-    for (int i = 0; i < 600; ++i) {
-        TestClient c;
-        if (c.connect(port))
-            return true;
-        if (waitpid(pid, nullptr, WNOHANG) == pid)
-            return false;
-        poll(nullptr, 0, 50);  // the daemon is starting in another process
-    }
-    return false;
+    return spawn(bin, {"--log-path=stdout"}, out, true);
 }
 
 std::string put_interval(int value) {

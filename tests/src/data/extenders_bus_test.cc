@@ -25,47 +25,21 @@
 #include "src/rest/http_test_client.h"
 #include "support/bus_client.h"
 #include "support/private_bus.h"
+#include "support/process.h"
 #include "support/temp_root.h"
 
 using ozr_test::BusClient;
 using ozr_test::BusReply;
 using ozr_test::count_of;
+using ozr_test::eventually;
+using ozr_test::free_port;
+using ozr_test::ozr_binary;
 using ozr_test::PrivateBus;
 using ozr_test::read_text;
+using ozr_test::spawn;
 using ozr_test::TempRoot;
 
 namespace {
-
-std::string ozr_binary() {
-    const char* b = std::getenv("OZR_BUILD_DIR");
-    return b ? std::string(b) + "/src/main/ozr" : std::string();
-}
-
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    close(fd);
-    return port;
-}
-
-// Polls COND for up to 20 s (the daemon works in another process meanwhile).
-template <class Cond>
-bool eventually(Cond cond) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        poll(nullptr, 0, 10);
-    }
-    return true;
-}
 
 std::vector<uint8_t> extender_data(const std::string& sn) {
     ZkaExtenderData_T req{};
@@ -90,16 +64,7 @@ class ExtenderBus : public ::testing::Test {
                              "\"rest-port\": " +
                                  std::to_string(port_) + "}}");
         log_ = root_.path("/ozr.log");
-        pid_ = fork();
-        if (pid_ == 0) {
-            int fd = open(root_.path("/ozr.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            const std::string log_arg = "--log-path=" + log_;
-            execl(bin.c_str(), bin.c_str(), log_arg.c_str(), "--log-level=debug",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        pid_ = spawn(bin, {"--log-path=" + log_, "--log-level=debug"}, root_.path("/ozr.out"));
         ASSERT_TRUE(eventually([&] {
             return count_of(read_text(log_), "serving on the system bus") == 1;
         })) << read_text(log_);

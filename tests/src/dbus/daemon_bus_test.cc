@@ -24,31 +24,19 @@
 #include "qbus/qbus.h"
 #include "support/bus_client.h"
 #include "support/private_bus.h"
+#include "support/process.h"
 #include "support/temp_root.h"
 
 using ozr_test::BusClient;
 using ozr_test::BusReply;
 using ozr_test::count_of;
+using ozr_test::free_port;
 using ozr_test::LogCapture;
 using ozr_test::PrivateBus;
 using ozr_test::read_text;
 using ozr_test::TempRoot;
 
 namespace {
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    close(fd);
-    return port;
-}
-
 std::vector<uint8_t> bytes(size_t n, uint8_t fill = 0) {
     return std::vector<uint8_t>(n, fill);
 }

@@ -21,70 +21,21 @@
 #include "nal/nal.h"
 #include "support/bus_client.h"
 #include "support/private_bus.h"
+#include "support/process.h"
 #include "support/temp_root.h"
 
 using ozr_test::BusClient;
 using ozr_test::count_of;
+using ozr_test::eventually;
+using ozr_test::free_port;
+using ozr_test::ozr_binary;
 using ozr_test::PrivateBus;
 using ozr_test::read_text;
+using ozr_test::spawn;
 using ozr_test::TempRoot;
+using ozr_test::wait_exit;
 
 namespace {
-std::string ozr_binary() {
-    const char* b = std::getenv("OZR_BUILD_DIR");
-    return b ? std::string(b) + "/src/main/ozr" : std::string();
-}
-
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    close(fd);
-    return port;
-}
-
-// Polls COND for up to 20 s (another process works meanwhile).
-template <class Cond>
-bool eventually(Cond cond) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        poll(nullptr, 0, 10);
-    }
-    return true;
-}
-
-pid_t spawn(const std::string& bin, const std::vector<std::string>& args, const std::string& out) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(bin.c_str()));
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        execv(bin.c_str(), argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// The status of PID's exit within 20 s, -1 otherwise.
-int wait_exit(pid_t pid) {
-    int status = -1;
-    bool done = eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; });
-    return done && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // The first line of an HTTP answer to GET PATH on PORT ("" when none).
 std::string http_status(int port, const char* path) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);

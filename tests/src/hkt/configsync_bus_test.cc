@@ -14,28 +14,17 @@
 #include "hkt_fixture.h"
 #include "support/bus_client.h"
 #include "support/private_bus.h"
+#include "support/process.h"
 
 using namespace hkt_test;
+
+using ozr_test::free_port;
 
 namespace {
 
 const MAC kExt = mac(0x02, 0x00);
 const MAC kExtHkt = mac(0x02, 0xe0);
 const MAC kLocalHkt = mac(0x01, 0xe0);
-
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    close(fd);
-    return port;
-}
 
 // A configsync record: SN, then LEN bytes of DATA.
 std::vector<uint8_t> configsync(const std::string& sn, const std::string& data) {

@@ -16,18 +16,15 @@
 #include "common/paths.h"
 #include "main/build_info.h"
 #include "main/cmdline.h"
+#include "support/process.h"
 #include "support/temp_root.h"
 
 using ozr_test::count_of;
+using ozr_test::ozr_binary;
 using ozr_test::read_text;
 using ozr_test::TempRoot;
 
 namespace {
-std::string ozr_binary() {
-    const char* b = std::getenv("OZR_BUILD_DIR");
-    return b ? std::string(b) + "/src/main/ozr" : std::string();
-}
-
 long long mono_ms() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);

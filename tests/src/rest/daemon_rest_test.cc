@@ -12,43 +12,14 @@
 #include <string>
 
 #include "http_test_client.h"
+#include "support/process.h"
 #include "support/temp_root.h"
 
+using ozr_test::free_port;
+using ozr_test::ozr_binary;
+using ozr_test::spawn;
+
 namespace {
-
-std::string ozr_binary() {
-    const char* b = std::getenv("OZR_BUILD_DIR");
-    return b ? std::string(b) + "/src/main/ozr" : std::string();
-}
-
-// A port nothing listens on right now (the kernel's pick for a socket closed at once).
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    close(fd);
-    return port;
-}
-
-// Waits until the daemon accepts on PORT, or its process ended, for at most about 20 s.
-bool wait_listening(pid_t pid, int port) {
-    for (int i = 0; i < 400; ++i) {
-        TestClient c;
-        if (c.connect(port))
-            return true;
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return false;
-        poll(nullptr, 0, 50);  // the daemon is starting in another process
-    }
-    return false;
-}
 
 TEST(DaemonRest, AnswersOnTheConfiguredPortAndQuits) {
     const std::string bin = ozr_binary();
@@ -69,14 +40,7 @@ TEST(DaemonRest, AnswersOnTheConfiguredPortAndQuits) {
                              std::to_string((id >> 8) & 0xFF) + "." + std::to_string(id & 0xFF) +
                              ":26101\"}");
     const std::string out = root.path("/ozr.out");
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        execl(bin.c_str(), bin.c_str(), "--log-path=stdout", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t pid = spawn(bin, {"--log-path=stdout"}, out);
     ASSERT_GT(pid, 0);
     if (!wait_listening(pid, port)) {
         kill(pid, SIGKILL);

@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -151,4 +152,16 @@ std::string body_request(const std::string& method, const std::string& uri, cons
     return method + " " + uri +
            " HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n" + extra_headers +
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+bool wait_listening(pid_t pid, int port, int seconds) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        TestClient c;
+        if (c.connect(port))
+            return true;
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return false;
+        poll(nullptr, 0, 50);  // the server is starting in another process
+    }
+    return false;
 }

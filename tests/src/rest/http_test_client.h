@@ -2,6 +2,8 @@
 // loopback TCP connection, answers read by Content-Length.
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 
@@ -46,3 +48,7 @@ HttpAnswer http_request(int port, const std::string& raw);
 std::string get_request(const std::string& uri, const std::string& extra_headers = "");
 std::string body_request(const std::string& method, const std::string& uri, const std::string& body,
                          const std::string& extra_headers = "");
+
+// Waits until a server accepts on PORT, for about SECONDS at most; false as soon as the process
+// PID (the server, started by the test) has ended.
+bool wait_listening(pid_t pid, int port, int seconds = 30);

@@ -36,7 +36,10 @@
 #include "sim.h"
 #include "support/bus_client.h"
 #include "support/private_bus.h"
+#include "support/process.h"
 #include "support/temp_root.h"
+
+using ozr_test::free_port;
 
 namespace {
 
@@ -46,20 +49,6 @@ const MAC kGateway(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x00);
 const MAC kWired(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x00);
 const MAC kFar(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x00);
 const MAC kOther(0x02, 0x6f, 0x7a, 0x72, 0x04, 0x00);
-
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    close(fd);
-    return port;
-}
 
 // The destinations of the CMDUs of TYPE in a pcap capture of Ethernet frames, in order.
 std::vector<MAC> sent_to(const std::string& pcap, uint16_t type) {

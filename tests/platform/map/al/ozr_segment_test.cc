@@ -13,14 +13,12 @@
 #include "al_test_util.h"
 #include "map/codec/tlv_types.h"
 #include "samples.h"
+#include "support/process.h"
 #include "support/temp_root.h"
 
-namespace {
+using ozr_test::ozr_binary;
 
-std::string ozr_binary() {
-    const char* b = std::getenv("OZR_BUILD_DIR");
-    return b ? std::string(b) + "/src/main/ozr" : std::string();
-}
+namespace {
 
 // The daemon under ROOT, stopped with SIGTERM at the end.
 class Daemon {
