@@ -18,6 +18,7 @@
 #include "rest/listen_address.h"
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
+#include "rest_loop.h"
 #include "steering/backhaul_steering.h"
 #include "steering/steering_minder.h"
 #include "support/temp_root.h"
@@ -66,27 +67,8 @@ class BackhaulRoutes : public ::testing::Test {
         map_datamodel_reset();
         log_.reset();
     }
-    void start() {
-        RestListenAddress a;
-        a.port = 0;
-        ASSERT_EQ(ctx_->rest_minder->service()->start(*ctx_, a), 0);
-        port_ = ctx_->rest_minder->port();
-        uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
-        thread_ = std::thread([this] { uv_run(&loop_, UV_RUN_DEFAULT); });
-        running_ = true;
-    }
-    void stop_loop() {
-        if (!running_)
-            return;
-        uv_async_send(&stop_);
-        thread_.join();
-        running_ = false;
-    }
-    HttpAnswer ask(const std::string& raw) {
-        if (!running_)
-            start();
-        return http_request(port_, raw);
-    }
+    void stop_loop() { rest_.stop(); }
+    HttpAnswer ask(const std::string& raw) { return rest_.ask(raw); }
     rapidjson::Document json(const HttpAnswer& a) {
         rapidjson::Document d;
         d.Parse(a.body.c_str());
@@ -109,11 +91,8 @@ class BackhaulRoutes : public ::testing::Test {
     ozr_test::TempRoot root_;
     std::unique_ptr<ozr_test::LogCapture> log_;
     uv_loop_t loop_;
-    uv_async_t stop_;
     Context* ctx_ = nullptr;
-    std::thread thread_;
-    int port_ = 0;
-    bool running_ = false;
+    ozr_test::RestLoop rest_{ctx_, loop_};
     std::vector<Sent> sent_;
 };
 

@@ -17,6 +17,7 @@
 #include "rest/listen_address.h"
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
+#include "rest_loop.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -44,27 +45,8 @@ class ExtenderRoutes : public ::testing::Test {
         map_datamodel_reset();
         log_.reset();
     }
-    void start() {
-        RestListenAddress a;
-        a.port = 0;
-        ASSERT_EQ(ctx_->rest_minder->service()->start(*ctx_, a), 0);
-        port_ = ctx_->rest_minder->port();
-        uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
-        thread_ = std::thread([this] { uv_run(&loop_, UV_RUN_DEFAULT); });
-        running_ = true;
-    }
-    void stop_loop() {
-        if (!running_)
-            return;
-        uv_async_send(&stop_);
-        thread_.join();
-        running_ = false;
-    }
-    HttpAnswer ask(const std::string& raw) {
-        if (!running_)
-            start();
-        return http_request(port_, raw);
-    }
+    void stop_loop() { rest_.stop(); }
+    HttpAnswer ask(const std::string& raw) { return rest_.ask(raw); }
     HttpAnswer put(const std::string& body) {
         return ask(body_request("PUT", "/debug/configdb", body));
     }
@@ -79,12 +61,9 @@ class ExtenderRoutes : public ::testing::Test {
     ozr_test::TempRoot root_;
     std::unique_ptr<ozr_test::LogCapture> log_;
     uv_loop_t loop_;
-    uv_async_t stop_;
     Context* ctx_ = nullptr;
+    ozr_test::RestLoop rest_{ctx_, loop_};
     DataMinder* dm_ = nullptr;
-    std::thread thread_;
-    int port_ = 0;
-    bool running_ = false;
 };
 
 }  // namespace

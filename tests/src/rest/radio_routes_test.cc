@@ -22,6 +22,7 @@
 #include "rest/http_server.h"
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
+#include "rest_loop.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -59,10 +60,7 @@ class RadioRoutes : public ::testing::Test {
         ctx_->graph_minder->graph().add_node(d);
     }
     void TearDown() override {
-        if (running_) {
-            uv_async_send(&stop_);
-            thread_.join();
-        }
+        rest_.stop();
         ctx_->shutdown();
         delete ctx_;
         map_datamodel_reset();
@@ -70,18 +68,7 @@ class RadioRoutes : public ::testing::Test {
         ics_reset();
         log_.reset();
     }
-    HttpAnswer ask(const std::string& raw) {
-        if (!running_) {
-            RestListenAddress a;
-            a.port = 0;
-            EXPECT_EQ(ctx_->rest_minder->service()->start(*ctx_, a), 0);
-            port_ = ctx_->rest_minder->port();
-            uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
-            thread_ = std::thread([this] { uv_run(&loop_, UV_RUN_DEFAULT); });
-            running_ = true;
-        }
-        return http_request(port_, raw);
-    }
+    HttpAnswer ask(const std::string& raw) { return rest_.ask(raw); }
     rapidjson::Document json(const HttpAnswer& a) {
         rapidjson::Document doc;
         doc.Parse(a.body.c_str());
@@ -92,11 +79,8 @@ class RadioRoutes : public ::testing::Test {
     ozr_test::TempRoot root_;
     std::unique_ptr<ozr_test::LogCapture> log_;
     uv_loop_t loop_;
-    uv_async_t stop_;
     Context* ctx_ = nullptr;
-    std::thread thread_;
-    bool running_ = false;
-    int port_ = 0;
+    ozr_test::RestLoop rest_{ctx_, loop_};
 };
 
 TEST_F(RadioRoutes, MapCfgShowsTheRadioConfiguration) {

@@ -34,6 +34,7 @@
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
 #include "rest/rest_strings.h"
+#include "rest_loop.h"
 #include "support/temp_root.h"
 
 #include "count_new.h"
@@ -132,29 +133,9 @@ class RoutesTest : public ::testing::Test {
         log_.reset();
     }
 
-    void start() {
-        RestListenAddress a;
-        a.port = 0;
-        ASSERT_EQ(ctx_->rest_minder->service()->start(*ctx_, a), 0);
-        port_ = ctx_->rest_minder->port();
-        uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
-        thread_ = std::thread([this] { uv_run(&loop_, UV_RUN_DEFAULT); });
-        running_ = true;
-    }
+    void stop_loop() { rest_.stop(); }
 
-    void stop_loop() {
-        if (!running_)
-            return;
-        uv_async_send(&stop_);
-        thread_.join();
-        running_ = false;
-    }
-
-    HttpAnswer ask(const std::string& raw) {
-        if (!running_)
-            start();
-        return http_request(port_, raw);
-    }
+    HttpAnswer ask(const std::string& raw) { return rest_.ask(raw); }
 
     // GET URI, expecting 200 and a JSON document.
     void get_json(const std::string& uri, rapidjson::Document& doc, int status = 200) {
@@ -362,11 +343,8 @@ class RoutesTest : public ::testing::Test {
     ozr_test::TempRoot root_;
     std::unique_ptr<ozr_test::LogCapture> log_;
     uv_loop_t loop_;
-    uv_async_t stop_;
     Context* ctx_ = nullptr;
-    std::thread thread_;
-    bool running_ = false;
-    int port_ = 0;
+    ozr_test::RestLoop rest_{ctx_, loop_};
     Device* root_dev_ = nullptr;
     Device* local_ = nullptr;
     Device* b1_ = nullptr;

@@ -12,6 +12,7 @@
 #include "http_test_client.h"
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
+#include "rest_loop.h"
 #include "steering/steering_minder.h"
 #include "support/temp_root.h"
 
@@ -22,32 +23,24 @@ class SteeringRoutes : public ::testing::Test {
         uv_loop_init(&loop_);
         ctx_ = new Context(&loop_);
         ASSERT_TRUE(ctx_->data_minder->client_db().db_init());
-        RestListenAddress a;
-        a.port = 0;
-        ASSERT_EQ(ctx_->rest_minder->service()->start(*ctx_, a), 0);
-        port_ = ctx_->rest_minder->port();
-        uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
-        thread_ = std::thread([this] { uv_run(&loop_, UV_RUN_DEFAULT); });
+        ASSERT_TRUE(rest_.start());
     }
     void TearDown() override {
-        uv_async_send(&stop_);
-        thread_.join();
+        rest_.stop();
         ctx_->shutdown();
         delete ctx_;
     }
     HttpAnswer post(const std::string& uri, const std::string& body, const char* m = "POST") {
-        return http_request(port_, body_request(m, uri, body));
+        return rest_.ask(body_request(m, uri, body));
     }
-    HttpAnswer get(const std::string& uri) { return http_request(port_, get_request(uri)); }
+    HttpAnswer get(const std::string& uri) { return rest_.ask(get_request(uri)); }
     SteeringMinder& sm() { return *ctx_->steering_minder; }
 
     ozr_test::TempRoot root_;
     ozr_test::LogCapture log_{root_, 7};
     uv_loop_t loop_;
-    uv_async_t stop_;
     Context* ctx_ = nullptr;
-    int port_ = 0;
-    std::thread thread_;
+    ozr_test::RestLoop rest_{ctx_, loop_};
 };
 }  // namespace
 
