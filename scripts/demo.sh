@@ -107,4 +107,8 @@ echo "demo: configsync to an extender: busctl --address=$bus_address call vexal.
 echo "demo: rename the home SSID on every agent: busctl --address=$bus_address emit /vexal/platform vexal.kpl notifyVapConfig ay \$(scripts/bus-record.py 2092 0:u32:2 12:text:wl0 28:text:ozr-home-2 61:text:second-home-passphrase 126:u16:0x20 128:u16:0x08 131:u8:1 140:u8:1 142:text:wl1 158:text:ozr-backhaul 191:text:backhaul-key-0123 256:u16:0x20 258:u16:0x08 260:u8:2 261:u8:2 270:u8:1)"
 echo "demo: platform journal $root/journal.jsonl (signals the daemon raised, extenders online, configuration results)"
 sleep 1
-./build/release/tools/meshview/meshview --url "http://127.0.0.1:$rest_port" --interval 2 || true
+# The viewer runs until Ctrl-C, or until the demo itself is told to stop (kill, timeout):
+# waiting on it in the background lets the script's own trap end everything.
+./build/release/tools/meshview/meshview --url "http://127.0.0.1:$rest_port" --interval 2 &
+pids+=($!)
+wait "$!" || true
