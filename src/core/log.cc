@@ -1,5 +1,8 @@
 #include "core/log.h"
 
+#include <cctype>
+#include <cstring>
+
 #include "nal/nal.h"
 
 namespace ozr {
@@ -26,5 +29,26 @@ void log_text(const Logger* logger, int severity, const char* func, int line,
             nalLogCrit(func, line, "%s", text.c_str());
             break;
     }
+}
+
+std::string spell_signature(const char* pretty) {
+    static const char kAnon[] = "(anonymous namespace)";
+    std::string out;
+    for (const char* p = pretty ? pretty : ""; *p; ++p) {
+        if (*p == ' ' && (p[1] == '*' || p[1] == '&') && !out.empty() && out.back() != ',' &&
+            out.back() != '(')
+            continue;
+        if (std::strncmp(p, kAnon, sizeof kAnon - 1) == 0) {
+            out += "{anonymous}";
+            p += sizeof kAnon - 2;
+            continue;
+        }
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if ((std::isalnum(c) || c == '_') && !out.empty() &&
+            (out.back() == '*' || out.back() == '&'))
+            out += ' ';  // "char *const" -> "char* const"
+        out += *p;
+    }
+    return out;
 }
 }  // namespace ozr

@@ -13,7 +13,20 @@ namespace ozr {
 // Writes TEXT through LOGGER->emit_log and the platform's nalLog* of SEVERITY.
 void log_text(const Logger* logger, int severity, const char* func, int line,
               const std::string& text);
+
+// PRETTY (a function's __PRETTY_FUNCTION__) spelled as GCC spells it, whatever the compiler:
+// no space before '*' and '&', one after them before a name ("const char* const*", where clang
+// writes "const char *const *"), and "{anonymous}" for an unnamed namespace.
+std::string spell_signature(const char* pretty);
 }  // namespace ozr
+
+// The calling function's full signature for the first "{}" of a log line, the same text with
+// every compiler ("ZkaOzrRet ozr_handle_json_config(const char*)"); spelled once per call site.
+#define OZR_SIGNATURE                                                            \
+    ([](const char* ozr_pretty_) {                                               \
+        static const std::string ozr_sig_ = ::ozr::spell_signature(ozr_pretty_); \
+        return ozr_sig_.c_str();                                                 \
+    }(__PRETTY_FUNCTION__))
 
 #define OZR_LOG(logger, severity, ...)                                                             \
     do {                                                                                           \

@@ -67,8 +67,7 @@ int32_t SockPairHdlr::init_sock_pair() {
         return 0;
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) {
-        OZR_ERROR(logger_, "{} socketpair failed with error {}", __PRETTY_FUNCTION__,
-                  errno_text(errno));
+        OZR_ERROR(logger_, "{} socketpair failed with error {}", OZR_SIGNATURE, errno_text(errno));
         return -1;
     }
     fds_[0] = fds[0];
@@ -78,7 +77,7 @@ int32_t SockPairHdlr::init_sock_pair() {
 
 int32_t SockPairHdlr::write_sock_pair(void* in, int in_len, void* out, int out_len, void* rpc_sock,
                                       DbusMsgType type) {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     // A signal's request copy is ours from here: freed on every failure.
     auto drop_copy = [&] {
         if (rpc_sock == nullptr)
@@ -139,7 +138,7 @@ int32_t SockPairHdlr::write_sock_pair(void* in, int in_len, void* out, int out_l
 }
 
 void SockPairHdlr::read_sock_pair() {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     for (;;) {
         KplMsg* msg = nullptr;
         ssize_t n = read(fds_[0], &msg, sizeof msg);
@@ -198,8 +197,7 @@ RpcSockHdlr::~RpcSockHdlr() {
 int RpcSockHdlr::init_sock() {
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
-        OZR_ERROR(logger_, "{} socketpair failed with error {}", __PRETTY_FUNCTION__,
-                  errno_text(errno));
+        OZR_ERROR(logger_, "{} socketpair failed with error {}", OZR_SIGNATURE, errno_text(errno));
         return -1;
     }
     fds_[0] = fds[0];
@@ -211,12 +209,11 @@ int32_t RpcSockHdlr::write_client_sock(int32_t result) {
     for (;;) {
         ssize_t n = write(fds_[1], &result, sizeof result);
         if (n < 0 && errno == EINTR) {
-            OZR_DEBUG(logger_, "{} write interrupted, trying again", __PRETTY_FUNCTION__);
+            OZR_DEBUG(logger_, "{} write interrupted, trying again", OZR_SIGNATURE);
             continue;
         }
         if (n != static_cast<ssize_t>(sizeof result)) {
-            OZR_ERROR(logger_, "{} write failed with error {}", __PRETTY_FUNCTION__,
-                      errno_text(errno));
+            OZR_ERROR(logger_, "{} write failed with error {}", OZR_SIGNATURE, errno_text(errno));
             return -1;
         }
         return 0;
@@ -224,7 +221,7 @@ int32_t RpcSockHdlr::write_client_sock(int32_t result) {
 }
 
 int32_t RpcSockHdlr::read_server_sock() {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     for (;;) {
         struct pollfd fds[2] = {{fds_[0], POLLIN, 0}, {stop_fd(), POLLIN, 0}};
         int r = poll(fds, 2, -1);
@@ -262,7 +259,7 @@ void ozr_dbus_uv_async_cb(uv_async_t* async) {
     auto* pair = static_cast<SockPairHdlr*>(async ? async->data : nullptr);
     if (pair == nullptr)
         return;
-    OZR_DEBUG(ozr_dbus_logger(), "{} dbus uv async handler invoked", __PRETTY_FUNCTION__);
+    OZR_DEBUG(ozr_dbus_logger(), "{} dbus uv async handler invoked", OZR_SIGNATURE);
     pair->read_sock_pair();
 }
 

@@ -95,7 +95,7 @@ const Logger* ozr_dbus_logger() {
 // ---- Methods --------------------------------------------------------------------------------
 
 ZkaOzrRet ozr_configsync_hdlr(const ZkaRGConfigSync_T* cfg) {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     const Logger* log = ozr_dbus_logger();
     ConfigurationMinder* cm = config_minder();
     if (cfg == nullptr || cm == nullptr)
@@ -117,7 +117,7 @@ ZkaOzrRet ozr_configsync_hdlr(const ZkaRGConfigSync_T* cfg) {
 
 ZkaOzrRet ozr_setradiochannel_rpc(const ZkaRadioChannelCfg_T* req,
                                   ZkaRadioChannelCfgResult_T* rsp) {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     const Logger* log = ozr_dbus_logger();
     ConfigurationMinder* cm = config_minder();
     if (req == nullptr || rsp == nullptr || cm == nullptr)
@@ -155,7 +155,7 @@ ZkaOzrRet ozr_setradiochannel_rpc(const ZkaRadioChannelCfg_T* req,
 
 ZkaOzrRet ozr_getavailablechannel_rpc(const ZkaAvailableChannelListReq_T* req,
                                       ZkaAvailableChannelListRsp_T* rsp) {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     const Logger* log = ozr_dbus_logger();
     ConfigurationMinder* cm = config_minder();
     if (req == nullptr || rsp == nullptr || cm == nullptr)
@@ -189,7 +189,7 @@ ZkaOzrRet ozr_remove_extender_hdlr(const ZkaExtenderData_T* req) {
 ZkaOzrRet ozr_get_extender_info_hdlr(const ZkaExtenderData_T* req, ZkaExtenderInfoList_T* rsp) {
     DataMinder* dm = data_minder();
     if (rsp == nullptr) {
-        OZR_ERROR(ozr_dbus_logger(), "{} reply buffer is NULL", __PRETTY_FUNCTION__);
+        OZR_ERROR(ozr_dbus_logger(), "{} reply buffer is NULL", OZR_SIGNATURE);
         return ZKA_OZR_NO_REPLY_BUFFER;
     }
     if (req == nullptr || dm == nullptr)
@@ -202,7 +202,7 @@ ZkaOzrRet ozr_get_extender_info_hdlr(const ZkaExtenderData_T* req, ZkaExtenderIn
 }
 
 ZkaOzrRet ozr_debug_hdlr(const ZkaDebugReq_T* req, ZkaDebugRsp_T* rsp) {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     if (req == nullptr)
         return ZKA_OZR_FAILURE;
     std::string text = zka_text(req->mac);
@@ -252,7 +252,7 @@ void ozr_vap_cfg_hdlr(ZkaAllEnabledVapCfg* cfg) {
 }
 
 void ozr_txpower_cfg_hdlr(const ZkaRadioTxPowerCfg_T* cfg) {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     ConfigurationMinder* cm = config_minder();
     if (cfg == nullptr || cm == nullptr)
         return;
@@ -294,7 +294,7 @@ ZkaOzrRet ozr_set_traffic_separation_policy_hdlr(const ZkaAllTrafficSeparationPo
         return ZKA_OZR_FAILURE;
     uint16_t num = cfg->num_entries;
     if (num > kZkaMaxTrafficSeparation) {
-        OZR_ERROR(ozr_dbus_logger(), "{} num_entries {} is more than {}", __PRETTY_FUNCTION__, num,
+        OZR_ERROR(ozr_dbus_logger(), "{} num_entries {} is more than {}", OZR_SIGNATURE, num,
                   kZkaMaxTrafficSeparation);
         return ZKA_OZR_FAILURE;
     }
@@ -319,7 +319,7 @@ ZkaOzrRet ozr_kick_out_client_hdlr(const char* text) {
         return ZKA_OZR_FAILURE;
     MAC sta;
     if (!string_to_macaddr(text, &sta)) {
-        OZR_ERROR(ozr_dbus_logger(), "{} invalid client MAC: {}", __PRETTY_FUNCTION__, text);
+        OZR_ERROR(ozr_dbus_logger(), "{} invalid client MAC: {}", OZR_SIGNATURE, text);
         return ZKA_OZR_FAILURE;
     }
     return to_ret(c->steering_minder->kick_out(sta));
@@ -380,7 +380,7 @@ ZkaOzrRet run_method(DbusMsgType type, void* in, int in_len, void* out) {
             auto* cfg = static_cast<const ZkaRGConfigSync_T*>(in);
             if (static_cast<uint64_t>(in_len) < get_config_msg_size(cfg)) {
                 OZR_ERROR(ozr_dbus_logger(), "{} configsync of {} bytes, its length says {}",
-                          __PRETTY_FUNCTION__, in_len, get_config_msg_size(cfg));
+                          OZR_SIGNATURE, in_len, get_config_msg_size(cfg));
                 return ZKA_OZR_FAILURE;
             }
             return ozr_configsync_hdlr(cfg);
@@ -449,7 +449,7 @@ void run_signal(DbusMsgType type, void* in) {
 
 void ozr_dbus_cb_hdlr(void* in, int in_len, void* out, int /*out_len*/, void* rpc_sock,
                       DbusMsgType type) {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     const Logger* log = ozr_dbus_logger();
     auto* rpc = static_cast<RpcSockHdlr*>(rpc_sock);
     const Route* route = find_route(type);

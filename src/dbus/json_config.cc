@@ -50,7 +50,7 @@ std::string to_json(const rapidjson::Value& v) {
 // One "steering" element: every member is checked first, then applied; a refused member
 // refuses the whole element and nothing of it is applied.
 static bool ozr_handle_steering_config(const rapidjson::Value& elem) {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     const Logger* log = ozr_dbus_logger();
     std::vector<std::pair<const char*, long long>> values;
     for (const char* key : kSteeringKeys) {
@@ -112,7 +112,7 @@ static bool ozr_handle_steering_config(const rapidjson::Value& elem) {
 }
 
 ZkaOzrRet ozr_handle_json_config(const char* text) {
-    const char* sig = __PRETTY_FUNCTION__;
+    const char* sig = OZR_SIGNATURE;
     const Logger* log = ozr_dbus_logger();
     if (text == nullptr) {
         OZR_ERROR(log, "{} input is NULL", sig);

@@ -100,48 +100,47 @@ constexpr size_t kMaxMacText = 64;
 
 int _dbus_ozr_configsync_rpc(void* in, void* out) {
     auto len = get_config_msg_size(static_cast<const ZkaRGConfigSync_T*>(in));
-    return rpc_call(__PRETTY_FUNCTION__, in, static_cast<int>(len), out, 0, DBUS_MSG_CONFIG_SYNC);
+    return rpc_call(OZR_SIGNATURE, in, static_cast<int>(len), out, 0, DBUS_MSG_CONFIG_SYNC);
 }
 
 int _dbus_ozr_setradiochannel_rpc(void* in, void* out) {
-    return rpc_call(__PRETTY_FUNCTION__, in, sizeof(ZkaRadioChannelCfg_T), out,
+    return rpc_call(OZR_SIGNATURE, in, sizeof(ZkaRadioChannelCfg_T), out,
                     sizeof(ZkaRadioChannelCfgResult_T), DBUS_MSG_SET_RADIO_CHANNEL);
 }
 
 int _dbus_ozr_getavailablechannel_rpc(void* in, void* out) {
-    return rpc_call(__PRETTY_FUNCTION__, in, sizeof(ZkaAvailableChannelListReq_T), out,
+    return rpc_call(OZR_SIGNATURE, in, sizeof(ZkaAvailableChannelListReq_T), out,
                     sizeof(ZkaAvailableChannelListRsp_T), DBUS_MSG_GET_AVAILABLE_CHANNEL);
 }
 
 int _dbus_ozr_removeextender_rpc(void* in, void* out) {
-    return rpc_call(__PRETTY_FUNCTION__, in, sizeof(ZkaExtenderData_T), out, 0,
-                    DBUS_MSG_REMOVE_EXTENDER);
+    return rpc_call(OZR_SIGNATURE, in, sizeof(ZkaExtenderData_T), out, 0, DBUS_MSG_REMOVE_EXTENDER);
 }
 
 int _dbus_ozr_getextenderinfo_rpc(void* in, void* out) {
-    return rpc_call(__PRETTY_FUNCTION__, in, sizeof(ZkaExtenderData_T), out,
+    return rpc_call(OZR_SIGNATURE, in, sizeof(ZkaExtenderData_T), out,
                     sizeof(ZkaExtenderInfoList_T), DBUS_MSG_GET_EXTENDER_INFO);
 }
 
 int _dbus_ozr_debug_rpc(void* in, void* out) {
-    return rpc_call(__PRETTY_FUNCTION__, in, sizeof(ZkaDebugReq_T), out, sizeof(ZkaDebugRsp_T),
+    return rpc_call(OZR_SIGNATURE, in, sizeof(ZkaDebugReq_T), out, sizeof(ZkaDebugRsp_T),
                     DBUS_MSG_DEBUG);
 }
 
 int _dbus_ozr_setsteeringthreshold_rpc(void* in, void* out) {
-    return rpc_call(__PRETTY_FUNCTION__, in, sizeof(ZkaSteeringThresholdConfig_T), out, 0,
+    return rpc_call(OZR_SIGNATURE, in, sizeof(ZkaSteeringThresholdConfig_T), out, 0,
                     DBUS_MSG_SET_STEERING_THRESHOLD);
 }
 
 // The two topology methods: the 4-byte request is not read; the message carries the reply
 // slot (OUT) through which the loop hands back the block it built.
 int _dbus_ozr_getmeshtopology_rpc(void* in, void* out) {
-    return rpc_call(__PRETTY_FUNCTION__, in ? out : nullptr, sizeof(void*), out, 0,
+    return rpc_call(OZR_SIGNATURE, in ? out : nullptr, sizeof(void*), out, 0,
                     DBUS_MSG_GET_MESH_TOPOLOGY);
 }
 
 int _dbus_ozr_getmeshtopologyinfo_rpc(void* in, void* out) {
-    return rpc_call(__PRETTY_FUNCTION__, in ? out : nullptr, sizeof(void*), out, 0,
+    return rpc_call(OZR_SIGNATURE, in ? out : nullptr, sizeof(void*), out, 0,
                     DBUS_MSG_GET_MESH_TOPOLOGY_INFO);
 }
 
@@ -152,44 +151,44 @@ void ozr_handle_duplication(const char*, const char*, void*, int, int) {
 }
 
 void ozr_handle_vap_config(const char*, const char* member, void* data, int len, int) {
-    forward_record(__PRETTY_FUNCTION__, member, data, len, sizeof(ZkaAllEnabledVapCfg),
+    forward_record(OZR_SIGNATURE, member, data, len, sizeof(ZkaAllEnabledVapCfg),
                    DBUS_MSG_VAP_CONFIG);
 }
 
 void ozr_handle_txpower_config(const char*, const char* member, void* data, int len, int) {
-    forward_record(__PRETTY_FUNCTION__, member, data, len, sizeof(ZkaRadioTxPowerCfg_T),
+    forward_record(OZR_SIGNATURE, member, data, len, sizeof(ZkaRadioTxPowerCfg_T),
                    DBUS_MSG_TX_POWER_CONFIG);
 }
 
 void ozr_handle_add_extender(const char*, const char* member, void* data, int len, int) {
-    forward_text(__PRETTY_FUNCTION__, member, data, len, kMaxSnText, DBUS_MSG_ADD_EXTENDER);
+    forward_text(OZR_SIGNATURE, member, data, len, kMaxSnText, DBUS_MSG_ADD_EXTENDER);
 }
 
 void ozr_handle_zkec_config(const char*, const char* member, void* data, int len, int) {
-    forward_text(__PRETTY_FUNCTION__, member, data, len, kMaxJsonConfigLen, DBUS_MSG_JSON_CONFIG);
+    forward_text(OZR_SIGNATURE, member, data, len, kMaxJsonConfigLen, DBUS_MSG_JSON_CONFIG);
 }
 
 void ozr_handle_default_8021q(const char*, const char* member, void* data, int len, int) {
-    forward_record(__PRETTY_FUNCTION__, member, data, len, sizeof(ZkaDefault802dot1qCfg),
+    forward_record(OZR_SIGNATURE, member, data, len, sizeof(ZkaDefault802dot1qCfg),
                    DBUS_MSG_DEFAULT_8021Q_CONFIG);
 }
 
 void ozr_handle_traffic_separation(const char*, const char* member, void* data, int len, int) {
-    forward_record(__PRETTY_FUNCTION__, member, data, len, sizeof(ZkaAllTrafficSeparationPolicyCfg),
+    forward_record(OZR_SIGNATURE, member, data, len, sizeof(ZkaAllTrafficSeparationPolicyCfg),
                    DBUS_MSG_TRAFFIC_SEPARATION_POLICY);
 }
 
 void ozr_handle_auto_channel(const char*, const char* member, void* data, int len, int) {
-    forward_record(__PRETTY_FUNCTION__, member, data, len, sizeof(local_rrm_control_msg),
+    forward_record(OZR_SIGNATURE, member, data, len, sizeof(local_rrm_control_msg),
                    DBUS_MSG_ENABLE_AUTO_CHANNEL);
 }
 
 void ozr_handle_client_deauth(const char*, const char* member, void* data, int len, int) {
-    forward_text(__PRETTY_FUNCTION__, member, data, len, kMaxMacText, DBUS_MSG_CLIENT_DEAUTH);
+    forward_text(OZR_SIGNATURE, member, data, len, kMaxMacText, DBUS_MSG_CLIENT_DEAUTH);
 }
 
 void ozr_handle_marlow_join(const char*, const char* member, void* data, int len, int) {
-    forward_record(__PRETTY_FUNCTION__, member, data, len, sizeof(int), DBUS_MSG_MARLOW_JOIN);
+    forward_record(OZR_SIGNATURE, member, data, len, sizeof(int), DBUS_MSG_MARLOW_JOIN);
 }
 
 // ---- Tables --------------------------------------------------------------------------------
@@ -225,7 +224,7 @@ const QbusMethodDesc kMethods[] = {
 };
 
 void ozr_generic_method(const char* member) {
-    OZR_DEBUG(ozr_dbus_logger(), "{} method {} called", __PRETTY_FUNCTION__, member);
+    OZR_DEBUG(ozr_dbus_logger(), "{} method {} called", OZR_SIGNATURE, member);
 }
 
 QbusInterestedSignal make_signal(const char* interface, const char* member,

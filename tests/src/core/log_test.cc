@@ -37,3 +37,30 @@ TEST(DaemonLog, PassingLineGoesToTheLoggerAndThePlatformLogAtTheSameSeverity) {
     EXPECT_EQ(lines[2].rfind("crit " + fn, 0), 0u) << lines[2];
     EXPECT_EQ(lines[3].rfind("warn " + fn, 0), 0u) << lines[3];
 }
+
+namespace ozr_log_test {
+struct Record {};
+const char* signature_of(const Record* r, int& n, const char* const* names) {
+    (void)r;
+    (void)n;
+    (void)names;
+    return OZR_SIGNATURE;
+}
+}  // namespace ozr_log_test
+
+// Log lines that name a function by its signature read the same whichever compiler built the
+// daemon (the platform's tools and the tests match them).
+TEST(DaemonLog, SignaturesAreSpelledTheSameByEveryCompiler) {
+    int n = 0;
+    EXPECT_STREQ(ozr_log_test::signature_of(nullptr, n, nullptr),
+                 "const char* ozr_log_test::signature_of(const ozr_log_test::Record*, int&, "
+                 "const char* const*)");
+    EXPECT_EQ(ozr::spell_signature("ZkaOzrRet f(const ZkaEmNetwork_T **, std::fstream &)"),
+              "ZkaOzrRet f(const ZkaEmNetwork_T**, std::fstream&)");
+    EXPECT_EQ(ozr::spell_signature("void g(const char *const *)"), "void g(const char* const*)");
+    EXPECT_EQ(ozr::spell_signature("void (anonymous namespace)::on(int)"),
+              "void {anonymous}::on(int)");
+    EXPECT_EQ(ozr::spell_signature("bool ApConfigDb::db_check_integrity(std::fstream&)"),
+              "bool ApConfigDb::db_check_integrity(std::fstream&)");
+    EXPECT_EQ(ozr::spell_signature(nullptr), "");
+}
