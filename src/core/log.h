@@ -22,6 +22,8 @@ std::string spell_signature(const char* pretty);
 
 // The calling function's full signature for the first "{}" of a log line, the same text with
 // every compiler ("ZkaOzrRet ozr_handle_json_config(const char*)"); spelled once per call site.
+// Only for functions whose parameter types are not of the function's own namespace: GCC writes
+// those unqualified, clang qualified.
 #define OZR_SIGNATURE                                                            \
     ([](const char* ozr_pretty_) {                                               \
         static const std::string ozr_sig_ = ::ozr::spell_signature(ozr_pretty_); \

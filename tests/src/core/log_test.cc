@@ -38,9 +38,11 @@ TEST(DaemonLog, PassingLineGoesToTheLoggerAndThePlatformLogAtTheSameSeverity) {
     EXPECT_EQ(lines[3].rfind("warn " + fn, 0), 0u) << lines[3];
 }
 
+// A parameter type of the function's own namespace would be written unqualified by GCC and
+// qualified by clang: the signatures the daemon logs take global types only.
+struct OzrLogTestRecord {};
 namespace ozr_log_test {
-struct Record {};
-const char* signature_of(const Record* r, int& n, const char* const* names) {
+const char* signature_of(const OzrLogTestRecord* r, int& n, const char* const* names) {
     (void)r;
     (void)n;
     (void)names;
@@ -53,8 +55,8 @@ const char* signature_of(const Record* r, int& n, const char* const* names) {
 TEST(DaemonLog, SignaturesAreSpelledTheSameByEveryCompiler) {
     int n = 0;
     EXPECT_STREQ(ozr_log_test::signature_of(nullptr, n, nullptr),
-                 "const char* ozr_log_test::signature_of(const ozr_log_test::Record*, int&, "
-                 "const char* const*)");
+                 "const char* ozr_log_test::signature_of(const OzrLogTestRecord*, int&, const "
+                 "char* const*)");
     EXPECT_EQ(ozr::spell_signature("ZkaOzrRet f(const ZkaEmNetwork_T **, std::fstream &)"),
               "ZkaOzrRet f(const ZkaEmNetwork_T**, std::fstream&)");
     EXPECT_EQ(ozr::spell_signature("void g(const char *const *)"), "void g(const char* const*)");
