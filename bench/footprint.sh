@@ -64,15 +64,20 @@ JSON
     fi
     hwm_kb=$(awk '/^VmHWM:/ {print $2}' "/proc/$daemon/status")
     rss_kb=$(awk '/^VmRSS:/ {print $2}' "/proc/$daemon/status")
+    # What the daemon holds itself (anonymous pages: heap, stacks, relocated data) and its
+    # proportional share of the libraries it maps with other processes.
+    anon_kb=$(awk '/^RssAnon:/ {print $2}' "/proc/$daemon/status")
+    pss_kb=$(awk '/^Pss:/ {print $2}' "/proc/$daemon/smaps_rollup" 2>/dev/null || echo 0)
     read -r utime stime < <(awk '{print $14, $15}' "/proc/$daemon/stat")
     cpu=$(awk -v u="$utime" -v s="$stime" -v t="$tck" 'BEGIN {printf "%.2f", (u + s) / t}')
     pct=$(awk -v u="$utime" -v s="$stime" -v t="$tck" -v d="$seconds" 'BEGIN {printf "%.3f", 100 * (u + s) / t / d}')
     agents=$("$meshsim" --check "$scenario" | sed 's/.*: //; s/, [0-9]* timeline events//')
     name=$(basename "$scenario" .json)
-    printf 'footprint: %-8s peak RSS %6.2f MiB (now %6.2f MiB), CPU %s s in %s s (%s %% of one core)\n' \
-        "$name" "$(awk -v k="$hwm_kb" 'BEGIN {print k / 1024}')" "$(awk -v k="$rss_kb" 'BEGIN {print k / 1024}')" \
+    mib() { awk -v k="$1" 'BEGIN {printf "%.2f", k / 1024}'; }
+    printf 'footprint: %-8s peak RSS %s MiB (now %s MiB, anonymous %s MiB, PSS %s MiB), CPU %s s in %s s (%s %% of one core)\n' \
+        "$name" "$(mib "$hwm_kb")" "$(mib "$rss_kb")" "$(mib "$anon_kb")" "$(mib "$pss_kb")" \
         "$cpu" "$seconds" "$pct"
-    rows+="| $name ($agents) | $(awk -v k="$hwm_kb" 'BEGIN {printf "%.2f", k / 1024}') MiB | $cpu s | $pct % |"$'\n'
+    rows+="| $name ($agents) | $(mib "$hwm_kb") MiB | $(mib "$anon_kb") MiB | $(mib "$pss_kb") MiB | $cpu s | $pct % |"$'\n'
     cleanup
     pids=()
     root=""
@@ -83,13 +88,16 @@ section="<!-- footprint -->
 ## Daemon footprint against a simulated mesh (\`bench/footprint.sh\`)
 
 The optimised daemon ($build) on a private segment, client steering on, with meshsim playing the scenario,
-measured over $seconds s: peak resident set (VmHWM) and CPU seconds (user + system) of the
-\`ozr\` process. Targets with the default scenario: below 8 MiB and 1 % of one core.
+measured over $seconds s: peak resident set (VmHWM), at the end the anonymous resident memory
+(RssAnon: what the daemon holds itself, no library text) and the proportional set size (PSS:
+shared library pages divided among the processes that map them), and CPU seconds (user +
+system) of the \`ozr\` process. Targets with the default scenario: below 8 MiB and 1 % of one
+core.
 
 Machine: $machine. Commit $(git rev-parse --short=12 HEAD), $(date -u '+%Y-%m-%d %H:%M UTC').
 
-| Scenario | Peak RSS | CPU | Share of one core |
-|---|---|---|---|
+| Scenario | Peak RSS | Anonymous | PSS | CPU | Share of one core |
+|---|---|---|---|---|---|
 ${rows}<!-- /footprint -->"
 if [ -f BENCHMARKS.md ] && grep -q '<!-- footprint -->' BENCHMARKS.md; then
     awk -v s="$section" 'BEGIN {skip = 0} /<!-- footprint -->/ {print s; skip = 1; next}
