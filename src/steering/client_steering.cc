@@ -1,5 +1,6 @@
 // The steering tick: per client, the outcome of the last steer, the decision window, the
 // ping-pong protection, fresh measurements, and the band and mesh steering decisions.
+#include <algorithm>
 #include <cmath>
 
 #include "core/context.h"
@@ -18,10 +19,24 @@ int rssi_of(uint8_t rcpi) {
 bool is_5g(Medium m) {
     return m == Medium::WIFI_5G_LOW || m == Medium::WIFI_5G_HIGH || m == Medium::WIFI_5G;
 }
-// Samples kept per decision window at most.
-constexpr size_t kMaxWindowSamples = 255;
-// Ticks a detected ping-pong holds band steering.
-constexpr int32_t kPingPongHoldTicks = 60;
+bool same_band(Medium a, Medium b) {
+    return (a == Medium::WIFI_2G && b == Medium::WIFI_2G) || (is_5g(a) && is_5g(b));
+}
+
+// Whether the client's non-preferred channel report covers every 5 GHz channel it supports.
+bool avoids_5g(const StaCapabilityInfo& caps) {
+    if (caps.non_preferred_channels.empty() || caps.supported_channels_5g == 0)
+        return false;
+    for (size_t i = 0; i < 32; ++i) {
+        if (!(caps.supported_channels_5g & (1u << i)))
+            continue;
+        const uint8_t ch = StaCapabilityInfo::kChannels5g[i];
+        if (std::find(caps.non_preferred_channels.begin(), caps.non_preferred_channels.end(),
+                      ch) == caps.non_preferred_channels.end())
+            return false;
+    }
+    return true;
+}
 
 // The Wi-Fi system type of a device from its radios; 255 when it reports none.
 int device_system_type(const Device& dev) {
@@ -155,15 +170,16 @@ void SteeringMinder::tick_client(SteeringReNode& node) {
 
     decision_window_step(node, *link);
 
-    // Ping-pong protection.
+    // Ping-pong protection: the hold runs out, or ends on a strong 2.4 GHz signal (every
+    // tick there, whatever the counter says).
     if (node.ping_pong_ticks != 0 && --node.ping_pong_ticks == 0)
         node.ping_pong_hold = false;
     if (link->medium == Medium::WIFI_2G && link->rcpi < 219 &&
-        rssi_of(link->rcpi) > min_safe_rssi_2g && (node.ping_pong_ticks || node.ping_pong_hold)) {
+        rssi_of(link->rcpi) > min_safe_rssi_2g) {
         node.ping_pong_ticks = 0;
         node.ping_pong_hold = false;
-        OZR_INFO(&logger_, "sta {}: has moved to safe area, to reset the ping-pong tick count",
-                 node.mac.to_string());
+        OZR_DEBUG(&logger_, "sta {}: has moved to safe area, to reset the ping-pong tick count",
+                  node.mac.to_string());
     }
 
     outcome_step(node);
@@ -173,6 +189,8 @@ void SteeringMinder::tick_client(SteeringReNode& node) {
     Context* c = Context::instance();
     if (link->last_metrics_ms != 0 && age > 2000 && age < 6001 && c && c->graph_minder)
         c->graph_minder->send_assoc_sta_link_metric_query(node.mac);
+
+    ping_pong_sample_step(node, *link);
 
     // Radio measurement: a beacon report when the client can give one and the controller
     // has no fresh unassociated measurement of it.
@@ -212,7 +230,8 @@ void SteeringMinder::decision_window_step(SteeringReNode& node, const WirelessLi
         return;
     const uint64_t t = static_cast<uint64_t>(now());
     if (t - node.window_start_ms < decision_window_size * 1000ull) {
-        if (link.rcpi < 219 && node.rssi_samples.size() < kMaxWindowSamples)
+        // One sample per tick: at most the window's 65535 s / 2 s, 32 KiB.
+        if (link.rcpi < 219)
             node.rssi_samples.push_back(static_cast<int8_t>(rssi_of(link.rcpi)));
         return;
     }
@@ -326,6 +345,54 @@ void SteeringMinder::state_machine_check(SteeringReNode& node, const Sta& sta,
         node.band_capability = static_cast<int32_t>(wifi_system_type::DUAL_BAND);
     else if (dm)
         node.band_capability = dm->client_band_capability(node.mac);
+    // The client's own band preference: its non-preferred channel report (MBO), carried by
+    // the association request of its capability record.
+    node.preference_state = sta.capabilities.non_preferred_channels.empty() ? 0 : 1;
+    node.band_preference = avoids_5g(sta.capabilities) ? 3 : 0;
+}
+
+void SteeringMinder::sample_rssi_push_loop(SteeringReNode& node, int8_t rssi) {
+    node.pp_samples[node.pp_next] = rssi;
+    node.pp_next = static_cast<uint8_t>((node.pp_next + 1) % kPingPongSamples);
+    if (node.pp_count < kPingPongSamples)
+        ++node.pp_count;
+}
+
+void SteeringMinder::ping_pong_sample_step(SteeringReNode& node, const WirelessLink& link) {
+    const uint64_t t = static_cast<uint64_t>(now());
+    // Watched: a band steer the client followed, for a while, on the band it went to.
+    const bool watched = ping_pong_check && node.last_steer_band && node.steered &&
+                         !node.pp_judged && node.last_steer_ms != 0 &&
+                         t - node.last_steer_ms <= kPingPongWatchMs &&
+                         same_band(link.medium, node.last_steer_medium);
+    if (!watched) {
+        node.pp_count = 0;
+        return;
+    }
+    if (link.rcpi > 218)
+        return;
+    sample_rssi_push_loop(node, static_cast<int8_t>(rssi_of(link.rcpi)));
+    if (node.pp_count < kPingPongSamples)
+        return;
+    int sum = 0;
+    for (int8_t s : node.pp_samples)
+        sum += s;
+    const int mean = sum / kPingPongSamples;
+    node.pp_judged = true;
+    node.pp_count = 0;
+    // On the band it was moved to, would the band decision send it back?
+    const bool back_down =
+        is_5g(link.medium) && ping_pong_check_2g && mean + ping_pong_offset_cal <= bsteer_rssi.rssi_5to2;
+    const bool back_up = link.medium == Medium::WIFI_2G && ping_pong_check_5g &&
+                         mean - ping_pong_offset_cal >= bsteer_rssi.rssi_2to5;
+    if (!back_down && !back_up)
+        return;
+    node.ping_pong_ticks = kPingPongHoldTicks;
+    node.ping_pong_hold = true;
+    OZR_INFO(&logger_,
+             "sta {}: ping-pong foreseen, rssi {} after the band steer, band steering held for "
+             "{} ticks",
+             node.mac.to_string(), mean, node.ping_pong_ticks);
 }
 
 // ---- decisions -----------------------------------------------------------------------------
@@ -556,6 +623,11 @@ void SteeringMinder::notify_new_link(const Link* link) {
     if (!link)
         return;
     OZR_DEBUG(&logger_, "SteeringMinder::{}() to MAC: {}", __func__, link->to.to_string());
+    // A wireless association comes with notify_new_wireless_link, which resets the record.
+    if (link->kind() == Link::WIRELESS)
+        return;
+    if (SteeringReNode* node = access_steer_re_node(link->to))
+        on_client_associated(*node, BSSID::zero);
 }
 
 void SteeringMinder::notify_new_wireless_link(const WirelessLink* link) {
@@ -566,24 +638,28 @@ void SteeringMinder::notify_new_wireless_link(const WirelessLink* link) {
     SteeringReNode* node = access_steer_re_node(link->to);
     if (!node && sta && !sta->is_backhaul_sta)
         node = apply_steer_re_node(link->to);
-    if (!node)
-        return;
-    node->ping_pong_ticks = 0;
-    node->ping_pong_hold = false;
-    node->reject_flag = false;
-    node->window_ended = false;
-    node->window_state = 0;
-    node->rssi_samples.clear();
+    if (node)
+        on_client_associated(*node, link->bssid);
+}
+
+void SteeringMinder::on_client_associated(SteeringReNode& node, const BSSID& bssid) {
+    node.ping_pong_ticks = 0;
+    node.ping_pong_hold = false;
+    node.reject_flag = false;
+    node.window_ended = false;
+    node.window_state = 0;
+    node.rssi_samples.clear();
+    node.pp_count = 0;
     const uint64_t t = static_cast<uint64_t>(now());
-    node->last_active_ms = t;
-    if (node->last_steer_ms != 0 && t - node->last_steer_ms <= 20000 && !node->steered) {
-        node->steered = true;
-        node->reject_count = 0;
-        OZR_INFO(&logger_, "sta {}: steered to bssid {}", node->mac.to_string(),
-                 link->bssid.to_string());
+    node.last_active_ms = t;
+    if (node.last_steer_ms != 0 && t - node.last_steer_ms <= 20000 && !node.steered) {
+        node.steered = true;
+        node.reject_count = 0;
+        OZR_INFO(&logger_, "sta {}: steered to bssid {}", node.mac.to_string(),
+                 bssid.is_zero() ? std::string("(wired)") : bssid.to_string());
         Context* c = Context::instance();
-        if (c && c->data_minder && link->bssid == node->last_steer_bssid)
-            c->data_minder->note_client_obeyed(node->mac);
+        if (c && c->data_minder && !bssid.is_zero() && bssid == node.last_steer_bssid)
+            c->data_minder->note_client_obeyed(node.mac);
     }
 }
 
@@ -619,26 +695,24 @@ void SteeringMinder::ping_pong_check_by_new_reassoc_process(const WirelessLink* 
 }
 
 void SteeringMinder::ping_pong_check_by_unassoc_process(const UnassociatedLink* link) {
-    if (!link)
-        return;
-    const Device* owner = link->owner();
-    Context* c = Context::instance();
-    if (link->rcpi <= 218 && c && c->data_minder && !link->to.is_zero()) {
-        Graph* g = graph();
-        Sta* s = g ? g->find_sta(link->to) : nullptr;
-        if (s && !s->is_backhaul_sta && access_steer_re_node(link->to))
-            c->data_minder->note_client_band(link->to, link->medium);
-    }
-    if (!ping_pong_check || !owner)
+    // Acts only with the check on ("dancing"), for a client with a record and a valid
+    // measurement.
+    if (!link || !ping_pong_check || link->rcpi > 218)
         return;
     SteeringReNode* node = access_steer_re_node(link->to);
     Graph* g = graph();
     Sta* sta = g ? g->find_sta(link->to) : nullptr;
-    if (!node || !sta)
+    if (!node || !sta || sta->is_backhaul_sta)
         return;
+    // Heard on the measured band: the client database remembers it.
+    Context* c = Context::instance();
+    if (c && c->data_minder)
+        c->data_minder->note_client_band(link->to, link->medium);
+    // The comparison needs the serving device's own measurement and a valid serving one.
+    const Device* owner = link->owner();
     const Device* dev = sta->get_working_device();
     const WirelessLink* serving = dev ? dev->find_wireless_link(sta->mac) : nullptr;
-    if (!serving || dev != owner || link->rcpi > 218 || serving->rcpi > 218)
+    if (!owner || !serving || dev != owner || serving->rcpi > 218)
         return;
     if (!is_5g(serving->medium) || link->medium != Medium::WIFI_2G)
         return;

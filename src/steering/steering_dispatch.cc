@@ -115,6 +115,8 @@ int SteeringMinder::do_steer(const SteeringMandate& mandate) {
             n->last_steer_medium = dst ? dst->find_medium(e->target) : Medium::UNKNOWN;
             n->steered = false;
             n->unsteer_checked = false;
+            n->pp_judged = false;
+            n->pp_count = 0;
             ++n->steers;
         }
         ++steer_requests_;

@@ -119,6 +119,11 @@ class SteeringMinder : public Minder {
     std::vector<std::pair<std::string, std::string>> settings_by_rest_key() const;
 
     // ---- per-client state
+    // Ping-pong watch: samples judged together, how long after a band steer, and the hold
+    // a ping-pong gives.
+    static constexpr uint8_t kPingPongSamples = 5;
+    static constexpr uint64_t kPingPongWatchMs = 60000;
+    static constexpr int32_t kPingPongHoldTicks = 60;
     struct SteeringReNode {
         MAC mac;
         int32_t window_state = 0;  // 2 while a decision window is open
@@ -141,8 +146,17 @@ class SteeringMinder : public Minder {
         bool unsteer_checked = true;  // the outcome of the last steer was judged
         uint8_t backoff_counter = 0;
         int32_t band_capability = -1;  // wifi_system_type; -1 unknown
+        // From the client's non-preferred channel report (its association request):
+        // preference_state 1 while it has told one; band_preference 3 when every 5 GHz
+        // channel it supports is non-preferred (it prefers 2.4 GHz), else 0.
         int32_t band_preference = 0;
         int32_t preference_state = 0;
+        // Ping-pong watch after a band steer: the serving RSSI of the last ticks on the new
+        // band (a loop of kPingPongSamples), judged once per steer.
+        int8_t pp_samples[kPingPongSamples] = {};
+        uint8_t pp_count = 0;
+        uint8_t pp_next = 0;
+        bool pp_judged = false;
         uint64_t created_ms = 0;
         uint64_t last_active_ms = 0;
         uint64_t last_rrm_ms = 0;
@@ -271,6 +285,9 @@ class SteeringMinder : public Minder {
     static constexpr int64_t kGcAgeMs = 86400000;
     static constexpr uint32_t kAdminValidityS = 3600;
     static constexpr uint32_t kSteerAclValidityS = 30;
+    // The vendor radio configuration of the 5 GHz-high fronthaul radio.
+    static constexpr uint16_t kRadioCfg5gHighFronthaul = 1;
+    static constexpr uint8_t kRadioCfgRadio5g = 1;
 
     // ---- backhaul steering (backhaul_steering.h), its switch and its block reason
     BackhaulSteering& backhaul() { return *backhaul_; }
@@ -280,8 +297,9 @@ class SteeringMinder : public Minder {
     // ---- fronthaul radio management: the switch of the 5 GHz-high fronthaul radio check
     void set_fh_mgmt_enable(bool on) { fh_mgmt_enable_ = on; }
     bool get_fh_mgmt_enable() const { return fh_mgmt_enable_; }
-    // Enables or disables the 5 GHz-high fronthaul radio of every extender of the graph.
-    // The number of devices asked.
+    // Enables or disables the 5 GHz-high fronthaul radio of every extender of the graph
+    // through its vendor agent (radio special configuration request: configuration type
+    // kRadioCfg5gHighFronthaul, radio 1, value 1 on / 0 off). The number of extenders asked.
     int set_all_devices_5gh_fronthaul_radio_enable(bool enable);
     // What was last asked of them (true at start: the radios are up).
     bool all_devices_5gh_fronthaul_enabled() const { return fh_5gh_enable_; }
@@ -290,6 +308,12 @@ class SteeringMinder : public Minder {
     void tick_client(SteeringReNode& node);
     void decision_window_step(SteeringReNode& node, const WirelessLink& link);
     void outcome_step(SteeringReNode& node);
+    // The ping-pong sampling step: after a band steer, the serving RSSI goes into the loop
+    // and a full loop on the steer-back side of the thresholds holds band steering.
+    void ping_pong_sample_step(SteeringReNode& node, const WirelessLink& link);
+    void sample_rssi_push_loop(SteeringReNode& node, int8_t rssi);
+    // What a (re)association resets; BSSID is zero for a wired link.
+    void on_client_associated(SteeringReNode& node, const BSSID& bssid);
     void access_control_step(uint64_t now);
     void state_machine_check(SteeringReNode& node, const Sta& sta, const WirelessLink& link);
     void mesh_dynamic_manage(SteeringReNode& node, const Sta& sta, const Device& dev,

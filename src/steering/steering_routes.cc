@@ -17,7 +17,7 @@
 //   GET|POST /debug/rssi_threshold_dbm       {"5to24-dbm": -1..-123, "24to5-dbm": -1..-123}
 //   GET|POST /debug/roaming_margin           {"roaming_margin": number > 1.0, at most 3.55}
 //   GET|POST /debug/idle_threshold           {"threshold": 0..65535} bytes per second
-//   GET|POST /debug/btm_disassoc_timer       {"value": 0..65535}
+//   GET|POST /debug/btm_disassoc_timer       {"value": >= 0} (low 16 bits kept)
 //   GET|POST /debug/free_roaming_time        {"time_min": >= 1}
 //   GET|POST /debug/free_roaming_threshold   {"threshold": 1..65535}
 //   GET|POST /debug/ping_pong_offset_cal     {"value": -128..127}
@@ -102,10 +102,11 @@ RestHandler bool_route(const char* key, std::function<bool(const SteeringMinder&
     };
 }
 
-// A route for one integer setting from LO to HI (MESSAGE otherwise).
+// A route for one integer setting from LO to HI (MESSAGE otherwise; ABOVE, when given,
+// for a value above HI).
 RestHandler int_route(const char* key, int64_t lo, int64_t hi, std::string message,
                       std::function<int64_t(const SteeringMinder&)> get,
-                      std::function<void(DataMinder&, int64_t)> set) {
+                      std::function<void(DataMinder&, int64_t)> set, std::string above = "") {
     return [=](Context& ctx, ClientContext& client, const HttpRequest& req, HttpResponse& resp) {
         Minders m;
         if (!minders(ctx, resp, m))
@@ -116,7 +117,8 @@ RestHandler int_route(const char* key, int64_t lo, int64_t hi, std::string messa
         if (!rest_body_int64(client, req, resp, key, v, m.sm->logger()))
             return 0;
         if (v < lo || v > hi)
-            return rest_reject(resp, m.sm->logger(), message);
+            return rest_reject(resp, m.sm->logger(),
+                               v > hi && !above.empty() ? above : message);
         set(*m.dm, v);
         return rest_accepted(resp);
     };
@@ -197,6 +199,8 @@ void render_client(const SteeringMinder& sm, const Graph* g,
     r.add_string("category", sta ? sta_category_to_string(sm.client_category(*sta, n))
                                  : std::string("INVALID"));
     r.add_int("band-capability", n.band_capability);
+    r.add_int("band-preference", n.band_preference);
+    r.add_int("preference-state", n.preference_state);
     r.add_bool("window-open", n.window_state == 2);
     r.add_uint("window-samples", static_cast<unsigned>(n.rssi_samples.size()));
     r.add_float("steer-probability", n.steer_probability);
@@ -424,9 +428,10 @@ OZR_REST_ROUTE(kGP, "/debug/idle_threshold",
                    [](DM& d, int64_t v) { d.set_idle_threshold(static_cast<unsigned short>(v)); }));
 OZR_REST_ROUTE(kGP, "/debug/btm_disassoc_timer",
                int_route(
-                   "value", 0, 65535, "btm disassoc time must be >= 0",
+                   "value", 0, 4294967295LL, "btm disassoc time must be >= 0",
                    [](const SM& s) { return s.btm_disassoc_time; },
-                   [](DM& d, int64_t v) { d.set_btm_disassoc_timer(static_cast<unsigned>(v)); }));
+                   [](DM& d, int64_t v) { d.set_btm_disassoc_timer(static_cast<unsigned>(v)); },
+                   "btm disassoc time must be at most 4294967295 (the low 16 bits are kept)"));
 OZR_REST_ROUTE(kGP, "/debug/free_roaming_time",
                int_route(
                    "time_min", 1, 71582788, "steer free_roaming_time must be >= 1min",

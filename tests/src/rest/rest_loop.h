@@ -25,18 +25,22 @@ class RestLoop {
     RestLoop(const RestLoop&) = delete;
     RestLoop& operator=(const RestLoop&) = delete;
 
-    // Starts the service and the loop thread unless they run; false when the service failed.
+    // Starts the service (once) and the loop thread unless they run; false when the service
+    // failed. A stopped loop starts again with the next request.
     bool start() {
         if (running_)
             return true;
-        RestListenAddress a;
-        a.port = 0;
-        const int rc = ctx_->rest_minder->service()->start(*ctx_, a);
-        EXPECT_EQ(rc, 0) << "the REST service did not start";
-        if (rc != 0)
-            return false;
-        port_ = ctx_->rest_minder->port();
-        uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
+        if (!service_started_) {
+            RestListenAddress a;
+            a.port = 0;
+            const int rc = ctx_->rest_minder->service()->start(*ctx_, a);
+            EXPECT_EQ(rc, 0) << "the REST service did not start";
+            if (rc != 0)
+                return false;
+            port_ = ctx_->rest_minder->port();
+            uv_async_init(&loop_, &stop_, [](uv_async_t* h) { uv_stop(h->loop); });
+            service_started_ = true;
+        }
         thread_ = std::thread([this] { uv_run(&loop_, UV_RUN_DEFAULT); });
         running_ = true;
         return true;
@@ -63,6 +67,7 @@ class RestLoop {
     uv_async_t stop_;
     std::thread thread_;
     bool running_ = false;
+    bool service_started_ = false;
     int port_ = 0;
 };
 

@@ -72,9 +72,15 @@ TEST_F(SteeringRoutes, SettersTakeGoodValuesAndRefuseBadOnesWithTheirReason) {
     EXPECT_NE(post("/debug/free_roaming_threshold", R"({"threshold": 0})")
                   .body.find("steer free roaming counter threshold must be >= 1"),
               std::string::npos);
+    // Any value from 0 on, its low 16 bits kept; the messages say the range.
     EXPECT_NE(post("/debug/btm_disassoc_timer", R"({"value": -1})")
                   .body.find("btm disassoc time must be >= 0"),
               std::string::npos);
+    EXPECT_NE(post("/debug/btm_disassoc_timer", R"({"value": 4294967296})")
+                  .body.find("btm disassoc time must be at most 4294967295"),
+              std::string::npos);
+    EXPECT_EQ(post("/debug/btm_disassoc_timer", R"({"value": 70000})").status, 200);
+    EXPECT_NE(get("/debug/btm_disassoc_timer").body.find("\"value\": 4464"), std::string::npos);
     EXPECT_EQ(post("/debug/bsteer_decision_window", R"({"time": 70000})").status, 200);
     EXPECT_EQ(sm().decision_window_size, 4464);
     EXPECT_EQ(post("/debug/bsteer_decision_chance", R"({"chance": 0.25})").status, 200);

@@ -1,15 +1,23 @@
 // The steering tick on a manual clock, grouped by rule: decision window, band steering,
-// mesh steering, the outcome of a steer, back-off, the > 32 node throttle, BTM reports,
-// kick_out, access control and garbage collection.
+// mesh steering, what an association resets, ping-pong protection, the outcome of a steer,
+// back-off, the > 32 node throttle, BTM reports, kick_out, access control and garbage
+// collection. What a user sees is checked where it shows: the steering request lines of
+// the stack's sender, "/debug/steering" over the daemon's REST service, the client
+// database file.
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
+#include "common/paths.h"
 #include "core/context.h"
 #include "data/data_minder.h"
 #include "graph/links.h"
+#include "http_test_client.h"
 #include "map/codec/codec.h"
 #include "map/codec/tlv_types.h"
 #include "mesh_fixture.h"
+#include "rest_loop.h"
 #include "steering_fixture.h"
+#include "support/temp_root.h"
 
 using namespace steer_test;
 using Node_ = SteeringMinder::SteeringReNode;
@@ -24,6 +32,26 @@ class Tick : public SteeringFixture {
         WirelessLink* l = graph_test::add_wireless(to, m, bss, 200, medium, h.ctx().now());
         sm().notify_new_wireless_link(l);
     }
+    // The client's object of "/debug/steering", asked over the REST service (its loop runs
+    // for the request only); an empty object when the document does not list the client.
+    rapidjson::Document client_doc(const MAC& m) {
+        const HttpAnswer a = rest_.ask(get_request("/debug/steering"));
+        rest_.stop();
+        EXPECT_EQ(a.status, 200) << a.body;
+        rapidjson::Document d, out;
+        out.SetObject();
+        d.Parse(a.body.c_str());
+        if (d.IsObject() && d.HasMember("clients") && d["clients"].IsArray())
+            for (const auto& c : d["clients"].GetArray())
+                if (c["mac"].GetString() == m.to_rest_string())
+                    out.CopyFrom(c, out.GetAllocator());
+        return out;
+    }
+    size_t steers_of(const MAC& m) { return count(log(), "steering -sta " + m.to_string()); }
+    static MAC nth(uint8_t i) { return MAC(0x5c, 0, 0, 0, 1, i); }
+
+    Context* ctx_ = &h.ctx();
+    ozr_test::RestLoop rest_{ctx_, *h.ctx().loop};
 };
 }  // namespace
 
@@ -33,6 +61,8 @@ TEST_F(Tick, DecisionWindowSamplesRssiAndSteersWhenTheVerdictIsFavourable) {
     ASSERT_NE(node(Ids::c1), nullptr);
     EXPECT_EQ(node(Ids::c1)->window_state, 2);
     ticks(14);  // 28 s: still open, 14 samples
+    // A strong 2.4 GHz signal is a safe area on every tick, held or not.
+    EXPECT_EQ(count(log(), "sta 5c:00:00:00:00:01: has moved to safe area"), 15u);
     EXPECT_EQ(node(Ids::c1)->rssi_samples.size(), 14u);
     EXPECT_EQ(node(Ids::c1)->rssi_samples.back(), -10);
     EXPECT_EQ(count(log(), "steering -sta"), 0u);
@@ -56,40 +86,90 @@ TEST_F(Tick, DecisionWindowSamplesRssiAndSteersWhenTheVerdictIsFavourable) {
     EXPECT_EQ(node(Ids::c1)->reject_count, 1);
 }
 
-TEST_F(Tick, SamplesConvertRcpiByTruncationAndSkipInvalidMeasurements) {
-    client(Ids::c1, r, Ids::r24, 200, Medium::WIFI_2G);
+TEST_F(Tick, DecisionWindowVerdicts) {
+    // The window opens on the first tick; RCPI for that many ticks follow, the last of them
+    // closes it (a window of W s holds W / 2 - 1 samples). "24to5-dbm" is -60: RSSI -60
+    // (RCPI 100) is not favourable, -59 (RCPI 101, truncated toward zero) is.
+    struct Case {
+        const char* what;
+        unsigned window_s;
+        std::vector<std::pair<uint8_t, int>> rcpi_ticks;
+        double probability;
+        bool steer;
+    };
+    const Case cases[] = {
+        {"truncation, RCPI 219 never sampled", 30,
+         {{100, 2}, {101, 2}, {219, 4}, {100, 3}, {101, 4}}, 0.5, false},
+        {"no sample: certainty, but RCPI 255 never steers", 30, {{255, 15}}, 1.0, false},
+        {"255 samples", 512, {{100, 255}, {200, 1}}, 0.0, false},
+        {"256 samples: the count wraps to none", 514, {{100, 256}, {200, 1}}, 1.0, true},
+        {"257 samples: the count wraps to one", 516, {{100, 257}, {200, 1}}, 0.0, false},
+    };
     sm().bsteer_rssi.rssi_2to5 = -60;
-    ticks(1);
-    ASSERT_EQ(node(Ids::c1)->window_state, 2);
-    WirelessLink* l = link(r, Ids::c1);
-    l->rcpi = 100;  // -60: not above the threshold
-    ticks(2);
-    l->rcpi = 101;  // -59: above it
-    ticks(2);
-    l->rcpi = 219;  // no measurement: never a sample
-    ticks(4);
-    EXPECT_EQ(node(Ids::c1)->rssi_samples, (std::vector<int8_t>{-60, -60, -59, -59}));
-    l->rcpi = 100;
-    ticks(3);
-    l->rcpi = 101;
-    ticks(4);  // the window ends with half the samples favourable: no steer at 0.5
-    EXPECT_FLOAT_EQ(node(Ids::c1)->steer_probability, 0.5f);
-    EXPECT_EQ(count(log(), "steering -sta"), 0u);
+    uint8_t i = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const MAC m = nth(++i);
+        h.ctx().data_minder->set_bsteer_decision_window(c.window_s);
+        client(m, r, Ids::r24, 200, Medium::WIFI_2G);
+        ticks(1);
+        ASSERT_TRUE(client_doc(m)["window-open"].GetBool());
+        for (const auto& rt : c.rcpi_ticks) {
+            link(r, m)->rcpi = rt.first;
+            ticks(rt.second);
+        }
+        const rapidjson::Document d = client_doc(m);
+        EXPECT_FALSE(d["window-open"].GetBool());
+        EXPECT_NEAR(d["steer-probability"].GetDouble(), c.probability, 1e-6);
+        EXPECT_EQ(steers_of(m), c.steer ? 1u : 0u);
+        r->delete_link(m);
+    }
 }
 
-TEST_F(Tick, AWindowWithoutSamplesGivesCertaintyAndSingleBandClientsStay) {
-    client(Ids::c1, r, Ids::r24, 200, Medium::WIFI_2G);
-    ticks(1);
-    link(r, Ids::c1)->rcpi = 255;
-    ticks(15);
-    EXPECT_FLOAT_EQ(node(Ids::c1)->steer_probability, 1.0f);
-    EXPECT_EQ(count(log(), "steering -sta"), 0u);  // RCPI 255 never steers
-
-    Sta* s = client(Ids::c2, r, Ids::r24, 200, Medium::WIFI_2G);
-    s->capabilities.supported_channels_5g = 0;
-    ticks(1);
-    EXPECT_EQ(node(Ids::c2)->window_state, 0);
-    EXPECT_GE(count(log(), "sta 5c:00:00:00:00:02 isn't  dual band device"), 1u);
+TEST_F(Tick, BandDecisionFollowsTheClientsRecords) {
+    // Channels 32, 36, 40 and 44 are the client's 5 GHz channels (bitmap 0xf); a
+    // non-preferred channel report (MBO) naming all of them says it prefers 2.4 GHz.
+    const std::vector<uint8_t> all5{32, 36, 40, 44};
+    struct Case {
+        const char* what;
+        BSSID bss;
+        Medium medium;
+        uint8_t rcpi;
+        uint32_t channels_5g;
+        std::vector<uint8_t> non_preferred;
+        bool steer;
+        int band_preference, preference_state;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"2.4 GHz only", Ids::r24, Medium::WIFI_2G, 200, 0, {}, false, 0, 0,
+         "isn't  dual band device"},
+        {"prefers 2.4 GHz, on 2.4 GHz", Ids::r24, Medium::WIFI_2G, 200, 0xf, all5, false, 3, 1,
+         "prefer to 2G,  decline the band-steering request to 5G"},
+        {"avoids one 5 GHz channel only", Ids::r24, Medium::WIFI_2G, 200, 0xf, {36}, true, 0, 1,
+         nullptr},
+        {"prefers 2.4 GHz, weak on 5 GHz: left there", Ids::r5, Medium::WIFI_5G, 60, 0xf, all5,
+         false, 3, 1, nullptr},
+        {"no report, weak on 5 GHz", Ids::r5, Medium::WIFI_5G, 60, 0xf, {}, true, 0, 0, nullptr},
+    };
+    sm().decision_window = false;
+    uint8_t i = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const MAC m = nth(++i);
+        Sta* s = client(m, r, c.bss, c.rcpi, c.medium);
+        s->capabilities.supported_channels_5g = c.channels_5g;
+        s->capabilities.non_preferred_channels = c.non_preferred;
+        ticks(1);
+        EXPECT_EQ(steers_of(m), c.steer ? 1u : 0u);
+        const rapidjson::Document d = client_doc(m);
+        EXPECT_EQ(d["band-preference"].GetInt(), c.band_preference);
+        EXPECT_EQ(d["preference-state"].GetInt(), c.preference_state);
+        if (c.says) {
+            EXPECT_GE(count(log(), "sta " + m.to_string() + " " + c.says), 1u);
+        }
+        r->delete_link(m);
+    }
 }
 
 TEST_F(Tick, MeshSteeringNeedsTheRatioAndASuccessfulMoveResetsTheOutcome) {
@@ -123,6 +203,95 @@ TEST_F(Tick, MeshSteeringNeedsTheRatioAndASuccessfulMoveResetsTheOutcome) {
     EXPECT_EQ(count(log(), "actual steering successive reject count"), 0u);
     EXPECT_EQ(node(Ids::c2)->backoff_counter, 0);
     EXPECT_TRUE(node(Ids::c2)->unsteer_checked);
+}
+
+TEST_F(Tick, AnAssociationWiredOrWirelessResetsTheClientsState) {
+    struct Case {
+        const char* what;
+        bool wired;
+    };
+    uint8_t i = 0;
+    for (const Case& c : {Case{"back on Wi-Fi", false}, Case{"plugged into a port", true}}) {
+        SCOPED_TRACE(c.what);
+        const MAC m = nth(++i);
+        client(m, r, Ids::r24, 200, Medium::WIFI_2G);
+        ticks(1);
+        ASSERT_TRUE(client_doc(m)["window-open"].GetBool());
+        // A ping-pong hold, a steer 5 s ago not followed yet, two refused before.
+        Node_* n = node(m);
+        n->ping_pong_hold = true;
+        n->ping_pong_ticks = 40;
+        n->reject_count = 2;
+        n->reject_flag = true;
+        n->last_steer_ms = static_cast<uint64_t>(h.ctx().now() - 5000);
+        n->steered = false;
+        r->delete_link(m);
+        if (c.wired)
+            h.gm().on_heard_about_wired_link(e, m);
+        else
+            h.gm().on_heard_about_wireless_link(e, Ids::e5, m);
+        const rapidjson::Document d = client_doc(m);
+        EXPECT_FALSE(d["window-open"].GetBool());
+        EXPECT_EQ(d["window-samples"].GetUint(), 0u);
+        EXPECT_FALSE(d["ping-pong-hold"].GetBool());
+        EXPECT_EQ(d["ping-pong-ticks"].GetInt(), 0);
+        EXPECT_TRUE(d["steered"].GetBool());
+        EXPECT_EQ(d["reject-count"].GetInt(), 0);
+        EXPECT_EQ(count(log(), "sta " + m.to_string() + ": steered to bssid"), 1u);
+    }
+}
+
+TEST_F(Tick, PingPongSamplingHoldsTheSteerBack) {
+    // Band-steered to 5 GHz, the client arrives at -80 dBm there: the band decision would
+    // send it straight back once the steer interval is over; five samples foresee it.
+    struct Case {
+        bool dancing;
+        bool hold;
+        size_t steers_back;
+    };
+    uint8_t i = 0;
+    for (const Case& c : {Case{true, true, 0}, Case{false, false, 1}}) {
+        SCOPED_TRACE(c.dancing ? "dancing" : "no ping-pong check");
+        const MAC m = nth(++i);
+        sm().decision_window = false;
+        sm().ping_pong_check = c.dancing;
+        client(m, r, Ids::r24, 200, Medium::WIFI_2G);
+        ticks(1);
+        ASSERT_EQ(steers_of(m), 1u);
+        h.advance(3000);
+        r->delete_link(m);
+        h.gm().on_heard_about_wireless_link(r, Ids::r5, m)->rcpi = 60;
+        ticks(10);
+        EXPECT_EQ(client_doc(m)["ping-pong-hold"].GetBool(), c.hold);
+        EXPECT_EQ(count(log(), "steering -sta " + m.to_string() +
+                                   " from R/bssid 02:00:00:00:10:55"),
+                  c.steers_back);
+        EXPECT_EQ(count(log(), "sta " + m.to_string() + ": ping-pong foreseen, rssi -80"),
+                  c.hold ? 1u : 0u);
+        r->delete_link(m);
+    }
+}
+
+TEST_F(Tick, UnassociatedMeasurementsReachTheClientDatabaseOnlyWhileDancing) {
+    // The client is on the extender's 5 GHz BSS; the gateway hears it on 2.4 GHz.
+    const std::string file = ozr_path("/configs/easymesh/ozr_node_info_db.json");
+    uint8_t i = 0;
+    for (bool dancing : {false, true}) {
+        SCOPED_TRACE(dancing ? "dancing" : "no ping-pong check");
+        const MAC m = nth(++i);
+        sm().ping_pong_check = dancing;
+        client(m, e, Ids::e5, 150, Medium::WIFI_5G);
+        h.unassoc_metrics(Ids::r, 81, m, 6, 0, 150);
+        ASSERT_NE(h.g().find_device(Ids::r)->find_link_by_bssid(m, Ids::r24), nullptr);
+        rapidjson::Document d;
+        d.Parse(ozr_test::read_text(file).c_str());
+        ASSERT_TRUE(d.IsObject());
+        int band_2g = -1;
+        for (const auto& rec : d["client-info-list"].GetArray())
+            if (rec["mac"].GetString() == m.to_string())
+                band_2g = rec["2g"].GetInt();
+        EXPECT_EQ(band_2g, dancing ? 1 : -1);
+    }
 }
 
 TEST_F(Tick, OutcomeCheckCountsRoamingBackAndClientsMissingFromTheMesh) {
