@@ -11,6 +11,7 @@
 #include "dbus/json_config.h"
 #include "graph/device.h"
 #include "graph/graph_minder.h"
+#include "hkt/hkt_mgmt_minder.h"
 #include "map/codec/tlv_types.h"
 #include "messages/messages.h"
 #include "nal/nal.h"
@@ -95,10 +96,17 @@ int SteeringMinder::set_all_devices_5gh_fronthaul_radio_enable(bool enable) {
     for (const auto& kv : g.nodes) {
         if (kv.second->kind() != Node::DEVICE || kv.second == g.root)
             continue;
-        // The radio itself is switched by the extender's vendor agent.
-        OZR_NOTICE(&logger_, "SteeringMinder::{}() {} 5 GHz-high fronthaul of {}", __func__,
-                   enable ? "enable" : "disable", kv.second->label());
-        ++asked;
+        // The radio itself is switched by the extender's vendor agent: a radio special
+        // configuration request. An agent without one cannot be asked.
+        const int rc = c->hkt_mgmt_minder ? c->hkt_mgmt_minder->send_hkt_wifi_radio_special_cfg_request(
+                                                kv.second->mac, kRadioCfg5gHighFronthaul,
+                                                kRadioCfgRadio5g, enable ? 1 : 0)
+                                          : -1;
+        OZR_NOTICE(&logger_, "SteeringMinder::{}() {} 5 GHz-high fronthaul of {}: {}", __func__,
+                   enable ? "enable" : "disable", kv.second->label(),
+                   rc == 0 ? "asked its vendor agent" : "no vendor agent to ask");
+        if (rc == 0)
+            ++asked;
     }
     return asked;
 }

@@ -351,6 +351,7 @@ void HktAgent::on_hkt(const MAC& from, const CMDU& c, void* msg) {
             break;
         case HKT_TLV_WIFI_RADIO_SPECIAL_CFG_REQUEST:
             ++stats_.radio_cfg_requests;
+            radio_cfg_ = *hkt_tlv_cast<hkt_wifi_radio_special_cfg_request_tlv>(msg);
             break;
         case HKT_TLV_FACTORY_RESET_REQUEST:
             ++stats_.factory_resets;

@@ -60,6 +60,8 @@ class HktAgent {
     const HktAgentStats& stats() const { return stats_; }
     // The last backhaul information the controller sent it.
     const hkt_backhaul_information_notify_tlv& backhaul() const { return backhaul_; }
+    // The last radio special configuration the controller asked.
+    const hkt_wifi_radio_special_cfg_request_tlv& radio_cfg() const { return radio_cfg_; }
     const std::string& last_vsn() const { return vsn_; }
 
     // Sends a heartbeat now (the timer does it every heartbeat_s once discovered).
@@ -89,6 +91,7 @@ class HktAgent {
     long long start_ms_ = 0;
     HktAgentStats stats_;
     hkt_backhaul_information_notify_tlv backhaul_;
+    hkt_wifi_radio_special_cfg_request_tlv radio_cfg_;
     std::string vsn_;
     uint64_t counter_ = 0;  // grows the interface statistics
 };

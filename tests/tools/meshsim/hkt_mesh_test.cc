@@ -20,6 +20,7 @@
 #include "hkt_agent.h"
 #include "map/al/stack.h"
 #include "map/datamodel/datamodel.h"
+#include "steering/steering_minder.h"
 #include "nal/nal.h"
 #include "platform/map/transport/transport_test_util.h"
 #include "scenario.h"
@@ -221,6 +222,24 @@ TEST_F(HktMesh, AnUnassociatedStationIsMeasuredThroughTheVendorAgent) {
     EXPECT_GE(agent_of(2).stats().unassoc_queries, 1u);
     const Link* l = graph().graph().find_device(kWifi)->find_link_by_bssid(kPhone, kWifi5);
     EXPECT_EQ(l->kind(), Link::UNASSOCIATED);
+}
+
+TEST_F(HktMesh, The5GHzHighFronthaulSwitchReachesEveryVendorAgent) {
+    bring_online();
+    // What PUT /debug/fronthaul-management {"enable-5g-high-fronthaul": ...} asks.
+    for (bool on : {false, true}) {
+        ctx_->data_minder->set_all_devices_5gh_fh_enable(on);
+        const uint64_t n = on ? 2 : 1;
+        ASSERT_TRUE(run_until([&] {
+            return agent_of(1).stats().radio_cfg_requests == n &&
+                   agent_of(2).stats().radio_cfg_requests == n;
+        })) << "both vendor agents get the radio configuration request";
+        for (size_t a : {1, 2}) {
+            EXPECT_EQ(agent_of(a).radio_cfg().cfg_type, SteeringMinder::kRadioCfg5gHighFronthaul);
+            EXPECT_EQ(agent_of(a).radio_cfg().radio, 1);
+            EXPECT_EQ(agent_of(a).radio_cfg().value, on ? 1 : 0);
+        }
+    }
 }
 
 TEST_F(HktMesh, ASilentHktSideGoesOfflineAndComesBack) {
