@@ -31,8 +31,8 @@ bool avoids_5g(const StaCapabilityInfo& caps) {
         if (!(caps.supported_channels_5g & (1u << i)))
             continue;
         const uint8_t ch = StaCapabilityInfo::kChannels5g[i];
-        if (std::find(caps.non_preferred_channels.begin(), caps.non_preferred_channels.end(),
-                      ch) == caps.non_preferred_channels.end())
+        if (std::find(caps.non_preferred_channels.begin(), caps.non_preferred_channels.end(), ch) ==
+            caps.non_preferred_channels.end())
             return false;
     }
     return true;
@@ -381,8 +381,8 @@ void SteeringMinder::ping_pong_sample_step(SteeringReNode& node, const WirelessL
     node.pp_judged = true;
     node.pp_count = 0;
     // On the band it was moved to, would the band decision send it back?
-    const bool back_down =
-        is_5g(link.medium) && ping_pong_check_2g && mean + ping_pong_offset_cal <= bsteer_rssi.rssi_5to2;
+    const bool back_down = is_5g(link.medium) && ping_pong_check_2g &&
+                           mean + ping_pong_offset_cal <= bsteer_rssi.rssi_5to2;
     const bool back_up = link.medium == Medium::WIFI_2G && ping_pong_check_5g &&
                          mean - ping_pong_offset_cal >= bsteer_rssi.rssi_2to5;
     if (!back_down && !back_up)

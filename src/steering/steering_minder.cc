@@ -98,13 +98,14 @@ int SteeringMinder::set_all_devices_5gh_fronthaul_radio_enable(bool enable) {
             continue;
         // The radio itself is switched by the extender's vendor agent: a radio special
         // configuration request. An agent without one cannot be asked.
-        const int rc = c->hkt_mgmt_minder ? c->hkt_mgmt_minder->send_hkt_wifi_radio_special_cfg_request(
-                                                kv.second->mac, kRadioCfg5gHighFronthaul,
-                                                kRadioCfgRadio5g, enable ? 1 : 0)
-                                          : -1;
+        const int rc =
+            c->hkt_mgmt_minder
+                ? c->hkt_mgmt_minder->send_hkt_wifi_radio_special_cfg_request(
+                      kv.second->mac, kRadioCfg5gHighFronthaul, kRadioCfgRadio5g, enable ? 1 : 0)
+                : -1;
         OZR_NOTICE(&logger_, "SteeringMinder::{}() {} 5 GHz-high fronthaul of {}: {}", __func__,
                    enable ? "enable" : "disable", kv.second->label(),
-                   rc == 0 ? "asked its vendor agent" : "no vendor agent to ask");
+                   rc == 0 ? "asked its vendor agent" : "its vendor agent could not be asked");
         if (rc == 0)
             ++asked;
     }

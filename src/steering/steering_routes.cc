@@ -117,8 +117,7 @@ RestHandler int_route(const char* key, int64_t lo, int64_t hi, std::string messa
         if (!rest_body_int64(client, req, resp, key, v, m.sm->logger()))
             return 0;
         if (v < lo || v > hi)
-            return rest_reject(resp, m.sm->logger(),
-                               v > hi && !above.empty() ? above : message);
+            return rest_reject(resp, m.sm->logger(), v > hi && !above.empty() ? above : message);
         set(*m.dm, v);
         return rest_accepted(resp);
     };

@@ -97,9 +97,10 @@ TEST_F(Tick, DecisionWindowVerdicts) {
         double probability;
         bool steer;
     };
+    const std::vector<std::pair<uint8_t, int>> mixed{
+        {100, 2}, {101, 2}, {219, 4}, {100, 3}, {101, 4}};
     const Case cases[] = {
-        {"truncation, RCPI 219 never sampled", 30,
-         {{100, 2}, {101, 2}, {219, 4}, {100, 3}, {101, 4}}, 0.5, false},
+        {"truncation, RCPI 219 never sampled", 30, mixed, 0.5, false},
         {"no sample: certainty, but RCPI 255 never steers", 30, {{255, 15}}, 1.0, false},
         {"255 samples", 512, {{100, 255}, {200, 1}}, 0.0, false},
         {"256 samples: the count wraps to none", 514, {{100, 256}, {200, 1}}, 1.0, true},
@@ -141,16 +142,18 @@ TEST_F(Tick, BandDecisionFollowsTheClientsRecords) {
         int band_preference, preference_state;
         const char* says;
     };
+    const std::vector<uint8_t> none, ch36{36};
+    const char* not_dual = "isn't  dual band device";
+    const char* prefers_2g = "prefer to 2G,  decline the band-steering request to 5G";
     const Case cases[] = {
-        {"2.4 GHz only", Ids::r24, Medium::WIFI_2G, 200, 0, {}, false, 0, 0,
-         "isn't  dual band device"},
+        {"2.4 GHz only", Ids::r24, Medium::WIFI_2G, 200, 0, none, false, 0, 0, not_dual},
         {"prefers 2.4 GHz, on 2.4 GHz", Ids::r24, Medium::WIFI_2G, 200, 0xf, all5, false, 3, 1,
-         "prefer to 2G,  decline the band-steering request to 5G"},
-        {"avoids one 5 GHz channel only", Ids::r24, Medium::WIFI_2G, 200, 0xf, {36}, true, 0, 1,
+         prefers_2g},
+        {"avoids one 5 GHz channel", Ids::r24, Medium::WIFI_2G, 200, 0xf, ch36, true, 0, 1,
          nullptr},
         {"prefers 2.4 GHz, weak on 5 GHz: left there", Ids::r5, Medium::WIFI_5G, 60, 0xf, all5,
          false, 3, 1, nullptr},
-        {"no report, weak on 5 GHz", Ids::r5, Medium::WIFI_5G, 60, 0xf, {}, true, 0, 0, nullptr},
+        {"no report, weak on 5 GHz", Ids::r5, Medium::WIFI_5G, 60, 0xf, none, true, 0, 0, nullptr},
     };
     sm().decision_window = false;
     uint8_t i = 0;
@@ -263,9 +266,9 @@ TEST_F(Tick, PingPongSamplingHoldsTheSteerBack) {
         h.gm().on_heard_about_wireless_link(r, Ids::r5, m)->rcpi = 60;
         ticks(10);
         EXPECT_EQ(client_doc(m)["ping-pong-hold"].GetBool(), c.hold);
-        EXPECT_EQ(count(log(), "steering -sta " + m.to_string() +
-                                   " from R/bssid 02:00:00:00:10:55"),
-                  c.steers_back);
+        EXPECT_EQ(
+            count(log(), "steering -sta " + m.to_string() + " from R/bssid 02:00:00:00:10:55"),
+            c.steers_back);
         EXPECT_EQ(count(log(), "sta " + m.to_string() + ": ping-pong foreseen, rssi -80"),
                   c.hold ? 1u : 0u);
         r->delete_link(m);

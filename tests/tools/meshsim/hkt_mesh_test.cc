@@ -20,11 +20,11 @@
 #include "hkt_agent.h"
 #include "map/al/stack.h"
 #include "map/datamodel/datamodel.h"
-#include "steering/steering_minder.h"
 #include "nal/nal.h"
 #include "platform/map/transport/transport_test_util.h"
 #include "scenario.h"
 #include "sim.h"
+#include "steering/steering_minder.h"
 #include "support/temp_root.h"
 
 namespace {
