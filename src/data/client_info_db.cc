@@ -217,7 +217,7 @@ bool ClientInfoDb::db_add_record(const std::string& mac, const ClientRecord& rec
 bool ClientInfoDb::db_update_record(const std::string& mac, const ClientRecord& rec) {
     auto it = records_.find(mac);
     if (it == records_.end()) {
-        OZR_ERROR(&logger_, "ClientInfoDb::{} - MAC: {} not found", __func__, mac);
+        OZR_DEBUG(&logger_, "ClientInfoDb::{} - MAC: {} not found", __func__, mac);
         return false;
     }
     if (it->second == rec)
@@ -226,22 +226,27 @@ bool ClientInfoDb::db_update_record(const std::string& mac, const ClientRecord& 
     return db_write_file();
 }
 
-bool ClientInfoDb::db_query_record(const std::string& mac) const {
-    return records_.count(mac) != 0;
-}
-
-const ClientRecord* ClientInfoDb::db_get_record(const std::string& mac) const {
+std::pair<int, const ClientRecord*> ClientInfoDb::find(const std::string& mac, const char* op,
+                                                       int level) const {
     auto it = records_.find(mac);
     if (it == records_.end()) {
-        OZR_DEBUG(&logger_, "ClientInfoDb::{} -MAC: {} not found", __func__, mac);
-        return nullptr;
+        OZR_LOG(&logger_, level, "ClientInfoDb::{} -MAC: {} not found", op, mac);
+        return {2, nullptr};
     }
-    return &it->second;
+    return {0, &it->second};
+}
+
+std::pair<int, const ClientRecord*> ClientInfoDb::db_query_record(const std::string& mac) const {
+    return find(mac, __func__, 7);
+}
+
+std::pair<int, const ClientRecord*> ClientInfoDb::db_get_record(const std::string& mac) const {
+    return find(mac, __func__, 3);
 }
 
 bool ClientInfoDb::db_delete_record(const std::string& mac) {
     if (records_.erase(mac) == 0) {
-        OZR_ERROR(&logger_, "ClientInfoDb::{} - MAC: {} not found", __func__, mac);
+        OZR_DEBUG(&logger_, "ClientInfoDb::{} - MAC: {} not found", __func__, mac);
         return false;
     }
     return db_write_file();

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "log/logger.h"
 
@@ -44,13 +45,15 @@ class ClientInfoDb {
     // False when MAC is present already ("already exists"), the database is full
     // ("client db already full") or the file cannot be written.
     bool db_add_record(const std::string& mac, const ClientRecord& rec);
-    // False when MAC is unknown or the file cannot be written; an unchanged record is
-    // not written (true).
+    // False when MAC is unknown (logged at debug level) or the file cannot be written; an
+    // unchanged record is not written (true).
     bool db_update_record(const std::string& mac, const ClientRecord& rec);
-    // Whether MAC has a record.
-    bool db_query_record(const std::string& mac) const;
-    // The record of MAC, or null.
-    const ClientRecord* db_get_record(const std::string& mac) const;
+    // {0, record} when MAC has one, {2, null} otherwise. Query logs a missing MAC at debug
+    // level (a client not seen yet is no fault), get at error level. The pointer stays
+    // valid until the record is erased.
+    std::pair<int, const ClientRecord*> db_query_record(const std::string& mac) const;
+    std::pair<int, const ClientRecord*> db_get_record(const std::string& mac) const;
+    // False when MAC is unknown (logged at debug level) or the file cannot be written.
     bool db_delete_record(const std::string& mac);
 
     const std::map<std::string, ClientRecord>& records() const { return records_; }
@@ -62,6 +65,8 @@ class ClientInfoDb {
     static constexpr size_t kMaxFile = 256 * 1024;
 
   private:
+    std::pair<int, const ClientRecord*> find(const std::string& mac, const char* op,
+                                             int level) const;
     bool db_check_integrity(const std::string& text);
     bool db_write_file();
     std::string db_build_text() const;

@@ -572,7 +572,8 @@ void DataMinder::dm_online_wait_timer_cb(const std::string& sn) {
         restart_online_wait(*t);
         return;
     }
-    bool all = ale->num_radios > 0;
+    // An agent without radios has no BSS to wait for.
+    bool all = true;
     for (int i = 0; i < ale->num_radios && i < MAP_MAX_RADIOS_PER_AGENT; ++i) {
         const map_radio_info_t* r = ale->radios[i];
         if (!r)
@@ -714,8 +715,11 @@ int DataMinder::remove_extender(const std::string& sn_in) {
     ApInfo* e = ramdb_entry(sn);
     const bool known = e || cfg_db_.db_query_record(sn).first == 0;
     if (!known) {
-        OZR_ERROR(&logger_, "DataMinder::{}()- sn: {} is not on the white list", __func__, sn);
-        return -1;
+        // Nothing to remove is no failure; a pending factory reset of an earlier removal
+        // keeps its timer.
+        OZR_INFO(&logger_, "DataMinder::{}()- sn: {} is not on the white list", __func__, sn);
+        remove_extender_records(sn);
+        return 0;
     }
     const MAC ale = e ? e->ale_mac : MAC::zero;
     if (e && (e->is_gateway || is_gateway_ap(ale, sn))) {

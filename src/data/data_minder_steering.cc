@@ -21,7 +21,7 @@ bool is_5g(Medium m) {
 // ---- client database ----------------------------------------------------------------------
 
 int DataMinder::client_band_capability(const MAC& sta) const {
-    const ClientRecord* r = client_db_.db_get_record(sta.to_string());
+    const ClientRecord* r = client_db_.db_query_record(sta.to_string()).second;
     if (r == nullptr)
         return -1;
     const bool b2 = r->band_2g || r->ch_2g;
@@ -34,7 +34,7 @@ int DataMinder::client_band_capability(const MAC& sta) const {
 
 void DataMinder::note_client_band(const MAC& sta, Medium medium) {
     const std::string key = sta.to_string();
-    const ClientRecord* old = client_db_.db_get_record(key);
+    const ClientRecord* old = client_db_.db_query_record(key).second;
     if (old == nullptr && client_db_.records().size() >= ClientInfoDb::kMaxRecords)
         return;  // full: the clients it holds keep their places
     ClientRecord rec = old ? *old : ClientRecord();
@@ -55,7 +55,7 @@ void DataMinder::note_client_band(const MAC& sta, Medium medium) {
 
 void DataMinder::note_client_obeyed(const MAC& sta) {
     const std::string key = sta.to_string();
-    const ClientRecord* old = client_db_.db_get_record(key);
+    const ClientRecord* old = client_db_.db_query_record(key).second;
     if (old == nullptr || old->c1_obey == 255)
         return;
     ClientRecord rec = *old;
@@ -65,7 +65,7 @@ void DataMinder::note_client_obeyed(const MAC& sta) {
 
 void DataMinder::notify_client_cap_info(const MAC& sta, const StaCapabilityInfo& caps) {
     const std::string key = sta.to_string();
-    const ClientRecord* old = client_db_.db_get_record(key);
+    const ClientRecord* old = client_db_.db_query_record(key).second;
     if (old == nullptr && client_db_.records().size() >= ClientInfoDb::kMaxRecords) {
         OZR_DEBUG(&logger_, "DataMinder::{} - client MAC: {} not stored: client db full", __func__,
                   key);
@@ -84,7 +84,7 @@ void DataMinder::notify_client_cap_info(const MAC& sta, const StaCapabilityInfo&
 }
 
 bool DataMinder::sync_client_cap_info(const MAC& sta, StaCapabilityInfo& caps) {
-    const ClientRecord* r = client_db_.db_get_record(sta.to_string());
+    const ClientRecord* r = client_db_.db_query_record(sta.to_string()).second;
     if (r == nullptr) {
         OZR_DEBUG(&logger_, "DataMinder::{}() - client not found, MAC: {}", __func__,
                   sta.to_string());

@@ -137,8 +137,18 @@ TEST_F(ExtenderBus, AdmitListAndRemoveThroughTheBus) {
     EXPECT_EQ(topo.data[kZkaTopoApCountAt], 2);
     EXPECT_EQ(topo.data.size(),
               get_topo_msg_size(reinterpret_cast<const ZkaEmNetwork_T*>(topo.data.data())));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(topo.data.data()) + 72 + 137),
-              "EX2026000002");
+    // Neither extender was seen yet (both system MACs zero): each has its own entry, in
+    // white list order. An entry's offset is the size of the block cut after the ones
+    // before it.
+    const char* const sns[] = {"EX2026000002", "EX2026000003"};
+    for (size_t i = 0; i < 2; ++i) {
+        std::vector<uint8_t> cut = topo.data;
+        cut[kZkaTopoApCountAt] = static_cast<uint8_t>(i);
+        const size_t at = get_topo_msg_size(reinterpret_cast<const ZkaEmNetwork_T*>(cut.data()));
+        ASSERT_LT(at + 137 + 33, topo.data.size());
+        EXPECT_EQ(zka_text(reinterpret_cast<const char*>(topo.data.data()) + at + 137, 33),
+                  sns[i]);
+    }
     EXPECT_NE(read_text(root_.path("/configs/easymesh/mesh_topo_dump.txt")).find("ap=2:\n"),
               std::string::npos);
 
@@ -152,7 +162,9 @@ TEST_F(ExtenderBus, AdmitListAndRemoveThroughTheBus) {
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(db().find("EX2026000002"), std::string::npos);
     r = client_->call("removeextender", extender_data("EX2026000002"));
-    EXPECT_EQ(r.result, -1);  // no longer on the white list
+    EXPECT_EQ(r.result, 0);  // no longer on the white list: nothing to remove, no failure
+    r = client_->call("removeextender", extender_data(""));
+    EXPECT_EQ(r.result, -1);  // an empty serial number
     all = info("", result);
     ASSERT_EQ(all.count, 1);
     EXPECT_EQ(zka_text(all.entries[0].sn), "EX2026000003");

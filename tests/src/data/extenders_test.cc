@@ -444,11 +444,24 @@ TEST_F(Extenders, OnlineAtOnceWhenTheBssesAreThereAndOfflineAnnouncedAtOnce) {
     dm_->notify_ap_status_change("EX1", false);  // no change: no second signal
     EXPECT_FALSE(dm_->ramdb_find("EX1")->online);
     EXPECT_EQ(count_of(log_since(m), "Topo change status 1"), 1u);
-    const std::vector<std::string> topo = signals("notifyMeshTopologyChange");
+    std::vector<std::string> topo = signals("notifyMeshTopologyChange");
     ASSERT_EQ(topo.size(), 2u);
     int32_t status = 0;
     std::memcpy(&status, topo[1].data() + 36, 4);
     EXPECT_EQ(status, 1);
+
+    // An agent with no radio has no BSS to wait for: online at the first firing.
+    const MAC bare(0x02, 0x6f, 0, 0, 0x05, 0x00);
+    configured("EX2", bare);
+    ASSERT_NE(map_update_ale(bare), nullptr);
+    dm_->notify_ap_status_change("EX2", true);
+    fire_online_wait("EX2");
+    EXPECT_TRUE(dm_->ramdb_find("EX2")->online);
+    topo = signals("notifyMeshTopologyChange");
+    ASSERT_EQ(topo.size(), 3u);
+    EXPECT_EQ(text_at(topo[2], 105), "EX2");
+    std::memcpy(&status, topo[2].data() + 36, 4);
+    EXPECT_EQ(status, 2);
 }
 
 TEST_F(Extenders, AnExtenderThatIsOnlyDetectedSendsNoSignal) {
@@ -534,7 +547,9 @@ TEST_F(Extenders, TheGatewayItselfCannotBeRemoved) {
     EXPECT_NE(dm_->ramdb_find("GW0001"), nullptr);
     EXPECT_NE(hkt_->find_hkt_from_serial("GW0001"), nullptr);
     EXPECT_EQ(dm_->remove_extender(""), -1);
-    EXPECT_EQ(dm_->remove_extender("NEVER-ADMITTED"), -1);
+    // A serial number not on the white list: nothing to remove, no failure.
+    EXPECT_EQ(dm_->remove_extender("NEVER-ADMITTED"), 0);
+    EXPECT_EQ(dm_->cfg_db().records().size(), 2u);
 }
 
 TEST_F(Extenders, RemovalWithoutAKnownAlMacForgetsEverythingAtOnce) {

@@ -211,6 +211,15 @@ TEST_F(Registry, OnlineOnlyWhenConfiguredDiscoveredHeardAndConnected) {
     ASSERT_TRUE(run_until([&] { return n->got_discovery; }));
     p.send(hb);
     ASSERT_TRUE(run_until([&] { return n->is_online; }));
+    // The next poll's discovery response leaves the node configured and online (no
+    // offline line for the platform), and the status check still runs after it.
+    const size_t told = journal_lines("nal_notifyApOnlineStatus").size();
+    hkt_->ap_status_timer("EX1")->stop();
+    p.send(r);
+    ASSERT_TRUE(run_until([&] { return hkt_->ap_status_timer("EX1")->is_started(); }));
+    EXPECT_EQ(n->ap_status, ApStatus::CONFIGURED);
+    EXPECT_TRUE(n->is_online);
+    EXPECT_EQ(journal_lines("nal_notifyApOnlineStatus").size(), told);
     // The backhaul goes down: offline at once.
     bh.is_backhaul_connected = false;
     hkt_->notify_ap_bh_change(bh);

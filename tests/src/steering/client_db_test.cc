@@ -39,12 +39,41 @@ TEST_F(ClientDb, RecordsSurviveARestartInTheirMemberOrder) {
     EXPECT_TRUE(mac < g2 && g2 < g5 && g5 < obey && obey < c2 && c2 < c5) << text;
     ClientInfoDb again;
     ASSERT_TRUE(again.db_init());
-    const ClientRecord* r = again.db_get_record("5c:00:00:00:00:01");
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->c1_obey, 3);
-    EXPECT_EQ(r->ch_5g, 0xffffffffffULL);
+    const auto got = again.db_get_record("5c:00:00:00:00:01");
+    ASSERT_EQ(got.first, 0);
+    ASSERT_NE(got.second, nullptr);
+    EXPECT_EQ(got.second->c1_obey, 3);
+    EXPECT_EQ(got.second->ch_5g, 0xffffffffffULL);
     EXPECT_TRUE(again.db_delete_record("5c:00:00:00:00:01"));
-    EXPECT_FALSE(again.db_query_record("5c:00:00:00:00:01"));
+    EXPECT_EQ(again.db_query_record("5c:00:00:00:00:01").first, 2);
+}
+
+// A missing MAC is normal for update, delete and query (logged at debug level), a fault
+// for get (error level); query and get answer code 2 and no record.
+TEST_F(ClientDb, AMissingClientIsLoggedAtTheLevelOfItsOperation) {
+    ClientInfoDb db;
+    ASSERT_TRUE(db.db_init());
+    const std::string mac = "5c:00:00:00:00:07";
+    EXPECT_FALSE(db.db_update_record(mac, ClientRecord()));
+    EXPECT_FALSE(db.db_delete_record(mac));
+    EXPECT_EQ(db.db_query_record(mac), std::make_pair(2, static_cast<const ClientRecord*>(nullptr)));
+    EXPECT_EQ(db.db_get_record(mac), std::make_pair(2, static_cast<const ClientRecord*>(nullptr)));
+    const struct {
+        const char* line;
+        const char* level;
+    } cases[] = {
+        {"ClientInfoDb::db_update_record - MAC: 5c:00:00:00:00:07 not found", " debug "},
+        {"ClientInfoDb::db_delete_record - MAC: 5c:00:00:00:00:07 not found", " debug "},
+        {"ClientInfoDb::db_query_record -MAC: 5c:00:00:00:00:07 not found", " debug "},
+        {"ClientInfoDb::db_get_record -MAC: 5c:00:00:00:00:07 not found", " err "},
+    };
+    const std::string text = log_.text();
+    for (const auto& c : cases) {
+        const size_t at = text.find(c.line);
+        ASSERT_NE(at, std::string::npos) << c.line;
+        const size_t start = text.rfind('\n', at) + 1;  // npos + 1 is 0: the first line
+        EXPECT_NE(text.substr(start, at - start).find(c.level), std::string::npos) << c.line;
+    }
 }
 
 TEST_F(ClientDb, The129thClientIsRefused) {
