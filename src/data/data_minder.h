@@ -117,9 +117,6 @@ class DataMinder : public Minder {
     int get_mesh_network_topology(ZkaEmNetwork_T** out);
     // The topology as a NUL-terminated text, malloc'ed; 0 on success, -1 (*OUT null).
     int get_mesh_network_topology_info(ZkaEmNetworkInfo_T** out);
-    // The AL MACs of the admitted extenders the export lists, in white list order (an
-    // extender whose agent is not known yet is listed under its system MAC).
-    std::vector<MAC> get_ap_list() const;
     // Writes the readable dump of BLOCK (SIZE bytes) to the dump file; 0, or -1 when the
     // block does not walk or the file cannot be written.
     int print_mesh_topo_block(const unsigned char* block, size_t size, const char* caller);
@@ -130,6 +127,11 @@ class DataMinder : public Minder {
     int get_ap_by_mac(const std::string& mac_text, std::string* sn, bool* online);
     // Raises "notifyStaSteeringRequest" with EVENT.
     void notify_sta_steering_request(const StaSteeringEvent_t& event);
+    // Agent AL_MAC reported channel preferences or scan results for its radio RADIO_ID.
+    // For a radio of the gateway's own agent the radio's available-channel list (as
+    // getavailablechannel answers it) is read again and raised as "notifyAvailableChannel"
+    // when it differs from the last one raised for that radio.
+    void notify_available_channel(const MAC& al_mac, const MAC& radio_id);
 
     // ---- backhaul steering and fronthaul radio management, for REST and the bus
     // (data_minder_backhaul.cc); without a steering minder the getters answer false / "".
@@ -155,8 +157,9 @@ class DataMinder : public Minder {
     // cannot be stored.
     bool add_ap_white_list(const std::string& sn);
     // Removes SN from the database, the RAM DB and the vendor agent registry, then
-    // registers a retried factory reset with the stack when its AL MAC is known. 0, or -1
-    // for an empty SN, the gateway itself, or a failed registration.
+    // registers a retried factory reset with the stack when its AL MAC is known. 0 (also
+    // for an SN not on the white list: nothing to remove), or -1 for an empty SN, the
+    // gateway itself, a failed registration, or a database file left unrewritten.
     int remove_extender(const std::string& sn);
     // The onboarding state machine; 0 when the requested state was taken or already held.
     RetStatus update_ap_state(const std::string& sn, ApStatus state);
@@ -245,6 +248,8 @@ class DataMinder : public Minder {
     // Pending factory resets registered with the stack, by AL MAC (the retry's argument
     // points at the key).
     std::map<MAC, std::string> pending_resets_;
+    // The last "notifyAvailableChannel" record raised per radio of the gateway's agent.
+    std::map<MAC, ZkaAvailableChannelListRsp_T> available_channels_;
     unsigned ap_remove_wait_ms_ = kDefaultApRemoveWaitMs;
     unsigned port_block_time_ = kDefaultPortBlockTime;
     SockPairHdlr sock_pair_;

@@ -9,9 +9,11 @@
 #include "core/log.h"
 #include "data/data_minder.h"
 #include "data/topology_export.h"
+#include "dbus/dispatch.h"
 #include "dbus/ozr_dbus.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
+#include "map/datamodel/datamodel.h"
 
 namespace {
 
@@ -20,47 +22,39 @@ const Graph* context_graph() {
     return c && c->graph_minder ? &c->graph_minder->graph() : nullptr;
 }
 
-}  // namespace
-
-std::vector<MAC> DataMinder::get_ap_list() const {
-    std::vector<MAC> out;
-    for (const std::string& sn : get_white_list_aps()) {
-        auto it = ramdb_.find(sn);
-        if (it == ramdb_.end())
-            continue;
-        out.push_back(it->second.ale_mac.is_zero() ? it->second.system_mac : it->second.ale_mac);
+// The platform's radio selector of a stack band mask (the bus's radio values are the
+// stack's masks: 0x10 2.4 GHz, 0x20 and 0x40 the two halves of 5 GHz, 0x80 all of it); 0 for
+// a band the bus has none for.
+uint32_t zka_radio_of(uint16_t band_mask) {
+    switch (band_mask) {
+        case ZKA_RADIO_2G:
+        case ZKA_RADIO_5G_HIGH:
+        case ZKA_RADIO_5G_LOW:
+        case ZKA_RADIO_5G:
+            return band_mask;
+        default:
+            return 0;
     }
-    return out;
 }
 
-namespace {
-
-// The RAM DB entry listed under MAC by get_ap_list.
-const ApInfo* entry_for(const std::map<std::string, ApInfo>& ramdb, const MAC& mac) {
-    for (const auto& kv : ramdb) {
-        const ApInfo& i = kv.second;
-        if ((!i.ale_mac.is_zero() && i.ale_mac == mac) ||
-            (i.ale_mac.is_zero() && i.system_mac == mac))
-            return &i;
-    }
-    return nullptr;
-}
-
-std::vector<TopoApView> views_of(const std::vector<MAC>& macs,
+// One view per admitted extender, in white list order. Entries are taken by serial number:
+// extenders not seen yet all carry the zero MAC and cannot be told apart by it.
+std::vector<TopoApView> views_of(const std::vector<std::string>& sns,
                                  const std::map<std::string, ApInfo>& ramdb, const Graph* graph,
                                  const HktMgmtMinder* hkt) {
     std::vector<TopoApView> views;
-    views.reserve(macs.size());
-    for (const MAC& m : macs) {
-        const ApInfo* i = entry_for(ramdb, m);
-        if (!i)
+    views.reserve(sns.size());
+    for (const std::string& sn : sns) {
+        auto it = ramdb.find(sn);
+        if (it == ramdb.end())
             continue;
+        const ApInfo& i = it->second;
         TopoApView v;
-        v.info = *i;
-        if (graph && !i->ale_mac.is_zero())
-            v.device = graph->find_device(i->ale_mac);
+        v.info = i;
+        if (graph && !i.ale_mac.is_zero())
+            v.device = graph->find_device(i.ale_mac);
         if (hkt)
-            v.hkt = hkt->find_hkt_from_serial(i->sn);
+            v.hkt = hkt->find_hkt_from_serial(i.sn);
         views.push_back(std::move(v));
     }
     return views;
@@ -72,15 +66,15 @@ int DataMinder::get_mesh_network_topology(ZkaEmNetwork_T** out) {
     if (!out)
         return -1;
     *out = nullptr;
-    std::vector<MAC> macs = get_ap_list();
-    OZR_INFO(&logger_, "DataMinder::{}() - Num AP: {}", __func__, macs.size());
-    if (macs.size() > 6)
-        OZR_WARN(&logger_, "DataMinder::{}() - Num AP: {}", __func__, macs.size());
+    const std::vector<std::string> sns = get_white_list_aps();
+    OZR_INFO(&logger_, "DataMinder::{}() - Num AP: {}", __func__, sns.size());
+    if (sns.size() > 6)
+        OZR_WARN(&logger_, "DataMinder::{}() - Num AP: {}", __func__, sns.size());
     TopoSource src;
     src.graph = context_graph();
     src.log = &logger_;
     src.now_ms = Context::instance() ? Context::instance()->now() : 0;
-    std::vector<TopoApView> views = views_of(macs, ramdb_, src.graph, hkt());
+    std::vector<TopoApView> views = views_of(sns, ramdb_, src.graph, hkt());
     unsigned char* block = nullptr;
     size_t size = 0;
     if (build_mesh_topology(views, src, &block, &size) != 0) {
@@ -125,7 +119,7 @@ int DataMinder::get_mesh_network_topology_info(ZkaEmNetworkInfo_T** out) {
     src.log = &logger_;
     src.now_ms = Context::instance() ? Context::instance()->now() : 0;
     std::string text =
-        mesh_topology_info_text(views_of(get_ap_list(), ramdb_, src.graph, hkt()), src);
+        mesh_topology_info_text(views_of(get_white_list_aps(), ramdb_, src.graph, hkt()), src);
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
     if (!copy) {
         OZR_ERROR(&logger_, "DataMinder::{}()- mem allocation failed for ZkaEmNetworkInfo_T",
@@ -136,4 +130,43 @@ int DataMinder::get_mesh_network_topology_info(ZkaEmNetworkInfo_T** out) {
     OZR_DEBUG(&logger_, "DataMinder::{}() {}", __func__, text);
     *out = reinterpret_cast<ZkaEmNetworkInfo_T*>(copy);
     return 0;
+}
+
+void DataMinder::notify_available_channel(const MAC& al_mac, const MAC& radio_id) {
+    // The record names a radio by its band alone, not by extender: it speaks of the
+    // gateway's own radios.
+    const map_datamodel_t* model = get_map_datamodel();
+    if (!model || model->local_agent_al_mac.is_zero() || al_mac != model->local_agent_al_mac)
+        return;
+    const map_radio_info_t* radio = get_radio(radio_id);
+    const uint32_t selector = radio ? zka_radio_of(radio->band_mask) : 0;
+    if (selector == 0) {
+        OZR_DEBUG(&logger_, "DataMinder::{}() radio {} has no platform band", __func__,
+                  radio_id.to_string());
+        return;
+    }
+    ZkaAvailableChannelListReq_T req{};
+    zka_set_text(req.mac, MAC::zero.to_string());
+    req.radio = selector;
+    ZkaAvailableChannelListRsp_T list{};
+    if (ozr_getavailablechannel_rpc(&req, &list) != ZKA_OZR_SUCCESS) {
+        OZR_WARN(&logger_, "DataMinder::{}() no available-channel list for radio {}", __func__,
+                 radio_id.to_string());
+        return;
+    }
+    auto it = available_channels_.find(radio_id);
+    if (it != available_channels_.end() && std::memcmp(&it->second, &list, sizeof list) == 0) {
+        OZR_DEBUG(&logger_, "DataMinder::{}() radio {}: available channels unchanged", __func__,
+                  radio_id.to_string());
+        return;
+    }
+    if (it == available_channels_.end() &&
+        available_channels_.size() >= static_cast<size_t>(MAP_MAX_RADIOS_PER_AGENT))
+        available_channels_.clear();  // radios that left the agent
+    available_channels_[radio_id] = list;
+    OZR_INFO(&logger_, "DataMinder::{}() radio {} (0x{:02x}): {} channel(s), current {}", __func__,
+             radio_id.to_string(), selector, list.count, list.current_channel);
+    if (ozr_dbus_notify("vexal.ozrd", "notifyAvailableChannel", &list, sizeof list) != 0)
+        OZR_DEBUG(&logger_, "DataMinder::{}() notifyAvailableChannel not handed to the bus",
+                  __func__);
 }

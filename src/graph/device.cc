@@ -252,6 +252,40 @@ void Device::update_ch_scan_report(const APChannelScanReportMesg& report, const 
     }
 }
 
+const RadioChannelPreference* Device::find_channel_preference(const MAC& radio_id) const {
+    for (const RadioChannelPreference& r : channel_preferences)
+        if (r.radio_id == radio_id)
+            return &r;
+    return nullptr;
+}
+
+void Device::update_channel_preference(const channel_preference_tlv& tlv) {
+    RadioChannelPreference r;
+    r.radio_id = tlv.radio_id;
+    for (const auto& oc : tlv.op_classes) {
+        if (r.classes.size() >= kMaxPreferenceClasses)
+            break;
+        ChannelPreference c;
+        c.op_class = oc.op_class;
+        c.channels.assign(oc.channels.begin(),
+                          oc.channels.begin() +
+                              static_cast<std::ptrdiff_t>(
+                                  std::min(oc.channels.size(), kMaxPreferenceChannels)));
+        c.preference = static_cast<uint8_t>(oc.preference & 0x0f);
+        c.reason = static_cast<uint8_t>(oc.reason_code & 0x0f);
+        r.classes.push_back(std::move(c));
+    }
+    auto it = std::find_if(channel_preferences.begin(), channel_preferences.end(),
+                           [&](const RadioChannelPreference& e) { return e.radio_id == r.radio_id; });
+    if (it != channel_preferences.end()) {
+        *it = std::move(r);
+        return;
+    }
+    if (channel_preferences.size() >= kMaxPreferenceRadios)
+        channel_preferences.erase(channel_preferences.begin());
+    channel_preferences.push_back(std::move(r));
+}
+
 void Device::add_beacon_response_tlv(std::pair<BeaconMetricsResponseTLV, long long> response) {
     if (beacon_responses.size() >= kMaxBeaconResponses)
         beacon_responses.erase(beacon_responses.begin());

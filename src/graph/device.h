@@ -39,6 +39,20 @@ struct HKTInterfaceInfo {
 };
 using HKTStatistic = HktStatistic;
 
+// One operating class of a radio's last Channel Preference report: the channels it lists
+// (none: every channel of the class), their preference (0 non-operable .. 15 most
+// preferred) and the reason code.
+struct ChannelPreference {
+    uint8_t op_class = 0;
+    std::vector<uint8_t> channels;
+    uint8_t preference = 0;
+    uint8_t reason = 0;
+};
+struct RadioChannelPreference {
+    MAC radio_id;
+    std::vector<ChannelPreference> classes;
+};
+
 class Device : public Node {
   public:
     Device(const std::string& name, const MAC& al_mac, int64_t now_ms)
@@ -61,6 +75,8 @@ class Device : public Node {
     Medium find_medium(const BSSID& bssid) const;
     const BasicRadioCapabilitiesTLV* find_radio_info(Medium medium) const;
     const OperatingChannelReportTLV* find_operating_channel(const MAC& radio_id) const;
+    // The channel preferences the agent last reported for RADIO_ID, or null.
+    const RadioChannelPreference* find_channel_preference(const MAC& radio_id) const;
     optional<uint8_t> radio_primary_channel(const BSSID& bssid) const;
     optional<uint8_t> radio_primary_channel(const MAC& radio_id) const;
     optional<uint8_t> radio_primary_op_class(const MAC& radio_id) const;
@@ -85,6 +101,9 @@ class Device : public Node {
     void update_current_channels(const OperatingChannelReportMesg& report);
     void update_interfaces(const std::vector<LocalInterface>& reported) { interfaces = reported; }
     void update_ch_scan_report(const APChannelScanReportMesg& report, const Logger* log = nullptr);
+    // Replaces the preferences of the TLV's radio (bounded: kMaxPreferenceRadios radios,
+    // the oldest replaced; kMaxPreferenceClasses classes of kMaxPreferenceChannels channels).
+    void update_channel_preference(const channel_preference_tlv& tlv);
     void add_beacon_response_tlv(std::pair<BeaconMetricsResponseTLV, long long> response);
     // Whether the stored AP Capability Report declares unassociated STA link metrics
     // support (ON_CHANNEL: on the operating channel, else off-channel).
@@ -103,6 +122,7 @@ class Device : public Node {
     std::vector<CacStatusReportNonOccupancyPairList> cac_non_occupancy;
     std::vector<CacStatusReportOngoingCacPairList> cac_ongoing;
     std::vector<std::pair<std::string, ChannelScanResultTLV>> ch_scan_results;
+    std::vector<RadioChannelPreference> channel_preferences;
     std::vector<PortEntry> ports;
     std::vector<HKTVapInfo> hkt_vaps;
     std::vector<HKTInterfaceInfo> hkt_interfaces;  // at most HKT_MAX_INTERFACES
@@ -113,4 +133,7 @@ class Device : public Node {
     uint8_t policy_profile = 1;
 
     static constexpr size_t kMaxBeaconResponses = 10;
+    static constexpr size_t kMaxPreferenceRadios = 8;
+    static constexpr size_t kMaxPreferenceClasses = 32;
+    static constexpr size_t kMaxPreferenceChannels = 64;
 };

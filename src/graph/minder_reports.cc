@@ -10,6 +10,7 @@
 #include "map/datamodel/datamodel.h"
 #include "map/ieee80211/assoc.h"
 #include "messages/decoders.h"
+#include "messages/tlv_walk.h"
 #include "steering/steering_minder.h"
 
 namespace {
@@ -137,17 +138,31 @@ void GraphMinder::on_operating_channel(CMDU* cmdu) {
 
 void GraphMinder::on_channel_preference_report_message(CMDU* cmdu) {
     optional<ChannelPreferenceReportMessage> parsed = parse_channel_preference_report_message(cmdu);
-    if (!parsed)
-        return;
     Device* d = graph_.find_device(cmdu->src_al_mac);
-    if (!d) {
+    // The preferences are kept from every report, with or without a CAC completion.
+    std::vector<MAC> radios;
+    for (TlvWalk w(cmdu); w.next();) {
+        if (w.type() != TLV_TYPE_CHANNEL_PREFERENCE)
+            continue;
+        const auto& t = w.as<channel_preference_tlv>();
+        if (d)
+            d->update_channel_preference(t);
+        if (std::find(radios.begin(), radios.end(), t.radio_id) == radios.end())
+            radios.push_back(t.radio_id);
+    }
+    if (parsed && !d) {
         OZR_WARN(&logger_, "{} couldn't find a device for MAC: {}", __func__,
                  cmdu->src_al_mac.to_string());
         return;
     }
-    d->cac_completion_reports = parsed->cac_completion;
-    d->cac_non_occupancy = parsed->cac_non_occupancy;
-    d->cac_ongoing = parsed->cac_ongoing;
+    if (parsed) {
+        d->cac_completion_reports = parsed->cac_completion;
+        d->cac_non_occupancy = parsed->cac_non_occupancy;
+        d->cac_ongoing = parsed->cac_ongoing;
+    }
+    if (DataMinder* dm = data())
+        for (const MAC& r : radios)
+            dm->notify_available_channel(cmdu->src_al_mac, r);
 }
 
 void GraphMinder::on_ch_scan_report_message(CMDU* cmdu) {
@@ -162,6 +177,13 @@ void GraphMinder::on_ch_scan_report_message(CMDU* cmdu) {
         return;
     }
     d->update_ch_scan_report(*parsed, &logger_);
+    std::vector<MAC> radios;
+    for (const ChannelScanResultTLV& r : parsed->results)
+        if (std::find(radios.begin(), radios.end(), r.radio_id) == radios.end())
+            radios.push_back(r.radio_id);
+    if (DataMinder* dm = data())
+        for (const MAC& r : radios)
+            dm->notify_available_channel(cmdu->src_al_mac, r);
 }
 
 // ---- station link metrics ---------------------------------------------------------------

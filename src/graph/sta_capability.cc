@@ -42,3 +42,22 @@ bool StaCapabilityInfo::channel_match(uint8_t channel) const {
     int i = index_5g(channel);
     return i >= 0 && (supported_channels_5g & (1u << i)) != 0;
 }
+
+RmBeaconModes rm_beacon_modes(const uint8_t* body, size_t len, bool reassoc) {
+    constexpr uint8_t kRmEnabledCapabilities = 70;
+    RmBeaconModes out;
+    size_t at = reassoc ? 10 : 4;  // capability, listen interval (, current AP address)
+    while (body && at + 2 <= len) {
+        const uint8_t id = body[at];
+        const size_t n = body[at + 1];
+        if (at + 2 + n > len)
+            break;
+        if (id == kRmEnabledCapabilities && n >= 1) {
+            out.passive = (body[at + 2] & 0x10) != 0;
+            out.active = (body[at + 2] & 0x20) != 0;
+            break;
+        }
+        at += 2 + n;
+    }
+    return out;
+}

@@ -1,6 +1,7 @@
 // What a client station can do, as learnt from its association request.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ struct StaCapabilityInfo {
     uint8_t max_bw = 0;
     bool capable_bss_transition = false;
     bool capable_radio_measurement = false;
+    // Beacon reports in passive / active mode (RM Enabled Capabilities).
+    bool beacon_passive = false;
+    bool beacon_active = false;
     sta_categories steer_category = sta_categories::INVALID;
     bool sgi_support = false;
     bool ecsa = false;
@@ -31,3 +35,12 @@ struct StaCapabilityInfo {
     // True when CHANNEL is one of the supported channels.
     bool channel_match(uint8_t channel) const;
 };
+
+// The beacon measurement modes a (re)association request body BODY/LEN claims in its RM
+// Enabled Capabilities element (first byte: bit 4 passive, bit 5 active). REASSOC: the body
+// carries the current AP address before its elements. Both false without the element.
+struct RmBeaconModes {
+    bool passive = false;
+    bool active = false;
+};
+RmBeaconModes rm_beacon_modes(const uint8_t* body, size_t len, bool reassoc);

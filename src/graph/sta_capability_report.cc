@@ -70,6 +70,9 @@ bool sta_capabilities_from_assoc_body(const Graph& graph, const BSSID& bssid, co
     info.max_bw = caps.max_bandwidth;
     info.capable_bss_transition = caps.btm_support != 0;
     info.capable_radio_measurement = caps.rrm_support != 0;
+    const RmBeaconModes beacon = rm_beacon_modes(body, len, caps.is_reassoc != 0);
+    info.beacon_passive = beacon.passive;
+    info.beacon_active = beacon.active;
     info.steer_category = category_of(caps);
     info.sgi_support = caps.sgi_support != 0;
     info.ecsa = caps.ecsa_support != 0;

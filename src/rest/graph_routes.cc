@@ -316,8 +316,9 @@ int on_ap_capabilities_request(Context& ctx, ClientContext&, const HttpRequest& 
         JSONRadioCapabilityRenderer(obj, alloc, caps).render();
         ro.add_value("radio-capabilities", obj);
         Value classes(rapidjson::kArrayType);
+        const RadioChannelPreference* prefs = d->find_channel_preference(b.radio_id);
         for (const operating_class_s& oc : b.operating_classes)
-            JSONMapOpClassRenderer(push_object(classes, alloc), alloc, oc, nullptr).render();
+            JSONMapOpClassRenderer(push_object(classes, alloc), alloc, oc, nullptr, prefs).render();
         ro.add_value("op-class-list", classes);
     }
     r.add_value("radios", radios);

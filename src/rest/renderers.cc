@@ -6,12 +6,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/context.h"
 #include "core/log.h"
 #include "map/datamodel/datamodel.h"
 #include "map/datamodel/opclass_table.h"
 #include "map/ieee80211/assoc.h"
+#include "map/map_config.h"
 #include "rest/rest_cache.h"
 #include "rest/rest_strings.h"
+#include "steering/steering_minder.h"
 
 namespace {
 
@@ -141,6 +144,96 @@ size_t channels_text(const StaCapabilityInfo& caps, char* out, size_t cap) {
     return n;
 }
 
+// Whether the controller's last steering request for STA left from BSSID and the BTM
+// report it asks for has not come back yet.
+bool steer_request_pending(const MAC& sta, const BSSID& bssid) {
+    const Context* c = Context::instance();
+    const SteeringMinder* sm = c ? c->steering_minder : nullptr;
+    if (!sm)
+        return false;
+    for (const SteeringMinder::SteeringReNode* n : sm->steer_re_nodes())
+        if (n->mac == sta)
+            return n->last_steer_ms != 0 && n->last_src_bssid == bssid &&
+                   n->btm_ms < n->last_steer_ms;
+    return false;
+}
+
+// The credential of the controller's M2s for SSID, or null.
+const map_vap_credential_t* credential_for(const std::string& ssid) {
+    const map_credential_config_t* cfg = map_get_m2_config();
+    for (unsigned i = 0; cfg && i < cfg->count && i < kMaxCredentials; ++i) {
+        const map_vap_credential_t& c = cfg->creds[i];
+        const size_t n = strnlen(c.ssid, sizeof c.ssid);
+        if (n == ssid.size() && std::memcmp(c.ssid, ssid.data(), n) == 0)
+            return &c;
+    }
+    return nullptr;
+}
+
+// The WSC authentication type bits AUTH under KEY, one mode name per bit.
+void add_sec_modes(JSONObjectRenderer& out, const char* key, uint16_t auth) {
+    static const struct {
+        uint16_t bit;
+        const char* name;
+    } kModes[] = {{0x0001, "open"},           {0x0002, "wpa-personal"},   {0x0004, "shared"},
+                  {0x0008, "wpa-enterprise"}, {0x0010, "wpa2-enterprise"}, {0x0020, "wpa2-personal"},
+                  {0x0040, "wpa3-personal"}};
+    Value& modes = add_array(out, key);
+    for (const auto& m : kModes)
+        if (auth & m.bit)
+            modes.PushBack(Value(rapidjson::StringRef(m.name)), out.allocator());
+}
+
+// The name of a credential's WSC authentication type.
+const char* auth_name(uint16_t auth) {
+    switch (auth) {
+        case 0x0001:
+            return "open";
+        case 0x0020:
+            return "wpa2-personal";
+        case 0x0040:
+            return "wpa3-personal";
+        case 0x0060:
+            return "wpa2-wpa3-personal";
+        default:
+            return "other";
+    }
+}
+
+// One unassociated STA measurement of a device.
+void render_unassociated(Value& arr, rapidjson::Document::AllocatorType& alloc,
+                         const UnassociatedLink& u, int64_t now_ms) {
+    Value v;
+    JSONObjectRenderer(push_object(arr, alloc), alloc)
+        .add_value("sta-mac", v = mac_value(u.to, alloc))
+        .add_uint("op-class", u.op_class)
+        .add_uint("channel", u.channel)
+        .add_int64("time-delta-ms", rest_time_value(now_ms, u.measured_ms, RestTimeKind::MsSince))
+        .add_uint("rcpi-uplink", u.uplink_rcpi ? u.uplink_rcpi : u.rcpi);
+}
+
+// The channels of class OP_CLASS when the stack derived none: the class's own.
+int class_channels(uint8_t op_class, uint8_t* out, int cap) {
+    const map_dm::OpClassDef* def = map_dm::find_op_class(op_class);
+    return def ? map_dm::global_op_class_channels(*def, out, cap) : 0;
+}
+
+// The 20 MHz control channels of the channels CH (N) of class OP_CLASS into OUT (at most
+// CAP). Classes of 80 MHz and more, and 6 GHz classes wider than 20 MHz, name centre
+// channels: each gives the 20 MHz channels it spans. The others name control channels.
+int control_channels(uint8_t op_class, const uint8_t* ch, int n, uint8_t* out, int cap) {
+    const map_dm::OpClassDef* def = map_dm::find_op_class(op_class);
+    const bool centre = def && (def->bandwidth_mhz >= 80 ||
+                                (def->band == map_dm::OpBand::G6 && def->bandwidth_mhz >= 40));
+    const int half = centre ? def->bandwidth_mhz / 10 - 2 : 0;  // 2, 6, 14, 30
+    int k = 0;
+    for (int i = 0; i < n; ++i)
+        for (int c = ch[i] - half; c <= ch[i] + half && k < cap; c += 4)
+            if (c > 0 && c < 256)
+                out[k++] = static_cast<uint8_t>(c);
+    return k;
+}
+
 // sta_category_to_string without a string object.
 const char* steer_category_text(sta_categories c) {
     switch (c) {
@@ -161,6 +254,28 @@ const char* steer_category_text(sta_categories c) {
 }
 
 }  // namespace
+
+void render_credential(JSONObjectRenderer& out, const map_vap_credential_t& c) {
+    auto& alloc = out.allocator();
+    Value bands(rapidjson::kArrayType);
+    if (c.rf_bands == 0)
+        bands.PushBack(Value("any", alloc), alloc);
+    if (c.rf_bands & 0x01)
+        bands.PushBack(Value("2.4", alloc), alloc);
+    if (c.rf_bands & 0x02)
+        bands.PushBack(Value("5", alloc), alloc);
+    if (c.rf_bands & 0x04)
+        bands.PushBack(Value("60", alloc), alloc);
+    out.add_string("ssid", c.ssid, strnlen(c.ssid, sizeof c.ssid))
+        .add_uint("key-length", static_cast<unsigned>(strnlen(c.network_key, sizeof c.network_key)))
+        .add_string("security", auth_name(c.auth_type))
+        .add_uint("auth-type", c.auth_type)
+        .add_uint("encryption-type", c.encr_type)
+        .add_value("bands", bands)
+        .add_bool("fronthaul", (c.bss_type & MAP_CRED_FRONTHAUL) != 0)
+        .add_bool("backhaul", (c.bss_type & MAP_CRED_BACKHAUL) != 0)
+        .add_bool("hidden", c.hidden != 0);
+}
 
 rapidjson::Value mac_value(const MAC& mac, rapidjson::Document::AllocatorType& alloc) {
     char text[12];
@@ -303,7 +418,10 @@ void JSONStaRenderer::render() {
     }
     unsigned tx_ss = 0, rx_ss = 0, max_bw = 0, standard = 0;
     bool sgi = false, ax24 = false, ax5 = false, k = false, btm = false;
+    RmBeaconModes beacon;
     if (have_frame) {
+        beacon = rm_beacon_modes(stack_sta_->assoc_frame, stack_sta_->assoc_frame_len,
+                                 caps.is_reassoc != 0);
         tx_ss = caps.max_tx_spatial_streams;
         rx_ss = caps.max_rx_spatial_streams;
         max_bw = caps.max_bandwidth;
@@ -320,6 +438,8 @@ void JSONStaRenderer::render() {
         sgi = sta_->capabilities.sgi_support;
         k = sta_->capabilities.capable_radio_measurement;
         btm = sta_->capabilities.capable_bss_transition;
+        beacon.passive = sta_->capabilities.beacon_passive;
+        beacon.active = sta_->capabilities.beacon_active;
     }
     const StaMetric* metric = find_sta_metric(device_, link_.to, link_.bssid);
     const uint64_t* t = link_.totals;
@@ -328,7 +448,8 @@ void JSONStaRenderer::render() {
         .add_uint("assoc-time", assoc_s)
         .add_int64("sine-assoc_time",
                    rest_time_value(now_ms_, assoc_ms, RestTimeKind::SecondsSince))
-        .add_uint("state", 1)
+        // 1 associated; 2 associated and asked to leave, the BTM report still to come.
+        .add_uint("state", steer_request_pending(link_.to, link_.bssid) ? 2 : 1)
         .add_uint("assoc-frame-len", stack_sta_ ? stack_sta_->assoc_frame_len : 0)
         .add_uint("max-tx-spatial-streams", tx_ss)
         .add_uint("max-rx-spatial-streams", rx_ss)
@@ -338,8 +459,8 @@ void JSONStaRenderer::render() {
         .add_bool("dot11ax_24g_support", ax24)
         .add_bool("dot11ax_5g_support", ax5)
         .add_bool("dot11k-support", k)
-        .add_null("dot11k-brp_support")
-        .add_null("dot11k-bra_support")
+        .add_bool("dot11k-brp_support", beacon.passive)
+        .add_bool("dot11k-bra_support", beacon.active)
         .add_bool("dot11v-btm_support", btm)
         .add_bool("backhaul-sta", sta_ && sta_->is_backhaul_sta)
         .add_uint64("tx-bytes", t[TrafficCounters::BYTES_SENT])
@@ -477,19 +598,58 @@ void JSONRadioHECapabilityRenderer::render() {
 
 void JSONMapOpClassRenderer::render() {
     const map_op_class_info_t* sc = stack_class_;
-    Value empty(rapidjson::kArrayType);
-    out_.add_uint("op-class", op_class_.op_class)
+    const uint8_t op_class = op_class_.op_class;
+    // The class's entries of the radio's last preference report: the lowest preference
+    // with its reason, and the channels it marks non-operable (preference 0; an entry
+    // without channels speaks of every channel of the class). A class the report does not
+    // list is of the highest preference (15).
+    unsigned pref = 15, reason = 0;
+    bool listed = false;
+    uint8_t all[Device::kMaxPreferenceChannels];
+    int num_all = -1;  // the class's channels, taken when first needed
+    uint8_t dynamic[Device::kMaxPreferenceChannels];
+    int num_dynamic = 0;
+    auto non_operable = [&](uint8_t c) {
+        if (num_dynamic < static_cast<int>(sizeof dynamic) &&
+            std::find(dynamic, dynamic + num_dynamic, c) == dynamic + num_dynamic)
+            dynamic[num_dynamic++] = c;
+    };
+    if (prefs_)
+        for (const ChannelPreference& p : prefs_->classes) {
+            if (p.op_class != op_class)
+                continue;
+            if (!listed || p.preference < pref) {
+                pref = p.preference;
+                reason = p.reason;
+            }
+            listed = true;
+            if (p.preference != 0)
+                continue;
+            for (uint8_t c : p.channels)
+                non_operable(c);
+            if (p.channels.empty()) {
+                if (num_all < 0)
+                    num_all = sc ? std::min<int>(sc->num_channels, sizeof all)
+                                 : class_channels(op_class, all, sizeof all);
+                for (int i = 0; i < num_all; ++i)
+                    non_operable(sc ? sc->channels[i] : all[i]);
+            }
+        }
+    uint8_t control[4 * Device::kMaxPreferenceChannels];
+    const int num_control = sc ? control_channels(op_class, sc->channels, sc->num_channels,
+                                                  control, sizeof control)
+                               : 0;
+    out_.add_uint("op-class", op_class)
         .add_int("eirp-dbm", op_class_.max_tx_power_eirp)
-        .add_uint("pref", 0)
-        .add_uint("reason", 0)
+        .add_uint("pref", pref)
+        .add_uint("reason", reason)
         .add_uint8_array("static-non-operable-channels", op_class_.non_operable_channels.data(),
                          static_cast<int>(op_class_.non_operable_channels.size()))
-        .add_value("dynamic-non-operable-channels", empty)
+        .add_uint8_array("dynamic-non-operable-channels", dynamic, num_dynamic)
         .add_uint8_array("agent-channels", sc ? sc->channels : nullptr, sc ? sc->num_channels : 0)
         .add_uint8_array("agent-non-operable-channels", sc ? sc->non_operable_channels : nullptr,
                          sc ? sc->num_non_operable : 0)
-        .add_uint8_array("control-channels", sc ? sc->channels : nullptr,
-                         sc ? sc->num_channels : 0);
+        .add_uint8_array("control-channels", control, num_control);
 }
 
 // ---- AP metrics ---------------------------------------------------------------------
@@ -509,12 +669,22 @@ void JSONRadioRenderer::render_bss(Value& target, const BSSInfo& bss, uint8_t st
     auto& alloc = out_.allocator();
     JSONObjectRenderer b(target, alloc);
     Value v;
+    // The vendor agent names its VAPs and their security; the controller's credential for
+    // the SSID is what its M2s configured.
+    const HKTVapInfo* vap = device_.find_vap_info(bss.bssid);
+    const map_vap_credential_t* cred = credential_for(bss.ssid);
     b.add_value("bssid", v = mac_value(bss.bssid, alloc))
         .add_string("ssid", bss.ssid)
-        .add_null("iface-name")
-        .add_string("wifi-standard", wifi_standard_to_string(standard))
-        .add_null("wsc-data")
-        .add_null("supported-sec-modes");
+        .add_string("iface-name", vap ? vap->vap_name.c_str() : "")
+        .add_string("wifi-standard", wifi_standard_to_string(standard));
+    if (cred) {
+        JSONObjectRenderer w(add_object(b, "wsc-data"), alloc);
+        render_credential(w, *cred);
+    } else {
+        b.add_null("wsc-data");
+    }
+    add_sec_modes(b, "supported-sec-modes",
+                  vap ? vap->authentication_mode : cred ? cred->auth_type : 0);
     Value& links = add_array(b, "neighbor-link-metrics");
     for (const Link* l : device_.links) {
         if (l->kind() != Link::WIRELESS || static_cast<const WirelessLink*>(l)->bssid != bss.bssid)
@@ -530,7 +700,12 @@ void JSONRadioRenderer::render_bss(Value& target, const BSSInfo& bss, uint8_t st
     for (const Link* l : device_.links)
         if (l->kind() == Link::WIRELESS && static_cast<const WirelessLink*>(l)->bssid == bss.bssid)
             stas.PushBack(mac_value(l->to, alloc), alloc);
-    add_array(b, "btm-steer-request-sta-list");
+    Value& asked = add_array(b, "btm-steer-request-sta-list");
+    for (const Link* l : device_.links)
+        if (l->kind() == Link::WIRELESS &&
+            static_cast<const WirelessLink*>(l)->bssid == bss.bssid &&
+            steer_request_pending(l->to, bss.bssid))
+            asked.PushBack(mac_value(l->to, alloc), alloc);
 }
 
 void JSONRadioRenderer::render() {
@@ -560,7 +735,7 @@ void JSONRadioRenderer::render() {
     char bbuf[80];
     Value v;
     out_.add_value("radio-id", v = mac_value(radio_.radio_id, alloc))
-        .add_null("iface-name")
+        .add_string("iface-name", "")  // no agent reports a radio's interface name
         .add_uint("supported-freq-khz", freq_khz)
         .add_string("band-type-5g",
                     band_type_to_buf(sr ? stack_band_mask_to_band_bits(sr->band_mask) : 0, bbuf,
@@ -595,15 +770,31 @@ void JSONRadioRenderer::render() {
     else
         out_.add_null("radio-he-capabilities");
     if (caps.basic) {
+        const RadioChannelPreference* prefs = device_.find_channel_preference(radio_.radio_id);
         Value& list = add_array(out_, "op-class-list");
         for (const operating_class_s& oc : caps.basic->operating_classes)
             JSONMapOpClassRenderer(push_object(list, alloc), alloc, oc,
-                                   stack_op_class(sr, oc.op_class))
+                                   stack_op_class(sr, oc.op_class), prefs)
                 .render();
     } else {
         out_.add_null("op-class-list");
     }
-    out_.add_null("unassociated-metrics");
+    // The device's unassociated STA measurements in the classes of this radio.
+    Value unassoc(rapidjson::kArrayType);
+    for (const Link* l : device_.links) {
+        if (l->kind() != Link::UNASSOCIATED || !caps.basic)
+            continue;
+        const auto* u = static_cast<const UnassociatedLink*>(l);
+        for (const operating_class_s& oc : caps.basic->operating_classes)
+            if (oc.op_class == u->op_class) {
+                render_unassociated(unassoc, alloc, *u, now_ms_);
+                break;
+            }
+    }
+    if (unassoc.Empty())
+        out_.add_null("unassociated-metrics");
+    else
+        out_.add_value("unassociated-metrics", unassoc);
     Value& bss_list = add_array(out_, "bss-list");
     const uint8_t standard = caps.basic ? caps.basic->standard : 0;
     const size_t num_bss = sr ? sr->num_bss : radio_.bsss.size();
@@ -717,18 +908,9 @@ void JSONAPRenderer::render() {
         out_.add_null("upstream-link-metrics");
     {
         Value& un = add_array(out_, "last-unassociated-sta-metrics-tlv");
-        for (const Link* l : device_.links) {
-            if (l->kind() != Link::UNASSOCIATED)
-                continue;
-            const auto* u = static_cast<const UnassociatedLink*>(l);
-            JSONObjectRenderer(push_object(un, alloc), alloc)
-                .add_value("sta-mac", v = mac_value(u->to, alloc))
-                .add_uint("op-class", u->op_class)
-                .add_uint("channel", u->channel)
-                .add_int64("time-delta-ms",
-                           rest_time_value(now_ms_, u->measured_ms, RestTimeKind::MsSince))
-                .add_uint("rcpi-uplink", u->uplink_rcpi ? u->uplink_rcpi : u->rcpi);
-        }
+        for (const Link* l : device_.links)
+            if (l->kind() == Link::UNASSOCIATED)
+                render_unassociated(un, alloc, *static_cast<const UnassociatedLink*>(l), now_ms_);
     }
     Value& radios = add_array(out_, "radios");
     const size_t num_radios =
@@ -741,7 +923,7 @@ void JSONAPRenderer::render() {
                       i, num_radios);
         OZR_DEBUG(logger_, "Radio: {}", device_.operational_bss[i].radio_id.to_string());
         JSONRadioRenderer(push_object(radios, alloc), alloc, graph_, device_,
-                          device_.operational_bss[i], logger_)
+                          device_.operational_bss[i], now_ms_, logger_)
             .render();
     }
 }

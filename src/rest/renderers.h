@@ -132,18 +132,24 @@ class JSONRadioHECapabilityRenderer : public JSONRenderer {
 };
 
 // One operating class of a radio: what the agent reported in its basic
-// capabilities, and the usable channels the stack derived (STACK_CLASS may be null).
+// capabilities, the usable channels the stack derived (STACK_CLASS may be null) and the
+// radio's last channel preferences (PREFS may be null: none reported).
 class JSONMapOpClassRenderer : public JSONRenderer {
   public:
     JSONMapOpClassRenderer(rapidjson::Value& target, Allocator& alloc,
                            const operating_class_s& op_class,
-                           const map_op_class_info_t* stack_class)
-        : JSONRenderer(target, alloc), op_class_(op_class), stack_class_(stack_class) {}
+                           const map_op_class_info_t* stack_class,
+                           const RadioChannelPreference* prefs)
+        : JSONRenderer(target, alloc),
+          op_class_(op_class),
+          stack_class_(stack_class),
+          prefs_(prefs) {}
     void render();
 
   private:
     const operating_class_s& op_class_;
     const map_op_class_info_t* stack_class_;
+    const RadioChannelPreference* prefs_;
 };
 
 // The AP metrics of one BSS (METRICS may be null: zeros).
@@ -161,11 +167,13 @@ class JSONMapAPMetricRenderer : public JSONRenderer {
 class JSONRadioRenderer : public JSONRenderer {
   public:
     JSONRadioRenderer(rapidjson::Value& target, Allocator& alloc, const Graph& graph,
-                      const Device& device, const RadioInfo& radio, const Logger* logger)
+                      const Device& device, const RadioInfo& radio, int64_t now_ms,
+                      const Logger* logger)
         : JSONRenderer(target, alloc),
           graph_(graph),
           device_(device),
           radio_(radio),
+          now_ms_(now_ms),
           logger_(logger) {}
     void render();
 
@@ -175,6 +183,7 @@ class JSONRadioRenderer : public JSONRenderer {
     const Graph& graph_;
     const Device& device_;
     const RadioInfo& radio_;
+    int64_t now_ms_;
     const Logger* logger_;
 };
 
@@ -241,6 +250,10 @@ class JSONTopologyApRenderer : public JSONRenderer {
     const Device& device_;
     int64_t now_ms_;
 };
+
+// One VAP credential of the controller's M2s (never its key: its length only).
+struct map_vap_credential_t;
+void render_credential(JSONObjectRenderer& out, const map_vap_credential_t& cred);
 
 // The backhaul record of a device or station.
 void render_backhaul(JSONObjectRenderer& out, const backhaul_information& bh);

@@ -19,6 +19,11 @@
 #include "data/data_minder.h"
 #include "dbus/ozr_dbus.h"
 #include "dbus/service.h"
+#include "core/cmdu_registry.h"
+#include "map/al/stack.h"
+#include "map/codec/cmdu_alloc.h"
+#include "map/codec/tlv_types.h"
+#include "map/datamodel/datamodel.h"
 #include "map/map_config.h"
 #include "nal/nal.h"
 #include "qbus/qbus.h"
@@ -289,6 +294,71 @@ TEST_F(BusDaemon, RaisedSignalsLeaveFromTheObjectAndAreJournalled) {
                        "\"call\":\"qbusSendSignal\",\"interface\":\"vexal.ozrd\","
                        "\"member\":\"notifyMeshTopologyChange\",\"hex\":\"30323a"),
               1u);
+}
+
+// "notifyAvailableChannel": a channel preference report of the gateway's own agent makes
+// the daemon read that radio's available channels again; a list that differs from the
+// last one raised for the radio goes out, the same list does not, and reports of other
+// agents (which the record could not name) raise nothing.
+TEST_F(BusDaemon, AvailableChannelsAreRaisedWhenTheGatewaysRadioReportsANewList) {
+    REQUIRE_BUS();
+    const MAC controller(0x02, 0x6f, 0, 0, 0x00, 0x00), local(0x02, 0x6f, 0, 0, 0x01, 0x00);
+    const MAC radio(0x02, 0x6f, 0, 0, 0x01, 0x50), extender(0x02, 0x6f, 0, 0, 0x03, 0x00);
+    MapStackConfig conf = map_stack_default_config();
+    conf.al_mac = controller;
+    conf.agent_al_mac = local;
+    map_stack_set_config(conf);
+    ASSERT_EQ(map_datamodel_init(controller, local), 0);
+    map_radio_info_t* r = map_update_radio(map_update_ale(local), radio);
+    ASSERT_NE(r, nullptr);
+    const map_op_class_param_t classes[] = {{115, 23, 0, nullptr}};
+    ASSERT_EQ(map_update_radio_basic_caps(r, 4, classes, 1), 0);
+    start_daemon();
+    BusClient listener;
+    ASSERT_TRUE(listener.listen("type='signal',interface='vexal.ozrd',member='notifyAvailableChannel'"));
+    auto report = [&](const MAC& from) {
+        channel_preference_tlv pref;
+        pref.radio_id = from == local ? radio : MAC(0x02, 0x6f, 0, 0, 0x03, 0x50);
+        pref.op_classes = {{115, 1, {52}, 0, 7}};
+        pref.num_op_classes = 1;
+        CmduPtr c = CmduBuilder(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT, 3).add(pref).build();
+        c->src_al_mac = from;
+        cmdu_dispatch(c.get());
+    };
+    auto raised = [&] { return count_of(read_text(journal_), "\"member\":\"notifyAvailableChannel\""); };
+
+    report(local);
+    ASSERT_TRUE(listener.process_until([&] { return listener.signals.size() == 1; }))
+        << log_.text();
+    ZkaAvailableChannelListRsp_T got{};
+    ASSERT_EQ(listener.signals[0].data.size(), sizeof got);
+    std::memcpy(&got, listener.signals[0].data.data(), sizeof got);
+    EXPECT_EQ(got.radio, 0x20u);  // the bus's selector of channels 36-64 (the stack's mask)
+    ASSERT_EQ(got.count, 4);  // the 20 MHz channels of class 115
+    EXPECT_EQ(got.channels[0].channel, 36);
+    EXPECT_EQ(got.channels[3].channel, 48);
+
+    // The same list again, and an extender's report: nothing raised (raising is done
+    // before the dispatch returns, so the journal tells at once).
+    report(local);
+    report(extender);
+    EXPECT_EQ(raised(), 1u);
+
+    // The platform's list for the band changes: the next report raises it.
+    ozr_test::write_text(nal_platform_json_path(),
+                         "{\"platform-journal-path\": \"" + journal_ +
+                             "\", \"ics-available-channels\": {\"5g-low\": [36, {\"channel\": "
+                             "52, \"state\": \"radar\"}]}}");
+    report(local);
+    ASSERT_TRUE(listener.process_until([&] { return listener.signals.size() == 2; }));
+    std::memcpy(&got, listener.signals[1].data.data(), sizeof got);
+    ASSERT_EQ(got.count, 2);
+    EXPECT_EQ(got.channels[1].channel, 52);
+    EXPECT_EQ(got.channels[1].state, ZKA_CHANNEL_RADAR);
+    EXPECT_EQ(raised(), 2u);
+    stop_daemon();
+    map_datamodel_reset();
+    map_stack_set_config(map_stack_default_config());
 }
 
 TEST_F(BusDaemon, ASignalFloodLeavesTheServiceAnswering) {

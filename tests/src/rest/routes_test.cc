@@ -34,6 +34,7 @@
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
 #include "rest/rest_strings.h"
+#include "steering/steering_minder.h"
 #include "rest_loop.h"
 #include "support/temp_root.h"
 
@@ -146,6 +147,31 @@ class RoutesTest : public ::testing::Test {
     }
 
     Graph& graph() { return ctx_->graph_minder->graph(); }
+
+    // Stores the controller's credential table (encryption AES for all). Only while the
+    // loop thread is idle.
+    struct Cred {
+        const char* ssid;
+        const char* key;
+        uint16_t auth;
+        uint8_t bss_type;
+        uint8_t rf_bands;
+        uint8_t hidden;
+    };
+    void set_credentials(const std::vector<Cred>& list) {
+        map_credential_config_t cfg{};
+        cfg.count = static_cast<uint8_t>(list.size());
+        for (size_t i = 0; i < list.size(); ++i) {
+            std::strcpy(cfg.creds[i].ssid, list[i].ssid);
+            std::strcpy(cfg.creds[i].network_key, list[i].key);
+            cfg.creds[i].auth_type = list[i].auth;
+            cfg.creds[i].encr_type = 0x0008;
+            cfg.creds[i].bss_type = list[i].bss_type;
+            cfg.creds[i].rf_bands = list[i].rf_bands;
+            cfg.creds[i].hidden = list[i].hidden;
+        }
+        ASSERT_EQ(set_credential_config(&cfg), 0);
+    }
 
     // Root controller with two radios (2.4 GHz with HT only, 5 GHz with HT and
     // VHT), the co-located agent wired to it, extender B1 wired below, extender
@@ -478,6 +504,31 @@ TEST_F(RoutesTest, TopologyListsApsWithInfoLinksAndSsids) {
 }
 
 TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
+    // What the mesh tells beyond the fixture: the 5 GHz radio also runs the 80 MHz class
+    // 128 (the stack derives its channels), the root reports channel preferences for it,
+    // its vendor agent names the 5 GHz fronthaul VAP, the controller holds a credential
+    // for "home", and client C1 was asked to leave its BSS (no BTM report yet).
+    root_dev_->ap_capability->radios[1].operating_classes.push_back(operating_class_s{});
+    root_dev_->ap_capability->radios[1].operating_classes.back().op_class = 128;
+    map_radio_info_t* sr5 = map_update_radio(get_ale(m(0, 1)), m(0, 0x50));
+    ASSERT_NE(sr5, nullptr);
+    const map_op_class_param_t classes[] = {{115, 23, 0, nullptr}, {128, 23, 0, nullptr}};
+    ASSERT_EQ(map_update_radio_basic_caps(sr5, 8, classes, 2), 0);
+    channel_preference_tlv pref;
+    pref.radio_id = m(0, 0x50);
+    pref.op_classes = {{115, 2, {40, 44}, 0, 7}, {115, 1, {48}, 6, 2}, {128, 0, {}, 0, 4}};
+    pref.num_op_classes = 3;
+    CmduPtr report = CmduBuilder(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT, 9).add(pref).build();
+    ASSERT_TRUE(report);
+    report->src_al_mac = m(0, 1);
+    cmdu_dispatch(report.get());
+    root_dev_->hkt_vaps = {HKTVapInfo{"wl1.0", BSSID(m(0, 0x51)), "home", 0x0020, 0x0008, 1}};
+    set_credentials({{"home", "correct horse battery", 0x0060, MAP_CRED_FRONTHAUL, 0, 0}});
+    SteeringMinder::SteeringReNode* c1 = ctx_->steering_minder->apply_steer_re_node(m(9, 1));
+    ASSERT_NE(c1, nullptr);
+    c1->last_steer_ms = 5000;
+    c1->last_src_bssid = BSSID(m(0, 0x51));
+
     rapidjson::Document doc;
     get_json("/debug/aps", doc);
     const Value* root = find_by(doc["aps"], "al-mac", rest(m(0, 1)));
@@ -543,7 +594,7 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     const Value& r24 = (*root)["radios"][0];
     const Value& r5 = (*root)["radios"][1];
     const std::vector<std::pair<const char*, T>> radio_keys = {
-        {"iface-name", T::Null},
+        {"iface-name", T::String},
         {"supported-freq-khz", T::Int},
         {"band-type-5g", T::String},
         {"max-bss", T::Int},
@@ -559,7 +610,7 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
         {"radio-vht-capabilities", T::ObjectOrNull},
         {"radio-he-capabilities", T::ObjectOrNull},
         {"op-class-list", T::Array},
-        {"unassociated-metrics", T::Null},
+        {"unassociated-metrics", T::ArrayOrNull},
         {"bss-list", T::Array}};
     expect_keys(r24, radio_keys, "radio 2.4");
     expect_keys(r5, radio_keys, "radio 5");
@@ -648,14 +699,48 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     EXPECT_EQ(oc["op-class"].GetUint(), 81u);
     ASSERT_EQ(oc["static-non-operable-channels"].Size(), 2u);
     EXPECT_EQ(oc["static-non-operable-channels"][1].GetUint(), 13u);
+    // Each operating class shows the radio's last preferences: the lowest preference of
+    // the class with its reason, its channels at preference 0, and the 20 MHz control
+    // channels of the channels the stack derived. A class the report leaves out is at
+    // preference 15.
+    auto numbers = [](const Value& arr) {
+        std::vector<unsigned> out;
+        for (const Value& v : arr.GetArray())
+            out.push_back(v.GetUint());
+        return out;
+    };
+    EXPECT_EQ(oc["pref"].GetUint(), 15u);
+    EXPECT_EQ(oc["reason"].GetUint(), 0u);
+    EXPECT_TRUE(oc["dynamic-non-operable-channels"].Empty());
+    ASSERT_EQ(r5["op-class-list"].Size(), 2u);
+    const Value& oc115 = r5["op-class-list"][0];
+    EXPECT_EQ(oc115["pref"].GetUint(), 0u);
+    EXPECT_EQ(oc115["reason"].GetUint(), 7u);
+    EXPECT_EQ(numbers(oc115["dynamic-non-operable-channels"]), (std::vector<unsigned>{40, 44}));
+    EXPECT_EQ(numbers(oc115["control-channels"]), numbers(oc115["agent-channels"]));
+    const Value& oc128 = r5["op-class-list"][1];
+    EXPECT_EQ(oc128["reason"].GetUint(), 4u);
+    EXPECT_EQ(numbers(oc128["agent-channels"]),
+              (std::vector<unsigned>{42, 58, 106, 122, 138, 155, 171}));
+    EXPECT_EQ(numbers(oc128["dynamic-non-operable-channels"]), numbers(oc128["agent-channels"]));
+    const std::vector<unsigned> control = numbers(oc128["control-channels"]);
+    ASSERT_EQ(control.size(), 28u);
+    EXPECT_EQ(std::vector<unsigned>(control.begin(), control.begin() + 8),
+              (std::vector<unsigned>{36, 40, 44, 48, 52, 56, 60, 64}));
+    EXPECT_EQ(control.back(), 177u);
+    // The root's unassociated measurement (class 115) belongs to its 5 GHz radio.
+    EXPECT_TRUE(r24["unassociated-metrics"].IsNull());
+    ASSERT_EQ(r5["unassociated-metrics"].Size(), 1u);
+    EXPECT_EQ(std::string(r5["unassociated-metrics"][0]["sta-mac"].GetString()), rest(m(9, 2)));
+    EXPECT_STREQ(r5["iface-name"].GetString(), "");
     const Value* bss = find_by(r5["bss-list"], "bssid", rest(m(0, 0x51)));
     ASSERT_NE(bss, nullptr);
     expect_keys(*bss,
                 {{"bssid", T::String},
-                 {"iface-name", T::Null},
+                 {"iface-name", T::String},
                  {"wifi-standard", T::String},
-                 {"wsc-data", T::Null},
-                 {"supported-sec-modes", T::Null},
+                 {"wsc-data", T::Object},
+                 {"supported-sec-modes", T::Array},
                  {"neighbor-link-metrics", T::Array},
                  {"channel-utilization", T::Int},
                  {"sta-count", T::Int},
@@ -669,6 +754,36 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     ASSERT_EQ((*bss)["sta-list"].Size(), 1u);
     EXPECT_EQ(std::string((*bss)["sta-list"][0].GetString()), rest(m(9, 1)));
     ASSERT_EQ((*root)["last-unassociated-sta-metrics-tlv"].Size(), 1u);
+    // The VAP the vendor agent reports names the BSS and gives its security; the
+    // controller's credential for the SSID is its WSC data (never the key).
+    EXPECT_STREQ((*bss)["iface-name"].GetString(), "wl1.0");
+    ASSERT_EQ((*bss)["supported-sec-modes"].Size(), 1u);
+    EXPECT_STREQ((*bss)["supported-sec-modes"][0].GetString(), "wpa2-personal");
+    EXPECT_STREQ((*bss)["wsc-data"]["ssid"].GetString(), "home");
+    EXPECT_EQ((*bss)["wsc-data"]["key-length"].GetUint(), 21u);
+    EXPECT_TRUE((*bss)["wsc-data"]["fronthaul"].GetBool());
+    ASSERT_EQ((*bss)["btm-steer-request-sta-list"].Size(), 1u);
+    EXPECT_EQ(std::string((*bss)["btm-steer-request-sta-list"][0].GetString()), rest(m(9, 1)));
+    // No VAP report: the credential's security; no credential either: nothing.
+    const Value& bss24 = r24["bss-list"][0];
+    EXPECT_STREQ(bss24["iface-name"].GetString(), "");
+    ASSERT_EQ(bss24["supported-sec-modes"].Size(), 2u);
+    EXPECT_STREQ(bss24["supported-sec-modes"][1].GetString(), "wpa3-personal");
+    const Value* bh = find_by(r5["bss-list"], "bssid", rest(m(0, 0x52)));
+    ASSERT_NE(bh, nullptr);
+    EXPECT_TRUE((*bh)["wsc-data"].IsNull());
+    EXPECT_TRUE((*bh)["supported-sec-modes"].Empty());
+    // The BTM report came back: no longer listed.
+    c1->btm_ms = 6000;
+    note_state_change();  // as the report's CMDU does
+    get_json("/debug/aps", doc);
+    root = find_by(doc["aps"], "al-mac", rest(m(0, 1)));
+    ASSERT_NE(root, nullptr);
+    bss = find_by((*root)["radios"][1]["bss-list"], "bssid", rest(m(0, 0x51)));
+    ASSERT_NE(bss, nullptr);
+    EXPECT_TRUE((*bss)["btm-steer-request-sta-list"].Empty());
+    stop_loop();
+    map_config_reset();
 
     // B2's uplink is the association of its backhaul STA on B1.
     const Value* b2 = find_by(doc["aps"], "al-mac", rest(m(2, 1)));
@@ -703,6 +818,13 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
 }
 
 TEST_F(RoutesTest, ApsRouteViewsAndErrors) {
+    // C1 said (in what the graph learnt) that it makes active beacon reports, and it was
+    // asked to leave its BSS: state 2 until the BTM report comes.
+    graph().find_sta(m(9, 1))->capabilities.beacon_active = true;
+    SteeringMinder::SteeringReNode* c1 = ctx_->steering_minder->apply_steer_re_node(m(9, 1));
+    ASSERT_NE(c1, nullptr);
+    c1->last_steer_ms = 5000;
+    c1->last_src_bssid = BSSID(m(0, 0x51));
     rapidjson::Document doc;
     get_json("/1/aps", doc);
     EXPECT_EQ(doc["aps"].Size(), 4u);
@@ -726,8 +848,8 @@ TEST_F(RoutesTest, ApsRouteViewsAndErrors) {
                  {"dot11ax_24g_support", T::Bool},
                  {"dot11ax_5g_support", T::Bool},
                  {"dot11k-support", T::Bool},
-                 {"dot11k-brp_support", T::Null},
-                 {"dot11k-bra_support", T::Null},
+                 {"dot11k-brp_support", T::Bool},
+                 {"dot11k-bra_support", T::Bool},
                  {"dot11v-btm_support", T::Bool},
                  {"backhaul-sta", T::Bool},
                  {"tx-bytes", T::Uint64},
@@ -747,8 +869,13 @@ TEST_F(RoutesTest, ApsRouteViewsAndErrors) {
     EXPECT_EQ(c["max-tx-spatial-streams"].GetUint(), 2u);
     EXPECT_TRUE(c["dot11v-btm_support"].GetBool());
     EXPECT_EQ(c["rssi"].GetInt(), -30);
+    EXPECT_FALSE(c["dot11k-brp_support"].GetBool());
+    EXPECT_TRUE(c["dot11k-bra_support"].GetBool());
+    EXPECT_EQ(c["state"].GetUint(), 2u);
+    c1->btm_ms = 6000;  // the report came (the loop thread is idle between requests)
     get_json("/1/aps/" + rest(m(0, 1)) + "/clients/" + rest(m(9, 1)), doc);
-    EXPECT_EQ(doc["clients"].Size(), 1u);
+    ASSERT_EQ(doc["clients"].Size(), 1u);
+    EXPECT_EQ(doc["clients"][0]["state"].GetUint(), 1u);
     get_json("/1/aps/" + rest(m(0, 1)) + "/capabilities", doc);
     ASSERT_EQ(doc["radios"].Size(), 2u);
     EXPECT_TRUE(doc["radios"][0]["radio-vht-capabilities"].IsNull());
@@ -1022,21 +1149,9 @@ TEST_F(RoutesTest, MapCfgShowsTheCredentialTableWithKeyLengthsOnly) {
     EXPECT_EQ(doc["map-cfg"]["ssid-sync"]["renews-sent"].GetUint(), 0u);
     EXPECT_EQ(doc["map-cfg"]["ssid-sync"]["agents"].Size(), 0u);
 
-    map_credential_config_t cfg{};
-    cfg.count = 2;
-    std::strcpy(cfg.creds[0].ssid, "Home");
-    std::strcpy(cfg.creds[0].network_key, "correct horse battery");
-    cfg.creds[0].auth_type = 0x0020;
-    cfg.creds[0].encr_type = 0x0008;
-    cfg.creds[0].bss_type = MAP_CRED_FRONTHAUL;
-    std::strcpy(cfg.creds[1].ssid, "Home-bh");
-    std::strcpy(cfg.creds[1].network_key, "0123456789abcdef");
-    cfg.creds[1].auth_type = 0x0060;
-    cfg.creds[1].encr_type = 0x0008;
-    cfg.creds[1].rf_bands = 0x03;
-    cfg.creds[1].bss_type = MAP_CRED_BACKHAUL | MAP_CRED_FRONTHAUL;
-    cfg.creds[1].hidden = 1;
-    ASSERT_EQ(set_credential_config(&cfg), 0);  // the loop thread is not running yet
+    set_credentials({{"Home", "correct horse battery", 0x0020, MAP_CRED_FRONTHAUL, 0, 0},
+                     {"Home-bh", "0123456789abcdef", 0x0060,
+                      MAP_CRED_BACKHAUL | MAP_CRED_FRONTHAUL, 0x03, 1}});
     HttpAnswer a = ask(get_request("/debug/map-cfg"));
     ASSERT_EQ(a.status, 200);
     EXPECT_EQ(a.body.find("correct horse"), std::string::npos) << a.body;
@@ -1139,7 +1254,7 @@ TEST_F(RoutesTest, StationCapabilitiesComeFromTheKeptAssociationRequest) {
     ht[5] = 0xff;
     ht[6] = 0xff;
     body.insert(body.end(), ht.begin(), ht.end());
-    body.insert(body.end(), {70, 5, 1, 0, 0, 0, 0, 127, 3, 0, 0, 0x08});
+    body.insert(body.end(), {70, 5, 0x11, 0, 0, 0, 0, 127, 3, 0, 0, 0x08});
     map_ale_info_t* ale = get_ale(m(0, 1));
     ASSERT_NE(ale, nullptr);
     ASSERT_NE(map_update_sta(ale, m(9, 1), BSSID(m(0, 0x51)), 30), nullptr);
@@ -1159,6 +1274,8 @@ TEST_F(RoutesTest, StationCapabilitiesComeFromTheKeptAssociationRequest) {
     EXPECT_EQ(c["max-tx-spatial-streams"].GetUint(), 2u);
     EXPECT_TRUE(c["sgi-support"].GetBool());
     EXPECT_TRUE(c["dot11k-support"].GetBool());
+    EXPECT_TRUE(c["dot11k-brp_support"].GetBool());  // RM capabilities: passive beacon only
+    EXPECT_FALSE(c["dot11k-bra_support"].GetBool());
     EXPECT_TRUE(c["dot11v-btm_support"].GetBool());
     EXPECT_FALSE(c["dot11ax_5g_support"].GetBool());
 
