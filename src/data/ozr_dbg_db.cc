@@ -263,8 +263,8 @@ bool OzrDbgDb::db_update_map_log_level(const _map_module_log& l) {
              __func__, l.library, l.ieee1905, l.controller, l.vendor_ipc);
     // The line follows the daemon's module order; the stack has no module in the rest,
     // mgmt and data places (-1: none).
-    OZR_INFO(&logger_, "OzrDbgDb::{}()- MAP log level updating:  rest {} mgmt {} data {}",
-             __func__, -1, -1, -1);
+    OZR_INFO(&logger_, "OzrDbgDb::{}()- MAP log level updating:  rest {} mgmt {} data {}", __func__,
+             -1, -1, -1);
     OZR_INFO(&logger_, "OzrDbgDb::{}()- MAP log level updating:  vendor-ipc {}", __func__,
              l.vendor_ipc);
     const std::pair<const char*, int> all[] = {{"map.library", l.library},

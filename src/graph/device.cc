@@ -268,15 +268,15 @@ void Device::update_channel_preference(const channel_preference_tlv& tlv) {
         ChannelPreference c;
         c.op_class = oc.op_class;
         c.channels.assign(oc.channels.begin(),
-                          oc.channels.begin() +
-                              static_cast<std::ptrdiff_t>(
-                                  std::min(oc.channels.size(), kMaxPreferenceChannels)));
+                          oc.channels.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                    oc.channels.size(), kMaxPreferenceChannels)));
         c.preference = static_cast<uint8_t>(oc.preference & 0x0f);
         c.reason = static_cast<uint8_t>(oc.reason_code & 0x0f);
         r.classes.push_back(std::move(c));
     }
-    auto it = std::find_if(channel_preferences.begin(), channel_preferences.end(),
-                           [&](const RadioChannelPreference& e) { return e.radio_id == r.radio_id; });
+    auto it =
+        std::find_if(channel_preferences.begin(), channel_preferences.end(),
+                     [&](const RadioChannelPreference& e) { return e.radio_id == r.radio_id; });
     if (it != channel_preferences.end()) {
         *it = std::move(r);
         return;

@@ -175,9 +175,10 @@ void add_sec_modes(JSONObjectRenderer& out, const char* key, uint16_t auth) {
     static const struct {
         uint16_t bit;
         const char* name;
-    } kModes[] = {{0x0001, "open"},           {0x0002, "wpa-personal"},   {0x0004, "shared"},
-                  {0x0008, "wpa-enterprise"}, {0x0010, "wpa2-enterprise"}, {0x0020, "wpa2-personal"},
-                  {0x0040, "wpa3-personal"}};
+    } kModes[] = {
+        {0x0001, "open"},           {0x0002, "wpa-personal"},    {0x0004, "shared"},
+        {0x0008, "wpa-enterprise"}, {0x0010, "wpa2-enterprise"}, {0x0020, "wpa2-personal"},
+        {0x0040, "wpa3-personal"}};
     Value& modes = add_array(out, key);
     for (const auto& m : kModes)
         if (auth & m.bit)
@@ -636,9 +637,9 @@ void JSONMapOpClassRenderer::render() {
             }
         }
     uint8_t control[4 * Device::kMaxPreferenceChannels];
-    const int num_control = sc ? control_channels(op_class, sc->channels, sc->num_channels,
-                                                  control, sizeof control)
-                               : 0;
+    const int num_control =
+        sc ? control_channels(op_class, sc->channels, sc->num_channels, control, sizeof control)
+           : 0;
     out_.add_uint("op-class", op_class)
         .add_int("eirp-dbm", op_class_.max_tx_power_eirp)
         .add_uint("pref", pref)
@@ -684,7 +685,9 @@ void JSONRadioRenderer::render_bss(Value& target, const BSSInfo& bss, uint8_t st
         b.add_null("wsc-data");
     }
     add_sec_modes(b, "supported-sec-modes",
-                  vap ? vap->authentication_mode : cred ? cred->auth_type : 0);
+                  vap    ? vap->authentication_mode
+                  : cred ? cred->auth_type
+                         : 0);
     Value& links = add_array(b, "neighbor-link-metrics");
     for (const Link* l : device_.links) {
         if (l->kind() != Link::WIRELESS || static_cast<const WirelessLink*>(l)->bssid != bss.bssid)

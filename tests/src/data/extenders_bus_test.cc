@@ -146,8 +146,7 @@ TEST_F(ExtenderBus, AdmitListAndRemoveThroughTheBus) {
         cut[kZkaTopoApCountAt] = static_cast<uint8_t>(i);
         const size_t at = get_topo_msg_size(reinterpret_cast<const ZkaEmNetwork_T*>(cut.data()));
         ASSERT_LT(at + 137 + 33, topo.data.size());
-        EXPECT_EQ(zka_text(reinterpret_cast<const char*>(topo.data.data()) + at + 137, 33),
-                  sns[i]);
+        EXPECT_EQ(zka_text(reinterpret_cast<const char*>(topo.data.data()) + at + 137, 33), sns[i]);
     }
     EXPECT_NE(read_text(root_.path("/configs/easymesh/mesh_topo_dump.txt")).find("ap=2:\n"),
               std::string::npos);

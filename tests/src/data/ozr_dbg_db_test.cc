@@ -224,12 +224,15 @@ TEST(OzrDbgDb, UpdatesPersistAcrossInstances) {
         ASSERT_TRUE(db.db_update_map_log_level(m));
         // The three lines of a stack level update, in order.
         const std::string t = log.text();
-        const size_t a = t.find("OzrDbgDb::db_update_map_log_level()- MAP log level updating: "
-                                "root 7, graph 3, configuration 0, steering 5");
-        const size_t b = t.find("OzrDbgDb::db_update_map_log_level()- MAP log level updating:  "
-                                "rest -1 mgmt -1 data -1");
-        const size_t c = t.find("OzrDbgDb::db_update_map_log_level()- MAP log level updating:  "
-                                "vendor-ipc 5");
+        const size_t a = t.find(
+            "OzrDbgDb::db_update_map_log_level()- MAP log level updating: "
+            "root 7, graph 3, configuration 0, steering 5");
+        const size_t b = t.find(
+            "OzrDbgDb::db_update_map_log_level()- MAP log level updating:  "
+            "rest -1 mgmt -1 data -1");
+        const size_t c = t.find(
+            "OzrDbgDb::db_update_map_log_level()- MAP log level updating:  "
+            "vendor-ipc 5");
         ASSERT_NE(b, std::string::npos);
         EXPECT_TRUE(a < b && b < c) << t;
         OzrMinderLog o;

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "common/paths.h"
+#include "core/cmdu_registry.h"
 #include "core/context.h"
 #include "data/data_minder.h"
 #include "dbus/ozr_dbus.h"
 #include "dbus/service.h"
-#include "core/cmdu_registry.h"
 #include "map/al/stack.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/tlv_types.h"
@@ -315,7 +315,8 @@ TEST_F(BusDaemon, AvailableChannelsAreRaisedWhenTheGatewaysRadioReportsANewList)
     ASSERT_EQ(map_update_radio_basic_caps(r, 4, classes, 1), 0);
     start_daemon();
     BusClient listener;
-    ASSERT_TRUE(listener.listen("type='signal',interface='vexal.ozrd',member='notifyAvailableChannel'"));
+    ASSERT_TRUE(
+        listener.listen("type='signal',interface='vexal.ozrd',member='notifyAvailableChannel'"));
     auto report = [&](const MAC& from) {
         channel_preference_tlv pref;
         pref.radio_id = from == local ? radio : MAC(0x02, 0x6f, 0, 0, 0x03, 0x50);
@@ -325,7 +326,9 @@ TEST_F(BusDaemon, AvailableChannelsAreRaisedWhenTheGatewaysRadioReportsANewList)
         c->src_al_mac = from;
         cmdu_dispatch(c.get());
     };
-    auto raised = [&] { return count_of(read_text(journal_), "\"member\":\"notifyAvailableChannel\""); };
+    auto raised = [&] {
+        return count_of(read_text(journal_), "\"member\":\"notifyAvailableChannel\"");
+    };
 
     report(local);
     ASSERT_TRUE(listener.process_until([&] { return listener.signals.size() == 1; }))
@@ -334,7 +337,7 @@ TEST_F(BusDaemon, AvailableChannelsAreRaisedWhenTheGatewaysRadioReportsANewList)
     ASSERT_EQ(listener.signals[0].data.size(), sizeof got);
     std::memcpy(&got, listener.signals[0].data.data(), sizeof got);
     EXPECT_EQ(got.radio, 0x20u);  // the bus's selector of channels 36-64 (the stack's mask)
-    ASSERT_EQ(got.count, 4);  // the 20 MHz channels of class 115
+    ASSERT_EQ(got.count, 4);      // the 20 MHz channels of class 115
     EXPECT_EQ(got.channels[0].channel, 36);
     EXPECT_EQ(got.channels[3].channel, 48);
 

@@ -34,8 +34,8 @@
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
 #include "rest/rest_strings.h"
-#include "steering/steering_minder.h"
 #include "rest_loop.h"
+#include "steering/steering_minder.h"
 #include "support/temp_root.h"
 
 #include "count_new.h"
@@ -1149,9 +1149,9 @@ TEST_F(RoutesTest, MapCfgShowsTheCredentialTableWithKeyLengthsOnly) {
     EXPECT_EQ(doc["map-cfg"]["ssid-sync"]["renews-sent"].GetUint(), 0u);
     EXPECT_EQ(doc["map-cfg"]["ssid-sync"]["agents"].Size(), 0u);
 
-    set_credentials({{"Home", "correct horse battery", 0x0020, MAP_CRED_FRONTHAUL, 0, 0},
-                     {"Home-bh", "0123456789abcdef", 0x0060,
-                      MAP_CRED_BACKHAUL | MAP_CRED_FRONTHAUL, 0x03, 1}});
+    set_credentials(
+        {{"Home", "correct horse battery", 0x0020, MAP_CRED_FRONTHAUL, 0, 0},
+         {"Home-bh", "0123456789abcdef", 0x0060, MAP_CRED_BACKHAUL | MAP_CRED_FRONTHAUL, 0x03, 1}});
     HttpAnswer a = ask(get_request("/debug/map-cfg"));
     ASSERT_EQ(a.status, 200);
     EXPECT_EQ(a.body.find("correct horse"), std::string::npos) << a.body;

@@ -56,7 +56,8 @@ TEST_F(ClientDb, AMissingClientIsLoggedAtTheLevelOfItsOperation) {
     const std::string mac = "5c:00:00:00:00:07";
     EXPECT_FALSE(db.db_update_record(mac, ClientRecord()));
     EXPECT_FALSE(db.db_delete_record(mac));
-    EXPECT_EQ(db.db_query_record(mac), std::make_pair(2, static_cast<const ClientRecord*>(nullptr)));
+    EXPECT_EQ(db.db_query_record(mac),
+              std::make_pair(2, static_cast<const ClientRecord*>(nullptr)));
     EXPECT_EQ(db.db_get_record(mac), std::make_pair(2, static_cast<const ClientRecord*>(nullptr)));
     const struct {
         const char* line;
