@@ -51,7 +51,8 @@ int HktAgent::open(uv_loop_t* loop, const SimOptions& options, std::string* erro
         transport_ = std::make_unique<RawTransport>(list, topt);
     std::string err;
     if (transport_->open(
-            loop, [this](size_t, const uint8_t* f, size_t n) { on_frame(f, n); }, &err) != 0) {
+            loop, [this](size_t, const uint8_t* f, size_t n) { sim_.inbound(2 * agent_ + 1, f, n); },
+            &err) != 0) {
         if (error)
             *error = "hkt agent of " + sim_.scenario().agents[agent_].name + ": " + err;
         transport_.reset();
@@ -99,7 +100,7 @@ bool HktAgent::send(const MAC& dst, hktMessage msg) {
     std::vector<uint8_t> frame;
     for (const auto& payload : fragments) {
         build_1905_ethernet_frame(dst, conf().mac, payload, frame);
-        transport_->send(0, frame.data(), frame.size());
+        transmit(frame);
     }
     if (sim_.options_.verbose)
         sim_.log(sim_.scenario().agents[agent_].name + "/hkt -> " + dst.to_string() + " " +
@@ -116,8 +117,19 @@ bool HktAgent::send_ack(const MAC& dst, uint16_t mid) {
         return false;
     std::vector<uint8_t> frame;
     build_1905_ethernet_frame(dst, conf().mac, fragments[0], frame);
-    transport_->send(0, frame.data(), frame.size());
+    transmit(frame);
     return true;
+}
+
+void HktAgent::transmit(const std::vector<uint8_t>& frame) {
+    sim_.transmit(2 * agent_ + 1, frame);
+}
+
+void HktAgent::deliver(FaultWay way, const uint8_t* frame, size_t len) {
+    if (way == FaultWay::to_agents)
+        on_frame(frame, len);
+    else if (transport_ && transport_->is_open())
+        transport_->send(0, frame, len);
 }
 
 void HktAgent::heartbeat() {

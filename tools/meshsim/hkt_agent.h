@@ -12,6 +12,7 @@
 
 #include "map/codec/codec.h"
 #include "map/hkt/hkt_message.h"
+#include "faults.h"
 #include "map/transport/transport.h"
 #include "scenario.h"
 
@@ -66,6 +67,8 @@ class HktAgent {
 
     // Sends a heartbeat now (the timer does it every heartbeat_s once discovered).
     void heartbeat();
+    // A frame through the simulator's faults: taken in, or sent out.
+    void deliver(FaultWay way, const uint8_t* frame, size_t len);
 
   private:
     const HktConf& conf() const;
@@ -75,6 +78,7 @@ class HktAgent {
     void on_hkt(const MAC& from, const CMDU& cmdu, void* msg);
     bool send(const MAC& dst, hktMessage msg);
     bool send_ack(const MAC& dst, uint16_t mid);
+    void transmit(const std::vector<uint8_t>& frame);
     void announce();
     hkt_discovery_response_tlv discovery_response() const;
     static void on_timer(uv_timer_t* t);

@@ -11,6 +11,8 @@
 #include <functional>
 #include <set>
 
+#include "map/codec/tlv_types.h"
+
 namespace meshsim {
 
 using rapidjson::Value;
@@ -54,6 +56,11 @@ class Parser {
             return std::string("\"") + v.GetString() + "\"";
         if (v.IsInt64())
             return std::to_string(v.GetInt64());
+        if (v.IsNumber()) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%g", v.GetDouble());
+            return text;
+        }
         if (v.IsBool())
             return v.GetBool() ? "true" : "false";
         if (v.IsNull())
@@ -177,6 +184,116 @@ class Parser {
         return true;
     }
 
+    // A share of frames, 0 to 1 (absent: left as it is).
+    bool ratio(const Value& obj, const std::string& path, const char* key, double& out) {
+        auto it = obj.FindMember(key);
+        if (it == obj.MemberEnd())
+            return true;
+        const Value& v = it->value;
+        const std::string problem = fault_ratio_problem(v.IsNumber() ? v.GetDouble() : -1);
+        if (!problem.empty())
+            return fail(sub(path, key), problem + ", got " + show(v));
+        out = v.GetDouble();
+        return true;
+    }
+
+    bool millis(const Value& obj, const std::string& path, const char* key, long long& out) {
+        auto it = obj.FindMember(key);
+        if (it == obj.MemberEnd())
+            return true;
+        const Value& v = it->value;
+        const std::string problem = fault_delay_problem(v.IsInt64() ? v.GetInt64() : -1);
+        if (!problem.empty())
+            return fail(sub(path, key), problem + ", got " + show(v));
+        out = v.GetInt64();
+        return true;
+    }
+
+    bool fault_keys(const Value& v, const std::string& path, FaultKeys& k) {
+        return ratio(v, path, "loss", k.loss) && ratio(v, path, "multicast_loss", k.multicast_loss) &&
+               ratio(v, path, "unicast_loss", k.unicast_loss) &&
+               ratio(v, path, "duplicate", k.duplicate) && ratio(v, path, "reorder", k.reorder) &&
+               millis(v, path, "delay_ms", k.delay_ms) && millis(v, path, "jitter_ms", k.jitter_ms);
+    }
+
+    // A "faults" object; SEED non-null where "seed" may be given (the whole mesh's).
+    bool faults(const Value& v, const std::string& path, FaultSpec& f, uint64_t* seed,
+                bool* seed_set) {
+        if (!(seed ? keys(v, path,
+                          {"loss", "multicast_loss", "unicast_loss", "duplicate", "reorder",
+                           "delay_ms", "jitter_ms", "to_agents", "from_agents", "seed"})
+                   : keys(v, path,
+                          {"loss", "multicast_loss", "unicast_loss", "duplicate", "reorder",
+                           "delay_ms", "jitter_ms", "to_agents", "from_agents"})) ||
+            !fault_keys(v, path, f.both)) {
+            return false;
+        }
+        for (auto way : {std::make_pair("to_agents", &f.to_agents),
+                         std::make_pair("from_agents", &f.from_agents)}) {
+            auto it = v.FindMember(way.first);
+            if (it == v.MemberEnd())
+                continue;
+            const std::string wp = sub(path, way.first);
+            if (!keys(it->value, wp,
+                      {"loss", "multicast_loss", "unicast_loss", "duplicate", "reorder",
+                       "delay_ms", "jitter_ms"}) ||
+                !fault_keys(it->value, wp, *way.second)) {
+                return false;
+            }
+        }
+        if (seed && v.HasMember("seed")) {
+            long long n = 0;
+            if (!integer(v, path, "seed", 0, 1LL << 53, n, false))
+                return false;
+            *seed = static_cast<uint64_t>(n);
+            if (seed_set)
+                *seed_set = true;
+        }
+        return true;
+    }
+
+    bool optional_faults(const Value& obj, const std::string& path, FaultSpec& f) {
+        auto it = obj.FindMember("faults");
+        return it == obj.MemberEnd() || faults(it->value, sub(path, "faults"), f, nullptr, nullptr);
+    }
+
+    // The behaviour of an agent that is not ours.
+    bool foreign(const Value& v, const std::string& path, AgentConf& a) {
+        std::string unassoc;
+        if (!str(v, path, "unassoc_metrics", unassoc, 16, false))
+            return false;
+        if (unassoc == "on_channel")
+            a.unassoc_metrics = UnassocMetrics::on_channel;
+        else if (unassoc == "off_channel")
+            a.unassoc_metrics = UnassocMetrics::off_channel;
+        else if (unassoc == "none")
+            a.unassoc_metrics = UnassocMetrics::none;
+        else if (!unassoc.empty() && unassoc != "both")
+            return fail(sub(path, "unassoc_metrics"),
+                        "expected \"both\", \"on_channel\", \"off_channel\" or \"none\", got \"" +
+                            unassoc + "\"");
+        std::string order;
+        if (!boolean(v, path, "extra_tlvs", a.extra_tlvs) ||
+            !str(v, path, "tlv_order", order, 16, false))
+            return false;
+        if (!order.empty() && order != "reversed" && order != "standard")
+            return fail(sub(path, "tlv_order"),
+                        "expected \"standard\" or \"reversed\", got \"" + order + "\"");
+        a.reversed_tlvs = order == "reversed";
+        const Value* never = nullptr;
+        if (!array(v, path, "never_answers", 16, never, false))
+            return false;
+        for (rapidjson::SizeType i = 0; never && i < never->Size(); ++i) {
+            const Value& n = (*never)[i];
+            uint16_t type = 0;
+            if (!n.IsString() || !message_type_from_name(n.GetString(), type))
+                return fail(path + ".never_answers[" + std::to_string(i) + "]",
+                            "expected a message type such as \"AP_METRICS_QUERY\", got " + show(n));
+            a.never_answers.push_back(type);
+        }
+        return true;
+    }
+
     bool band(const Value& v, const std::string& path, Band& out) {
         if (v.IsString()) {
             std::string s = v.GetString();
@@ -259,7 +376,8 @@ class Parser {
         if (!keys(
                 v, path,
                 {"name", "al_mac", "serial", "manufacturer", "model", "profile", "ethernet",
-                 "radios", "backhaul", "bsta_rssi", "wsc_fault", "hkt", "backhaul_steer_reject"})) {
+                 "radios", "backhaul", "bsta_rssi", "wsc_fault", "hkt", "backhaul_steer_reject",
+                 "faults", "unassoc_metrics", "extra_tlvs", "tlv_order", "never_answers"})) {
             return false;
         }
         if (!str(v, path, "name", a.name, 32, true))
@@ -323,13 +441,17 @@ class Parser {
             return fail(sub(path, "backhaul_steer_reject"),
                         "expected 4, 5 or 6, got " + std::to_string(reject));
         a.backhaul_steer_reject = static_cast<int>(reject);
+        if (!optional_faults(v, path, a.faults) || !foreign(v, path, a))
+            return false;
         auto bh = v.FindMember("backhaul");
         if (bh == v.MemberEnd())
             return fail(sub(path, "backhaul"), "missing");
         const std::string bp = sub(path, "backhaul");
         const Value& b = bh->value;
         if (!keys(b, bp,
-                  {"type", "parent", "interface", "parent_interface", "bsta", "bssid", "rssi"})) {
+                  {"type", "parent", "interface", "parent_interface", "bsta", "bssid", "rssi",
+                   "faults"}) ||
+            !optional_faults(b, bp, a.backhaul.faults)) {
             return false;
         }
         std::string type;
@@ -750,9 +872,13 @@ class Parser {
 
     bool top(const Value& doc, Scenario& s) {
         if (!keys(doc, "",
-                  {"controller", "discovery_interval_s", "agents", "clients", "timeline"})) {
+                  {"controller", "discovery_interval_s", "faults", "agents", "clients",
+                   "timeline"})) {
             return false;
         }
+        auto fa = doc.FindMember("faults");
+        if (fa != doc.MemberEnd() && !faults(fa->value, "faults", s.faults, &s.seed, nullptr))
+            return false;
         s.controller_al_mac = MAC(0x02, 0x6f, 0x7a, 0x72, 0x00, 0x01);
         s.controller_interface = s.controller_al_mac;
         auto ctl = doc.FindMember("controller");
@@ -827,6 +953,50 @@ int scenario_parse(const std::string& text, Scenario& out, std::string* error) {
     }
     out = std::move(s);
     return 0;
+}
+
+int faults_parse(const std::string& text, FaultSpec& out, uint64_t* seed, bool* seed_set,
+                 std::string* error) {
+    rapidjson::Document doc;
+    doc.Parse(text.c_str(), text.size());
+    if (doc.HasParseError()) {
+        if (error)
+            *error = "faults: not valid JSON at offset " + std::to_string(doc.GetErrorOffset()) +
+                     ": " + rapidjson::GetParseError_En(doc.GetParseError());
+        return -1;
+    }
+    Parser p;
+    FaultSpec f;
+    uint64_t s = seed ? *seed : 1;
+    bool set = false;
+    if (!p.faults(doc, "faults", f, &s, &set)) {
+        if (error)
+            *error = p.error;
+        return -1;
+    }
+    out = f;
+    if (seed && set)
+        *seed = s;
+    if (seed_set)
+        *seed_set = set;
+    return 0;
+}
+
+std::string message_type_name(uint16_t type) {
+    const std::string n = convert_1905_CMDU_type_to_string(type);
+    return n.compare(0, 10, "CMDU_TYPE_") == 0 ? n.substr(10) : n;
+}
+
+bool message_type_from_name(const std::string& name, uint16_t& out) {
+    if (name.empty() || name == "UNKNOWN")
+        return false;
+    for (uint32_t t = 0; t <= 0xffff; ++t) {
+        if (message_type_name(static_cast<uint16_t>(t)) == name) {
+            out = static_cast<uint16_t>(t);
+            return true;
+        }
+    }
+    return false;
 }
 
 int scenario_load(const std::string& path, Scenario& out, std::string* error) {

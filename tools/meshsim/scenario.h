@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/mac.h"
+#include "faults.h"
 
 namespace meshsim {
 
@@ -77,6 +78,7 @@ struct BackhaulConf {
     std::string parent_interface;  // ethernet: parent's port name (not for the controller)
     MAC bsta;                      // wifi: the backhaul STA's MAC
     BSSID bssid;                   // wifi: the parent's backhaul BSS
+    FaultSpec faults;              // what frames crossing this link meet
 };
 
 // The vendor (HKT) agent of one of the maker's extenders (the agent's optional "hkt"
@@ -99,6 +101,10 @@ struct HktConf {
     std::vector<uint8_t> config_data;  // its data (hex in the scenario)
 };
 
+// Which unassociated STA measurements an agent offers in its AP Capability TLV: on
+// the channels its BSSs operate on, on other channels, both or none.
+enum class UnassocMetrics { both, on_channel, off_channel, none };
+
 struct AgentConf {
     std::string name;
     MAC al_mac;
@@ -114,6 +120,14 @@ struct AgentConf {
     // Reason code (4, 5 or 6) with which the agent refuses every backhaul steering
     // request; 0: it decides from what its backhaul STA hears.
     int backhaul_steer_reject = 0;
+    // What the agent's own frames meet (both ways).
+    FaultSpec faults;
+    // Agents that are not ours: what they measure, what they add to every message, the
+    // order of their TLVs, and the messages they never answer (by type).
+    UnassocMetrics unassoc_metrics = UnassocMetrics::both;
+    bool extra_tlvs = false;
+    bool reversed_tlvs = false;
+    std::vector<uint16_t> never_answers;
 };
 
 struct ClientConf {
@@ -167,6 +181,8 @@ struct Scenario {
     MAC controller_al_mac;     // the controller the co-located agent neighbours
     MAC controller_interface;  // its interface MAC
     unsigned discovery_interval_s = 60;
+    FaultSpec faults;   // every frame of the mesh
+    uint64_t seed = 1;  // of the faults' random draws
     std::vector<AgentConf> agents;
     std::vector<ClientConf> clients;
     std::vector<EventConf> timeline;  // sorted by time
@@ -177,6 +193,13 @@ struct Scenario {
 // Parses and validates TEXT. 0, or -1 with ERROR naming the bad field, e.g.
 // scenario: "agents[2].radios[0].band": expected "2.4", "5" or "6", got "7"
 int scenario_parse(const std::string& text, Scenario& out, std::string* error);
+// Parses a "faults" object given on its own (the command line's --faults), with
+// "seed" allowed. 0, or -1 with ERROR naming the bad field.
+int faults_parse(const std::string& text, FaultSpec& out, uint64_t* seed, bool* seed_set,
+                 std::string* error);
+// The name of a message type as the scenario writes it ("AP_METRICS_QUERY"), and back.
+std::string message_type_name(uint16_t type);
+bool message_type_from_name(const std::string& name, uint16_t& out);
 // Reads PATH (at most kMaxScenarioBytes) and parses it.
 int scenario_load(const std::string& path, Scenario& out, std::string* error);
 

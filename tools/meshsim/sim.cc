@@ -7,6 +7,7 @@
 
 #include "common/clock.h"
 #include "hkt_agent.h"
+#include "map/al/al.h"
 #include "map/codec/tlv_types.h"
 #include "map/codec/wsc.h"
 #include "map/transport/raw_transport.h"
@@ -25,6 +26,66 @@ constexpr uint8_t kErrRejected = 0x06;
 constexpr int kMinBstaRssi = -82;
 constexpr uint8_t kBtmAccept = 0;
 constexpr uint8_t kBtmReject = 1;
+// Messages an agent waits a 1905 Ack for at once (beyond: the oldest is given up).
+constexpr size_t kMaxAwaitingAcks = 32;
+// CMDUs an agent remembers to recognise their repetition, and for how long.
+constexpr size_t kSeenEntries = 64;
+constexpr long long kSeenWindowMs = 10000;
+// What an agent that is not ours adds to every message: a TLV of a type no standard
+// assigns, and a vendor TLV of an organisation that is not the maker.
+constexpr uint8_t kUnknownTlvType = 0xfe;
+constexpr uint8_t kForeignOui[3] = {0x0a, 0x5e, 0x11};
+
+// The messages an agent acknowledges with a 1905 Ack (EasyMesh): requests that
+// change something or whose answer comes later.
+bool agent_acknowledges(uint16_t type) {
+    switch (type) {
+        case CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST:
+        case CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST:
+        case CMDU_TYPE_CLIENT_STEERING_REQUEST:
+        case CMDU_TYPE_BACKHAUL_STEERING_REQUEST:
+        case CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_QUERY:
+        case CMDU_TYPE_BEACON_METRICS_QUERY:
+        case CMDU_TYPE_CHANNEL_SCAN_REQUEST:
+        case CMDU_TYPE_COMBINED_INFRASTRUCTURE_METRICS:
+        case CMDU_TYPE_HIGHER_LAYER_DATA:
+        case CMDU_TYPE_CAC_REQUEST:
+        case CMDU_TYPE_CAC_TERMINATION:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Queries whose answer changes nothing: asked again with the same message id (the
+// controller lacks the answer), they are answered again.
+bool answered_again(uint16_t type) {
+    switch (type) {
+        case CMDU_TYPE_TOPOLOGY_QUERY:
+        case CMDU_TYPE_LINK_METRIC_QUERY:
+        case CMDU_TYPE_AP_CAPABILITY_QUERY:
+        case CMDU_TYPE_AP_METRICS_QUERY:
+        case CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_QUERY:
+        case CMDU_TYPE_CLIENT_CAPABILITY_QUERY:
+        case CMDU_TYPE_CHANNEL_PREFERENCE_QUERY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Requests a profile-1 agent does not know (they came with profile 2).
+bool profile2_request(uint16_t type) {
+    switch (type) {
+        case CMDU_TYPE_CHANNEL_SCAN_REQUEST:
+        case CMDU_TYPE_CAC_REQUEST:
+        case CMDU_TYPE_CAC_TERMINATION:
+        case CMDU_TYPE_BACKHAUL_STA_CAPABILITY_QUERY:
+            return true;
+        default:
+            return false;
+    }
+}
 
 template <class T>
 const T* first_tlv(const CMDU& c) {
@@ -80,6 +141,23 @@ struct Sim::AgentState {
     // When each neighbour's Topology Discovery was last answered by ours (only
     // neighbours are kept, so this stays as small as the neighbour list).
     std::map<MAC, long long> discovery_answered;
+    // Sent messages the controller has not acknowledged yet, as their frames.
+    struct AwaitAck {
+        uint16_t type = 0, mid = 0;
+        MAC dst;
+        std::vector<std::vector<uint8_t>> frames;
+        long long due_ms = 0;
+        unsigned sends = 1;
+    };
+    std::vector<AwaitAck> awaiting;
+    // The CMDUs taken lately (a ring), to recognise their repetition.
+    struct Seen {
+        MAC src;
+        uint16_t type = 0, mid = 0;
+        long long at_ms = 0;
+    };
+    std::vector<Seen> seen;
+    size_t seen_next = 0;
 };
 
 Sim::Sim(Scenario scenario, SimOptions options)
@@ -99,6 +177,25 @@ Sim::Sim(Scenario scenario, SimOptions options)
                 bss_index_[radios[r].bsss[b].bssid] = BssRef{i, r, b};
             }
         }
+    }
+    auto ways = [](const FaultSpec& f) {
+        WayFaults w;
+        w.way[0] = f.resolve(FaultWay::to_agents);
+        w.way[1] = f.resolve(FaultWay::from_agents);
+        return w;
+    };
+    bool any = !scenario_.faults.empty();
+    mesh_faults_ = ways(scenario_.faults);
+    for (const AgentConf& a : scenario_.agents) {
+        agent_faults_.push_back(ways(a.faults));
+        link_faults_.push_back(ways(a.backhaul.faults));
+        any = any || !a.faults.empty() || !a.backhaul.faults.empty();
+    }
+    if (any) {
+        gate_ = std::make_unique<FaultGate>(
+            scenario_.seed, [this](size_t e, FaultWay w, const uint8_t* f, size_t n) {
+                deliver(e, w, f, n);
+            });
     }
     for (const auto& c : scenario_.clients) {
         ClientState s;
@@ -163,7 +260,7 @@ int Sim::start(uv_loop_t* loop, std::string* error) {
         }
         std::string err;
         if (a.transport->open(
-                loop, [this, i](size_t, const uint8_t* f, size_t n) { on_frame(i, f, n); }, &err) !=
+                loop, [this, i](size_t, const uint8_t* f, size_t n) { inbound(2 * i, f, n); }, &err) !=
             0) {
             if (error)
                 *error = "agent " + conf.name + ": " + err;
@@ -193,6 +290,17 @@ int Sim::start(uv_loop_t* loop, std::string* error) {
     search_timer_ = make_timer(on_search_timer, 20, options_.autoconfig_retry_ms);
     later_timer_ = make_timer(on_later_timer, 250, 250);
     metrics_timer_ = make_timer(on_metrics_timer, 1000, 1000);
+    if (gate_) {
+        fault_timer_ = make_timer(on_fault_timer, 1000, 0);
+        uv_timer_stop(fault_timer_);
+        size_t own = 0;
+        for (size_t i = 0; i < agents_.size(); ++i)
+            own += !scenario_.agents[i].faults.empty() || !scenario_.agents[i].backhaul.faults.empty();
+        log("faults (seed " + std::to_string(scenario_.seed) + "): to agents " +
+            describe(mesh_faults_.way[0]) + "; from agents " + describe(mesh_faults_.way[1]) +
+            (own ? "; " + std::to_string(own) + " agent(s) with faults of their own or their link"
+                 : ""));
+    }
     timeline_timer_ = new uv_timer_t;
     uv_timer_init(loop_, timeline_timer_);
     timeline_timer_->data = this;
@@ -213,8 +321,10 @@ void Sim::stop() {
         if (h)
             h->close();
     }
-    for (uv_timer_t** t :
-         {&discovery_timer_, &search_timer_, &timeline_timer_, &later_timer_, &metrics_timer_}) {
+    if (gate_)
+        gate_->clear();
+    for (uv_timer_t** t : {&discovery_timer_, &search_timer_, &timeline_timer_, &later_timer_,
+                           &metrics_timer_, &fault_timer_}) {
         if (*t) {
             uv_timer_stop(*t);
             uv_close(reinterpret_cast<uv_handle_t*>(*t),
@@ -423,11 +533,26 @@ uint16_t Sim::next_mid(size_t i) {
     return ++agents_[i]->mid;
 }
 
+void Sim::dress(size_t i, CMDU& c) const {
+    const AgentConf& conf = scenario_.agents[i];
+    if (conf.extra_tlvs) {
+        const std::string note = "meshsim " + conf.name;
+        append_1905_TLV(&c, alloc_1905_TLV(unknown_tlv{kUnknownTlvType, {0x01, 0x02, 0x03}}));
+        vendor_specific_tlv v;
+        std::memcpy(v.vendor_oui, kForeignOui, sizeof v.vendor_oui);
+        v.payload.assign(note.begin(), note.end());
+        append_1905_TLV(&c, alloc_1905_TLV(std::move(v)));
+    }
+    if (conf.reversed_tlvs && c.list_of_TLVs)
+        std::reverse(c.list_of_TLVs, c.list_of_TLVs + count_1905_TLVs(&c));
+}
+
 bool Sim::send(size_t i, const MAC& dst, CmduPtr cmdu, bool relay) {
     AgentState& a = *agents_[i];
     if (!cmdu || !a.transport || !a.transport->is_open() || !reachable(i))
         return false;
     cmdu->relay_indicator = relay ? 1 : 0;
+    dress(i, *cmdu);
     std::vector<std::vector<uint8_t>> fragments;
     if (!encode_1905_CMDU(*cmdu, fragments)) {
         log("agent " + scenario_.agents[i].name + ": cannot encode " +
@@ -437,13 +562,20 @@ bool Sim::send(size_t i, const MAC& dst, CmduPtr cmdu, bool relay) {
     // Topology Discovery leaves from the interface; everything else from the AL MAC.
     const MAC src = cmdu->message_type == CMDU_TYPE_TOPOLOGY_DISCOVERY ? cmdu->src_al_mac
                                                                        : scenario_.agents[i].al_mac;
-    std::vector<uint8_t> frame;
-    for (const auto& payload : fragments) {
-        build_1905_ethernet_frame(dst, src, payload, frame);
-        a.transport->send(0, frame.data(), frame.size());
-        ++a.tx_packets;
+    std::vector<std::vector<uint8_t>> frames(fragments.size());
+    for (size_t k = 0; k < fragments.size(); ++k) {
+        build_1905_ethernet_frame(dst, src, fragments[k], frames[k]);
+        transmit(2 * i, frames[k]);
     }
     ++stats_.cmdus_sent;
+    if (controller_acknowledges(cmdu->message_type) && !dst.is_multicast()) {
+        if (a.awaiting.size() >= kMaxAwaitingAcks) {
+            a.awaiting.erase(a.awaiting.begin());
+            ++stats_.acks_missed;
+        }
+        a.awaiting.push_back({cmdu->message_type, cmdu->message_id, dst, std::move(frames),
+                              get_current_time_ms() + options_.ack_wait_ms, 1});
+    }
     if (options_.verbose) {
         log(scenario_.agents[i].name + " -> " + dst.to_string() + " " +
             convert_1905_CMDU_type_to_string(cmdu->message_type) + " mid " +
@@ -492,7 +624,8 @@ void Sim::send_search(size_t i) {
     b.add(autoconfig_freq_band_tlv{TLV_TYPE_AUTOCONFIG_FREQ_BAND, bands[0]});
     b.add(supported_service_tlv{TLV_TYPE_SUPPORTED_SERVICE, 1, {MAP_SERVICE_AGENT}});
     b.add(searched_service_tlv{TLV_TYPE_SEARCHED_SERVICE, 1, {MAP_SERVICE_CONTROLLER}});
-    b.add(multiap_profile_tlv{TLV_TYPE_MULTIAP_PROFILE, static_cast<uint8_t>(conf.profile)});
+    if (conf.profile >= 2)  // the profile TLV came with profile 2
+        b.add(multiap_profile_tlv{TLV_TYPE_MULTIAP_PROFILE, static_cast<uint8_t>(conf.profile)});
     send(i, IEEE1905_MULTICAST_ADDRESS, b.build(), true);
 }
 
@@ -507,6 +640,146 @@ void Sim::notify_association(size_t i, const MAC& sta, const BSSID& bssid, bool 
         b.add(e);
     }
     send(i, IEEE1905_MULTICAST_ADDRESS, b.build(), true);
+}
+
+// ---- faults, retransmissions ---------------------------------------------------------
+
+FaultDir Sim::way_faults(size_t i, FaultWay way) const {
+    const int w = static_cast<int>(way);
+    FaultDir f = mesh_faults_.way[w];
+    f.then(agent_faults_[i].way[w]);
+    // Then every backhaul link up to the controller.
+    for (int j = static_cast<int>(i), steps = 0; j >= 0 && steps <= static_cast<int>(agents_.size());
+         j = agents_[j]->parent, ++steps)
+        f.then(link_faults_[j].way[w]);
+    return f;
+}
+
+void Sim::inbound(size_t e, const uint8_t* frame, size_t len) {
+    if (!gate_) {
+        deliver(e, FaultWay::to_agents, frame, len);
+        return;
+    }
+    gate_->pass(e, FaultWay::to_agents, way_faults(e / 2, FaultWay::to_agents), frame, len,
+                get_current_time_ms());
+    arm_faults();
+}
+
+void Sim::transmit(size_t e, const std::vector<uint8_t>& frame) {
+    if (!gate_) {
+        deliver(e, FaultWay::from_agents, frame.data(), frame.size());
+        return;
+    }
+    gate_->pass(e, FaultWay::from_agents, way_faults(e / 2, FaultWay::from_agents), frame.data(),
+                frame.size(), get_current_time_ms());
+    arm_faults();
+}
+
+void Sim::deliver(size_t e, FaultWay way, const uint8_t* frame, size_t len) {
+    const size_t i = e / 2;
+    if (i >= agents_.size())
+        return;
+    if (e % 2) {
+        if (HktAgent* h = hkt_agent(i))
+            h->deliver(way, frame, len);
+        return;
+    }
+    if (way == FaultWay::to_agents) {
+        on_frame(i, frame, len);
+    } else if (agents_[i]->transport && agents_[i]->transport->is_open()) {
+        agents_[i]->transport->send(0, frame, len);
+        ++agents_[i]->tx_packets;
+    }
+}
+
+void Sim::arm_faults() {
+    if (!gate_ || !fault_timer_)
+        return;
+    const long long due = gate_->next_due();
+    if (due < 0) {
+        uv_timer_stop(fault_timer_);
+        return;
+    }
+    const long long wait = std::max(0LL, due - get_current_time_ms());
+    uv_timer_start(fault_timer_, on_fault_timer, static_cast<uint64_t>(wait), 0);
+}
+
+void Sim::on_fault_timer(uv_timer_t* t) {
+    Sim* s = static_cast<Sim*>(t->data);
+    s->gate_->release(get_current_time_ms());
+    s->arm_faults();
+}
+
+size_t Sim::awaiting_acks(size_t i) const {
+    return agents_[i]->awaiting.size();
+}
+
+void Sim::on_ack(size_t i, const MAC& from, uint16_t mid) {
+    auto& list = agents_[i]->awaiting;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const AgentState::AwaitAck& w) {
+                                  return w.mid == mid && w.dst == from;
+                              }),
+               list.end());
+}
+
+// A message the controller acknowledges goes again, with its message id, while its Ack
+// does not come (at most ack_retries times); M1s go again while their M2s do not come.
+void Sim::run_retransmissions() {
+    const long long now = get_current_time_ms();
+    for (size_t i = 0; i < agents_.size(); ++i) {
+        AgentState& a = *agents_[i];
+        const std::string& name = scenario_.agents[i].name;
+        for (auto it = a.awaiting.begin(); it != a.awaiting.end();) {
+            if (it->due_ms > now) {
+                ++it;
+                continue;
+            }
+            const std::string what =
+                message_type_name(it->type) + " mid " + std::to_string(it->mid);
+            if (it->sends > options_.ack_retries || !reachable(i)) {
+                if (reachable(i)) {
+                    log(name + ": no 1905 Ack for " + what + " after " + std::to_string(it->sends) +
+                        " sends; given up");
+                    ++stats_.acks_missed;
+                }
+                it = a.awaiting.erase(it);
+                continue;
+            }
+            if (options_.verbose)
+                log(name + " -> " + it->dst.to_string() + " " + what + " again (no 1905 Ack)");
+            for (const auto& f : it->frames)
+                transmit(2 * i, f);
+            ++it->sends;
+            ++stats_.retransmissions;
+            it->due_ms = now + options_.ack_wait_ms;
+            ++it;
+        }
+        size_t due = 0;
+        for (const RadioWsc& r : wsc_[i])
+            due += r.awaiting_m2 && r.m2_due_ms <= now;
+        if (due == 0 || !reachable(i) || a.controller.is_zero())
+            continue;
+        log(name + ": no M2 for " + std::to_string(due) + " radio(s) in time; sending M1 again");
+        send_wsc_m1(i, a.controller, false);
+    }
+}
+
+bool Sim::repeated(size_t i, const MAC& from, const CMDU& c) {
+    AgentState& a = *agents_[i];
+    const long long now = get_current_time_ms();
+    for (const auto& s : a.seen) {
+        if (s.at_ms != 0 && s.mid == c.message_id && s.type == c.message_type && s.src == from &&
+            now - s.at_ms <= kSeenWindowMs)
+            return true;
+    }
+    if (a.seen.size() < kSeenEntries) {
+        a.seen.push_back({from, c.message_type, c.message_id, now == 0 ? 1 : now});
+    } else {
+        a.seen[a.seen_next] = {from, c.message_type, c.message_id, now == 0 ? 1 : now};
+        a.seen_next = (a.seen_next + 1) % kSeenEntries;
+    }
+    return false;
 }
 
 // ---- receiving -----------------------------------------------------------------------
@@ -540,6 +813,34 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
         c.message_type != CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH) {
         log(scenario_.agents[i].name + " <- " + from.to_string() + " " +
             convert_1905_CMDU_type_to_string(c.message_type) + " mid " + std::to_string(mid));
+    }
+    const AgentConf& conf = scenario_.agents[i];
+    const std::string type_name = message_type_name(c.message_type);
+    if (c.message_type == CMDU_TYPE_1905_ACK) {
+        on_ack(i, from, mid);
+        return;
+    }
+    if (c.message_type != CMDU_TYPE_TOPOLOGY_DISCOVERY && repeated(i, from, c)) {
+        // A retransmission (or a duplicated frame): acknowledged again, acted on once.
+        ++stats_.duplicates;
+        if (agent_acknowledges(c.message_type))
+            send_ack(i, from, mid);
+        if (!answered_again(c.message_type)) {
+            if (options_.verbose)
+                log(conf.name + ": " + type_name + " mid " + std::to_string(mid) +
+                    " again: not acted on twice");
+            return;
+        }
+    }
+    if (std::find(conf.never_answers.begin(), conf.never_answers.end(), c.message_type) !=
+        conf.never_answers.end()) {
+        if (options_.verbose)
+            log(conf.name + ": never answers " + type_name);
+        return;
+    }
+    if (conf.profile == 1 && profile2_request(c.message_type)) {
+        log(conf.name + ": profile-1 agent ignores " + type_name);
+        return;
     }
     switch (c.message_type) {
         case CMDU_TYPE_TOPOLOGY_QUERY:
@@ -738,14 +1039,19 @@ CmduPtr Sim::topology_response(size_t i, uint16_t mid) {
         }
         b.add(ac);
     }
-    b.add(multiap_profile_tlv{TLV_TYPE_MULTIAP_PROFILE, static_cast<uint8_t>(conf.profile)});
+    if (conf.profile >= 2)
+        b.add(multiap_profile_tlv{TLV_TYPE_MULTIAP_PROFILE, static_cast<uint8_t>(conf.profile)});
     return b.build();
 }
 
 CmduPtr Sim::ap_capability_report(size_t i, uint16_t mid) {
     const AgentConf& conf = scenario_.agents[i];
     CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, mid);
-    b.add(ap_capability_tlv{TLV_TYPE_AP_CAPABILITY, 1, 1, 0});
+    const UnassocMetrics um = conf.unassoc_metrics;
+    b.add(ap_capability_tlv{
+        TLV_TYPE_AP_CAPABILITY,
+        static_cast<uint8_t>(um == UnassocMetrics::both || um == UnassocMetrics::on_channel),
+        static_cast<uint8_t>(um == UnassocMetrics::both || um == UnassocMetrics::off_channel), 0});
     channel_scan_capabilities_tlv scan;
     for (const RadioConf& r : conf.radios) {
         ap_radio_basic_capabilities_tlv caps;
@@ -793,6 +1099,8 @@ CmduPtr Sim::ap_capability_report(size_t i, uint16_t mid) {
         sr.op_classes.push_back({r.op_class, 0, {}});
         scan.radios.push_back(sr);
     }
+    if (conf.profile < 2)  // channel scans and the profile-2 capability came with profile 2
+        return b.build();
     b.add(scan);
     profile2_ap_capability_tlv p2;
     p2.byte_counter_units = 0;
@@ -941,9 +1249,29 @@ CmduPtr Sim::unassoc_sta_metrics_response(size_t i, uint16_t mid, const CMDU& qu
     unassociated_sta_link_metrics_response_tlv r;
     if (q) {
         r.op_class = q->op_class;
+        const Band band = q->op_class >= 131   ? Band::b6
+                          : q->op_class <= 84 ? Band::b24
+                                              : Band::b5;
         for (const auto& ch : q->channels) {
+            // On one of our channels the station is heard by our BSSs there; elsewhere a
+            // radio of the band leaves its channel for a moment and hears it about as well
+            // as it hears that radio's BSSs. Each only when our AP capability offers it.
+            bool own = false;
+            for (const auto& radio : conf.radios)
+                own = own || radio.channel == ch.channel;
+            const UnassocMetrics um = conf.unassoc_metrics;
+            const bool offered =
+                um == UnassocMetrics::both ||
+                um == (own ? UnassocMetrics::on_channel : UnassocMetrics::off_channel);
+            if (!offered) {
+                log(conf.name + ": asked to measure on channel " + std::to_string(ch.channel) +
+                    (own ? " (its own)" : " (off-channel)") +
+                    ", which its AP capability does not offer");
+                continue;
+            }
+            size_t heard_count = 0;
             for (const MAC& sta : ch.stas) {
-                // The strongest of our BSSs on that channel the station hears.
+                // The strongest of our BSSs on that channel (or band) the station hears.
                 const std::map<BSSID, int>* heard = nullptr;
                 int c = find_client(sta);
                 int bsta_owner = find_bsta(sta);
@@ -959,7 +1287,7 @@ CmduPtr Sim::unassoc_sta_metrics_response(size_t i, uint16_t mid, const CMDU& qu
                     continue;
                 int best = -200;
                 for (const auto& radio : conf.radios) {
-                    if (radio.channel != ch.channel)
+                    if (own ? radio.channel != ch.channel : radio.band != band)
                         continue;
                     for (const auto& bss : radio.bsss) {
                         auto it = heard->find(bss.bssid);
@@ -967,9 +1295,16 @@ CmduPtr Sim::unassoc_sta_metrics_response(size_t i, uint16_t mid, const CMDU& qu
                             best = std::max(best, it->second);
                     }
                 }
-                if (best > -200 && r.stas.size() < 255)
+                if (best > -200 && r.stas.size() < 255) {
                     r.stas.push_back({sta, ch.channel, 100, rcpi(best)});
+                    ++heard_count;
+                }
             }
+            if (options_.verbose)
+                log(conf.name + ": unassociated measurement on channel " +
+                    std::to_string(ch.channel) + (own ? " (its own)" : " (off-channel)") + ": " +
+                    std::to_string(heard_count) + " of " + std::to_string(ch.stas.size()) +
+                    " station(s) heard");
         }
     }
     b.add(r);
@@ -1128,7 +1463,8 @@ CmduPtr Sim::channel_preference_report(size_t i, uint16_t mid) {
         p.op_classes.push_back({r.op_class, 0, {}, 14, 0});
         b.add(p);
     }
-    b.add(cac_status_report_tlv{});
+    if (scenario_.agents[i].profile >= 2)  // CAC came with profile 2
+        b.add(cac_status_report_tlv{});
     return b.build();
 }
 
@@ -1323,6 +1659,7 @@ void Sim::schedule(size_t client, long long after_ms, const BSSID& to, bool roam
 
 void Sim::on_later_timer(uv_timer_t* t) {
     static_cast<Sim*>(t->data)->run_later();
+    static_cast<Sim*>(t->data)->run_retransmissions();
 }
 
 void Sim::run_later() {

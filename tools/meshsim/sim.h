@@ -16,6 +16,7 @@
 #include "map/cmdu.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/codec.h"
+#include "faults.h"
 #include "map/transport/transport.h"
 #include "scenario.h"
 #include "wsc_enrollee.h"
@@ -35,6 +36,13 @@ struct SimOptions {
     bool verbose = false;      // one line per CMDU sent and received
     bool run_timeline = true;  // false: the caller applies the timeline (tests)
     unsigned autoconfig_retry_ms = 5000;
+    // A message the controller acknowledges is sent again when its 1905 Ack has not come
+    // within ack_wait_ms, at most ack_retries times.
+    unsigned ack_wait_ms = 1000;
+    unsigned ack_retries = 2;
+    // M1s whose M2 has not come within m2_wait_ms are sent again (the wait doubling up to
+    // eight times as long).
+    unsigned m2_wait_ms = 10000;
 };
 
 // Where a radio stands in the WSC exchange.
@@ -49,6 +57,9 @@ struct SimStats {
     uint64_t cmdus_received = 0;
     uint64_t cmdus_sent = 0;
     uint64_t frames_dropped = 0;  // not a CMDU, malformed, or for a silent agent
+    uint64_t duplicates = 0;      // CMDUs received again (same sender, type and message id)
+    uint64_t retransmissions = 0;  // messages sent again for want of their 1905 Ack
+    uint64_t acks_missed = 0;      // messages given up after their last retransmission
 };
 
 class Sim {
@@ -98,6 +109,12 @@ class Sim {
     unsigned long ap_metrics_sent(size_t i) const { return reporting_[i].sent; }
     // Sends what the metrics timer sends when due (tests drive it with the manual clock).
     void run_metrics_reporting();
+    // The faults frames meet (null when the scenario and command line set none).
+    const FaultGate* faults() const { return gate_.get(); }
+    // What agent I's frames meet on WAY: the mesh's faults, its own, its links'.
+    FaultDir way_faults(size_t i, FaultWay way) const;
+    // Messages agent I still waits a 1905 Ack for.
+    size_t awaiting_acks(size_t i) const;
 
   private:
     friend class HktAgent;
@@ -125,11 +142,26 @@ class Sim {
     };
 
     void log(const std::string& text);
+    // Frames in and out of endpoint E (2 * agent, or 2 * agent + 1 for its vendor agent)
+    // go through the faults, which hand them to deliver().
+    void inbound(size_t endpoint, const uint8_t* frame, size_t len);
+    void transmit(size_t endpoint, const std::vector<uint8_t>& frame);
+    void deliver(size_t endpoint, FaultWay way, const uint8_t* frame, size_t len);
+    void arm_faults();
+    static void on_fault_timer(uv_timer_t* t);
     void on_frame(size_t agent, const uint8_t* frame, size_t len);
     void handle(size_t agent, const MAC& from, const CMDU& cmdu);
+    // Whether agent I has taken C from FROM already (a retransmission or a duplicated
+    // frame); records it otherwise.
+    bool repeated(size_t agent, const MAC& from, const CMDU& c);
     bool send(size_t agent, const MAC& dst, CmduPtr cmdu, bool relay = false);
     bool send_ack(size_t agent, const MAC& dst, uint16_t mid);
     uint16_t next_mid(size_t agent);
+    // What an agent that is not ours does to every message: more TLVs, another order.
+    void dress(size_t agent, CMDU& cmdu) const;
+    // Retransmissions for want of 1905 Acks, and M1s for want of M2s.
+    void on_ack(size_t agent, const MAC& from, uint16_t mid);
+    void run_retransmissions();
 
     // Builders of what an agent tells.
     CmduPtr topology_response(size_t agent, uint16_t mid);
@@ -146,7 +178,8 @@ class Sim {
     void send_search(size_t agent);
     // WSC (sim_wsc.cc): M1 per radio, M2s opened and applied.
     void init_wsc();
-    void send_wsc_m1(size_t agent, const MAC& dst);
+    // One M1 per radio (ALL false: only the radios still waiting for their M2).
+    void send_wsc_m1(size_t agent, const MAC& dst, bool all = true);
     void on_wsc(size_t agent, const MAC& from, const CMDU& cmdu);
     void apply_wsc(size_t agent, size_t radio, const WscResult& result);
     // The agent's radios run their scenario BSSs again (timeline "forget_credentials").
@@ -224,6 +257,9 @@ class Sim {
         WscEnrollee enrollee;
         RadioWscState state;
         std::vector<BssConf> factory;  // the scenario's BSSs: the slots M2s fill
+        bool awaiting_m2 = false;      // its M1 left and no M2 came since
+        long long m2_due_ms = 0;       // when its M1 goes again
+        long long m2_wait_ms = 0;      // how long the last M1 waits
     };
     std::vector<std::vector<RadioWsc>> wsc_;  // [agent][radio]
     size_t next_event_ = 0;
@@ -235,6 +271,14 @@ class Sim {
     std::vector<Later> later_;
     std::map<std::pair<BSSID, MAC>, long long> acl_;  // blocked until (ms)
     SimStats stats_;
+    // The faults: the mesh's, each agent's and each agent's backhaul link's, per way.
+    std::unique_ptr<FaultGate> gate_;
+    uv_timer_t* fault_timer_ = nullptr;
+    struct WayFaults {
+        FaultDir way[2];
+    };
+    WayFaults mesh_faults_;
+    std::vector<WayFaults> agent_faults_, link_faults_;
     LogSink log_;
     bool started_ = false;
 };

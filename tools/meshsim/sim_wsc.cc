@@ -11,6 +11,7 @@
 #include <array>
 #include <set>
 
+#include "common/clock.h"
 #include "map/codec/tlv_types.h"
 #include "map/codec/wsc.h"
 #include "sim.h"
@@ -53,10 +54,20 @@ void Sim::init_wsc() {
     }
 }
 
-void Sim::send_wsc_m1(size_t i, const MAC& dst) {
+void Sim::send_wsc_m1(size_t i, const MAC& dst, bool all) {
     const AgentConf& conf = scenario_.agents[i];
+    const long long now = get_current_time_ms();
     for (size_t r = 0; r < conf.radios.size(); ++r) {
         const RadioConf& radio = conf.radios[r];
+        RadioWsc& state = wsc_[i][r];
+        if (!all && !(state.awaiting_m2 && state.m2_due_ms <= now))
+            continue;
+        // A fresh exchange waits m2_wait_ms for its M2, each repetition twice as long as
+        // the one before (at most eight times).
+        state.m2_wait_ms = all ? options_.m2_wait_ms
+                               : std::min<long long>(state.m2_wait_ms * 2, options_.m2_wait_ms * 8LL);
+        state.awaiting_m2 = true;
+        state.m2_due_ms = now + state.m2_wait_ms;
         wsc_tlv w;
         w.wsc_frame = wsc_[i][r].enrollee.make_m1(conf, radio);
         if (w.wsc_frame.empty()) {
@@ -69,7 +80,8 @@ void Sim::send_wsc_m1(size_t i, const MAC& dst) {
         caps.op_classes = supported_classes(radio);
         CmduBuilder b(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, next_mid(i));
         b.add(caps);
-        b.add(profile2_ap_capability_tlv{});
+        if (conf.profile >= 2)
+            b.add(profile2_ap_capability_tlv{});
         b.add(std::move(w));
         send(i, dst, b.build());
     }
@@ -148,6 +160,7 @@ void Sim::apply_wsc(size_t i, size_t r, const WscResult& res) {
     RadioConf& radio = conf.radios[r];
     RadioWsc& w = wsc_[i][r];
     ++w.state.exchanges;
+    w.awaiting_m2 = false;
     const std::string who =
         conf.name + ": radio " + radio.id.to_string() + " (" + band_name(radio.band) + " GHz)";
     if (res.kind == WscResult::failed) {

@@ -147,6 +147,27 @@ TEST(MeshsimScenario, MistakesNameTheirField) {
         {"{\"at_s\": 2, \"agent\": \"ext\", \"silent\": true}",
          "{\"at_s\": 2, \"agent\": \"ext\", \"bsta_rssi\": {\"02:00:00:00:01:12\": 5}}",
          "\"timeline[1].bsta_rssi"},
+        // Faults: the whole mesh's, an agent's, a link's; the foreign agents' keys.
+        {"\"agents\": [", "\"faults\": {\"loss\": 1.5}, \"agents\": [",
+         "\"faults.loss\": expected a ratio from 0 to 1, got 1.5"},
+        {"\"agents\": [", "\"faults\": {\"to_agents\": {\"multicast_loss\": \"10%\"}}, \"agents\": [",
+         "\"faults.to_agents.multicast_loss\": expected a ratio from 0 to 1, got \"10%\""},
+        {"\"agents\": [", "\"faults\": {\"from_agents\": {\"seed\": 3}}, \"agents\": [",
+         "\"faults.from_agents.seed\": unknown key"},
+        {"\"agents\": [", "\"faults\": {\"lost\": 0.1}, \"agents\": [",
+         "\"faults.lost\": unknown key"},
+        {"\"serial\": \"S2\",", "\"serial\": \"S2\", \"faults\": {\"delay_ms\": -5},",
+         "\"agents[1].faults.delay_ms\": expected milliseconds from 0 to 60000, got -5"},
+        {"\"serial\": \"S2\",", "\"serial\": \"S2\", \"faults\": {\"seed\": 2},",
+         "\"agents[1].faults.seed\": unknown key"},
+        {"\"bssid\": \"02:00:00:00:01:12\"}}", "\"bssid\": \"02:00:00:00:01:12\", \"faults\": {\"duplicate\": -0.1}}}",
+         "\"agents[1].backhaul.faults.duplicate\": expected a ratio from 0 to 1, got -0.1"},
+        {"\"serial\": \"S2\",", "\"serial\": \"S2\", \"unassoc_metrics\": \"far\",",
+         "\"agents[1].unassoc_metrics\": expected \"both\", \"on_channel\", \"off_channel\" or \"none\""},
+        {"\"serial\": \"S2\",", "\"serial\": \"S2\", \"tlv_order\": \"random\",",
+         "\"agents[1].tlv_order\": expected \"standard\" or \"reversed\""},
+        {"\"serial\": \"S2\",", "\"serial\": \"S2\", \"never_answers\": [\"COFFEE_QUERY\"],",
+         "\"agents[1].never_answers[0]\": expected a message type"},
     };
     for (const Case& c : cases) {
         std::string error = error_after(c.from, c.to);

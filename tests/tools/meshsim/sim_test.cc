@@ -72,18 +72,21 @@ std::vector<const T*> all_tlvs(const CMDU& c) {
 // The default scenario's mesh, with a controller stand-in on the same segment.
 class MeshsimTest : public ::testing::Test {
   protected:
+    virtual const char* scenario_file() const { return "default.json"; }
     void SetUp() override {
         uv_loop_init(&loop_);
         segment_ = next_segment();
         std::string error;
         meshsim::Scenario s;
-        ASSERT_EQ(
-            meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/default.json", s, &error), 0)
+        ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/" + scenario_file(), s,
+                                         &error),
+                  0)
             << error;
         meshsim::SimOptions o;
         o.segment = segment_;
         o.run_timeline = false;
         o.autoconfig_retry_ms = 200;
+        o.ack_wait_ms = 200;
         sim_ = std::make_unique<meshsim::Sim>(std::move(s), o);
         sim_->set_log_sink([](const std::string&) {});
         TransportInterface itf{"ctl", kCtlIf, segment_, 0};
@@ -147,6 +150,24 @@ class MeshsimTest : public ::testing::Test {
         }
     }
 
+    // How many CMDUs of TYPE from SRC (and MID when not negative) came.
+    size_t count(uint16_t type, const MAC& src, int mid = -1) const {
+        size_t n = 0;
+        for (const auto& r : got_)
+            n += r.cmdu->message_type == type && r.src == src &&
+                 (mid < 0 || r.cmdu->message_id == mid);
+        return n;
+    }
+    // Runs the loop for MS milliseconds.
+    void run_for(int ms) {
+        bool expired = false;
+        guard_->data = &expired;
+        uv_timer_start(
+            guard_, [](uv_timer_t* t) { *static_cast<bool*>(t->data) = true; },
+            static_cast<uint64_t>(ms), 0);
+        while (!expired)
+            uv_run(&loop_, UV_RUN_ONCE);
+    }
     // The first received CMDU of TYPE from SRC (and MID when not negative).
     const Received* find(uint16_t type, const MAC& src, int mid = -1) const {
         for (const auto& r : got_) {
@@ -874,4 +895,179 @@ TEST_F(MeshsimTest, ARadarMoveIsReportedUnaskedAndThePolicySetsTheMetricsPace) {
             n += r.cmdu->message_type == CMDU_TYPE_AP_METRICS_RESPONSE && r.src == kExtWired;
         return n == 3;
     }));
+}
+
+// Agents retransmit what the controller acknowledges until its 1905 Ack comes (at most
+// twice more), and take a repeated request once while acknowledging it again.
+TEST_F(MeshsimTest, UnacknowledgedMessagesGoAgainAndRepeatsAreActedOnOnce) {
+    CmduBuilder b(CMDU_TYPE_CLIENT_STEERING_REQUEST, 40);
+    auto& s = b.add<steering_request_tlv>();
+    s.bssid = kWired5;
+    s.request_mode = 1;
+    s.stas.push_back(kLaptop);
+    s.targets.push_back({kGw5, 115, 36});
+    CmduPtr request = b.build();
+    std::vector<std::vector<uint8_t>> frags;
+    ASSERT_TRUE(encode_1905_CMDU(*request, frags));
+    send(kExtWired, std::move(request));
+    const Received* rep = await(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, kExtWired);
+    ASSERT_TRUE(rep);
+    const uint16_t report_mid = rep->cmdu->message_id;
+    // Never acknowledged: sent three times with its message id, then given up.
+    ASSERT_TRUE(run_until([&] {
+        return count(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, kExtWired, report_mid) == 3 &&
+               sim_->awaiting_acks(1) == 0;
+    }));
+    EXPECT_EQ(sim_->stats().retransmissions, 2u);
+    EXPECT_EQ(sim_->stats().acks_missed, 1u);
+    EXPECT_EQ(sim_->client_bss(1), kGw5);
+
+    // The controller's stack repeats the request (same message id): Ack again, no second
+    // steer (the laptop, now on the gateway, is not sent back nor reported on).
+    CmduPtr again = decode_1905_CMDU(frags[0].data(), frags[0].size());
+    ASSERT_TRUE(again);
+    send(kExtWired, std::move(again));
+    ASSERT_TRUE(run_until([&] { return count(CMDU_TYPE_1905_ACK, kExtWired, 40) == 2; }));
+    run_for(300);
+    EXPECT_EQ(sim_->stats().duplicates, 1u);
+    EXPECT_EQ(count(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, kExtWired), 3u);
+
+    // Acknowledged at once: sent once.
+    CmduBuilder u(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_QUERY, 41);
+    u.add<unassociated_sta_link_metrics_query_tlv>().channels.push_back({36, 1, {kPhone}});
+    send(kExtWired, u.build());
+    const Received* resp = await(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE, kExtWired);
+    ASSERT_TRUE(resp);
+    send(kExtWired, CmduBuilder(CMDU_TYPE_1905_ACK, resp->cmdu->message_id).build());
+    ASSERT_TRUE(run_until([&] { return sim_->awaiting_acks(1) == 0; }));
+    run_for(500);
+    EXPECT_EQ(count(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE, kExtWired), 1u);
+    // A repeated query is answered again: its answer is what the controller lacks.
+    send(kExtWired, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 42).build());
+    ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_RESPONSE, kExtWired, 42));
+    send(kExtWired, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 42).build());
+    EXPECT_TRUE(run_until([&] { return count(CMDU_TYPE_TOPOLOGY_RESPONSE, kExtWired, 42) == 2; }));
+}
+
+namespace {
+
+const MAC kOld(0x02, 0x6f, 0x7a, 0x72, 0x04, 0x00);
+const MAC kOnChan(0x02, 0x6f, 0x7a, 0x72, 0x05, 0x00);
+const MAC kOffChan(0x02, 0x6f, 0x7a, 0x72, 0x06, 0x00);
+const MAC kLate(0x02, 0x6f, 0x7a, 0x72, 0x07, 0x00);
+const MAC kChatty(0x02, 0x6f, 0x7a, 0x72, 0x08, 0x00);
+const MAC kReversed(0x02, 0x6f, 0x7a, 0x72, 0x09, 0x00);
+const MAC kMute(0x02, 0x6f, 0x7a, 0x72, 0x0a, 0x00);
+const MAC kForeignPhone(0x02, 0xc1, 0, 0, 1, 0x01);
+
+// The agents that are not ours (foreign.json), each with its own trait.
+class ForeignAgents : public MeshsimTest {
+  protected:
+    const char* scenario_file() const override { return "foreign.json"; }
+};
+
+// The types of the TLVs of C, in order.
+std::vector<uint8_t> tlv_types(const CMDU& c) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; c.list_of_TLVs && c.list_of_TLVs[i]; ++i)
+        out.push_back(*c.list_of_TLVs[i]);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(ForeignAgents, EachTellsAndAnswersAsItsTraitSays) {
+    // Profile 1: no profile TLV in its search or topology, no profile-2 TLVs in its
+    // capabilities, and a profile-2 request goes unanswered (not even acknowledged).
+    const Received* search = await(CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH, kOld);
+    ASSERT_TRUE(search);
+    EXPECT_FALSE(find_tlv<multiap_profile_tlv>(*search->cmdu));
+    CmduPtr topo = topology_of(kOld, 50);
+    ASSERT_TRUE(topo);
+    EXPECT_FALSE(find_tlv<multiap_profile_tlv>(*topo));
+    send(kOld, CmduBuilder(CMDU_TYPE_AP_CAPABILITY_QUERY, 51).build());
+    const Received* caps = await(CMDU_TYPE_AP_CAPABILITY_REPORT, kOld, 51);
+    ASSERT_TRUE(caps);
+    EXPECT_TRUE(find_tlv<ap_radio_basic_capabilities_tlv>(*caps->cmdu));
+    EXPECT_FALSE(find_tlv<profile2_ap_capability_tlv>(*caps->cmdu));
+    EXPECT_FALSE(find_tlv<channel_scan_capabilities_tlv>(*caps->cmdu));
+    send(kOld, CmduBuilder(CMDU_TYPE_CHANNEL_SCAN_REQUEST, 52).build());
+
+    // Unassociated measurements: what each AP Capability TLV offers, and only that.
+    struct Unassoc {
+        MAC agent;
+        bool on, off;
+        uint8_t op_class, channel;  // the phone is asked for there
+        size_t heard;
+    } unassoc[] = {
+        {kOnChan, true, false, 115, 36, 1},   // its own channel
+        {kOnChan, true, false, 115, 44, 0},   // not its own: not measured
+        {kOffChan, false, true, 115, 36, 1},  // off its channels (it hears the phone on 5 GHz)
+        {kOffChan, false, true, 125, 149, 0},
+        {kGateway, true, true, 115, 44, 0},  // ours measures both ways; the phone is its own
+    };
+    uint16_t mid = 60;
+    for (const Unassoc& u : unassoc) {
+        send(u.agent, CmduBuilder(CMDU_TYPE_AP_CAPABILITY_QUERY, mid).build());
+        const Received* r = await(CMDU_TYPE_AP_CAPABILITY_REPORT, u.agent, mid++);
+        ASSERT_TRUE(r);
+        const auto* ap = find_tlv<ap_capability_tlv>(*r->cmdu);
+        ASSERT_TRUE(ap);
+        EXPECT_EQ(ap->unassoc_sta_metrics_operating_channel, u.on ? 1 : 0);
+        EXPECT_EQ(ap->unassoc_sta_metrics_non_operating_channel, u.off ? 1 : 0);
+        CmduBuilder q(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_QUERY, mid);
+        auto& t = q.add<unassociated_sta_link_metrics_query_tlv>();
+        t.op_class = u.op_class;
+        t.channels.push_back({u.channel, 1, {kForeignPhone}});
+        send(u.agent, q.build());
+        ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, u.agent, mid++));
+        const size_t before = count(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE, u.agent);
+        ASSERT_TRUE(run_until([&] {
+            return count(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE, u.agent) > before;
+        }));
+        const unassociated_sta_link_metrics_response_tlv* res = nullptr;
+        for (const auto& x : got_)
+            if (x.cmdu->message_type == CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE &&
+                x.src == u.agent)
+                res = find_tlv<unassociated_sta_link_metrics_response_tlv>(*x.cmdu);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->stas.size(), u.heard) << u.agent.to_string() << " channel " << int(u.channel);
+    }
+
+    // Extra TLVs on every message, an Ack included; the reverse order; a query left
+    // unanswered; answers half a second to two seconds late.
+    send(kChatty, CmduBuilder(CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST, 70).build());
+    for (uint16_t type : {CMDU_TYPE_1905_ACK, CMDU_TYPE_TOPOLOGY_RESPONSE}) {
+        if (type == CMDU_TYPE_TOPOLOGY_RESPONSE)
+            send(kChatty, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 71).build());
+        const Received* r = await(type, kChatty, type == CMDU_TYPE_1905_ACK ? 70 : 71);
+        ASSERT_TRUE(r);
+        const std::vector<uint8_t> t = tlv_types(*r->cmdu);
+        ASSERT_GE(t.size(), 2u);
+        EXPECT_EQ(t[t.size() - 2], 0xfe);
+        EXPECT_EQ(t.back(), TLV_TYPE_VENDOR_SPECIFIC);
+    }
+    CmduPtr normal = topology_of(kOnChan, 72), reversed = topology_of(kReversed, 73);
+    ASSERT_TRUE(normal && reversed);
+    EXPECT_EQ(tlv_types(*normal).front(), TLV_TYPE_DEVICE_INFORMATION_TYPE);
+    EXPECT_EQ(tlv_types(*reversed).back(), TLV_TYPE_DEVICE_INFORMATION_TYPE);
+    EXPECT_EQ(tlv_types(*reversed).front(), TLV_TYPE_MULTIAP_PROFILE);
+
+    send(kMute, CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 74)
+                    .add(link_metric_query_tlv{TLV_TYPE_LINK_METRIC_QUERY,
+                                               LINK_METRIC_QUERY_ALL_NEIGHBORS, MAC(),
+                                               LINK_METRIC_TX_AND_RX})
+                    .build());
+    send(kMute, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 75).build());
+    ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_RESPONSE, kMute, 75));
+    run_for(300);
+    EXPECT_FALSE(find(CMDU_TYPE_LINK_METRIC_RESPONSE, kMute, 74));
+
+    const long long asked = get_current_time_ms();
+    send(kLate, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 76).build());
+    ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_RESPONSE, kLate, 76));
+    EXPECT_GE(get_current_time_ms() - asked, 500);
+    // The profile-2 request to the profile-1 agent: still nothing.
+    EXPECT_FALSE(find(CMDU_TYPE_1905_ACK, kOld, 52));
+    EXPECT_FALSE(find(CMDU_TYPE_CHANNEL_SCAN_REPORT, kOld));
 }
