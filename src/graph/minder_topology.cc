@@ -72,6 +72,10 @@ void GraphMinder::on_topology(CMDU* cmdu) {
     }
     dev->update_interfaces(topo.local_interfaces);
     dev->operational_bss = topo.radios;
+    // An agent's Multi-AP profile is what its response says (1 without the TLV); the root's
+    // is the stack's own.
+    if (dev != graph_.root)
+        dev->map_profile = topo.multiap_profile;
     // A station already in the graph under one of this device's interfaces is its backhaul
     // STA (the parent may have reported the association before this device was known).
     for (const LocalInterface& i : dev->interfaces) {
