@@ -11,6 +11,8 @@
 #   DEMO_SCENARIO=tools/meshsim/scenarios/ssid-sync.json scripts/demo.sh
 #   DEMO_SCENARIO=tools/meshsim/scenarios/backhaul.json scripts/demo.sh   (a backhaul moves)
 #   DEMO_SCENARIO=tools/meshsim/scenarios/steering.json scripts/demo.sh   (clients steered live)
+#   DEMO_SCENARIO=tools/meshsim/scenarios/foreign.json scripts/demo.sh    (agents that are not ours)
+#   DEMO_LOSS=0.1 scripts/demo.sh      (meshsim loses that share of every frame, seed DEMO_SEED or 1)
 #
 # Every agent onboards for real: its M1s are answered with M2s carrying the
 # credentials of map_stack.json ("ozr-home" everywhere, "ozr-backhaul" on 5 GHz),
@@ -25,7 +27,10 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOZR_TESTS=OFF -DOZR_BENCH=OFF >/dev/null
 cmake --build build/release -j"$(nproc)" --target ozr meshsim meshview
 scenario=${DEMO_SCENARIO:-tools/meshsim/scenarios/default.json}
-./build/release/tools/meshsim/meshsim --check "$scenario" >/dev/null
+# DEMO_LOSS: meshsim loses that share of the frames between the controller and the agents.
+loss=()
+[ -z "${DEMO_LOSS:-}" ] || loss=(--loss "$DEMO_LOSS" --seed "${DEMO_SEED:-1}")
+./build/release/tools/meshsim/meshsim --check "$scenario" "${loss[@]}" >/dev/null
 
 root=$(mktemp -d /tmp/ozr-demo.XXXXXX)
 pids=()
@@ -79,11 +84,13 @@ bus_address=$(./scripts/private-bus.sh start "$root/bus")
 export DBUS_SYSTEM_BUS_ADDRESS=$bus_address
 
 echo "demo: OZR_ROOT=$root, segment $segment, scenario $scenario"
+[ -z "${DEMO_LOSS:-}" ] ||
+    echo "demo: meshsim loses a share of ${DEMO_LOSS} of every frame to and from the agents (seed ${DEMO_SEED:-1}; see its log)"
 echo "demo: daemon log $root/ozr.log, simulator log $root/meshsim.log, capture $root/ozr_map.pcap"
 ./build/release/src/main/ozr --log-path="$root/ozr.log" "$@" &
 pids+=($!)
 ./build/release/tools/meshsim/meshsim --scenario "$scenario" --segment "$segment" --verbose \
-    >"$root/meshsim.log" 2>&1 &
+    "${loss[@]}" >"$root/meshsim.log" 2>&1 &
 pids+=($!)
 # The platform admits the scenario's extenders (every agent but the gateway's own) to the
 # white list over the bus; the tree then shows each one's serial number and state.

@@ -820,7 +820,11 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
         on_ack(i, from, mid);
         return;
     }
-    if (c.message_type != CMDU_TYPE_TOPOLOGY_DISCOVERY && repeated(i, from, c)) {
+    // The other agents' multicast chatter is not remembered: it would crowd the requests out.
+    const bool chatter = c.message_type == CMDU_TYPE_TOPOLOGY_DISCOVERY ||
+                         c.message_type == CMDU_TYPE_TOPOLOGY_NOTIFICATION ||
+                         c.message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH;
+    if (!chatter && repeated(i, from, c)) {
         // A retransmission (or a duplicated frame): acknowledged again, acted on once.
         ++stats_.duplicates;
         if (agent_acknowledges(c.message_type))
