@@ -815,7 +815,6 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
             convert_1905_CMDU_type_to_string(c.message_type) + " mid " + std::to_string(mid));
     }
     const AgentConf& conf = scenario_.agents[i];
-    const std::string type_name = message_type_name(c.message_type);
     if (c.message_type == CMDU_TYPE_1905_ACK) {
         on_ack(i, from, mid);
         return;
@@ -831,19 +830,19 @@ void Sim::handle(size_t i, const MAC& from, const CMDU& c) {
             send_ack(i, from, mid);
         if (!answered_again(c.message_type)) {
             if (options_.verbose)
-                log(conf.name + ": " + type_name + " mid " + std::to_string(mid) +
-                    " again: not acted on twice");
+                log(conf.name + ": " + message_type_name(c.message_type) + " mid " +
+                    std::to_string(mid) + " again: not acted on twice");
             return;
         }
     }
     if (std::find(conf.never_answers.begin(), conf.never_answers.end(), c.message_type) !=
         conf.never_answers.end()) {
         if (options_.verbose)
-            log(conf.name + ": never answers " + type_name);
+            log(conf.name + ": never answers " + message_type_name(c.message_type));
         return;
     }
     if (conf.profile == 1 && profile2_request(c.message_type)) {
-        log(conf.name + ": profile-1 agent ignores " + type_name);
+        log(conf.name + ": profile-1 agent ignores " + message_type_name(c.message_type));
         return;
     }
     switch (c.message_type) {

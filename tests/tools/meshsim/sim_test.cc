@@ -87,6 +87,7 @@ class MeshsimTest : public ::testing::Test {
         o.run_timeline = false;
         o.autoconfig_retry_ms = 200;
         o.ack_wait_ms = 200;
+        o.m2_wait_ms = 400;
         sim_ = std::make_unique<meshsim::Sim>(std::move(s), o);
         sim_->set_log_sink([](const std::string&) {});
         TransportInterface itf{"ctl", kCtlIf, segment_, 0};
@@ -248,6 +249,16 @@ TEST_F(MeshsimTest, AutoconfigSearchThenM1WithSerialPerRadio) {
     const auto* caps = find_tlv<ap_radio_basic_capabilities_tlv>(*m1->cmdu);
     ASSERT_TRUE(caps);
     EXPECT_EQ(caps->radio_id, MAC(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x10));
+    // No M2 comes: each radio sends a fresh M1 (new key and nonce), then waits longer.
+    ASSERT_TRUE(
+        run_until([&] { return count(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, kExtWired) == 4; }));
+    std::vector<std::vector<uint8_t>> m1s;
+    for (const auto& r : got_)
+        if (r.cmdu->message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_WSC && r.src == kExtWired)
+            m1s.push_back(find_tlv<wsc_tlv>(*r.cmdu)->wsc_frame);
+    EXPECT_NE(m1s[0], m1s[2]);
+    run_for(500);  // the next ones wait 800 ms
+    EXPECT_EQ(count(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, kExtWired), 4u);
 }
 
 TEST_F(MeshsimTest, GatewayDiscoversToTheControllerOnly) {
