@@ -970,8 +970,8 @@ int faults_parse(const std::string& text, FaultSpec& out, uint64_t* seed, bool* 
     uint64_t s = seed ? *seed : 1;
     bool set = false;
     if (!p.faults(doc, "faults", f, &s, &set)) {
-        if (error)
-            *error = p.error;
+        if (error)  // named as on the command line, not in a scenario
+            *error = p.error.compare(0, 10, "scenario: ") == 0 ? p.error.substr(10) : p.error;
         return -1;
     }
     out = f;

@@ -84,7 +84,7 @@ TEST(MeshsimFaults, TheMostSpecificKeyWins) {
     EXPECT_TRUE(seed_set);
     EXPECT_EQ(seed, 9u);
     EXPECT_EQ(meshsim::faults_parse(R"({"loss": 2})", cli, nullptr, nullptr, &error), -1);
-    EXPECT_EQ(error, "scenario: \"faults.loss\": expected a ratio from 0 to 1, got 2");
+    EXPECT_EQ(error, "\"faults.loss\": expected a ratio from 0 to 1, got 2");
     // Hops compound: two links of 10 % lose 19 %.
     FaultDir a, b;
     a.unicast_loss = b.unicast_loss = 0.1;
