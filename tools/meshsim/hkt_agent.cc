@@ -51,7 +51,8 @@ int HktAgent::open(uv_loop_t* loop, const SimOptions& options, std::string* erro
         transport_ = std::make_unique<RawTransport>(list, topt);
     std::string err;
     if (transport_->open(
-            loop, [this](size_t, const uint8_t* f, size_t n) { sim_.inbound(2 * agent_ + 1, f, n); },
+            loop,
+            [this](size_t, const uint8_t* f, size_t n) { sim_.inbound(2 * agent_ + 1, f, n); },
             &err) != 0) {
         if (error)
             *error = "hkt agent of " + sim_.scenario().agents[agent_].name + ": " + err;

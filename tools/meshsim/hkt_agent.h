@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "faults.h"
 #include "map/codec/codec.h"
 #include "map/hkt/hkt_message.h"
-#include "faults.h"
 #include "map/transport/transport.h"
 #include "scenario.h"
 

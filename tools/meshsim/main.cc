@@ -48,7 +48,8 @@ bool fault_flag(const std::string& flag, const std::string& value, meshsim::Faul
     const bool number = !value.empty() && end && *end == '\0';
     std::string problem;
     if (flag == "--delay" || flag == "--jitter") {
-        const long long ms = number && v == static_cast<long long>(v) ? static_cast<long long>(v) : -1;
+        const long long ms =
+            number && v == static_cast<long long>(v) ? static_cast<long long>(v) : -1;
         problem = meshsim::fault_delay_problem(ms);
         (flag == "--delay" ? k.delay_ms : k.jitter_ms) = ms;
     } else {
@@ -104,8 +105,8 @@ int main(int argc, char** argv) {
         } else if (a == "--check") {
             if (!value(check_path))
                 return 2;
-        } else if (a == "--loss" || a == "--mcast-loss" || a == "--ucast-loss" ||
-                   a == "--delay" || a == "--jitter" || a == "--duplicate" || a == "--reorder") {
+        } else if (a == "--loss" || a == "--mcast-loss" || a == "--ucast-loss" || a == "--delay" ||
+                   a == "--jitter" || a == "--duplicate" || a == "--reorder") {
             std::string v;
             if (!value(v) || !fault_flag(a, v, flags))
                 return 2;
@@ -119,7 +120,8 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             const unsigned long long n = std::strtoull(v.c_str(), &end, 10);
             if (v.empty() || v[0] == '-' || !end || *end != '\0' || n > (1ULL << 53)) {
-                std::fprintf(stderr, "meshsim: --seed: expected an integer from 0 to 2^53, got %s\n",
+                std::fprintf(stderr,
+                             "meshsim: --seed: expected an integer from 0 to 2^53, got %s\n",
                              v.c_str());
                 return 2;
             }
@@ -141,7 +143,8 @@ int main(int argc, char** argv) {
     // The command line's faults, over the scenario's: --faults, then each flag.
     meshsim::FaultSpec cli;
     if (!faults_json.empty() &&
-        meshsim::faults_parse(faults_json, cli, seed_set ? nullptr : &seed, seed_set ? nullptr : &seed_set, &error) != 0) {
+        meshsim::faults_parse(faults_json, cli, seed_set ? nullptr : &seed,
+                              seed_set ? nullptr : &seed_set, &error) != 0) {
         std::fprintf(stderr, "meshsim: --faults: %s\n", error.c_str());
         return 2;
     }
@@ -157,13 +160,14 @@ int main(int argc, char** argv) {
             return 1;
         }
         with_faults(scenario);
-        std::printf("%s: %zu agents, %zu clients, %zu timeline events; faults to agents: %s; from "
-                    "agents: %s; seed %llu\n",
-                    check_path.c_str(), scenario.agents.size(), scenario.clients.size(),
-                    scenario.timeline.size(),
-                    meshsim::describe(scenario.faults.resolve(meshsim::FaultWay::to_agents)).c_str(),
-                    meshsim::describe(scenario.faults.resolve(meshsim::FaultWay::from_agents)).c_str(),
-                    static_cast<unsigned long long>(scenario.seed));
+        std::printf(
+            "%s: %zu agents, %zu clients, %zu timeline events; faults to agents: %s; from "
+            "agents: %s; seed %llu\n",
+            check_path.c_str(), scenario.agents.size(), scenario.clients.size(),
+            scenario.timeline.size(),
+            meshsim::describe(scenario.faults.resolve(meshsim::FaultWay::to_agents)).c_str(),
+            meshsim::describe(scenario.faults.resolve(meshsim::FaultWay::from_agents)).c_str(),
+            static_cast<unsigned long long>(scenario.seed));
         return 0;
     }
     if (scenario_path.empty()) {

@@ -210,7 +210,8 @@ class Parser {
     }
 
     bool fault_keys(const Value& v, const std::string& path, FaultKeys& k) {
-        return ratio(v, path, "loss", k.loss) && ratio(v, path, "multicast_loss", k.multicast_loss) &&
+        return ratio(v, path, "loss", k.loss) &&
+               ratio(v, path, "multicast_loss", k.multicast_loss) &&
                ratio(v, path, "unicast_loss", k.unicast_loss) &&
                ratio(v, path, "duplicate", k.duplicate) && ratio(v, path, "reorder", k.reorder) &&
                millis(v, path, "delay_ms", k.delay_ms) && millis(v, path, "jitter_ms", k.jitter_ms);
@@ -235,8 +236,8 @@ class Parser {
                 continue;
             const std::string wp = sub(path, way.first);
             if (!keys(it->value, wp,
-                      {"loss", "multicast_loss", "unicast_loss", "duplicate", "reorder",
-                       "delay_ms", "jitter_ms"}) ||
+                      {"loss", "multicast_loss", "unicast_loss", "duplicate", "reorder", "delay_ms",
+                       "jitter_ms"}) ||
                 !fault_keys(it->value, wp, *way.second)) {
                 return false;
             }
@@ -373,11 +374,10 @@ class Parser {
     }
 
     bool agent(const Value& v, const std::string& path, AgentConf& a) {
-        if (!keys(
-                v, path,
-                {"name", "al_mac", "serial", "manufacturer", "model", "profile", "ethernet",
-                 "radios", "backhaul", "bsta_rssi", "wsc_fault", "hkt", "backhaul_steer_reject",
-                 "faults", "unassoc_metrics", "extra_tlvs", "tlv_order", "never_answers"})) {
+        if (!keys(v, path,
+                  {"name", "al_mac", "serial", "manufacturer", "model", "profile", "ethernet",
+                   "radios", "backhaul", "bsta_rssi", "wsc_fault", "hkt", "backhaul_steer_reject",
+                   "faults", "unassoc_metrics", "extra_tlvs", "tlv_order", "never_answers"})) {
             return false;
         }
         if (!str(v, path, "name", a.name, 32, true))

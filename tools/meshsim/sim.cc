@@ -193,9 +193,8 @@ Sim::Sim(Scenario scenario, SimOptions options)
     }
     if (any) {
         gate_ = std::make_unique<FaultGate>(
-            scenario_.seed, [this](size_t e, FaultWay w, const uint8_t* f, size_t n) {
-                deliver(e, w, f, n);
-            });
+            scenario_.seed,
+            [this](size_t e, FaultWay w, const uint8_t* f, size_t n) { deliver(e, w, f, n); });
     }
     for (const auto& c : scenario_.clients) {
         ClientState s;
@@ -260,8 +259,8 @@ int Sim::start(uv_loop_t* loop, std::string* error) {
         }
         std::string err;
         if (a.transport->open(
-                loop, [this, i](size_t, const uint8_t* f, size_t n) { inbound(2 * i, f, n); }, &err) !=
-            0) {
+                loop, [this, i](size_t, const uint8_t* f, size_t n) { inbound(2 * i, f, n); },
+                &err) != 0) {
             if (error)
                 *error = "agent " + conf.name + ": " + err;
             stop();
@@ -295,7 +294,8 @@ int Sim::start(uv_loop_t* loop, std::string* error) {
         uv_timer_stop(fault_timer_);
         size_t own = 0;
         for (size_t i = 0; i < agents_.size(); ++i)
-            own += !scenario_.agents[i].faults.empty() || !scenario_.agents[i].backhaul.faults.empty();
+            own +=
+                !scenario_.agents[i].faults.empty() || !scenario_.agents[i].backhaul.faults.empty();
         log("faults (seed " + std::to_string(scenario_.seed) + "): to agents " +
             describe(mesh_faults_.way[0]) + "; from agents " + describe(mesh_faults_.way[1]) +
             (own ? "; " + std::to_string(own) + " agent(s) with faults of their own or their link"
@@ -649,8 +649,8 @@ FaultDir Sim::way_faults(size_t i, FaultWay way) const {
     FaultDir f = mesh_faults_.way[w];
     f.then(agent_faults_[i].way[w]);
     // Then every backhaul link up to the controller.
-    for (int j = static_cast<int>(i), steps = 0; j >= 0 && steps <= static_cast<int>(agents_.size());
-         j = agents_[j]->parent, ++steps)
+    for (int j = static_cast<int>(i), steps = 0;
+         j >= 0 && steps <= static_cast<int>(agents_.size()); j = agents_[j]->parent, ++steps)
         f.then(link_faults_[j].way[w]);
     return f;
 }
@@ -716,10 +716,9 @@ size_t Sim::awaiting_acks(size_t i) const {
 
 void Sim::on_ack(size_t i, const MAC& from, uint16_t mid) {
     auto& list = agents_[i]->awaiting;
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [&](const AgentState::AwaitAck& w) {
-                                  return w.mid == mid && w.dst == from;
-                              }),
+    list.erase(std::remove_if(
+                   list.begin(), list.end(),
+                   [&](const AgentState::AwaitAck& w) { return w.mid == mid && w.dst == from; }),
                list.end());
 }
 
@@ -1252,9 +1251,7 @@ CmduPtr Sim::unassoc_sta_metrics_response(size_t i, uint16_t mid, const CMDU& qu
     unassociated_sta_link_metrics_response_tlv r;
     if (q) {
         r.op_class = q->op_class;
-        const Band band = q->op_class >= 131   ? Band::b6
-                          : q->op_class <= 84 ? Band::b24
-                                              : Band::b5;
+        const Band band = q->op_class >= 131 ? Band::b6 : q->op_class <= 84 ? Band::b24 : Band::b5;
         for (const auto& ch : q->channels) {
             // On one of our channels the station is heard by our BSSs there; elsewhere a
             // radio of the band leaves its channel for a moment and hears it about as well

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "faults.h"
 #include "map/cmdu.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/codec.h"
-#include "faults.h"
 #include "map/transport/transport.h"
 #include "scenario.h"
 #include "wsc_enrollee.h"
@@ -56,8 +56,8 @@ const char* radio_wsc_state_name(RadioWscState::Kind k);
 struct SimStats {
     uint64_t cmdus_received = 0;
     uint64_t cmdus_sent = 0;
-    uint64_t frames_dropped = 0;  // not a CMDU, malformed, or for a silent agent
-    uint64_t duplicates = 0;      // CMDUs received again (same sender, type and message id)
+    uint64_t frames_dropped = 0;   // not a CMDU, malformed, or for a silent agent
+    uint64_t duplicates = 0;       // CMDUs received again (same sender, type and message id)
     uint64_t retransmissions = 0;  // messages sent again for want of their 1905 Ack
     uint64_t acks_missed = 0;      // messages given up after their last retransmission
 };

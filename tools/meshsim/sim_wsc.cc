@@ -64,8 +64,9 @@ void Sim::send_wsc_m1(size_t i, const MAC& dst, bool all) {
             continue;
         // A fresh exchange waits m2_wait_ms for its M2, each repetition twice as long as
         // the one before (at most eight times).
-        state.m2_wait_ms = all ? options_.m2_wait_ms
-                               : std::min<long long>(state.m2_wait_ms * 2, options_.m2_wait_ms * 8LL);
+        state.m2_wait_ms =
+            all ? options_.m2_wait_ms
+                : std::min<long long>(state.m2_wait_ms * 2, options_.m2_wait_ms * 8LL);
         state.awaiting_m2 = true;
         state.m2_due_ms = now + state.m2_wait_ms;
         wsc_tlv w;

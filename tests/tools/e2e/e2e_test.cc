@@ -855,8 +855,7 @@ TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
         {"offchan", "026f7a720600", "OT2026000006", 2, "ETHERNET", "02c100000109", "026f7a720621"},
         {"late", "026f7a720700", "OT2026000007", 2, "ETHERNET", "02c100000105", "026f7a720721"},
         {"chatty", "026f7a720800", "OT2026000008", 2, "ETHERNET", "02c100000106", "026f7a720811"},
-        {"reversed", "026f7a720900", "OT2026000009", 2, "WIFI_5G", "02c100000107",
-         "026f7a720921"},
+        {"reversed", "026f7a720900", "OT2026000009", 2, "WIFI_5G", "02c100000107", "026f7a720921"},
         {"mute", "026f7a720a00", "OT2026000010", 2, "WIFI_5G", "02c100000108", "026f7a720a21"},
     };
     Graph g;
@@ -900,7 +899,8 @@ TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
         << "'reader' and 'pad' were not band-steered" << logs();
     // Unassociated measurements: the on-channel agent asked on its channels, the off-channel
     // one off them, nobody beyond what it offers, no profile-2 request to the profile-1 agent.
-    const std::vector<std::string> sim_log = ozr_test::lines_of(read_text(root_.dir() + "/meshsim.log"));
+    const std::vector<std::string> sim_log =
+        ozr_test::lines_of(read_text(root_.dir() + "/meshsim.log"));
     size_t on = 0, off = 0;
     for (const std::string& l : sim_log) {
         EXPECT_EQ(l.find("which its AP capability does not offer"), std::string::npos) << l;
@@ -942,12 +942,13 @@ TEST_F(E2E, ALossyMeshIsLearned) {
     const size_t at = sim_log.rfind("meshsim: faults (seed 1): to agents ");
     ASSERT_NE(at, std::string::npos) << tail(root_.dir() + "/meshsim.log");
     unsigned long long frames[2] = {}, mcast[2] = {}, ucast[2] = {};
-    ASSERT_EQ(std::sscanf(sim_log.c_str() + at,
-                          "meshsim: faults (seed 1): to agents %llu frames, %llu multicast and %llu "
-                          "unicast lost, %*s duplicated, %*s delayed, %*s reordered; from agents "
-                          "%llu frames, %llu multicast and %llu unicast lost",
-                          &frames[0], &mcast[0], &ucast[0], &frames[1], &mcast[1], &ucast[1]),
-              6)
+    ASSERT_EQ(
+        std::sscanf(sim_log.c_str() + at,
+                    "meshsim: faults (seed 1): to agents %llu frames, %llu multicast and %llu "
+                    "unicast lost, %*s duplicated, %*s delayed, %*s reordered; from agents "
+                    "%llu frames, %llu multicast and %llu unicast lost",
+                    &frames[0], &mcast[0], &ucast[0], &frames[1], &mcast[1], &ucast[1]),
+        6)
         << sim_log.substr(at, 300);
     for (int w = 0; w < 2; ++w) {
         EXPECT_GT(frames[w], 100u);

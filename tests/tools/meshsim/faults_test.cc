@@ -73,8 +73,8 @@ TEST(MeshsimFaults, TheMostSpecificKeyWins) {
     uint64_t seed = 1;
     bool seed_set = false;
     std::string error;
-    ASSERT_EQ(meshsim::faults_parse(R"({"loss": 0.3, "reorder": 0.1})", scenario, nullptr,
-                                    nullptr, &error),
+    ASSERT_EQ(meshsim::faults_parse(R"({"loss": 0.3, "reorder": 0.1})", scenario, nullptr, nullptr,
+                                    &error),
               0);
     ASSERT_EQ(meshsim::faults_parse(R"({"loss": 0.05, "seed": 9})", cli, &seed, &seed_set, &error),
               0);

@@ -1042,7 +1042,8 @@ TEST_F(ForeignAgents, EachTellsAndAnswersAsItsTraitSays) {
                 x.src == u.agent)
                 res = find_tlv<unassociated_sta_link_metrics_response_tlv>(*x.cmdu);
         ASSERT_TRUE(res);
-        EXPECT_EQ(res->stas.size(), u.heard) << u.agent.to_string() << " channel " << int(u.channel);
+        EXPECT_EQ(res->stas.size(), u.heard)
+            << u.agent.to_string() << " channel " << int(u.channel);
     }
 
     // Extra TLVs on every message, an Ack included; the reverse order; a query left
@@ -1064,11 +1065,11 @@ TEST_F(ForeignAgents, EachTellsAndAnswersAsItsTraitSays) {
     EXPECT_EQ(tlv_types(*reversed).back(), TLV_TYPE_DEVICE_INFORMATION_TYPE);
     EXPECT_EQ(tlv_types(*reversed).front(), TLV_TYPE_MULTIAP_PROFILE);
 
-    send(kMute, CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 74)
-                    .add(link_metric_query_tlv{TLV_TYPE_LINK_METRIC_QUERY,
-                                               LINK_METRIC_QUERY_ALL_NEIGHBORS, MAC(),
-                                               LINK_METRIC_TX_AND_RX})
-                    .build());
+    send(kMute,
+         CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 74)
+             .add(link_metric_query_tlv{TLV_TYPE_LINK_METRIC_QUERY, LINK_METRIC_QUERY_ALL_NEIGHBORS,
+                                        MAC(), LINK_METRIC_TX_AND_RX})
+             .build());
     send(kMute, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 75).build());
     ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_RESPONSE, kMute, 75));
     run_for(300);
