@@ -81,28 +81,11 @@ bool is_relayed_multicast_type(uint16_t message_type) {
     }
 }
 
-bool controller_acknowledges(uint16_t message_type) {
-    switch (message_type) {
-        case CMDU_TYPE_OPERATING_CHANNEL_REPORT:
-        case CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE:
-        case CMDU_TYPE_BEACON_METRICS_RESPONSE:
-        case CMDU_TYPE_CLIENT_STEERING_BTM_REPORT:
-        case CMDU_TYPE_STEERING_COMPLETED:
-        case CMDU_TYPE_HIGHER_LAYER_DATA:
-        case CMDU_TYPE_BACKHAUL_STEERING_RESPONSE:
-        case CMDU_TYPE_CHANNEL_SCAN_REPORT:
-        case CMDU_TYPE_TUNNELED:
-        case CMDU_TYPE_FAILED_CONNECTION:
-            return true;
-        default:
-            return false;
-    }
-}
-
 MapAl::MapAl(std::unique_ptr<Transport> transport, MapAlOptions options)
     : transport_(std::move(transport)),
       options_(std::move(options)),
-      reassembler_(options_.reassembly) {
+      reassembler_(options_.reassembly),
+      requests_(options_.requests) {
     if (options_.al_mac == MAC() && transport_)
         options_.al_mac = transport_->al_mac();
     if (options_.discovery_interval_s == 0)
@@ -143,12 +126,13 @@ int MapAl::start(uv_loop_t* loop, Deliver deliver, std::string* error) {
         options_.al_mac = transport_->al_mac();
     timer_ = new uv_timer_t;
     local_timer_ = new uv_timer_t;
-    uv_timer_init(loop, timer_);
-    uv_timer_init(loop, local_timer_);
-    timer_->data = this;
-    local_timer_->data = this;
-    map_register_stack_handle(reinterpret_cast<uv_handle_t*>(timer_), on_closed);
-    map_register_stack_handle(reinterpret_cast<uv_handle_t*>(local_timer_), on_closed);
+    resend_timer_ = new uv_timer_t;
+    for (uv_timer_t* t : {timer_, local_timer_, resend_timer_}) {
+        uv_timer_init(loop, t);
+        t->data = this;
+        map_register_stack_handle(reinterpret_cast<uv_handle_t*>(t), on_closed);
+    }
+    requests_logged_ms_ = get_current_time_ms();
     running_ = true;
     next_discovery_ms_ = get_current_time_ms();
     uv_timer_start(timer_, on_timer, 0, kTickMs);
@@ -163,14 +147,16 @@ void MapAl::stop() {
         return;
     running_ = false;
     transport_->close();
-    for (uv_timer_t* t : {timer_, local_timer_}) {
+    for (uv_timer_t* t : {timer_, local_timer_, resend_timer_}) {
         t->data = nullptr;
         uv_timer_stop(t);
         uv_close(reinterpret_cast<uv_handle_t*>(t), on_closed);
     }
     timer_ = nullptr;
     local_timer_ = nullptr;
+    resend_timer_ = nullptr;
     local_.clear();
+    requests_.clear();
 }
 
 void MapAl::on_closed(uv_handle_t* h) {
@@ -187,9 +173,13 @@ void MapAl::abandon() {
         timer_->data = nullptr;
     if (local_timer_)
         local_timer_->data = nullptr;
+    if (resend_timer_)
+        resend_timer_->data = nullptr;
     timer_ = nullptr;
     local_timer_ = nullptr;
+    resend_timer_ = nullptr;
     local_.clear();
+    requests_.clear();
 }
 
 void MapAl::on_timer(uv_timer_t* t) {
@@ -215,6 +205,80 @@ void MapAl::arm_local() {
     uv_timer_start(local_timer_, on_local, 0, 0);
 }
 
+void MapAl::on_resend(uv_timer_t* t) {
+    if (auto* self = static_cast<MapAl*>(t->data))
+        self->resend_due();
+}
+
+void MapAl::arm_resend() {
+    if (!running_ || resend_timer_ == nullptr)
+        return;
+    long long due = requests_.next_due_ms();
+    if (due < 0) {
+        uv_timer_stop(resend_timer_);
+        return;
+    }
+    long long wait = due - get_current_time_ms();
+    uv_timer_start(resend_timer_, on_resend, static_cast<uint64_t>(wait < 0 ? 0 : wait), 0);
+}
+
+void MapAl::resend_due() {
+    if (!running_)
+        return;
+    const auto& itfs = transport_->interfaces();
+    requests_.run_due(
+        get_current_time_ms(),
+        [&](const MapRequests::Entry& e) {
+            size_t from = 0, to = itfs.size();
+            if (e.if_index >= 0 && static_cast<size_t>(e.if_index) < itfs.size()) {
+                from = static_cast<size_t>(e.if_index);
+                to = from + 1;
+            } else if (const char* route = route_to(e.peer)) {
+                from = static_cast<size_t>(transport_->find_interface(route));
+                to = from + 1;
+            }
+            for (size_t i = from; i < to; ++i) {
+                if (send_on(i, e.peer, options_.al_mac, e.fragments) != 0)
+                    ++stats_.tx_failed;
+            }
+            map_log(MAP_LOG_IEEE1905, 7, "1905 AL: %s (mid 0x%04x) to %s sent again (copy %d)",
+                    convert_1905_CMDU_type_to_string(e.type), e.mid, e.peer.to_string().c_str(),
+                    e.sends);
+        },
+        [&](const MapRequests::Entry& e) {
+            char what[160];
+            std::snprintf(what, sizeof what, "%s (mid 0x%04x) unanswered after %d sends, given up",
+                          convert_1905_CMDU_type_to_string(e.type), e.mid, e.sends);
+            log_drop(log_given_up_, what, e.peer, "to");
+        });
+    arm_resend();
+}
+
+// One line a minute at most, when something was sent again, given up or
+// recognised as a repeat: what loss costs, visible in the log.
+void MapAl::log_request_stats(long long now) {
+    constexpr long long kEveryMs = 60000;
+    if (now - requests_logged_ms_ < kEveryMs)
+        return;
+    const MapRequestStats& s = requests_.stats();
+    const MapRequestStats& o = logged_requests_;
+    if (s.resends == o.resends && s.given_up == o.given_up && s.evicted == o.evicted &&
+        s.duplicate_answers == o.duplicate_answers && stats_.repeats_answered == logged_repeats_)
+        return;
+    auto d = [](uint64_t a, uint64_t b) { return static_cast<unsigned long long>(a - b); };
+    map_log(MAP_LOG_IEEE1905, 6,
+            "1905 AL: requests in the last %lld s: %llu awaited an answer, %llu copies sent "
+            "again, %llu answered after a resend, %llu given up, %llu evicted; %llu repeated "
+            "answers dropped, %llu repeated requests answered again",
+            (now - requests_logged_ms_) / 1000, d(s.tracked, o.tracked), d(s.resends, o.resends),
+            d(s.answered_resent, o.answered_resent), d(s.given_up, o.given_up),
+            d(s.evicted, o.evicted), d(s.duplicate_answers, o.duplicate_answers),
+            d(stats_.repeats_answered, logged_repeats_));
+    logged_requests_ = s;
+    logged_repeats_ = stats_.repeats_answered;
+    requests_logged_ms_ = now;
+}
+
 void MapAl::tick() {
     if (!running_)
         return;
@@ -225,6 +289,8 @@ void MapAl::tick() {
     }
     age_neighbors(now);
     reassembler_.expire();
+    resend_due();
+    log_request_stats(now);
     if (running_ && on_tick_)
         on_tick_();
 }
@@ -277,6 +343,7 @@ int MapAl::send(const MAC& dest, CMDU& cmdu, const char* ifname, bool allocate_m
         return MAP_SEND_ENCODE;
     }
     std::vector<size_t> targets;
+    int tracked_if = -1;  // where a copy sent again goes: -1, routed afresh
     if (ifname != nullptr) {
         int i = transport_->find_interface(ifname);
         if (i < 0) {
@@ -286,6 +353,7 @@ int MapAl::send(const MAC& dest, CMDU& cmdu, const char* ifname, bool allocate_m
             return MAP_SEND_BAD_ARGUMENT;
         }
         targets.push_back(static_cast<size_t>(i));
+        tracked_if = i;
     } else {
         const char* route = is_group(dest) ? nullptr : route_to(dest);
         if (route != nullptr) {
@@ -313,6 +381,12 @@ int MapAl::send(const MAC& dest, CMDU& cmdu, const char* ifname, bool allocate_m
         return MAP_SEND_SOCKET;
     }
     ++stats_.tx_cmdus;
+    // (Nobody answers what the daemon asks of the controller's own AL MAC, apart from the
+    // Topology Query answered locally.)
+    if (!is_group(dest) && !(dest == options_.al_mac) &&
+        requests_.add(dest, cmdu.message_type, cmdu.message_id, tracked_if, std::move(fragments),
+                      get_current_time_ms()))
+        arm_resend();
     return MAP_SEND_OK;
 }
 
@@ -473,29 +547,58 @@ const char* MapAl::route_to(const MAC& al_mac) const {
     return nullptr;
 }
 
-bool MapAl::seen_before(const MAC& src, uint16_t type, uint16_t mid, uint8_t fragment) {
-    long long now = get_current_time_ms();
-    for (const auto& s : seen_) {
-        if (s.at_ms != 0 && s.mid == mid && s.type == type && s.fragment == fragment &&
-            s.src == src && now - s.at_ms <= options_.dedup_window_ms)
-            return true;
+MapAl::Seen* MapAl::seen_slot(const MAC& src, uint16_t type, uint16_t mid, uint16_t fragment,
+                              bool* found) {
+    constexpr size_t kProbes = 8;
+    const long long now = get_current_time_ms();
+    const uint8_t* m = src.data();
+    size_t h = (static_cast<size_t>(mid) * 31 + type) * 131 + fragment;
+    for (size_t i = 0; i < 6; ++i)
+        h = h * 33 + m[i];
+    Seen* pick = nullptr;
+    bool pick_free = false;
+    for (size_t p = 0; p < kProbes && p < seen_.size(); ++p) {
+        Seen& s = seen_[(h + p) % seen_.size()];
+        const bool live = s.at_ms != 0 && now - s.at_ms <= options_.dedup_window_ms;
+        if (live && s.mid == mid && s.type == type && s.fragment == fragment && s.src == src) {
+            *found = true;
+            return &s;
+        }
+        // The first free or stale slot, else the oldest of the probed ones.
+        if (!live) {
+            if (!pick_free)
+                pick = &s;
+            pick_free = true;
+        } else if (!pick_free && (pick == nullptr || s.at_ms < pick->at_ms)) {
+            pick = &s;
+        }
     }
-    Seen& slot = seen_[seen_next_];
-    seen_next_ = (seen_next_ + 1) % seen_.size();
-    slot = {src, type, mid, fragment, now == 0 ? 1 : now};
+    *found = false;
+    return pick;
+}
+
+bool MapAl::seen_before(const MAC& src, uint16_t type, uint16_t mid, uint16_t fragment) {
+    bool found = false;
+    Seen* slot = seen_slot(src, type, mid, fragment, &found);
+    if (found)
+        return true;
+    if (slot != nullptr) {
+        long long now = get_current_time_ms();
+        *slot = {src, type, mid, fragment, now == 0 ? 1 : now};
+    }
     return false;
 }
 
 // ---- receiving ---------------------------------------------------------------------
 
-void MapAl::log_drop(DropLog& log, const char* what, const MAC& src) {
+void MapAl::log_drop(DropLog& log, const char* what, const MAC& peer, const char* from) {
     long long now = get_current_time_ms();
     if (log.logged && now - log.last_ms < kDropLogIntervalMs) {
         ++log.suppressed;
         return;
     }
-    map_log(MAP_LOG_IEEE1905, 4, "1905 AL: %s (from %s; %llu more not logged in the last %lld s)",
-            what, src.to_string().c_str(), static_cast<unsigned long long>(log.suppressed),
+    map_log(MAP_LOG_IEEE1905, 4, "1905 AL: %s (%s %s; %llu more not logged in the last %lld s)",
+            what, from, peer.to_string().c_str(), static_cast<unsigned long long>(log.suppressed),
             kDropLogIntervalMs / 1000);
     log.logged = true;
     log.last_ms = now;
@@ -570,12 +673,22 @@ void MapAl::receive_frame(size_t if_index, const uint8_t* frame, size_t len) {
         return;
     }
 
-    if (seen_before(src, h.message_type, h.message_id, h.fragment_id)) {
+    // Each frame is forwarded (relayed multicast) once; each message is handled
+    // once. A fragment heard again still goes to the reassembler, which may
+    // have dropped the first copy of an incomplete message.
+    const bool repeat = seen_before(src, h.message_type, h.message_id, h.fragment_id);
+    if (repeat)
         ++stats_.rx_duplicates;
+    else if (h.relay_indicator && dst == k1905MulticastMac &&
+             is_relayed_multicast_type(h.message_type))
+        forward_relayed(if_index, frame, len);
+    if (seen(src, h.message_type, h.message_id, kWholeMessage)) {
+        if (h.last_fragment)
+            answer_repeat(if_index, src, h, payload, plen);
         return;
     }
-    if (h.relay_indicator && dst == k1905MulticastMac && is_relayed_multicast_type(h.message_type))
-        forward_relayed(if_index, frame, len);
+    if (repeat && h.fragment_id == 0 && h.last_fragment)
+        return;  // one that did not decode, again
     CmduPtr c;
     if (h.fragment_id == 0 && h.last_fragment) {
         // Whole in one frame: decoded here so that a rejection is logged
@@ -604,8 +717,10 @@ void MapAl::receive_frame(size_t if_index, const uint8_t* frame, size_t len) {
             log_malformed_.last_ms = now;
         }
     }
-    if (c)
+    if (c) {
+        seen_before(src, h.message_type, h.message_id, kWholeMessage);
         handle_cmdu(if_index, std::move(c));
+    }
 }
 
 void MapAl::forward_relayed(size_t if_index, const uint8_t* frame, size_t len) {
@@ -633,21 +748,92 @@ void MapAl::handle_cmdu(size_t if_index, CmduPtr cmdu) {
     if (c.src_al_mac == options_.al_mac)
         return;  // our own message relayed back to us
     learn_route(c.src_al_mac, if_index);
+    if (requests_.on_received(c.src_al_mac, c.message_type, c.message_id, get_current_time_ms()) ==
+        MapRequests::Verdict::duplicate) {
+        ++stats_.rx_duplicates;  // the answer to a copy sent again, already delivered
+        return;
+    }
     ++stats_.rx_cmdus;
+    if (c.message_type == CMDU_TYPE_TOPOLOGY_RESPONSE)
+        refresh_neighbors(if_index, c);
+    respond(if_index, c, false);
+    dispatch(&c);
+    if (running_ && options_.controller && controller_acknowledges(c.message_type))
+        acknowledge(if_index, c);
+}
 
-    const char* ifname = c.interface_name;
+void MapAl::respond(size_t if_index, const CMDU& c, bool repeat) {
+    if (!running_)
+        return;
     if (c.message_type == CMDU_TYPE_TOPOLOGY_QUERY) {
         CmduPtr r = build_topology_response(c.message_id);
         if (r)
-            send(c.src_al_mac, *r, ifname, false);
+            send(c.src_al_mac, *r, transport_->interfaces()[if_index].name.c_str(), false);
     } else if (c.message_type == CMDU_TYPE_LINK_METRIC_QUERY) {
         answer_link_metrics(if_index, c);
     } else if (c.message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH && options_.controller) {
         answer_search(if_index, c);
-    }
-    dispatch(&c);
-    if (running_ && options_.controller && controller_acknowledges(c.message_type))
+    } else if (repeat && options_.controller && controller_acknowledges(c.message_type)) {
         acknowledge(if_index, c);
+    } else {
+        return;
+    }
+    if (repeat)
+        ++stats_.repeats_answered;
+}
+
+void MapAl::answer_repeat(size_t if_index, const MAC& src, const cmdu_header& h,
+                          const uint8_t* payload, size_t len) {
+    if (options_.controller && controller_acknowledges(h.message_type)) {
+        // The Ack needs the header only (the report may have come in fragments).
+        CMDU c{};
+        c.message_type = h.message_type;
+        c.message_id = h.message_id;
+        c.src_al_mac = src;
+        respond(if_index, c, true);
+        return;
+    }
+    if (h.message_type != CMDU_TYPE_TOPOLOGY_QUERY &&
+        h.message_type != CMDU_TYPE_LINK_METRIC_QUERY &&
+        h.message_type != CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH)
+        return;
+    if (h.fragment_id != 0)
+        return;  // a fragmented query: not answered again
+    CmduPtr c;
+    {
+        QuietCodec quiet;
+        c = decode_1905_CMDU(payload, len, &src);
+    }
+    if (!c)
+        return;
+    if (c->message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH) {
+        if (const auto* al = find_last_tlv<al_mac_address_tlv>(*c))
+            c->src_al_mac = al->al_mac_address;
+    }
+    if (c->src_al_mac == options_.al_mac)
+        return;
+    respond(if_index, *c, true);
+}
+
+void MapAl::refresh_neighbors(size_t if_index, const CMDU& response) {
+    if (response.list_of_TLVs == nullptr)
+        return;
+    const long long now = get_current_time_ms();
+    for (size_t i = 0; response.list_of_TLVs[i] != nullptr; ++i) {
+        const auto* t = tlv_cast<neighbor_device_list_tlv>(response.list_of_TLVs[i]);
+        if (t == nullptr)
+            continue;
+        bool names_us = std::any_of(t->neighbors.begin(), t->neighbors.end(), [&](const auto& n) {
+            return n.al_mac_address == options_.al_mac;
+        });
+        if (!names_us)
+            continue;
+        for (MapNeighbor& n : neighbors_) {
+            if (n.if_index == if_index && n.al_mac == response.src_al_mac &&
+                n.if_mac == t->local_mac_address)
+                n.last_seen_ms = now;
+        }
+    }
 }
 
 void MapAl::answer_search(size_t if_index, const CMDU& search) {

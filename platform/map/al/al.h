@@ -12,6 +12,11 @@
 //   - A Link Metric Response to every Link Metric Query (wired figures: the
 //     transport's frame counters, 1000 Mb/s, 100 % available).
 //   - The 1905 Ack for the messages an agent expects one for.
+//   - Requests that await an answer or an Ack are sent again, with the same
+//     message id, while it does not come (bounded: see map/al/requests.h); an
+//     answer that comes twice is delivered once. A request heard again (its
+//     sender missed the answer) is answered or acknowledged again, and not
+//     delivered again.
 //   - Relayed multicast CMDUs are forwarded, unchanged, to the other interfaces.
 //   - Duplicates, by (source, message type, message id, fragment), are dropped.
 //   - Fragmented CMDUs are reassembled (bounded memory, time-out).
@@ -33,6 +38,7 @@
 #include <vector>
 
 #include "common/mac.h"
+#include "map/al/requests.h"
 #include "map/codec/codec.h"
 #include "map/transport/transport.h"
 
@@ -44,9 +50,10 @@ struct MapAlOptions {
     // A neighbour not heard for this long is removed; 0: 2 x interval + 20 s.
     unsigned neighbor_timeout_s = 0;
     size_t max_neighbors = 64;
-    size_t max_routes = 128;     // AL MAC -> interface it was last heard on
-    size_t dedup_entries = 256;  // (source, type, mid, fragment) remembered
+    size_t max_routes = 128;      // AL MAC -> interface it was last heard on
+    size_t dedup_entries = 1024;  // (source, type, mid, fragment) remembered
     long long dedup_window_ms = 10000;
+    MapRequestLimits requests;    // requests sent again while unanswered
     size_t max_local_queue = 16;  // local answers waiting for the loop
     CmduReassembler::Limits reassembly;
 };
@@ -62,6 +69,7 @@ struct MapAlStats {
     uint64_t rx_cmdus = 0;           // complete CMDUs delivered
     uint64_t rx_malformed = 0;       // frames or CMDUs dropped as malformed
     uint64_t rx_duplicates = 0;      // frames dropped as duplicates
+    uint64_t repeats_answered = 0;   // requests heard again, answered or acked again
     uint64_t relayed = 0;            // relayed multicast frames forwarded
     uint64_t tx_cmdus = 0;           // CMDUs sent (all fragments left)
     uint64_t tx_failed = 0;          // CMDUs that failed to encode or send
@@ -91,8 +99,11 @@ class MapAl {
     uv_loop_t* loop() const { return loop_; }
 
     // Does the work due at get_current_time_ms(): discoveries, neighbour
-    // ageing, reassembly time-outs, duplicate table expiry.
+    // ageing, reassembly time-outs, requests to send again.
     void tick();
+    // Sends again the unanswered requests that are due and gives up those
+    // sent often enough (a timer runs it; tests call it after moving the clock).
+    void resend_due();
 
     // The next message id (one counter for every message this AL starts).
     uint16_t next_message_id();
@@ -148,6 +159,7 @@ class MapAl {
     const MAC& al_mac() const { return options_.al_mac; }
     const std::vector<MapNeighbor>& neighbors() const { return neighbors_; }
     const MapAlStats& stats() const { return stats_; }
+    const MapRequests& requests() const { return requests_; }
     const CmduReassembler& reassembler() const { return reassembler_; }
     Transport& transport() { return *transport_; }
 
@@ -156,9 +168,10 @@ class MapAl {
         MAC src;
         uint16_t type = 0;
         uint16_t mid = 0;
-        uint8_t fragment = 0;
-        long long at_ms = 0;
+        uint16_t fragment = 0;  // kWholeMessage: the whole message was handled
+        long long at_ms = 0;    // 0: free
     };
+    static constexpr uint16_t kWholeMessage = 0x100;
     struct Route {
         MAC al_mac;
         size_t if_index = 0;
@@ -172,6 +185,7 @@ class MapAl {
 
     static void on_timer(uv_timer_t* t);
     static void on_local(uv_timer_t* t);
+    static void on_resend(uv_timer_t* t);
     static void on_closed(uv_handle_t* h);
 
     void send_discovery();
@@ -181,8 +195,27 @@ class MapAl {
     bool learn_neighbor(size_t if_index, const MAC& al_mac, const MAC& if_mac);
     void learn_route(const MAC& al_mac, size_t if_index);
     // True when seen before (inside the window); records it otherwise.
-    bool seen_before(const MAC& src, uint16_t type, uint16_t mid, uint8_t fragment);
+    bool seen_before(const MAC& src, uint16_t type, uint16_t mid, uint16_t fragment);
+    // The slot that holds (SRC, TYPE, MID, FRAGMENT) when inside the window, else
+    // the one to record it in.
+    Seen* seen_slot(const MAC& src, uint16_t type, uint16_t mid, uint16_t fragment, bool* found);
+    bool seen(const MAC& src, uint16_t type, uint16_t mid, uint16_t fragment) {
+        bool found = false;
+        seen_slot(src, type, mid, fragment, &found);
+        return found;
+    }
     void handle_cmdu(size_t if_index, CmduPtr cmdu);
+    // The answers the AL gives itself to CMDU (query answers, search response,
+    // 1905 Ack); REPEAT: CMDU was handled before and is heard again.
+    void respond(size_t if_index, const CMDU& cmdu, bool repeat);
+    // A message already handled heard again (its last fragment: HEADER, PAYLOAD).
+    void answer_repeat(size_t if_index, const MAC& src, const cmdu_header& header,
+                       const uint8_t* payload, size_t len);
+    // A Topology Response naming this AL as a 1905 neighbour of the interface
+    // that a neighbour entry records refreshes that entry.
+    void refresh_neighbors(size_t if_index, const CMDU& response);
+    void arm_resend();
+    void log_request_stats(long long now);
     void answer_search(size_t if_index, const CMDU& search);
     void answer_link_metrics(size_t if_index, const CMDU& query);
     void acknowledge(size_t if_index, const CMDU& cmdu);
@@ -190,7 +223,7 @@ class MapAl {
     int send_on(size_t if_index, const MAC& dest, const MAC& src,
                 const std::vector<std::vector<uint8_t>>& fragments);
     void dispatch(CMDU* cmdu);
-    void log_drop(DropLog& log, const char* what, const MAC& src);
+    void log_drop(DropLog& log, const char* what, const MAC& peer, const char* from = "from");
     void arm_local();
 
     std::unique_ptr<Transport> transport_;
@@ -198,6 +231,7 @@ class MapAl {
     uv_loop_t* loop_ = nullptr;
     uv_timer_t* timer_ = nullptr;
     uv_timer_t* local_timer_ = nullptr;
+    uv_timer_t* resend_timer_ = nullptr;
     bool running_ = false;
     bool delivering_ = false;
     Deliver deliver_;
@@ -207,16 +241,17 @@ class MapAl {
     long long next_discovery_ms_ = 0;
     std::vector<MapNeighbor> neighbors_;
     std::vector<Route> routes_;
-    std::vector<Seen> seen_;  // ring
-    size_t seen_next_ = 0;
+    std::vector<Seen> seen_;           // open addressing, a few probes per key
+    MapRequestStats logged_requests_;  // as of the last summary line
+    uint64_t logged_repeats_ = 0;
+    long long requests_logged_ms_ = 0;
     CmduReassembler reassembler_;
+    MapRequests requests_;
     std::deque<CmduPtr> local_;
     MapAlStats stats_;
-    DropLog log_malformed_, log_neighbors_full_, log_local_full_;
+    DropLog log_malformed_, log_neighbors_full_, log_local_full_, log_given_up_;
 };
 
 // True for the message types IEEE 1905.1 relays by multicast (Topology
 // Notification, AP-Autoconfiguration Search and Renew, push button events).
 bool is_relayed_multicast_type(uint16_t message_type);
-// True for the messages a controller acknowledges with a 1905 Ack.
-bool controller_acknowledges(uint16_t message_type);

@@ -23,6 +23,14 @@ struct StackState {
     std::unique_ptr<WscRegistrar> registrar;
     // Agents just configured by M2s, and when to ask them for their topology.
     std::vector<std::pair<MAC, long long>> reread;
+    // Agents told by a multicast renew: unless their M1 comes first, they get it
+    // unicast (and sent again until it does) at the time given.
+    struct Renew {
+        MAC al_mac;
+        long long due_ms = 0;
+        uint8_t band = 0;
+    };
+    std::vector<Renew> renews;
 };
 
 StackState& state() {
@@ -33,19 +41,46 @@ StackState& state() {
 // An agent brings up the BSSs its M2s describe: its Topology Response a
 // moment later shows them (one query per agent, however many radios it has).
 constexpr long long kRereadAfterM2Ms = 2000;
-constexpr size_t kMaxRereads = MAP_MAX_AGENTS;
+// Two per agent and steering request, at most.
+constexpr size_t kMaxRereads = 2 * MAP_MAX_AGENTS;
 
-void schedule_reread(const MAC& al_mac) {
+void schedule_reread(const MAC& al_mac, long long delay_ms) {
     auto& list = state().reread;
-    const long long due = get_current_time_ms() + kRereadAfterM2Ms;
+    const long long due = get_current_time_ms() + delay_ms;
     for (auto& e : list) {
-        if (e.first == al_mac) {
-            e.second = due;
+        if (e.first == al_mac && e.second > due - 1000 && e.second < due + 1000) {
+            e.second = std::max(e.second, due);
             return;
         }
     }
     if (list.size() < kMaxRereads)
         list.emplace_back(al_mac, due);
+}
+
+// A multicast renew reaches each agent or not (it is not acknowledged, and the
+// 1905 multicast is what a house loses most): an agent known to the registrar
+// whose M1 has not come a while later is sent the renew unicast, which the AL
+// sends again until the M1 comes.
+constexpr long long kRenewFollowUpMs = 3000;
+
+void run_renews() {
+    auto& list = state().renews;
+    const long long now = get_current_time_ms();
+    std::vector<StackState::Renew> due;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const StackState::Renew& r) {
+                                  if (r.due_ms > now)
+                                      return false;
+                                  due.push_back(r);
+                                  return true;
+                              }),
+               list.end());
+    for (const StackState::Renew& r : due) {
+        map_log(MAP_LOG_CONTROLLER, 6,
+                "renew: no M1 from %s since the multicast renew, sent unicast",
+                r.al_mac.to_string().c_str());
+        send_autoconfig_renew(r.al_mac, r.band);
+    }
 }
 
 void run_rereads() {
@@ -62,9 +97,15 @@ void run_rereads() {
                list.end());
     for (const MAC& m : due)
         map_send_topology_query(m);
+    run_renews();
 }
 
-// The controller's own neighbours are the root's links in the data model.
+// The controller's own neighbours are the root's links in the data model, and
+// in the daemon's graph: a neighbour table that changed is handed to it as a
+// fresh local Topology Response, as an agent whose neighbours change tells the
+// controller. (The daemon otherwise sees the root's links only when it next asks,
+// up to a minute later; a neighbour heard after the daemon's first question
+// would be missing that long.)
 void update_root_neighbors() {
     MapAl* al = state().al.get();
     map_ale_info_t* root = get_root_ale_node();
@@ -82,6 +123,7 @@ void update_root_neighbors() {
         ++n;
     }
     map_update_ale_neighbors(root, list, n);
+    al->query_self(al->next_message_id());
 }
 
 }  // namespace
@@ -147,6 +189,7 @@ int map_stack_start(uv_loop_t* loop, std::string* error) {
     s.al->set_on_neighbors_changed(update_root_neighbors);
     s.al->set_on_tick(run_rereads);
     s.reread.clear();
+    s.renews.clear();
     s.registrar = std::make_unique<WscRegistrar>([](const MAC& to, CMDU& c, const char* ifname) {
         MapAl* al = state().al.get();
         return al && al->running() ? al->send(to, c, ifname, true) : MAP_SEND_NOT_READY;
@@ -185,6 +228,7 @@ void map_stack_stop() {
     }
     s.registrar.reset();
     s.reread.clear();
+    s.renews.clear();
 }
 
 void map_stack_abandon() {
@@ -192,6 +236,30 @@ void map_stack_abandon() {
     if (s.al)
         s.al->abandon();
     map_retry_abandon();
+}
+
+void map_stack_reread_topology(const MAC& al_mac, long long delay_ms) {
+    if (!al_mac.is_zero() && state().al)
+        schedule_reread(al_mac, delay_ms);
+}
+
+void map_stack_follow_renew(uint8_t band) {
+    StackState& s = state();
+    if (!s.registrar)
+        return;
+    const long long due = get_current_time_ms() + kRenewFollowUpMs;
+    for (const MAC& m : s.registrar->agent_macs()) {
+        bool listed = false;
+        for (StackState::Renew& r : s.renews) {
+            if (r.al_mac == m) {
+                r.due_ms = due;
+                r.band = band;
+                listed = true;
+            }
+        }
+        if (!listed && s.renews.size() < MAP_MAX_AGENTS)
+            s.renews.push_back({m, due, band});
+    }
 }
 
 WscRegistrar* map_stack_registrar() {
@@ -214,12 +282,19 @@ int8_t map_stack_handle_cmdu(CMDU* cmdu) {
     // message would let anybody fill the table, which is capped anyway.)
     map_update_from_cmdu(cmdu);
     const bool own = al && cmdu->src_al_mac == al->al_mac();
+    if (!own && cmdu->message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_WSC) {
+        auto& renews = state().renews;
+        renews.erase(std::remove_if(
+                         renews.begin(), renews.end(),
+                         [&](const StackState::Renew& r) { return r.al_mac == cmdu->src_al_mac; }),
+                     renews.end());
+    }
     // An agent's M1 (heard on an interface, not a local answer) gets its M2s.
     if (!own && cmdu->message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_WSC &&
         cmdu->interface_name[0] != '\0' && state().registrar) {
         const WscOutcome o = state().registrar->on_wsc(*cmdu, map_get_m2_config());
         if (o == WscOutcome::answered || o == WscOutcome::teardown)
-            schedule_reread(cmdu->src_al_mac);
+            schedule_reread(cmdu->src_al_mac, kRereadAfterM2Ms);
     }
     if (!own && cmdu->message_type == CMDU_TYPE_TOPOLOGY_DISCOVERY &&
         cmdu->interface_name[0] != '\0' && !cmdu->src_al_mac.is_zero())

@@ -37,6 +37,15 @@ void map_stack_stop();
 // again. The stack is stopped afterwards.
 void map_stack_abandon();
 
+// Asks AL_MAC for its topology DELAY_MS from now (the stack's own Topology Query,
+// answered into the callback table like any other). Requests due within a second of
+// each other for one agent are one query.
+void map_stack_reread_topology(const MAC& al_mac, long long delay_ms);
+
+// A multicast renew for BAND just left: every agent the registrar knows that
+// does not answer with an M1 within a few seconds is sent the renew unicast.
+void map_stack_follow_renew(uint8_t band);
+
 class WscRegistrar;
 // The registrar answering the agents' M1s, or null before start / after stop.
 WscRegistrar* map_stack_registrar();

@@ -3,6 +3,7 @@
 // interface the agent was last heard on.
 #include "map/map_send.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "map/al/stack.h"
@@ -47,6 +48,31 @@ int send_to_agent(const char* fn, const MAC& al_mac, CmduPtr cmdu, uint16_t* mid
         map_log(MAP_LOG_CONTROLLER, 3, "%s: sending to %s failed (%d)", fn,
                 al_mac.to_string().c_str(), rc);
     return rc;
+}
+
+// A steering request moves a client (or a backhaul STA) from one device to another. Where it
+// went is told by the devices' Topology Notifications, relayed multicast that nobody
+// acknowledges and the first thing a house loses; the daemon judges the outcome some
+// fifteen seconds later. So the devices involved are asked for their topology twice before
+// then: the graph shows the move even when the notifications were lost.
+constexpr long long kConfirmMoveMs[] = {5000, 12000};
+
+void confirm_move(const MAC& source, const std::vector<BSSID>& targets, const MAC& old_parent) {
+    std::vector<MAC> devices{source};
+    auto add = [&](const MAC& m) {
+        if (!m.is_zero() && std::find(devices.begin(), devices.end(), m) == devices.end())
+            devices.push_back(m);
+    };
+    add(old_parent);
+    for (const BSSID& b : targets) {
+        const map_bss_info_t* bss =
+            b.is_zero() || b == BSSID::broadcast ? nullptr : map_find_bss(b);
+        if (bss && bss->radio && bss->radio->ale)
+            add(bss->radio->ale->al_mac);
+    }
+    for (const MAC& m : devices)
+        for (long long delay : kConfirmMoveMs)
+            map_stack_reread_topology(m, delay);
 }
 
 template <class T>
@@ -144,7 +170,14 @@ int map_send_policy_config(const MAC& al_mac, const map_policy_config_t& config)
 }
 
 int map_send_steering_request(const MAC& al_mac, const steering_request_tlv& request) {
-    return send_to_agent(__func__, al_mac, one_tlv(CMDU_TYPE_CLIENT_STEERING_REQUEST, request));
+    int rc = send_to_agent(__func__, al_mac, one_tlv(CMDU_TYPE_CLIENT_STEERING_REQUEST, request));
+    if (rc == MAP_SEND_OK) {
+        std::vector<BSSID> targets;
+        for (const auto& t : request.targets)
+            targets.push_back(t.bssid);
+        confirm_move(al_mac, targets, MAC());
+    }
+    return rc;
 }
 
 int map_send_client_acl_request(const MAC& al_mac,
@@ -155,7 +188,12 @@ int map_send_client_acl_request(const MAC& al_mac,
 
 int map_send_backhaul_steering_request(const MAC& al_mac,
                                        const backhaul_steering_request_tlv& request) {
-    return send_to_agent(__func__, al_mac, one_tlv(CMDU_TYPE_BACKHAUL_STEERING_REQUEST, request));
+    int rc = send_to_agent(__func__, al_mac, one_tlv(CMDU_TYPE_BACKHAUL_STEERING_REQUEST, request));
+    if (rc == MAP_SEND_OK) {
+        const map_sta_info_t* bsta = get_sta(request.backhaul_sta_mac);
+        confirm_move(al_mac, {request.target_bssid}, bsta && bsta->ale ? bsta->ale->al_mac : MAC());
+    }
+    return rc;
 }
 
 int map_send_ch_scan_request(const MAC& al_mac, const channel_scan_request_tlv& request) {
@@ -214,7 +252,10 @@ int send_autoconfig_renew(const MAC& al_mac, uint8_t freq_band) {
         CmduPtr c = b.build();
         if (!c)
             return refuse(__func__, MAP_SEND_ENCODE, "message could not be built", al_mac);
-        return al->send(al_mac, *c, nullptr, true);
+        int rc = al->send(al_mac, *c, nullptr, true);
+        if (rc == MAP_SEND_OK)
+            map_stack_follow_renew(freq_band);
+        return rc;
     }
     return send_to_agent(__func__, al_mac, b.build());
 }

@@ -76,6 +76,13 @@ class WscRegistrar {
 
     const WscRegistrarStats& stats() const { return stats_; }
     size_t agents_tracked() const { return agents_.size(); }
+    // The agents that sent it an M1 (the most recent max_agents).
+    std::vector<MAC> agent_macs() const {
+        std::vector<MAC> out;
+        for (const Agent& a : agents_)
+            out.push_back(a.al_mac);
+        return out;
+    }
 
   private:
     struct Bucket {

@@ -92,8 +92,12 @@ Harness::~Harness() {
 void Harness::feed(CmduBuilder& b, const MAC& src) {
     CmduPtr built = b.build();
     ASSERT_NE(built, nullptr) << "the builder refused a record";
+    feed(*built, src);
+}
+
+void Harness::feed(const CMDU& built, const MAC& src) {
     std::vector<std::vector<uint8_t>> fragments;
-    ASSERT_TRUE(encode_1905_CMDU(*built, fragments, 1u << 20));
+    ASSERT_TRUE(encode_1905_CMDU(built, fragments, 1u << 20));
     ASSERT_EQ(fragments.size(), 1u);
     CmduPtr rx = decode_1905_CMDU(fragments[0].data(), fragments[0].size(), &src);
     ASSERT_NE(rx, nullptr) << "the codec refused its own encoding";
@@ -101,8 +105,9 @@ void Harness::feed(CmduBuilder& b, const MAC& src) {
     map_dispatch_cmdu(rx.get());
 }
 
-void Harness::topology(const Topo& t) {
-    CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, mid_++);
+CmduPtr topology_cmdu(const Topo& t, uint16_t mid) {
+    CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, mid);
+    b.source(t.al);
     device_information_tlv di;
     di.al_mac_address = t.al;
     di.local_interfaces = t.ifs;
@@ -156,11 +161,17 @@ void Harness::topology(const Topo& t) {
         ac.num_bss = static_cast<uint8_t>(ac.bsss.size());
         b.add(ac);
     }
-    feed(b, t.al);
+    return b.build();
 }
 
-void Harness::ap_caps(const MAC& device, const MAC& radio, bool unassoc_on, bool unassoc_off) {
-    CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, mid_++);
+void Harness::topology(const Topo& t) {
+    CmduPtr c = topology_cmdu(t, mid_++);
+    ASSERT_NE(c, nullptr);
+    feed(*c, t.al);
+}
+
+CmduPtr ap_caps_cmdu(const MAC& radio, bool unassoc_on, bool unassoc_off, uint16_t mid) {
+    CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, mid);
     ap_capability_tlv c;
     c.unassoc_sta_metrics_operating_channel = unassoc_on ? 1 : 0;
     c.unassoc_sta_metrics_non_operating_channel = unassoc_off ? 1 : 0;
@@ -174,7 +185,13 @@ void Harness::ap_caps(const MAC& device, const MAC& radio, bool unassoc_on, bool
     r.op_classes.push_back(oc);
     r.num_op_classes = 1;
     b.add(r);
-    feed(b, device);
+    return b.build();
+}
+
+void Harness::ap_caps(const MAC& device, const MAC& radio, bool unassoc_on, bool unassoc_off) {
+    CmduPtr c = ap_caps_cmdu(radio, unassoc_on, unassoc_off, mid_++);
+    ASSERT_NE(c, nullptr);
+    feed(*c, device);
 }
 
 void Harness::operating_channel(const MAC& device, const MAC& radio, uint8_t op_class,
@@ -240,13 +257,12 @@ void Harness::discovery(const MAC& al, const MAC& ifc) {
     feed(b, al);
 }
 
-void topology_round(Harness& h, bool with_e2, bool c1_on_e1) {
+std::vector<Topo> scripted_topologies(bool with_e2, bool c1_on_e1) {
     using M = Macs;
     Topo root;
     root.al = M::root;
     root.ifs = {eth_if(M::root_eth)};
     root.neighbors = {{M::root_eth, {M::local}}};
-    h.topology(root);
 
     Topo local;
     local.al = M::local;
@@ -258,7 +274,6 @@ void topology_round(Harness& h, bool with_e2, bool c1_on_e1) {
     local.radios = {{M::local_radio, {{M::local_fh, "home"}, {M::local_bh, "bh"}}}};
     if (!c1_on_e1)
         local.clients = {{M::local_fh, {M::c1}}};
-    h.topology(local);
 
     Topo e1;
     e1.al = M::e1;
@@ -272,7 +287,6 @@ void topology_round(Harness& h, bool with_e2, bool c1_on_e1) {
     }
     if (c1_on_e1)
         e1.clients.push_back({M::e1_fh, {M::c1}});
-    h.topology(e1);
 
     if (with_e2) {
         Topo e2;
@@ -282,8 +296,14 @@ void topology_round(Harness& h, bool with_e2, bool c1_on_e1) {
         e2.neighbors = {{M::e2_bsta, {M::e1}}};
         e2.radios = {{M::e2_radio, {{M::e2_fh, "home"}}}};
         e2.clients = {{M::e2_fh, {M::c2}}};
-        h.topology(e2);
+        return {root, local, e1, e2};
     }
+    return {root, local, e1};
+}
+
+void topology_round(Harness& h, bool with_e2, bool c1_on_e1) {
+    for (const Topo& t : scripted_topologies(with_e2, c1_on_e1))
+        h.topology(t);
 }
 
 void capabilities(Harness& h) {

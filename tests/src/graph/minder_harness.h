@@ -48,6 +48,7 @@ class Harness {
     // Encodes, decodes with SRC as sender, lets the stack's model fold it in and hands it
     // to the stack's callback table, as the stack does with a received CMDU.
     void feed(CmduBuilder& b, const MAC& src);
+    void feed(const CMDU& cmdu, const MAC& src);
 
     void topology(const Topo& t);
     // AP Capability Report: one 5 GHz radio (class 115, channels 36-48) of DEVICE.
@@ -73,6 +74,13 @@ class Harness {
     Context* ctx_ = nullptr;
     uint16_t mid_ = 1;
 };
+
+// The Topology Response T describes (message id MID, source T.al).
+CmduPtr topology_cmdu(const Topo& t, uint16_t mid);
+// An AP Capability Report: one 5 GHz radio (class 115, channels 36-48).
+CmduPtr ap_caps_cmdu(const MAC& radio, bool unassoc_on, bool unassoc_off, uint16_t mid);
+// The scripted mesh's Topology Responses: root, local agent, E1 and, WITH_E2, E2.
+std::vector<Topo> scripted_topologies(bool with_e2 = true, bool c1_on_e1 = false);
 
 // The scripted mesh's rounds of Topology Responses (root, local agent, E1, E2) as the
 // periodic topology query brings them; C1 on the local agent unless C1_ON_E1.

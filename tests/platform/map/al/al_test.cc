@@ -3,6 +3,8 @@
 // registrar's answers and acknowledgements, hostile frames.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "al_test_util.h"
 #include "common/clock.h"
 #include "map/codec/codec.h"
@@ -376,6 +378,169 @@ TEST_F(AlTest, ReportsAnAgentExpectsAnAckForAreAcknowledged) {
     ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_AP_CAPABILITY_REPORT) == 1; }));
     settle();
     EXPECT_EQ(agent.count(CMDU_TYPE_1905_ACK), acks);
+}
+
+// Requests awaiting an answer, on the manual clock. Each row loses some copies of the
+// request or of its answer on the way (by copy number, 1 first) and may bring a lost answer
+// back late; the requester sends again every second until answered or given up, the answer
+// is delivered once, and the responder answers a repeat again without delivering it again.
+TEST_F(AlTest, UnansweredRequestsAreSentAgainAndEveryMessageIsDeliveredOnce) {
+    enum Kind {
+        query,     // the controller's Topology Query, answered by the agent's AL
+        report,    // the agent's Operating Channel Report, acknowledged by the controller
+        fragments  // the agent's Tunneled message in two fragments, acknowledged
+    };
+    struct Case {
+        const char* name;
+        Kind kind;
+        std::set<int> lost_requests, lost_answers;  // copy numbers; 0 in answers: all
+        long long late_ms;  // >= 0: the first lost answer arrives after all, this much later
+        int copies;         // request copies that left
+        size_t answers;     // answers delivered to the requester
+        uint64_t repeats;   // repeats the responder answered again
+        uint64_t given_up;
+    };
+    const Case cases[] = {
+        {"answered at once", query, {}, {}, -1, 1, 1, 0, 0},
+        {"answer lost once", query, {}, {1}, -1, 2, 1, 1, 0},
+        {"query lost twice", query, {1, 2}, {}, -1, 3, 1, 0, 0},
+        {"answer late, within the duplicate window", query, {}, {1}, 0, 2, 1, 1, 0},
+        {"answer late, after the duplicate window", query, {}, {1}, 12000, 2, 1, 1, 0},
+        {"never answered", query, {}, {0}, -1, 10, 0, 9, 1},
+        {"ack lost", report, {}, {1}, -1, 2, 1, 1, 0},
+        {"ack repeated after the duplicate window", report, {}, {1}, 12000, 2, 1, 1, 0},
+        {"last fragment lost four times", fragments, {}, {}, -1, 5, 1, 0, 0},
+    };
+    uint16_t port = 21100;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        nodes_.clear();
+        LogCapture cap;
+        std::string seg = private_segment(port++);
+        Node& ctrl = add(1, true, {seg});
+        Node& agent = add(2, false, {seg});
+        // The controller's own query of its new neighbour, answered.
+        ASSERT_TRUE(run([&] {
+            return ctrl.al().neighbors().size() == 1 && ctrl.al().requests().pending() == 0 &&
+                   ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE) == 1;
+        }));
+        Node& requester = c.kind == query ? ctrl : agent;
+        Node& responder = c.kind == query ? agent : ctrl;
+        const uint16_t req_type = c.kind == query    ? CMDU_TYPE_TOPOLOGY_QUERY
+                                  : c.kind == report ? CMDU_TYPE_OPERATING_CHANNEL_REPORT
+                                                     : CMDU_TYPE_TUNNELED;
+        const uint16_t ans_type =
+            c.kind == query ? CMDU_TYPE_TOPOLOGY_RESPONSE : CMDU_TYPE_1905_ACK;
+        int req_copies = 0, ans_copies = 0;
+        std::vector<uint8_t> late;
+        requester.lose([&](const FrameInfo& f) {
+            if (f.type != req_type)
+                return false;
+            if (f.fragment == 0)
+                ++req_copies;
+            if (c.kind == fragments)
+                return f.last_fragment && req_copies <= 4;
+            return c.lost_requests.count(req_copies) > 0;
+        });
+        responder.lose([&](const FrameInfo& f) {
+            if (f.type != ans_type)
+                return false;
+            ++ans_copies;
+            const bool lost = c.lost_answers.count(ans_copies) || c.lost_answers.count(0);
+            if (lost && c.late_ms >= 0 && late.empty())
+                late.assign(f.frame, f.frame + f.len);
+            return lost;
+        });
+        const size_t answers_before = requester.count(ans_type);
+        const size_t requests_before = responder.count(req_type);
+        CmduPtr msg;
+        if (c.kind == query) {
+            msg = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
+        } else if (c.kind == report) {
+            msg = make_sample_cmdu("operating_channel_report");
+        } else {
+            tunneled_tlv t;
+            t.frame_body.assign(2000, 0x5A);
+            msg = CmduBuilder(CMDU_TYPE_TUNNELED, 0)
+                      .add(source_info_tlv{TLV_TYPE_SOURCE_INFO, test_mac(9, 9)})
+                      .add(tunneled_message_type_tlv{})
+                      .add(t)
+                      .build();
+        }
+        ASSERT_TRUE(msg);
+        ASSERT_EQ(requester.al().send(responder.al().al_mac(), *msg, nullptr, true), 0);
+        for (int step = 0; step < 12 && requester.al().requests().pending() > 0; ++step) {
+            // Every copy that got through whole is answered, and an answer that got through
+            // is taken.
+            int through = c.kind == fragments ? std::max(0, req_copies - 4) : 0;
+            for (int i = 1; c.kind != fragments && i <= req_copies; ++i)
+                through += c.lost_requests.count(i) == 0;
+            run([&] {
+                const bool lost = c.lost_answers.count(ans_copies) || c.lost_answers.count(0);
+                return ans_copies >= through &&
+                       (through == 0 || lost || requester.al().requests().pending() == 0);
+            });
+            if (through == 0)
+                settle();
+            if (requester.al().requests().pending() == 0)
+                break;
+            ozr_clock::advance(1000);
+            requester.al().tick();
+        }
+        EXPECT_EQ(requester.al().requests().pending(), 0u);
+        if (!late.empty()) {
+            ozr_clock::advance(c.late_ms);
+            responder.send_frame(0, late);
+            settle();
+        }
+        EXPECT_EQ(req_copies, c.copies);
+        EXPECT_EQ(requester.count(ans_type) - answers_before, c.answers);
+        EXPECT_EQ(responder.count(req_type) - requests_before, 1u) << "delivered once";
+        EXPECT_EQ(responder.al().stats().repeats_answered, c.repeats);
+        const MapRequestStats& st = requester.al().requests().stats();
+        EXPECT_EQ(st.resends, static_cast<uint64_t>(c.copies - 1));
+        EXPECT_EQ(st.given_up, c.given_up);
+        EXPECT_EQ(st.answered_resent, c.answers == 1 && c.copies > 1 ? 1u : 0u);
+        EXPECT_EQ(st.duplicate_answers, c.late_ms > 10000 ? 1u : 0u);
+        EXPECT_EQ(LogCapture::count("unanswered after 10 sends, given up"), c.given_up);
+    }
+}
+
+// A neighbour whose discoveries are lost stays while its Topology Responses, to the queries
+// the daemon sends anyway, name this AL on the interface the neighbour entry records.
+TEST_F(AlTest, ANeighbourWhoseDiscoveriesAreLostStaysWhileItsResponsesNameUs) {
+    std::string seg = private_segment(21120);
+    Node& ctrl = add(1, true, {seg});
+    Node& agent = add(2, false, {seg});
+    ASSERT_TRUE(run(
+        [&] { return ctrl.al().neighbors().size() == 1 && agent.al().neighbors().size() == 1; }));
+    agent.lose([](const FrameInfo& f) { return f.type == CMDU_TYPE_TOPOLOGY_DISCOVERY; });
+    // 2 x 60 + 20 s without a discovery, a query answered every 30 s.
+    for (int i = 0; i < 6; ++i) {
+        ozr_clock::advance(30000);
+        agent.al().tick();
+        ctrl.al().tick();
+        size_t before = ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE);
+        CmduPtr q = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
+        ASSERT_EQ(ctrl.al().send(test_mac(2, 0), *q, nullptr, true), 0);
+        ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE) > before; }));
+    }
+    EXPECT_EQ(ctrl.al().neighbors().size(), 1u);
+    // Answers that no longer name it (the agent lost sight of the controller) do not: the
+    // agent ages the controller out 140 s after its last discovery, the controller the agent
+    // 140 s after the last answer that named it.
+    ctrl.lose([](const FrameInfo& f) { return f.type == CMDU_TYPE_TOPOLOGY_DISCOVERY; });
+    for (int i = 0; i < 12 && !ctrl.al().neighbors().empty(); ++i) {
+        ozr_clock::advance(30000);
+        agent.al().tick();
+        ctrl.al().tick();
+        size_t before = ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE);
+        CmduPtr q = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
+        ASSERT_EQ(ctrl.al().send(test_mac(2, 0), *q, nullptr, true), 0);
+        run([&] { return ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE) > before; });
+    }
+    EXPECT_TRUE(agent.al().neighbors().empty());
+    EXPECT_TRUE(ctrl.al().neighbors().empty());
 }
 
 TEST_F(AlTest, HostileFramesAreDroppedWithRateLimitedLogLines) {

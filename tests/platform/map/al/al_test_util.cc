@@ -27,7 +27,8 @@ Node::Node(uv_loop_t* loop, MAC al_mac, std::vector<Itf> itfs, bool controller,
     MapAlOptions opt;
     opt.al_mac = al_mac;
     opt.controller = controller;
-    al_ = std::make_unique<MapAl>(std::make_unique<SegmentTransport>(std::move(tis), topt), opt);
+    al_ = std::make_unique<MapAl>(
+        std::make_unique<LossySegmentTransport>(std::move(tis), topt, loss_), opt);
     std::string error;
     if (al_->start(
             loop, [this](CMDU* c) { got_.push_back(copy_cmdu(*c)); }, &error) != 0)

@@ -47,8 +47,11 @@ class Node {
     const CMDU* last(uint16_t type) const;
     // Sends one raw frame out of interface I (bypassing the AL).
     int send_frame(size_t i, const std::vector<uint8_t>& frame);
+    // From now on the frames FILTER names are lost on their way out (null: none).
+    void lose(LossFilter filter) { *loss_ = std::move(filter); }
 
   private:
+    std::shared_ptr<LossFilter> loss_ = std::make_shared<LossFilter>();
     std::unique_ptr<MapAl> al_;
     std::vector<CmduPtr> got_;
 };

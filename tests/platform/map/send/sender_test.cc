@@ -13,6 +13,7 @@
 #include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_send.h"
+#include "map/wsc/registrar.h"
 #include "pdml.h"
 #include "platform/map/al/al_test_util.h"
 #include "samples.h"
@@ -207,6 +208,75 @@ TEST_F(SenderTest, EverySenderDeliversItsMessageToTheAgent) {
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->message_id, mid);
     EXPECT_EQ(dumps(v), dumps(vs.get()));
+}
+
+// What the stack asks on its own, because the 1905 multicast that would tell it gets lost:
+// where a steered client went (the devices involved, 5 s and 12 s after the request), and
+// whether an agent took a multicast renew (unicast to each agent whose M1 did not come).
+TEST_F(SenderTest, TheStackAsksAfterASteerAndFollowsAMulticastRenewUp) {
+    // A second agent owning the target BSS.
+    const BSSID target(test_mac(3, 0x21));
+    Node other(&loop_, test_mac(3, 0), {{"ag1", test_mac(3, 1), seg_}}, false);
+    ASSERT_TRUE(run([] { return get_ale(test_mac(3, 0)) != nullptr; }));
+    map_radio_info_t* radio = map_update_radio(get_ale(test_mac(3, 0)), test_mac(3, 0x20));
+    ASSERT_NE(radio, nullptr);
+    const uint8_t ssid[] = {'h'};
+    map_bss_param_t bss{target, 1, ssid};
+    ASSERT_EQ(map_update_radio_bss_list(radio, &bss, 1), 0);
+    steering_request_tlv steer = sample_record<steering_request_tlv>("client_steering_request");
+    steer.targets = {{target, 115, 36}};
+    steer.num_targets = 1;
+    run_until(
+        &loop_, [] { return false; }, 100);  // the queries of the new neighbours answered
+    const size_t a0 = agent_->count(CMDU_TYPE_TOPOLOGY_QUERY);
+    const size_t b0 = other.count(CMDU_TYPE_TOPOLOGY_QUERY);
+    ASSERT_EQ(map_send_steering_request(kAgent, steer), MAP_SEND_OK);
+    for (long long at : {5000, 12000}) {
+        ozr_clock::advance(at == 5000 ? 4900 : 6900);
+        map_stack_al()->tick();
+        run_until(
+            &loop_, [] { return false; }, 50);
+        EXPECT_EQ(agent_->count(CMDU_TYPE_TOPOLOGY_QUERY), a0 + (at == 5000 ? 0 : 1)) << at;
+        ozr_clock::advance(100);
+        map_stack_al()->tick();
+        const size_t n = at == 5000 ? 1 : 2;
+        EXPECT_TRUE(run([&] {
+            return agent_->count(CMDU_TYPE_TOPOLOGY_QUERY) == a0 + n &&
+                   other.count(CMDU_TYPE_TOPOLOGY_QUERY) == b0 + n;
+        })) << at;
+    }
+    EXPECT_EQ(agent_->count(CMDU_TYPE_TOPOLOGY_QUERY), a0 + 2) << "source: at 5 s and 12 s";
+    EXPECT_EQ(other.count(CMDU_TYPE_TOPOLOGY_QUERY), b0 + 2) << "target: at 5 s and 12 s";
+
+    // The agent ran a WSC exchange, so the registrar knows it. A multicast renew it takes
+    // without answering: 3 s later it gets the renew unicast, sent again each second until
+    // its M1 comes.
+    CmduPtr m1 = make_sample_cmdu("autoconfig_wsc_m1");
+    ASSERT_EQ(agent_->al().send(test_mac(1, 0), *m1, nullptr, true), 0);
+    ASSERT_TRUE(run([] { return map_stack_registrar()->agents_tracked() == 1; }));
+    const size_t renews = agent_->count(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW);
+    ASSERT_EQ(send_autoconfig_renew(IEEE1905_MULTICAST_ADDRESS, IEEE1905_FREQ_BAND_2_4_GHZ),
+              MAP_SEND_OK);
+    ASSERT_TRUE(
+        run([&] { return agent_->count(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW) == renews + 1; }));
+    EXPECT_EQ(agent_->last(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW)->relay_indicator, 1);
+    ozr_clock::advance(3000);
+    map_stack_al()->tick();
+    ASSERT_TRUE(
+        run([&] { return agent_->count(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW) == renews + 2; }));
+    EXPECT_EQ(agent_->last(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW)->relay_indicator, 0);
+    EXPECT_EQ(other.count(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW), 1u)
+        << "it sent no M1: not followed";
+    const MapRequestStats before = map_stack_al()->requests().stats();
+    ozr_clock::advance(1000);
+    map_stack_al()->tick();
+    ASSERT_TRUE(run([&] { return map_stack_al()->requests().stats().resends > before.resends; }));
+    // (The steering request is pending too: this agent acknowledges nothing.)
+    const size_t pending = map_stack_al()->requests().pending();
+    m1 = make_sample_cmdu("autoconfig_wsc_m1");
+    ASSERT_EQ(agent_->al().send(test_mac(1, 0), *m1, nullptr, true), 0);
+    ASSERT_TRUE(run([&] { return map_stack_al()->requests().pending() == pending - 1; }));
+    EXPECT_EQ(map_stack_al()->requests().stats().answered, before.answered + 1);
 }
 
 TEST_F(SenderTest, LocalAddressesComeFromTheConfiguration) {

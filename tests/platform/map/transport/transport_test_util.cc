@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "map/codec/codec.h"
 #include "map/map_log.h"
 #include "map/transport/segment_transport.h"
 
@@ -143,4 +144,28 @@ int run_command(const std::string& command, std::string* out) {
     }
     int status = pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool frame_info(const uint8_t* frame, size_t len, FrameInfo& out) {
+    const uint8_t* payload = nullptr;
+    size_t plen = 0;
+    cmdu_header h;
+    if (len < 14 || !parse_1905_ethernet_frame(frame, len, out.src, payload, plen) ||
+        !parse_1905_CMDU_header(payload, plen, h))
+        return false;
+    out.dst = MAC(frame);
+    out.type = h.message_type;
+    out.mid = h.message_id;
+    out.fragment = h.fragment_id;
+    out.last_fragment = h.last_fragment;
+    out.frame = frame;
+    out.len = len;
+    return true;
+}
+
+int LossySegmentTransport::send_frame(size_t if_index, const uint8_t* frame, size_t len) {
+    FrameInfo f;
+    if (filter_ && *filter_ && frame_info(frame, len, f) && (*filter_)(f))
+        return 0;  // lost on the way
+    return SegmentTransport::send_frame(if_index, frame, len);
 }

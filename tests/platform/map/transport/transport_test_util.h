@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/mac.h"
+#include "map/transport/segment_transport.h"
 
 // A frame DST, SRC, ETHERTYPE followed by PAYLOAD_LEN bytes counting up from MARKER.
 std::vector<uint8_t> make_frame(const MAC& dst, const MAC& src, uint16_t ethertype,
@@ -31,6 +33,35 @@ std::string private_segment(uint16_t port);
 // Sends DATA as one datagram to SEGMENT from a plain UDP socket, as any other
 // program on the segment would. True when the datagram left.
 bool inject_datagram(const std::string& segment, const std::vector<uint8_t>& data);
+
+// The CMDU a 1905 frame carries, as the loss filters see it.
+struct FrameInfo {
+    MAC dst, src;
+    uint16_t type = 0;
+    uint16_t mid = 0;
+    uint8_t fragment = 0;
+    bool last_fragment = false;
+    const uint8_t* frame = nullptr;  // the whole frame, valid during the filter's call
+    size_t len = 0;
+};
+// False when FRAME is no 1905 frame with a CMDU header.
+bool frame_info(const uint8_t* frame, size_t len, FrameInfo& out);
+
+// A segment transport that loses on the way out the frames its filter names (returns
+// true for); the filter may be changed while the transport runs.
+using LossFilter = std::function<bool(const FrameInfo& frame)>;
+class LossySegmentTransport : public SegmentTransport {
+  public:
+    LossySegmentTransport(std::vector<TransportInterface> interfaces, TransportOptions options,
+                          std::shared_ptr<LossFilter> filter)
+        : SegmentTransport(std::move(interfaces), std::move(options)), filter_(std::move(filter)) {}
+
+  protected:
+    int send_frame(size_t if_index, const uint8_t* frame, size_t len) override;
+
+  private:
+    std::shared_ptr<LossFilter> filter_;
+};
 
 // Collects the stack's log lines while alive.
 class LogCapture {
