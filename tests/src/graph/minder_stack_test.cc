@@ -2,7 +2,9 @@
 // through its own frames, and the queries the minder sends reach it as real frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <set>
 
 #include "common/clock.h"
 #include "core/context.h"
@@ -15,6 +17,7 @@
 #include "map/transport/segment_transport.h"
 #include "minder_harness.h"
 #include "platform/map/transport/transport_test_util.h"
+#include "steering/steering_minder.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -147,6 +150,7 @@ TEST(GraphMinderStack, ANewAgentIsQueriedOverTheSegmentAndAnswersIntoTheGraph) {
 namespace lossy {
 
 using minder_test::Macs;
+using minder_test::Topo;
 using M = Macs;
 
 template <class T>
@@ -157,16 +161,17 @@ const T* first_tlv(const CMDU* cmdu) {
     return nullptr;
 }
 
-// An agent of the scripted mesh on the segment: it answers what the controller asks with
-// the scripted mesh's records (every copy it gets, as a simulated agent does) and loses on
-// the way out what its filter names.
+// An agent of the scripted mesh on the segment: it answers what the controller asks with the
+// scripted records of MESH[INDEX] (every copy it gets, as a simulated agent does), moves a
+// client it is asked to steer to the target BSS's agent (telling nobody: its notifications
+// are lost), and loses on the way out what its filter names.
 class ScriptedAgent {
   public:
-    ScriptedAgent(uv_loop_t* loop, const std::string& seg, const minder_test::Topo& topo,
+    ScriptedAgent(uv_loop_t* loop, const std::string& seg, std::vector<Topo>& mesh, size_t index,
                   const MAC& ifc, const MAC& radio)
-        : topo_(topo), ifc_(ifc), radio_(radio) {
+        : mesh_(mesh), index_(index), ifc_(ifc), radio_(radio) {
         TransportOptions topt;
-        topt.al_mac = topo.al;
+        topt.al_mac = me().al;
         transport_ = std::make_unique<LossySegmentTransport>(
             std::vector<TransportInterface>{{"sa0", ifc, seg, 0}}, topt, loss_);
         EXPECT_EQ(
@@ -178,12 +183,13 @@ class ScriptedAgent {
     // A Topology Discovery to the 1905 multicast address.
     void discovery() {
         CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, ++mid_);
-        b.add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, topo_.al});
+        b.add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, me().al});
         b.add(mac_address_tlv{TLV_TYPE_MAC_ADDRESS_TYPE, ifc_});
         send(IEEE1905_MULTICAST_ADDRESS, b.build(), ifc_);
     }
 
   private:
+    Topo& me() { return mesh_[index_]; }
     void send(const MAC& dst, CmduPtr c, const MAC& src) {
         std::vector<std::vector<uint8_t>> fragments;
         ASSERT_TRUE(c && encode_1905_CMDU(*c, fragments));
@@ -193,11 +199,27 @@ class ScriptedAgent {
             transport_->send(0, frame.data(), frame.size());
         }
     }
+    // Moves STA from this agent's BSSs to the BSS TARGET of whichever agent has it.
+    void move(const MAC& sta, const BSSID& target) {
+        for (auto& b : me().clients)
+            b.second.erase(std::remove(b.second.begin(), b.second.end(), sta), b.second.end());
+        for (Topo& t : mesh_)
+            for (const auto& r : t.radios)
+                for (const auto& bss : r.second)
+                    if (bss.first == target) {
+                        auto it = std::find_if(t.clients.begin(), t.clients.end(),
+                                               [&](const auto& c) { return c.first == target; });
+                        if (it == t.clients.end())
+                            t.clients.push_back({target, {sta}});
+                        else
+                            it->second.push_back(sta);
+                    }
+    }
     void receive(const uint8_t* frame, size_t len) {
         MAC src;
         const uint8_t* payload = nullptr;
         size_t plen = 0;
-        if (!parse_1905_ethernet_frame(frame, len, src, payload, plen) || MAC(frame) != topo_.al)
+        if (!parse_1905_ethernet_frame(frame, len, src, payload, plen) || MAC(frame) != me().al)
             return;
         CmduPtr q = decode_1905_CMDU(payload, plen, &src);
         if (!q)
@@ -205,45 +227,151 @@ class ScriptedAgent {
         const uint16_t mid = q->message_id;
         switch (q->message_type) {
             case CMDU_TYPE_TOPOLOGY_QUERY:
-                return send(src, minder_test::topology_cmdu(topo_, mid), topo_.al);
+                return send(src, minder_test::topology_cmdu(me(), mid), me().al);
             case CMDU_TYPE_AP_CAPABILITY_QUERY:
-                return send(src, minder_test::ap_caps_cmdu(radio_, true, true, mid), topo_.al);
+                return send(src, minder_test::ap_caps_cmdu(radio_, true, true, mid), me().al);
             case CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_QUERY: {
                 const auto* t = first_tlv<sta_mac_address_tlv>(q.get());
                 associated_sta_link_metrics_tlv m;
                 m.sta_mac = t ? t->sta_mac : MAC();
-                for (const auto& b : topo_.clients)
+                for (const auto& b : me().clients)
                     for (const MAC& c : b.second)
                         if (c == m.sta_mac)
                             m.bssids.push_back({b.first, 10, 866, 600, 160});
                 m.num_bssids = static_cast<uint8_t>(m.bssids.size());
                 CmduBuilder r(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_RESPONSE, mid);
                 r.add(m);
-                return send(src, r.build(), topo_.al);
+                return send(src, r.build(), me().al);
             }
+            case CMDU_TYPE_CLIENT_STEERING_REQUEST:
+                if (const auto* r = first_tlv<steering_request_tlv>(q.get());
+                    r && !moved_.count(mid)) {
+                    moved_.insert(mid);
+                    for (size_t i = 0; i < r->stas.size() && i < r->targets.size(); ++i)
+                        move(r->stas[i], r->targets[i].bssid);
+                }
+                break;
             default:
                 break;
         }
         // Anything else awaiting an answer gets an empty one of the awaited type.
         const MapAwaitedAnswer a = map_awaited_answer(q->message_type);
         if (a.type != 0 && a.same_mid)
-            send(src, CmduBuilder(a.type, mid).build(), topo_.al);
+            send(src, CmduBuilder(a.type, mid).build(), me().al);
     }
 
-    minder_test::Topo topo_;
+    std::vector<Topo>& mesh_;
+    size_t index_;
     MAC ifc_, radio_;
     uint16_t mid_ = 0x100;
+    std::set<uint16_t> moved_;
     std::shared_ptr<LossFilter> loss_ = std::make_shared<LossFilter>();
     std::unique_ptr<LossySegmentTransport> transport_;
 };
 
-// Round after round of the daemon's queries (the timers' work driven by hand, on the manual
-// clock) with one answer or the gateway's discoveries lost: no backhaul, device or client leaves
-// the graph. Only an agent that misses every copy of a whole round loses its links (70 s after
-// they were last confirmed), and gets them back with its next answer.
+// The daemon (every minder, its timers' work driven by hand on the manual clock) over the
+// started stack on a private segment, and the scripted mesh's gateway (the local agent),
+// E1 and E2 as agents on it.
+class LossyMesh {
+  public:
+    explicit LossyMesh(uint16_t port) : cap_(root_, 6) {
+        ozr_clock::set_manual(9000000);
+        EXPECT_EQ(uv_loop_init(&loop_), 0);
+        const std::string seg = private_segment(port);
+        MapStackConfig config;
+        config.segment = seg;
+        config.interfaces = {{"ozr0", M::root_eth, ""}};
+        config.al_mac = M::root;
+        config.agent_al_mac = M::local;
+        map_stack_set_config(config);
+        if (map_stack_start(&loop_, &skip_) != 0)
+            return;
+        const uint8_t bh[] = {'b', 'h'};
+        map_set_backhaul_ssid(bh, sizeof bh);
+        ctx_ = new Context(&loop_);
+        const std::pair<MAC, MAC> ifs[] = {
+            {M::local_eth, M::local_radio}, {M::e1_eth, M::e1_radio}, {M::e2_bsta, M::e2_radio}};
+        for (size_t i = 0; i < 3; ++i)
+            agents_.push_back(std::make_unique<ScriptedAgent>(&loop_, seg, mesh_, i + 1,
+                                                              ifs[i].first, ifs[i].second));
+    }
+    ~LossyMesh() {
+        delete ctx_;
+        agents_.clear();
+        map_stack_stop();
+        map_datamodel_reset();
+        map_set_backhaul_ssid(nullptr, 0);
+        map_stack_set_config(map_stack_default_config());
+        EXPECT_TRUE(drain_and_close(&loop_));
+        ozr_clock::use_real();
+    }
+    // Empty when running; why the stack could not start otherwise.
+    const std::string& skip() const { return skip_; }
+    GraphMinder& gm() { return *ctx_->graph_minder; }
+    SteeringMinder& steering() { return *ctx_->steering_minder; }
+    MapAl& al() { return *map_stack_al(); }
+    ScriptedAgent& gateway() { return *agents_[0]; }
+    ScriptedAgent& e1() { return *agents_[1]; }
+
+    bool e2_connected() {
+        backhaul_information b;
+        return gm().get_device_backhaul_information(M::e2, b) && b.is_backhaul_connected &&
+               b.remote_ale == M::e1;
+    }
+    // Every device, backhaul and client of the scripted mesh is in the graph.
+    bool whole() {
+        const Graph& g = gm().graph();
+        const Device* e1d = g.find_device(M::e1);
+        const Device* e2d = g.find_device(M::e2);
+        return e2_connected() && g.root && g.root->find_wired_link(M::local) && e1d &&
+               e1d->find_wireless_link(M::e2_bsta) && e2d && e2d->find_wireless_link(M::c2) &&
+               g.find_sta(M::c1) && g.find_sta(M::c1)->get_working_device();
+    }
+    // The gateway heard, the mesh learnt through the queries that follow.
+    bool learn() {
+        gateway().discovery();
+        const bool ok = run_until(&loop_, [&] {
+            gm().on_link_metric_query();
+            gm().on_backhaul_information_update();
+            return whole();
+        });
+        settle();
+        return ok;
+    }
+    // Lets every request the stack awaits an answer for get one, sending again each second
+    // (by the manual clock) what is not answered.
+    void settle() {
+        for (int i = 0; i < 12; ++i) {
+            if (run_until(
+                    &loop_, [&] { return al().requests().pending() == 0; }, 150))
+                return;
+            second();
+        }
+    }
+    // One second of the stack's time.
+    void second() {
+        ozr_clock::advance(1000);
+        al().tick();
+    }
+
+    std::vector<Topo> mesh_ = minder_test::scripted_topologies();
+
+  private:
+    ozr_test::TempRoot root_;
+    ozr_test::LogCapture cap_;
+    uv_loop_t loop_;
+    std::string skip_;
+    Context* ctx_ = nullptr;
+    std::vector<std::unique_ptr<ScriptedAgent>> agents_;
+};
+
+// Round after round of the daemon's queries with one answer or the gateway's discoveries lost:
+// no backhaul, device or client leaves the graph. Only an agent that misses every copy of a
+// whole round loses its links (70 s after they were last confirmed), and gets them back with
+// its next answer.
 TEST(GraphMinderStack, OneLostAnswerLeavesTheGraphWhole) {
     enum Loss { none, e1_answer_once, gateway_answer_once, gateway_discoveries, e1_whole_round };
-    struct Case {
+    const struct {
         const char* name;
         Loss loss;
     } cases[] = {
@@ -254,126 +382,89 @@ TEST(GraphMinderStack, OneLostAnswerLeavesTheGraphWhole) {
         {"every copy of E1's answers lost in round 2", e1_whole_round},
     };
     uint16_t port = 23310;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ozr_test::TempRoot root;
-        ozr_test::LogCapture cap(root, 6);
-        ozr_clock::set_manual(9000000);
-        uv_loop_t loop;
-        ASSERT_EQ(uv_loop_init(&loop), 0);
-        const std::string seg = private_segment(port++);
-        MapStackConfig config;
-        config.segment = seg;
-        config.interfaces = {{"ozr0", M::root_eth, ""}};
-        config.al_mac = M::root;
-        config.agent_al_mac = M::local;
-        map_stack_set_config(config);
-        std::string error;
-        if (map_stack_start(&loop, &error) != 0) {
-            map_stack_set_config(map_stack_default_config());
-            uv_loop_close(&loop);
-            ozr_clock::use_real();
-            GTEST_SKIP() << "the segment transport cannot open here: " << error;
+        LossyMesh mesh(port++);
+        if (!mesh.skip().empty()) {
+            GTEST_SKIP() << "the segment transport cannot open here: " << mesh.skip();
         }
-        const uint8_t bh[] = {'b', 'h'};
-        map_set_backhaul_ssid(bh, sizeof bh);
-        auto* ctx = new Context(&loop);
-        GraphMinder& gm = *ctx->graph_minder;
-        MapAl& al = *map_stack_al();
-        std::vector<minder_test::Topo> topos = minder_test::scripted_topologies();
-        auto agents = std::make_unique<std::vector<std::unique_ptr<ScriptedAgent>>>();
-        agents->push_back(
-            std::make_unique<ScriptedAgent>(&loop, seg, topos[1], M::local_eth, M::local_radio));
-        agents->push_back(
-            std::make_unique<ScriptedAgent>(&loop, seg, topos[2], M::e1_eth, M::e1_radio));
-        agents->push_back(
-            std::make_unique<ScriptedAgent>(&loop, seg, topos[3], M::e2_bsta, M::e2_radio));
-        ScriptedAgent& gateway = *(*agents)[0];
-        ScriptedAgent& e1 = *(*agents)[1];
-
-        auto e2_connected = [&] {
-            backhaul_information b;
-            return gm.get_device_backhaul_information(M::e2, b) && b.is_backhaul_connected &&
-                   b.remote_ale == M::e1;
-        };
-        auto whole = [&] {
-            const Graph& g = gm.graph();
-            const Device* e1d = g.find_device(M::e1);
-            const Device* e2d = g.find_device(M::e2);
-            return e2_connected() && g.root && g.root->find_wired_link(M::local) && e1d &&
-                   e1d->find_wireless_link(M::e2_bsta) && e2d && e2d->find_wireless_link(M::c2) &&
-                   g.local_agent && g.local_agent->find_wireless_link(M::c1);
-        };
-        // Lets every request the stack awaits an answer for get one, sending again each
-        // second (by the manual clock) what is not answered.
-        auto settle = [&] {
-            for (int i = 0; i < 12; ++i) {
-                if (run_until(
-                        &loop, [&] { return al.requests().pending() == 0; }, 150))
-                    return;
-                ozr_clock::advance(1000);
-                al.tick();
-            }
-        };
-        gateway.discovery();
-        ASSERT_TRUE(run_until(&loop, [&] {
-            gm.on_link_metric_query();
-            gm.on_backhaul_information_update();
-            return whole();
-        })) << "the scripted mesh was not learnt";
-        settle();
+        ASSERT_TRUE(mesh.learn()) << "the scripted mesh was not learnt";
 
         int round = 0, copies = 0;  // copies of this round's Topology Response
         if (c.loss == e1_answer_once || c.loss == e1_whole_round)
-            e1.lose([&](const FrameInfo& f) {
+            mesh.e1().lose([&](const FrameInfo& f) {
                 return f.type == CMDU_TYPE_TOPOLOGY_RESPONSE &&
                        (c.loss == e1_whole_round ? round == 2 : ++copies == 1);
             });
         if (c.loss == gateway_answer_once)
-            gateway.lose([&](const FrameInfo& f) {
+            mesh.gateway().lose([&](const FrameInfo& f) {
                 return f.type == CMDU_TYPE_TOPOLOGY_RESPONSE && ++copies == 1;
             });
         if (c.loss == gateway_discoveries)
-            gateway.lose([](const FrameInfo& f) { return f.type == CMDU_TYPE_TOPOLOGY_DISCOVERY; });
+            mesh.gateway().lose(
+                [](const FrameInfo& f) { return f.type == CMDU_TYPE_TOPOLOGY_DISCOVERY; });
         bool broken = false, restored = false;
         for (round = 1; round <= 4; ++round) {
             copies = 0;
-            gateway.discovery();
-            gm.on_topo_query();
-            gm.on_link_metric_query();
-            settle();
+            mesh.gateway().discovery();
+            mesh.gm().on_topo_query();
+            mesh.gm().on_link_metric_query();
+            mesh.settle();
             // The rest of the minute, the garbage collection and backhaul update each 10 s.
             for (int step = 0; step < 6; ++step) {
                 ozr_clock::advance(10000);
-                al.tick();
-                gm.on_gc();
-                gm.on_backhaul_information_update();
-                const bool ok = whole();
+                mesh.al().tick();
+                mesh.gm().on_gc();
+                mesh.gm().on_backhaul_information_update();
+                const bool ok = mesh.whole();
                 if (c.loss != e1_whole_round) {
                     EXPECT_TRUE(ok) << "round " << round << ", " << step * 10 << " s";
-                } else if (!ok && round < 3) {
-                    broken = true;
-                } else if (ok && broken) {
-                    restored = true;
                 }
+                broken = broken || (!ok && round == 2);
+                restored = restored || (ok && broken && round > 2);
             }
         }
         if (c.loss == e1_whole_round) {
             EXPECT_TRUE(broken) << "E1's links outlived 70 s without an answer";
             EXPECT_TRUE(restored) << "E1's next answer did not bring E2 back";
-            EXPECT_GE(al.requests().stats().given_up, 1u);
+            EXPECT_GE(mesh.al().requests().stats().given_up, 1u);
         }
-        EXPECT_EQ(al.requests().pending(), 0u);
-
-        delete ctx;
-        agents.reset();
-        map_stack_stop();
-        map_datamodel_reset();
-        map_set_backhaul_ssid(nullptr, 0);
-        map_stack_set_config(map_stack_default_config());
-        EXPECT_TRUE(drain_and_close(&loop));
-        ozr_clock::use_real();
+        EXPECT_EQ(mesh.al().requests().pending(), 0u);
     }
+}
+
+// A client steered from the gateway to E1 moves at once, and the agents' notifications that
+// would tell it are lost: the stack's own questions after the steering request show it on E1
+// before the steering minder judges the steer, which therefore counts no refusal.
+TEST(GraphMinderStack, ASteeredClientIsSeenWhereItWentWithoutItsNotifications) {
+    LossyMesh mesh(23320);
+    if (!mesh.skip().empty()) {
+        GTEST_SKIP() << "the segment transport cannot open here: " << mesh.skip();
+    }
+    ASSERT_TRUE(mesh.learn());
+    SteeringMinder& st = mesh.steering();
+    SteeringMinder::SteeringReNode* node = st.access_steer_re_node(M::c1);
+    ASSERT_NE(node, nullptr);
+    SteeringMinder::SteeringMandate m;
+    m.src = M::local_fh;
+    m.agent = M::local;
+    m.entries.push_back({M::c1, M::e1_fh, 115, 44});
+    std::vector<SteeringMinder::SteeringMandate> mandates{m};
+    st.steering_dispatcher(mandates);
+    ASSERT_EQ(st.steer_requests_sent(), 1u);
+    const Device* e1 = mesh.gm().graph().find_device(M::e1);
+    for (int s = 1; s <= 20; ++s) {
+        mesh.second();
+        mesh.settle();
+        if (s % 2 == 0)
+            st.on_steering_tick_timer();
+        if (s == 6) {
+            EXPECT_NE(e1->find_wireless_link(M::c1), nullptr) << "not seen on E1 6 s after";
+        }
+    }
+    EXPECT_TRUE(node->steered);
+    EXPECT_EQ(node->reject_count, 0);
+    EXPECT_EQ(node->backoff_counter, 0);
 }
 
 }  // namespace lossy

@@ -514,9 +514,8 @@ TEST_F(AlTest, ANeighbourWhoseDiscoveriesAreLostStaysWhileItsResponsesNameUs) {
     Node& agent = add(2, false, {seg});
     ASSERT_TRUE(run(
         [&] { return ctrl.al().neighbors().size() == 1 && agent.al().neighbors().size() == 1; }));
-    agent.lose([](const FrameInfo& f) { return f.type == CMDU_TYPE_TOPOLOGY_DISCOVERY; });
-    // 2 x 60 + 20 s without a discovery, a query answered every 30 s.
-    for (int i = 0; i < 6; ++i) {
+    // Half a minute of both ALs' time, then a query answered (the daemon's, every minute).
+    auto half_minute = [&] {
         ozr_clock::advance(30000);
         agent.al().tick();
         ctrl.al().tick();
@@ -524,21 +523,17 @@ TEST_F(AlTest, ANeighbourWhoseDiscoveriesAreLostStaysWhileItsResponsesNameUs) {
         CmduPtr q = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
         ASSERT_EQ(ctrl.al().send(test_mac(2, 0), *q, nullptr, true), 0);
         ASSERT_TRUE(run([&] { return ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE) > before; }));
-    }
+    };
+    agent.lose([](const FrameInfo& f) { return f.type == CMDU_TYPE_TOPOLOGY_DISCOVERY; });
+    for (int i = 0; i < 6; ++i)  // 2 x 60 + 20 s without a discovery
+        half_minute();
     EXPECT_EQ(ctrl.al().neighbors().size(), 1u);
     // Answers that no longer name it (the agent lost sight of the controller) do not: the
     // agent ages the controller out 140 s after its last discovery, the controller the agent
     // 140 s after the last answer that named it.
     ctrl.lose([](const FrameInfo& f) { return f.type == CMDU_TYPE_TOPOLOGY_DISCOVERY; });
-    for (int i = 0; i < 12 && !ctrl.al().neighbors().empty(); ++i) {
-        ozr_clock::advance(30000);
-        agent.al().tick();
-        ctrl.al().tick();
-        size_t before = ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE);
-        CmduPtr q = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
-        ASSERT_EQ(ctrl.al().send(test_mac(2, 0), *q, nullptr, true), 0);
-        run([&] { return ctrl.count(CMDU_TYPE_TOPOLOGY_RESPONSE) > before; });
-    }
+    for (int i = 0; i < 12 && !ctrl.al().neighbors().empty(); ++i)
+        half_minute();
     EXPECT_TRUE(agent.al().neighbors().empty());
     EXPECT_TRUE(ctrl.al().neighbors().empty());
 }
