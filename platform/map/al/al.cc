@@ -682,7 +682,7 @@ void MapAl::receive_frame(size_t if_index, const uint8_t* frame, size_t len) {
     else if (h.relay_indicator && dst == k1905MulticastMac &&
              is_relayed_multicast_type(h.message_type))
         forward_relayed(if_index, frame, len);
-    if (seen(src, h.message_type, h.message_id, kWholeMessage)) {
+    if (repeat && seen(src, h.message_type, h.message_id, kWholeMessage)) {
         if (h.last_fragment)
             answer_repeat(if_index, src, h, payload, plen);
         return;

@@ -310,6 +310,7 @@ class LossyMesh {
     GraphMinder& gm() { return *ctx_->graph_minder; }
     SteeringMinder& steering() { return *ctx_->steering_minder; }
     MapAl& al() { return *map_stack_al(); }
+    std::string log() const { return cap_.text(); }
     ScriptedAgent& gateway() { return *agents_[0]; }
     ScriptedAgent& e1() { return *agents_[1]; }
 
@@ -389,6 +390,7 @@ TEST(GraphMinderStack, OneLostAnswerLeavesTheGraphWhole) {
             GTEST_SKIP() << "the segment transport cannot open here: " << mesh.skip();
         }
         ASSERT_TRUE(mesh.learn()) << "the scripted mesh was not learnt";
+        const size_t learnt = mesh.log().size();
 
         int round = 0, copies = 0;  // copies of this round's Topology Response
         if (c.loss == e1_answer_once || c.loss == e1_whole_round)
@@ -424,6 +426,12 @@ TEST(GraphMinderStack, OneLostAnswerLeavesTheGraphWhole) {
                 restored = restored || (ok && broken && round > 2);
             }
         }
+        // What the data and vendor minders were told: an extender's backhaul lost (it goes
+        // offline at once), or a device deleted.
+        const std::string told = mesh.log().substr(learnt);
+        const bool lost = told.find(", is_backhaul_connected false") != std::string::npos ||
+                          told.find("device had been delete") != std::string::npos;
+        EXPECT_EQ(lost, c.loss == e1_whole_round);
         if (c.loss == e1_whole_round) {
             EXPECT_TRUE(broken) << "E1's links outlived 70 s without an answer";
             EXPECT_TRUE(restored) << "E1's next answer did not bring E2 back";
