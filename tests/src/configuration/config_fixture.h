@@ -13,6 +13,7 @@
 #include "map/datamodel/opclass_table.h"
 #include "map/map_config.h"
 #include "nal/ics.h"
+#include "platform/map/al/al_test_util.h"
 
 namespace config_test {
 
@@ -67,14 +68,6 @@ class Agent {
     std::unique_ptr<Transport> t_;
     CmduReassembler r_;
 };
-
-template <class T>
-inline const T* find_tlv(const CMDU* c, uint8_t type) {
-    for (uint8_t** p = c->list_of_TLVs; p && *p; ++p)
-        if (**p == type)
-            return tlv_cast<T>(*p);
-    return nullptr;
-}
 
 // The one channel (centre channel for wide classes) the preference TLV leaves operable:
 // the channel its only listed class does not list.

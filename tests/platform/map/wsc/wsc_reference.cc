@@ -10,27 +10,6 @@
 
 namespace wsc_ref {
 
-std::string hex(const uint8_t* p, size_t n) {
-    static const char d[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += d[p[i] >> 4];
-        s += d[p[i] & 15];
-    }
-    return s;
-}
-
-std::string hex(const std::vector<uint8_t>& v) {
-    return hex(v.data(), v.size());
-}
-
-std::vector<uint8_t> unhex(const std::string& h) {
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < h.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoi(h.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
 bool run(const std::string& mode, const std::map<std::string, std::string>& strings,
          const std::map<std::string, long long>& numbers, Object& out, std::string* why) {
     std::string req = "{";
