@@ -13,7 +13,6 @@
 #include "map/datamodel/opclass_table.h"
 #include "map/map_config.h"
 #include "nal/ics.h"
-#include "platform/map/al/al_test_util.h"
 
 namespace config_test {
 
@@ -68,6 +67,15 @@ class Agent {
     std::unique_ptr<Transport> t_;
     CmduReassembler r_;
 };
+
+// The first record of type T in C, or null.
+template <class T>
+inline const T* find_tlv(const CMDU* c) {
+    for (uint8_t** p = c->list_of_TLVs; p && *p; ++p)
+        if (const T* t = tlv_cast<T>(*p))
+            return t;
+    return nullptr;
+}
 
 // The one channel (centre channel for wide classes) the preference TLV leaves operable:
 // the channel its only listed class does not list.

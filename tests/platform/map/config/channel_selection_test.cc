@@ -1,5 +1,6 @@
-// Channel selection events reaching the agent that owns the radio, as a
-// Channel Selection Request on a private segment, and their re-sending.
+// The started stack on a private segment with an agent: channel selection events reaching
+// the agent that owns the radio as Channel Selection Requests, and their re-sending; the
+// stored policy as a Policy Config Request; the interface records the platform code reads.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -203,6 +204,24 @@ TEST_F(ChannelSelection, PolicyConfigRequestCarriesTheStoredConfiguration) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(t->ssids[0].ssid), t->ssids[0].ssid_len),
               "guest-net");
     EXPECT_EQ(t->ssids[0].vlan_id, 300);
+}
+
+TEST_F(ChannelSelection, InterfaceInfoOfTheRunningStackOnlyAndBoundedName) {
+    map_1905_interface_info_t* info = PLATFORM_GET_1905_INTERFACE_INFO("ozr0");
+    ASSERT_NE(info, nullptr);
+    EXPECT_STREQ(info->name, "ozr0");
+    EXPECT_EQ(MAC(info->mac), test_mac(1, 1));
+    EXPECT_EQ(info->media_type, kMediaTypeGigabitEthernet);
+    EXPECT_TRUE(info->up);
+    PLATFORM_FREE_1905_INTERFACE_INFO(info);
+    PLATFORM_FREE_1905_INTERFACE_INFO(nullptr);
+    // Unknown names, a prefix of a known name, an oversized name.
+    for (const char* name : {"", "eth9", "ozr", "ozr00"})
+        EXPECT_EQ(PLATFORM_GET_1905_INTERFACE_INFO(name), nullptr) << name;
+    EXPECT_EQ(PLATFORM_GET_1905_INTERFACE_INFO(nullptr), nullptr);
+    EXPECT_EQ(PLATFORM_GET_1905_INTERFACE_INFO(std::string(200, 'o').c_str()), nullptr);
+    map_stack_stop();
+    EXPECT_EQ(PLATFORM_GET_1905_INTERFACE_INFO("ozr0"), nullptr);  // stopped
 }
 
 }  // namespace
