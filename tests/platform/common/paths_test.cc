@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/clock.h"
 #include "common/paths.h"
 #include "support/temp_root.h"
 
@@ -50,14 +49,4 @@ TEST(Paths, ReadRefusesOversizedFile) {
     std::string got;
     EXPECT_FALSE(ozr_read_file(f, got, 99));
     EXPECT_TRUE(ozr_read_file(f, got, 100));
-}
-
-TEST(Clock, ManualClockIsDrivenByTests) {
-    ozr_clock::set_manual(1000);
-    EXPECT_EQ(get_current_time_ms(), 1000);
-    ozr_clock::advance(250);
-    EXPECT_EQ(get_current_time_ms(), 1250);
-    ozr_clock::use_real();
-    EXPECT_FALSE(ozr_clock::is_manual());
-    EXPECT_GE(get_current_time_ms(), 0);
 }
