@@ -275,7 +275,7 @@ class RelayBus : public HktFixture {
     // A configsync record: SN, then DATA (its length in the host's byte order).
     static std::vector<uint8_t> configsync(const std::string& sn, const std::string& data) {
         std::vector<uint8_t> b(kZkaConfigSyncHeaderLen + data.size(), 0);
-        std::memcpy(b.data(), sn.data(), std::min<size_t>(sn.size(), 32));
+        zka_set_text(reinterpret_cast<ZkaRGConfigSync_T*>(b.data())->sn, sn);
         const uint32_t len = static_cast<uint32_t>(data.size());
         std::memcpy(b.data() + 68, &len, 4);
         std::memcpy(b.data() + kZkaConfigSyncHeaderLen, data.data(), data.size());

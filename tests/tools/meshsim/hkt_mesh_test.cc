@@ -158,6 +158,10 @@ TEST_F(HktMesh, ASilentHktSideGoesOfflineAndComesBack) {
     e.kind = meshsim::EventConf::hkt_silent;
     e.index = 1;  // ext-wired
     sim_->apply(e);
+    // The discovery burst ends and what the agents sent before the silence lands (an answer
+    // arriving after the clock moved would count as heard then).
+    ASSERT_TRUE(run_until([&] { return hkt().discovery_burst_left() == 0; }));
+    settle();
     ozr_clock::advance(50000);
     agent_of(1).heartbeat();  // silent: nothing leaves
     agent_of(2).heartbeat();
