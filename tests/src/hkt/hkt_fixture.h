@@ -172,7 +172,10 @@ class HktFixture : public ozr_test::MeshStack {
   protected:
     explicit HktFixture(uint16_t port = 23411, bool bus = false)
         : MeshStack(hkt_options(port, bus)) {}
+    // The segment's port: the constructor's, or a derived fixture's own.
+    virtual uint16_t port() const { return opt_.port; }
     void SetUp() override {
+        opt_.port = port();
         MeshStack::SetUp();
         if (ctx_)
             hkt_ = ctx_->hkt_mgmt_minder;
@@ -215,6 +218,8 @@ class HktFixture : public ozr_test::MeshStack {
         EXPECT_TRUE(run_until([&] { return n->is_online; }));
         return n;
     }
+
+    std::vector<std::string> journal_lines(const std::string& call) const { return journal(call); }
 
     HktMgmtMinder* hkt_ = nullptr;
     std::vector<std::unique_ptr<Peer>> peers_;
