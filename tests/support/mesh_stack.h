@@ -7,12 +7,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <uv.h>
 
 #include <chrono>
 #include <functional>
-#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +19,6 @@
 #include "common/paths.h"
 #include "configuration/configuration_minder.h"
 #include "core/context.h"
-#include "core/timer.h"
 #include "data/data_minder.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
@@ -32,6 +29,7 @@
 #include "platform/map/transport/transport_test_util.h"
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
+#include "support/loop.h"
 #include "support/private_bus.h"
 #include "support/process.h"
 #include "support/temp_root.h"
@@ -148,21 +146,8 @@ class MeshStack : public ::testing::Test {
         if (started_ && !opt_.context)
             map_stack_stop();
         map_datamodel_reset();
-        if (loop_open_) {
-            uv_walk(
-                &loop_,
-                [](uv_handle_t* h, void*) {
-                    if (!uv_is_closing(h)) {
-                        if (h->type == UV_TIMER)
-                            BaseTimer::close_timer_handle(reinterpret_cast<uv_timer_t*>(h));
-                        else
-                            uv_close(h, nullptr);
-                    }
-                },
-                nullptr);
-            uv_run(&loop_, UV_RUN_DEFAULT);
-            uv_loop_close(&loop_);
-        }
+        if (loop_open_)
+            close_loop(&loop_);
         map_stack_set_config(map_stack_default_config());
         ics_reset();
         ozr_clock::use_real();
@@ -171,15 +156,7 @@ class MeshStack : public ::testing::Test {
     // Runs the loop until DONE() holds (other threads, the bus and the simulator work
     // meanwhile); false after SECONDS.
     bool run_until(const std::function<bool()>& done, int seconds = 10) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            uv_run(&loop_, UV_RUN_NOWAIT);
-            if (!done())
-                poll(nullptr, 0, 2);
-        }
-        return true;
+        return run_loop_until(&loop_, done, seconds);
     }
     // Lets the frames in flight arrive.
     void settle() {
@@ -189,10 +166,7 @@ class MeshStack : public ::testing::Test {
     // Runs F on a client thread (a bus or HTTP client) while the loop serves; its result.
     template <class F>
     auto on_client(F f) -> decltype(f()) {
-        auto fut = std::async(std::launch::async, f);
-        run_until(
-            [&] { return fut.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
-        return fut.get();
+        return ozr_test::on_client(&loop_, f);
     }
     // The platform journal's lines of CALL.
     std::vector<std::string> journal(const std::string& call) const {
