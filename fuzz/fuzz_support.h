@@ -107,8 +107,9 @@ inline std::string& root_dir() {
 
 // A new folder for the target's files, on a memory file system when the machine has one
 // (/dev/shm), so that the daemon's atomic replacements (fsync included) cost no disk
-// writes. OZR_ROOT points at it, it is the working folder (a relative path that an input
-// names lands inside it), and it is removed at exit. Made once; returns its path.
+// writes. OZR_ROOT points at it, and it is removed at exit. Made once; returns its path.
+// (The working folder stays: libFuzzer reads relative corpus paths and writes crash files
+// there.)
 inline const std::string& temp_root(const char* tag) {
     std::string& dir = detail::root_dir();
     if (!dir.empty())
@@ -122,7 +123,7 @@ inline const std::string& temp_root(const char* tag) {
             break;
         }
     }
-    if (dir.empty() || chdir(dir.c_str()) != 0)
+    if (dir.empty())
         std::abort();
     setenv("OZR_ROOT", dir.c_str(), 1);
     std::atexit(
