@@ -61,18 +61,16 @@ M& renew(M*& m) {
 namespace detail {
 // In the order ~Context destroys them.
 inline void drop_minders(Context& c) {
-    delete c.hkt_mgmt_minder;
-    delete c.graph_minder;
-    delete c.steering_minder;
-    delete c.data_minder;
-    delete c.config_minder;
-    delete c.controller_minder;
-    c.hkt_mgmt_minder = nullptr;
-    c.graph_minder = nullptr;
-    c.steering_minder = nullptr;
-    c.data_minder = nullptr;
-    c.config_minder = nullptr;
-    c.controller_minder = nullptr;
+    auto drop = [](auto*& m) {
+        delete m;
+        m = nullptr;
+    };
+    drop(c.hkt_mgmt_minder);
+    drop(c.graph_minder);
+    drop(c.steering_minder);
+    drop(c.data_minder);
+    drop(c.config_minder);
+    drop(c.controller_minder);
     forget_cmdu_handlers();
     settle();
     map_datamodel_reset();
