@@ -1,5 +1,5 @@
 // GET /ui/mesh: everything the web page shows, in one cached document (docs/ui.md). The
-// page asks for it every second with If-None-Match, so it is a render-once route: an
+// page asks for it every 1.5 s with If-None-Match, so it is a render-once route: an
 // unchanged mesh costs a 304, a changed one a single render of this document instead of
 // the much larger "/debug/graph" and "/debug/aps". It is written without indentation.
 //
@@ -192,7 +192,7 @@ int on_ui_mesh(Context& ctx, ClientContext&, const HttpRequest&, HttpResponse& r
                                 "Cannot find graph minder");
     const Graph& g = ctx.graph_minder->graph();
     const int64_t now = ctx.now();
-    resp.compact = true;  // read by the page only, every second: a third of the pretty text
+    resp.compact = true;  // read by the page only, and often: a third of the pretty text
     resp.document.SetObject();
     Allocator& alloc = resp.document.GetAllocator();
     JSONObjectRenderer out(resp.document);

@@ -1,11 +1,11 @@
-// The mesh page. It asks the daemon for "/ui/mesh" every second with the entity tag of
+// The mesh page. It asks the daemon for "/ui/mesh" every 1.5 s with the entity tag of
 // the copy it has (If-None-Match): an unchanged mesh is answered 304 and costs nothing
 // more; a changed one is drawn again. Every text that comes from the network (SSIDs,
 // names, models, host names) goes into the page as text (textContent, createTextNode),
 // never as markup; the Content-Security-Policy allows this file and the style sheet only.
 'use strict';
 (function () {
-  const POLL_MS = 1000;         // while the page is seen
+  const POLL_MS = 1500;         // while the page is seen: a change shows within 2 s
   const HIDDEN_POLL_MS = 5000;  // while its tab is hidden
   const SVG = 'http://www.w3.org/2000/svg';
   const BOX_W = 270, BOX_H = 50, ROW_H = 15, GAP_X = 30, GAP_Y = 64, MARGIN = 16;

@@ -68,7 +68,7 @@ class Mesh:
 
     count = 0
 
-    def __init__(self, scenario, timeline=None, args=()):
+    def __init__(self, scenario, timeline=None, args=(), wrapper=()):
         Mesh.count += 1
         self.root = tempfile.mkdtemp(prefix="ozr-ui.")
         cfg = os.path.join(self.root, "configs", "easymesh")
@@ -100,7 +100,8 @@ class Mesh:
         self.sim_log = os.path.join(self.root, "meshsim.log")
         self.files = []
         self.daemon = subprocess.Popen(
-            [os.path.join(BUILD, "src", "main", "ozr"), "--log-path=" + os.path.join(self.root, "ozr.log")] + list(args),
+            list(wrapper) + [os.path.join(BUILD, "src", "main", "ozr"),
+                             "--log-path=" + os.path.join(self.root, "ozr.log")] + list(args),
             env=env, stdout=self.output("ozr.out"), stderr=subprocess.STDOUT)
         self.sim = subprocess.Popen(
             [os.path.join(BUILD, "tools", "meshsim", "meshsim"), "--scenario", path, "--segment", segment],
@@ -151,7 +152,7 @@ class Mesh:
         self.get("/quit")
         status = None
         try:
-            status = self.daemon.wait(20)
+            status = self.daemon.wait(60)
         except subprocess.TimeoutExpired:
             self.daemon.kill()
             self.daemon.wait()
