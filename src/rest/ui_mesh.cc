@@ -143,14 +143,16 @@ void render_white_list(JSONObjectRenderer& out, const DataMinder& dm) {
 }
 
 // What became of a client's last steering request: its BTM answer, then the check a
-// while later of where the client went.
+// while later of where the client went (a client without BTM answers nothing).
 const char* steer_outcome(const SteeringMinder::SteeringReNode& n) {
     const bool answered = n.btm_ms != 0 && n.btm_ms >= n.last_steer_ms;
     if (answered && n.btm_status != 0)
         return "refused";
     if (n.unsteer_checked && n.backoff_counter > 0)
         return "roamed back";
-    return answered ? "accepted" : "pending";
+    if (answered)
+        return "accepted";
+    return n.unsteer_checked ? "moved" : "pending";
 }
 
 void render_steering(JSONObjectRenderer& out, const SteeringMinder& sm, int64_t now) {

@@ -1481,7 +1481,7 @@ TEST_F(RoutesTest, ThePageDocumentHoldsTheMeshAndTheLatestSteers) {
         {13000, 0, 0, 0, false, "pending"},      {12000, 12100, 0, 2, true, "roamed back"},
         {11000, 9000, 0, 0, false, "pending"},    // an answer to an earlier request
         {10000, 10100, 0, 1, false, "accepted"},  // back-off from before, not judged yet
-        {9000, 9100, 0, 0, true, "accepted"},    {8000, 8100, 0, 0, true, "accepted"},
+        {9000, 9100, 0, 0, true, "accepted"},    {8000, 0, 0, 0, true, "moved"},  // no BTM
         {7000, 7100, 0, 0, true, "accepted"},    {6000, 6100, 7, 0, true, "refused"},
         {5000, 5100, 0, 0, true, "accepted"},  // the eleventh: not listed
     };
