@@ -41,8 +41,8 @@
     return tr;
   }
   function clear(e) { while (e.firstChild) e.removeChild(e.firstChild); }
-  // At most N characters of S on a drawing; the whole text is in the element's title.
-  function cut(s, n) { s = String(s); return s.length > n ? s.slice(0, n - 1) + '…' : s; }
+  // At most N characters (code points: a pair of surrogates stays whole) of S on a drawing.
+  function cut(s, n) { const a = Array.from(String(s)); return a.length > n ? a.slice(0, n - 1).join('') + '…' : a.join(''); }
 
   // ---- texts ----
   function mac(m) { return m ? String(m).replace(/(..)(?!$)/g, '$1:') : ''; }
