@@ -7,6 +7,7 @@
 #include "rest/graph_routes.h"
 #include "rest/map_cfg_routes.h"
 #include "rest/rest_service.h"
+#include "rest/ui_routes.h"
 
 // Keeps the extender routes (extender_routes.cc) in the program.
 void rest_extender_routes_linked();
@@ -23,6 +24,7 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
     rest_extender_routes_linked();
     rest_backhaul_routes_linked();
     rest_map_cfg_routes_linked();
+    rest_ui_routes_linked();
     service_ = std::make_unique<RestService>(loop, &logger_);
 }
 
