@@ -8,11 +8,8 @@
 #include "graph/sta_capability.h"
 #include "nal/nal.h"
 
-// Keeps the logging routes (log_routes.cc) in the program.
-void data_log_routes_linked();
 
 DataMinder::DataMinder(uv_loop_s* loop) : logger_(root_logger, "data", "", -1), loop_(loop) {
-    data_log_routes_linked();
     int level = find_config_log_level("root.data");
     if (level != -1) {
         logger_.set_level(level);

@@ -18,8 +18,6 @@
 #include "map/map_send.h"
 #include "nal/nal.h"
 
-// Keeps GET /debug/hktmgmt (hkt_routes.cc) in the program.
-void hkt_routes_linked();
 
 namespace {
 // The registry keeps its CMDU handlers for the life of the process, while a minder may be
@@ -38,7 +36,6 @@ constexpr size_t kMaxRemembered = 16;
 
 HktMgmtMinder::HktMgmtMinder(uv_loop_s* loop)
     : logger_(root_logger, "mgmt", "", -1), loop_(loop), generation_(next_generation()) {
-    hkt_routes_linked();
     nodes_.reserve(kMaxHktNodes);
     int level = find_config_log_level("root.mgmt");
     if (level != -1) {

@@ -5,7 +5,6 @@
 //   hkt_mgmt_minder.cc   registry, timers, discovery, status, online state, capabilities
 //   hkt_handlers.cc      the CMDU hooks and the vendor TLV handlers
 //   hkt_send.cc          hkt_send_hkt_tlv and the senders
-//   hkt_routes.cc        GET /debug/hktmgmt
 #pragma once
 
 #include <cstdint>

@@ -17,8 +17,6 @@
 #include "nal/nal.h"
 #include "steering/backhaul_steering.h"
 
-// Keeps the steering routes (steering_routes.cc) in the program.
-void steering_routes_linked();
 
 namespace {
 // The size of the platform policy buffer.
@@ -47,7 +45,6 @@ SteeringMinder::SteeringMinder(uv_loop_s* loop)
     : logger_(root_logger, "steering", "", -1),
       loop_(loop),
       backhaul_(new BackhaulSteering(loop, &logger_)) {
-    steering_routes_linked();
     int level = find_config_log_level("root.steering");
     if (level != -1) {
         logger_.set_level(level);

@@ -7,7 +7,6 @@
 //   steering_dispatch.cc  steering and access-control requests sent to agents, kick_out,
 //                         access control, garbage collection
 //   btm_report.cc         the agents' BTM reports and the per-client counters
-//   steering_routes.cc    the REST routes of the steering settings and state
 #pragma once
 
 #include <cstdint>
