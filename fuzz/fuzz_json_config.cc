@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/context.h"
-#include "dbus/json_config.h"
+#include "steering/json_config.h"
 #include "log/logger.h"
 #include "nal/nal.h"
 

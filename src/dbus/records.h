@@ -52,6 +52,8 @@ constexpr uint8_t kDbusMsgTypeMax = 20;
 constexpr size_t kZkaMacTextLen = 36;  // MAC text field of the platform's requests
 constexpr size_t kZkaSnLen = 33;       // serial number: 32 characters + NUL
 constexpr size_t kZkaMacStrLen = 18;   // "aa:bb:cc:dd:ee:ff" + NUL
+// Longest JSON text accepted from the bus (notifyZkecConfig).
+constexpr size_t kMaxJsonConfigLen = 64 * 1024;
 
 // Radio selector of the platform's requests (one bit per band of the stack's band mask).
 enum : uint32_t {

@@ -10,6 +10,7 @@
 #include "core/timer.h"
 #include "data/data_minder.h"
 #include "dbus/bridge.h"
+#include "dbus_methods/dispatch.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/map_init.h"
@@ -25,6 +26,10 @@ Context::Context(uv_loop_s* l) : loop(l) {
     data_minder = new DataMinder(loop);
     config_minder = new ConfigurationMinder(loop);
     controller_minder = new ControllerMinder(loop);
+    // The bus below the minders hands its messages to the data minder's socket pair and
+    // the loop hands them to the daemon's dispatcher.
+    SockPairHdlr::set_default_dispatch(ozr_dbus_cb_hdlr);
+    ozr_dbus_attach(data_minder->get_sock_pair_hdlr(), data_minder->logger());
     instance_ = this;
 }
 
@@ -43,6 +48,8 @@ Context::~Context() {
     data_minder = nullptr;
     config_minder = nullptr;
     controller_minder = nullptr;
+    ozr_dbus_attach(nullptr, nullptr);
+    SockPairHdlr::set_default_dispatch(nullptr);
     instance_ = nullptr;
 }
 

@@ -8,7 +8,7 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "data/data_minder.h"
-#include "dbus/json_config.h"
+#include "steering/json_config.h"
 #include "graph/device.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"

@@ -10,5 +10,3 @@
 // was applied; each refusal is logged with its reason.
 ZkaOzrRet ozr_handle_json_config(const char* text);
 
-// Longest JSON text accepted from the bus.
-constexpr size_t kMaxJsonConfigLen = 64 * 1024;

@@ -1,4 +1,4 @@
-#include "dbus/json_config.h"
+#include "steering/json_config.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
@@ -11,7 +11,7 @@
 #include "common/mac.h"
 #include "core/context.h"
 #include "core/log.h"
-#include "dbus/dispatch.h"
+#include "dbus/bridge.h"
 #include "steering/steering_minder.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "dbus/dispatch.h"
+#include "dbus_methods/dispatch.h"
 
 #include <cstring>
 #include <string>
@@ -9,10 +9,10 @@
 #include "core/log.h"
 #include "data/data_minder.h"
 #include "dbus/bridge.h"
-#include "dbus/json_config.h"
 #include "dbus/ozr_dbus.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/map_config.h"
+#include "steering/json_config.h"
 #include "steering/steering_minder.h"
 
 namespace {
@@ -86,11 +86,6 @@ bool is_text(const void* in, int in_len) {
     return in_len > 0 && static_cast<const char*>(in)[in_len - 1] == '\0';
 }
 }  // namespace
-
-const Logger* ozr_dbus_logger() {
-    DataMinder* dm = data_minder();
-    return dm ? dm->logger() : nullptr;
-}
 
 // ---- Methods --------------------------------------------------------------------------------
 

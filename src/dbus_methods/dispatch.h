@@ -6,8 +6,6 @@
 
 class Logger;
 
-// The logger of the bus layer (the data minder's), or null without a context.
-const Logger* ozr_dbus_logger();
 
 // Dispatches one bridged message (loop thread). For a method call the result is written
 // back to RPC_SOCK (an RpcSockHdlr), which releases the waiting service thread.
