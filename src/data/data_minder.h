@@ -1,7 +1,9 @@
 // Owns the databases, the extenders' onboarding state and the D-Bus bridge.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -53,6 +55,14 @@ class DataMinder : public Minder {
 
     // Run-time level change of the category logger (-1: inherit the root level).
     void set_log_level(int level) { logger_.set_level(level); }
+    // The other minders' level changes, by their place in OzrLogCfg (1 graph,
+    // 2 configuration, 3 rest, 4 steering, 5 mgmt, 7 controller): the assembly hands them
+    // over, so that the data minder needs to know none of those minders.
+    using LevelSetter = std::function<void(int)>;
+    void set_level_setter(int place, LevelSetter setter) {
+        if (place > 0 && place < static_cast<int>(level_setters_.size()))
+            level_setters_[static_cast<size_t>(place)] = std::move(setter);
+    }
     const Logger* logger() const { return &logger_; }
     OzrDbgDb& dbg_db() { return dbg_db_; }
 
@@ -238,6 +248,7 @@ class DataMinder : public Minder {
     static void factory_reset_done(int status, void* arg);
 
     Logger logger_;
+    std::array<LevelSetter, 8> level_setters_;
     uv_loop_s* loop_;
     OzrDbgDb dbg_db_;
     ClientInfoDb client_db_;

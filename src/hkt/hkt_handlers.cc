@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "configuration/configuration_minder.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "data/ap_info.h"
@@ -264,12 +263,10 @@ void HktMgmtMinder::on_hkt_ex_notification(CMDU* cmdu, void* tlv) {
              cmdu->src_al_mac.to_string());
     const std::string sn = node->serial_number;
     nal_setExNotification(sn.c_str(), t->event, t->data.data(), t->data.size());
-    Context* c = Context::instance();
-    if (c && c->config_minder) {
+    if (HktConfigPeer* cfg = config_peer_) {
         const unsigned short len =
             static_cast<unsigned short>(std::min<size_t>(t->data.size(), 0xFFFF));
-        if (c->config_minder->inform_hkt_configuration_result(0, sn.c_str(), len, t->data.data()) !=
-            0)
+        if (cfg->inform_hkt_configuration_result(0, sn.c_str(), len, t->data.data()) != 0)
             OZR_ERROR(&logger_, "{}:{} nal_setSyncResult failed.", __func__, __LINE__);
     }
     if (map_send_1905_ack(cmdu->src_al_mac, cmdu->message_id) != 0)

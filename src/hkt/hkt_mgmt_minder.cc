@@ -4,7 +4,6 @@
 #include <unordered_set>
 
 #include "common/clock.h"
-#include "configuration/configuration_minder.h"
 #include "core/cmdu_registry.h"
 #include "core/context.h"
 #include "core/log.h"
@@ -365,9 +364,8 @@ MAC local_vendor_agent(const HktMgmtMinder& m) {
     return n && !n->hkt_mac.is_zero() ? n->hkt_mac : local;
 }
 void legacy_backhaul(const HktMgmtMinder& m, bool enabled) {
-    Context* c = Context::instance();
-    if (c && c->config_minder)
-        c->config_minder->set_backhaul_vap_enabled_8Byte_ssidpw(local_vendor_agent(m), enabled);
+    if (HktConfigPeer* cfg = m.config_peer())
+        cfg->set_backhaul_vap_enabled_8Byte_ssidpw(local_vendor_agent(m), enabled);
 }
 }  // namespace
 

@@ -19,6 +19,7 @@
 #include "common/mac.h"
 #include "core/minder.h"
 #include "core/timer.h"
+#include "hkt/hkt_config_peer.h"
 #include "hkt/hkt_node.h"
 #include "log/logger.h"
 #include "map/cmdu.h"
@@ -52,6 +53,9 @@ class HktMgmtMinder : public Minder {
 
     // Run-time level change of the category logger (-1: inherit the root level).
     void set_log_level(int level) { logger_.set_level(level); }
+    // The configuration minder above, handed over by the assembly (null: none).
+    void set_config_peer(HktConfigPeer* peer) { config_peer_ = peer; }
+    HktConfigPeer* config_peer() const { return config_peer_; }
     const Logger* logger() const { return &logger_; }
 
     // ---- vendor TLV handlers, keyed by HKT TLV type; the graph and configuration
@@ -181,6 +185,7 @@ class HktMgmtMinder : public Minder {
     void register_cmdu_handlers();
 
     Logger logger_;
+    HktConfigPeer* config_peer_ = nullptr;
     uv_loop_s* loop_;
     std::vector<HktNode> nodes_;
     Callbacks callbacks_;

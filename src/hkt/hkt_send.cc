@@ -1,5 +1,4 @@
 // Sending vendor messages: hkt_send_hkt_tlv and the vendor agent minder's senders.
-#include "configuration/configuration_minder.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "graph/backhaul_information.h"
