@@ -166,8 +166,8 @@ void SockPairHdlr::read_sock_pair() {
             if (auto* rpc = static_cast<RpcSockHdlr*>(msg->get_rpc_sock()))
                 rpc->write_client_sock(ZKA_OZR_FAILURE);
         } else if (KplDispatchFn fn = dispatch_ ? dispatch_ : g_default_dispatch) {
-            fn(msg->get_in_msg(), msg->get_in_msg_len(), msg->get_out_msg(),
-               msg->get_out_msg_len(), msg->get_rpc_sock(), type);
+            fn(msg->get_in_msg(), msg->get_in_msg_len(), msg->get_out_msg(), msg->get_out_msg_len(),
+               msg->get_rpc_sock(), type);
         } else {
             OZR_ERROR(logger_, "{} no dispatcher for message type {}", sig, static_cast<int>(type));
             if (auto* rpc = static_cast<RpcSockHdlr*>(msg->get_rpc_sock()))

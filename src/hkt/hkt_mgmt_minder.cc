@@ -17,7 +17,6 @@
 #include "map/map_send.h"
 #include "nal/nal.h"
 
-
 namespace {
 // The registry keeps its CMDU handlers for the life of the process, while a minder may be
 // destroyed before (tests build several): each closure runs only while its minder lives.

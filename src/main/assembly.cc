@@ -31,12 +31,30 @@ Context::Context(uv_loop_s* l) : loop(l) {
     SockPairHdlr::set_default_dispatch(ozr_dbus_cb_hdlr);
     hkt_mgmt_minder->set_config_peer(config_minder);
     // The debug database's log levels go through the data minder to every minder.
-    data_minder->set_level_setter(1, [this](int l) { if (graph_minder) graph_minder->set_log_level(l); });
-    data_minder->set_level_setter(2, [this](int l) { if (config_minder) config_minder->set_log_level(l); });
-    data_minder->set_level_setter(3, [this](int l) { if (rest_minder) rest_minder->set_log_level(l); });
-    data_minder->set_level_setter(4, [this](int l) { if (steering_minder) steering_minder->set_log_level(l); });
-    data_minder->set_level_setter(5, [this](int l) { if (hkt_mgmt_minder) hkt_mgmt_minder->set_log_level(l); });
-    data_minder->set_level_setter(7, [this](int l) { if (controller_minder) controller_minder->set_log_level(l); });
+    data_minder->set_level_setter(1, [this](int l) {
+        if (graph_minder)
+            graph_minder->set_log_level(l);
+    });
+    data_minder->set_level_setter(2, [this](int l) {
+        if (config_minder)
+            config_minder->set_log_level(l);
+    });
+    data_minder->set_level_setter(3, [this](int l) {
+        if (rest_minder)
+            rest_minder->set_log_level(l);
+    });
+    data_minder->set_level_setter(4, [this](int l) {
+        if (steering_minder)
+            steering_minder->set_log_level(l);
+    });
+    data_minder->set_level_setter(5, [this](int l) {
+        if (hkt_mgmt_minder)
+            hkt_mgmt_minder->set_log_level(l);
+    });
+    data_minder->set_level_setter(7, [this](int l) {
+        if (controller_minder)
+            controller_minder->set_log_level(l);
+    });
     ozr_dbus_attach(data_minder->get_sock_pair_hdlr(), data_minder->logger());
     instance_ = this;
 }
@@ -157,4 +175,3 @@ void Context::shutdown() {
     int r = uv_loop_close(loop);
     OZR_INFO(root_logger, "uv_loop_close result {}", r);
 }
-

@@ -9,4 +9,3 @@
 // Applies every element of "ozr-config" (loop thread). Success when at least one element
 // was applied; each refusal is logged with its reason.
 ZkaOzrRet ozr_handle_json_config(const char* text);
-

@@ -14,9 +14,9 @@
 #include "core/context.h"
 #include "data/data_minder.h"
 #include "dbus/bridge.h"
-#include "steering/json_config.h"
 #include "dbus/ozr_dbus.h"
 #include "map/map_config.h"
+#include "steering/json_config.h"
 #include "steering/steering_minder.h"
 #include "support/temp_root.h"
 
