@@ -17,6 +17,17 @@
 #include "rest/rest_minder.h"
 #include "steering/steering_minder.h"
 
+namespace {
+// A minder's level change, through its Context field (skipped once the minder is gone).
+template <class M>
+DataMinder::LevelSetter level_setter(M* const& minder) {
+    return [&minder](int level) {
+        if (minder)
+            minder->set_log_level(level);
+    };
+}
+}  // namespace
+
 Context::Context(uv_loop_s* l) : loop(l) {
     // Construction order is registration order of the minders' CMDU handlers.
     graph_minder = new GraphMinder(loop);
@@ -26,35 +37,18 @@ Context::Context(uv_loop_s* l) : loop(l) {
     data_minder = new DataMinder(loop);
     config_minder = new ConfigurationMinder(loop);
     controller_minder = new ControllerMinder(loop);
-    // The bus below the minders hands its messages to the data minder's socket pair and
-    // the loop hands them to the daemon's dispatcher.
-    SockPairHdlr::set_default_dispatch(ozr_dbus_cb_hdlr);
+    // The vendor agent registry reaches the configuration minder through its peer.
     hkt_mgmt_minder->set_config_peer(config_minder);
     // The debug database's log levels go through the data minder to every minder.
-    data_minder->set_level_setter(1, [this](int l) {
-        if (graph_minder)
-            graph_minder->set_log_level(l);
-    });
-    data_minder->set_level_setter(2, [this](int l) {
-        if (config_minder)
-            config_minder->set_log_level(l);
-    });
-    data_minder->set_level_setter(3, [this](int l) {
-        if (rest_minder)
-            rest_minder->set_log_level(l);
-    });
-    data_minder->set_level_setter(4, [this](int l) {
-        if (steering_minder)
-            steering_minder->set_log_level(l);
-    });
-    data_minder->set_level_setter(5, [this](int l) {
-        if (hkt_mgmt_minder)
-            hkt_mgmt_minder->set_log_level(l);
-    });
-    data_minder->set_level_setter(7, [this](int l) {
-        if (controller_minder)
-            controller_minder->set_log_level(l);
-    });
+    data_minder->set_level_setter(1, level_setter(graph_minder));
+    data_minder->set_level_setter(2, level_setter(config_minder));
+    data_minder->set_level_setter(3, level_setter(rest_minder));
+    data_minder->set_level_setter(4, level_setter(steering_minder));
+    data_minder->set_level_setter(5, level_setter(hkt_mgmt_minder));
+    data_minder->set_level_setter(7, level_setter(controller_minder));
+    // The bus below the minders hands its messages to the data minder's socket pair, and
+    // the loop hands them to the daemon's dispatcher.
+    SockPairHdlr::set_default_dispatch(ozr_dbus_cb_hdlr);
     ozr_dbus_attach(data_minder->get_sock_pair_hdlr(), data_minder->logger());
     instance_ = this;
 }
