@@ -8,9 +8,9 @@
 #include <string>
 
 #include "core/context.h"
+#include "dbus/json_config.h"
 #include "log/logger.h"
 #include "nal/nal.h"
-#include "steering/json_config.h"
 
 namespace {
 Context* context() {

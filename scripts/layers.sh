@@ -10,17 +10,17 @@ cd "$(dirname "$0")/.."
 # Floors, bottom first; folders on one line share a floor.
 floors=(
   "core"
-  "messages dbus controller"
+  "messages controller"
   "hkt"
   "graph"
   "steering"
   "data"
   "configuration"
-  "dbus_methods rest"
+  "dbus rest"
   "main"
 )
-# The upward arrows that are explained in docs/development.md.
-explained=" hkt->graph hkt->data graph->steering graph->data steering->data "
+# The upward arrows that are explained in docs/development.md (none today).
+explained=" "
 
 declare -A floor_of
 for i in "${!floors[@]}"; do

@@ -8,11 +8,11 @@
 
 #include "common/mac.h"
 #include "core/minder.h"
-#include "dbus/records.h"
-#include "hkt/hkt_config_peer.h"
+#include "hkt/hkt_peers.h"
 #include "log/logger.h"
 #include "map/cmdu.h"
 #include "map/map_config.h"
+#include "messages/bus_records.h"
 
 struct uv_loop_s;
 class Timer;

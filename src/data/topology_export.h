@@ -43,7 +43,7 @@
 #include <vector>
 
 #include "data/ap_info.h"
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 
 class Device;
 class Graph;

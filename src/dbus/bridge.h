@@ -17,7 +17,8 @@
 
 #include <cstdint>
 
-#include "dbus/records.h"
+#include "data/data_peers.h"
+#include "messages/bus_records.h"
 
 class Logger;
 struct uv_async_s;
@@ -52,7 +53,7 @@ typedef void (*KplDispatchFn)(void* in, int in_len, void* out, int out_len, void
                               DbusMsgType type);
 
 // The socket pair between the service thread (writes the second descriptor) and the loop
-// (reads the first). Owned by the data minder.
+// (reads the first). Owned by the data minder's LoopBridge.
 class SockPairHdlr {
   public:
     SockPairHdlr() = default;
@@ -109,6 +110,32 @@ class RpcSockHdlr {
 
 // The loop wake-up's callback: async->data is the SockPairHdlr.
 void ozr_dbus_uv_async_cb(uv_async_t* async);
+
+// The loop side of the bridge, as the data minder starts and owns it (its DataBusPeer,
+// handed over by the assembly): the loop wake-up and the socket pair. Destroying it ends
+// the service thread first, then drops what is still waiting and closes the wake-up.
+class LoopBridge : public DataBusPeer {
+  public:
+    LoopBridge() = default;
+    ~LoopBridge() override;
+    LoopBridge(const LoopBridge&) = delete;
+    LoopBridge& operator=(const LoopBridge&) = delete;
+
+    // The wake-up on LOOP, the socket pair (logging on LOGGER), then the service thread.
+    int start(uv_loop_s* loop, const Logger* logger) override;
+    // ozr_dbus_notify.
+    int notify(const char* interface, const char* member, const void* data, int len) override;
+    // ozr_getavailablechannel_rpc.
+    int available_channel_list(const ZkaAvailableChannelListReq_T* req,
+                               ZkaAvailableChannelListRsp_T* rsp) override;
+    SockPairHdlr* sock_pair() { return &sock_pair_; }
+
+  private:
+    SockPairHdlr sock_pair_;
+    // On the heap: the shutdown walk closes it without a callback; a bridge destroyed
+    // without that walk closes it with one that frees it.
+    uv_async_t* async_ = nullptr;
+};
 
 // The bus sits below the minders and knows none of them. The assembly attaches the data
 // minder's socket pair and logger while the Context lives (null: detached; method calls

@@ -1,11 +1,10 @@
-// The daemon's side of the control bus that the rest of the daemon calls: raising a
-// signal, and the sizes of the variable-length records the bus carries.
+// Raising a signal on the control bus (the records and their sizes: messages/bus_records.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 
 // Raises the signal INTERFACE.MEMBER with DATA (LEN bytes, sent as one "ay" argument; no
 // argument when DATA is null) from the object "/vexal/ozrd". Callable from the loop
@@ -20,12 +19,3 @@
 //   "notifyMeshTopologyChange"  ZkaMeshTopologyChange_T       204 bytes
 //   "marlowAuthReqSignal"       ZkaMarlowAuthReq_T            234 bytes
 int ozr_dbus_notify(const char* interface, const char* member, const void* data, int len);
-
-// 72 + the record's len field; 0 for null.
-uint64_t get_config_msg_size(const ZkaRGConfigSync_T* cfg);
-// Length of the text + 1; 0 for null.
-size_t get_topo_info_msg_size(const char* text);
-// Size of a packed topology block, walked by its counts (see records.h); 0 for null.
-// Counts over 6 APs, 3 radios, 16 Ethernet clients, 12 SSIDs or 32 stations are reported
-// to syslog at error and still counted.
-size_t get_topo_msg_size(const ZkaEmNetwork_T* block);

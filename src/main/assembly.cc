@@ -1,7 +1,11 @@
 // The assembly of the daemon: the Context's minders are built, initialised, run and
-// torn down here, above every minder, in the orders the Context's header gives. The core
-// only declares the Context; nothing below this folder knows all the minders.
+// torn down here, above every minder, in the orders the Context's header gives, and each
+// lower minder is handed the peers above it that it reports to (graph_peers.h,
+// hkt_peers.h, steering_peers.h, data_peers.h). The core only declares the Context;
+// nothing below this folder knows all the minders.
 #include <uv.h>
+
+#include <memory>
 
 #include "configuration/configuration_minder.h"
 #include "controller/controller_minder.h"
@@ -10,7 +14,8 @@
 #include "core/timer.h"
 #include "data/data_minder.h"
 #include "dbus/bridge.h"
-#include "dbus_methods/dispatch.h"
+#include "dbus/dispatch.h"
+#include "dbus/json_config.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/map_init.h"
@@ -37,8 +42,14 @@ Context::Context(uv_loop_s* l) : loop(l) {
     data_minder = new DataMinder(loop);
     config_minder = new ConfigurationMinder(loop);
     controller_minder = new ControllerMinder(loop);
-    // The vendor agent registry reaches the configuration minder through its peer.
+    // Each lower minder reaches the higher ones it reports to through its peers.
+    graph_minder->set_steering_peer(steering_minder);
+    graph_minder->set_data_peer(data_minder);
+    hkt_mgmt_minder->set_graph_peer(graph_minder);
+    hkt_mgmt_minder->set_data_peer(data_minder);
     hkt_mgmt_minder->set_config_peer(config_minder);
+    steering_minder->set_data_peer(data_minder);
+    steering_minder->set_json_config_handler(ozr_handle_json_config);
     // The debug database's log levels go through the data minder to every minder.
     data_minder->set_level_setter(1, level_setter(graph_minder));
     data_minder->set_level_setter(2, level_setter(config_minder));
@@ -46,10 +57,12 @@ Context::Context(uv_loop_s* l) : loop(l) {
     data_minder->set_level_setter(4, level_setter(steering_minder));
     data_minder->set_level_setter(5, level_setter(hkt_mgmt_minder));
     data_minder->set_level_setter(7, level_setter(controller_minder));
-    // The bus below the minders hands its messages to the data minder's socket pair, and
-    // the loop hands them to the daemon's dispatcher.
+    // The data minder owns the loop side of the bus and starts it at init; the service
+    // thread hands its messages to that socket pair, the loop to the daemon's dispatcher.
+    auto bridge = std::make_unique<LoopBridge>();
     SockPairHdlr::set_default_dispatch(ozr_dbus_cb_hdlr);
-    ozr_dbus_attach(data_minder->get_sock_pair_hdlr(), data_minder->logger());
+    ozr_dbus_attach(bridge->sock_pair(), data_minder->logger());
+    data_minder->set_bus(std::move(bridge));
     instance_ = this;
 }
 

@@ -7,8 +7,6 @@
 #include "core/cmdu_registry.h"
 #include "core/context.h"
 #include "core/log.h"
-#include "data/data_minder.h"
-#include "steering/json_config.h"
 #include "graph/device.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
@@ -16,7 +14,6 @@
 #include "messages/messages.h"
 #include "nal/nal.h"
 #include "steering/backhaul_steering.h"
-
 
 namespace {
 // The size of the platform policy buffer.
@@ -184,7 +181,8 @@ void SteeringMinder::steering_policy_init() {
     }
     buffer[sizeof buffer - 1] = '\0';
     OZR_INFO(&logger_, "{}(): pre-loading steering policy : {} ", "steering_policy_init", buffer);
-    ozr_handle_json_config(buffer);
+    if (json_config_)
+        json_config_(buffer);
 }
 
 int SteeringMinder::set_steering_config_value(const std::string& key, long long v) {
@@ -287,9 +285,8 @@ SteeringMinder::SteeringReNode* SteeringMinder::apply_steer_re_node(const MAC& s
     re_nodes_.emplace(sta, n);
     re_list_.push_back(n);
     // What the client database remembers about the client (its bands).
-    Context* c = Context::instance();
-    if (c && c->data_minder)
-        n->band_capability = c->data_minder->client_band_capability(sta);
+    if (data_peer_)
+        n->band_capability = data_peer_->client_band_capability(sta);
     OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {} band capability {}", __func__,
               sta.to_string(), n->band_capability);
     return n;

@@ -16,12 +16,12 @@
 #include "core/context.h"
 #include "core/timer.h"
 #include "data/data_minder.h"
-#include "dbus/records.h"
 #include "graph/backhaul_information.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/al/stack.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_send.h"
+#include "messages/bus_records.h"
 #include "support/temp_root.h"
 
 using ozr_test::count_of;

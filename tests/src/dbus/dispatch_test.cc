@@ -1,6 +1,6 @@
 // The loop side: ozr_dbus_cb_hdlr hands each bridged message to its handler, which converts
 // the bus record and calls the minder; results and texts as the platform sees them.
-#include "dbus_methods/dispatch.h"
+#include "dbus/dispatch.h"
 
 #include <gtest/gtest.h>
 #include <uv.h>
@@ -14,9 +14,9 @@
 #include "core/context.h"
 #include "data/data_minder.h"
 #include "dbus/bridge.h"
+#include "dbus/json_config.h"
 #include "dbus/ozr_dbus.h"
 #include "map/map_config.h"
-#include "steering/json_config.h"
 #include "steering/steering_minder.h"
 #include "support/temp_root.h"
 

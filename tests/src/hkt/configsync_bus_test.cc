@@ -10,8 +10,8 @@
 #include <chrono>
 #include <future>
 
-#include "dbus/records.h"
 #include "hkt_fixture.h"
+#include "messages/bus_records.h"
 #include "support/bus_client.h"
 #include "support/private_bus.h"
 #include "support/process.h"

@@ -4,8 +4,8 @@
 
 #include "core/context.h"
 #include "data/data_minder.h"
+#include "dbus/json_config.h"
 #include "nal/nal.h"
-#include "steering/json_config.h"
 #include "steering_fixture.h"
 #include "support/temp_root.h"
 

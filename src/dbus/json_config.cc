@@ -1,4 +1,4 @@
-#include "steering/json_config.h"
+#include "dbus/json_config.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>

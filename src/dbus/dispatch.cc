@@ -1,4 +1,4 @@
-#include "dbus_methods/dispatch.h"
+#include "dbus/dispatch.h"
 
 #include <cstring>
 #include <string>
@@ -9,10 +9,10 @@
 #include "core/log.h"
 #include "data/data_minder.h"
 #include "dbus/bridge.h"
+#include "dbus/json_config.h"
 #include "dbus/ozr_dbus.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/map_config.h"
-#include "steering/json_config.h"
 #include "steering/steering_minder.h"
 
 namespace {

@@ -4,7 +4,7 @@
 //   {"ozr-config": [{"config-type": "steering", "bsteer_en": 1, "bnd_prefer_entries": [...]}]}
 #pragma once
 
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 
 // Applies every element of "ozr-config" (loop thread). Success when at least one element
 // was applied; each refusal is logged with its reason.
