@@ -14,8 +14,6 @@
 
 #include "core/log.h"
 #include "core/state_version.h"
-#include "dbus/dispatch.h"
-#include "dbus/ozr_dbus.h"
 
 namespace {
 std::atomic<bool> g_stopping{false};
@@ -273,51 +271,25 @@ void ozr_dbus_uv_async_cb(uv_async_t* async) {
     pair->read_sock_pair();
 }
 
-// ---- LoopBridge ----------------------------------------------------------------------------
+// ---- The attachment ------------------------------------------------------------------------
 
-LoopBridge::~LoopBridge() {
-    // The service thread reads the socket pair: it ends first.
-    ozr_dbus_stop();
-    sock_pair_.discard_pending();
-    if (async_) {
-        auto* h = reinterpret_cast<uv_handle_t*>(async_);
-        if (uv_is_closing(h))
-            delete async_;  // closed by the shutdown walk, the loop has finished it
-        else
-            uv_close(h, [](uv_handle_t* closed) { delete reinterpret_cast<uv_async_t*>(closed); });
-        async_ = nullptr;
-    }
+namespace {
+// The data minder's socket pair and logger, attached by the assembly.
+SockPairHdlr* g_attached_pair = nullptr;
+const Logger* g_attached_logger = nullptr;
+}  // namespace
+
+void ozr_dbus_attach(SockPairHdlr* pair, const Logger* logger) {
+    g_attached_pair = pair;
+    g_attached_logger = pair ? logger : nullptr;
 }
 
-int LoopBridge::start(uv_loop_s* loop, const Logger* logger) {
-    if (async_ == nullptr) {
-        async_ = new uv_async_t();
-        int r = uv_async_init(loop, async_, ozr_dbus_uv_async_cb);
-        if (r != 0) {
-            OZR_ERROR(logger, "DataMinder::init() - uv_async_init failed: {}", uv_strerror(r));
-            delete async_;
-            async_ = nullptr;
-            return -1;
-        }
-        async_->data = &sock_pair_;
-    }
-    sock_pair_.set_logger(logger);
-    sock_pair_.set_wakeup(async_);
-    if (sock_pair_.init_sock_pair() != 0) {
-        OZR_ERROR(logger, "DataMinder::init() - socket pair init failed");
-        return -1;
-    }
-    ozr_dbus_server();
-    return 0;
+const Logger* ozr_dbus_logger() {
+    return g_attached_logger;
 }
 
-int LoopBridge::notify(const char* interface, const char* member, const void* data, int len) {
-    return ozr_dbus_notify(interface, member, data, len);
-}
-
-int LoopBridge::available_channel_list(const ZkaAvailableChannelListReq_T* req,
-                                       ZkaAvailableChannelListRsp_T* rsp) {
-    return ozr_getavailablechannel_rpc(req, rsp);
+SockPairHdlr* ozr_dbus_pair() {
+    return g_attached_pair;
 }
 
 void ozr_dbus_begin_shutdown() {

@@ -17,7 +17,6 @@
 
 #include <cstdint>
 
-#include "data/data_peers.h"
 #include "messages/bus_records.h"
 
 class Logger;
@@ -53,7 +52,7 @@ typedef void (*KplDispatchFn)(void* in, int in_len, void* out, int out_len, void
                               DbusMsgType type);
 
 // The socket pair between the service thread (writes the second descriptor) and the loop
-// (reads the first). Owned by the data minder's LoopBridge.
+// (reads the first). Owned by the data minder's LoopBridge (ozr_dbus.h).
 class SockPairHdlr {
   public:
     SockPairHdlr() = default;
@@ -111,38 +110,14 @@ class RpcSockHdlr {
 // The loop wake-up's callback: async->data is the SockPairHdlr.
 void ozr_dbus_uv_async_cb(uv_async_t* async);
 
-// The loop side of the bridge, as the data minder starts and owns it (its DataBusPeer,
-// handed over by the assembly): the loop wake-up and the socket pair. Destroying it ends
-// the service thread first, then drops what is still waiting and closes the wake-up.
-class LoopBridge : public DataBusPeer {
-  public:
-    LoopBridge() = default;
-    ~LoopBridge() override;
-    LoopBridge(const LoopBridge&) = delete;
-    LoopBridge& operator=(const LoopBridge&) = delete;
-
-    // The wake-up on LOOP, the socket pair (logging on LOGGER), then the service thread.
-    int start(uv_loop_s* loop, const Logger* logger) override;
-    // ozr_dbus_notify.
-    int notify(const char* interface, const char* member, const void* data, int len) override;
-    // ozr_getavailablechannel_rpc.
-    int available_channel_list(const ZkaAvailableChannelListReq_T* req,
-                               ZkaAvailableChannelListRsp_T* rsp) override;
-    SockPairHdlr* sock_pair() { return &sock_pair_; }
-
-  private:
-    SockPairHdlr sock_pair_;
-    // On the heap: the shutdown walk closes it without a callback; a bridge destroyed
-    // without that walk closes it with one that frees it.
-    uv_async_t* async_ = nullptr;
-};
-
 // The bus sits below the minders and knows none of them. The assembly attaches the data
 // minder's socket pair and logger while the Context lives (null: detached; method calls
 // then fail and signals are dropped), and names the daemon's dispatcher.
 void ozr_dbus_attach(SockPairHdlr* pair, const Logger* logger);
 // The logger of the bus layer (the data minder's), or null while detached.
 const Logger* ozr_dbus_logger();
+// The socket pair attached, or null while detached.
+SockPairHdlr* ozr_dbus_pair();
 
 // Starts the D-Bus service thread; the process exits with 1 when it cannot be created.
 // Also re-arms the bridge after an earlier ozr_dbus_stop.

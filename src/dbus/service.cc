@@ -8,32 +8,32 @@
 
 #include "core/log.h"
 #include "dbus/bridge.h"
-#include "dbus/ozr_dbus.h"
 #include "dbus/service.h"
+#include "messages/bus_records.h"
 #include "qbus/qbus.h"
 
 namespace {
 pthread_t g_thread;
 bool g_thread_started = false;  // loop thread only
 
-// The data minder's socket pair and logger, attached by the assembly.
+// The data minder's socket pair and logger, attached by the assembly (ozr_dbus_attach); a
+// null pair while detached.
 struct Attached {
-    SockPairHdlr* pair = nullptr;
-    const Logger* logger = nullptr;
+    SockPairHdlr* pair;
+    const Logger* logger;
 };
-Attached g_attached;
 
-const Attached* attached() {
-    return g_attached.pair ? &g_attached : nullptr;
+Attached attached() {
+    return {ozr_dbus_pair(), ozr_dbus_logger()};
 }
 
 // One method call: hand it to the loop and wait for the result.
 int rpc_call(const char* sig, void* in, int in_len, void* out, int out_len, DbusMsgType type) {
-    const Attached* dm = attached();
-    if (dm == nullptr)
+    const Attached dm = attached();
+    if (dm.pair == nullptr)
         return ZKA_OZR_FAILURE;
-    const Logger* logger = dm->logger;
-    SockPairHdlr* pair = dm->pair;
+    const Logger* logger = dm.logger;
+    SockPairHdlr* pair = dm.pair;
     if (in == nullptr || out == nullptr) {
         OZR_ERROR(logger, "{} Invoked with NULL input", sig);
         return ZKA_OZR_FAILURE;
@@ -60,16 +60,16 @@ int rpc_call(const char* sig, void* in, int in_len, void* out, int out_len, Dbus
 
 // A signal's payload, copied and handed over without waiting.
 void forward(const char* sig, const char* member, const void* data, int len, DbusMsgType type) {
-    const Attached* dm = attached();
-    if (dm == nullptr)
+    const Attached dm = attached();
+    if (dm.pair == nullptr)
         return;
     void* copy = std::malloc(static_cast<size_t>(len));
     if (copy == nullptr) {
-        OZR_ERROR(dm->logger, "{} {}: no memory for {} bytes", sig, member, len);
+        OZR_ERROR(dm.logger, "{} {}: no memory for {} bytes", sig, member, len);
         return;
     }
     std::memcpy(copy, data, static_cast<size_t>(len));
-    dm->pair->write_sock_pair(copy, len, nullptr, 0, nullptr, type);
+    dm.pair->write_sock_pair(copy, len, nullptr, 0, nullptr, type);
 }
 
 void forward_record(const char* sig, const char* member, const void* data, int len, size_t expected,
@@ -339,15 +339,6 @@ void* service_thread(void*) {
     return nullptr;
 }
 }  // namespace
-
-void ozr_dbus_attach(SockPairHdlr* pair, const Logger* logger) {
-    g_attached.pair = pair;
-    g_attached.logger = pair ? logger : nullptr;
-}
-
-const Logger* ozr_dbus_logger() {
-    return g_attached.logger;
-}
 
 void ozr_dbus_server() {
     if (g_thread_started)

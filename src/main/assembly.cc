@@ -16,6 +16,7 @@
 #include "dbus/bridge.h"
 #include "dbus/dispatch.h"
 #include "dbus/json_config.h"
+#include "dbus/ozr_dbus.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/map_init.h"
