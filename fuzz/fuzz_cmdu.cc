@@ -4,19 +4,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "map/codec/codec.h"
-#include "map/map_log.h"
 
-namespace {
-void quiet(int, const char*, const std::string&) {}
-}  // namespace
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::stack_logs_dropped();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool init = [] {
-        map_log_set_sink(&quiet);
-        return true;
-    }();
-    (void)init;
     // One reassembler per input: an input may hold several frames, each
     // prefixed by a 2-byte length, so fragment sequences are explored too.
     CmduReassembler::Limits lim;

@@ -7,13 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "common/clock.h"
+#include "fuzz_support.h"
 #include "map/codec/codec.h"
 #include "map/datamodel/datamodel.h"
-#include "map/map_log.h"
 
 namespace {
-void quiet(int, const char*, const std::string&) {}
-
 void check_model() {
     map_datamodel_t* dm = get_map_datamodel();
     if (dm->num_ales > MAP_MAX_AGENTS || dm->num_stas > MAP_MAX_STATIONS)
@@ -41,12 +40,14 @@ void check_model() {
 }
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    fuzz::default_flags(argc, argv, {fuzz::kShortRareFeatureList});
+    fuzz::stack_logs_dropped();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool init = [] {
-        map_log_set_sink(&quiet);
-        return true;
-    }();
-    (void)init;
+    ozr_clock::set_manual(1000000);
     map_datamodel_init(MAC(2, 0, 0, 0, 1, 1), MAC(2, 0, 0, 0, 1, 2));
     size_t at = 0;
     while (at + 3 <= size) {

@@ -3,18 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "log/logger.h"
+#include "fuzz_support.h"
 #include "map/codec/codec.h"
 #include "map/ieee80211/assoc.h"
 #include "messages/decoders.h"
-#include "nal/nal.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Every log line is formatted (a bad format would throw) and then dropped.
-    static Config config;
-    init_root_logger(7, "ozr", config);
-    init_null_logger();
-    nal_setLogLevel(7);
+    fuzz::daemon_logs();
     return 0;
 }
 

@@ -1,51 +1,22 @@
 // libFuzzer target: CMDU payloads from a handful of senders (the controller's own device,
 // the local agent, extenders) folded into the stack's data model and dispatched to the
 // graph minder through the stack's callback table, with the minder's periodic work run
-// between them on a moving manual clock. Every log line is formatted and dropped.
+// between them on a moving manual clock. Every log line is formatted and dropped. Each
+// input starts from the same clock, an empty data model and minders of its own.
 // Input: records of [flags (1 byte: bits 0-2 sender, bit 7 run the periodic work),
 // length (2 bytes), payload].
-#include <uv.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "common/clock.h"
-#include "core/context.h"
-#include "graph/graph_minder.h"
-#include "log/logger.h"
+#include "fuzz_context.h"
 #include "map/al/stack.h"
 #include "map/callbacks.h"
 #include "map/codec/codec.h"
-#include "map/datamodel/datamodel.h"
-#include "map/map_log.h"
-#include "nal/nal.h"
 
 namespace {
-void quiet(int, const char*, const std::string&) {}
-
 const MAC kRoot(2, 0, 0, 0, 1, 1);
 const MAC kLocal(2, 0, 0, 0, 1, 2);
-
-Context* context() {
-    static Context* ctx = [] {
-        static Config config;
-        init_root_logger(7, "ozr", config);
-        init_null_logger();
-        nal_setLogLevel(7);
-        map_log_set_sink(&quiet);
-        ozr_clock::set_manual(1000000);
-        MapStackConfig c = map_stack_default_config();
-        c.al_mac = kRoot;
-        c.agent_al_mac = kLocal;
-        map_stack_set_config(c);
-        static uv_loop_t loop;
-        uv_loop_init(&loop);
-        return new Context(&loop);
-    }();
-    return ctx;
-}
 
 void run_periodic_work(GraphMinder& gm) {
     ozr_clock::advance(10000);
@@ -62,14 +33,19 @@ void run_periodic_work(GraphMinder& gm) {
 }
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    fuzz::default_flags(argc, argv, {fuzz::kShortRareFeatureList});
+    fuzz::daemon_logs();
+    MapStackConfig c = map_stack_default_config();
+    c.al_mac = kRoot;
+    c.agent_al_mac = kLocal;
+    map_stack_set_config(c);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    GraphMinder& gm = *context()->graph_minder;
-    // A fresh mesh for every input.
-    std::vector<MAC> macs;
-    for (const auto& kv : gm.graph().nodes)
-        macs.push_back(kv.first);
-    for (const MAC& m : macs)
-        gm.graph().delete_node(m);
+    // A fresh mesh and fresh minders for every input.
+    GraphMinder& gm = *fuzz::begin_input().graph_minder;
     map_datamodel_init(kRoot, kLocal);
     size_t at = 0;
     while (at + 3 <= size) {
@@ -92,5 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (gm.graph().nodes.size() > GraphMinder::kMaxNodes)
         __builtin_trap();
+    fuzz::end_input();
     return 0;
 }

@@ -11,14 +11,12 @@
 #include <string>
 
 #include "common/clock.h"
+#include "fuzz_support.h"
 #include "map/al/al.h"
 #include "map/al/stack.h"
 #include "map/datamodel/datamodel.h"
-#include "map/map_log.h"
 
 namespace {
-
-void quiet(int, const char*, const std::string&) {}
 
 // Sends nowhere; opens nothing.
 class NullTransport : public Transport {
@@ -41,13 +39,13 @@ MAC mac(uint8_t a, uint8_t b) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::stack_logs_dropped();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static uv_loop_t* loop = [] {
-        map_log_set_sink(&quiet);
-        auto* l = new uv_loop_t;
-        uv_loop_init(l);
-        return l;
-    }();
+    uv_loop_t* loop = fuzz::loop();
     ozr_clock::set_manual(1000000);
     map_datamodel_init(mac(1, 0), mac(1, 9));
     std::vector<TransportInterface> itfs = {{"eth0", mac(1, 1), "", 0}, {"wl0", mac(1, 2), "", 0}};
@@ -78,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     al->query_self(1);
     al->stop();
     al.reset();
-    uv_run(loop, UV_RUN_NOWAIT);
+    fuzz::settle();
     map_datamodel_reset();
     return 0;
 }

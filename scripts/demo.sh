@@ -12,6 +12,7 @@
 #   DEMO_SCENARIO=tools/meshsim/scenarios/backhaul.json scripts/demo.sh   (a backhaul moves)
 #   DEMO_SCENARIO=tools/meshsim/scenarios/steering.json scripts/demo.sh   (clients steered live)
 #   DEMO_SCENARIO=tools/meshsim/scenarios/foreign.json scripts/demo.sh    (agents that are not ours)
+#   DEMO_SCENARIO=tools/meshsim/scenarios/hostile.json scripts/demo.sh    (hostile names, shown as text on the web page)
 #   DEMO_LOSS=0.1 scripts/demo.sh      (meshsim loses that share of every frame, seed DEMO_SEED or 1)
 #
 # Every agent onboards for real: its M1s are answered with M2s carrying the
@@ -110,6 +111,7 @@ echo "demo: admitted over the bus: $extenders (see /debug/configdb)"
 echo "demo: D-Bus: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application getmeshtopologyinfo ay 4 0 0 0 0"
 echo "demo: extenders: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application getextenderinfo ay \$(scripts/bus-record.py 33)"
 echo "demo: REST API at http://127.0.0.1:$rest_port (try /1/topology, /debug/graph, /debug/map-cfg, /debug/configdb, /debug/hktmgmt, /debug/steering); Ctrl-C ends the demo"
+echo "demo: web page http://127.0.0.1:$rest_port/ui/ (the live mesh in a browser, docs/ui.md)"
 echo "demo: configsync to an extender: busctl --address=$bus_address call vexal.ozrd /vexal/ozrd vexal.ozr.application configsync ay \$(scripts/bus-record.py 78 33:text:EX2026000002 68:u32:6 72:hex:776966693d31)"
 echo "demo: rename the home SSID on every agent: busctl --address=$bus_address emit /vexal/platform vexal.kpl notifyVapConfig ay \$(scripts/bus-record.py 2092 0:u32:2 12:text:wl0 28:text:ozr-home-2 61:text:second-home-passphrase 126:u16:0x20 128:u16:0x08 131:u8:1 140:u8:1 142:text:wl1 158:text:ozr-backhaul 191:text:backhaul-key-0123 256:u16:0x20 258:u16:0x08 260:u8:2 261:u8:2 270:u8:1)"
 echo "demo: platform journal $root/journal.jsonl (signals the daemon raised, extenders online, configuration results)"

@@ -38,6 +38,15 @@ void add_cmdu_handler(unsigned short message_type, CmduHandler before, CmduHandl
         cb.after.push_back(std::move(after));
 }
 
+void clear_cmdu_handlers() {
+    for (const auto& kv : registry()) {
+        int index = find_gmap_cb_index(kv.first);
+        if (index >= 0 && gmap_cb_config[index].handler == cmdu_dispatch)
+            gmap_cb_config[index].handler = kv.second.stack_handler;
+    }
+    registry().clear();
+}
+
 int8_t cmdu_dispatch(CMDU* cmdu) {
     if (cmdu == nullptr)
         return 0;

@@ -23,6 +23,10 @@ struct Callbacks {
 // hooked: an error is logged on the root logger and nothing is registered.
 void add_cmdu_handler(unsigned short message_type, CmduHandler before, CmduHandler after);
 
+// Forgets every handler and gives the stack's table its own handlers back, as before the
+// first registration (a process that builds its minders anew, such as a fuzzer).
+void clear_cmdu_handlers();
+
 // The function installed in the stack's table for every hooked type.
 int8_t cmdu_dispatch(CMDU* cmdu);
 

@@ -15,6 +15,7 @@
 #include "data/data_minder.h"
 #include "graph/graph.h"
 #include "graph/graph_minder.h"
+#include "rest/backhaul_routes.h"
 #include "rest/http_server.h"
 #include "rest/json_writer.h"
 #include "rest/renderers.h"
@@ -69,34 +70,7 @@ int on_get_backhaul_steer(Context& ctx, ClientContext&, const HttpRequest&, Http
     if (!dm)
         return 0;
     JSONObjectRenderer out(resp.document);
-    out.add_bool("enable", dm->get_bh_steer_enable());
-    out.add_string("block-reason", dm->get_bh_steer_block_reason());
-    if (ctx.steering_minder) {
-        const BackhaulSteering& bh = ctx.steering_minder->backhaul();
-        int64_t now = ctx.now();
-        if (bh.last_steer_ms() == 0)
-            out.add_null("last-steer-ms-ago");
-        else
-            out.add_int64("last-steer-ms-ago",
-                          rest_time_value(now, bh.last_steer_ms(), RestTimeKind::MsSince));
-        Value list(rapidjson::kArrayType);
-        for (const BackhaulSteerRecord& r : bh.records()) {
-            Value item(rapidjson::kObjectType);
-            JSONObjectRenderer o(item, out.allocator());
-            o.add_mac("al-mac", r.al_mac)
-                .add_mac("backhaul-sta-mac", r.bsta_mac)
-                .add_bssid("target-bssid", r.target_bssid)
-                .add_uint("operating-class", r.op_class)
-                .add_uint("channel", r.channel)
-                .add_bool("external", r.external)
-                .add_string("state", r.state)
-                .add_int("result-code", r.result_code)
-                .add_string("reason", r.reason)
-                .add_int64("ms-ago", rest_time_value(now, r.sent_ms, RestTimeKind::MsSince));
-            list.PushBack(item, out.allocator());
-        }
-        out.add_value("requests", list);
-    }
+    render_backhaul_steer_state(out, ctx, *dm);
     resp.status = 200;
     return 0;
 }
@@ -219,6 +193,37 @@ int on_put_fronthaul_mgmt(Context& ctx, ClientContext& client, const HttpRequest
 }
 
 }  // namespace
+
+void render_backhaul_steer_state(JSONObjectRenderer& out, Context& ctx, const DataMinder& dm) {
+    out.add_bool("enable", dm.get_bh_steer_enable());
+    out.add_string("block-reason", dm.get_bh_steer_block_reason());
+    if (ctx.steering_minder) {
+        const BackhaulSteering& bh = ctx.steering_minder->backhaul();
+        int64_t now = ctx.now();
+        if (bh.last_steer_ms() == 0)
+            out.add_null("last-steer-ms-ago");
+        else
+            out.add_int64("last-steer-ms-ago",
+                          rest_time_value(now, bh.last_steer_ms(), RestTimeKind::MsSince));
+        Value list(rapidjson::kArrayType);
+        for (const BackhaulSteerRecord& r : bh.records()) {
+            Value item(rapidjson::kObjectType);
+            JSONObjectRenderer o(item, out.allocator());
+            o.add_mac("al-mac", r.al_mac)
+                .add_mac("backhaul-sta-mac", r.bsta_mac)
+                .add_bssid("target-bssid", r.target_bssid)
+                .add_uint("operating-class", r.op_class)
+                .add_uint("channel", r.channel)
+                .add_bool("external", r.external)
+                .add_string("state", r.state)
+                .add_int("result-code", r.result_code)
+                .add_string("reason", r.reason)
+                .add_int64("ms-ago", rest_time_value(now, r.sent_ms, RestTimeKind::MsSince));
+            list.PushBack(item, out.allocator());
+        }
+        out.add_value("requests", list);
+    }
+}
 
 void rest_backhaul_routes_linked() {}
 

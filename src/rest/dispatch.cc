@@ -5,6 +5,7 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/state_version.h"
+#include "rest/http_server.h"
 #include "rest/json_writer.h"
 
 namespace {
@@ -41,7 +42,37 @@ std::string percent_decode(const char* s, size_t n) {
     return out;
 }
 
+// The header lines that go with an entity tag. "no-cache": a browser may keep the answer
+// but asks again (with If-None-Match) before it uses it.
+void append_tag_headers(std::string& headers, const std::string& etag) {
+    headers.append("ETag: ").append(etag).append("\r\nCache-Control: no-cache\r\n");
+}
+
+// True, with RESPONSE made a 304 without a body, when the request names ETAG.
+bool answer_not_modified(const ClientContext& client, const std::string& etag,
+                         HttpResponse& response) {
+    if (client.if_none_match().empty() || !rest_etag_matches(client.if_none_match(), etag))
+        return false;
+    response.reset();
+    response.status = 304;
+    response.prerendered = true;
+    append_tag_headers(response.prerendered_headers, etag);
+    return true;
+}
+
 }  // namespace
+
+void rest_answer_tagged(const ClientContext& client, HttpResponse& response, std::string body,
+                        const std::string& headers, const std::string& etag) {
+    if (answer_not_modified(client, etag, response))
+        return;
+    response.reset();
+    response.status = 200;
+    response.body = std::move(body);
+    response.prerendered = true;
+    response.prerendered_headers = headers;
+    append_tag_headers(response.prerendered_headers, etag);
+}
 
 unsigned rest_method_bit(unsigned http_method) {
     switch (http_method) {
@@ -105,7 +136,9 @@ bool route_matches(const std::vector<std::string>& pattern, const std::vector<st
                    std::vector<std::string>* collected) {
     if (collected)
         collected->clear();
-    if (request.empty() || pattern.size() < request.size())
+    if (request.empty() || pattern.empty())
+        return request.empty() && pattern.empty();
+    if (pattern.size() < request.size())
         return false;
     auto agrees = [](const std::string& p, const std::string& r) {
         return (!p.empty() && p[0] == '*') || p == r;
@@ -129,14 +162,14 @@ bool route_matches(const std::vector<std::string>& pattern, const std::vector<st
 }
 
 void add_restapi_dispatch_entry(unsigned methods, const std::string& path, RestHandler handler,
-                                bool cached) {
+                                RestRouteKind kind) {
     if (!dispatch_table_preload) {
         dispatch_table_preload = new std::vector<DispatchEntry>();
         OZR_DEBUG(root_logger, "Creating preload dispatch table\n");
     }
     OZR_DEBUG(root_logger, "Adding preload dispatch entry for {}\n", path);
     dispatch_table_preload->push_back(
-        DispatchEntry{path, std::move(handler), methods, split_uri_components(path), cached});
+        DispatchEntry{path, std::move(handler), methods, split_uri_components(path), kind});
 }
 
 const std::vector<DispatchEntry>* restapi_dispatch_preload() {
@@ -162,9 +195,9 @@ void DispatchTable::load_preload() {
 }
 
 void DispatchTable::add(unsigned methods, const std::string& path, RestHandler handler,
-                        bool cached) {
+                        RestRouteKind kind) {
     entries_.push_back(
-        DispatchEntry{path, std::move(handler), methods, split_uri_components(path), cached});
+        DispatchEntry{path, std::move(handler), methods, split_uri_components(path), kind});
     cache_.resize(entries_.size());
 }
 
@@ -183,8 +216,7 @@ int DispatchTable::answer_cached(size_t index, Context& ctx, ClientContext& clie
             RestTimeRecorder recorder;
             rc = e.handler(ctx, client, request, response);
             std::string text;
-            if (rc == 0 && !response.document.IsNull() &&
-                write_pretty_json(response.document, text))
+            if (rc == 0 && !response.document.IsNull() && write_json_text(response, text))
                 stored = kept.store(version, response.status, response.headers, std::move(text),
                                     recorder.slots());
         }
@@ -199,11 +231,14 @@ int DispatchTable::answer_cached(size_t index, Context& ctx, ClientContext& clie
         ++cache_hits_;
     }
     response.reset();
+    if (answer_not_modified(client, kept.etag(), response))
+        return 0;
     response.status = kept.status();
     response.headers = kept.headers();
     kept.write(ctx.now(), response.body);
     response.prerendered = true;
     response.prerendered_headers = "Content-Type: application/json\r\n";
+    append_tag_headers(response.prerendered_headers, kept.etag());
     return 0;
 }
 
@@ -211,12 +246,15 @@ int DispatchTable::dispatch_uri(Context& ctx, ClientContext& client, unsigned me
                                 const std::string& uri, rapidjson::Document&& body,
                                 HttpResponse& response) const {
     OZR_DEBUG(logger_, "Dispatching URI {}", uri);
-    const unsigned bit = rest_method_bit(method);
+    // HEAD is a GET without the body (the server leaves it out), for the routes whose GET
+    // changes nothing.
+    const bool head = method == HTTP_HEAD;
+    const unsigned bit = head ? REST_GET : rest_method_bit(method);
     std::vector<std::string> components = split_uri_components(uri);
     HttpRequest request;
     for (size_t i = 0; i < entries_.size(); ++i) {
         const DispatchEntry& e = entries_[i];
-        if (!(e.methods & bit) || !e.handler)
+        if (!(e.methods & bit) || !e.handler || (head && e.kind == RestRouteKind::Plain))
             continue;
         if (!route_matches(e.components, components, &request.components))
             continue;
@@ -227,10 +265,11 @@ int DispatchTable::dispatch_uri(Context& ctx, ClientContext& client, unsigned me
             parse_query_string(uri.substr(q + 1), request.query);
         request.body.Swap(body);
         response.reset();
-        if (e.cached && bit == REST_GET && i < cache_.size())
+        if (e.kind == RestRouteKind::Cached && bit == REST_GET && i < cache_.size())
             return answer_cached(i, ctx, client, request, response);
         int rc = e.handler(ctx, client, request, response);
-        note_state_change();  // any other route may have changed what the documents show
+        if (e.kind != RestRouteKind::Constant)
+            note_state_change();  // any other route may have changed what the documents show
         return rc;
     }
     OZR_ERROR(logger_, "Could not find a match for {}\n", uri);

@@ -43,15 +43,26 @@ struct HttpRequest {
 // 0; a non-zero return is logged by the dispatcher.
 using RestHandler = std::function<int(Context&, ClientContext&, const HttpRequest&, HttpResponse&)>;
 
+// How a route's answers relate to the daemon's state.
+enum class RestRouteKind : uint8_t {
+    // Any route: each request counts as a state change (it may have changed something).
+    Plain,
+    // Rendered once per state version and answered from that text (rest_cache.h), with
+    // an entity tag. Only for GET routes whose document depends on nothing but the
+    // daemon's state and the time (no query parameters, no "*" components, no side
+    // effects). HEAD is answered too.
+    Cached,
+    // The same answer whatever the state (the page's files): not a state change. GET
+    // and HEAD.
+    Constant,
+};
+
 struct DispatchEntry {
     std::string path;  // e.g. "/debug/graph"; a component "*" matches any one component
     RestHandler handler;
     unsigned methods = 0;                 // REST_GET | REST_POST | ...
     std::vector<std::string> components;  // path split at "/"
-    // Rendered once per state version and answered from that text (rest_cache.h). Only
-    // for GET routes whose document depends on nothing but the daemon's state and the
-    // time (no query parameters, no "*" components, no side effects).
-    bool cached = false;
+    RestRouteKind kind = RestRouteKind::Plain;
 };
 
 // Splits a request path or a route pattern into its components: one trailing
@@ -65,7 +76,8 @@ std::vector<std::string> split_uri_components(const std::string& uri);
 void parse_query_string(const std::string& query, std::map<std::string, std::string>& out);
 
 // Whether a route pattern accepts the request components, collecting the
-// agreeing ones into COLLECTED. Patterns of two or more components accept a
+// agreeing ones into COLLECTED. The empty pattern ("/") accepts only the empty
+// request. Patterns of two or more components accept a
 // request of no more components than they have whose leading components agree
 // (a pattern component starting with "*" agrees with anything) for at least the
 // first two, comparison stopping at the first disagreement or the end of the
@@ -78,7 +90,7 @@ bool route_matches(const std::vector<std::string>& pattern, const std::vector<st
 // for static initialisers of the modules that own the handlers; see
 // OZR_REST_ROUTE.
 void add_restapi_dispatch_entry(unsigned methods, const std::string& path, RestHandler handler,
-                                bool cached = false);
+                                RestRouteKind kind = RestRouteKind::Plain);
 // The preload table, or null while nothing has been registered.
 const std::vector<DispatchEntry>* restapi_dispatch_preload();
 // Drops the preload table (tests, and the end of the process).
@@ -89,8 +101,8 @@ void clear_restapi_dispatch_preload();
 // module's minder), since a static library member nothing refers to is left out.
 struct RestRouteRegistration {
     RestRouteRegistration(unsigned methods, const char* path, RestHandler handler,
-                          bool cached = false) {
-        add_restapi_dispatch_entry(methods, path, std::move(handler), cached);
+                          RestRouteKind kind = RestRouteKind::Plain) {
+        add_restapi_dispatch_entry(methods, path, std::move(handler), kind);
     }
 };
 #define OZR_REST_CONCAT2(a, b) a##b
@@ -99,10 +111,21 @@ struct RestRouteRegistration {
     static const RestRouteRegistration OZR_REST_CONCAT(ozr_rest_route_, __LINE__)( \
         (methods), (path), (handler))
 // A GET route answered from its rendered text until the state version moves (see
-// DispatchEntry::cached): OZR_REST_CACHED_ROUTE("/debug/graph", on_debug_graph);
+// RestRouteKind::Cached): OZR_REST_CACHED_ROUTE("/debug/graph", on_debug_graph);
 #define OZR_REST_CACHED_ROUTE(path, handler)                                       \
     static const RestRouteRegistration OZR_REST_CONCAT(ozr_rest_route_, __LINE__)( \
-        REST_GET, (path), (handler), true)
+        REST_GET, (path), (handler), RestRouteKind::Cached)
+// A GET route with a fixed answer (RestRouteKind::Constant), usually given with
+// rest_answer_tagged: OZR_REST_CONSTANT_ROUTE("/ui/app.js", on_script);
+#define OZR_REST_CONSTANT_ROUTE(path, handler)                                     \
+    static const RestRouteRegistration OZR_REST_CONCAT(ozr_rest_route_, __LINE__)( \
+        REST_GET, (path), (handler), RestRouteKind::Constant)
+
+// Answers BODY with status 200, the header lines HEADERS (each ending in "\r\n") and the
+// entity tag ETAG (with its quotes); or "304 Not Modified" without a body when the
+// request's If-None-Match names the tag.
+void rest_answer_tagged(const ClientContext& client, HttpResponse& response, std::string body,
+                        const std::string& headers, const std::string& etag);
 
 // The route table of one server. Fixed once the server runs.
 class DispatchTable {
@@ -113,13 +136,15 @@ class DispatchTable {
     // entries", "Adding preloaded endpoint {}", or "dispatch_table_preload is
     // null?!" when nothing was registered).
     void load_preload();
-    void add(unsigned methods, const std::string& path, RestHandler handler, bool cached = false);
+    void add(unsigned methods, const std::string& path, RestHandler handler,
+             RestRouteKind kind = RestRouteKind::Plain);
 
     const std::vector<DispatchEntry>& entries() const { return entries_; }
     // Cached routes: documents rendered and answers served from a kept text.
     uint64_t cache_renders() const { return cache_renders_; }
     uint64_t cache_hits() const { return cache_hits_; }
-    // Turns the cache off (every cached route renders afresh) or on again.
+    // Turns the cache off (every cached route renders afresh, without an entity tag) or
+    // on again.
     void set_cache_enabled(bool on) { cache_enabled_ = on; }
 
     // Routes one request: logs "Dispatching URI {}", finds the first entry
@@ -127,8 +152,9 @@ class DispatchTable {
     // builds the HttpRequest (BODY is moved into it) and calls the handler,
     // returning its result. Without a match logs "Could not find a match for
     // {}" and answers 404. A handler always starts from a fresh document. A cached
-    // route's answer comes as a finished body (HttpResponse::prerendered); any other
-    // route's handler counts as a state change.
+    // route's answer comes as a finished body (HttpResponse::prerendered) with its entity
+    // tag, or as a 304; a plain route's handler counts as a state change. HEAD reaches
+    // cached and constant routes only.
     int dispatch_uri(Context& ctx, ClientContext& client, unsigned method, const std::string& uri,
                      rapidjson::Document&& body, HttpResponse& response) const;
 

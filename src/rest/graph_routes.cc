@@ -15,6 +15,7 @@
 #include "rest/http_server.h"
 #include "rest/renderers.h"
 #include "rest/rest_minder.h"
+#include "rest/rest_service.h"
 #include "rest/setter.h"
 
 namespace {
@@ -62,19 +63,6 @@ Value& push_object(Value& arr, rapidjson::Document::AllocatorType& alloc) {
     return arr[arr.Size() - 1];
 }
 
-// Devices in a stable order: the root, the local agent, then the others as the
-// graph holds them.
-template <class F>
-void for_each_device(const Graph& g, F f) {
-    if (g.root)
-        f(*g.root);
-    if (g.local_agent && g.local_agent != g.root)
-        f(*g.local_agent);
-    for (const auto& kv : g.nodes)
-        if (kv.second->kind() == Node::DEVICE && kv.second != g.root && kv.second != g.local_agent)
-            f(*static_cast<const Device*>(kv.second));
-}
-
 // ---- GET /debug/graph, /1/topology, /debug/aps -----------------------------------
 
 int on_debug_graph(Context& ctx, ClientContext&, const HttpRequest&, HttpResponse& resp) {
@@ -94,18 +82,7 @@ int on_topology(Context& ctx, ClientContext&, const HttpRequest&, HttpResponse& 
     Value& aps = add_array_member(resp.document, "aps");
     const int64_t now = ctx.now();
     for_each_device(*g, [&](const Device& d) {
-        Value& ap = push_object(aps, alloc);
-        JSONTopologyApRenderer(ap, alloc, *g, d, now).render();
-        // An admitted extender: its serial number, onboarding state and online status.
-        const ApInfo* e = ctx.data_minder ? ctx.data_minder->ramdb_find_by_ale(d.mac) : nullptr;
-        Value ext;
-        if (e) {
-            JSONObjectRenderer(ext, alloc)
-                .add_string("serial-number", e->sn)
-                .add_string("onboarding-state", e->status)
-                .add_bool("online", e->online);
-        }
-        JSONObjectRenderer(ap, alloc).add_value("extender", ext);
+        render_topology_ap(push_object(aps, alloc), alloc, ctx, *g, d, now);
     });
     return ok(resp);
 }
@@ -630,6 +607,11 @@ int on_debug_context(Context& ctx, ClientContext& client, const HttpRequest&, Ht
         .add_uint("graph-stations", stas)
         .add_uint("graph-links", links)
         .add_uint("rest-connections", static_cast<unsigned>(client.server().connection_count()));
+    if (ctx.rest_minder && ctx.rest_minder->service()) {
+        const DispatchTable& t = ctx.rest_minder->service()->table();
+        s.add_uint64("rest-cache-renders", t.cache_renders())
+            .add_uint64("rest-cache-hits", t.cache_hits());
+    }
     const map_datamodel_t* dm = get_map_datamodel();
     s.add_int("stack-agents", dm ? dm->num_ales : 0)
         .add_int("stack-stations", dm ? dm->num_stas : 0);
@@ -638,6 +620,21 @@ int on_debug_context(Context& ctx, ClientContext& client, const HttpRequest&, Ht
 }
 
 }  // namespace
+
+void render_topology_ap(Value& ap, rapidjson::Document::AllocatorType& alloc, Context& ctx,
+                        const Graph& g, const Device& d, int64_t now) {
+    JSONTopologyApRenderer(ap, alloc, g, d, now).render();
+    // An admitted extender: its serial number, onboarding state and online status.
+    const ApInfo* e = ctx.data_minder ? ctx.data_minder->ramdb_find_by_ale(d.mac) : nullptr;
+    Value ext;
+    if (e) {
+        JSONObjectRenderer(ext, alloc)
+            .add_string("serial-number", e->sn)
+            .add_string("onboarding-state", e->status)
+            .add_bool("online", e->online);
+    }
+    JSONObjectRenderer(ap, alloc).add_value("extender", ext);
+}
 
 // ---- Unassociated metrics settings ----------------------------------------------------
 

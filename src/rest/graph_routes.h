@@ -4,10 +4,35 @@
 // are kept here until the metrics collection reads them.
 #pragma once
 
+#include <rapidjson/document.h>
+
+#include <cstdint>
 #include <map>
 #include <string>
 
 #include "common/mac.h"
+#include "graph/graph.h"
+
+class Context;
+
+// Devices in the documents' order: the root, the local agent, then the others as the
+// graph holds them.
+template <class F>
+void for_each_device(const Graph& g, F f) {
+    if (g.root)
+        f(*g.root);
+    if (g.local_agent && g.local_agent != g.root)
+        f(*g.local_agent);
+    for (const auto& kv : g.nodes)
+        if (kv.second->kind() == Node::DEVICE && kv.second != g.root && kv.second != g.local_agent)
+            f(*static_cast<const Device*>(kv.second));
+}
+
+// One device of "/1/topology" into AP: JSONTopologyApRenderer's object and its
+// "extender" member (serial number, onboarding state and online status of an admitted
+// extender, else null).
+void render_topology_ap(rapidjson::Value& ap, rapidjson::Document::AllocatorType& alloc,
+                        Context& ctx, const Graph& g, const Device& d, int64_t now);
 
 // Which agents' unassociated STA measurements to use for a device.
 enum class UnassocMetricsSource { AGENT, HKT, ALL };

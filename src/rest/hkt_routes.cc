@@ -1,10 +1,13 @@
 // GET /debug/hktmgmt: every vendor agent node of the registry, with its state.
+#include "hkt/hkt_routes.h"
+
 #include "core/context.h"
 #include "data/ap_config_db.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "rest/dispatch.h"
 #include "rest/http_server.h"
 #include "rest/json_writer.h"
+#include "rest/rest_cache.h"
 #include "rest/rest_minder.h"
 #include "rest/setter.h"
 
@@ -19,8 +22,10 @@ Value& push_object(Value& arr, rapidjson::Document::AllocatorType& alloc) {
     return arr[arr.Size() - 1];
 }
 
-void render_node(const HktNode& n, int64_t now, Value& out,
-                 rapidjson::Document::AllocatorType& alloc) {
+}  // namespace
+
+void render_hkt_node(const HktNode& n, int64_t now, Value& out,
+                     rapidjson::Document::AllocatorType& alloc, bool full) {
     JSONObjectRenderer r(out, alloc);
     r.add_string("sn", n.serial_number)
         .add_mac("hkt-mac", n.hkt_mac)
@@ -29,7 +34,9 @@ void render_node(const HktNode& n, int64_t now, Value& out,
         .add_string("ap-status", ApConfigDb::status_to_string(n.ap_status))
         .add_bool("online", n.is_online)
         .add_bool("got-discovery", n.got_discovery)
-        .add_int64("last-heard-ms-ago", n.last_heard == 0 ? -1 : now - n.last_heard)
+        .add_int64(
+            "last-heard-ms-ago",
+            n.last_heard == 0 ? -1 : rest_time_value(now, n.last_heard, RestTimeKind::MsSince))
         .add_uint("uptime", n.uptime)
         .add_uint("capabilities-version", n.capabilities_version)
         .add_uint("hkt-version", n.hkt_version)
@@ -39,8 +46,10 @@ void render_node(const HktNode& n, int64_t now, Value& out,
         .add_string("vendor", n.vendor)
         .add_string("product-class", n.product_class)
         .add_string("hostname", n.hostname)
-        .add_string("ip-address", n.ip_addr)
-        .add_string("ipv6-local", n.ipv6_local_addr);
+        .add_string("ip-address", n.ip_addr);
+    if (!full)
+        return;
+    r.add_string("ipv6-local", n.ipv6_local_addr);
     Value v6(rapidjson::kArrayType);
     for (const std::string& a : n.ipv6_global_addrs)
         v6.PushBack(Value(a.c_str(), static_cast<rapidjson::SizeType>(a.size()), alloc), alloc);
@@ -62,6 +71,8 @@ void render_node(const HktNode& n, int64_t now, Value& out,
     r.add_value("interfaces", ifs);
 }
 
+namespace {
+
 int on_get_hktmgmt(Context& ctx, ClientContext&, const HttpRequest&, HttpResponse& resp) {
     if (!ctx.hkt_mgmt_minder)
         return rest_unavailable(resp, ctx.rest_minder ? ctx.rest_minder->logger() : root_logger,
@@ -72,7 +83,7 @@ int on_get_hktmgmt(Context& ctx, ClientContext&, const HttpRequest&, HttpRespons
     Value nodes(rapidjson::kArrayType);
     const int64_t now = ctx.now();
     for (const HktNode& n : h.hkt_nodes())
-        render_node(n, now, push_object(nodes, alloc), alloc);
+        render_hkt_node(n, now, push_object(nodes, alloc), alloc);
     JSONObjectRenderer(resp.document)
         .add_string("virtual-sn", h.virtual_sn())
         .add_value("hktInfo", nodes);

@@ -14,6 +14,7 @@ void HttpResponse::reset() {
     body.clear();
     prerendered = false;
     prerendered_headers.clear();
+    compact = false;
     // Swapping in a fresh document releases the old one's pool with it.
     rapidjson::Document fresh;
     document.Swap(fresh);
@@ -27,6 +28,10 @@ const char* http_status_line(int status) {
             return "HTTP/1.1 201 Created";
         case 204:
             return "HTTP/1.1 204 No Content";
+        case 302:
+            return "HTTP/1.1 302 Found";
+        case 304:
+            return "HTTP/1.1 304 Not Modified";
         case 400:
             return "HTTP/1.1 400 Bad Request";
         case 404:
@@ -57,12 +62,18 @@ bool render_json_body(HttpResponse& response) {
     // The body is written in place (the text is often most of the answer's memory);
     // the writer's nesting stack comes from the document's pool.
     response.body.clear();
-    if (!write_pretty_json(response.document, response.body, response.document.GetAllocator())) {
+    if (!write_json_text(response, response.body)) {
         response.body.clear();
         return false;
     }
     response.headers.append("Content-Type: application/json\r\n");
     return true;
+}
+
+bool write_json_text(HttpResponse& response, std::string& out) {
+    if (response.compact)
+        return write_compact_json(response.document, out);
+    return write_pretty_json(response.document, out, response.document.GetAllocator());
 }
 
 void set_json_error(HttpResponse& response, int status, const std::string& text) {
@@ -79,7 +90,9 @@ std::string build_response_head(const HttpResponse& response) {
     head.reserve(64 + response.headers.size());
     head.append(http_status_line(response.status)).append("\r\n");
     head.append(response.headers);
-    if (response.headers.find("Content-Length:") == std::string::npos)
+    // A 304 has no body, and a Content-Length there would have to be the length of the
+    // body it stands for: none is sent.
+    if (response.status != 304 && response.headers.find("Content-Length:") == std::string::npos)
         head.append(fmt::format("Content-Length: {}\r\n", response.body.size()));
     head.append("\r\n");
     return head;

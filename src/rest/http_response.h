@@ -13,6 +13,9 @@ struct HttpResponse {
     // The document handlers fill; rendered into the body when it holds a value.
     // A fresh document allocates from its own pool in 64 KiB chunks.
     rapidjson::Document document;
+    // The document is written without indentation (a document read by programs only,
+    // such as the page's "/ui/mesh"); every other answer is pretty-printed.
+    bool compact = false;
     // A body already rendered (a cached document): sent as it is, with these header
     // lines after the CORS ones (where the rendering puts its Content-Type).
     bool prerendered = false;
@@ -32,13 +35,17 @@ const char* http_status_line(int status);
 void add_cors_headers(HttpResponse& response, bool origin_present, const std::string& origin);
 
 // Renders the document, when it holds a value, into the body with four-space
-// indentation and adds "Content-Type: application/json". False when the
-// document cannot be written as JSON (the body is then left empty).
+// indentation (none when the response is compact) and adds "Content-Type:
+// application/json". False when the document cannot be written as JSON (the body is
+// then left empty).
 bool render_json_body(HttpResponse& response);
+// The document's text as render_json_body writes it, appended to OUT.
+bool write_json_text(HttpResponse& response, std::string& out);
 
 // Sets STATUS and a document {"error": TEXT}.
 void set_json_error(HttpResponse& response, int status, const std::string& text);
 
 // The response head: status line, header lines, "Content-Length: {}" with the
-// body length unless the headers already carry one, and the empty line.
+// body length unless the headers already carry one or the status is 304, and the
+// empty line.
 std::string build_response_head(const HttpResponse& response);

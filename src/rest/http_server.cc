@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "core/log.h"
@@ -48,7 +49,8 @@ std::string peer_text(uv_tcp_t* tcp) {
 }
 
 constexpr size_t kMaxHeaderValue = 512;
-constexpr size_t kKeptFieldBytes = 8;
+// As much of a header name as tells the kept ones apart ("If-None-Match" is the longest).
+constexpr size_t kKeptFieldBytes = 13;
 constexpr size_t kKeptBodyCapacity = 4096;
 
 }  // namespace
@@ -57,7 +59,7 @@ void ClientContext::generate_json_content(rapidjson::Document& doc) {
     if (doc.IsNull())
         return;
     std::string body;
-    if (!write_pretty_json(doc, body)) {
+    if (!(response_.compact ? write_compact_json(doc, body) : write_pretty_json(doc, body))) {
         OZR_ERROR(server_->logger(), "Could not render response content in JSON");
         response_.status = 500;
         return;
@@ -75,8 +77,9 @@ void ClientContext::reset_request() {
     method_ = 0;
     message_complete_ = false;
     origin_present_ = false;
-    expecting_origin_value_ = false;
     origin_.clear();
+    if_none_match_.clear();
+    kept_value_ = nullptr;
     response_.reset();
     field_.clear();
     last_was_value_ = false;
@@ -583,7 +586,7 @@ int HttpServer::cb_header_field(http_parser* p, const char* at, size_t len) {
         ++c->header_count_;
         c->field_.clear();
         c->last_was_value_ = false;
-        c->expecting_origin_value_ = false;
+        c->kept_value_ = nullptr;
         if (c->header_count_ > lim.max_header_count) {
             c->limit_ = ClientContext::Limit::Headers;
             return 1;
@@ -594,7 +597,7 @@ int HttpServer::cb_header_field(http_parser* p, const char* at, size_t len) {
         c->limit_ = ClientContext::Limit::Headers;
         return 1;
     }
-    // Only as much of the name as tells "Origin" apart.
+    // Only as much of the name as tells the kept headers apart.
     if (c->field_.size() <= kKeptFieldBytes)
         c->field_.append(at, std::min(len, kKeptFieldBytes + 1 - c->field_.size()));
     return 0;
@@ -606,18 +609,25 @@ int HttpServer::cb_header_value(http_parser* p, const char* at, size_t len) {
     if (!c->last_was_value_) {
         c->last_was_value_ = true;
         c->value_bytes_ = 0;
-        if (c->field_.size() == 6 && strncasecmp(c->field_.data(), "Origin", 6) == 0) {
+        auto is = [c](const char* name) {
+            return c->field_.size() == std::strlen(name) &&
+                   strncasecmp(c->field_.data(), name, c->field_.size()) == 0;
+        };
+        if (is("Origin")) {
             c->origin_present_ = true;
-            c->expecting_origin_value_ = true;
-            c->origin_.clear();
+            c->kept_value_ = &c->origin_;
+        } else if (is("If-None-Match")) {
+            c->kept_value_ = &c->if_none_match_;
         }
+        if (c->kept_value_)
+            c->kept_value_->clear();
     }
     c->value_bytes_ += len;
-    // The Origin is kept only when shorter than the limit: one of exactly the limit is
+    // A value is kept only when shorter than the limit: an Origin of exactly the limit is
     // present but not echoed.
-    if (c->expecting_origin_value_ && c->value_bytes_ >= kMaxHeaderValue) {
-        c->expecting_origin_value_ = false;
-        c->origin_.clear();
+    if (c->kept_value_ && c->value_bytes_ >= kMaxHeaderValue) {
+        c->kept_value_->clear();
+        c->kept_value_ = nullptr;
     }
     if (c->value_bytes_ > kMaxHeaderValue) {
         OZR_ERROR(c->server_->logger_, "[parser] HTTP Header Value too long at {}", c->field_);
@@ -628,14 +638,14 @@ int HttpServer::cb_header_value(http_parser* p, const char* at, size_t len) {
         c->limit_ = ClientContext::Limit::Headers;
         return 1;
     }
-    if (c->expecting_origin_value_)
-        append_header_safe(c->origin_, at, len);
+    if (c->kept_value_)
+        append_header_safe(*c->kept_value_, at, len);
     return 0;
 }
 
 int HttpServer::cb_headers_complete(http_parser* p) {
     ClientContext* c = static_cast<ClientContext*>(p->data);
-    c->expecting_origin_value_ = false;
+    c->kept_value_ = nullptr;
     if ((p->flags & F_CONTENTLENGTH) &&
         p->content_length > static_cast<uint64_t>(c->server_->limits_.max_body_bytes)) {
         c->limit_ = ClientContext::Limit::Body;

@@ -50,6 +50,8 @@ class ClientContext {
     const std::string& peer() const { return peer_; }
     bool origin_present() const { return origin_present_; }
     const std::string& origin() const { return origin_; }
+    // The request's If-None-Match value (the last one sent), empty without one.
+    const std::string& if_none_match() const { return if_none_match_; }
     uv_loop_t* loop() const { return tcp_.loop; }
     HttpServer& server() const { return *server_; }
 
@@ -77,8 +79,10 @@ class ClientContext {
     unsigned method_ = 0;
     bool message_complete_ = false;
     bool origin_present_ = false;
-    bool expecting_origin_value_ = false;
     std::string origin_;
+    std::string if_none_match_;
+    // The header value being kept (origin_ or if_none_match_), null for any other.
+    std::string* kept_value_ = nullptr;
     HttpResponse response_;
     std::string peer_;
 

@@ -114,7 +114,8 @@ const map_bss_info_t* stack_bss_of(const map_radio_info_t* radio, const BSSID& b
     return nullptr;
 }
 
-// Widest bandwidth (MHz) of the classes of a radio's current channel report; 0 unknown.
+}  // namespace
+
 unsigned current_bandwidth(const OperatingChannelReportTLV* report) {
     unsigned bw = 0;
     if (!report)
@@ -126,6 +127,8 @@ unsigned current_bandwidth(const OperatingChannelReportTLV* report) {
     }
     return bw;
 }
+
+namespace {
 
 // StaCapabilityInfo::channels_string() written into OUT; returns the length.
 size_t channels_text(const StaCapabilityInfo& caps, char* out, size_t cap) {
@@ -376,6 +379,21 @@ void render_backhaul(JSONObjectRenderer& out, const backhaul_information& bh) {
         .add_uint("cost-to-root", bh.cost_to_root)
         .add_string("medium", medium_to_string(bh.medium))
         .add_int("uplink-rssi", static_cast<int>(bh.uplink_rssi));
+}
+
+const Link* find_uplink(const Graph& graph, const Device& device, const Device** parent_out) {
+    const backhaul_information& bh = device.backhaul;
+    const Device* parent = bh.remote_ale.is_zero() ? nullptr : graph.find_device(bh.remote_ale);
+    const Link* up = nullptr;
+    if (parent)
+        for (const Link* l : parent->links)
+            if ((l->kind() == Link::WIRED && l->to == device.mac) ||
+                (l->kind() == Link::WIRELESS && !bh.local_interface.is_zero() &&
+                 l->to == bh.local_interface))
+                up = l;
+    if (parent_out)
+        *parent_out = parent;
+    return up;
 }
 
 RadioCaps find_radio_caps(const Device& device, const MAC& radio_id) {
@@ -893,16 +911,8 @@ void JSONAPRenderer::render() {
                     .render();
         }
     }
-    // The uplink: the parent's link to this device's uplink end (a wired link to
-    // this device, or the association of its backhaul STA).
-    const Device* parent = bh.remote_ale.is_zero() ? nullptr : graph_.find_device(bh.remote_ale);
-    const Link* up = nullptr;
-    if (parent)
-        for (const Link* l : parent->links)
-            if ((l->kind() == Link::WIRED && l->to == device_.mac) ||
-                (l->kind() == Link::WIRELESS && !bh.local_interface.is_zero() &&
-                 l->to == bh.local_interface))
-                up = l;
+    const Device* parent = nullptr;
+    const Link* up = find_uplink(graph_, device_, &parent);
     if (up)
         JSONNeighborLinkMetricRenderer(add_object(out_, "upstream-link-metrics"), alloc, *parent,
                                        *up)

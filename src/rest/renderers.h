@@ -222,6 +222,12 @@ class ChannelScanReportRenderer : public JSONRenderer {
 };
 // Band of a global operating class: 0 2.4 GHz, 1 5 GHz, 2 6 GHz, -1 unknown.
 int op_class_band(uint8_t op_class);
+// Widest bandwidth (MHz) of the classes of a radio's current channel report; 0 unknown.
+unsigned current_bandwidth(const OperatingChannelReportTLV* report);
+// DEVICE's uplink as its parent holds it: the parent's wired link to the device, or the
+// association of the device's backhaul STA; null without one. PARENT (when not null) is
+// set to the parent device, null when the graph has none.
+const Link* find_uplink(const Graph& graph, const Device& device, const Device** parent);
 
 // The whole graph of "/debug/graph": "root", "local-agent" and "nodes".
 class JSONGraphRenderer : public JSONRenderer {

@@ -29,6 +29,58 @@ int64_t compute(int64_t now_ms, int64_t base_ms, RestTimeKind kind) {
 }
 }  // namespace
 
+uint64_t rest_hash(const void* p, size_t n, uint64_t seed) {
+    // Eight bytes a step: multiply, then fold the high bits down.
+    constexpr uint64_t kMul = 0x9e3779b97f4a7c15ULL;
+    const auto* b = static_cast<const unsigned char*>(p);
+    uint64_t h = seed ^ (n * kMul);
+    for (; n >= 8; n -= 8, b += 8) {
+        uint64_t w;
+        std::memcpy(&w, b, 8);
+        h = (h ^ w) * kMul;
+        h ^= h >> 29;
+    }
+    uint64_t w = 0;
+    std::memcpy(&w, b, n);
+    h = (h ^ w) * kMul;
+    return h ^ (h >> 32);
+}
+
+bool rest_etag_matches(const std::string& if_none_match, const std::string& etag) {
+    auto strip_weak = [](const char* s, size_t n, size_t& len) {
+        if (n >= 2 && s[0] == 'W' && s[1] == '/') {
+            len = n - 2;
+            return s + 2;
+        }
+        len = n;
+        return s;
+    };
+    size_t tag_len = 0;
+    const char* tag = strip_weak(etag.data(), etag.size(), tag_len);
+    if (tag_len == 0)
+        return false;
+    size_t pos = 0;
+    const std::string& v = if_none_match;
+    while (pos < v.size()) {
+        size_t end = v.find(',', pos);
+        if (end == std::string::npos)
+            end = v.size();
+        size_t a = pos, b = end;
+        while (a < b && (v[a] == ' ' || v[a] == '\t'))
+            ++a;
+        while (b > a && (v[b - 1] == ' ' || v[b - 1] == '\t'))
+            --b;
+        if (b - a == 1 && v[a] == '*')
+            return true;
+        size_t len = 0;
+        const char* t = strip_weak(v.data() + a, b - a, len);
+        if (len == tag_len && std::memcmp(t, tag, len) == 0)
+            return true;
+        pos = end + 1;
+    }
+    return false;
+}
+
 int64_t rest_time_value(int64_t now_ms, int64_t base_ms, RestTimeKind kind) {
     RestTimeRecorder* r = g_recorder;
     if (r == nullptr || static_cast<int64_t>(r->slots_.size()) >= kMaxSlots)
@@ -78,6 +130,15 @@ bool RestCachedText::store(uint64_t version, int status, std::string headers, st
     if (found.size() != slots.size())
         return false;
     clean.append(text, from, std::string::npos);
+    // The tag covers everything an answer is made of but the request time.
+    uint64_t h = rest_hash(clean.data(), clean.size(), static_cast<uint64_t>(status));
+    h = rest_hash(headers.data(), headers.size(), h);
+    for (const Slot& s : found) {
+        const int64_t parts[3] = {static_cast<int64_t>(s.offset), s.base_ms,
+                                  static_cast<int64_t>(s.kind)};
+        h = rest_hash(parts, sizeof parts, h);
+    }
+    etag_ = fmt::format("W/\"{:016x}\"", h);
     text_ = std::move(clean);
     slots_ = std::move(found);
     headers_ = std::move(headers);

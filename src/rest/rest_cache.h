@@ -4,6 +4,11 @@
 // explicit note). Values that depend on the time of the request (ages) are kept as
 // slots in the text and written afresh for every answer, so a cached answer is byte for
 // byte the answer a fresh render would give at that moment.
+//
+// Each kept text has an entity tag that names its content (the text without the slot
+// values, and what goes into the slots): a request whose If-None-Match names it is
+// answered "304 Not Modified" without a body. The tag is weak (W/"..."): two answers of one
+// tag differ only in their ages.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +26,14 @@ enum class RestTimeKind : uint8_t {
 // function (as an int64), nothing else: while a cached document renders, it returns a
 // marker that the cache turns into a slot.
 int64_t rest_time_value(int64_t now_ms, int64_t base_ms, RestTimeKind kind);
+
+// A 64-bit hash of N bytes at P, continuing from SEED (not cryptographic; equal within
+// one process).
+uint64_t rest_hash(const void* p, size_t n, uint64_t seed);
+
+// Whether the value of an If-None-Match header names ETAG: "*", or one of its
+// comma-separated tags compared weakly (a "W/" prefix on either side is ignored).
+bool rest_etag_matches(const std::string& if_none_match, const std::string& etag);
 
 // One cached answer: the text cut at its time slots.
 class RestCachedText {
@@ -43,6 +56,8 @@ class RestCachedText {
 
     int status() const { return status_; }
     const std::string& headers() const { return headers_; }
+    // The weak entity tag of the kept content, with its quotes: W/"<16 hex digits>".
+    const std::string& etag() const { return etag_; }
 
   private:
     bool present_ = false;
@@ -51,6 +66,7 @@ class RestCachedText {
     std::string headers_;
     std::string text_;         // the text without the markers
     std::vector<Slot> slots_;  // ordered by offset
+    std::string etag_;
 };
 
 // Records the time slots handed out while a cached document renders (one at a time,

@@ -8,6 +8,7 @@
 #include "rest/log_routes.h"
 #include "rest/map_cfg_routes.h"
 #include "rest/rest_service.h"
+#include "rest/ui_routes.h"
 
 // Keeps the extender routes (extender_routes.cc) in the program.
 void rest_extender_routes_linked();
@@ -31,6 +32,7 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
     steering_routes_linked();
     data_log_routes_linked();
     hkt_routes_linked();
+    rest_ui_routes_linked();
     service_ = std::make_unique<RestService>(loop, &logger_);
 }
 

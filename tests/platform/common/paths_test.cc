@@ -1,27 +1,12 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "common/clock.h"
 #include "common/paths.h"
+#include "support/temp_root.h"
 
-namespace {
-struct RootGuard {
-    std::string dir;
-    RootGuard() {
-        char tmpl[] = "/tmp/ozr-paths-XXXXXX";
-        dir = mkdtemp(tmpl);
-        setenv("OZR_ROOT", dir.c_str(), 1);
-    }
-    ~RootGuard() {
-        unsetenv("OZR_ROOT");
-        std::string cmd = "rm -rf '" + dir + "'";
-        (void)std::system(cmd.c_str());
-    }
-};
-}  // namespace
+using ozr_test::TempRoot;
 
 TEST(Paths, RootPrefixesAbsolutePathsOnly) {
     unsetenv("OZR_ROOT");
@@ -35,7 +20,7 @@ TEST(Paths, RootPrefixesAbsolutePathsOnly) {
 }
 
 TEST(Paths, AtomicWriteReplacesWholeFileAndLeavesNoTemporary) {
-    RootGuard root;
+    TempRoot root;
     std::string dir = ozr_path("/configs/easymesh");
     ASSERT_TRUE(ozr_make_dirs(dir));
     std::string file = dir + "/db.json";
@@ -44,34 +29,24 @@ TEST(Paths, AtomicWriteReplacesWholeFileAndLeavesNoTemporary) {
     std::string got;
     ASSERT_TRUE(ozr_read_file(file, got));
     EXPECT_EQ(got, "second, longer");
-    std::string listing = "ls -A '" + dir + "' | wc -l > '" + root.dir + "/n'";
+    std::string listing = "ls -A '" + dir + "' | wc -l > '" + root.dir() + "/n'";
     ASSERT_EQ(std::system(listing.c_str()), 0);
-    ASSERT_TRUE(ozr_read_file(root.dir + "/n", got));
+    ASSERT_TRUE(ozr_read_file(root.dir() + "/n", got));
     EXPECT_EQ(std::stoi(got), 1);
 }
 
 TEST(Paths, AtomicWriteIntoMissingFolderFailsWithErrno) {
-    RootGuard root;
+    TempRoot root;
     int err = 0;
-    EXPECT_FALSE(ozr_write_file_atomic(root.dir + "/no/such/dir/f", "x", 0644, &err));
+    EXPECT_FALSE(ozr_write_file_atomic(root.dir() + "/no/such/dir/f", "x", 0644, &err));
     EXPECT_EQ(err, ENOENT);
 }
 
 TEST(Paths, ReadRefusesOversizedFile) {
-    RootGuard root;
-    std::string f = root.dir + "/big";
+    TempRoot root;
+    std::string f = root.dir() + "/big";
     ASSERT_TRUE(ozr_write_file_atomic(f, std::string(100, 'x')));
     std::string got;
     EXPECT_FALSE(ozr_read_file(f, got, 99));
     EXPECT_TRUE(ozr_read_file(f, got, 100));
-}
-
-TEST(Clock, ManualClockIsDrivenByTests) {
-    ozr_clock::set_manual(1000);
-    EXPECT_EQ(get_current_time_ms(), 1000);
-    ozr_clock::advance(250);
-    EXPECT_EQ(get_current_time_ms(), 1250);
-    ozr_clock::use_real();
-    EXPECT_FALSE(ozr_clock::is_manual());
-    EXPECT_GE(get_current_time_ms(), 0);
 }

@@ -11,6 +11,7 @@
 #include "map/datamodel/datamodel.h"
 #include "nal/ics.h"
 #include "nal/nal.h"
+#include "platform/map/codec/hex.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -102,32 +103,23 @@ TEST(Bands, RecordLayouts) {
     const uint8_t event[13] = {0, 0, 0, 0, 0, 0, 0, 36, 3, 0xA1, 149, 0x34, 0xA3};
     EXPECT_EQ(std::memcmp(b, event, sizeof event), 0);
 
-    std::vector<uint8_t> rec(kIcsProvisionSize, 0xCC);
+    // Band mask (16-bit, little-endian), kind (1 channel, 2 power), 0, then the kind's
+    // fields; the channel record's byte 31 is its first extra byte (0xF0 when none).
+    std::vector<uint8_t> rec(kIcsProvisionSize, 0xCC), want(kIcsProvisionSize, 0);
+    auto with = [&](const char* head, uint8_t last) {
+        std::vector<uint8_t> v = from_hex(head);
+        v.resize(kIcsProvisionSize, 0);
+        v[31] = last;
+        return v;
+    };
     fill_channel_provision(c, 0x100, rec.data());
-    std::vector<uint8_t> want(kIcsProvisionSize, 0);
-    want[0] = 0x00;
-    want[1] = 0x01;  // 0x100, little-endian
-    want[2] = 1;
-    want[4] = 1;
-    want[5] = 3;
-    want[6] = 2;
-    want[7] = 36;
-    want[8] = 149;
-    want[31] = 0xA1;
-    EXPECT_EQ(rec, want);
+    EXPECT_EQ(rec, with("0001 01 00 01 03 02 24 95", 0xA1));
     ozr_channel_configuration_t plain = c;
     plain.extra_first = 0;
     fill_channel_provision(plain, 0x10, rec.data());
-    EXPECT_EQ(rec[31], 0xF0);
-    EXPECT_EQ(rec[0], 0x10);
-    EXPECT_EQ(rec[1], 0x00);
-
+    EXPECT_EQ(rec, with("1000 01 00 01 03 02 24 95", 0xF0));
     fill_txpower_provision(17, 0x80, rec.data());
-    std::vector<uint8_t> power(kIcsProvisionSize, 0);
-    power[0] = 0x80;
-    power[2] = 2;
-    power[3] = 17;
-    EXPECT_EQ(rec, power);
+    EXPECT_EQ(rec, with("8000 02 11", 0));
 
     NalRadioChannel_T nal{};
     ASSERT_TRUE(to_nal_radio_channel(c, &nal));

@@ -44,11 +44,11 @@ TEST_F(Channels, TheWholeMeshChangesDeepestFirstWithoutTheGatewayOrForeignAgents
 
     // What the extender got: its 5 GHz radio, channel 36 the only one left operable.
     const CMDU* c = ext.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST)[0];
-    const auto* pref = find_tlv<channel_preference_tlv>(c, TLV_TYPE_CHANNEL_PREFERENCE);
+    const auto* pref = find_tlv<channel_preference_tlv>(c);
     ASSERT_NE(pref, nullptr);
     EXPECT_EQ(pref->radio_id, radio_of(kExt, 0x20));
     EXPECT_EQ(operable_channel(*pref), 42);  // the 80 MHz block of 36
-    EXPECT_EQ(find_tlv<transmit_power_limit_tlv>(c, TLV_TYPE_TRANSMIT_POWER_LIMIT), nullptr);
+    EXPECT_EQ(find_tlv<transmit_power_limit_tlv>(c), nullptr);
 
     // The channel service and the platform heard of it first.
     auto prov = journal_lines("ics_provision");
@@ -71,11 +71,11 @@ TEST_F(Channels, TheWholeMeshChangesDeepestFirstWithoutTheGatewayOrForeignAgents
     EXPECT_EQ(tr, CH_SEL_ACCEPT);
     ASSERT_TRUE(run_until([&] { return requests(ext) == 2 && requests(far) == 2; }));
     const CMDU* p = far.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST)[1];
-    const auto* limit = find_tlv<transmit_power_limit_tlv>(p, TLV_TYPE_TRANSMIT_POWER_LIMIT);
+    const auto* limit = find_tlv<transmit_power_limit_tlv>(p);
     ASSERT_NE(limit, nullptr);
     EXPECT_EQ(limit->radio_id, radio_of(kFar, 0x10));
     EXPECT_EQ(limit->tx_power_limit_eirp, 14);
-    EXPECT_EQ(find_tlv<channel_preference_tlv>(p, TLV_TYPE_CHANNEL_PREFERENCE), nullptr);
+    EXPECT_EQ(find_tlv<channel_preference_tlv>(p), nullptr);
     EXPECT_NE(journal_lines("ics_provision")[1].find("\"mask\":16,\"kind\":2"), std::string::npos);
 }
 
@@ -132,8 +132,8 @@ TEST_F(Channels, OneExtenderOnlyWhileTheMeshHasNoProvisionedChannel) {
     ASSERT_EQ(cfg().set_channel_configuration(&one, &result), 0);
     EXPECT_EQ(result.response, 0);
     ASSERT_TRUE(run_until([&] { return requests(far) == 1; }));
-    const auto* pref = find_tlv<channel_preference_tlv>(
-        far.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST)[0], TLV_TYPE_CHANNEL_PREFERENCE);
+    const auto* pref =
+        find_tlv<channel_preference_tlv>(far.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST)[0]);
     ASSERT_NE(pref, nullptr);
     EXPECT_EQ(pref->radio_id, radio_of(kFar, 0x20));
     EXPECT_TRUE(journal_lines("nal_setPreviousChannel").empty());  // not the gateway
@@ -173,7 +173,7 @@ TEST_F(Channels, AnAdditionalSixGigahertzBandFollows) {
     ASSERT_TRUE(run_until([&] { return requests(ext) == 2; }));
     std::vector<MAC> radios;
     for (const CMDU* c : ext.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST)) {
-        const auto* pref = find_tlv<channel_preference_tlv>(c, TLV_TYPE_CHANNEL_PREFERENCE);
+        const auto* pref = find_tlv<channel_preference_tlv>(c);
         ASSERT_NE(pref, nullptr);
         EXPECT_EQ(operable_channel(*pref), 149);
         radios.push_back(pref->radio_id);
@@ -260,8 +260,8 @@ TEST_F(AutoChannel, TheGatewaysChannelChangeReachesTheExtendersOnlyWithBothSwitc
 
     report(kLocal, 48);
     ASSERT_TRUE(run_until([&] { return requests(ext) == 1 && requests(far) == 1; }));
-    const auto* pref = find_tlv<channel_preference_tlv>(
-        ext.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST)[0], TLV_TYPE_CHANNEL_PREFERENCE);
+    const auto* pref =
+        find_tlv<channel_preference_tlv>(ext.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST)[0]);
     ASSERT_NE(pref, nullptr);
     EXPECT_EQ(operable_channel(*pref), 48);
     report(kLocal, 48);  // no change: nothing more

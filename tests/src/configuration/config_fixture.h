@@ -68,11 +68,12 @@ class Agent {
     CmduReassembler r_;
 };
 
+// The first record of type T in C, or null.
 template <class T>
-inline const T* find_tlv(const CMDU* c, uint8_t type) {
+inline const T* find_tlv(const CMDU* c) {
     for (uint8_t** p = c->list_of_TLVs; p && *p; ++p)
-        if (**p == type)
-            return tlv_cast<T>(*p);
+        if (const T* t = tlv_cast<T>(*p))
+            return t;
     return nullptr;
 }
 

@@ -98,12 +98,11 @@ TEST_F(Policy, AgentsGetTheConfigurationAndEveryChange) {
     cfg().run();
     ASSERT_TRUE(run_until([&] { return configs(ext) == 1 && configs(far) == 1; }));
     const CMDU* c = last_config(ext);
-    const auto* metric = find_tlv<metric_reporting_policy_tlv>(c, TLV_TYPE_METRIC_REPORTING_POLICY);
+    const auto* metric = find_tlv<metric_reporting_policy_tlv>(c);
     ASSERT_NE(metric, nullptr);
     EXPECT_EQ(metric->ap_metrics_reporting_interval, 10);  // the database's default
     EXPECT_EQ(metric->radios.size(), 2u);
-    const auto* unsuccessful =
-        find_tlv<unsuccessful_association_policy_tlv>(c, TLV_TYPE_UNSUCCESSFUL_ASSOCIATION_POLICY);
+    const auto* unsuccessful = find_tlv<unsuccessful_association_policy_tlv>(c);
     ASSERT_NE(unsuccessful, nullptr);
     EXPECT_EQ(unsuccessful->report_unsuccessful_associations, 1);
     // Nothing changed: the timer sends nothing more.
@@ -115,8 +114,7 @@ TEST_F(Policy, AgentsGetTheConfigurationAndEveryChange) {
     config_default_802dot1q_t q{10, 3};
     ASSERT_EQ(cfg().set_default_802dot1q_configuration(&q), 0);
     ASSERT_TRUE(run_until([&] { return configs(ext) == 2 && configs(far) == 2; }));
-    const auto* vlan =
-        find_tlv<default_8021q_settings_tlv>(last_config(ext), TLV_TYPE_DEFAULT_8021Q_SETTINGS);
+    const auto* vlan = find_tlv<default_8021q_settings_tlv>(last_config(ext));
     ASSERT_NE(vlan, nullptr);
     EXPECT_EQ(vlan->primary_vlan_id, 10);
 
@@ -139,8 +137,7 @@ TEST_F(Policy, AgentsGetTheConfigurationAndEveryChange) {
     EXPECT_EQ(count_of(log().substr(mark), "set_traffic_separation_policy_configuration: vid "),
               18u);
     ASSERT_TRUE(run_until([&] { return configs(ext) == 3; }));
-    const auto* sep = find_tlv<traffic_separation_policy_tlv>(last_config(ext),
-                                                              TLV_TYPE_TRAFFIC_SEPARATION_POLICY);
+    const auto* sep = find_tlv<traffic_separation_policy_tlv>(last_config(ext));
     ASSERT_NE(sep, nullptr);
     ASSERT_EQ(sep->ssids.size(), 1u);
     EXPECT_EQ(sep->ssids[0].vlan_id, 20);
@@ -155,10 +152,7 @@ TEST_F(Policy, AgentsGetTheConfigurationAndEveryChange) {
     ASSERT_EQ(map_update_radio_basic_caps(r6, 2, &c131, 1), 0);
     cfg().on_config_timer();
     ASSERT_TRUE(run_until([&] { return configs(ext) == 4; }));
-    EXPECT_EQ(
-        find_tlv<metric_reporting_policy_tlv>(last_config(ext), TLV_TYPE_METRIC_REPORTING_POLICY)
-            ->radios.size(),
-        3u);
+    EXPECT_EQ(find_tlv<metric_reporting_policy_tlv>(last_config(ext))->radios.size(), 3u);
     settle();
     EXPECT_EQ(configs(far), 3u);
 }

@@ -15,6 +15,7 @@
 #include "core/timer.h"
 #include "data/data_minder.h"
 #include "graph/graph_minder.h"
+#include "support/loop.h"
 #include "support/process.h"
 #include "support/temp_root.h"
 
@@ -29,19 +30,7 @@ class ContextTest : public ::testing::Test {
     void SetUp() override { ASSERT_EQ(uv_loop_init(&loop_), 0); }
     void TearDown() override {
         if (!closed_) {
-            uv_walk(
-                &loop_,
-                [](uv_handle_t* h, void*) {
-                    if (!uv_is_closing(h)) {
-                        if (h->type == UV_TIMER)
-                            BaseTimer::close_timer_handle(reinterpret_cast<uv_timer_t*>(h));
-                        else
-                            uv_close(h, nullptr);
-                    }
-                },
-                nullptr);
-            uv_run(&loop_, UV_RUN_DEFAULT);
-            uv_loop_close(&loop_);
+            ozr_test::close_loop(&loop_);
         }
         ozr_clock::use_real();
     }

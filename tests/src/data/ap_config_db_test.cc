@@ -2,7 +2,6 @@
 // writes back (byte for byte but for the time stamp), what it keeps as the backup.
 #include "data/ap_config_db.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,29 +40,14 @@ std::string unstamped(const std::string& text) {
 std::string record_text(const std::string& sn, const std::string& model, const std::string& ale,
                         const std::string& sys, const std::string& host, const std::string& cap,
                         const std::string& status) {
-    return "        {\n"
-           "            \"serial-number\": \"" +
-           sn +
-           "\",\n"
-           "            \"hw-model\": \"" +
-           model +
-           "\",\n"
-           "            \"ale-id\": \"" +
-           ale +
-           "\",\n"
-           "            \"system-mac\": \"" +
-           sys +
-           "\",\n"
-           "            \"hostname\": \"" +
-           host +
-           "\",\n"
-           "            \"hkt-mgmt-cap\": \"" +
-           cap +
-           "\",\n"
-           "            \"status\": \"" +
-           status +
-           "\"\n"
-           "        }";
+    const char* keys[] = {"serial-number", "hw-model",     "ale-id", "system-mac",
+                          "hostname",      "hkt-mgmt-cap", "status"};
+    const std::string values[] = {sn, model, ale, sys, host, cap, status};
+    std::string out = "        {\n";
+    for (size_t i = 0; i < 7; ++i)
+        out += std::string("            \"") + keys[i] + "\": \"" + values[i] +
+               (i < 6 ? "\",\n" : "\"\n");
+    return out + "        }";
 }
 
 // The whole document as the database writes it (stamp "T").
@@ -109,22 +93,7 @@ ApRecord rec(const std::string& sn, const std::string& status = "NotDetected") {
 
 }  // namespace
 
-// ---- status strings and MAC texts ------------------------------------------------------
-
-TEST(ApStatusText, ExactCaseSensitiveLookupBothWays) {
-    EXPECT_EQ(ApConfigDb::status_to_string(ApStatus::NOT_DETECTED), "NotDetected");
-    EXPECT_EQ(ApConfigDb::status_to_string(ApStatus::DETECTED), "Detected");
-    EXPECT_EQ(ApConfigDb::status_to_string(ApStatus::CONFIGURED), "Configured");
-    EXPECT_EQ(ApConfigDb::status_to_string(ApStatus::CONFIGURATION_FAILED), "ConfigurationFailed");
-    EXPECT_EQ(ApConfigDb::status_to_string(ApStatus::INVALID_STATUS), "invalid-status");
-    EXPECT_EQ(ApConfigDb::status_to_string(static_cast<ApStatus>(9)), "");
-    EXPECT_EQ(ApConfigDb::string_to_status("Configured"), ApStatus::CONFIGURED);
-    EXPECT_EQ(ApConfigDb::string_to_status("configured"), ApStatus::INVALID_STATUS);
-    EXPECT_EQ(ApConfigDb::string_to_status("Configured "), ApStatus::INVALID_STATUS);
-    EXPECT_EQ(ApConfigDb::string_to_status(""), ApStatus::INVALID_STATUS);
-    EXPECT_TRUE(ApConfigDb::is_status_string("invalid-status"));
-    EXPECT_FALSE(ApConfigDb::is_status_string("detected"));
-}
+// ---- MAC texts ---------------------------------------------------------------------------
 
 TEST(ApConfigDbMac, ColonGroupsOfTwoHexDigitsAtMostSix) {
     MAC m;
@@ -163,25 +132,37 @@ TEST(ApConfigDbStart, EmptyFolderGetsTheDefaultDocumentAndASecondStartIsSilent) 
     EXPECT_EQ(count_of(log.text(), "ApConfigDb::db_check_integrity"), 0u);
 }
 
-TEST(ApConfigDbStart, UnparsableFilesAreKeptAsTheBackupAndReplacedByDefaults) {
-    const std::string nested(100000, '[');
-    for (const std::string& bad :
-         {std::string("{\"version\": \"1.0.0\", \"ap-white-list\": [{\"serial-number\": \"A"),
-          std::string("[1, 2, 3]"), std::string("\"text\""), std::string(" "), nested,
-          std::string("{} trailing")}) {
+TEST(ApConfigDbStart, UnreadableFilesAreKeptAsTheBackupAndReplacedByDefaults) {
+    const std::string fail = "Database format verification failed: ";
+    const std::string not_array = "Invalid type for ap-white-list: ";
+    const std::pair<std::string, std::string> rows[] = {
+        {"{\"version\": \"1.0.0\", \"ap-white-list\": [{\"serial-number\": \"A", fail},
+        {"[1, 2, 3]", fail},
+        {"\"text\"", fail},
+        {" ", fail},
+        {std::string(100000, '['), fail},
+        {"{} trailing", fail},
+        {"{\"ap-white-list\": {}}", not_array},
+        {"{}", not_array},
+        // A valid document, but beyond the bound: moved aside unread.
+        {document("") + std::string(ApConfigDb::kMaxFileBytes, ' '), fail},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.first.substr(0, 40) + " (" + std::to_string(r.first.size()) + " bytes)");
         TempRoot root;
         LogCapture log(root);
-        seed(root, bad);
+        seed(root, r.first);
         ApConfigDb db;
         ASSERT_TRUE(db.db_init());
         EXPECT_EQ(unstamped(read_text(root.path(kDb))), document(""));
-        EXPECT_EQ(read_text(root.path(kBackup)), bad);
+        EXPECT_EQ(read_text(root.path(kBackup)), r.first);
         EXPECT_EQ(mode_of(root.path(kBackup)), 0600u);
-        std::string l = log.text();
-        const std::string dir = root.path(kDir);
-        EXPECT_NE(l.find("ApConfigDb::db_check_integrity - Database format verification failed: " +
-                         dir + "/ozr_config_db.json"),
+        const std::string l = log.text();
+        EXPECT_NE(l.find("ApConfigDb::db_check_integrity - " + r.second + root.path(kDb)),
                   std::string::npos);
+        if (r.second != fail)
+            continue;
+        const std::string dir = root.path(kDir);
         EXPECT_NE(
             l.find("ApConfigDb::db_check_integrity - moving the corrcupted file to new name " +
                    dir + "/ozr_config_db_backup.json"),
@@ -189,23 +170,6 @@ TEST(ApConfigDbStart, UnparsableFilesAreKeptAsTheBackupAndReplacedByDefaults) {
         EXPECT_NE(l.find("ApConfigDb::db_check_integrity - constructing a new ozr_config_db.json"),
                   std::string::npos);
     }
-}
-
-TEST(ApConfigDbStart, AFileBeyondTheBoundIsMovedAsideUnread) {
-    TempRoot root;
-    LogCapture log(root);
-    ASSERT_TRUE(ozr_make_dirs(root.path(kDir)));
-    int fd = open(root.path(kDb).c_str(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 50 * 1024 * 1024), 0);  // 50 MB of zero bytes (sparse)
-    close(fd);
-    ApConfigDb db;
-    ASSERT_TRUE(db.db_init());
-    EXPECT_EQ(unstamped(read_text(root.path(kDb))), document(""));
-    struct stat st;
-    ASSERT_EQ(stat(root.path(kBackup).c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 50 * 1024 * 1024);
-    EXPECT_NE(log.text().find("Database format verification failed"), std::string::npos);
 }
 
 TEST(ApConfigDbStart, StaleTemporariesOfAnInterruptedWriteAreRemoved) {
@@ -352,22 +316,6 @@ TEST(ApConfigDbStart, AMissingFieldAloneRewritesNothingUntilTheNextChange) {
               document(record_text("EX7", "", "", "", "", "", "NotDetected")));
 }
 
-TEST(ApConfigDbStart, AWhiteListThatIsNotAnArrayIsCorrupt) {
-    for (const std::string& seeded : {std::string("{\"ap-white-list\": {}}"), std::string("{}")}) {
-        TempRoot root;
-        LogCapture log(root);
-        seed(root, seeded);
-        ApConfigDb db;
-        ASSERT_TRUE(db.db_init());
-        EXPECT_NE(log.text().find("ApConfigDb::db_check_integrity - Invalid type for "
-                                  "ap-white-list: " +
-                                  root.path(kDb)),
-                  std::string::npos);
-        EXPECT_EQ(read_text(root.path(kBackup)), seeded);
-        EXPECT_EQ(unstamped(read_text(root.path(kDb))), document(""));
-    }
-}
-
 TEST(ApConfigDbStart, AScrambledValidFileLoadsAsItIsAndIsWrittenInTableOrder) {
     TempRoot root;
     LogCapture log(root);
@@ -443,9 +391,6 @@ TEST(ApConfigDbChange, RecordOperationsAnswerAndLogAsExpected) {
               document(record_text("A1", "EXT", "02:00:00:00:00:0a", "02:00:00:00:00:0b", "den",
                                    "x", "Configured") +
                        ",\n" + record_text("B2", "", "", "", "", "", "NotDetected")));
-    EXPECT_EQ(full.to_string(),
-              "sn: A1, hw_model: EXT, ale_id: 02:00:00:00:00:0a, system MAC: 02:00:00:00:00:0b, "
-              "hostname: den, status: Configured.");
 }
 
 TEST(ApConfigDbChange, NothingIsRewrittenWhenNothingChanged) {

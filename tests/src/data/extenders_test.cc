@@ -4,30 +4,18 @@
 // their work after checking that they run; the clock is the manual one.
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
-#include <unistd.h>
-#include <uv.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "common/clock.h"
-#include "common/paths.h"
-#include "core/context.h"
-#include "core/timer.h"
-#include "data/data_minder.h"
-#include "graph/backhaul_information.h"
-#include "hkt/hkt_mgmt_minder.h"
-#include "map/al/stack.h"
-#include "map/datamodel/datamodel.h"
-#include "map/map_send.h"
 #include "messages/bus_records.h"
-#include "support/temp_root.h"
+#include "graph/backhaul_information.h"
+#include "map/map_send.h"
+#include "support/mesh_stack.h"
 
 using ozr_test::count_of;
-using ozr_test::LogCapture;
 using ozr_test::read_text;
-using ozr_test::TempRoot;
 
 namespace {
 
@@ -39,75 +27,47 @@ std::string text_at(const std::string& rec, size_t at) {
 const MAC kController(0x02, 0x6f, 0, 0, 0x00, 0x00);
 const MAC kLocal(0x02, 0x6f, 0, 0, 0x01, 0x00);
 const MAC kExt(0x02, 0x6f, 0, 0, 0x03, 0x00);
-const MAC kExtRadio(0x02, 0x6f, 0, 0, 0x03, 0x10);
 const MAC kExtHkt(0x02, 0x6f, 0, 0, 0x03, 0x99);
 const char* kDb = "/configs/easymesh/ozr_config_db.json";
 
-std::string segment() {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "239." + std::to_string((pid >> 16) & 0xff) + "." + std::to_string((pid >> 8) & 0xff) +
-           "." + std::to_string(pid & 0xff) + ":23141";
+ozr_test::MeshOptions options() {
+    ozr_test::MeshOptions o;
+    o.port = 23141;
+    o.clock_ms = 5000000;
+    o.controller = kController;
+    o.local = kLocal;
+    return o;
 }
 
-class Extenders : public ::testing::Test {
+class Extenders : public ozr_test::MeshStack {
   protected:
+    Extenders() : MeshStack(options()) {}
     void SetUp() override {
-        ozr_clock::set_manual(5000000);
-        MapStackConfig c;
-        c.segment = segment();
-        c.interfaces = {{"ozr0", MAC(0x02, 0x6f, 0, 0, 0x00, 0x01), ""}};
-        c.al_mac = kController;
-        c.agent_al_mac = kLocal;
-        map_stack_set_config(c);
-        // Signals raised are read back from the platform journal.
-        ASSERT_TRUE(ozr_make_dirs(root_.path("/configs/easymesh")));
-        ozr_test::write_text(root_.path("/configs/easymesh/platform.json"),
-                             "{\"platform-journal-path\": \"" + journal() + "\"}");
-        ASSERT_EQ(uv_loop_init(&loop_), 0);
-        ASSERT_EQ(map_stack_start(&loop_), 0);
+        MeshStack::SetUp();
+        if (!ctx_)
+            return;
+        dm_ = ctx_->data_minder;
+        hkt_ = ctx_->hkt_mgmt_minder;
         // The gateway's own agent tells its serial number in its M1.
         map_ale_info_t* local = map_update_ale(kLocal);
         ASSERT_NE(local, nullptr);
         map_update_ale_m1(local, "Maker", "Gateway", "GW-1", "GW0001", "gw", 3);
-        start_context();
     }
-    void TearDown() override {
-        stop_context();
-        map_stack_stop();
-        map_datamodel_reset();
-        uv_walk(
-            &loop_,
-            [](uv_handle_t* h, void*) {
-                if (!uv_is_closing(h)) {
-                    if (h->type == UV_TIMER)
-                        BaseTimer::close_timer_handle(reinterpret_cast<uv_timer_t*>(h));
-                    else
-                        uv_close(h, nullptr);
-                }
-            },
-            nullptr);
-        uv_run(&loop_, UV_RUN_DEFAULT);
-        uv_loop_close(&loop_);
-        map_stack_set_config(map_stack_default_config());
-        ozr_clock::use_real();
-    }
-    void start_context() {
+    // A restart of the daemon's minders over the same files.
+    void restart() {
+        delete ctx_;
+        uv_run(&loop_, UV_RUN_NOWAIT);
         ctx_ = new Context(&loop_);
         dm_ = ctx_->data_minder;
         hkt_ = ctx_->hkt_mgmt_minder;
         ASSERT_TRUE(dm_->init(*ctx_).ok());
         hkt_->run();  // loads the admitted extenders
     }
-    void stop_context() {
-        delete ctx_;
-        ctx_ = nullptr;
-        uv_run(&loop_, UV_RUN_NOWAIT);
-    }
     std::string journal() const { return root_.path("/journal.json"); }
     // The payloads of the signals MEMBER raised so far, as bytes.
     std::vector<std::string> signals(const std::string& member) const {
         std::vector<std::string> out;
-        for (const std::string& line : ozr_test::lines_of(read_text(journal()))) {
+        for (const std::string& line : ozr_test::lines_of(read_text(journal_))) {
             rapidjson::Document d;
             d.Parse(line.c_str());
             if (!d.IsObject() || !d.HasMember("member") ||
@@ -133,7 +93,7 @@ class Extenders : public ::testing::Test {
     HktNode* discover(const std::string& sn, const MAC& agent) {
         HktNode* n = hkt_->add_known_hkt(sn);
         n->agent_mac = agent;
-        n->hkt_mac = kExtHkt;
+        n->hkt_mac = MAC(agent[0], agent[1], agent[2], agent[3], agent[4], 0x99);
         n->system_mac = MAC(0x02, 0x6f, 0, 0, 0x03, 0x01);
         n->model_number = "EXT-9";
         n->hostname = "hall";
@@ -150,12 +110,12 @@ class Extenders : public ::testing::Test {
     void agent_in_stack(const MAC& al, int num_bss) {
         map_ale_info_t* a = map_update_ale(al);
         ASSERT_NE(a, nullptr);
-        map_radio_info_t* r = map_update_radio(a, kExtRadio);
+        map_radio_info_t* r = map_update_radio(a, MAC(al[0], al[1], al[2], al[3], al[4], 0x10));
         ASSERT_NE(r, nullptr);
         map_update_radio_basic_caps(r, 4, nullptr, 0);
         const uint8_t ssid[] = {'H', 'o', 'm', 'e'};
         map_bss_param_t b;
-        b.bssid = BSSID(MAC(0x02, 0x6f, 0, 0, 0x03, 0x11));
+        b.bssid = BSSID(MAC(al[0], al[1], al[2], al[3], al[4], 0x11));
         b.ssid_len = sizeof ssid;
         b.ssid = ssid;
         ASSERT_EQ(map_update_radio_bss_list(r, &b, num_bss), 0);
@@ -176,10 +136,6 @@ class Extenders : public ::testing::Test {
         ASSERT_EQ(dm_->update_ap_state(sn, ApStatus::CONFIGURED), 0);
     }
 
-    TempRoot root_;
-    LogCapture log_{root_, 7};
-    uv_loop_t loop_;
-    Context* ctx_ = nullptr;
     DataMinder* dm_ = nullptr;
     HktMgmtMinder* hkt_ = nullptr;
 };
@@ -229,9 +185,8 @@ TEST_F(Extenders, AdmissionRefusesUnusableSerialsAndAFullWhiteList) {
 TEST_F(Extenders, ARestartReloadsTheRamDbTimersAndKnownVendorAgents) {
     configured("EX1", kExt);
     ASSERT_TRUE(dm_->add_ap_white_list("EX2"));
-    stop_context();
     const size_t m = mark();
-    start_context();
+    restart();
     EXPECT_NE(log_since(m).find("DataMinder::init_ramdb() - AP Config DB records read: 2"),
               std::string::npos);
     ASSERT_NE(dm_->ramdb_find("EX1"), nullptr);
@@ -246,237 +201,170 @@ TEST_F(Extenders, ARestartReloadsTheRamDbTimersAndKnownVendorAgents) {
 
 // ---- the onboarding state machine, by transition --------------------------------------------
 
-TEST_F(Extenders, DetectedIsTakenFromNotDetectedOrWithoutARecordAndKeptOtherwise) {
-    ASSERT_TRUE(dm_->add_ap_white_list("EX1"));
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::DETECTED), 0);
-    EXPECT_EQ(status_of("EX1"), "Detected");
-    EXPECT_EQ(dm_->ramdb_find("EX1")->status, "Detected");
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::DETECTED), 0);
-    EXPECT_NE(log_.text().find("DataMinder::update_ap_state() - AP already in detected state, "
-                               "returning sn: EX1"),
-              std::string::npos);
-
-    // A vendor agent detected without a record is added in the Detected state.
-    EXPECT_EQ(dm_->update_ap_state("new9", ApStatus::DETECTED), 0);
-    EXPECT_EQ(status_of("NEW9"), "Detected");
-    EXPECT_NE(log_.text().find("update_ap_state sn: NEW9 Added AP into DB with detected state "),
-              std::string::npos);
-    EXPECT_NE(dm_->ramdb_find("NEW9"), nullptr);
-    EXPECT_NE(dm_->timer_info("NEW9"), nullptr);
-
-    for (ApStatus s : {ApStatus::CONFIGURED, ApStatus::CONFIGURATION_FAILED}) {
-        ASSERT_TRUE(dm_->add_ap_white_list("K" + std::to_string(static_cast<int>(s))));
-        const std::string sn = "K" + std::to_string(static_cast<int>(s));
-        discover(sn, kExt);
-        ASSERT_EQ(dm_->update_ap_state(sn, ApStatus::DETECTED), 0);
-        ASSERT_EQ(dm_->update_ap_state(sn, s), 0);
+TEST_F(Extenders, TheOnboardingStateMachineByTransition) {
+    const ApStatus none = ApStatus::INVALID_STATUS, N = ApStatus::NOT_DETECTED,
+                   D = ApStatus::DETECTED, C = ApStatus::CONFIGURED,
+                   F = ApStatus::CONFIGURATION_FAILED;
+    struct Row {
+        ApStatus from;  // INVALID_STATUS: no record
+        ApStatus to;
+        int rc;
+        const char* status;  // after; "(none)": no record
+        const char* says;    // a line of the log, @ for the serial number
+        size_t authorised;   // marlowAuthReqSignal raised
+    };
+    const Row rows[] = {
+        {none, D, 0, "Detected", "update_ap_state sn: @ Added AP into DB with detected state", 0},
+        {N, D, 0, "Detected", "Updated AP rec sn: @ state Detected", 0},
+        {D, D, 0, "Detected", "AP already in detected state, returning sn: @", 0},
+        {C, D, 0, "Configured", "configured/ config failed state,returning Serial number: @", 0},
+        {F, D, 0, "ConfigurationFailed", "config failed state,returning Serial number: @", 0},
+        {none, C, -1, "(none)", "AP doesnt exist to set state Configured, sn: @", 0},
+        {N, C, -1, "NotDetected", "Cannot set to Configured, AP in not detected state sn: @", 0},
+        {D, C, 0, "Configured", "AP current state Detected sn: @", 1},
+        {C, C, 0, "Configured", "AP already in configured state, returning sn: @", 0},
+        {F, C, 0, "Configured", "AP current state ConfigurationFailed sn: @", 1},
+        {none, F, -1, "(none)", "AP doesnt exist to set state Configured failed, sn: @", 0},
+        {N, F, -1, "NotDetected", "Cannot set to Configured failed, AP in not detected state sn: @",
+         0},
+        {D, F, 0, "ConfigurationFailed", "Updated AP rec sn: @ state ConfigurationFailed", 0},
+        {F, F, 0, "ConfigurationFailed", "AP already in configured failed state sn: @", 0},
+        {C, F, 0, "Configured", "AP already in configured state, cannot set to Failed sn: @", 0},
+        {N, N, -1, "NotDetected", "Not expected to get NOT_DETECTED state, sn: @", 0},
+        {none, N, -1, "(none)", "Not expected to get NOT_DETECTED state, sn: @", 0},
+        {N, none, -1, "NotDetected", "AP status Invalid 5, sn: @", 0},
+        {N, static_cast<ApStatus>(42), -1, "NotDetected", "AP status Invalid 42, sn: @", 0},
+    };
+    int i = 0;
+    for (const Row& r : rows) {
+        const std::string sn = "EX" + std::to_string(++i);
+        SCOPED_TRACE(sn + " to " + std::to_string(static_cast<int>(r.to)));
+        if (r.from != none) {
+            ASSERT_TRUE(dm_->add_ap_white_list(sn));
+            discover(sn, kExt);
+        }
+        if (r.from == D || r.from == C || r.from == F) {
+            ASSERT_EQ(dm_->update_ap_state(sn, D), 0);
+        }
+        if (r.from == C || r.from == F) {
+            ASSERT_EQ(dm_->update_ap_state(sn, r.from), 0);
+        }
+        const size_t auth = signals("marlowAuthReqSignal").size();
+        const unsigned long long writes = dm_->cfg_db().writes();
         const size_t m = mark();
-        EXPECT_EQ(dm_->update_ap_state(sn, ApStatus::DETECTED), 0);
-        EXPECT_EQ(status_of(sn), ApConfigDb::status_to_string(s));
-        EXPECT_NE(log_since(m).find("AP already in configured/ config failed state,returning "
-                                    "Serial number: " +
-                                    sn),
-                  std::string::npos);
+        EXPECT_EQ(dm_->update_ap_state("ex" + std::to_string(i), r.to), r.rc);  // any case
+        EXPECT_EQ(status_of(sn), r.status);
+        std::string says = r.says;
+        says.replace(says.find('@'), 1, sn);
+        EXPECT_NE(log_since(m).find(says), std::string::npos) << says;
+        EXPECT_EQ(signals("marlowAuthReqSignal").size(), auth + r.authorised);
+        if (r.rc != 0)
+            EXPECT_EQ(dm_->cfg_db().writes(), writes);
+        else
+            EXPECT_EQ(dm_->ramdb_find(sn)->status, r.status);
+        if (r.from == none && r.rc == 0) {
+            EXPECT_NE(dm_->timer_info(sn), nullptr);
+        }
     }
-}
+    EXPECT_EQ(dm_->get_ap_onboarding_status("NOPE"), ApStatus::INVALID_STATUS);
 
-TEST_F(Extenders, ConfiguredNeedsDetectionAndRaisesTheAuthorisationOnce) {
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURED), -1);
-    EXPECT_NE(log_.text().find("DataMinder::update_ap_state() - AP doesnt exist to set state "
-                               "Configured, sn: EX1"),
-              std::string::npos);
-    ASSERT_TRUE(dm_->add_ap_white_list("EX1"));
-    discover("EX1", kExt);
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURED), -1);
-    EXPECT_NE(log_.text().find("DataMinder::update_ap_state() - Cannot set to Configured, AP in "
-                               "not detected state sn: EX1"),
-              std::string::npos);
-    EXPECT_EQ(status_of("EX1"), "NotDetected");
-
-    ASSERT_EQ(dm_->update_ap_state("EX1", ApStatus::DETECTED), 0);
-    const size_t m = mark();
-    EXPECT_EQ(dm_->update_ap_state("ex1", ApStatus::CONFIGURED), 0);
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURED), 0);
-    const std::string l = log_since(m);
-    EXPECT_NE(l.find("DataMinder::update_ap_state() - AP current state Detected sn: EX1"),
-              std::string::npos);
-    EXPECT_NE(l.find("DataMinder::update_ap_state() - AP already in configured state, returning "
-                     "sn: EX1"),
-              std::string::npos);
-    EXPECT_EQ(count_of(l, "Sending Extender Authorized Notification"), 1u);
+    // The authorisation (234 bytes) and the record carry the vendor agent's identity.
     const std::vector<std::string> auth = signals("marlowAuthReqSignal");
-    ASSERT_EQ(auth.size(), 1u);
+    ASSERT_FALSE(auth.empty());
     ASSERT_EQ(auth[0].size(), 234u);
     EXPECT_EQ(text_at(auth[0], 0), "02:6f:00:00:03:99");
-    EXPECT_EQ(text_at(auth[0], 36), "EX1");
+    EXPECT_EQ(text_at(auth[0], 36), "EX4");  // the first configured one
     EXPECT_EQ(text_at(auth[0], 69), "EXT-9");
     EXPECT_EQ(text_at(auth[0], 135), "Maker");
     EXPECT_EQ(text_at(auth[0], 200), "extender");
     EXPECT_EQ(text_at(auth[0], 225), "00:11:22");
-    EXPECT_EQ(status_of("EX1"), "Configured");
-    EXPECT_EQ(hkt_->find_hkt_from_serial("EX1")->ap_status, ApStatus::CONFIGURED);
-
-    // The record now carries the vendor agent's identity.
-    const ApRecord* r = dm_->cfg_db().db_query_record("EX1").second;
-    EXPECT_EQ(r->hw_model, "EXT-9");
-    EXPECT_EQ(r->ale_id, "02:6f:00:00:03:00");
-    EXPECT_EQ(r->system_mac, "02:6f:00:00:03:01");
-    EXPECT_EQ(r->hostname, "hall");
-    const ApInfo* e = dm_->ramdb_find("EX1");
-    EXPECT_EQ(e->ipv4, "192.168.1.23");
-    EXPECT_EQ(e->ap_mac, kExtHkt);
-}
-
-TEST_F(Extenders, ConfigurationFailedOnlyAfterDetectionAndConfiguredStillReachable) {
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURATION_FAILED), -1);
-    EXPECT_NE(log_.text().find("AP doesnt exist to set state Configured failed, sn: EX1"),
-              std::string::npos);
-    ASSERT_TRUE(dm_->add_ap_white_list("EX1"));
-    discover("EX1", kExt);
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURATION_FAILED), -1);
-    EXPECT_NE(log_.text().find("DataMinder::update_ap_state() -Cannot set to Configured failed, "
-                               "AP in not detected state sn: EX1"),
-              std::string::npos);
-    ASSERT_EQ(dm_->update_ap_state("EX1", ApStatus::DETECTED), 0);
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURATION_FAILED), 0);
-    EXPECT_EQ(status_of("EX1"), "ConfigurationFailed");
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURATION_FAILED), 0);
-    EXPECT_NE(log_.text().find("DataMinder::update_ap_state() -AP already in configured failed "
-                               "state sn: EX1"),
-              std::string::npos);
-
-    const size_t m = mark();
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURED), 0);
-    EXPECT_EQ(status_of("EX1"), "Configured");
-    EXPECT_EQ(count_of(log_since(m), "Sending Extender Authorized Notification"), 1u);
-    EXPECT_EQ(signals("marlowAuthReqSignal").size(), 1u);
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::CONFIGURATION_FAILED), 0);
-    EXPECT_EQ(status_of("EX1"), "Configured");
-    EXPECT_NE(log_.text().find("DataMinder::update_ap_state() -AP already in configured state, "
-                               "cannot set to Failed sn: EX1"),
-              std::string::npos);
-}
-
-TEST_F(Extenders, NotDetectedAndUnknownStatesAreRefusedWithoutChange) {
-    ASSERT_TRUE(dm_->add_ap_white_list("EX1"));
-    const unsigned long long writes = dm_->cfg_db().writes();
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::NOT_DETECTED), -1);
-    EXPECT_EQ(dm_->update_ap_state("NOPE", ApStatus::NOT_DETECTED), -1);
-    EXPECT_NE(log_.text().find("DataMinder::update_ap_state() - Not expected to get NOT_DETECTED "
-                               "state, sn: EX1"),
-              std::string::npos);
-    EXPECT_EQ(dm_->update_ap_state("EX1", ApStatus::INVALID_STATUS), -1);
-    EXPECT_EQ(dm_->update_ap_state("EX1", static_cast<ApStatus>(42)), -1);
-    EXPECT_NE(log_.text().find("DataMinder::update_ap_state() - AP status Invalid 42, sn: EX1"),
-              std::string::npos);
-    EXPECT_EQ(dm_->cfg_db().writes(), writes);
-    EXPECT_EQ(status_of("EX1"), "NotDetected");
-    EXPECT_EQ(dm_->get_ap_onboarding_status("NOPE"), ApStatus::INVALID_STATUS);
-    EXPECT_NE(log_.text().find("DataMinder::get_ap_onboarding_status() sn: NOPE Not found"),
-              std::string::npos);
+    EXPECT_EQ(hkt_->find_hkt_from_serial("EX8")->ap_status, ApStatus::CONFIGURED);
+    const ApRecord* rec = dm_->cfg_db().db_query_record("EX8").second;
+    EXPECT_EQ(rec->hw_model, "EXT-9");
+    EXPECT_EQ(rec->ale_id, "02:6f:00:00:03:00");
+    EXPECT_EQ(rec->system_mac, "02:6f:00:00:03:01");
+    EXPECT_EQ(rec->hostname, "hall");
+    EXPECT_EQ(dm_->ramdb_find("EX8")->ipv4, "192.168.1.23");
+    EXPECT_EQ(dm_->ramdb_find("EX8")->ap_mac, kExtHkt);
 }
 
 // ---- online wait and status signals -------------------------------------------------------
 
-TEST_F(Extenders, RadiosThatNeverReportBssesAreAnnouncedOnlineAtTheTenthFiring) {
-    configured("EX1", kExt);
-    agent_in_stack(kExt, 0);
-    dm_->notify_ap_status_change("EX1", true);
-    EXPECT_TRUE(dm_->timer_info("EX1")->online_wait_active);
-    for (int i = 1; i < DataMinder::kOnlineWaitTries; ++i) {
-        fire_online_wait("EX1");
-        EXPECT_FALSE(dm_->ramdb_find("EX1")->online) << i;
+// Announced online (notifyMeshTopologyChange, status 2) once the agent's BSSs are in the
+// stack's data model, or at the tenth firing of the online wait; offline at once.
+TEST_F(Extenders, TheOnlineWaitByWhatTheStackKnows) {
+    struct Row {
+        const char* what;
+        bool configured;
+        int bsss;  // -1: an agent without radio, -2: an agent not in the stack
+        int firings;
+        bool online;
+        const char* says;  // @ for the serial number
+        size_t announced;
+    };
+    const Row rows[] = {
+        {"BSSs reported", true, 1, 1, true,
+         "BSS details are updated in K-way, propagating online for AP sn: @", 1},
+        {"no radio: nothing to wait for", true, -1, 1, true, "propagating online for AP sn: @", 1},
+        {"radios without BSSs", true, 0, 10, true,
+         "MAX retry count 10 reached, propagating online for AP sn: @", 1},
+        {"never in the stack", true, -2, 10, false,
+         "MAX retry count 10 reached, setting AP sn: @ offline", 0},
+        {"only detected", false, 1, 1, true,
+         "AP is not in configured state sn: @ so not informing higher layer", 0},
+    };
+    uint8_t i = 0;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const std::string sn = "EX" + std::to_string(++i);
+        const MAC agent(0x02, 0x6f, 0, 0, static_cast<uint8_t>(0x10 + i), 0x00);
+        ASSERT_TRUE(dm_->add_ap_white_list(sn));
+        discover(sn, agent);
+        ASSERT_EQ(dm_->update_ap_state(sn, ApStatus::DETECTED), 0);
+        if (r.configured) {
+            ASSERT_EQ(dm_->update_ap_state(sn, ApStatus::CONFIGURED), 0);
+        }
+        if (r.bsss >= 0)
+            agent_in_stack(agent, r.bsss);
+        else if (r.bsss == -1)
+            map_update_ale(agent);
+        const size_t before = signals("notifyMeshTopologyChange").size();
+        dm_->notify_ap_status_change(sn, true);
+        dm_->notify_ap_status_change(sn, true);  // already waiting: no second start
+        EXPECT_TRUE(dm_->timer_info(sn)->online_wait_active);
+        for (int f = 1; f < r.firings; ++f) {
+            fire_online_wait(sn);
+            ASSERT_FALSE(dm_->ramdb_find(sn)->online) << f;
+        }
+        const size_t m = mark();
+        fire_online_wait(sn);
+        std::string says = r.says;
+        says.replace(says.find('@'), 1, sn);
+        EXPECT_NE(log_since(m).find(says), std::string::npos) << says;
+        EXPECT_EQ(dm_->ramdb_find(sn)->online, r.online);
+        EXPECT_FALSE(dm_->timer_info(sn)->online_wait_timer->is_started());
+        EXPECT_EQ(signals("notifyMeshTopologyChange").size(), before + r.announced);
     }
-    const size_t m = mark();
-    fire_online_wait("EX1");
-    const std::string l = log_since(m);
-    EXPECT_NE(l.find("DataMinder::dm_online_wait_timer_cb() MAX retry count 10 reached, "
-                     "propagating online for AP sn: EX1"),
-              std::string::npos);
-    EXPECT_NE(l.find("DataMinder::send_ap_status_change_notification() - MAC: 02:6f:00:00:03:99 "
-                     "Topo change status 2"),
-              std::string::npos);
-    EXPECT_TRUE(dm_->ramdb_find("EX1")->online);
-    EXPECT_FALSE(dm_->timer_info("EX1")->online_wait_timer->is_started());
-    const std::vector<std::string> topo = signals("notifyMeshTopologyChange");
-    ASSERT_EQ(topo.size(), 1u);
+    EXPECT_EQ(count_of(log_.text(), "Retrying for one more time"), 18u);  // 9 + 9
+
+    // The record (204 bytes) of the first; going offline is announced at once, once.
+    std::vector<std::string> topo = signals("notifyMeshTopologyChange");
+    ASSERT_EQ(topo.size(), 3u);
     ASSERT_EQ(topo[0].size(), 204u);
-    EXPECT_EQ(text_at(topo[0], 0), "02:6f:00:00:03:99");
+    EXPECT_EQ(text_at(topo[0], 0), "02:6f:00:00:11:99");
     int32_t status = 0;
     std::memcpy(&status, topo[0].data() + 36, 4);
     EXPECT_EQ(status, 2);
     EXPECT_EQ(text_at(topo[0], 40), "3.1.4");
     EXPECT_EQ(text_at(topo[0], 105), "EX1");
     EXPECT_EQ(text_at(topo[0], 138), "EXT-9");
-    EXPECT_EQ(count_of(log_.text(),
-                       "BSS details are not yet updated in K-way, num_radios 1  AP "
-                       "sn: EX1"),
-              10u);
-}
-
-TEST_F(Extenders, AnAgentNeverInTheStackIsMarkedOfflineAtTheTenthFiring) {
-    configured("EX1", MAC(0x02, 0x6f, 0, 0, 0x0e, 0x00));
-    dm_->notify_ap_status_change("EX1", true);
-    for (int i = 1; i < DataMinder::kOnlineWaitTries; ++i)
-        fire_online_wait("EX1");
-    EXPECT_EQ(count_of(log_.text(), "Retrying for one more time"), 9u);
-    fire_online_wait("EX1");
-    EXPECT_NE(log_.text().find("DataMinder::dm_online_wait_timer_cb() MAX retry count 10 reached, "
-                               "setting AP sn: EX1 offline"),
-              std::string::npos);
-    EXPECT_FALSE(dm_->ramdb_find("EX1")->online);
-    EXPECT_FALSE(dm_->timer_info("EX1")->online_wait_timer->is_started());
-    EXPECT_EQ(count_of(log_.text(), "Topo change status"), 0u);
-}
-
-TEST_F(Extenders, OnlineAtOnceWhenTheBssesAreThereAndOfflineAnnouncedAtOnce) {
-    configured("EX1", kExt);
-    agent_in_stack(kExt, 1);
-    dm_->notify_ap_status_change("EX1", true);
-    dm_->notify_ap_status_change("EX1", true);  // already waiting: no second start
-    fire_online_wait("EX1");
-    EXPECT_TRUE(dm_->ramdb_find("EX1")->online);
-    EXPECT_NE(log_.text().find("BSS details are updated in K-way, propagating online for AP sn: "
-                               "EX1"),
-              std::string::npos);
-    const size_t m = mark();
     dm_->notify_ap_status_change("EX1", false);
     dm_->notify_ap_status_change("EX1", false);  // no change: no second signal
     EXPECT_FALSE(dm_->ramdb_find("EX1")->online);
-    EXPECT_EQ(count_of(log_since(m), "Topo change status 1"), 1u);
-    std::vector<std::string> topo = signals("notifyMeshTopologyChange");
-    ASSERT_EQ(topo.size(), 2u);
-    int32_t status = 0;
-    std::memcpy(&status, topo[1].data() + 36, 4);
-    EXPECT_EQ(status, 1);
-
-    // An agent with no radio has no BSS to wait for: online at the first firing.
-    const MAC bare(0x02, 0x6f, 0, 0, 0x05, 0x00);
-    configured("EX2", bare);
-    ASSERT_NE(map_update_ale(bare), nullptr);
-    dm_->notify_ap_status_change("EX2", true);
-    fire_online_wait("EX2");
-    EXPECT_TRUE(dm_->ramdb_find("EX2")->online);
     topo = signals("notifyMeshTopologyChange");
-    ASSERT_EQ(topo.size(), 3u);
-    EXPECT_EQ(text_at(topo[2], 105), "EX2");
-    std::memcpy(&status, topo[2].data() + 36, 4);
-    EXPECT_EQ(status, 2);
-}
-
-TEST_F(Extenders, AnExtenderThatIsOnlyDetectedSendsNoSignal) {
-    ASSERT_TRUE(dm_->add_ap_white_list("EX1"));
-    discover("EX1", kExt);
-    ASSERT_EQ(dm_->update_ap_state("EX1", ApStatus::DETECTED), 0);
-    agent_in_stack(kExt, 1);
-    dm_->notify_ap_status_change("EX1", true);
-    fire_online_wait("EX1");
-    EXPECT_TRUE(dm_->ramdb_find("EX1")->online);
-    EXPECT_NE(log_.text().find("DataMinder::send_ap_status_change_notification() - AP is not in "
-                               "configured state sn: EX1 so not informing higher layer"),
-              std::string::npos);
-    EXPECT_EQ(count_of(log_.text(), "Topo change status"), 0u);
-    EXPECT_TRUE(signals("notifyMeshTopologyChange").empty());
+    ASSERT_EQ(topo.size(), 4u);
+    std::memcpy(&status, topo[3].data() + 36, 4);
+    EXPECT_EQ(status, 1);
 }
 
 TEST_F(Extenders, ABackhaulChangeAloneNeverStartsTheOnlineWait) {
@@ -538,21 +426,15 @@ TEST_F(Extenders, TheAgentAlMacIsLearntFromTheStacksM1SerialNumber) {
 
 // ---- removal ------------------------------------------------------------------------------
 
-TEST_F(Extenders, TheGatewayItselfCannotBeRemoved) {
+TEST_F(Extenders, RemovalWithoutAKnownAlMacForgetsEverythingAtOnce) {
+    // The gateway itself, an empty serial number: refused; one never admitted: nothing to do.
     ASSERT_TRUE(dm_->add_ap_white_list("gw0001"));
-    ASSERT_TRUE(dm_->add_ap_white_list("EX1"));
     EXPECT_TRUE(dm_->ramdb_find("GW0001")->is_gateway);
     EXPECT_EQ(dm_->remove_extender("GW0001"), -1);
-    EXPECT_EQ(dm_->cfg_db().records().size(), 2u);
-    EXPECT_NE(dm_->ramdb_find("GW0001"), nullptr);
-    EXPECT_NE(hkt_->find_hkt_from_serial("GW0001"), nullptr);
     EXPECT_EQ(dm_->remove_extender(""), -1);
-    // A serial number not on the white list: nothing to remove, no failure.
     EXPECT_EQ(dm_->remove_extender("NEVER-ADMITTED"), 0);
-    EXPECT_EQ(dm_->cfg_db().records().size(), 2u);
-}
-
-TEST_F(Extenders, RemovalWithoutAKnownAlMacForgetsEverythingAtOnce) {
+    EXPECT_NE(hkt_->find_hkt_from_serial("GW0001"), nullptr);
+    EXPECT_EQ(dm_->cfg_db().records().size(), 1u);
     ASSERT_TRUE(dm_->add_ap_white_list("EX1"));
     dm_->notify_ap_status_change("EX1", true);  // its online wait runs
     ASSERT_TRUE(dm_->timer_info("EX1")->online_wait_timer->is_started());

@@ -28,6 +28,7 @@
 #include "nal/nal.h"
 #include "qbus/qbus.h"
 #include "support/bus_client.h"
+#include "support/loop.h"
 #include "support/private_bus.h"
 #include "support/process.h"
 #include "support/temp_root.h"
@@ -93,23 +94,12 @@ class BusDaemon : public ::testing::Test {
     // Runs the loop until PRED holds; false after 20 s.
     template <class Pred>
     bool run_until(Pred pred) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!pred()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            uv_run(&loop_, UV_RUN_NOWAIT);
-            if (!pred())
-                poll(nullptr, 0, 2);  // the service thread and the bus work meanwhile
-        }
-        return true;
+        return ozr_test::run_loop_until(&loop_, pred, 20);
     }
     // Runs F on a client thread while the loop serves; its result.
     template <class F>
     auto on_client(F f) -> decltype(f()) {
-        auto fut = std::async(std::launch::async, f);
-        run_until(
-            [&] { return fut.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
-        return fut.get();
+        return ozr_test::on_client(&loop_, f, 20);
     }
     size_t lines(const std::string& needle) { return count_of(log_.text(), needle); }
 

@@ -9,6 +9,7 @@
 #include "map/callbacks.h"
 #include "map/codec/codec.h"
 #include "map/datamodel/datamodel.h"
+#include "support/loop.h"
 
 namespace minder_test {
 
@@ -70,19 +71,7 @@ Harness::Harness() : cap_(root_, 7) {
 
 Harness::~Harness() {
     delete ctx_;
-    uv_walk(
-        &loop_,
-        [](uv_handle_t* h, void*) {
-            if (!uv_is_closing(h)) {
-                if (h->type == UV_TIMER)
-                    BaseTimer::close_timer_handle(reinterpret_cast<uv_timer_t*>(h));
-                else
-                    uv_close(h, nullptr);
-            }
-        },
-        nullptr);
-    uv_run(&loop_, UV_RUN_DEFAULT);
-    uv_loop_close(&loop_);
+    ozr_test::close_loop(&loop_);
     map_datamodel_reset();
     map_set_backhaul_ssid(nullptr, 0);
     map_stack_set_config(map_stack_default_config());

@@ -1,37 +1,23 @@
-// The vendor agent minder over the daemon's own context and the started stack on a private
-// segment, with a stand-in vendor agent (its own MAC and transport on the segment) that
-// records what the controller sends it and sends real HKT frames back. Time is the manual
-// clock; timers are fired by calling their work after checking that they run.
+// The vendor agent minder over the shared mesh fixture (support/mesh_stack.h), with stand-in
+// vendor agents (each its own MAC and transport on the segment) that record what the
+// controller sends them and send real HKT frames back. Timers are fired by calling their work
+// after checking that they run.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <uv.h>
 
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "common/clock.h"
-#include "common/paths.h"
-#include "configuration/configuration_minder.h"
 #include "core/cmdu_registry.h"
-#include "core/context.h"
-#include "core/timer.h"
-#include "data/data_minder.h"
-#include "graph/graph_minder.h"
-#include "hkt/hkt_mgmt_minder.h"
-#include "map/al/stack.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/codec.h"
 #include "map/codec/tlv_types.h"
 #include "map/codec/wsc.h"
-#include "map/datamodel/datamodel.h"
 #include "map/transport/segment_transport.h"
-#include "nal/nal.h"
-#include "platform/map/transport/transport_test_util.h"
-#include "support/temp_root.h"
+#include "support/mesh_stack.h"
 
 namespace hkt_test {
 
@@ -40,7 +26,6 @@ inline MAC mac(uint8_t a, uint8_t b) {
 }
 
 const MAC kController = mac(0x00, 0x00);
-const MAC kControllerIf = mac(0x00, 0x01);
 const MAC kLocal = mac(0x01, 0x00);  // the gateway's own agent
 
 // One message the peer received.
@@ -170,72 +155,40 @@ inline hkt_discovery_response_tlv make_discovery(const std::string& sn, const MA
     return r;
 }
 
-class HktFixture : public ::testing::Test {
+// The minders (or, with the bus, the whole context) over the started stack, with the
+// vendor agents' stand-ins.
+inline ozr_test::MeshOptions hkt_options(uint16_t port, bool bus = false) {
+    ozr_test::MeshOptions o;
+    o.port = port;
+    o.clock_ms = bus ? 30000000 : 9000000;
+    o.controller = kController;
+    o.local = kLocal;
+    o.context = o.bus = bus;
+    o.platform = ", \"virtual-serial-number\": \"GWVSN77\"";
+    return o;
+}
+
+class HktFixture : public ozr_test::MeshStack {
   protected:
+    explicit HktFixture(uint16_t port = 23411, bool bus = false)
+        : MeshStack(hkt_options(port, bus)) {}
+    // The segment's port: the constructor's, or a derived fixture's own.
+    virtual uint16_t port() const { return opt_.port; }
     void SetUp() override {
-        ozr_clock::set_manual(9000000);
-        segment_ = private_segment(port());
-        ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
-        journal_ = root_.path("/journal.jsonl");
-        ozr_test::write_text(nal_platform_json_path(),
-                             "{\"platform-journal-path\": \"" + journal_ +
-                                 "\", \"virtual-serial-number\": \"GWVSN77\"}");
-        MapStackConfig c;
-        c.segment = segment_;
-        c.interfaces = {{"ozr0", kControllerIf, ""}};
-        c.al_mac = kController;
-        c.agent_al_mac = kLocal;
-        map_stack_set_config(c);
-        ASSERT_EQ(uv_loop_init(&loop_), 0);
-        std::string error;
-        if (map_stack_start(&loop_, &error) != 0) {
-            skipped_ = true;
-            GTEST_SKIP() << "the segment transport cannot open here: " << error;
-        }
-        ctx_ = new Context(&loop_);
-        hkt_ = ctx_->hkt_mgmt_minder;
-        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
-        ASSERT_TRUE(ctx_->graph_minder->init(*ctx_).ok());
-        ASSERT_TRUE(hkt_->init(*ctx_).ok());
-        ASSERT_TRUE(ctx_->config_minder->init(*ctx_).ok());
-        hkt_->run();
+        opt_.port = port();
+        MeshStack::SetUp();
+        if (ctx_)
+            hkt_ = ctx_->hkt_mgmt_minder;
     }
     void TearDown() override {
         peers_.clear();
-        delete ctx_;
-        ctx_ = nullptr;
-        if (!skipped_)
-            map_stack_stop();
-        map_datamodel_reset();
-        uv_walk(
-            &loop_,
-            [](uv_handle_t* h, void*) {
-                if (!uv_is_closing(h)) {
-                    if (h->type == UV_TIMER)
-                        BaseTimer::close_timer_handle(reinterpret_cast<uv_timer_t*>(h));
-                    else
-                        uv_close(h, nullptr);
-                }
-            },
-            nullptr);
-        uv_run(&loop_, UV_RUN_DEFAULT);
-        uv_loop_close(&loop_);
-        map_stack_set_config(map_stack_default_config());
-        ozr_clock::use_real();
+        MeshStack::TearDown();
     }
-    virtual uint16_t port() const { return 23411; }
 
     Peer& peer(const MAC& hkt_mac) {
         peers_.push_back(std::make_unique<Peer>(&loop_, hkt_mac, segment_));
         return *peers_.back();
     }
-    bool run_until(const std::function<bool()>& done) { return ::run_until(&loop_, done); }
-    // Lets frames in flight arrive.
-    void settle() {
-        ::run_until(
-            &loop_, [] { return false; }, 150);
-    }
-
     static hkt_discovery_response_tlv discovery(const std::string& sn, const MAC& agent,
                                                 uint32_t minders = 0x7) {
         return make_discovery(sn, agent, minders);
@@ -265,24 +218,11 @@ class HktFixture : public ::testing::Test {
         EXPECT_TRUE(run_until([&] { return n->is_online; }));
         return n;
     }
-    std::vector<std::string> journal_lines(const std::string& call) const {
-        std::vector<std::string> out;
-        for (const std::string& l : ozr_test::lines_of(ozr_test::read_text(journal_)))
-            if (l.find("\"call\":\"" + call + "\"") != std::string::npos)
-                out.push_back(l);
-        return out;
-    }
-    std::string log() const { return log_.text(); }
 
-    ozr_test::TempRoot root_;
-    ozr_test::LogCapture log_{root_, 7};
-    std::string segment_;
-    std::string journal_;
-    uv_loop_t loop_;
-    Context* ctx_ = nullptr;
+    std::vector<std::string> journal_lines(const std::string& call) const { return journal(call); }
+
     HktMgmtMinder* hkt_ = nullptr;
     std::vector<std::unique_ptr<Peer>> peers_;
-    bool skipped_ = false;
 };
 
 }  // namespace hkt_test

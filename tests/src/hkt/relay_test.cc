@@ -1,10 +1,13 @@
 // The configuration relay and the graph's vendor paths against a stand-in vendor agent:
 // configuration blobs out (one extender, or all deepest first), answers back to the platform
 // as sync results, the size limit, and the port, statistics, VAP, unassociated and factory
-// reset exchanges the graph minder drives.
+// reset exchanges the graph minder drives; the platform's configsync over a private bus to
+// the whole context.
 #include <gtest/gtest.h>
 
+#include "messages/bus_records.h"
 #include "hkt_fixture.h"
+#include "support/bus_client.h"
 
 using namespace hkt_test;
 using ozr_test::count_of;
@@ -19,7 +22,7 @@ const MAC kPlain = mac(0x04, 0x00);  // a Multi-AP agent without a vendor agent
 
 class Relay : public HktFixture {
   protected:
-    uint16_t port() const override { return 23412; }
+    Relay() : HktFixture(23412) {}
     ConfigurationMinder& cfg() { return *ctx_->config_minder; }
     // The stack's tree: the gateway's agent, EXT and PLAIN under it, FAR behind EXT.
     void tree() {
@@ -63,17 +66,17 @@ TEST_F(Relay, ABlobReachesOneExtenderAndItsAnswerTheJournal) {
     r.data = {'d', 'o', 'n', 'e'};
     r.data_len = 4;
     p.send(r);
-    ASSERT_TRUE(run_until([&] { return !journal_lines("nal_setSyncResult").empty(); }));
-    auto lines = journal_lines("nal_setSyncResult");
+    ASSERT_TRUE(run_until([&] { return !journal("nal_setSyncResult").empty(); }));
+    auto lines = journal("nal_setSyncResult");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("\"result\":3,\"sn\":\"EX1\",\"len\":4,\"data\":\"646f6e65\""),
               std::string::npos);
     // A zero-length answer: a record of length 0.
     hkt_config_response_tlv empty;
     p.send(empty);
-    ASSERT_TRUE(run_until([&] { return journal_lines("nal_setSyncResult").size() == 2; }));
-    EXPECT_NE(journal_lines("nal_setSyncResult")[1].find("\"result\":0,\"sn\":\"EX1\",\"len\":0,"
-                                                         "\"data\":\"\""),
+    ASSERT_TRUE(run_until([&] { return journal("nal_setSyncResult").size() == 2; }));
+    EXPECT_NE(journal("nal_setSyncResult")[1].find("\"result\":0,\"sn\":\"EX1\",\"len\":0,"
+                                                   "\"data\":\"\""),
               std::string::npos);
 }
 
@@ -84,7 +87,7 @@ TEST_F(Relay, RefusalsAreReportedAsSyncResultsOfMinusOne) {
     // One byte too many: refused, and the platform hears -1 without data.
     EXPECT_EQ(cfg().set_hkt_configuration("EX1", 1493, blob.data()), -1);
     EXPECT_NE(log().find("message is too long pure date is 1493."), std::string::npos);
-    auto lines = journal_lines("nal_setSyncResult");
+    auto lines = journal("nal_setSyncResult");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("\"result\":-1,\"sn\":\"EX1\",\"len\":0,\"data\":\"\""),
               std::string::npos);
@@ -99,19 +102,19 @@ TEST_F(Relay, RefusalsAreReportedAsSyncResultsOfMinusOne) {
     hkt_config_response_tlv r;
     stranger.send(r);
     settle();
-    EXPECT_EQ(journal_lines("nal_setSyncResult").size(), 1u);
+    EXPECT_EQ(journal("nal_setSyncResult").size(), 1u);
     EXPECT_EQ(p.count(HKT_TLV_CONFIG_REQUEST), 0u);
     // The record itself: a null serial number or missing data are refused.
     EXPECT_EQ(cfg().inform_hkt_configuration_result(0, nullptr, 0, nullptr), -1);
     EXPECT_EQ(cfg().inform_hkt_configuration_result(0, "EX1", 2, nullptr), -1);
-    EXPECT_EQ(journal_lines("nal_setSyncResult").size(), 1u);
+    EXPECT_EQ(journal("nal_setSyncResult").size(), 1u);
 }
 
 TEST_F(Relay, TheBroadcastGoesDeepestFirstToVendorAgentsOnly) {
     // No extender: nothing sent, nothing reported.
     unsigned char blob[2] = {1, 2};
     EXPECT_EQ(cfg().set_hkt_configuration("", 2, blob), 0);
-    EXPECT_TRUE(journal_lines("nal_setSyncResult").empty());
+    EXPECT_TRUE(journal("nal_setSyncResult").empty());
 
     Peer& near = peer(kExtHkt);
     Peer& far = peer(kFarHkt);
@@ -132,11 +135,11 @@ TEST_F(Relay, TheBroadcastGoesDeepestFirstToVendorAgentsOnly) {
     EXPECT_NE(text.find("Find one ale MAC: 02:6f:00:00:04:00 is not in the hkt list."),
               std::string::npos);
     EXPECT_EQ(text.find("Find one ale MAC: 02:6f:00:00:01:00"), std::string::npos);  // depth 1
-    EXPECT_TRUE(journal_lines("nal_setSyncResult").empty());
+    EXPECT_TRUE(journal("nal_setSyncResult").empty());
     // A blob too long for every extender: each failure is reported, deepest first.
     std::vector<unsigned char> big(1493, 1);
     EXPECT_EQ(cfg().set_hkt_configuration("", 1493, big.data()), 0);
-    auto lines = journal_lines("nal_setSyncResult");
+    auto lines = journal("nal_setSyncResult");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("\"result\":-1,\"sn\":\"EX2\""), std::string::npos);
     EXPECT_NE(lines[1].find("\"result\":-1,\"sn\":\"EX1\""), std::string::npos);
@@ -262,6 +265,54 @@ TEST_F(Relay, UnassociatedQueriesAndFactoryResetTravelTheVendorWay) {
     g.send_unassoc_sta_link_metric_query(g.graph().find_device(kExt), {info}, Device::FRONTHAUL);
     settle();
     EXPECT_EQ(p.count(HKT_TLV_UNASSOC_STA_METRICS_QUERY), 1u);
+}
+
+// configsync over a private bus: the daemon's whole context (its D-Bus service included), a
+// bus client playing the platform.
+class RelayBus : public HktFixture {
+  protected:
+    RelayBus() : HktFixture(23611, true) {}
+    // A configsync record: SN, then DATA (its length in the host's byte order).
+    static std::vector<uint8_t> configsync(const std::string& sn, const std::string& data) {
+        std::vector<uint8_t> b(kZkaConfigSyncHeaderLen + data.size(), 0);
+        zka_set_text(reinterpret_cast<ZkaRGConfigSync_T*>(b.data())->sn, sn);
+        const uint32_t len = static_cast<uint32_t>(data.size());
+        std::memcpy(b.data() + 68, &len, 4);
+        std::memcpy(b.data() + kZkaConfigSyncHeaderLen, data.data(), data.size());
+        return b;
+    }
+};
+
+TEST_F(RelayBus, ConfigsyncReachesTheExtenderAndItsAnswerTheJournal) {
+    Peer& p = peer(kExtHkt);
+    ASSERT_NE(online_node(p, "EX2026000002", kExt), nullptr);
+    ozr_test::BusClient client;
+    ASSERT_TRUE(client.ok());
+    // To the extender's serial number (any case): the blob reaches its vendor agent.
+    ozr_test::BusReply r =
+        on_client([&] { return client.call("configsync", configsync("ex2026000002", "wifi=1")); });
+    ASSERT_TRUE(r.ok) << r.error_name;
+    EXPECT_EQ(r.result, 0);
+    ASSERT_TRUE(run_until([&] { return p.count(HKT_TLV_CONFIG_REQUEST) == 1; }));
+    hktMessage* m = p.last(HKT_TLV_CONFIG_REQUEST);
+    ASSERT_NE(m, nullptr);
+    const std::vector<uint8_t>& got = hkt_tlv_cast<hkt_config_request_tlv>(m)->data;
+    EXPECT_EQ(std::string(got.begin(), got.end()), "wifi=1");
+    free_hkt_message_structure(m);
+    hkt_config_response_tlv answer;
+    answer.data = {'o', 'k'};
+    answer.data_len = 2;
+    p.send(answer);
+    ASSERT_TRUE(run_until([&] { return !journal("nal_setSyncResult").empty(); }));
+    EXPECT_NE(journal("nal_setSyncResult")[0].find(
+                  "\"result\":0,\"sn\":\"EX2026000002\",\"len\":2,\"data\":\"6f6b\""),
+              std::string::npos);
+    // An unknown serial number fails the call and sends nothing; every extender ("") is 0.
+    r = on_client([&] { return client.call("configsync", configsync("NOPE", "x")); });
+    EXPECT_EQ(r.result, -1);
+    r = on_client([&] { return client.call("configsync", configsync("", "x")); });
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(p.count(HKT_TLV_CONFIG_REQUEST), 1u);
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ hkt_vaps_info_response_tlv::vap vap(const char* ssid, uint8_t bss_type, int n,
 
 class SsidSync : public HktFixture {
   protected:
-    uint16_t port() const override { return 23417; }
+    SsidSync() : HktFixture(23417) {}
     void TearDown() override {
         map_credential_config_t none{};
         set_credential_config(&none);
@@ -277,13 +277,8 @@ TEST_F(SsidSync, TheLegacyBackhaulClosesOnceTheExtenderRunsTheBackhaulBss) {
     radios();
     table();
     ASSERT_NE(online_node(p, "EX1", kExt, HktMgmtMinder::kMinder8ByteBackhaul), nullptr);
-    BaseTimer* window = hkt_->find_timer("8bytes_bh_timer");
-    EXPECT_TRUE(window->is_started());
+    BaseTimer* window = hkt_->find_timer("8bytes_bh_timer");  // opened (Registry's test)
     ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 1; }));
-    hktMessage* m = local.last(HKT_TLV_BH_VAP_8BYTE_REQUEST);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(hkt_tlv_cast<hkt_bh_vap_8byte_request_tlv>(m)->enabled, 1);
-    free_hkt_message_structure(m);
     // Fronthaul only so far: still needed.
     report(p, {vap("home", 1, 0), vap("home", 1, 1)});
     EXPECT_TRUE(window->is_started());
@@ -293,7 +288,7 @@ TEST_F(SsidSync, TheLegacyBackhaulClosesOnceTheExtenderRunsTheBackhaulBss) {
     report(p, in_line());
     EXPECT_FALSE(window->is_started());
     ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 2; }));
-    m = local.last(HKT_TLV_BH_VAP_8BYTE_REQUEST);
+    hktMessage* m = local.last(HKT_TLV_BH_VAP_8BYTE_REQUEST);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(hkt_tlv_cast<hkt_bh_vap_8byte_request_tlv>(m)->enabled, 0);
     free_hkt_message_structure(m);

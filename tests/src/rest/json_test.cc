@@ -126,7 +126,9 @@ TEST(RestResponse, StatusLinesAndHead) {
     EXPECT_STREQ(http_status_line(405), "HTTP/1.1 405 Not Allowed");
     EXPECT_STREQ(http_status_line(413), "HTTP/1.1 413 Payload Too Large");
     EXPECT_STREQ(http_status_line(503), "HTTP/1.1 503 Service Unavailable");
-    EXPECT_STREQ(http_status_line(302), "HTTP/1.1 500 Internal Server Error");
+    EXPECT_STREQ(http_status_line(302), "HTTP/1.1 302 Found");
+    EXPECT_STREQ(http_status_line(304), "HTTP/1.1 304 Not Modified");
+    EXPECT_STREQ(http_status_line(301), "HTTP/1.1 500 Internal Server Error");
     EXPECT_STREQ(http_status_line(-1), "HTTP/1.1 500 Internal Server Error");
 
     HttpResponse r;
@@ -137,12 +139,19 @@ TEST(RestResponse, StatusLinesAndHead) {
     EXPECT_EQ(build_response_head(r), "HTTP/1.1 200 OK\r\nX-A: 1\r\nContent-Length: 3\r\n\r\n");
     r.headers += "Content-Length: 9\r\n";
     EXPECT_EQ(build_response_head(r), "HTTP/1.1 200 OK\r\nX-A: 1\r\nContent-Length: 9\r\n\r\n");
+    r.status = 304;  // no body, so no length
+    r.headers = "ETag: \"a\"\r\n";
+    EXPECT_EQ(build_response_head(r), "HTTP/1.1 304 Not Modified\r\nETag: \"a\"\r\n\r\n");
+    r.compact = true;
     JSONObjectRenderer(r.document).add_int("x", 1);
+    ASSERT_TRUE(render_json_body(r));
+    EXPECT_EQ(r.body, "{\"x\":1}");
     r.reset();
     EXPECT_EQ(r.status, 500);
     EXPECT_TRUE(r.headers.empty());
     EXPECT_TRUE(r.body.empty());
     EXPECT_TRUE(r.document.IsNull());
+    EXPECT_FALSE(r.compact);
 }
 
 TEST(RestListenAddress, PlatformAnswerOrDefaults) {

@@ -52,6 +52,52 @@ TEST(RestCache, TextThatLooksLikeAMarkerIsNotKept) {
     EXPECT_FALSE(kept.store(1, 200, "", "{}", rec.slots()));
 }
 
+// The tag names what an answer is made of, not when it was rendered or asked for.
+TEST(RestCache, EntityTagsNameTheContentNotTheTime) {
+    auto tag = [](uint64_t version, const std::string& name, int64_t base) {
+        RestCachedText kept;
+        RestTimeRecorder rec;
+        std::string text = "{\"name\": \"" + name + "\", \"age\": " +
+                           std::to_string(rest_time_value(9000, base, RestTimeKind::MsSince)) + "}";
+        EXPECT_TRUE(kept.store(version, 200, "", text, rec.slots()));
+        return kept.etag();
+    };
+    const std::string t = tag(1, "B1", 500);
+    EXPECT_EQ(t.size(), 2u + 1 + 16 + 1) << t;  // W/"<16 hex digits>"
+    EXPECT_EQ(t.rfind("W/\"", 0), 0u) << t;
+    EXPECT_EQ(tag(2, "B1", 500), t);   // rendered again at another version, same content
+    EXPECT_NE(tag(1, "B2", 500), t);   // another text
+    EXPECT_NE(tag(1, "B1", 600), t);   // another time stamp behind an age
+    EXPECT_NE(tag(1, "B1x", 500), t);  // another length
+}
+
+TEST(RestCache, IfNoneMatchNamesATagComparedWeakly) {
+    const struct {
+        const char* header;
+        const char* etag;
+        bool match;
+    } cases[] = {
+        {"W/\"ab\"", "W/\"ab\"", true},
+        {"\"ab\"", "W/\"ab\"", true},  // weak comparison: W/ on either side is ignored
+        {"W/\"ab\"", "\"ab\"", true},
+        {"\"x\", W/\"ab\"", "W/\"ab\"", true},
+        {" \t\"x\" ,\t\"ab\"  ", "W/\"ab\"", true},
+        {"*", "\"ab\"", true},
+        {"\"x\",*", "\"ab\"", true},
+        {"\"abc\"", "\"ab\"", false},
+        {"\"a\"", "\"ab\"", false},
+        {"ab", "\"ab\"", false},  // a tag has its quotes
+        {"W/", "\"ab\"", false},
+        {",,", "\"ab\"", false},
+        {"", "\"ab\"", false},
+        {"**", "\"ab\"", false},
+        {"\"ab\"", "", false},
+        {"\"\"", "W/", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(rest_etag_matches(c.header, c.etag), c.match) << c.header << " / " << c.etag;
+}
+
 TEST(RestCache, RecordersNestAndValuesOutsideAreComputed) {
     EXPECT_EQ(rest_time_value(5000, 2000, RestTimeKind::MsSince), 3000);
     EXPECT_EQ(rest_time_value(2000, 5000, RestTimeKind::MsSince), -3000);

@@ -1292,7 +1292,23 @@ TEST_F(RoutesTest, StationCapabilitiesComeFromTheKeptAssociationRequest) {
 TEST_F(RoutesTest, CachedDocumentsAreByteIdenticalToAFreshRender) {
     ozr_clock::set_manual(2000000);
     DispatchTable& table = ctx_->rest_minder->service()->table();
-    auto text = [](const HttpAnswer& a) { return a.head + a.body; };
+    // The answer without its entity tag lines (a render that bypasses the cache has none).
+    auto text = [](const HttpAnswer& a) {
+        std::string head;
+        for (size_t at = 0, end; at < a.head.size(); at = end + 2) {
+            end = a.head.find("\r\n", at);
+            if (end == std::string::npos)
+                end = a.head.size();
+            std::string line = a.head.substr(at, end - at);
+            if (line.rfind("ETag:", 0) != 0 && line.rfind("Cache-Control:", 0) != 0)
+                head += line + "\r\n";
+        }
+        return head + a.body;
+    };
+    // Asked with If-None-Match: TAG, answered 304 (no body, no render) or as anew.
+    auto if_none_match = [&](const std::string& uri, const std::string& tag) {
+        return ask(get_request(uri, "If-None-Match: " + tag + "\r\n"));
+    };
     // The answer of a render that bypasses the cache.
     auto fresh = [&](const std::string& uri) {
         table.set_cache_enabled(false);
@@ -1300,7 +1316,8 @@ TEST_F(RoutesTest, CachedDocumentsAreByteIdenticalToAFreshRender) {
         table.set_cache_enabled(true);
         return a;
     };
-    const std::vector<std::string> routes = {"/debug/graph", "/1/topology", "/debug/aps"};
+    const std::vector<std::string> routes = {"/debug/graph", "/1/topology", "/debug/aps",
+                                             "/ui/mesh"};
     std::vector<HttpAnswer> first;
     for (const std::string& r : routes) {
         uint64_t renders = table.cache_renders(), hits = table.cache_hits();
@@ -1315,19 +1332,46 @@ TEST_F(RoutesTest, CachedDocumentsAreByteIdenticalToAFreshRender) {
         EXPECT_EQ(a.headers["content-type"], "application/json");
         EXPECT_EQ(a.body, b.body) << r;
         EXPECT_EQ(text(b), text(fresh(r))) << r;
+        EXPECT_EQ(a.headers["etag"], b.headers["etag"]) << r;
+        EXPECT_EQ(b.headers["cache-control"], "no-cache") << r;
+        // The copy the client has: 304 with the tag, no body, no length.
+        HttpAnswer same = if_none_match(r, "\"other\", " + b.headers["etag"]);
+        EXPECT_EQ(same.status, 304) << r;
+        EXPECT_EQ(same.body, "") << r;
+        EXPECT_EQ(same.headers.count("content-length"), 0u) << r;
+        EXPECT_EQ(same.headers["etag"], b.headers["etag"]) << r;
+        EXPECT_EQ(table.cache_renders(), renders + 1) << r;
+        EXPECT_EQ(if_none_match(r, "W/\"0000000000000000\"").status, 200) << r;
+        // HEAD: the length of the body it leaves out.
+        TestClient c;
+        ASSERT_TRUE(c.connect(rest_.port()));
+        ASSERT_TRUE(c.send("HEAD " + r + " HTTP/1.1\r\n\r\n"));
+        HttpAnswer head;
+        ASSERT_TRUE(c.read_answer(head, 5000, true)) << r;
+        EXPECT_EQ(head.status, 200) << r;
+        EXPECT_EQ(head.headers["content-length"], std::to_string(b.body.size())) << r;
         first.push_back(b);
     }
 
-    // Time passes, nothing else: served from the text, the ages moved on.
+    // Time passes, nothing else: served from the text, the ages moved on, the tag stays.
     ozr_clock::advance(1500);
     for (size_t i = 0; i < routes.size(); ++i) {
         uint64_t renders = table.cache_renders();
         HttpAnswer a = ask(get_request(routes[i]));
         EXPECT_EQ(table.cache_renders(), renders) << routes[i];
         EXPECT_EQ(text(a), text(fresh(routes[i]))) << routes[i];
+        EXPECT_EQ(a.headers["etag"], first[i].headers["etag"]) << routes[i];
         if (routes[i] == "/debug/graph") {
             EXPECT_NE(a.body, first[i].body);
         }
+        EXPECT_EQ(if_none_match(routes[i], first[i].headers["etag"]).status, 304) << routes[i];
+    }
+    // The page's own files are no state change: the documents stay kept.
+    {
+        uint64_t renders = table.cache_renders();
+        EXPECT_EQ(ask(get_request("/ui/app.js")).status, 200);
+        EXPECT_EQ(if_none_match("/ui/mesh", first.back().headers["etag"]).status, 304);
+        EXPECT_EQ(table.cache_renders(), renders);
     }
 
     // A CMDU changes the graph: a client joins B1.
@@ -1341,13 +1385,16 @@ TEST_F(RoutesTest, CachedDocumentsAreByteIdenticalToAFreshRender) {
         ASSERT_TRUE(n);
         cmdu_dispatch(n.get());  // the loop thread is idle between requests
     }
-    for (const std::string& r : routes) {
+    for (size_t i = 0; i < routes.size(); ++i) {
+        const std::string& r = routes[i];
         uint64_t renders = table.cache_renders();
-        HttpAnswer a = ask(get_request(r));
+        HttpAnswer a = if_none_match(r, first[i].headers["etag"]);
+        EXPECT_EQ(a.status, 200) << r;
         EXPECT_EQ(table.cache_renders(), renders + 1) << r;
         EXPECT_EQ(text(a), text(fresh(r))) << r;
         if (r != "/1/topology") {
             EXPECT_NE(a.body.find(rest(m(9, 7))), std::string::npos) << r;
+            EXPECT_NE(a.headers["etag"], first[i].headers["etag"]) << r;
         }
     }
 
@@ -1368,6 +1415,164 @@ TEST_F(RoutesTest, CachedDocumentsAreByteIdenticalToAFreshRender) {
     HttpAnswer odd = ask(get_request("/debug/graph"));
     EXPECT_EQ(text(odd), text(fresh("/debug/graph")));
     EXPECT_NE(odd.body.find("\"-7000000000000000000\""), std::string::npos);
+}
+
+// The page's files, each as it is in src/rest/ui, with the page's policy and a tag.
+TEST_F(RoutesTest, ThePageIsServedWithItsPolicyAndEntityTags) {
+    HttpAnswer root = ask(get_request("/"));
+    EXPECT_EQ(root.status, 302);
+    EXPECT_EQ(root.headers["location"], "/ui/");
+    EXPECT_EQ(root.body, "");
+    const struct {
+        const char* uri;
+        const char* file;
+        const char* type;
+    } files[] = {
+        {"/ui", "index.html", "text/html; charset=utf-8"},
+        {"/ui/", "index.html", "text/html; charset=utf-8"},
+        {"/ui/app.js", "app.js", "text/javascript; charset=utf-8"},
+        {"/ui/style.css", "style.css", "text/css; charset=utf-8"},
+        {"/ui/icon.svg", "icon.svg", "image/svg+xml"},
+    };
+    for (const auto& f : files) {
+        HttpAnswer a = ask(get_request(f.uri));
+        ASSERT_EQ(a.status, 200) << f.uri;
+        EXPECT_EQ(a.body, read_text(std::string(OZR_UI_DIR) + "/" + f.file)) << f.uri;
+        EXPECT_EQ(a.headers["content-type"], f.type) << f.uri;
+        EXPECT_EQ(a.headers["content-security-policy"],
+                  "default-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'; "
+                  "frame-ancestors 'none'")
+            << f.uri;
+        EXPECT_EQ(a.headers["x-content-type-options"], "nosniff") << f.uri;
+        const std::string tag = a.headers["etag"];
+        EXPECT_EQ(tag.size(), 18u) << tag;  // strong: "<16 hex digits>"
+        HttpAnswer again = ask(get_request(f.uri, "If-None-Match: " + tag + "\r\n"));
+        EXPECT_EQ(again.status, 304) << f.uri;
+        EXPECT_EQ(again.body, "") << f.uri;
+        EXPECT_EQ(again.headers["etag"], tag) << f.uri;
+    }
+    TestClient c;
+    ASSERT_TRUE(c.connect(rest_.port()));
+    ASSERT_TRUE(c.send("HEAD /ui/ HTTP/1.1\r\n\r\n" + get_request("/ui/icon.svg")));
+    HttpAnswer head, next;
+    ASSERT_TRUE(c.read_answer(head, 5000, true));
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.headers["content-length"],
+              std::to_string(read_text(std::string(OZR_UI_DIR) + "/index.html").size()));
+    ASSERT_TRUE(c.read_answer(next));  // no body came between the two answers
+    EXPECT_EQ(next.headers["content-type"], "image/svg+xml");
+    EXPECT_EQ(ask(get_request("/ui/other.js")).status, 404);
+    EXPECT_EQ(ask(get_request("/ui/app.js/x")).status, 404);
+}
+
+// "/ui/mesh": the devices as "/1/topology" has them with their uplink, radios and
+// clients, the latest steering requests with their outcome, and the other panels.
+TEST_F(RoutesTest, ThePageDocumentHoldsTheMeshAndTheLatestSteers) {
+    ozr_clock::set_manual(100000);
+    SteeringMinder& sm = *ctx_->steering_minder;
+    // Requests sent at t=5000..15000, each left as the table says: the newest ten are listed.
+    const struct {
+        uint64_t sent, btm_ms;
+        uint8_t status, backoff;
+        bool checked;
+        const char* outcome;
+    } steers[] = {
+        {15000, 15100, 0, 0, false, "accepted"}, {14000, 14100, 6, 0, false, "refused"},
+        {13000, 0, 0, 0, false, "pending"},      {12000, 12100, 0, 2, true, "roamed back"},
+        {11000, 9000, 0, 0, false, "pending"},    // an answer to an earlier request
+        {10000, 10100, 0, 1, false, "accepted"},  // back-off from before, not judged yet
+        {9000, 9100, 0, 0, true, "accepted"},    {8000, 0, 0, 0, true, "moved"},  // no BTM
+        {7000, 7100, 0, 0, true, "accepted"},    {6000, 6100, 7, 0, true, "refused"},
+        {5000, 5100, 0, 0, true, "accepted"},  // the eleventh: not listed
+    };
+    for (size_t i = 0; i < sizeof steers / sizeof steers[0]; ++i) {
+        SteeringMinder::SteeringReNode* n = sm.apply_steer_re_node(m(8, static_cast<uint8_t>(i)));
+        ASSERT_NE(n, nullptr);
+        n->last_steer_ms = steers[i].sent;
+        n->last_src_bssid = BSSID(m(0, 0x51));
+        n->last_steer_bssid = BSSID(m(1, 8));
+        n->btm_ms = steers[i].btm_ms;
+        n->btm_status = steers[i].status;
+        n->backoff_counter = steers[i].backoff;
+        n->unsteer_checked = steers[i].checked;
+    }
+    sm.apply_steer_re_node(m(8, 99));  // never steered: not listed
+    note_state_change();
+    rapidjson::Document doc;
+    get_json("/ui/mesh", doc);
+    expect_keys(doc,
+                {{"devices", T::Array},
+                 {"white-list", T::Array},
+                 {"steering", T::Object},
+                 {"backhaul-steering", T::Object},
+                 {"vendor-agents", T::Array},
+                 {"controller", T::Object}},
+                "/ui/mesh");
+    const Value& devices = doc["devices"];
+    ASSERT_EQ(devices.Size(), 4u);
+    EXPECT_STREQ(devices[0]["role"].GetString(), "controller");
+    EXPECT_STREQ(devices[1]["role"].GetString(), "local-agent");
+    // Each device is its "/1/topology" object with three members more.
+    rapidjson::Document topo;
+    get_json("/1/topology", topo);
+    for (rapidjson::SizeType i = 0; i < devices.Size(); ++i) {
+        Value d;
+        d.CopyFrom(devices[i], doc.GetAllocator());
+        for (const char* extra : {"uplink", "radios", "clients"}) {
+            EXPECT_TRUE(d.HasMember(extra)) << i;
+            d.RemoveMember(extra);
+        }
+        d["info"].RemoveMember("last-seen-ms-ago");
+        Value t;
+        t.CopyFrom(topo["aps"][i], doc.GetAllocator());
+        t["info"].RemoveMember("last-seen-ms-ago");
+        EXPECT_TRUE(d == t) << i;
+    }
+    const Value* root = find_by(devices, "al-mac", rest(m(0, 1)));
+    const Value* b2 = find_by(devices, "al-mac", rest(m(2, 1)));
+    ASSERT_TRUE(root && b2);
+    // B2's uplink is its backhaul STA's association on B1 (866 Mb/s; B1 reported no channel).
+    EXPECT_EQ((*b2)["uplink"]["rate-mbps"].GetUint(), 866u);
+    EXPECT_TRUE((*b2)["uplink"]["channel"].IsNull());
+    ASSERT_EQ((*b2)["clients"].Size(), 1u);
+    EXPECT_STREQ((*b2)["clients"][0]["mac"].GetString(), rest(m(9, 2)).c_str());
+    EXPECT_FALSE((*b2)["clients"][0]["btm"].GetBool());
+    // The root's clients (C1 only: the unassociated measurement is none) and radios.
+    const Value& c1 = (*root)["clients"];
+    ASSERT_EQ(c1.Size(), 1u);
+    expect_keys(c1[0],
+                {{"mac", T::String},
+                 {"bssid", T::String},
+                 {"rssi", T::Int},
+                 {"btm", T::Bool},
+                 {"rrm", T::Bool}},
+                "client");
+    EXPECT_STREQ(c1[0]["bssid"].GetString(), rest(m(0, 0x51)).c_str());
+    EXPECT_EQ(c1[0]["rssi"].GetInt(), -30);
+    EXPECT_TRUE(c1[0]["btm"].GetBool());
+    EXPECT_FALSE(c1[0]["rrm"].GetBool());
+    const Value& radios = (*root)["radios"];
+    ASSERT_EQ(radios.Size(), 2u);
+    EXPECT_EQ(radios[0]["channel"].GetUint(), 0u);  // no channel report for 2.4 GHz
+    EXPECT_TRUE(radios[0]["band"].IsNull());
+    EXPECT_TRUE(radios[0]["tx-power-dbm"].IsNull());
+    EXPECT_EQ(radios[1]["op-class"].GetUint(), 115u);
+    EXPECT_EQ(radios[1]["channel"].GetUint(), 36u);
+    EXPECT_EQ(radios[1]["bandwidth-mhz"].GetUint(), 20u);
+    EXPECT_EQ(radios[1]["tx-power-dbm"].GetInt(), 20);
+    EXPECT_STREQ(radios[1]["band"].GetString(), "5");
+
+    const Value& latest = doc["steering"]["latest"];
+    ASSERT_EQ(latest.Size(), 10u);
+    for (rapidjson::SizeType i = 0; i < latest.Size(); ++i) {
+        EXPECT_STREQ(latest[i]["mac"].GetString(), rest(m(8, static_cast<uint8_t>(i))).c_str());
+        EXPECT_STREQ(latest[i]["outcome"].GetString(), steers[i].outcome) << i;
+        EXPECT_EQ(latest[i]["ms-ago"].GetInt64(), 100000 - static_cast<int64_t>(steers[i].sent));
+        EXPECT_EQ(latest[i]["backoff-counter"].GetUint(), steers[i].backoff) << i;
+    }
+    EXPECT_EQ(latest[1]["btm-status"].GetInt(), 6);
+    EXPECT_EQ(latest[2]["btm-status"].GetInt(), -1);
+    EXPECT_STREQ(latest[0]["to-bssid"].GetString(), rest(m(1, 8)).c_str());
 }
 
 TEST_F(RoutesTest, MissingMindersAnswer503) {

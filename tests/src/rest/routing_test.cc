@@ -64,6 +64,12 @@ TEST(RestRouting, MatchingRule) {
     EXPECT_TRUE(route_matches({"*"}, {"x"}, &got));
     // ...and one-component requests never reach longer routes.
     EXPECT_FALSE(route_matches({"quit", "*"}, {"quit"}, &got));
+
+    // "/" (no component) is a route of its own: the empty request, nothing else.
+    EXPECT_TRUE(route_matches({}, {}, &got));
+    EXPECT_TRUE(got.empty());
+    EXPECT_FALSE(route_matches({}, {"ui"}, &got));
+    EXPECT_FALSE(route_matches({"*"}, {}, &got));
 }
 
 TEST(RestRouting, QueryStrings) {

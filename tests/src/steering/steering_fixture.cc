@@ -72,11 +72,4 @@ void SteeringFixture::ticks(int n) {
     }
 }
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 }  // namespace steer_test

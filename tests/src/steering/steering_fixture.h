@@ -8,6 +8,7 @@
 #include "graph/graph.h"
 #include "minder_harness.h"
 #include "steering/steering_minder.h"
+#include "support/temp_root.h"
 
 namespace steer_test {
 
@@ -33,6 +34,8 @@ class SteeringFixture : public ::testing::Test {
     minder_test::Harness h;
 };
 
-size_t count(const std::string& text, const std::string& what);
+inline size_t count(const std::string& text, const std::string& what) {
+    return ozr_test::count_of(text, what);
+}
 
 }  // namespace steer_test

@@ -3,49 +3,20 @@
 // segment. setradiochannel for the whole mesh reaches the extenders deepest first (the
 // stack's capture says so, byte by byte), the agents move, and "/debug/aps" shows it.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <rapidjson/document.h>
-#include <sys/socket.h>
-#include <uv.h>
 
-#include <chrono>
 #include <cstring>
-#include <future>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "../../src/rest/http_test_client.h"
-#include "common/clock.h"
-#include "common/paths.h"
-#include "configuration/configuration_minder.h"
-#include "core/context.h"
-#include "hkt/hkt_mgmt_minder.h"
-#include "hkt/hkt_node.h"
-#include "map/al/stack.h"
-#include "map/codec/tlv_types.h"
-#include "map/datamodel/datamodel.h"
 #include "messages/bus_records.h"
-#include "nal/ics.h"
-#include "nal/nal.h"
-#include "platform/map/transport/transport_test_util.h"
-#include "rest/rest_minder.h"
-#include "rest/rest_service.h"
-#include "scenario.h"
-#include "sim.h"
+#include "map/codec/tlv_types.h"
 #include "support/bus_client.h"
-#include "support/private_bus.h"
-#include "support/process.h"
-#include "support/temp_root.h"
-
-using ozr_test::free_port;
+#include "support/mesh_stack.h"
 
 namespace {
 
-const MAC kController(0x02, 0x6f, 0x7a, 0x72, 0x00, 0x00);
-const MAC kControllerIf(0x02, 0x6f, 0x7a, 0x72, 0x00, 0x01);
-const MAC kGateway(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x00);
 const MAC kWired(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x00);
 const MAC kFar(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x00);
 const MAC kOther(0x02, 0x6f, 0x7a, 0x72, 0x04, 0x00);
@@ -73,101 +44,25 @@ std::vector<MAC> sent_to(const std::string& pcap, uint16_t type) {
     return out;
 }
 
-class ChannelMesh : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        bus_ = std::make_unique<ozr_test::PrivateBus>(root_.dir());
-        if (!bus_->ok())
-            GTEST_SKIP() << bus_->why();
-        ozr_clock::set_manual(40000000);
-        ASSERT_TRUE(ozr_make_dirs(ozr_path("/configs/easymesh")));
-        journal_ = root_.path("/journal.jsonl");
-        rest_port_ = free_port();
-        ozr_test::write_text(nal_platform_json_path(),
-                             "{\"platform-journal-path\": \"" + journal_ +
-                                 "\", \"mesh-rest-listen-address\": {\"rest-ipv4\": "
-                                 "\"127.0.0.1\", \"rest-port\": " +
-                                 std::to_string(rest_port_) + "}}");
-        const std::string seg = private_segment(23711);
-        pcap_ = root_.path("/ozr.pcap");
-        MapStackConfig c;
-        c.segment = seg;
-        c.interfaces = {{"ozr0", kControllerIf, ""}};
-        c.al_mac = kController;
-        c.agent_al_mac = kGateway;
-        c.pcap = pcap_;
-        map_stack_set_config(c);
-        ASSERT_EQ(uv_loop_init(&loop_), 0);
-        std::string error;
-        if (map_stack_start(&loop_, &error) != 0) {
-            uv_loop_close(&loop_);
-            map_stack_set_config(map_stack_default_config());
-            ozr_clock::use_real();
-            GTEST_SKIP() << "the segment transport cannot open here: " << error;
-        }
-        started_ = true;
-        ctx_ = new Context(&loop_);
-        ASSERT_EQ(ctx_->init().code, 0);
-        ctx_->start();
-        ASSERT_TRUE(run_until(
-            [&] { return log_.text().find("serving on the system bus") != std::string::npos; }));
+ozr_test::MeshOptions options() {
+    ozr_test::MeshOptions o;
+    o.port = 23711;
+    o.clock_ms = 40000000;
+    o.context = o.bus = o.capture = true;
+    o.scenario = "channel.json";
+    return o;
+}
 
-        meshsim::Scenario s;
-        ASSERT_EQ(
-            meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/channel.json", s, &error), 0)
-            << error;
-        meshsim::SimOptions o;
-        o.segment = seg;
-        o.run_timeline = false;
-        o.autoconfig_retry_ms = 200;
-        sim_ = std::make_unique<meshsim::Sim>(std::move(s), o);
-        sim_->set_log_sink([this](const std::string& l) { sim_log_.push_back(l); });
-        ASSERT_EQ(sim_->start(&loop_, &error), 0) << error;
-    }
-    void TearDown() override {
-        if (!started_)
-            return;
-        if (sim_)
-            sim_->stop();
-        map_stack_stop();
-        // The REST connections the test opened close before the loop's shutdown walk.
-        if (ctx_->rest_minder && ctx_->rest_minder->service()) {
-            ctx_->rest_minder->service()->close();
-            for (int i = 0; i < 8; ++i)
-                uv_run(&loop_, UV_RUN_NOWAIT);
-        }
-        ctx_->shutdown();
-        delete ctx_;
-        map_datamodel_reset();
-        map_stack_set_config(map_stack_default_config());
-        ics_reset();
-        ozr_clock::use_real();
-    }
-    bool run_until(const std::function<bool()>& pred, int seconds = 10) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (!pred()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            uv_run(&loop_, UV_RUN_NOWAIT);
-            if (!pred())
-                poll(nullptr, 0, 2);
-        }
-        return true;
-    }
-    template <class F>
-    auto on_client(F f) -> decltype(f()) {
-        auto fut = std::async(std::launch::async, f);
-        run_until(
-            [&] { return fut.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
-        return fut.get();
-    }
+class ChannelMesh : public ozr_test::MeshStack {
+  protected:
+    ChannelMesh() : MeshStack(options()) {}
     // The mesh as the stack and the vendor agent registry know it.
     void mesh_known() {
         ASSERT_TRUE(run_until([&] {
             return get_ale(kWired) && get_ale(kFar) && get_ale(kOther) &&
                    map_get_topology_tree_height() == 3;
         })) << map_format_topology_tree();
-        HktMgmtMinder& h = *ctx_->hkt_mgmt_minder;
+        HktMgmtMinder& h = hkt();
         h.on_discovery_poll();
         ASSERT_TRUE(run_until(
             [&] { return h.find_hkt_from_agent(kWired) && h.find_hkt_from_agent(kFar); }));
@@ -198,17 +93,6 @@ class ChannelMesh : public ::testing::Test {
         }
         return {0, 0};
     }
-
-    ozr_test::TempRoot root_;
-    ozr_test::LogCapture log_{root_, 7};
-    std::unique_ptr<ozr_test::PrivateBus> bus_;
-    std::string journal_, pcap_;
-    int rest_port_ = 0;
-    uv_loop_t loop_;
-    Context* ctx_ = nullptr;
-    std::unique_ptr<meshsim::Sim> sim_;
-    std::vector<std::string> sim_log_;
-    bool started_ = false;
 };
 
 TEST_F(ChannelMesh, SetRadioChannelMovesEveryExtenderDeepestFirstAndTheApsShowIt) {
@@ -242,7 +126,7 @@ TEST_F(ChannelMesh, SetRadioChannelMovesEveryExtenderDeepestFirstAndTheApsShowIt
     ASSERT_NE(wired, std::string::npos);
     EXPECT_EQ(sim_channel(0, 1), 36);
     // The bytes on the wire agree: depth 3, then both agents at depth 2, never the gateway.
-    const std::vector<MAC> to = sent_to(pcap_, CMDU_TYPE_CHANNEL_SELECTION_REQUEST);
+    const std::vector<MAC> to = sent_to(pcap(), CMDU_TYPE_CHANNEL_SELECTION_REQUEST);
     ASSERT_EQ(to.size(), 3u);
     EXPECT_EQ(to[0], kFar);
     EXPECT_TRUE((to[1] == kWired && to[2] == kOther) || (to[1] == kOther && to[2] == kWired));
@@ -294,7 +178,7 @@ TEST_F(ChannelMesh, TheGatewaysOwnMoveFollowsToTheExtendersWithBothSwitches) {
         return radio.bandwidth_mhz == 80 && radio.centre == 42;
     };
     ASSERT_TRUE(run_until([&] { return in_block(1, 1) && in_block(2, 1) && in_block(3, 0); }));
-    EXPECT_EQ(sent_to(pcap_, CMDU_TYPE_CHANNEL_SELECTION_REQUEST).size(), 3u);
+    EXPECT_EQ(sent_to(pcap(), CMDU_TYPE_CHANNEL_SELECTION_REQUEST).size(), 3u);
 }
 
 }  // namespace

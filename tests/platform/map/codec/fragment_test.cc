@@ -36,6 +36,13 @@ class Fragments : public ::testing::Test {
         EXPECT_TRUE(encode_1905_CMDU(*c, f));
         return f;
     }
+    static CmduPtr reassemble(const std::vector<std::vector<uint8_t>>& frags) {
+        CmduReassembler r;
+        CmduPtr out;
+        for (auto& f : frags)
+            out = r.feed(sample_mac(1, 1), f.data(), f.size());
+        return out;
+    }
     static std::string dump(const CMDU& c) {
         std::string s;
         for (size_t i = 0; c.list_of_TLVs[i]; ++i)
@@ -67,10 +74,7 @@ TEST_F(Fragments, LargeCmduSplitsAtTlvBoundariesWithinOnePayload) {
     }
     EXPECT_EQ(frags.back()[frags.back().size() - 3], TLV_TYPE_END_OF_MESSAGE);
 
-    CmduReassembler r;
-    CmduPtr out;
-    for (auto& f : frags)
-        out = r.feed(sample_mac(1, 1), f.data(), f.size());
+    CmduPtr out = reassemble(frags);
     ASSERT_TRUE(out);
     EXPECT_EQ(dump(*out), dump(*c));
 }
@@ -82,10 +86,7 @@ TEST_F(Fragments, ATlvLargerThanAFragmentIsCutAtBytes) {
     ASSERT_EQ(frags.size(), 2u);
     EXPECT_EQ(frags[0].size(), CMDU_MAX_FRAGMENT_PAYLOAD);
     EXPECT_LE(frags[1].size(), CMDU_MAX_FRAGMENT_PAYLOAD);
-    CmduReassembler r;
-    CmduPtr out;
-    for (auto& f : frags)
-        out = r.feed(sample_mac(1, 1), f.data(), f.size());
+    CmduPtr out = reassemble(frags);
     ASSERT_TRUE(out);
     EXPECT_EQ(dump(*out), dump(*make_topology_response(3, 4, 20)));
 
@@ -106,10 +107,7 @@ TEST_F(Fragments, FragmentsCutInsideZeroBytesAreNotMistakenForEndOfMessage) {
     std::vector<std::vector<uint8_t>> frags;
     ASSERT_TRUE(encode_1905_CMDU(*b.get(), frags));
     ASSERT_EQ(frags.size(), 3u);
-    CmduReassembler r;
-    CmduPtr out;
-    for (auto& f : frags)
-        out = r.feed(sample_mac(1, 1), f.data(), f.size());
+    CmduPtr out = reassemble(frags);
     ASSERT_TRUE(out);
     auto* t = tlv_cast<tunneled_tlv>(out->list_of_TLVs[1]);
     ASSERT_NE(t, nullptr);

@@ -1,7 +1,11 @@
 #include "pdml.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+
+#include "map/transport/pcap_writer.h"
 
 namespace {
 std::string attr(const std::string& tag, const char* key) {
@@ -91,4 +95,34 @@ bool parse_number(const std::string& s, unsigned long long& v) {
     char* end = nullptr;
     v = std::strtoull(s.c_str(), &end, 0);
     return end && *end == '\0';
+}
+
+std::vector<std::vector<PdmlField>> tshark_dissect(
+    const std::vector<std::vector<uint8_t>>& frames) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = std::string(tmp ? tmp : "/tmp") + "/ozr_dissect_XXXXXX";
+    int fd = mkstemp(&path[0]);
+    if (fd < 0)
+        return {};
+    close(fd);
+    PcapWriter w;
+    if (w.open(path, 1u << 30)) {
+        for (const auto& f : frames)
+            w.write(f.data(), f.size());
+        w.close();
+    }
+    auto packets = parse_pdml(run_tshark(path));
+    std::remove(path.c_str());
+    return packets;
+}
+
+std::vector<std::string> expert_complaints(const std::vector<PdmlField>& fields) {
+    std::vector<std::string> out;
+    for (const auto& f : fields) {
+        if ((f.name == "_ws.expert" || f.name == "_ws.malformed") &&
+            f.showname.find("(Note/") == std::string::npos &&
+            f.showname.find("(Chat/") == std::string::npos)
+            out.push_back(f.showname.empty() ? f.name : f.showname);
+    }
+    return out;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,3 +20,9 @@ bool have_tshark();
 std::string run_tshark(const std::string& pcap);
 // A decimal or 0x-hex number; false when S is not one.
 bool parse_number(const std::string& s, unsigned long long& v);
+// tshark's dissection of Ethernet FRAMES, written to a temporary capture file: the fields
+// of each packet (none when tshark cannot run).
+std::vector<std::vector<PdmlField>> tshark_dissect(const std::vector<std::vector<uint8_t>>& frames);
+// The expert complaints (warnings, errors, malformed packet) among FIELDS, notes and chats
+// aside: each field's showname.
+std::vector<std::string> expert_complaints(const std::vector<PdmlField>& fields);

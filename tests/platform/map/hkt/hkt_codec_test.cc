@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "hex.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/codec.h"
 #include "map/codec/tlv_types.h"
@@ -13,18 +14,6 @@
 #include "random_io.h"
 
 namespace {
-
-// Random values that respect the HKT bounds (names of at most 16 bytes).
-class HktFiller : public RandomFiller {
-  public:
-    using RandomFiller::RandomFiller;
-    bool str8(std::string& s) {
-        s.assign(pick(16), 'x');
-        for (auto& c : s)
-            c = static_cast<char>('a' + pick(25));
-        return true;
-    }
-};
 
 std::vector<uint8_t> forge(const hktMessage& m) {
     std::vector<uint8_t> out;
@@ -36,7 +25,7 @@ template <class T>
 void roundtrip_random() {
     for (uint32_t seed = 1; seed <= 200; ++seed) {
         T rec;
-        HktFiller f(seed * 131 + hkt_record_type<T>::value);
+        RandomFiller f(seed * 131 + hkt_record_type<T>::value, 16);
         hkt_codec::visit(f, rec);
         if constexpr (std::is_same<T, hkt_config_response_tlv>::value) {
             rec.data.resize(rec.data_len % 2000);
@@ -72,39 +61,25 @@ TEST(HktCodec, EveryRecordRoundTrips) {
 #undef OZR_HKT_RT
 }
 
-std::vector<uint8_t> hex(const char* s) {
-    std::vector<uint8_t> v;
-    auto nib = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-    while (*s) {
-        if (*s == ' ') {
-            ++s;
-            continue;
-        }
-        v.push_back(static_cast<uint8_t>(nib(s[0]) << 4 | nib(s[1])));
-        s += 2;
-    }
-    return v;
-}
-
 // The discovery response byte by byte as docs/hkt.md gives it.
 TEST(HktCodec, DiscoveryResponseDecodesFromItsDocumentedBytes) {
-    std::vector<uint8_t> b =
-        hex("02 00 00"                          // type 2, length (patched below)
-            "00000001 00000003 00000007"        // capabilities version 1, HKT version 3, config 7
-            "05 4558542d57"                     // model "EXT-W"
-            "03 657831"                         // serial "ex1" (lower case on the wire)
-            "026f7a720201 026f7a720200"         // system MAC, co-located agent
-            "c0a80165"                          // 192.168.1.101
-            "fe800000000000000000000000000001"  // fe80::1
-            "01 20010db8000000000000000000000002"           // one global: 2001:db8::2
-            "04 68616c6c"                                   // host name "hall"
-            "05 322e342e31"                                 // sw version "2.4.1"
-            "02 4d53"                                       // vendor "MS"
-            "01 78"                                         // product class "x"
-            "026f7a"                                        // OUI
-            "00000009"                                      // minders present
-            "02 0100 0103"                                  // two minder capabilities
-            "01 04 6c616e30 026f7a720201 00000001 01 02");  // lan0, gigabit, on, port 2
+    std::vector<uint8_t> b = from_hex(
+        "02 00 00"                             // type 2, length (patched below)
+        "00000001 00000003 00000007"           // capabilities version 1, HKT version 3, config 7
+        "05 4558542d57"                        // model "EXT-W"
+        "03 657831"                            // serial "ex1" (lower case on the wire)
+        "026f7a720201 026f7a720200"            // system MAC, co-located agent
+        "c0a80165"                             // 192.168.1.101
+        "fe800000000000000000000000000001"     // fe80::1
+        "01 20010db8000000000000000000000002"  // one global: 2001:db8::2
+        "04 68616c6c"                          // host name "hall"
+        "05 322e342e31"                        // sw version "2.4.1"
+        "02 4d53"                              // vendor "MS"
+        "01 78"                                // product class "x"
+        "026f7a"                               // OUI
+        "00000009"                             // minders present
+        "02 0100 0103"                         // two minder capabilities
+        "01 04 6c616e30 026f7a720201 00000001 01 02");  // lan0, gigabit, on, port 2
     const size_t len = b.size() - 3;
     b[1] = static_cast<uint8_t>(len >> 8);
     b[2] = static_cast<uint8_t>(len);
@@ -143,77 +118,72 @@ TEST(HktCodec, DiscoveryResponseDecodesFromItsDocumentedBytes) {
 
 TEST(HktCodec, SmallMessagesHaveTheirDocumentedBytes) {
     hkt_heartbeat_tlv hb{0x01020304};
-    EXPECT_EQ(forge(hkt_message_of(hb)), hex("08 0004 01020304"));
+    EXPECT_EQ(forge(hkt_message_of(hb)), from_hex("08 0004 01020304"));
     hkt_config_response_tlv cr;
     cr.return_code = -1;
     cr.data = {0x6f, 0x6b};
     cr.data_len = 2;
-    EXPECT_EQ(forge(hkt_message_of(cr)), hex("04 0008 ffffffff 0002 6f6b"));
+    EXPECT_EQ(forge(hkt_message_of(cr)), from_hex("04 0008 ffffffff 0002 6f6b"));
     hkt_config_request_tlv cq;
     cq.data = {1, 2, 3};
-    EXPECT_EQ(forge(hkt_message_of(cq)), hex("03 0003 010203"));
+    EXPECT_EQ(forge(hkt_message_of(cq)), from_hex("03 0003 010203"));
     hkt_vsn_query_tlv vq;
-    EXPECT_EQ(forge(hkt_message_of(vq)), hex("b7 0000"));
+    EXPECT_EQ(forge(hkt_message_of(vq)), from_hex("b7 0000"));
     hkt_bh_vap_8byte_request_tlv bh{1};
-    EXPECT_EQ(forge(hkt_message_of(bh)), hex("b9 0001 01"));
+    EXPECT_EQ(forge(hkt_message_of(bh)), from_hex("b9 0001 01"));
     hkt_port_info_response_tlv pr;
     pr.port_mac = MAC(2, 0, 0, 0, 0, 1);
     pr.power_state = 1;
     pr.speed = 1000;
     pr.port_number = 3;
-    EXPECT_EQ(forge(hkt_message_of(pr)), hex("0b 000e 020000000001 01 000003e8 0003 00"));
+    EXPECT_EQ(forge(hkt_message_of(pr)), from_hex("0b 000e 020000000001 01 000003e8 0003 00"));
     // The Vendor Specific TLV around it: the OUI, then the HKT TLV.
     vendor_specific_tlv v;
     hktMessage hm = hkt_message_of(hb);
     ASSERT_TRUE(forge_hkt_vendor_tlv(&hm, v));
     EXPECT_EQ(0, std::memcmp(v.vendor_oui, hkt_get_vendor_oui(), 3));
-    EXPECT_EQ(v.payload, hex("08 0004 01020304"));
+    EXPECT_EQ(v.payload, from_hex("08 0004 01020304"));
 }
 
+// Hostile payloads, one per row, each refused whole.
 TEST(HktCodec, HostilePayloadsAreRefused) {
-    // Nothing, a header alone that promises more, a length beyond the bytes.
     EXPECT_EQ(parse_hkt_message_from_packet(nullptr, 10), nullptr);
-    const std::vector<uint8_t> hdr = hex("08 0004");
-    EXPECT_EQ(parse_hkt_message_from_packet(hdr.data(), hdr.size()), nullptr);
-    const std::vector<uint8_t> big = hex("08 ffff 01020304");
-    EXPECT_EQ(parse_hkt_message_from_packet(big.data(), big.size()), nullptr);
-    // A zero-length heartbeat or configuration response: the value ends early.
-    const std::vector<uint8_t> empty_hb = hex("08 0000");
-    EXPECT_EQ(parse_hkt_message_from_packet(empty_hb.data(), empty_hb.size()), nullptr);
-    const std::vector<uint8_t> empty_cr = hex("04 0000");
-    EXPECT_EQ(parse_hkt_message_from_packet(empty_cr.data(), empty_cr.size()), nullptr);
-    // A configuration response whose data length says more than it carries.
-    const std::vector<uint8_t> short_cr = hex("04 0007 00000000 0002 6f");
-    EXPECT_EQ(parse_hkt_message_from_packet(short_cr.data(), short_cr.size()), nullptr);
-    // A configuration response of zero data is fine.
-    const std::vector<uint8_t> ok_cr = hex("04 0006 00000005 0000");
+    // A value of LEN bytes after TYPE's header, the length field patched.
+    auto tlv = [](uint8_t type, std::vector<uint8_t> value) {
+        value.insert(value.begin(), {type, static_cast<uint8_t>(value.size() >> 8),
+                                     static_cast<uint8_t>(value.size())});
+        return value;
+    };
+    std::vector<uint8_t> many(1 + 33 * 6, 0x02), v6(4 + 16 + 1 + 9 * 16, 0x20);
+    many[0] = 33;    // 33 interfaces asked
+    v6[4 + 16] = 9;  // 9 global IPv6 addresses
+    std::vector<uint8_t> vsn(1 + 33, 'A');
+    vsn[0] = 33;
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    } rows[] = {
+        {"a header alone that promises more", from_hex("08 0004")},
+        {"a length beyond the bytes", from_hex("08 ffff 01020304")},
+        {"a zero-length heartbeat", from_hex("08 0000")},
+        {"a zero-length configuration response", from_hex("04 0000")},
+        {"a data length over what is carried", from_hex("04 0007 00000000 0002 6f")},
+        {"interfaces over their bound", tlv(HKT_TLV_INTERFACES_STATISTIC_REQUEST, many)},
+        {"global IPv6 addresses over their bound", tlv(HKT_TLV_IP_CHANGE_NOTIFICATION, v6)},
+        {"a count beyond the bytes", from_hex("b3 0001 ff")},
+        {"a VSN over 32 bytes", tlv(HKT_TLV_VSN_RESPONSE, vsn)},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(parse_hkt_message_from_packet(r.bytes.data(), r.bytes.size()), nullptr) << r.what;
+    // A configuration response of zero data is fine; an unknown type is kept raw (its
+    // handler lookup then fails).
+    const std::vector<uint8_t> ok_cr = from_hex("04 0006 00000005 0000"),
+                               odd = from_hex("63 0002 abcd");
     hktMessage* m = parse_hkt_message_from_packet(ok_cr.data(), ok_cr.size());
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(hkt_tlv_cast<hkt_config_response_tlv>(m)->return_code, 5);
     EXPECT_TRUE(hkt_tlv_cast<hkt_config_response_tlv>(m)->data.empty());
     free_hkt_message_structure(m);
-    // Lists over their bound: 33 interfaces asked, 9 global IPv6 addresses.
-    std::vector<uint8_t> many = {HKT_TLV_INTERFACES_STATISTIC_REQUEST, 0, 0, 33};
-    many.resize(4 + 33 * 6, 0x02);
-    many[1] = static_cast<uint8_t>((many.size() - 3) >> 8);
-    many[2] = static_cast<uint8_t>(many.size() - 3);
-    EXPECT_EQ(parse_hkt_message_from_packet(many.data(), many.size()), nullptr);
-    std::vector<uint8_t> v6 = {HKT_TLV_IP_CHANGE_NOTIFICATION, 0, 0};
-    v6.resize(3 + 4 + 16, 0);
-    v6.push_back(9);
-    v6.resize(v6.size() + 9 * 16, 0x20);
-    v6[1] = static_cast<uint8_t>((v6.size() - 3) >> 8);
-    v6[2] = static_cast<uint8_t>(v6.size() - 3);
-    EXPECT_EQ(parse_hkt_message_from_packet(v6.data(), v6.size()), nullptr);
-    // A count that promises more entries than there are bytes.
-    const std::vector<uint8_t> vaps = hex("b3 0001 ff");
-    EXPECT_EQ(parse_hkt_message_from_packet(vaps.data(), vaps.size()), nullptr);
-    // A VSN over 32 bytes.
-    std::vector<uint8_t> vsn = {HKT_TLV_VSN_RESPONSE, 0, 34, 33};
-    vsn.resize(vsn.size() + 33, 'A');
-    EXPECT_EQ(parse_hkt_message_from_packet(vsn.data(), vsn.size()), nullptr);
-    // An unknown type is kept raw (its handler lookup then fails).
-    const std::vector<uint8_t> odd = hex("63 0002 abcd");
     m = parse_hkt_message_from_packet(odd.data(), odd.size());
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->tlv_type, 0x63);

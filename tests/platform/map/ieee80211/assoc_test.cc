@@ -1,3 +1,5 @@
+// The (re)association body parser on bodies built element by element, as clients send them:
+// one table of bodies and what the parser makes of them, hostile ones included.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +12,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A (re)association request body built element by element, as a client sends it.
+// A (re)association request body built element by element.
 struct Body {
     Bytes b;
     explicit Body(bool reassoc = false, const std::string& ssid = "mesh") {
@@ -26,6 +28,14 @@ struct Body {
         b.insert(b.end(), body.begin(), body.end());
         return *this;
     }
+    Body& raw(const Bytes& bytes) {
+        b.insert(b.end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+    Body& cut(size_t n) {
+        b.resize(b.size() - n);
+        return *this;
+    }
     // HT capabilities: info, RX MCS bitmask of streams 1-4, TX parameters byte.
     Body& ht(uint16_t info, uint8_t rx_streams, uint8_t tx_params = 0) {
         Bytes e(26, 0);
@@ -36,169 +46,162 @@ struct Body {
         e[3 + 12] = tx_params;
         return ie(45, e);
     }
-    Body& vht(uint32_t info, uint16_t rx_map, uint16_t tx_map) {
+    Body& vht(uint32_t info, int rx_streams, int tx_streams) {
         Bytes e(12, 0);
         for (int i = 0; i < 4; ++i)
             e[i] = (info >> (8 * i)) & 0xff;
-        e[4] = rx_map & 0xff;
-        e[5] = rx_map >> 8;
-        e[8] = tx_map & 0xff;
-        e[9] = tx_map >> 8;
+        put_map(e, 4, rx_streams);
+        put_map(e, 8, tx_streams);
         return ie(191, e);
     }
-    Body& he(uint8_t width_set, uint16_t rx_map, uint16_t tx_map) {
+    Body& he(uint8_t width_set, int streams) {
         Bytes e(1 + 6 + 11 + 4, 0);
         e[0] = 35;
         e[1 + 6] = width_set;
-        e[1 + 17] = rx_map & 0xff;
-        e[1 + 18] = rx_map >> 8;
-        e[1 + 19] = tx_map & 0xff;
-        e[1 + 20] = tx_map >> 8;
+        put_map(e, 1 + 17, streams);
+        put_map(e, 1 + 19, streams);
         return ie(255, e);
     }
     Body& ext_cap(bool btm, bool ecsa) {
         Bytes e(8, 0);
-        if (ecsa)
-            e[0] |= 1 << 2;
-        if (btm)
-            e[2] |= 1 << 3;  // bit 19
+        e[0] = ecsa ? 1 << 2 : 0;
+        e[2] = btm ? 1 << 3 : 0;  // bit 19
         return ie(127, e);
     }
     Body& rm_enabled() { return ie(70, {0x73, 0x00, 0x00, 0x00, 0x00}); }
+
+  private:
+    // An MCS map of N streams at MCS 0-9, the rest unsupported, little-endian at AT.
+    static void put_map(Bytes& e, size_t at, int n) {
+        uint16_t m = 0xffff;
+        for (int i = 0; i < n; ++i)
+            m = static_cast<uint16_t>((m & ~(3u << (2 * i))) | (2u << (2 * i)));
+        e[at] = m & 0xff;
+        e[at + 1] = m >> 8;
+    }
 };
 
-// Maps with N streams at MCS 0-9 and the rest unsupported.
-uint16_t mcs_map(int n) {
-    uint16_t m = 0xffff;
-    for (int i = 0; i < n; ++i)
-        m = static_cast<uint16_t>((m & ~(3u << (2 * i))) | (2u << (2 * i)));
-    return m;
+std::string list(const uint8_t* p, size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i)
+        s += (i ? "," : "") + std::to_string(p[i]);
+    return s;
 }
 
-map_sta_assoc_caps parse(const Body& body, bool is_5g, const std::string& ssid = "mesh",
-                         int* rc_out = nullptr) {
-    map_sta_assoc_caps c;
-    const int rc =
-        map_80211_parse_assoc_body(&c, body.b.data(), body.b.size(), is_5g,
-                                   reinterpret_cast<const uint8_t*>(ssid.data()), ssid.size());
-    if (rc_out)
-        *rc_out = rc;
-    else
-        EXPECT_EQ(rc, 0);
-    return c;
+// Everything the parser fills, as one line: the flags only when set.
+std::string summary(const map_sta_assoc_caps& c) {
+    char head[96];
+    std::snprintf(head, sizeof head, "cap %04x li %d bands %d bw %d rx %d tx %d", c.capability_info,
+                  c.listen_interval, c.supported_bands, c.max_bandwidth, c.max_rx_spatial_streams,
+                  c.max_tx_spatial_streams);
+    std::string s = head;
+    const std::pair<uint8_t, const char*> flags[] = {
+        {c.is_reassoc, "reassoc"}, {c.ht_support, "ht"},     {c.vht_support, "vht"},
+        {c.he_support, "he"},      {c.sgi_support, "sgi"},   {c.btm_support, "btm"},
+        {c.rrm_support, "rrm"},    {c.ecsa_support, "ecsa"}, {c.mbo_support, "mbo"}};
+    for (const auto& f : flags)
+        s += f.first ? std::string(" ") + f.second : "";
+    if (c.op_class_count)
+        s += " classes " + list(c.op_classes, c.op_class_count);
+    if (c.supported_channel_count)
+        s += " channels " + list(c.supported_channels, c.supported_channel_count);
+    for (size_t i = 0; i < c.non_pref_count; ++i) {
+        const auto& n = c.non_pref[i];
+        const uint8_t v[] = {n.op_class, n.channel, n.preference, n.reason};
+        s += " nonpref " + list(v, 4);
+    }
+    return s;
 }
 
-Bytes channels(const map_sta_assoc_caps& c) {
-    return Bytes(c.supported_channels, c.supported_channels + c.supported_channel_count);
+std::string range(int from, int to) {
+    std::string s;
+    for (int ch = from; ch <= to; ++ch)
+        s += (ch == from ? "" : ",") + std::to_string(ch);
+    return s;
 }
 
-TEST(AssocBody, LegacyTwoGhzHtClient) {
-    Body body;
-    body.ht(1u << 5, 1).ext_cap(true, false);
-    const auto c = parse(body, false);
-    EXPECT_EQ(c.capability_info, 0x0431);
-    EXPECT_EQ(c.listen_interval, 10);
-    EXPECT_FALSE(c.is_reassoc);
-    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_2G);
-    EXPECT_TRUE(c.ht_support);
-    EXPECT_FALSE(c.vht_support);
-    EXPECT_FALSE(c.he_support);
-    EXPECT_EQ(c.max_rx_spatial_streams, 1);
-    EXPECT_EQ(c.max_tx_spatial_streams, 1);
-    EXPECT_EQ(c.max_bandwidth, 20);
-    EXPECT_TRUE(c.sgi_support);
-    EXPECT_TRUE(c.btm_support);
-    EXPECT_FALSE(c.ecsa_support);
-    EXPECT_FALSE(c.rrm_support);
-    EXPECT_EQ(c.supported_channel_count, 0);
-}
-
-TEST(AssocBody, DualBandHtClientOnFiveGhz) {
-    Body body;
-    // Current class 115, then 81, 83, 121, the 130 separator and an ignored tail.
-    body.ie(59, {115, 81, 83, 121, 130, 131});
-    body.ie(36, {36, 4, 100, 3, 149, 0});  // 36-48, 100-108; a zero count adds nothing
-    // 40 MHz, SGI40; 2 RX streams, TX set defined and unequal with 1 stream.
-    body.ht((1u << 1) | (1u << 6), 2, 0x03);
-    body.rm_enabled().ext_cap(false, true);
-    const auto c = parse(body, true);
-    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_2G | MAP_STA_BAND_5G);
-    EXPECT_EQ(Bytes(c.op_classes, c.op_classes + c.op_class_count), (Bytes{115, 81, 83, 121}));
-    EXPECT_EQ(channels(c), (Bytes{36, 40, 44, 48, 100, 104, 108}));
-    EXPECT_EQ(c.max_bandwidth, 40);
-    EXPECT_EQ(c.max_rx_spatial_streams, 2);
-    EXPECT_EQ(c.max_tx_spatial_streams, 1);
-    EXPECT_TRUE(c.sgi_support);
-    EXPECT_TRUE(c.rrm_support);
-    EXPECT_TRUE(c.ecsa_support);
-    EXPECT_FALSE(c.btm_support);
-}
-
-TEST(AssocBody, VhtClient) {
-    Body body;
-    body.ht(1u << 1, 2);
-    body.vht((1u << 2) | (1u << 5), mcs_map(4), mcs_map(2));  // 160 MHz, SGI80
-    const auto c = parse(body, true);
-    EXPECT_TRUE(c.vht_support);
-    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_5G);  // the serving radio's band only
-    EXPECT_EQ(c.max_bandwidth, 160);
-    EXPECT_EQ(c.max_rx_spatial_streams, 4);
-    EXPECT_EQ(c.max_tx_spatial_streams, 2);
-    EXPECT_TRUE(c.sgi_support);
-}
-
-TEST(AssocBody, HeClientWithSixGhzCapabilities) {
-    Body body;
-    body.he((1u << 1) | (1u << 2), mcs_map(2), mcs_map(2));  // 40 MHz in 2.4, 40/80 in 5 GHz
-    body.ie(255, {59, 0x00, 0x00});                          // HE 6 GHz band capabilities
-    auto c = parse(body, true);
-    EXPECT_TRUE(c.he_support);
-    EXPECT_FALSE(c.ht_support);
-    EXPECT_EQ(c.max_bandwidth, 80);
-    EXPECT_EQ(c.max_rx_spatial_streams, 2);
-    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_5G | MAP_STA_BAND_6G);
-    EXPECT_FALSE(c.sgi_support);
-    // On a 2.4 GHz radio only the 2.4 GHz width bit counts.
-    c = parse(body, false);
-    EXPECT_EQ(c.max_bandwidth, 40);
-    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_2G | MAP_STA_BAND_6G);
-}
-
-TEST(AssocBody, VhtOnTwoGhzTellsNoWidthOrBand) {
-    Body body;
-    body.ht(0, 2).vht(1u << 2, mcs_map(2), mcs_map(2));
-    const auto c = parse(body, false);
-    EXPECT_TRUE(c.vht_support);
-    EXPECT_EQ(c.max_bandwidth, 20);
-    EXPECT_EQ(c.supported_bands, MAP_STA_BAND_2G);
-    EXPECT_EQ(c.max_rx_spatial_streams, 2);
-}
-
-TEST(AssocBody, TruncatedOrOversizedElementEndsTheParse) {
-    Body body;
-    body.rm_enabled().ht(1u << 1, 3);
-    // Cut the HT element in half: what came before it is kept.
-    Body cut = body;
-    cut.b.resize(cut.b.size() - 13);
-    auto c = parse(cut, false);
-    EXPECT_TRUE(c.rrm_support);
-    EXPECT_FALSE(c.ht_support);
-    EXPECT_EQ(c.max_bandwidth, 20);
-    // A final element whose length claims 255 bytes.
-    Body big = body;
-    big.b.insert(big.b.end(), {127, 255, 0x00, 0x00, 0x08});
-    c = parse(big, false);
-    EXPECT_TRUE(c.ht_support);
-    EXPECT_FALSE(c.btm_support);
-    // A lone element id byte at the end is ignored too.
-    big.b.push_back(45);
-    c = parse(big, false);
-    EXPECT_EQ(c.max_rx_spatial_streams, 3);
-    // Known elements shorter than their layout are skipped, not read past.
-    Body shortie;
-    shortie.ie(45, {0x02, 0x00}).ie(191, {1, 2, 3}).ie(255, {35, 1, 2});
-    c = parse(shortie, true);
-    EXPECT_FALSE(c.ht_support || c.vht_support || c.he_support);
+TEST(AssocBody, WhatEachBodyTells) {
+    const std::string fixed = "cap 0431 li 10 ";
+    Bytes pairs;  // 120 channel ranges: more channels than the list takes
+    for (int i = 0; i < 120; ++i)
+        pairs.insert(pairs.end(), {static_cast<uint8_t>(i), 1});
+    const struct {
+        const char* what;
+        Body body;
+        bool is_5g;
+        const char* ssid;
+        std::string want;  // after the fixed fields
+    } rows[] = {
+        {"2.4 GHz HT client", Body().ht(1u << 5, 1).ext_cap(true, false), false, "mesh",
+         "bands 1 bw 20 rx 1 tx 1 ht sgi btm"},
+        // Current class 115, then 81, 83, 121, the 130 separator and an ignored tail;
+        // channels 36-48 and 100-108, a zero count adds nothing; 40 MHz with SGI40, 2 RX
+        // streams, a TX set defined and unequal with 1 stream.
+        {"dual-band HT client on 5 GHz",
+         Body()
+             .ie(59, {115, 81, 83, 121, 130, 131})
+             .ie(36, {36, 4, 100, 3, 149, 0})
+             .ht((1u << 1) | (1u << 6), 2, 0x03)
+             .rm_enabled()
+             .ext_cap(false, true),
+         true, "mesh",
+         "bands 3 bw 40 rx 2 tx 1 ht sgi rrm ecsa classes 115,81,83,121 channels "
+         "36,40,44,48,100,104,108"},
+        // 160 MHz, SGI80: only the serving radio's band.
+        {"VHT client", Body().ht(1u << 1, 2).vht((1u << 2) | (1u << 5), 4, 2), true, "mesh",
+         "bands 2 bw 160 rx 4 tx 2 ht vht sgi"},
+        {"VHT on 2.4 GHz tells no width or band", Body().ht(0, 2).vht(1u << 2, 2, 2), false, "mesh",
+         "bands 1 bw 20 rx 2 tx 2 ht vht"},
+        // 40 MHz in 2.4 GHz, 40/80 in 5 GHz, then HE 6 GHz band capabilities.
+        {"HE client on 5 GHz", Body().he(6, 2).ie(255, {59, 0, 0}), true, "mesh",
+         "bands 6 bw 80 rx 2 tx 2 he"},
+        {"HE client on 2.4 GHz: its width bit only", Body().he(6, 2).ie(255, {59, 0, 0}), false,
+         "mesh", "bands 5 bw 40 rx 2 tx 2 he"},
+        // The Current AP Address starts 00 05, which reads as an SSID element of 5 bytes
+        // at the association offset: the serving SSID, or else the element chain, tells.
+        {"reassociation found by SSID", Body(true, "home").ext_cap(true, false), false, "home",
+         "bands 1 bw 20 rx 1 tx 1 reassoc btm"},
+        {"reassociation without SSID", Body(true, "home").ext_cap(true, false), false, "",
+         "bands 1 bw 20 rx 1 tx 1 reassoc btm"},
+        {"association, other SSID", Body(false, "home").ext_cap(true, false), false, "other",
+         "bands 1 bw 20 rx 1 tx 1 btm"},
+        {"element cut in half: what came before is kept",
+         Body().rm_enabled().ht(1u << 1, 3).cut(13), false, "mesh", "bands 1 bw 20 rx 1 tx 1 rrm"},
+        {"last element claims 255 bytes",
+         Body().rm_enabled().ht(1u << 1, 3).raw({127, 255, 0, 0, 8}), false, "mesh",
+         "bands 1 bw 40 rx 3 tx 3 ht rrm"},
+        {"lone element id at the end",
+         Body().rm_enabled().ht(1u << 1, 3).raw({127, 255, 0, 0, 8, 45}), false, "mesh",
+         "bands 1 bw 40 rx 3 tx 3 ht rrm"},
+        {"known elements shorter than their layout",
+         Body().ie(45, {2, 0}).ie(191, {1, 2, 3}).ie(255, {35, 1, 2}), true, "mesh",
+         "bands 2 bw 20 rx 1 tx 1"},
+        {"channel ranges: repeats and the top of the byte", Body().ie(36, {1, 13, 6, 2, 250, 255}),
+         false, "mesh", "bands 3 bw 20 rx 1 tx 1 channels " + range(1, 13) + "," + range(250, 255)},
+        {"channel list capped", Body().ie(36, pairs), false, "mesh",
+         "bands 3 bw 20 rx 1 tx 1 channels " + range(0, 63)},
+        {"odd trailing byte is not a pair", Body().ie(36, {36, 2, 52}), true, "mesh",
+         "bands 2 bw 20 rx 1 tx 1 channels 36,40"},
+        // MBO: capability attribute, a report for class 115 channels 36 and 40 at
+        // preference 0 reason 1, a zero-length report; then another vendor's element.
+        {"MBO non-preferred channels",
+         Body()
+             .ie(221, {0x50, 0x6f, 0x9a, 0x16, 1, 1, 0x40, 2, 5, 115, 36, 40, 0, 1, 2, 0})
+             .ie(221, {0x00, 0x50, 0xf2, 0x02, 0x00}),
+         true, "mesh", "bands 2 bw 20 rx 1 tx 1 mbo nonpref 115,36,0,1 nonpref 115,40,0,1"},
+        {"MBO attribute running past its element",
+         Body().ie(221, {0x50, 0x6f, 0x9a, 0x16, 0x02, 0x09, 115, 36}), true, "mesh",
+         "bands 2 bw 20 rx 1 tx 1 mbo"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        map_sta_assoc_caps c;
+        ASSERT_EQ(map_80211_parse_assoc_body(&c, r.body.b.data(), r.body.b.size(), r.is_5g,
+                                             reinterpret_cast<const uint8_t*>(r.ssid),
+                                             std::strlen(r.ssid)),
+                  0);
+        EXPECT_EQ(summary(c), fixed + r.want);
+    }
 }
 
 TEST(AssocBody, BodiesWithoutElementsYieldNothing) {
@@ -213,77 +216,9 @@ TEST(AssocBody, BodiesWithoutElementsYieldNothing) {
     EXPECT_EQ(map_80211_parse_assoc_body(nullptr, fixed, 5, 0, nullptr, 0), -1);
 }
 
-TEST(AssocBody, ReassociationBodyFoundBySsid) {
-    // The Current AP Address starts 00 05, which reads as an SSID element of 5
-    // bytes at the association offset; the serving SSID tells them apart.
-    Body body(true, "home");
-    body.ext_cap(true, false);
-    auto c = parse(body, false, "home");
-    EXPECT_TRUE(c.is_reassoc);
-    EXPECT_TRUE(c.btm_support);
-    // Without the SSID the element chain still settles it.
-    c = parse(body, false, "");
-    EXPECT_TRUE(c.is_reassoc);
-    EXPECT_TRUE(c.btm_support);
-    Body assoc(false, "home");
-    assoc.ext_cap(true, false);
-    c = parse(assoc, false, "other");
-    EXPECT_FALSE(c.is_reassoc);
-    EXPECT_TRUE(c.btm_support);
-}
-
-TEST(AssocBody, SupportedChannelsExpansionIsBounded) {
-    Body body;
-    body.ie(36, {1, 13, 6, 2, 250, 255});  // 1-13, 6-7 again, then 250-255 only
-    auto c = parse(body, false);
-    Bytes want;
-    for (uint8_t ch = 1; ch <= 13; ++ch)
-        want.push_back(ch);
-    for (uint8_t ch = 250; ch != 0; ++ch)
-        want.push_back(ch);
-    EXPECT_EQ(channels(c), want);
-    // Many pairs cannot overflow the list.
-    Bytes pairs;
-    for (int i = 0; i < 120; ++i)
-        pairs.insert(pairs.end(), {static_cast<uint8_t>(i), 1});
-    Body many;
-    many.ie(36, pairs);
-    c = parse(many, false);
-    EXPECT_EQ(c.supported_channel_count, MAP_ASSOC_MAX_CHANNELS);
-    // An odd trailing byte is not a pair.
-    Body odd;
-    odd.ie(36, {36, 2, 52});
-    c = parse(odd, true);
-    EXPECT_EQ(channels(c), (Bytes{36, 40}));
-}
-
-TEST(AssocBody, MboNonPreferredChannels) {
-    Body body;
-    // MBO element: capability attribute, then a report for class 115 channels
-    // 36 and 40 at preference 0 reason 1, then a zero-length report.
-    body.ie(221, {0x50, 0x6f, 0x9a, 0x16, 0x01, 0x01, 0x40, 0x02, 0x05, 115, 36, 40, 0x00, 0x01,
-                  0x02, 0x00});
-    body.ie(221, {0x00, 0x50, 0xf2, 0x02, 0x00});  // another vendor's element
-    auto c = parse(body, true);
-    EXPECT_TRUE(c.mbo_support);
-    ASSERT_EQ(c.non_pref_count, 2);
-    EXPECT_EQ(c.non_pref[0].op_class, 115);
-    EXPECT_EQ(c.non_pref[0].channel, 36);
-    EXPECT_EQ(c.non_pref[1].channel, 40);
-    EXPECT_EQ(c.non_pref[1].preference, 0);
-    EXPECT_EQ(c.non_pref[1].reason, 1);
-    // An attribute running past its element is dropped.
-    Body bad;
-    bad.ie(221, {0x50, 0x6f, 0x9a, 0x16, 0x02, 0x09, 115, 36});
-    c = parse(bad, true);
-    EXPECT_TRUE(c.mbo_support);
-    EXPECT_EQ(c.non_pref_count, 0);
-}
-
 TEST(OperatingClass, BandsAndFiveGhzHalves) {
-    struct Row {
-        uint8_t cls;
-        uint8_t band;
+    const struct {
+        uint8_t cls, band;
         uint16_t type;
     } rows[] = {{81, MAP_BAND_2G, MAP_FREQ_NONE},     {84, MAP_BAND_2G, MAP_FREQ_NONE},
                 {115, MAP_BAND_5G, MAP_FREQ_5G_LOW},  {120, MAP_BAND_5G, MAP_FREQ_5G_LOW},
@@ -291,7 +226,7 @@ TEST(OperatingClass, BandsAndFiveGhzHalves) {
                 {127, MAP_BAND_5G, MAP_FREQ_5G_HIGH}, {128, MAP_BAND_5G, MAP_FREQ_5G_BOTH},
                 {130, MAP_BAND_5G, MAP_FREQ_5G_BOTH}, {131, MAP_BAND_6G, MAP_FREQ_NONE},
                 {137, MAP_BAND_6G, MAP_FREQ_NONE}};
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         uint8_t band = 0xee;
         uint16_t type = 0xeeee;
         ASSERT_EQ(get_frequency_type(r.cls, &band, &type), 0) << int(r.cls);

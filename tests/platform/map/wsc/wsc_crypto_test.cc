@@ -7,19 +7,13 @@
 
 #include <cstring>
 
+#include "hex.h"
 #include "map/codec/wsc.h"
 #include "map/wsc/wsc_crypto.h"
 #include "map/wsc/wsc_messages.h"
 #include "wsc_reference.h"
 
 namespace {
-
-using wsc_ref::hex;
-using wsc_ref::unhex;
-
-std::vector<uint8_t> bytes_of(const std::string& h) {
-    return unhex(h);
-}
 
 // RFC 3526 group 5 prime, for the hostile values built from it.
 const char* kPrimeHex =
@@ -30,10 +24,7 @@ const char* kPrimeHex =
     "F1746C08CA237327FFFFFFFFFFFFFFFF";
 
 std::vector<uint8_t> prime_bytes() {
-    std::string h = kPrimeHex;
-    for (char& c : h)
-        c = static_cast<char>(std::tolower(c));
-    return unhex(h);
+    return from_hex(kPrimeHex);
 }
 
 struct Vector {
@@ -42,12 +33,12 @@ struct Vector {
 
 // Compares every derived value of one exchange with the reference.
 void check_against_reference(const Vector& v) {
-    const std::vector<uint8_t> epriv = bytes_of(v.enrollee_priv),
-                               rpriv = bytes_of(v.registrar_priv);
-    const std::vector<uint8_t> n1 = bytes_of("00112233445566778899aabbccddeeff");
-    const std::vector<uint8_t> n2 = bytes_of("f0e1d2c3b4a5968778695a4b3c2d1e0f");
-    const MAC mac(bytes_of("020000aabbcc").data());
-    const std::vector<uint8_t> iv = bytes_of("000102030405060708090a0b0c0d0e0f");
+    const std::vector<uint8_t> epriv = from_hex(v.enrollee_priv),
+                               rpriv = from_hex(v.registrar_priv);
+    const std::vector<uint8_t> n1 = from_hex("00112233445566778899aabbccddeeff");
+    const std::vector<uint8_t> n2 = from_hex("f0e1d2c3b4a5968778695a4b3c2d1e0f");
+    const MAC mac(from_hex("020000aabbcc").data());
+    const std::vector<uint8_t> iv = from_hex("000102030405060708090a0b0c0d0e0f");
 
     // The settings plaintext: our encoder against the reference's own.
     WscBssConfig bss;
@@ -62,58 +53,59 @@ void check_against_reference(const Vector& v) {
     wsc_ref::Object ref_settings;
     std::string why;
     if (!wsc_ref::run(
-            "settings", {{"ssid", bss.ssid}, {"key", bss.network_key}, {"mac", hex(mac.data(), 6)}},
+            "settings",
+            {{"ssid", bss.ssid}, {"key", bss.network_key}, {"mac", to_hex(mac.data(), 6)}},
             {{"auth_type", bss.auth_type}, {"encr_type", bss.encr_type}, {"map_ext", bss.map_ext}},
             ref_settings, &why))
         GTEST_SKIP() << why;
-    EXPECT_EQ(hex(settings), ref_settings.strings["settings"]);
+    EXPECT_EQ(to_hex(settings), ref_settings.strings["settings"]);
 
     auto enrollee = WscDhKey::from_private(epriv.data(), epriv.size());
     auto registrar = WscDhKey::from_private(rpriv.data(), rpriv.size());
     ASSERT_TRUE(enrollee && registrar);
-    const std::vector<uint8_t> m1 = bytes_of("104a000110102200010412345678");
-    const std::vector<uint8_t> m2 = bytes_of("104a00011010220001059abcdef0");
+    const std::vector<uint8_t> m1 = from_hex("104a000110102200010412345678");
+    const std::vector<uint8_t> m2 = from_hex("104a00011010220001059abcdef0");
 
     wsc_ref::Object ref;
     ASSERT_TRUE(wsc_ref::run("derive",
                              {{"enrollee_priv", v.enrollee_priv},
                               {"registrar_priv", v.registrar_priv},
-                              {"enrollee_nonce", hex(n1)},
-                              {"registrar_nonce", hex(n2)},
-                              {"enrollee_mac", hex(mac.data(), 6)},
-                              {"iv", hex(iv)},
-                              {"settings", hex(settings)},
-                              {"m1", hex(m1)},
-                              {"m2_unauthenticated", hex(m2)}},
+                              {"enrollee_nonce", to_hex(n1)},
+                              {"registrar_nonce", to_hex(n2)},
+                              {"enrollee_mac", to_hex(mac.data(), 6)},
+                              {"iv", to_hex(iv)},
+                              {"settings", to_hex(settings)},
+                              {"m1", to_hex(m1)},
+                              {"m2_unauthenticated", to_hex(m2)}},
                              {}, ref, &why))
         << why;
-    EXPECT_EQ(hex(enrollee->public_key(), kWscPublicKeyLen), ref.strings["enrollee_public"]);
-    EXPECT_EQ(hex(registrar->public_key(), kWscPublicKeyLen), ref.strings["registrar_public"]);
+    EXPECT_EQ(to_hex(enrollee->public_key(), kWscPublicKeyLen), ref.strings["enrollee_public"]);
+    EXPECT_EQ(to_hex(registrar->public_key(), kWscPublicKeyLen), ref.strings["registrar_public"]);
 
     // Both sides reach the same secret, the reference's.
     uint8_t s1[kWscPublicKeyLen], s2[kWscPublicKeyLen];
     ASSERT_TRUE(enrollee->shared_secret(registrar->public_key(), s1));
     ASSERT_TRUE(registrar->shared_secret(enrollee->public_key(), s2));
-    EXPECT_EQ(hex(s1, sizeof s1), ref.strings["shared_secret"]);
-    EXPECT_EQ(hex(s2, sizeof s2), ref.strings["shared_secret"]);
+    EXPECT_EQ(to_hex(s1, sizeof s1), ref.strings["shared_secret"]);
+    EXPECT_EQ(to_hex(s2, sizeof s2), ref.strings["shared_secret"]);
 
     WscSessionKeys keys;
     ASSERT_TRUE(wsc_derive_keys(s1, n1.data(), mac, n2.data(), keys));
-    EXPECT_EQ(hex(keys.auth_key, kWscAuthKeyLen), ref.strings["auth_key"]);
-    EXPECT_EQ(hex(keys.key_wrap_key, kWscKeyWrapKeyLen), ref.strings["key_wrap_key"]);
-    EXPECT_EQ(hex(keys.emsk, kWscEmskLen), ref.strings["emsk"]);
+    EXPECT_EQ(to_hex(keys.auth_key, kWscAuthKeyLen), ref.strings["auth_key"]);
+    EXPECT_EQ(to_hex(keys.key_wrap_key, kWscKeyWrapKeyLen), ref.strings["key_wrap_key"]);
+    EXPECT_EQ(to_hex(keys.emsk, kWscEmskLen), ref.strings["emsk"]);
 
     std::vector<uint8_t> encrypted;
     ASSERT_TRUE(wsc_encrypt_settings(keys, settings, iv.data(), encrypted));
-    EXPECT_EQ(hex(encrypted), ref.strings["encrypted_settings"]);
+    EXPECT_EQ(to_hex(encrypted), ref.strings["encrypted_settings"]);
 
     uint8_t auth[kWscAuthenticatorLen];
     ASSERT_TRUE(wsc_authenticator(keys, m1.data(), m1.size(), m2.data(), m2.size(), auth));
-    EXPECT_EQ(hex(auth, sizeof auth), ref.strings["authenticator"]);
+    EXPECT_EQ(to_hex(auth, sizeof auth), ref.strings["authenticator"]);
 
     // And back: the reference's ciphertext opens to our settings.
     std::vector<uint8_t> plain;
-    const std::vector<uint8_t> theirs = unhex(ref.strings["encrypted_settings"]);
+    const std::vector<uint8_t> theirs = from_hex(ref.strings["encrypted_settings"]);
     ASSERT_TRUE(wsc_decrypt_settings(keys, theirs.data(), theirs.size(), plain, &why)) << why;
     EXPECT_EQ(plain, settings);
 }
@@ -126,7 +118,7 @@ TEST(WscKnownAnswers, SessionKeysSettingsAndAuthenticatorMatchTheReference) {
 TEST(WscKnownAnswers, SharedSecretWithLeadingZeroBytesIsPaddedTo192Bytes) {
     // Find a registrar value whose secret with this enrollee starts with a
     // zero byte: only a padded secret hashes to the reference's DHKey.
-    const std::vector<uint8_t> epriv = bytes_of("0badc0ffee0ddf00d15ea5e0b0a710ad");
+    const std::vector<uint8_t> epriv = from_hex("0badc0ffee0ddf00d15ea5e0b0a710ad");
     auto enrollee = WscDhKey::from_private(epriv.data(), epriv.size());
     ASSERT_TRUE(enrollee);
     std::string found;
@@ -137,10 +129,10 @@ TEST(WscKnownAnswers, SharedSecretWithLeadingZeroBytesIsPaddedTo192Bytes) {
         uint8_t s[kWscPublicKeyLen];
         ASSERT_TRUE(enrollee->shared_secret(r->public_key(), s));
         if (s[0] == 0)
-            found = hex(priv, 2);
+            found = to_hex(priv, 2);
     }
     ASSERT_FALSE(found.empty());
-    check_against_reference({hex(epriv), found});
+    check_against_reference({to_hex(epriv), found});
 }
 
 TEST(WscDh, FreshKeyPairsAgreeAndHostilePublicValuesAreRefused) {

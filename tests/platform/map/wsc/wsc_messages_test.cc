@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "hex.h"
 #include "map/wsc/wsc_messages.h"
 #include "wsc_reference.h"
 #include "wsc_test_util.h"
@@ -228,48 +229,34 @@ TEST(WscM2, OpensOnTheEnrolleeSideOnlyWhenUntouched) {
 
 TEST(WscM2, TheIndependentReferenceOpensOurM2WithEveryAttributeInOrder) {
     Exchange x;
-    const std::vector<uint8_t> epriv = wsc_ref::unhex("3f1c0de7a9b2c4e6f80113355779bbdd");
+    const std::vector<uint8_t> epriv = from_hex("3f1c0de7a9b2c4e6f80113355779bbdd");
     x.enrollee = WscDhKey::from_private(epriv.data(), epriv.size());
     ASSERT_TRUE(x.enrollee && x.make());
     wsc_ref::Object r;
     std::string why;
-    if (!wsc_ref::run("open-m2",
-                      {{"enrollee_priv", wsc_ref::hex(epriv)},
-                       {"m1", wsc_ref::hex(x.m1_bytes)},
-                       {"m2", wsc_ref::hex(x.m2)}},
-                      {}, r, &why))
+    if (!wsc_ref::run(
+            "open-m2",
+            {{"enrollee_priv", to_hex(epriv)}, {"m1", to_hex(x.m1_bytes)}, {"m2", to_hex(x.m2)}},
+            {}, r, &why))
         GTEST_SKIP() << why;
     ASSERT_TRUE(r.ok) << r.strings["why"];
     EXPECT_EQ(r.strings["ssid"], "Home");
     EXPECT_EQ(r.strings["key"], "correct horse battery");
-    EXPECT_EQ(r.strings["mac"], wsc_ref::hex(kEnrolleeMac.data(), 6));
+    EXPECT_EQ(r.strings["mac"], to_hex(kEnrolleeMac.data(), 6));
     EXPECT_EQ(r.numbers["auth_type"], WSC_AUTH_WPA2_PERSONAL);
     EXPECT_EQ(r.numbers["encr_type"], WSC_ENCR_AES);
     EXPECT_EQ(r.numbers["map_ext"], WSC_MAP_FRONTHAUL_BSS);
-    const std::vector<long long> order = {WSC_ATTR_VERSION,
-                                          WSC_ATTR_MESSAGE_TYPE,
-                                          WSC_ATTR_ENROLLEE_NONCE,
-                                          WSC_ATTR_REGISTRAR_NONCE,
-                                          WSC_ATTR_UUID_R,
-                                          WSC_ATTR_PUBLIC_KEY,
-                                          WSC_ATTR_AUTHENTICATION_TYPE_FLAGS,
-                                          WSC_ATTR_ENCRYPTION_TYPE_FLAGS,
-                                          WSC_ATTR_CONNECTION_TYPE_FLAGS,
-                                          WSC_ATTR_CONFIG_METHODS,
-                                          WSC_ATTR_MANUFACTURER,
-                                          WSC_ATTR_MODEL_NAME,
-                                          WSC_ATTR_MODEL_NUMBER,
-                                          WSC_ATTR_SERIAL_NUMBER,
-                                          WSC_ATTR_PRIMARY_DEVICE_TYPE,
-                                          WSC_ATTR_DEVICE_NAME,
-                                          WSC_ATTR_RF_BANDS,
-                                          WSC_ATTR_ASSOCIATION_STATE,
-                                          WSC_ATTR_CONFIGURATION_ERROR,
-                                          WSC_ATTR_DEVICE_PASSWORD_ID,
-                                          WSC_ATTR_OS_VERSION,
-                                          WSC_ATTR_VENDOR_EXTENSION,
-                                          WSC_ATTR_ENCRYPTED_SETTINGS,
-                                          WSC_ATTR_AUTHENTICATOR};
+    // Version, Message Type, Enrollee and Registrar Nonces, UUID-R, Public Key, the
+    // Authentication, Encryption and Connection Type Flags, Config Methods, Manufacturer,
+    // Model Name and Number, Serial Number, Primary Device Type, Device Name, RF Bands,
+    // Association State, Configuration Error, Device Password ID, OS Version, Vendor
+    // Extension, Encrypted Settings, Authenticator.
+    const std::vector<uint8_t> types = from_hex(
+        "104a 1022 101a 1039 1048 1032 1004 1010 100d 1008 1021 1023 1024 1042 1054 1011 103c "
+        "1002 1009 1012 102d 1049 1018 1005");
+    std::vector<long long> order;
+    for (size_t i = 0; i + 1 < types.size(); i += 2)
+        order.push_back(types[i] << 8 | types[i + 1]);
     EXPECT_EQ(r.attributes, order);
 }
 

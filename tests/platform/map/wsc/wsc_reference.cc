@@ -1,35 +1,15 @@
 #include "wsc_reference.h"
 
 #include <rapidjson/document.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/map/transport/transport_test_util.h"
+
 namespace wsc_ref {
-
-std::string hex(const uint8_t* p, size_t n) {
-    static const char d[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += d[p[i] >> 4];
-        s += d[p[i] & 15];
-    }
-    return s;
-}
-
-std::string hex(const std::vector<uint8_t>& v) {
-    return hex(v.data(), v.size());
-}
-
-std::vector<uint8_t> unhex(const std::string& h) {
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < h.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoi(h.substr(i, 2), nullptr, 16)));
-    return out;
-}
 
 bool run(const std::string& mode, const std::map<std::string, std::string>& strings,
          const std::map<std::string, long long>& numbers, Object& out, std::string* why) {
@@ -53,27 +33,20 @@ bool run(const std::string& mode, const std::map<std::string, std::string>& stri
         access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
     const std::string cmd =
         python + " " + WSC_REFERENCE_SCRIPT + " " + mode + " < " + in_path + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
     std::string text;
-    if (p) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            text.append(buf, n);
-    }
-    int status = p ? pclose(p) : -1;
+    const int status = run_command(cmd, &text);
     unlink(in_path);
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) == 127) {
+    if (status == -1 || status == 127) {
         *why = "python3 is not installed";
         return false;
     }
-    if (WEXITSTATUS(status) == 77) {
+    if (status == 77) {
         *why = "python3-cryptography is not installed (scripts/setup.sh installs it)";
         return false;
     }
     rapidjson::Document doc;
     doc.Parse(text.c_str());
-    if (WEXITSTATUS(status) != 0 || doc.HasParseError() || !doc.IsObject()) {
+    if (status != 0 || doc.HasParseError() || !doc.IsObject()) {
         *why = "reference script failed: " + text;
         return false;
     }

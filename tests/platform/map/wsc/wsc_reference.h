@@ -11,10 +11,6 @@
 
 namespace wsc_ref {
 
-std::string hex(const uint8_t* p, size_t n);
-std::string hex(const std::vector<uint8_t>& v);
-std::vector<uint8_t> unhex(const std::string& h);
-
 // A flat JSON object of strings and integers.
 struct Object {
     std::map<std::string, std::string> strings;
