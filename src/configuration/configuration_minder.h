@@ -8,10 +8,11 @@
 
 #include "common/mac.h"
 #include "core/minder.h"
-#include "dbus/records.h"
+#include "hkt/hkt_peers.h"
 #include "log/logger.h"
 #include "map/cmdu.h"
 #include "map/map_config.h"
+#include "messages/bus_records.h"
 
 struct uv_loop_s;
 class Timer;
@@ -88,7 +89,7 @@ struct ozr_transmit_power_configuration_t {
 // is not broadcast. Reads at most WIDTH bytes.
 bool get_hidden_string(const char* text, size_t width);
 
-class ConfigurationMinder : public Minder {
+class ConfigurationMinder : public Minder, public HktConfigPeer {
   public:
     // Builds the "configuration" category logger (path "root.configuration") with its configured
     // level.
@@ -124,10 +125,10 @@ class ConfigurationMinder : public Minder {
     // Hands RESULT, SN and the answer to the platform (nal_setSyncResult). 0, or -1 for a
     // null serial number, missing data or a failed allocation or call.
     int inform_hkt_configuration_result(int result, const char* sn, unsigned short len,
-                                        const unsigned char* data);
+                                        const unsigned char* data) override;
     // The legacy backhaul VAP with 8-byte credentials on or off at the vendor agent MAC.
     // -1 for a zero MAC; otherwise 0 (a failed send is logged).
-    int set_backhaul_vap_enabled_8Byte_ssidpw(const MAC& hkt_mac, bool enabled);
+    int set_backhaul_vap_enabled_8Byte_ssidpw(const MAC& hkt_mac, bool enabled) override;
     // Channel of one band of the whole mesh or one extender. 0 on success; -1, -2, -3, -5
     // or -10 on failure.
     int set_channel_configuration(ozr_channel_configuration_t* cfg,

@@ -1,154 +1,15 @@
 #include "core/context.h"
 
-#include <uv.h>
-
 #include "common/clock.h"
-#include "configuration/configuration_minder.h"
-#include "controller/controller_minder.h"
-#include "core/log.h"
-#include "core/timer.h"
-#include "data/data_minder.h"
-#include "graph/graph_minder.h"
-#include "hkt/hkt_mgmt_minder.h"
-#include "map/map_init.h"
-#include "rest/rest_minder.h"
-#include "steering/steering_minder.h"
 
 Context* Context::instance_ = nullptr;
-
-Context::Context(uv_loop_s* l) : loop(l) {
-    // Construction order is registration order of the minders' CMDU handlers.
-    graph_minder = new GraphMinder(loop);
-    rest_minder = new RestMinder(loop);
-    steering_minder = new SteeringMinder(loop);
-    hkt_mgmt_minder = new HktMgmtMinder(loop);
-    data_minder = new DataMinder(loop);
-    config_minder = new ConfigurationMinder(loop);
-    controller_minder = new ControllerMinder(loop);
-    instance_ = this;
-}
-
-Context::~Context() {
-    delete hkt_mgmt_minder;
-    delete graph_minder;
-    delete rest_minder;
-    delete steering_minder;
-    delete data_minder;
-    delete config_minder;
-    delete controller_minder;
-    hkt_mgmt_minder = nullptr;
-    graph_minder = nullptr;
-    rest_minder = nullptr;
-    steering_minder = nullptr;
-    data_minder = nullptr;
-    config_minder = nullptr;
-    controller_minder = nullptr;
-    instance_ = nullptr;
-}
 
 Context* Context::instance() {
     return instance_;
 }
 
-Err Context::init() {
-    struct Step {
-        Minder* minder;
-        const char* failure;
-    };
-    const Step steps[] = {
-        {data_minder, "data_minder failed to initialize"},
-        {graph_minder, "graph_minder failed to initialize"},
-        {rest_minder, "rest_minder failed to initialize"},
-        {steering_minder, "steering_minder failed to initialize"},
-        {hkt_mgmt_minder, "hkt_mgmt_minder failed to initialize"},
-        {config_minder, "config_minder failed to initialize"},
-        {controller_minder, "controller_minder failed to initialize"},
-    };
-    for (const Step& s : steps) {
-        Err e = s.minder->init(*this);
-        e.checked = 1;
-        if (e.code != 0) {
-            OZR_NOTICE(root_logger, "{}", s.failure);
-            return Err(1);
-        }
-    }
-    return Err(0);
-}
-
-void Context::start() {
-    graph_minder->run();
-    rest_minder->run();
-    steering_minder->run();
-    hkt_mgmt_minder->run();
-    data_minder->run();
-    config_minder->run();
-    controller_minder->run();
-}
-
 long long Context::now() const {
     return get_current_time_ms();
-}
-
-namespace {
-void close_walk_cb(uv_handle_t* h, void* /*arg*/) {
-    const void* addr = h;
-    OZR_DEBUG(root_logger, "Handle {} Type {}", addr, static_cast<int>(h->type));
-    switch (h->type) {
-        case UV_TIMER:
-            if (uv_is_active(h)) {
-                OZR_INFO(root_logger, "Timer {} active, stopping", addr);
-                uv_timer_stop(reinterpret_cast<uv_timer_t*>(h));
-            }
-            if (!uv_is_closing(h)) {
-                OZR_INFO(root_logger, "Closing timer {}", addr);
-                // The timers' own close callback (if the handle is a BaseTimer's) only
-                // frees the handle block once its timer object is gone.
-                BaseTimer::close_timer_handle(reinterpret_cast<uv_timer_t*>(h));
-            }
-            break;
-        case UV_ASYNC:
-            if (uv_is_closing(h)) {
-                OZR_INFO(root_logger, "Async Handle {} already closing, will not close again",
-                         addr);
-            } else {
-                OZR_INFO(root_logger, "Closing Async handle {} (type={})", addr,
-                         static_cast<int>(h->type));
-                uv_close(h, nullptr);
-            }
-            break;
-        case UV_NAMED_PIPE:
-            if (uv_is_closing(h)) {
-                OZR_INFO(root_logger, "Pipe Handle {} already closing, will not close again", addr);
-            } else {
-                OZR_INFO(root_logger, "Closing Pipe handle {} (type={})", addr,
-                         static_cast<int>(h->type));
-                uv_close(h, nullptr);
-            }
-            break;
-        default:
-            if (uv_is_closing(h)) {
-                OZR_INFO(root_logger, "Handle {} already closing, will not close again", addr);
-            } else {
-                OZR_INFO(root_logger, "Closing handle {} (type={}) with generic callback", addr,
-                         static_cast<int>(h->type));
-                uv_close(h, generic_close_cb);
-            }
-            break;
-    }
-}
-}  // namespace
-
-void Context::shutdown() {
-    // The D-Bus service thread wakes the loop through a handle about to close: it ends first.
-    ozr_dbus_stop();
-    uv_stop(loop);
-    uv_walk(loop, close_walk_cb, nullptr);
-    while (uv_loop_alive(loop)) {
-        OZR_INFO(root_logger, "Running loop to finalize handles");
-        uv_run(loop, UV_RUN_ONCE);
-    }
-    int r = uv_loop_close(loop);
-    OZR_INFO(root_logger, "uv_loop_close result {}", r);
 }
 
 namespace {

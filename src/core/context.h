@@ -1,4 +1,6 @@
-// The process-wide owner of the event loop and the seven minders.
+// The process-wide owner of the event loop and the seven minders. The core knows the
+// minders only by name: their construction, init, run and teardown are defined with the
+// assembly of the daemon (main/assembly.cc), which is the one place that knows them all.
 #pragma once
 
 #include "core/minder.h"

@@ -30,11 +30,14 @@ std::string spell_signature(const char* pretty);
         return ozr_sig_.c_str();                                                 \
     }(__PRETTY_FUNCTION__))
 
-#define OZR_LOG(logger, severity, ...)                                                             \
-    do {                                                                                           \
-        const Logger* ozr_log_l_ = (logger);                                                       \
-        if (ozr_log_l_ && ozr_log_l_->will_log(severity))                                          \
-            ::ozr::log_text(ozr_log_l_, (severity), __func__, __LINE__, fmt::format(__VA_ARGS__)); \
+#define OZR_LOG(logger, severity, ...) OZR_LOG_AS(logger, severity, __func__, __VA_ARGS__)
+// OZR_LOG on behalf of the function named FUNC, the platform log's function field: for code
+// that logs for its caller (the rules of a decoder's TLV walk, messages/tlv_walk.h).
+#define OZR_LOG_AS(logger, severity, func, ...)                                                  \
+    do {                                                                                         \
+        const Logger* ozr_log_l_ = (logger);                                                     \
+        if (ozr_log_l_ && ozr_log_l_->will_log(severity))                                        \
+            ::ozr::log_text(ozr_log_l_, (severity), (func), __LINE__, fmt::format(__VA_ARGS__)); \
     } while (0)
 
 #define OZR_CRIT(logger, ...) OZR_LOG(logger, 2, __VA_ARGS__)

@@ -29,19 +29,6 @@ constexpr size_t kMaxHwModel = 33;
 constexpr size_t kMaxHostname = 64;
 constexpr size_t kMaxStampShown = 64;
 
-struct StatusName {
-    ApStatus status;
-    const char* text;
-};
-// Built at static initialisation; looked up exactly (case matters).
-const StatusName kStatusNames[] = {
-    {ApStatus::NOT_DETECTED, "NotDetected"},
-    {ApStatus::DETECTED, "Detected"},
-    {ApStatus::CONFIGURED, "Configured"},
-    {ApStatus::CONFIGURATION_FAILED, "ConfigurationFailed"},
-    {ApStatus::INVALID_STATUS, "invalid-status"},
-};
-
 int hex_digit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -117,27 +104,6 @@ bool CtlrTopoCfg::operator==(const CtlrTopoCfg& o) const {
                o.map_controller_link_metric_query_interval &&
            map_controller_dead_agent_detection_interval ==
                o.map_controller_dead_agent_detection_interval;
-}
-
-std::string ApConfigDb::status_to_string(ApStatus status) {
-    for (const StatusName& s : kStatusNames)
-        if (s.status == status)
-            return s.text;
-    return "";
-}
-
-ApStatus ApConfigDb::string_to_status(const std::string& text) {
-    for (const StatusName& s : kStatusNames)
-        if (text == s.text)
-            return s.status;
-    return ApStatus::INVALID_STATUS;
-}
-
-bool ApConfigDb::is_status_string(const std::string& text) {
-    for (const StatusName& s : kStatusNames)
-        if (text == s.text)
-            return true;
-    return false;
 }
 
 ApConfigDb::ApConfigDb() : logger_(root_logger, "cfgdb", "", -1) {

@@ -30,7 +30,7 @@
 #include <utility>
 
 #include "common/mac.h"
-#include "data/ap_status.h"
+#include "hkt/ap_status.h"
 #include "log/logger.h"
 
 // One admitted extender; every member is a string.
@@ -136,10 +136,12 @@ class ApConfigDb {
     // (every finding logged); touches no file. db_init uses it on the file's text.
     LoadResult db_load_text(const std::string& text);
 
-    static std::string status_to_string(ApStatus status);
-    static ApStatus string_to_status(const std::string& text);
-    // Whether TEXT is one of the status strings ("invalid-status" included).
-    static bool is_status_string(const std::string& text);
+    // The status strings of the records (hkt/ap_status.h).
+    static std::string status_to_string(ApStatus status) { return ap_status_to_string(status); }
+    static ApStatus string_to_status(const std::string& text) {
+        return ap_status_from_string(text);
+    }
+    static bool is_status_string(const std::string& text) { return is_ap_status_string(text); }
 
     const std::string& db_path() const { return path_; }
     const std::string& db_backup_path() const { return backup_path_; }

@@ -8,19 +8,8 @@
 #include "common/mac.h"
 #include "core/timer.h"
 #include "graph/backhaul_information.h"
-
-// Result of the onboarding state machine: 0 success.
-using RetStatus = int;
-
-// What changed about an extender (notify_ap_info_change).
-enum ApParam : int {
-    AP_PARAM_IDENTITY = 1,  // host name, addresses and model from the vendor agent
-    AP_PARAM_ONLINE = 2,    // online or offline
-    AP_PARAM_IP_ADDRESS = 3,
-};
-
-// The gateway's own IPv4 address, used for an extender that reports none.
-extern const std::string kDefaultRgwIpv4;  // "192.168.1.1"
+#include "hkt/ap_status.h"
+#include "hkt/hkt_node.h"
 
 // One admitted extender as the data minder sees it: its record plus live data.
 struct ApInfo {

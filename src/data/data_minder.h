@@ -1,7 +1,11 @@
-// Owns the databases, the extenders' onboarding state and the D-Bus bridge.
+// Owns the databases, the extenders' onboarding state and the D-Bus bridge (through the
+// DataBusPeer the assembly hands over). It is the data peer of the graph minder, the
+// vendor agent registry and the steering minder below it.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,10 +17,13 @@
 #include "data/ap_config_db.h"
 #include "data/ap_info.h"
 #include "data/client_info_db.h"
+#include "data/data_peers.h"
 #include "data/ozr_dbg_db.h"
-#include "dbus/bridge.h"
-#include "dbus/records.h"
+#include "graph/graph_peers.h"
+#include "hkt/hkt_peers.h"
 #include "log/logger.h"
+#include "messages/bus_records.h"
+#include "steering/steering_peers.h"
 
 struct uv_loop_s;
 struct backhaul_information;
@@ -26,7 +33,10 @@ enum class Medium : uint8_t;
 class HktMgmtMinder;
 struct BhSteerEntry;
 
-class DataMinder : public Minder {
+class DataMinder : public Minder,
+                   public GraphDataPeer,
+                   public HktDataPeer,
+                   public SteeringDataPeer {
   public:
     // Builds the "data" category logger (path "root.data") with its configured level.
     explicit DataMinder(uv_loop_s* loop);
@@ -53,27 +63,39 @@ class DataMinder : public Minder {
 
     // Run-time level change of the category logger (-1: inherit the root level).
     void set_log_level(int level) { logger_.set_level(level); }
+    // The other minders' level changes, by their place in OzrLogCfg (1 graph,
+    // 2 configuration, 3 rest, 4 steering, 5 mgmt, 7 controller): the assembly hands them
+    // over, so that the data minder needs to know none of those minders.
+    using LevelSetter = std::function<void(int)>;
+    void set_level_setter(int place, LevelSetter setter) {
+        if (place > 0 && place < static_cast<int>(level_setters_.size()))
+            level_setters_[static_cast<size_t>(place)] = std::move(setter);
+    }
     const Logger* logger() const { return &logger_; }
     OzrDbgDb& dbg_db() { return dbg_db_; }
 
-    // ---- what the graph minder tells the data minder
+    // The control bus above, handed over (and owned from then on) by the assembly before
+    // init, which starts it. Null: no bus, signals dropped.
+    void set_bus(std::unique_ptr<DataBusPeer> bus) { bus_ = std::move(bus); }
+
+    // ---- what the graph minder tells the data minder (GraphDataPeer)
     // A device's backhaul information changed (or the device was deleted: disconnected):
     // refreshes the admitted extender's RAM DB entry (data_minder_extenders.cc).
-    void notify_ap_bh_change(const backhaul_information& info);
-    // A station's capability record was learnt.
-    void notify_client_cap_info(const MAC& sta, const StaCapabilityInfo& caps);
+    void notify_ap_bh_change(const backhaul_information& info) override;
+    // A station's capability record was learnt (also from steering).
+    void notify_client_cap_info(const MAC& sta, const StaCapabilityInfo& caps) override;
     // Fills CAPS with the record stored for STA; false when none is stored.
-    bool sync_client_cap_info(const MAC& sta, StaCapabilityInfo& caps);
+    bool sync_client_cap_info(const MAC& sta, StaCapabilityInfo& caps) override;
 
     // ---- the client database and the steering settings (data_minder_steering.cc)
     ClientInfoDb& client_db() { return client_db_; }
     // The bands the database remembers for STA: 2 (dual band) when it was seen on both,
     // 0 only 2.4 GHz, 1 only 5 GHz, -1 when it has no record.
-    int client_band_capability(const MAC& sta) const;
+    int client_band_capability(const MAC& sta) const override;
     // Remembers that STA was seen on MEDIUM (written only when that is news).
-    void note_client_band(const MAC& sta, Medium medium);
+    void note_client_band(const MAC& sta, Medium medium) override;
     // STA obeyed a steering request.
-    void note_client_obeyed(const MAC& sta);
+    void note_client_obeyed(const MAC& sta) override;
     // The forwarders of the steering settings: each stores one value into the steering
     // minder, narrowed to the member's width, and does nothing else.
     void global_steer_enable(bool v);
@@ -126,12 +148,12 @@ class DataMinder : public Minder {
     // found, -1 otherwise.
     int get_ap_by_mac(const std::string& mac_text, std::string* sn, bool* online);
     // Raises "notifyStaSteeringRequest" with EVENT.
-    void notify_sta_steering_request(const StaSteeringEvent_t& event);
+    void notify_sta_steering_request(const StaSteeringEvent_t& event) override;
     // Agent AL_MAC reported channel preferences or scan results for its radio RADIO_ID.
     // For a radio of the gateway's own agent the radio's available-channel list (as
     // getavailablechannel answers it) is read again and raised as "notifyAvailableChannel"
     // when it differs from the last one raised for that radio.
-    void notify_available_channel(const MAC& al_mac, const MAC& radio_id);
+    void notify_available_channel(const MAC& al_mac, const MAC& radio_id) override;
 
     // ---- backhaul steering and fronthaul radio management, for REST and the bus
     // (data_minder_backhaul.cc); without a steering minder the getters answer false / "".
@@ -162,26 +184,28 @@ class DataMinder : public Minder {
     // gateway itself, a failed registration, or a database file left unrewritten.
     int remove_extender(const std::string& sn);
     // The onboarding state machine; 0 when the requested state was taken or already held.
-    RetStatus update_ap_state(const std::string& sn, ApStatus state);
+    RetStatus update_ap_state(const std::string& sn, ApStatus state) override;
     // The state in the RAM DB; INVALID_STATUS when SN is unknown.
-    ApStatus get_ap_onboarding_status(const std::string& sn);
+    ApStatus get_ap_onboarding_status(const std::string& sn) override;
     // The admitted serial numbers, in order.
-    std::vector<std::string> get_white_list_aps() const;
+    std::vector<std::string> get_white_list_aps() const override;
     // The vendor agent reports SN online or offline.
-    void notify_ap_status_change(const std::string& sn, bool online);
+    void notify_ap_status_change(const std::string& sn, bool online) override;
     // Refreshes SN's RAM DB entry: PARAM says what changed (for AP_PARAM_ONLINE, ONLINE is
     // the new state). A change to online starts the online wait; a change to offline is
     // announced at once.
-    void notify_ap_info_change(const std::string& sn, ApParam param, bool online = false);
+    void notify_ap_info_change(const std::string& sn, ApParam param, bool online = false) override;
     // Sends "notifyMeshTopologyChange" for a Configured extender; false when it cannot.
     bool send_ap_status_change_notification(const std::string& sn);
     // Sends "marlowAuthReqSignal" for SN's vendor agent.
     void notify_Extender_Authorized(const std::string& sn);
     // The RAM DB entry of SN (any case), or null.
-    const ApInfo* ramdb_find(const std::string& sn) const;
+    const ApInfo* ramdb_find(const std::string& sn) const override;
     // The RAM DB entry of the extender whose AL MAC is AL_MAC (learnt from the stack's
     // data model through its M1 serial number when not known yet), or null.
     const ApInfo* ramdb_find_by_ale(const MAC& al_mac);
+    // Its serial number; "" when none is known (SteeringDataPeer).
+    std::string extender_sn_by_ale(const MAC& al_mac) override;
     const std::map<std::string, ApInfo>& ramdb() const { return ramdb_; }
     // Timers of SN (null when SN has none).
     const ApTimerInfo* timer_info(const std::string& sn) const;
@@ -207,10 +231,6 @@ class DataMinder : public Minder {
     static constexpr unsigned kDefaultPortBlockTime = 60;
     void set_port_block_time(unsigned int seconds) { port_block_time_ = seconds; }
     unsigned int get_port_block_time() const { return port_block_time_; }
-
-    // ---- the D-Bus bridge (set up by init; fixed afterwards, read by the service thread)
-    SockPairHdlr* get_sock_pair_hdlr() { return &sock_pair_; }
-    uv_async_t* get_dbus_async_hdl() { return dbus_async_; }
 
   private:
     void start_ap_metrics_schedule();
@@ -238,6 +258,7 @@ class DataMinder : public Minder {
     static void factory_reset_done(int status, void* arg);
 
     Logger logger_;
+    std::array<LevelSetter, 8> level_setters_;
     uv_loop_s* loop_;
     OzrDbgDb dbg_db_;
     ClientInfoDb client_db_;
@@ -252,8 +273,5 @@ class DataMinder : public Minder {
     std::map<MAC, ZkaAvailableChannelListRsp_T> available_channels_;
     unsigned ap_remove_wait_ms_ = kDefaultApRemoveWaitMs;
     unsigned port_block_time_ = kDefaultPortBlockTime;
-    SockPairHdlr sock_pair_;
-    // The loop wake-up of the bridge, on the heap: the shutdown walk closes it without a
-    // callback; a data minder destroyed without that walk closes it with one that frees it.
-    uv_async_t* dbus_async_ = nullptr;
+    std::unique_ptr<DataBusPeer> bus_;
 };

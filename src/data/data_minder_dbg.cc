@@ -1,17 +1,10 @@
 // The data minder's operations on the logging configuration of the debug database:
 // read it, and apply new levels to the running loggers and the stack before
 // persisting them.
-#include "configuration/configuration_minder.h"
-#include "controller/controller_minder.h"
-#include "core/context.h"
 #include "core/log.h"
 #include "data/data_minder.h"
-#include "graph/graph_minder.h"
-#include "hkt/hkt_mgmt_minder.h"
 #include "map/map_log.h"
 #include "nal/nal.h"
-#include "rest/rest_minder.h"
-#include "steering/steering_minder.h"
 
 int DataMinder::ozr_dbg_get_ozr_log_cfg(OzrLogCfg& out) {
     if (!dbg_db_.db_get_ozr_log_cfg(out))
@@ -48,20 +41,13 @@ int DataMinder::ozr_dbg_update_ozr_log_cfg(const OzrLogCfg& cfg) {
     }
     set_root_logger_level(levels[0]);
     nal_setLogLevel(levels[0]);
-    Context* ctx = Context::instance();
-    if (ctx) {
-        if (ctx->graph_minder)
-            ctx->graph_minder->set_log_level(levels[1]);
-        if (ctx->config_minder)
-            ctx->config_minder->set_log_level(levels[2]);
-        if (ctx->rest_minder)
-            ctx->rest_minder->set_log_level(levels[3]);
-        if (ctx->steering_minder)
-            ctx->steering_minder->set_log_level(levels[4]);
-        if (ctx->hkt_mgmt_minder)
-            ctx->hkt_mgmt_minder->set_log_level(levels[5]);
-        if (ctx->controller_minder)
-            ctx->controller_minder->set_log_level(levels[7]);
+    // The other minders' category loggers, in the database's order (graph, configuration,
+    // rest, steering, mgmt; then controller after the data minder's own).
+    for (int i = 1; i <= 7; ++i) {
+        if (i == 6)
+            continue;
+        if (const LevelSetter& s = level_setters_[i])
+            s(levels[i]);
     }
     set_log_level(levels[6]);
     if (!dbg_db_.db_update_ozr_log_cfg(cfg)) {

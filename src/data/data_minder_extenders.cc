@@ -11,14 +11,12 @@
 #include "core/log.h"
 #include "data/data_minder.h"
 #include "data/extender_signals.h"
-#include "dbus/records.h"
 #include "graph/backhaul_information.h"
 #include "graph/graph_enums.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_send.h"
-
-const std::string kDefaultRgwIpv4 = "192.168.1.1";
+#include "messages/bus_records.h"
 
 namespace {
 
@@ -191,6 +189,11 @@ const ApInfo* DataMinder::ramdb_find_by_ale(const MAC& al_mac) {
     OZR_INFO(&logger_, "DataMinder::{}() sn: {} is the agent AL MAC: {}", __func__, sn,
              mac_text(al_mac));
     return e;
+}
+
+std::string DataMinder::extender_sn_by_ale(const MAC& al_mac) {
+    const ApInfo* e = ramdb_find_by_ale(al_mac);
+    return e ? e->sn : std::string();
 }
 
 std::vector<std::string> DataMinder::get_white_list_aps() const {
@@ -655,7 +658,7 @@ bool DataMinder::send_ap_status_change_notification(const std::string& sn_in) {
              c.status);
     OZR_INFO(&logger_, "DataMinder::{}() - sw {} model_name {}", __func__, c.sw_version,
              c.model_name);
-    if (!raise_mesh_topology_change(c))
+    if (!raise_mesh_topology_change(bus_.get(), c))
         return false;
     OZR_INFO(&logger_, "DataMinder::{}() - sent AP status signal for sn: {}", __func__, sn);
     return true;
@@ -682,7 +685,7 @@ void DataMinder::notify_Extender_Authorized(const std::string& sn) {
              __func__, r.vendor, r.product_class, r.oui[0], r.oui[1], r.oui[2]);
     OZR_INFO(&logger_, "DataMinder::{}() - MAC: {} Sending Extender Authorized Notification",
              __func__, r.mac);
-    raise_marlow_auth_req(r);
+    raise_marlow_auth_req(bus_.get(), r);
 }
 
 // ---- removal ------------------------------------------------------------------------------

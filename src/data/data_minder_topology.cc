@@ -9,11 +9,10 @@
 #include "core/log.h"
 #include "data/data_minder.h"
 #include "data/topology_export.h"
-#include "dbus/dispatch.h"
-#include "dbus/ozr_dbus.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/datamodel/datamodel.h"
+#include "messages/bus_records.h"
 
 namespace {
 
@@ -149,7 +148,7 @@ void DataMinder::notify_available_channel(const MAC& al_mac, const MAC& radio_id
     zka_set_text(req.mac, MAC::zero.to_string());
     req.radio = selector;
     ZkaAvailableChannelListRsp_T list{};
-    if (ozr_getavailablechannel_rpc(&req, &list) != ZKA_OZR_SUCCESS) {
+    if (!bus_ || bus_->available_channel_list(&req, &list) != ZKA_OZR_SUCCESS) {
         OZR_WARN(&logger_, "DataMinder::{}() no available-channel list for radio {}", __func__,
                  radio_id.to_string());
         return;
@@ -166,7 +165,7 @@ void DataMinder::notify_available_channel(const MAC& al_mac, const MAC& radio_id
     available_channels_[radio_id] = list;
     OZR_INFO(&logger_, "DataMinder::{}() radio {} (0x{:02x}): {} channel(s), current {}", __func__,
              radio_id.to_string(), selector, list.count, list.current_channel);
-    if (ozr_dbus_notify("vexal.ozrd", "notifyAvailableChannel", &list, sizeof list) != 0)
+    if (bus_->notify("vexal.ozrd", "notifyAvailableChannel", &list, sizeof list) != 0)
         OZR_DEBUG(&logger_, "DataMinder::{}() notifyAvailableChannel not handed to the bus",
                   __func__);
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+class DataBusPeer;
+
 // "notifyMeshTopologyChange" (204 bytes): an extender went online or offline.
 struct MeshTopologyChange {
     std::string ap_mac;  // colon-separated text, at most 32 characters
@@ -25,7 +27,7 @@ struct ExtenderAuthRequest {
     uint8_t oui[3] = {0, 0, 0};
 };
 
-// Each packs the record (texts cut to their fields, NUL-padded) and raises it. True when
-// the signal was handed to the bus.
-bool raise_mesh_topology_change(const MeshTopologyChange& change);
-bool raise_marlow_auth_req(const ExtenderAuthRequest& request);
+// Each packs the record (texts cut to their fields, NUL-padded) and raises it on BUS. True
+// when the signal was handed to the bus (false without one).
+bool raise_mesh_topology_change(DataBusPeer* bus, const MeshTopologyChange& change);
+bool raise_marlow_auth_req(DataBusPeer* bus, const ExtenderAuthRequest& request);

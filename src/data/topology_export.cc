@@ -9,9 +9,9 @@
 
 #include "core/log.h"
 #include "data/ap_config_db.h"
-#include "dbus/ozr_dbus.h"
 #include "graph/graph.h"
 #include "hkt/hkt_node.h"
+#include "messages/bus_records.h"
 
 uint16_t topo_u16(const unsigned char* p, size_t at) {
     return static_cast<uint16_t>(p[at] | (p[at + 1] << 8));

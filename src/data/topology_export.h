@@ -2,7 +2,7 @@
 // readable dump and its text variant (getmeshtopologyinfo).
 //
 // The block is one malloc'ed, little-endian, packed byte array. Record sizes and the
-// counts that walk it are in dbus/records.h; the remaining fields, fixed here and shared
+// counts that walk it are in messages/bus_records.h; the remaining fields, fixed here and shared
 // with the bus peer, are (offset width content; text is NUL-terminated, truncated to one
 // byte less than its width; every entry is zero-filled first):
 //
@@ -43,7 +43,7 @@
 #include <vector>
 
 #include "data/ap_info.h"
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 
 class Device;
 class Graph;

@@ -14,7 +14,6 @@
 
 #include "core/log.h"
 #include "core/state_version.h"
-#include "dbus/dispatch.h"
 
 namespace {
 std::atomic<bool> g_stopping{false};
@@ -60,6 +59,14 @@ SockPairHdlr::~SockPairHdlr() {
             close(fd);
         fd = -1;
     }
+}
+
+namespace {
+KplDispatchFn g_default_dispatch = nullptr;  // loop thread only
+}  // namespace
+
+void SockPairHdlr::set_default_dispatch(KplDispatchFn fn) {
+    g_default_dispatch = fn;
 }
 
 int32_t SockPairHdlr::init_sock_pair() {
@@ -158,12 +165,13 @@ void SockPairHdlr::read_sock_pair() {
             // A caller waiting for this message is released with an error.
             if (auto* rpc = static_cast<RpcSockHdlr*>(msg->get_rpc_sock()))
                 rpc->write_client_sock(ZKA_OZR_FAILURE);
-        } else if (dispatch_) {
-            dispatch_(msg->get_in_msg(), msg->get_in_msg_len(), msg->get_out_msg(),
-                      msg->get_out_msg_len(), msg->get_rpc_sock(), type);
+        } else if (KplDispatchFn fn = dispatch_ ? dispatch_ : g_default_dispatch) {
+            fn(msg->get_in_msg(), msg->get_in_msg_len(), msg->get_out_msg(), msg->get_out_msg_len(),
+               msg->get_rpc_sock(), type);
         } else {
-            ozr_dbus_cb_hdlr(msg->get_in_msg(), msg->get_in_msg_len(), msg->get_out_msg(),
-                             msg->get_out_msg_len(), msg->get_rpc_sock(), type);
+            OZR_ERROR(logger_, "{} no dispatcher for message type {}", sig, static_cast<int>(type));
+            if (auto* rpc = static_cast<RpcSockHdlr*>(msg->get_rpc_sock()))
+                rpc->write_client_sock(ZKA_OZR_FAILURE);
         }
         note_state_change();  // a bus request may change what the REST documents show
         delete msg;
@@ -261,6 +269,27 @@ void ozr_dbus_uv_async_cb(uv_async_t* async) {
         return;
     OZR_DEBUG(ozr_dbus_logger(), "{} dbus uv async handler invoked", OZR_SIGNATURE);
     pair->read_sock_pair();
+}
+
+// ---- The attachment ------------------------------------------------------------------------
+
+namespace {
+// The data minder's socket pair and logger, attached by the assembly.
+SockPairHdlr* g_attached_pair = nullptr;
+const Logger* g_attached_logger = nullptr;
+}  // namespace
+
+void ozr_dbus_attach(SockPairHdlr* pair, const Logger* logger) {
+    g_attached_pair = pair;
+    g_attached_logger = pair ? logger : nullptr;
+}
+
+const Logger* ozr_dbus_logger() {
+    return g_attached_logger;
+}
+
+SockPairHdlr* ozr_dbus_pair() {
+    return g_attached_pair;
 }
 
 void ozr_dbus_begin_shutdown() {

@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 
 class Logger;
 struct uv_async_s;
@@ -52,7 +52,7 @@ typedef void (*KplDispatchFn)(void* in, int in_len, void* out, int out_len, void
                               DbusMsgType type);
 
 // The socket pair between the service thread (writes the second descriptor) and the loop
-// (reads the first). Owned by the data minder.
+// (reads the first). Owned by the data minder's LoopBridge (ozr_dbus.h).
 class SockPairHdlr {
   public:
     SockPairHdlr() = default;
@@ -64,6 +64,8 @@ class SockPairHdlr {
     void set_logger(const Logger* logger) { logger_ = logger; }
     void set_wakeup(uv_async_t* async) { async_ = async; }
     void set_dispatch(KplDispatchFn fn) { dispatch_ = fn; }
+    // The daemon's dispatcher (ozr_dbus_cb_hdlr), for every pair without one of its own.
+    static void set_default_dispatch(KplDispatchFn fn);
 
     // socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK). 0, or -1 (logged).
     int32_t init_sock_pair();
@@ -107,6 +109,15 @@ class RpcSockHdlr {
 
 // The loop wake-up's callback: async->data is the SockPairHdlr.
 void ozr_dbus_uv_async_cb(uv_async_t* async);
+
+// The bus sits below the minders and knows none of them. The assembly attaches the data
+// minder's socket pair and logger while the Context lives (null: detached; method calls
+// then fail and signals are dropped), and names the daemon's dispatcher.
+void ozr_dbus_attach(SockPairHdlr* pair, const Logger* logger);
+// The logger of the bus layer (the data minder's), or null while detached.
+const Logger* ozr_dbus_logger();
+// The socket pair attached, or null while detached.
+SockPairHdlr* ozr_dbus_pair();
 
 // Starts the D-Bus service thread; the process exits with 1 when it cannot be created.
 // Also re-arms the bridge after an earlier ozr_dbus_stop.

@@ -87,11 +87,6 @@ bool is_text(const void* in, int in_len) {
 }
 }  // namespace
 
-const Logger* ozr_dbus_logger() {
-    DataMinder* dm = data_minder();
-    return dm ? dm->logger() : nullptr;
-}
-
 // ---- Methods --------------------------------------------------------------------------------
 
 ZkaOzrRet ozr_configsync_hdlr(const ZkaRGConfigSync_T* cfg) {

@@ -2,12 +2,9 @@
 // ozr_dbus_cb_hdlr to one handler, which calls a minder operation.
 #pragma once
 
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 
 class Logger;
-
-// The logger of the bus layer (the data minder's), or null without a context.
-const Logger* ozr_dbus_logger();
 
 // Dispatches one bridged message (loop thread). For a method call the result is written
 // back to RPC_SOCK (an RpcSockHdlr), which releases the waiting service thread.

@@ -11,7 +11,7 @@
 #include "common/mac.h"
 #include "core/context.h"
 #include "core/log.h"
-#include "dbus/dispatch.h"
+#include "dbus/bridge.h"
 #include "steering/steering_minder.h"
 
 namespace {

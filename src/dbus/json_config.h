@@ -4,11 +4,8 @@
 //   {"ozr-config": [{"config-type": "steering", "bsteer_en": 1, "bnd_prefer_entries": [...]}]}
 #pragma once
 
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 
 // Applies every element of "ozr-config" (loop thread). Success when at least one element
 // was applied; each refusal is logged with its reason.
 ZkaOzrRet ozr_handle_json_config(const char* text);
-
-// Longest JSON text accepted from the bus.
-constexpr size_t kMaxJsonConfigLen = 64 * 1024;

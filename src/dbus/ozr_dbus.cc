@@ -1,9 +1,9 @@
 #include "dbus/ozr_dbus.h"
 
-#include <syslog.h>
+#include <uv.h>
 
-#include <cstring>
-
+#include "core/log.h"
+#include "dbus/dispatch.h"
 #include "qbus/qbus.h"
 
 int ozr_dbus_notify(const char* interface, const char* member, const void* data, int len) {
@@ -14,78 +14,49 @@ int ozr_dbus_notify(const char* interface, const char* member, const void* data,
     return r == 0 ? 0 : -1;
 }
 
-uint64_t get_config_msg_size(const ZkaRGConfigSync_T* cfg) {
-    if (cfg == nullptr)
-        return 0;
-    return kZkaConfigSyncHeaderLen + static_cast<uint64_t>(cfg->len);
-}
+// ---- LoopBridge ----------------------------------------------------------------------------
 
-size_t get_topo_info_msg_size(const char* text) {
-    if (text == nullptr)
-        return 0;
-    return std::strlen(text) + 1;
-}
-
-namespace {
-uint8_t byte_at(const unsigned char* p, size_t at) {
-    return p[at];
-}
-// The block is little-endian whatever the host.
-uint16_t u16_at(const unsigned char* p, size_t at) {
-    return static_cast<uint16_t>(p[at] | (p[at + 1] << 8));
-}
-}  // namespace
-
-size_t get_topo_msg_size(const ZkaEmNetwork_T* block) {
-    if (block == nullptr)
-        return 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(block);
-    int num_ap = byte_at(p, kZkaTopoApCountAt);
-    if (num_ap > 6)
-        syslog(LOG_ERR, "get_topo_msg_size enter %p num_ap = %d\n", static_cast<const void*>(p),
-               num_ap);
-    size_t size = kZkaTopoHeaderLen;
-    for (int ap = 0; ap < num_ap; ++ap) {
-        size_t ap_at = size;
-        int num_radio = byte_at(p, ap_at + kZkaTopoApRadioCountAt);
-        int num_eth = u16_at(p, ap_at + kZkaTopoApEthCountAt);
-        if (num_radio > 3 || num_eth > 16)
-            syslog(LOG_ERR, " ap index [%d] num_radio [%d] num_eth_clients [%d]\n", ap, num_radio,
-                   num_eth);
-        size += kZkaTopoApLen;
-        for (int r = 0; r < num_radio; ++r) {
-            size_t radio_at = size;
-            int num_ssid = byte_at(p, radio_at + kZkaTopoRadioSsidCountAt);
-            if (num_ssid > 12)
-                syslog(LOG_ERR, " ap index [%d] radio index [%d] num_ssid [%d] \n", ap, r,
-                       num_ssid);
-            size += kZkaTopoRadioLen;
-            for (int s = 0; s < num_ssid; ++s) {
-                int num_sta = u16_at(p, size + kZkaTopoSsidStaCountAt);
-                if (num_sta > 32)
-                    syslog(LOG_ERR,
-                           "ap index [%d] radio index [%d] ssid index [%d] num_assoc_device [%d]\n",
-                           ap, r, s, num_sta);
-                size += kZkaTopoSsidLen + kZkaTopoStaLen * static_cast<size_t>(num_sta);
-            }
-        }
-        size += kZkaTopoEthLen * static_cast<size_t>(num_eth);
+LoopBridge::~LoopBridge() {
+    // The service thread reads the socket pair: it ends first.
+    ozr_dbus_stop();
+    sock_pair_.discard_pending();
+    if (async_) {
+        auto* h = reinterpret_cast<uv_handle_t*>(async_);
+        if (uv_is_closing(h))
+            delete async_;  // closed by the shutdown walk, the loop has finished it
+        else
+            uv_close(h, [](uv_handle_t* closed) { delete reinterpret_cast<uv_async_t*>(closed); });
+        async_ = nullptr;
     }
-    return size;
 }
 
-std::string zka_text(const char* field, size_t width) {
-    if (field == nullptr)
-        return std::string();
-    const void* nul = std::memchr(field, '\0', width);
-    size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - field) : width;
-    return std::string(field, n);
+int LoopBridge::start(uv_loop_s* loop, const Logger* logger) {
+    if (async_ == nullptr) {
+        async_ = new uv_async_t();
+        int r = uv_async_init(loop, async_, ozr_dbus_uv_async_cb);
+        if (r != 0) {
+            OZR_ERROR(logger, "DataMinder::init() - uv_async_init failed: {}", uv_strerror(r));
+            delete async_;
+            async_ = nullptr;
+            return -1;
+        }
+        async_->data = &sock_pair_;
+    }
+    sock_pair_.set_logger(logger);
+    sock_pair_.set_wakeup(async_);
+    if (sock_pair_.init_sock_pair() != 0) {
+        OZR_ERROR(logger, "DataMinder::init() - socket pair init failed");
+        return -1;
+    }
+    ozr_dbus_server();
+    return 0;
 }
 
-void zka_set_text(char* field, size_t width, const std::string& text) {
-    if (field == nullptr || width == 0)
-        return;
-    size_t n = text.size() < width - 1 ? text.size() : width - 1;
-    std::memcpy(field, text.data(), n);
-    std::memset(field + n, 0, width - n);
+int LoopBridge::notify(const char* interface, const char* member, const void* data, int len) {
+    return ozr_dbus_notify(interface, member, data, len);
+}
+
+int LoopBridge::available_channel_list(const ZkaAvailableChannelListReq_T* req,
+                                       ZkaAvailableChannelListRsp_T* rsp) {
+    return ozr_getavailablechannel_rpc(req, rsp);
 }

@@ -1,11 +1,13 @@
-// The daemon's side of the control bus that the rest of the daemon calls: raising a
-// signal, and the sizes of the variable-length records the bus carries.
+// The daemon's side of the control bus: the data minder's bus (LoopBridge) and raising a
+// signal. The records and their sizes: messages/bus_records.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "dbus/records.h"
+#include "data/data_peers.h"
+#include "dbus/bridge.h"
+#include "messages/bus_records.h"
 
 // Raises the signal INTERFACE.MEMBER with DATA (LEN bytes, sent as one "ay" argument; no
 // argument when DATA is null) from the object "/vexal/ozrd". Callable from the loop
@@ -21,11 +23,28 @@
 //   "marlowAuthReqSignal"       ZkaMarlowAuthReq_T            234 bytes
 int ozr_dbus_notify(const char* interface, const char* member, const void* data, int len);
 
-// 72 + the record's len field; 0 for null.
-uint64_t get_config_msg_size(const ZkaRGConfigSync_T* cfg);
-// Length of the text + 1; 0 for null.
-size_t get_topo_info_msg_size(const char* text);
-// Size of a packed topology block, walked by its counts (see records.h); 0 for null.
-// Counts over 6 APs, 3 radios, 16 Ethernet clients, 12 SSIDs or 32 stations are reported
-// to syslog at error and still counted.
-size_t get_topo_msg_size(const ZkaEmNetwork_T* block);
+// The loop side of the bridge, as the data minder starts and owns it (its DataBusPeer,
+// handed over by the assembly): the loop wake-up and the socket pair. Destroying it ends
+// the service thread first, then drops what is still waiting and closes the wake-up.
+class LoopBridge : public DataBusPeer {
+  public:
+    LoopBridge() = default;
+    ~LoopBridge() override;
+    LoopBridge(const LoopBridge&) = delete;
+    LoopBridge& operator=(const LoopBridge&) = delete;
+
+    // The wake-up on LOOP, the socket pair (logging on LOGGER), then the service thread.
+    int start(uv_loop_s* loop, const Logger* logger) override;
+    // ozr_dbus_notify.
+    int notify(const char* interface, const char* member, const void* data, int len) override;
+    // ozr_getavailablechannel_rpc.
+    int available_channel_list(const ZkaAvailableChannelListReq_T* req,
+                               ZkaAvailableChannelListRsp_T* rsp) override;
+    SockPairHdlr* sock_pair() { return &sock_pair_; }
+
+  private:
+    SockPairHdlr sock_pair_;
+    // On the heap: the shutdown walk closes it without a callback; a bridge destroyed
+    // without that walk closes it with one that frees it.
+    uv_async_t* async_ = nullptr;
+};

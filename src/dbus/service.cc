@@ -6,32 +6,34 @@
 #include <cstring>
 #include <new>
 
-#include "core/context.h"
 #include "core/log.h"
-#include "data/data_minder.h"
 #include "dbus/bridge.h"
-#include "dbus/dispatch.h"
-#include "dbus/json_config.h"
-#include "dbus/ozr_dbus.h"
 #include "dbus/service.h"
+#include "messages/bus_records.h"
 #include "qbus/qbus.h"
 
 namespace {
 pthread_t g_thread;
 bool g_thread_started = false;  // loop thread only
 
-DataMinder* data_minder() {
-    Context* c = Context::instance();
-    return c ? c->data_minder : nullptr;
+// The data minder's socket pair and logger, attached by the assembly (ozr_dbus_attach); a
+// null pair while detached.
+struct Attached {
+    SockPairHdlr* pair;
+    const Logger* logger;
+};
+
+Attached attached() {
+    return {ozr_dbus_pair(), ozr_dbus_logger()};
 }
 
 // One method call: hand it to the loop and wait for the result.
 int rpc_call(const char* sig, void* in, int in_len, void* out, int out_len, DbusMsgType type) {
-    DataMinder* dm = data_minder();
-    if (dm == nullptr)
+    const Attached dm = attached();
+    if (dm.pair == nullptr)
         return ZKA_OZR_FAILURE;
-    const Logger* logger = dm->logger();
-    SockPairHdlr* pair = dm->get_sock_pair_hdlr();
+    const Logger* logger = dm.logger;
+    SockPairHdlr* pair = dm.pair;
     if (in == nullptr || out == nullptr) {
         OZR_ERROR(logger, "{} Invoked with NULL input", sig);
         return ZKA_OZR_FAILURE;
@@ -58,16 +60,16 @@ int rpc_call(const char* sig, void* in, int in_len, void* out, int out_len, Dbus
 
 // A signal's payload, copied and handed over without waiting.
 void forward(const char* sig, const char* member, const void* data, int len, DbusMsgType type) {
-    DataMinder* dm = data_minder();
-    if (dm == nullptr)
+    const Attached dm = attached();
+    if (dm.pair == nullptr)
         return;
     void* copy = std::malloc(static_cast<size_t>(len));
     if (copy == nullptr) {
-        OZR_ERROR(dm->logger(), "{} {}: no memory for {} bytes", sig, member, len);
+        OZR_ERROR(dm.logger, "{} {}: no memory for {} bytes", sig, member, len);
         return;
     }
     std::memcpy(copy, data, static_cast<size_t>(len));
-    dm->get_sock_pair_hdlr()->write_sock_pair(copy, len, nullptr, 0, nullptr, type);
+    dm.pair->write_sock_pair(copy, len, nullptr, 0, nullptr, type);
 }
 
 void forward_record(const char* sig, const char* member, const void* data, int len, size_t expected,

@@ -10,6 +10,7 @@
 #include "graph/backhaul_information.h"
 #include "graph/links.h"
 #include "graph/node.h"
+#include "hkt/hkt_node.h"
 #include "map/hkt/hkt_message.h"
 #include "messages/messages.h"
 
@@ -18,16 +19,6 @@ struct PortEntry {
     uint16_t type = 0;
     MAC mac;
     uint16_t port = 0;
-};
-
-// One enabled VAP the device's vendor agent reports.
-struct HKTVapInfo {
-    std::string vap_name;
-    BSSID bssid;
-    std::string ssid;
-    uint16_t authentication_mode = 0;
-    uint16_t encryption_mode = 0;
-    uint8_t bss_type = 0;  // bit 0 fronthaul, bit 1 backhaul
 };
 
 // One interface of the device's vendor agent, with its last statistics.

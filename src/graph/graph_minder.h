@@ -23,7 +23,9 @@
 #include "core/timer.h"
 #include "graph/device_names.h"
 #include "graph/graph.h"
+#include "graph/graph_peers.h"
 #include "graph/ssid_sync.h"
+#include "hkt/hkt_peers.h"
 #include "log/logger.h"
 #include "map/cmdu.h"
 
@@ -57,7 +59,7 @@ struct BeaconMetricInfo {
 // the Multi-AP agent.
 enum class UnassocQueryType : uint8_t { AGENT = 0, HKT = 1 };
 
-class GraphMinder : public Minder {
+class GraphMinder : public Minder, public HktGraphPeer {
   public:
     // Builds the "graph" category logger (path "root.graph") with its configured level,
     // the twelve timers and the sixteen handler registrations.
@@ -79,6 +81,11 @@ class GraphMinder : public Minder {
     // The mesh as learnt so far; REST and the other minders read it on the loop thread.
     Graph& graph() { return graph_; }
     const Graph& graph() const { return graph_; }
+
+    // The minders above that follow what the graph learns, handed over by the assembly
+    // (null: not told).
+    void set_steering_peer(GraphSteeringPeer* peer) { steering_peer_ = peer; }
+    void set_data_peer(GraphDataPeer* peer) { data_peer_ = peer; }
 
     // ---- timers
     struct TimerPeriod {
@@ -179,6 +186,9 @@ class GraphMinder : public Minder {
     Device* find_device(const BSSID& bssid) const;
     bool get_device_backhaul_information(const MAC& mac, backhaul_information& out) const;
     bool get_sta_backhaul_information(const MAC& mac, sta_backhaul_information& out) const;
+    // ---- what the vendor agent registry asks of the graph (HktGraphPeer)
+    bool agent_backhaul(const MAC& agent, hkt_backhaul_information_notify_tlv& out) const override;
+    const std::vector<HKTVapInfo>* agent_vaps(const MAC& agent) const override;
     bool is_root(const MAC& mac) const;
     bool is_local_map_agent(const MAC& mac) const;
     void debug();
@@ -232,6 +242,8 @@ class GraphMinder : public Minder {
   private:
     void register_handlers();
     int64_t now() const;
+    GraphSteeringPeer* steering() const { return steering_peer_; }
+    GraphDataPeer* data() const { return data_peer_; }
     void log_backhaul_change(const char* func, const backhaul_information& old,
                              const backhaul_information& now, bool deleted);
     // Hands the record of DEVICE to the data and vendor-agent minders.
@@ -254,6 +266,8 @@ class GraphMinder : public Minder {
     void mark_backhaul_sta(Sta* s, const MAC& owner);
 
     Logger logger_;
+    GraphSteeringPeer* steering_peer_ = nullptr;
+    GraphDataPeer* data_peer_ = nullptr;
     // Child of the root logger for the path cost searches ("root.cost").
     Logger cost_logger_;
     bool topo_changed_ = false;

@@ -4,11 +4,28 @@
 
 #include "core/context.h"
 #include "core/log.h"
-#include "data/data_minder.h"
 #include "graph/backhaul.h"
 #include "graph/graph_minder.h"
 #include "graph/path_cost.h"
 #include "hkt/hkt_mgmt_minder.h"
+
+namespace {
+// INFO as the vendor protocol carries it.
+hkt_backhaul_information_notify_tlv vendor_backhaul(const backhaul_information& info) {
+    hkt_backhaul_information_notify_tlv t;
+    t.local_ale = info.local_ale;
+    t.remote_ale = info.remote_ale;
+    t.local_interface = info.local_interface;
+    t.remote_interface = info.remote_interface;
+    t.is_backhaul_connected = info.is_backhaul_connected ? 1 : 0;
+    t.quality = static_cast<uint8_t>(info.quality);
+    t.cost_to_parent = info.cost_to_parent;
+    t.cost_to_root = info.cost_to_root;
+    t.medium = static_cast<uint8_t>(info.medium);
+    t.uplink_rssi = info.uplink_rssi;
+    return t;
+}
+}  // namespace
 
 void GraphMinder::log_backhaul_change(const char* func, const backhaul_information& o,
                                       const backhaul_information& n, bool deleted) {
@@ -48,14 +65,12 @@ void GraphMinder::log_backhaul_change(const char* func, const backhaul_informati
 }
 
 void GraphMinder::notify_backhaul_change(const MAC& device, const backhaul_information& info) {
+    if (GraphDataPeer* d = data())
+        d->notify_ap_bh_change(info);
     Context* c = Context::instance();
-    if (!c)
-        return;
-    if (c->data_minder)
-        c->data_minder->notify_ap_bh_change(info);
-    if (c->hkt_mgmt_minder) {
-        c->hkt_mgmt_minder->notify_ap_bh_change(info);
-        c->hkt_mgmt_minder->send_hkt_backhaul_information_notify(device, info);
+    if (c && c->hkt_mgmt_minder) {
+        c->hkt_mgmt_minder->notify_ap_bh_change(info.local_ale, info.is_backhaul_connected);
+        c->hkt_mgmt_minder->send_hkt_backhaul_information_notify(device, vendor_backhaul(info));
     }
 }
 
@@ -147,6 +162,14 @@ void GraphMinder::on_backhaul_information_sync() {
                   b.remote_ale.to_string(), b.remote_interface.to_string(), b.cost_to_root,
                   b.cost_to_parent, medium_to_string(b.medium));
         if (h)
-            h->send_hkt_backhaul_information_notify(d->mac, b);
+            h->send_hkt_backhaul_information_notify(d->mac, vendor_backhaul(b));
     }
+}
+
+bool GraphMinder::agent_backhaul(const MAC& agent, hkt_backhaul_information_notify_tlv& out) const {
+    backhaul_information bh;
+    if (!get_device_backhaul_information(agent, bh))
+        return false;
+    out = vendor_backhaul(bh);
+    return true;
 }

@@ -2,23 +2,9 @@
 // the topology-change debounce.
 #include <vector>
 
-#include "core/context.h"
 #include "core/log.h"
-#include "data/data_minder.h"
 #include "graph/graph_minder.h"
 #include "map/datamodel/datamodel.h"
-#include "steering/steering_minder.h"
-
-namespace {
-SteeringMinder* steering() {
-    Context* c = Context::instance();
-    return c ? c->steering_minder : nullptr;
-}
-DataMinder* data() {
-    Context* c = Context::instance();
-    return c ? c->data_minder : nullptr;
-}
-}  // namespace
 
 Device* GraphMinder::on_heard_about_device(const MAC& al_mac, bool refresh) {
     if (al_mac.is_zero())
@@ -34,8 +20,6 @@ Device* GraphMinder::on_heard_about_device(const MAC& al_mac, bool refresh) {
                    "{} expected MAC: {} [ MAC: {} ] to be a Device, but pre-kind is not Device. "
                    "Delete pre node",
                    __func__, n->label(), al_mac.to_string());
-        if (SteeringMinder* s = steering())
-            s->access_steer_re_node(al_mac);
         graph_.delete_node(al_mac);
         mark_topo_changed();
     }
@@ -94,7 +78,7 @@ void GraphMinder::on_new_device(Device* device, const char* reason) {
 }
 
 void GraphMinder::sync_sta_capability(Sta* sta) {
-    DataMinder* d = data();
+    GraphDataPeer* d = data();
     if (!d)
         return;
     StaCapabilityInfo caps;
@@ -130,8 +114,6 @@ Sta* GraphMinder::on_heard_about_associated(const MAC& sta_mac) {
         sync_sta_capability(s);
     }
     s->last_seen_ms = now();
-    if (SteeringMinder* st = steering())
-        st->access_steer_re_node(sta_mac);
     return s;
 }
 
@@ -158,7 +140,7 @@ WiredLink* GraphMinder::on_heard_about_wired_link(Device* device, const MAC& to)
     OZR_INFO(&logger_, "topo_changed creating new wired link {} => {}", device->label(),
              to.to_string());
     mark_topo_changed();
-    if (SteeringMinder* s = steering())
+    if (GraphSteeringPeer* s = steering())
         s->notify_new_link(l);
     return l;
 }
@@ -229,7 +211,7 @@ WirelessLink* GraphMinder::on_heard_about_wireless_link(Device* device, const BS
             return static_cast<WirelessLink*>(l);
         }
     }
-    SteeringMinder* st = steering();
+    GraphSteeringPeer* st = steering();
     if (device->delete_link(sta, Link::UNASSOCIATED)) {
         OZR_INFO(&logger_, "deleted unassociated link {} BSSID: {} => {}", device->label(),
                  bssid.to_string(), sta.to_string());
@@ -290,7 +272,7 @@ WirelessLink* GraphMinder::on_heard_about_wireless_link(Device* device, const BS
     if (s && !s->is_backhaul_sta) {
         send_sta_capability_query(sta, bssid, device);
         send_beacon_query(device, s);
-        if (DataMinder* d = data())
+        if (GraphDataPeer* d = data())
             d->notify_client_cap_info(sta, s->capabilities);
     }
     return l;
@@ -345,7 +327,7 @@ void GraphMinder::remove_stale_links(Device* device, const std::set<MAC>& report
             continue;
         stale.push_back(l);
     }
-    SteeringMinder* st = steering();
+    GraphSteeringPeer* st = steering();
     for (Link* l : stale) {
         MAC to = l->to;
         bool assoc = l->kind() == Link::WIRELESS;
@@ -375,10 +357,7 @@ void GraphMinder::on_gc() {
     }
     if (!collect.empty())
         full_logged_ = false;
-    SteeringMinder* st = steering();
     for (const MAC& m : collect) {
-        if (st)
-            st->access_steer_re_node(m);
         graph_.delete_node(m);
         seen_wired_macs_.erase(m);
         OZR_INFO(&logger_, "{}: topo_changed when deleted node MAC: {}", __func__, m.to_string());

@@ -1,9 +1,7 @@
 // Capability, channel, metric and event reports.
 #include <algorithm>
 
-#include "core/context.h"
 #include "core/log.h"
-#include "data/data_minder.h"
 #include "graph/graph_minder.h"
 #include "graph/rate_model.h"
 #include "graph/sta_capability_report.h"
@@ -11,17 +9,8 @@
 #include "map/ieee80211/assoc.h"
 #include "messages/decoders.h"
 #include "messages/tlv_walk.h"
-#include "steering/steering_minder.h"
 
 namespace {
-SteeringMinder* steering() {
-    Context* c = Context::instance();
-    return c ? c->steering_minder : nullptr;
-}
-DataMinder* data() {
-    Context* c = Context::instance();
-    return c ? c->data_minder : nullptr;
-}
 uint8_t rcpi8(uint32_t v) {
     return static_cast<uint8_t>(std::min<uint32_t>(v, 255));
 }
@@ -160,7 +149,7 @@ void GraphMinder::on_channel_preference_report_message(CMDU* cmdu) {
         d->cac_non_occupancy = parsed->cac_non_occupancy;
         d->cac_ongoing = parsed->cac_ongoing;
     }
-    if (DataMinder* dm = data())
+    if (GraphDataPeer* dm = data())
         for (const MAC& r : radios)
             dm->notify_available_channel(cmdu->src_al_mac, r);
 }
@@ -181,7 +170,7 @@ void GraphMinder::on_ch_scan_report_message(CMDU* cmdu) {
     for (const ChannelScanResultTLV& r : parsed->results)
         if (std::find(radios.begin(), radios.end(), r.radio_id) == radios.end())
             radios.push_back(r.radio_id);
-    if (DataMinder* dm = data())
+    if (GraphDataPeer* dm = data())
         for (const MAC& r : radios)
             dm->notify_available_channel(cmdu->src_al_mac, r);
 }
@@ -221,7 +210,7 @@ void GraphMinder::apply_sta_link_metrics(Device* d, const AssociatedStaLinkMetri
                   "rcpi={} cost={} age={} ms",
                   __func__, d->name, d->mac.to_string(), s ? s->name : std::string(),
                   m.sta.to_string(), l->tx_rate, l->rcpi, l->cost(), sm.time_delta_ms);
-        if (SteeringMinder* st = steering())
+        if (GraphSteeringPeer* st = steering())
             st->notify_link_metric_changed(d, m.sta);
     }
 }
@@ -361,7 +350,7 @@ void GraphMinder::on_unassoc_sta_link_metric_response(CMDU* cmdu) {
         return;
     }
     int64_t t = now();
-    SteeringMinder* st = steering();
+    GraphSteeringPeer* st = steering();
     for (const StaRCPI& m : parsed->stas) {
         OZR_INFO(&logger_, "    sta MAC: {} channel: {}, time_delta: {}, rcpi_uplink: {}",
                  m.mac.to_string(), static_cast<unsigned>(m.channel), m.time_delta_ms,
@@ -506,7 +495,7 @@ void GraphMinder::on_beacon_response(CMDU* cmdu) {
     const Sta* s = graph_.find_sta(parsed->sta);
     if (s && s->is_backhaul_sta)
         on_bsta_beacon_response(d, *parsed);
-    if (SteeringMinder* st = steering())
+    if (GraphSteeringPeer* st = steering())
         st->notify_sta_bnd_cap_changed(parsed->sta);
 }
 
@@ -532,10 +521,10 @@ void GraphMinder::on_sta_capability_report(CMDU* cmdu) {
     OZR_INFO(&logger_, " -steer category:{}", s->steer_cat_to_str(c.steer_category));
     OZR_INFO(&logger_, " -sgi_support:{}", c.sgi_support);
     OZR_INFO(&logger_, " -ecsa:{}", c.ecsa);
-    if (DataMinder* dm = data())
+    if (GraphDataPeer* dm = data())
         dm->notify_client_cap_info(s->mac, c);
-    if (SteeringMinder* st = steering())
-        st->apply_steer_re_node(s->mac);
+    if (GraphSteeringPeer* st = steering())
+        st->notify_sta_capability_report(s->mac);
 }
 
 void GraphMinder::on_backhaul_steering_reponse(CMDU* cmdu) {
@@ -547,7 +536,7 @@ void GraphMinder::on_backhaul_steering_reponse(CMDU* cmdu) {
              "BSSID: {}, result_code {}",
              __func__, cmdu->src_al_mac.to_string(), parsed->backhaul_sta.to_string(),
              parsed->target_bssid.to_string(), static_cast<unsigned>(parsed->result_code));
-    if (SteeringMinder* st = steering())
+    if (GraphSteeringPeer* st = steering())
         st->notify_backhaul_steering_response(*parsed);
 }
 
@@ -569,7 +558,7 @@ void GraphMinder::on_tunneled_message(CMDU* cmdu) {
                 sta_capabilities_from_assoc_body(graph_, l->bssid, m.payload.data(),
                                                  m.payload.size(), caps)) {
                 s->capabilities = caps;
-                if (DataMinder* dm = data())
+                if (GraphDataPeer* dm = data())
                     dm->notify_client_cap_info(s->mac, caps);
             }
             break;
@@ -584,7 +573,7 @@ void GraphMinder::on_tunneled_message(CMDU* cmdu) {
                      "token {} reason code {}",
                      __func__, m.sta.to_string(), static_cast<unsigned>(token),
                      static_cast<unsigned>(reason));
-            if (SteeringMinder* st = steering())
+            if (GraphSteeringPeer* st = steering())
                 st->notify_dot11_btm_query(m.sta, token, reason);
             break;
         }
@@ -604,6 +593,6 @@ void GraphMinder::on_failed_connection_message(CMDU* cmdu) {
              "{}, reason_code: {}",
              __func__, parsed->sta.to_string(), parsed->status_code,
              parsed->reason_code ? static_cast<int>(*parsed->reason_code) : -1);
-    if (SteeringMinder* st = steering())
+    if (GraphSteeringPeer* st = steering())
         st->notify_failed_connection_report(*parsed);
 }

@@ -7,16 +7,11 @@
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "messages/decoders.h"
-#include "steering/steering_minder.h"
 
 namespace {
 HktMgmtMinder* hkt() {
     Context* c = Context::instance();
     return c ? c->hkt_mgmt_minder : nullptr;
-}
-SteeringMinder* steering() {
-    Context* c = Context::instance();
-    return c ? c->steering_minder : nullptr;
 }
 bool is_ethernet(const LocalInterface& i) {
     return i.media_type < 0x0100;
@@ -309,7 +304,7 @@ void GraphMinder::on_topology_notification(CMDU* cmdu) {
                          n.bssid.to_string(), n.client_mac.to_string());
             }
         } else if (dev) {
-            if (SteeringMinder* s = steering())
+            if (GraphSteeringPeer* s = steering())
                 s->notify_pre_delete_link(n.client_mac);
             if (dev->delete_link(n.client_mac, Link::WIRELESS)) {
                 OZR_INFO(&logger_, "deleted wireless link {} BSSID: {} => {}", dev->label(),

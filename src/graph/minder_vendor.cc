@@ -194,3 +194,8 @@ bool GraphMinder::get_interface_statistic(const MAC& agent, const MAC& interface
     out = i->statistics;
     return true;
 }
+
+const std::vector<HKTVapInfo>* GraphMinder::agent_vaps(const MAC& agent) const {
+    const Device* d = graph_.find_device(agent);
+    return d ? &d->hkt_vaps : nullptr;
+}

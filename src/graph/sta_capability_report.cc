@@ -83,34 +83,37 @@ bool sta_capabilities_from_assoc_body(const Graph& graph, const BSSID& bssid, co
     return true;
 }
 
-optional<StaCapabilityReport> parse_sta_capability_report(CMDU* cmdu, const Graph& graph) {
+namespace {
+struct CapabilityReport {
     StaCapabilityReport r;
     bool have_info = false;
-    bool usable = false;
     const client_capability_report_tlv* report = nullptr;
-    for (TlvWalk w(cmdu); w.next();) {
-        switch (w.type()) {
-            case TLV_TYPE_CLIENT_INFO: {
-                const auto& t = w.as<client_info_tlv>();
-                r.bssid = t.bssid;
-                r.sta = t.client_mac;
-                have_info = true;
-                break;
-            }
-            case TLV_TYPE_CLIENT_CAPABILITY_REPORT: {
-                const auto& t = w.as<client_capability_report_tlv>();
-                report = (t.result_code == CLIENT_CAPABILITY_SUCCESS && !t.frame_body.empty())
-                             ? &t
-                             : nullptr;
-                break;
-            }
-            default:
-                OZR_INFO(root_logger, "{} received unexpected {} ({})", __func__,
-                         convert_1905_TLV_type_to_string(w.type()),
-                         static_cast<unsigned>(w.type()));
-                break;
-        }
-    }
+};
+
+const TlvRule<CapabilityReport> kCapabilityReportRules[] = {
+    {TLV_TYPE_CLIENT_INFO,
+     [](CapabilityReport& s, const TlvWalk& w) {
+         const auto& t = w.as<client_info_tlv>();
+         s.r.bssid = t.bssid;
+         s.r.sta = t.client_mac;
+         s.have_info = true;
+     }},
+    {TLV_TYPE_CLIENT_CAPABILITY_REPORT,
+     [](CapabilityReport& s, const TlvWalk& w) {
+         const auto& t = w.as<client_capability_report_tlv>();
+         s.report =
+             (t.result_code == CLIENT_CAPABILITY_SUCCESS && !t.frame_body.empty()) ? &t : nullptr;
+     }},
+};
+}  // namespace
+
+optional<StaCapabilityReport> parse_sta_capability_report(CMDU* cmdu, const Graph& graph) {
+    CapabilityReport s;
+    walk_tlvs(cmdu, __func__, Unexpected::kPlain, kCapabilityReportRules, s);
+    StaCapabilityReport& r = s.r;
+    const bool have_info = s.have_info;
+    const client_capability_report_tlv* report = s.report;
+    bool usable = false;
     if (report && have_info) {
         const Node* n = graph.find_node(r.sta);
         if (n && n->kind() == Node::STA) {
@@ -128,5 +131,5 @@ optional<StaCapabilityReport> parse_sta_capability_report(CMDU* cmdu, const Grap
                  __func__, cmdu ? cmdu->message_id : 0);
         return {};
     }
-    return r;
+    return std::move(r);
 }

@@ -4,11 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "configuration/configuration_minder.h"
 #include "core/context.h"
 #include "core/log.h"
-#include "data/ap_info.h"
-#include "data/data_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/codec/tlv_types.h"
 #include "map/codec/wsc.h"
@@ -201,9 +198,8 @@ void HktMgmtMinder::on_hkt_disc_resp(CMDU* cmdu, void* tlv) {
                 "{}:{} - Set ApStatus::DETECTED - sn: {}", __func__, __LINE__, sn);
         set_ap_status(*node, ApStatus::DETECTED);
     }
-    Context* c = Context::instance();
-    if (c && c->data_minder && c->data_minder->ramdb_find(sn))
-        c->data_minder->notify_ap_info_change(sn, AP_PARAM_IDENTITY);
+    if (data_peer_ && data_peer_->ramdb_find(sn))
+        data_peer_->notify_ap_info_change(sn, AP_PARAM_IDENTITY);
     start_ap_status_timer(*node);
 }
 
@@ -233,9 +229,8 @@ void HktMgmtMinder::on_hkt_ip_change_notification(CMDU* cmdu, void* tlv) {
     OZR_INFO(&logger_, "{} - Received HKT ip change notification from sn: {}", __func__,
              node->serial_number);
     node->update_ip_addresses(t->addresses);
-    Context* c = Context::instance();
-    if (c && c->data_minder && c->data_minder->ramdb_find(node->serial_number))
-        c->data_minder->notify_ap_info_change(node->serial_number, AP_PARAM_IP_ADDRESS);
+    if (data_peer_ && data_peer_->ramdb_find(node->serial_number))
+        data_peer_->notify_ap_info_change(node->serial_number, AP_PARAM_IP_ADDRESS);
     if (map_send_1905_ack(cmdu->src_al_mac, cmdu->message_id) != 0)
         OZR_WARN(&logger_, "{} - map_send_1905_ack failed", __func__);
     // The other vendor agents learn the new addresses.
@@ -264,12 +259,10 @@ void HktMgmtMinder::on_hkt_ex_notification(CMDU* cmdu, void* tlv) {
              cmdu->src_al_mac.to_string());
     const std::string sn = node->serial_number;
     nal_setExNotification(sn.c_str(), t->event, t->data.data(), t->data.size());
-    Context* c = Context::instance();
-    if (c && c->config_minder) {
+    if (HktConfigPeer* cfg = config_peer_) {
         const unsigned short len =
             static_cast<unsigned short>(std::min<size_t>(t->data.size(), 0xFFFF));
-        if (c->config_minder->inform_hkt_configuration_result(0, sn.c_str(), len, t->data.data()) !=
-            0)
+        if (cfg->inform_hkt_configuration_result(0, sn.c_str(), len, t->data.data()) != 0)
             OZR_ERROR(&logger_, "{}:{} nal_setSyncResult failed.", __func__, __LINE__);
     }
     if (map_send_1905_ack(cmdu->src_al_mac, cmdu->message_id) != 0)

@@ -4,22 +4,14 @@
 #include <unordered_set>
 
 #include "common/clock.h"
-#include "configuration/configuration_minder.h"
 #include "core/cmdu_registry.h"
 #include "core/context.h"
 #include "core/log.h"
-#include "data/ap_config_db.h"
-#include "data/data_minder.h"
-#include "graph/backhaul_information.h"
-#include "graph/graph_minder.h"
 #include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_config.h"
 #include "map/map_send.h"
 #include "nal/nal.h"
-
-// Keeps GET /debug/hktmgmt (hkt_routes.cc) in the program.
-void hkt_routes_linked();
 
 namespace {
 // The registry keeps its CMDU handlers for the life of the process, while a minder may be
@@ -38,7 +30,6 @@ constexpr size_t kMaxRemembered = 16;
 
 HktMgmtMinder::HktMgmtMinder(uv_loop_s* loop)
     : logger_(root_logger, "mgmt", "", -1), loop_(loop), generation_(next_generation()) {
-    hkt_routes_linked();
     nodes_.reserve(kMaxHktNodes);
     int level = find_config_log_level("root.mgmt");
     if (level != -1) {
@@ -112,8 +103,7 @@ Err HktMgmtMinder::init(Context& /*context*/) {
 void HktMgmtMinder::run() {
     OZR_INFO(&logger_, "HktMgmtMinder::{}() running", __func__);
     // The extenders admitted in earlier runs are tracked before they are discovered.
-    Context* c = Context::instance();
-    DataMinder* dm = c ? c->data_minder : nullptr;
+    HktDataPeer* dm = data_peer_;
     if (dm) {
         for (const std::string& sn : dm->get_white_list_aps())
             if (HktNode* n = add_known_hkt(sn))
@@ -260,9 +250,8 @@ void HktMgmtMinder::set_ap_status(HktNode& node, ApStatus status) {
     if (node.is_online && status != ApStatus::CONFIGURED)
         set_online(node, false);
     node.ap_status = status;
-    Context* c = Context::instance();
-    if (c && c->data_minder)
-        c->data_minder->update_ap_state(node.serial_number, status);
+    if (data_peer_)
+        data_peer_->update_ap_state(node.serial_number, status);
 }
 
 void HktMgmtMinder::start_ap_status_timer(HktNode& node) {
@@ -305,11 +294,10 @@ void HktMgmtMinder::check_ap_status(HktNode* node) {
 void HktMgmtMinder::set_online(HktNode& node, bool online) {
     if (online == node.is_online || node.ap_status != ApStatus::CONFIGURED)
         return;
-    Context* c = Context::instance();
-    backhaul_information bh;
+    hkt_backhaul_information_notify_tlv bh;
     bool have_bh = false;
-    if (!node.agent_mac.is_zero() && c && c->graph_minder)
-        have_bh = c->graph_minder->get_device_backhaul_information(node.agent_mac, bh);
+    if (!node.agent_mac.is_zero() && graph_peer_)
+        have_bh = graph_peer_->agent_backhaul(node.agent_mac, bh);
     if (online) {
         if (!node.got_discovery || now() - node.last_heard > kOfflineAfterMs)
             return;
@@ -319,8 +307,8 @@ void HktMgmtMinder::set_online(HktNode& node, bool online) {
         OZR_NOTICE(&logger_, "{} - sn: {} hkt MAC: {} is ONLINE", __func__, node.serial_number,
                    node.hkt_mac.to_string());
         nal_notifyApOnlineStatus(node.serial_number.c_str(), 1, node.hkt_mac.to_string().c_str());
-        if (c && c->data_minder)
-            c->data_minder->notify_ap_status_change(node.serial_number, true);
+        if (data_peer_)
+            data_peer_->notify_ap_status_change(node.serial_number, true);
         check_ap_capabilites();
     } else {
         node.is_online = false;
@@ -328,8 +316,8 @@ void HktMgmtMinder::set_online(HktNode& node, bool online) {
         OZR_NOTICE(&logger_, "{} - sn: {} hkt MAC: {} is OFFLINE", __func__, node.serial_number,
                    node.hkt_mac.to_string());
         nal_notifyApOnlineStatus(node.serial_number.c_str(), 0, node.hkt_mac.to_string().c_str());
-        if (c && c->data_minder)
-            c->data_minder->notify_ap_status_change(node.serial_number, false);
+        if (data_peer_)
+            data_peer_->notify_ap_status_change(node.serial_number, false);
     }
     if (have_bh && bh.is_backhaul_connected)
         send_hkt_backhaul_information_notify(node.agent_mac, bh);
@@ -345,17 +333,17 @@ void HktMgmtMinder::on_offline_check() {
     }
 }
 
-void HktMgmtMinder::notify_ap_bh_change(const BackhaulInformation& info) {
-    HktNode* node = find_hkt_from_agent(info.local_ale);
+void HktMgmtMinder::notify_ap_bh_change(const MAC& local_ale, bool is_backhaul_connected) {
+    HktNode* node = find_hkt_from_agent(local_ale);
     if (!node) {
-        OZR_DEBUG(&logger_, "{} - Node {} not found", __func__, info.local_ale.to_string());
+        OZR_DEBUG(&logger_, "{} - Node {} not found", __func__, local_ale.to_string());
         return;
     }
-    OZR_INFO(&logger_, "{} - connected: {}, local_ale_mac: {}", __func__,
-             info.is_backhaul_connected, info.local_ale.to_string());
+    OZR_INFO(&logger_, "{} - connected: {}, local_ale_mac: {}", __func__, is_backhaul_connected,
+             local_ale.to_string());
     OZR_INFO(&logger_, "{} - is_backhaul_connected: {} - setting {} state", __func__,
-             info.is_backhaul_connected, info.is_backhaul_connected ? "ONLINE" : "OFFLINE");
-    set_online(*node, info.is_backhaul_connected);
+             is_backhaul_connected, is_backhaul_connected ? "ONLINE" : "OFFLINE");
+    set_online(*node, is_backhaul_connected);
 }
 
 // ---- capabilities and the legacy backhaul VAP ---------------------------------------------------
@@ -368,9 +356,8 @@ MAC local_vendor_agent(const HktMgmtMinder& m) {
     return n && !n->hkt_mac.is_zero() ? n->hkt_mac : local;
 }
 void legacy_backhaul(const HktMgmtMinder& m, bool enabled) {
-    Context* c = Context::instance();
-    if (c && c->config_minder)
-        c->config_minder->set_backhaul_vap_enabled_8Byte_ssidpw(local_vendor_agent(m), enabled);
+    if (HktConfigPeer* cfg = m.config_peer())
+        cfg->set_backhaul_vap_enabled_8Byte_ssidpw(local_vendor_agent(m), enabled);
 }
 }  // namespace
 
@@ -379,17 +366,15 @@ bool HktMgmtMinder::needs_legacy_backhaul(const HktNode& n) const {
         return false;
     // Once the extender runs the table's backhaul BSS it has the full-length credentials.
     const map_credential_config_t* table = map_get_m2_config();
-    Context* c = Context::instance();
-    const Device* d = c && c->graph_minder && !n.agent_mac.is_zero()
-                          ? c->graph_minder->find_device(n.agent_mac)
-                          : nullptr;
-    if (!table || !d)
+    const std::vector<HKTVapInfo>* vaps =
+        graph_peer_ && !n.agent_mac.is_zero() ? graph_peer_->agent_vaps(n.agent_mac) : nullptr;
+    if (!table || !vaps)
         return true;
     for (uint8_t i = 0; i < table->count && i < kMaxCredentials; ++i) {
         const map_vap_credential_t& cred = table->creds[i];
         if ((cred.bss_type & MAP_CRED_BACKHAUL) == 0)
             continue;
-        for (const HKTVapInfo& v : d->hkt_vaps)
+        for (const HKTVapInfo& v : *vaps)
             if ((v.bss_type & 2) != 0 && v.ssid == cred.ssid)
                 return false;
     }

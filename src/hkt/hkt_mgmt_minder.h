@@ -5,7 +5,6 @@
 //   hkt_mgmt_minder.cc   registry, timers, discovery, status, online state, capabilities
 //   hkt_handlers.cc      the CMDU hooks and the vendor TLV handlers
 //   hkt_send.cc          hkt_send_hkt_tlv and the senders
-//   hkt_routes.cc        GET /debug/hktmgmt
 #pragma once
 
 #include <cstdint>
@@ -21,13 +20,12 @@
 #include "core/minder.h"
 #include "core/timer.h"
 #include "hkt/hkt_node.h"
+#include "hkt/hkt_peers.h"
 #include "log/logger.h"
 #include "map/cmdu.h"
 #include "map/hkt/hkt_message.h"
 
 struct uv_loop_s;
-struct backhaul_information;
-using BackhaulInformation = backhaul_information;
 
 // Wraps the HKT TLV of MSG (an hktMessage*) in a Vendor Specific TLV with the HKT OUI, has
 // the stack forge the Vendor Specific message and sends it to DEST (6 bytes) on IFNAME
@@ -53,6 +51,11 @@ class HktMgmtMinder : public Minder {
 
     // Run-time level change of the category logger (-1: inherit the root level).
     void set_log_level(int level) { logger_.set_level(level); }
+    // The minders above, handed over by the assembly (null: none).
+    void set_graph_peer(HktGraphPeer* peer) { graph_peer_ = peer; }
+    void set_data_peer(HktDataPeer* peer) { data_peer_ = peer; }
+    void set_config_peer(HktConfigPeer* peer) { config_peer_ = peer; }
+    HktConfigPeer* config_peer() const { return config_peer_; }
     const Logger* logger() const { return &logger_; }
 
     // ---- vendor TLV handlers, keyed by HKT TLV type; the graph and configuration
@@ -145,11 +148,14 @@ class HktMgmtMinder : public Minder {
     void on_hkt_vsn_query(CMDU* cmdu, void* tlv);
 
     // ---- what the graph minder tells the vendor agents
-    void notify_ap_bh_change(const BackhaulInformation& info);
+    // The backhaul of the Multi-AP agent LOCAL_ALE is connected or not: its node goes
+    // online or offline.
+    void notify_ap_bh_change(const MAC& local_ale, bool is_backhaul_connected);
     // Senders to the vendor agent of the Multi-AP agent AGENT (its AL MAC). 0 sent; -1
     // when the agent has no discovered vendor agent, the stack does not know it or the
     // send fails (each logged).
-    int send_hkt_backhaul_information_notify(const MAC& agent, const BackhaulInformation& info);
+    int send_hkt_backhaul_information_notify(const MAC& agent,
+                                             const hkt_backhaul_information_notify_tlv& info);
     int send_hkt_wifi_radio_special_cfg_request(const MAC& agent, unsigned short cfg_type,
                                                 unsigned char radio, unsigned char value);
     int send_hkt_vaps_info_query(const MAC& agent);
@@ -182,6 +188,9 @@ class HktMgmtMinder : public Minder {
     void register_cmdu_handlers();
 
     Logger logger_;
+    HktGraphPeer* graph_peer_ = nullptr;
+    HktDataPeer* data_peer_ = nullptr;
+    HktConfigPeer* config_peer_ = nullptr;
     uv_loop_s* loop_;
     std::vector<HktNode> nodes_;
     Callbacks callbacks_;

@@ -1,7 +1,8 @@
 #include "hkt/hkt_node.h"
 
 #include "core/log.h"
-#include "data/ap_config_db.h"
+
+const std::string kDefaultRgwIpv4 = "192.168.1.1";
 
 std::string hkt_upper_sn(const std::string& sn) {
     std::string out = sn;
@@ -19,7 +20,7 @@ void HktNode::debug_dump(const Logger* l) const {
     OZR_DEBUG(l, "    hkt_version: {}", hkt_version);
     OZR_DEBUG(l, "    uptime: {}", uptime);
     OZR_DEBUG(l, "    config_number: {}", config_number);
-    OZR_DEBUG(l, "    ap_status: {}", ApConfigDb::status_to_string(ap_status));
+    OZR_DEBUG(l, "    ap_status: {}", ap_status_to_string(ap_status));
     OZR_DEBUG(l, "    hkt_mac: {}", hkt_mac.to_string());
     OZR_DEBUG(l, "    agent_mac: {}", agent_mac.to_string());
     OZR_DEBUG(l, "    system_mac: {}", system_mac.to_string());

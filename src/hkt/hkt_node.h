@@ -6,10 +6,14 @@
 #include <vector>
 
 #include "common/mac.h"
-#include "data/ap_status.h"
+#include "hkt/ap_status.h"
 #include "map/hkt/hkt_message.h"
 
 class Logger;
+
+// The gateway's own IPv4 address: what the vendor agents are told, and the address of an
+// extender that reports none.
+extern const std::string kDefaultRgwIpv4;  // "192.168.1.1"
 
 // An interface the vendor agent reports in its discovery response.
 struct HktInterface {
@@ -18,6 +22,16 @@ struct HktInterface {
     uint32_t media_type = 0;
     uint8_t power_state = 0;
     uint8_t physical_port = 0;
+};
+
+// One enabled VAP a vendor agent reports (the graph keeps them per device).
+struct HKTVapInfo {
+    std::string vap_name;
+    BSSID bssid;
+    std::string ssid;
+    uint16_t authentication_mode = 0;
+    uint16_t encryption_mode = 0;
+    uint8_t bss_type = 0;  // bit 0 fronthaul, bit 1 backhaul
 };
 
 struct HktNode {

@@ -1,8 +1,6 @@
 // Sending vendor messages: hkt_send_hkt_tlv and the vendor agent minder's senders.
-#include "configuration/configuration_minder.h"
 #include "core/context.h"
 #include "core/log.h"
-#include "graph/backhaul_information.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/codec.h"
@@ -118,19 +116,9 @@ int HktMgmtMinder::send_hkt_discovery_request() {
     return 0;
 }
 
-int HktMgmtMinder::send_hkt_backhaul_information_notify(const MAC& agent,
-                                                        const BackhaulInformation& info) {
-    hkt_backhaul_information_notify_tlv t;
-    t.local_ale = info.local_ale;
-    t.remote_ale = info.remote_ale;
-    t.local_interface = info.local_interface;
-    t.remote_interface = info.remote_interface;
-    t.is_backhaul_connected = info.is_backhaul_connected ? 1 : 0;
-    t.quality = static_cast<uint8_t>(info.quality);
-    t.cost_to_parent = info.cost_to_parent;
-    t.cost_to_root = info.cost_to_root;
-    t.medium = static_cast<uint8_t>(info.medium);
-    t.uplink_rssi = info.uplink_rssi;
+int HktMgmtMinder::send_hkt_backhaul_information_notify(
+    const MAC& agent, const hkt_backhaul_information_notify_tlv& info) {
+    hkt_backhaul_information_notify_tlv t = info;
     if (send_to_agent(agent, t, __func__) != 0) {
         OZR_DEBUG(&logger_, "{} Failed to send hkt backhaul information notify message to {}",
                   __func__, agent.to_string());

@@ -7,10 +7,6 @@
 
 namespace {
 
-unsigned num(uint8_t v) {
-    return v;
-}
-
 template <class V>
 size_t bounded(size_t count, const V& v) {
     return count < v.size() ? count : v.size();
@@ -113,13 +109,6 @@ void derive_standards(APCapabilityMesg& m) {
     }
 }
 
-ErrorCodeTLV to_error(const error_code_tlv& t) {
-    ErrorCodeTLV e;
-    e.reason_code = t.reason_code;
-    e.sta = t.sta_mac;
-    return e;
-}
-
 AssociatedStaLinkMetricsTLV to_link_metrics(const associated_sta_link_metrics_tlv& t) {
     AssociatedStaLinkMetricsTLV r;
     r.sta = t.sta_mac;
@@ -198,114 +187,184 @@ ReceiverLinkMetricTLV to_receiver(const receiver_link_metric_tlv& t) {
     return r;
 }
 
+// The station link metrics that AP Metrics and Associated STA Link Metrics Responses share.
+template <class M>
+void take_link_metrics(M& m, const TlvWalk& w) {
+    m.sta_link_metrics.push_back(to_link_metrics(w.as<associated_sta_link_metrics_tlv>()));
+}
+template <class M>
+void take_ext_link_metrics(M& m, const TlvWalk& w) {
+    m.sta_ext_link_metrics.push_back(
+        to_ext_link_metrics(w.as<associated_sta_extended_link_metrics_tlv>()));
+}
+
+struct ApCapability {
+    APCapabilityMesg m;
+    bool ap_capability = false;
+};
+
+const TlvRule<ApCapability> kApCapabilityRules[] = {
+    {TLV_TYPE_AP_RADIO_BASIC_CAPABILITY,
+     [](ApCapability& s, const TlvWalk& w) {
+         s.m.radios.push_back(to_radio(w.as<ap_radio_basic_capabilities_tlv>()));
+     }},
+    {TLV_TYPE_AP_HT_CAPABILITY,
+     [](ApCapability& s, const TlvWalk& w) {
+         s.m.ht_capabilities.push_back(to_ht(w.as<ap_ht_capabilities_tlv>()));
+     }},
+    {TLV_TYPE_AP_VHT_CAPABILITY,
+     [](ApCapability& s, const TlvWalk& w) {
+         s.m.vht_capabilities.push_back(to_vht(w.as<ap_vht_capabilities_tlv>()));
+     }},
+    {TLV_TYPE_AP_HE_CAPABILITY,
+     [](ApCapability& s, const TlvWalk& w) {
+         s.m.he_capabilities.push_back(to_he(w.as<ap_he_capabilities_tlv>()));
+     }},
+    {TLV_TYPE_AP_CAPABILITY,
+     [](ApCapability& s, const TlvWalk& w) {
+         if (s.ap_capability)
+             OZR_LOG_AS(root_logger, 4, w.decoder(),
+                        "{} received TLV_TYPE_AP_CAPABILITY multiple times", w.decoder());
+         const auto& t = w.as<ap_capability_tlv>();
+         s.m.unassoc_sta_metrics_operating_channel = t.unassoc_sta_metrics_operating_channel;
+         s.m.unassoc_sta_metrics_non_operating_channel =
+             t.unassoc_sta_metrics_non_operating_channel;
+         s.m.agent_initiated_rcpi_steering = t.agent_initiated_rcpi_steering;
+         s.ap_capability = true;
+     }},
+    {TLV_TYPE_CHANNEL_SCAN_REPORTING_POLICY,
+     [](ApCapability& s, const TlvWalk& w) {
+         s.m.independent_channel_scan =
+             w.as<channel_scan_reporting_policy_tlv>().report_independent_scans & 1;
+     }},
+    {TLV_TYPE_CHANNEL_SCAN_CAPABILITY,
+     [](ApCapability& s, const TlvWalk& w) {
+         s.m.channel_scan_capabilities = w.as<channel_scan_capabilities_tlv>();
+     }},
+    {TLV_TYPE_CAC_CAPABILITIES,
+     [](ApCapability& s, const TlvWalk& w) {
+         s.m.cac_capabilities = w.as<cac_capabilities_tlv>();
+     }},
+    {TLV_TYPE_PROFILE2_AP_CAPABILITY,
+     [](ApCapability& s, const TlvWalk& w) {
+         const auto& t = w.as<profile2_ap_capability_tlv>();
+         s.m.byte_counter_units = t.byte_counter_units & 3;
+         s.m.max_vids = t.max_vids;
+     }},
+    {TLV_TYPE_METRIC_COLLECTION_INTERVAL,
+     [](ApCapability& s, const TlvWalk& w) {
+         s.m.metric_collection_interval =
+             w.as<metric_collection_interval_tlv>().collection_interval_ms;
+     }},
+};
+
+using ApMetrics = ApMetricResponseMesg;
+const TlvRule<ApMetrics> kApMetricsRules[] = {
+    {TLV_TYPE_AP_METRICS,
+     [](ApMetrics& m, const TlvWalk& w) {
+         m.ap_metrics.push_back(to_ap_metrics(w.as<ap_metrics_tlv>()));
+     }},
+    {TLV_TYPE_ASSOCIATED_STA_LINK_METRICS, take_link_metrics<ApMetrics>},
+    {TLV_TYPE_ASSOCIATED_STA_TRAFFIC_STATS,
+     [](ApMetrics& m, const TlvWalk& w) {
+         m.sta_traffic_stats.push_back(to_traffic_stats(w.as<associated_sta_traffic_stats_tlv>()));
+     }},
+    {TLV_TYPE_RADIO_METRICS,
+     [](ApMetrics& m, const TlvWalk& w) {
+         m.radio_metrics.push_back(to_radio_metrics(w.as<radio_metrics_tlv>()));
+     }},
+    {TLV_TYPE_AP_EXTENDED_METRICS,
+     [](ApMetrics& m, const TlvWalk& w) {
+         m.ap_ext_metrics.push_back(to_ap_ext_metrics(w.as<ap_extended_metrics_tlv>()));
+     }},
+    {TLV_TYPE_ASSOCIATED_STA_EXTENDED_LINK_METRICS, take_ext_link_metrics<ApMetrics>},
+    {TLV_TYPE_ERROR, take_error_code<ApMetrics>},
+};
+
+using AssocLinkMetrics = AssocStaLinkMetricResponseMesg;
+const TlvRule<AssocLinkMetrics> kAssocLinkMetricsRules[] = {
+    {TLV_TYPE_ASSOCIATED_STA_LINK_METRICS, take_link_metrics<AssocLinkMetrics>},
+    {TLV_TYPE_ASSOCIATED_STA_EXTENDED_LINK_METRICS, take_ext_link_metrics<AssocLinkMetrics>},
+    {TLV_TYPE_ERROR, take_error_code<AssocLinkMetrics>},
+};
+
+using LinkMetrics = LinkMetricResponseMesg;
+const TlvRule<LinkMetrics> kLinkMetricsRules[] = {
+    {TLV_TYPE_TRANSMITTER_LINK_METRIC,
+     [](LinkMetrics& m, const TlvWalk& w) {
+         m.transmitter.push_back(to_transmitter(w.as<transmitter_link_metric_tlv>()));
+     }},
+    {TLV_TYPE_RECEIVER_LINK_METRIC,
+     [](LinkMetrics& m, const TlvWalk& w) {
+         m.receiver.push_back(to_receiver(w.as<receiver_link_metric_tlv>()));
+     }},
+    {TLV_TYPE_LINK_METRIC_RESULT_CODE,
+     [](LinkMetrics& m, const TlvWalk& w) {
+         m.result_code = w.as<link_metric_result_code_tlv>().result_code;
+     }},
+};
+
+struct UnassocLinkMetrics {
+    UnassocStaLinkMetricResponseMesg m;
+    bool seen = false;
+};
+
+const TlvRule<UnassocLinkMetrics> kUnassocLinkMetricsRules[] = {
+    {TLV_TYPE_UNASSOCIATED_STA_METRICS_RESPONSE,
+     [](UnassocLinkMetrics& s, const TlvWalk& w) {
+         const auto& t = w.as<unassociated_sta_link_metrics_response_tlv>();
+         s.m.op_class = t.op_class;
+         s.m.stas.clear();
+         const size_t n = bounded(t.num_stas, t.stas);
+         s.m.stas.reserve(n);
+         for (size_t i = 0; i < n; ++i) {
+             const auto& st = t.stas[i];
+             s.m.stas.push_back({st.mac, st.channel, st.time_delta_ms, st.uplink_rcpi});
+         }
+         s.seen = true;
+     }},
+};
+
+struct BeaconMetrics {
+    BeaconMetricsResponseTLV m;
+    bool seen = false;
+};
+
+const TlvRule<BeaconMetrics> kBeaconMetricsRules[] = {
+    {TLV_TYPE_BEACON_METRICS_RESPONSE,
+     [](BeaconMetrics& s, const TlvWalk& w) {
+         if (s.seen)
+             OZR_LOG_AS(root_logger, 4, w.decoder(),
+                        "{} received TLV_TYPE_BEACON_METRICS_RESPONSE multiple times", w.decoder());
+         const auto& t = w.as<beacon_metrics_response_tlv>();
+         s.m.sta = t.sta_mac;
+         const size_t n = bounded(t.num_elements, t.elements);
+         s.m.elements.assign(t.elements.begin(), t.elements.begin() + n);
+         s.seen = true;
+     }},
+};
+
 }  // namespace
 
 optional<APCapabilityMesg> parse_ap_capability(CMDU* cmdu) {
-    APCapabilityMesg m;
-    bool ap_capability = false;
-    for (TlvWalk w(cmdu); w.next();) {
-        switch (w.type()) {
-            case TLV_TYPE_AP_RADIO_BASIC_CAPABILITY:
-                m.radios.push_back(to_radio(w.as<ap_radio_basic_capabilities_tlv>()));
-                break;
-            case TLV_TYPE_AP_HT_CAPABILITY:
-                m.ht_capabilities.push_back(to_ht(w.as<ap_ht_capabilities_tlv>()));
-                break;
-            case TLV_TYPE_AP_VHT_CAPABILITY:
-                m.vht_capabilities.push_back(to_vht(w.as<ap_vht_capabilities_tlv>()));
-                break;
-            case TLV_TYPE_AP_HE_CAPABILITY:
-                m.he_capabilities.push_back(to_he(w.as<ap_he_capabilities_tlv>()));
-                break;
-            case TLV_TYPE_AP_CAPABILITY: {
-                if (ap_capability)
-                    OZR_WARN(root_logger, "{} received TLV_TYPE_AP_CAPABILITY multiple times",
-                             __func__);
-                const auto& t = w.as<ap_capability_tlv>();
-                m.unassoc_sta_metrics_operating_channel = t.unassoc_sta_metrics_operating_channel;
-                m.unassoc_sta_metrics_non_operating_channel =
-                    t.unassoc_sta_metrics_non_operating_channel;
-                m.agent_initiated_rcpi_steering = t.agent_initiated_rcpi_steering;
-                ap_capability = true;
-                break;
-            }
-            case TLV_TYPE_CHANNEL_SCAN_REPORTING_POLICY:
-                m.independent_channel_scan =
-                    w.as<channel_scan_reporting_policy_tlv>().report_independent_scans & 1;
-                break;
-            case TLV_TYPE_CHANNEL_SCAN_CAPABILITY:
-                m.channel_scan_capabilities = w.as<channel_scan_capabilities_tlv>();
-                break;
-            case TLV_TYPE_CAC_CAPABILITIES:
-                m.cac_capabilities = w.as<cac_capabilities_tlv>();
-                break;
-            case TLV_TYPE_PROFILE2_AP_CAPABILITY: {
-                const auto& t = w.as<profile2_ap_capability_tlv>();
-                m.byte_counter_units = t.byte_counter_units & 3;
-                m.max_vids = t.max_vids;
-                break;
-            }
-            case TLV_TYPE_METRIC_COLLECTION_INTERVAL:
-                m.metric_collection_interval =
-                    w.as<metric_collection_interval_tlv>().collection_interval_ms;
-                break;
-            default:
-                OZR_INFO(root_logger, "{} received unexpected {} ({})", __func__,
-                         convert_1905_TLV_type_to_string(w.type()), num(w.type()));
-                break;
-        }
-    }
+    ApCapability s;
+    walk_tlvs(cmdu, __func__, Unexpected::kPlain, kApCapabilityRules, s);
     // Checked in this order; the first one missing ends the decode.
-    if (!ap_capability) {
+    if (!s.ap_capability) {
         OZR_WARN(root_logger, "{} APCapabilityTLV is missing", __func__);
         return {};
     }
-    if (m.radios.empty()) {
+    if (s.m.radios.empty()) {
         OZR_WARN(root_logger, "{} TLV_TYPE_AP_RADIO_BASIC_CAPABILITY is missing", __func__);
         return {};
     }
-    derive_standards(m);
-    return m;
+    derive_standards(s.m);
+    return std::move(s.m);
 }
 
 optional<ApMetricResponseMesg> parse_ap_metric_response(CMDU* cmdu) {
-    const unsigned mid = cmdu ? cmdu->message_id : 0;
     ApMetricResponseMesg m;
-    for (TlvWalk w(cmdu); w.next();) {
-        switch (w.type()) {
-            case TLV_TYPE_AP_METRICS:
-                m.ap_metrics.push_back(to_ap_metrics(w.as<ap_metrics_tlv>()));
-                break;
-            case TLV_TYPE_ASSOCIATED_STA_LINK_METRICS:
-                m.sta_link_metrics.push_back(
-                    to_link_metrics(w.as<associated_sta_link_metrics_tlv>()));
-                break;
-            case TLV_TYPE_ASSOCIATED_STA_TRAFFIC_STATS:
-                m.sta_traffic_stats.push_back(
-                    to_traffic_stats(w.as<associated_sta_traffic_stats_tlv>()));
-                break;
-            case TLV_TYPE_RADIO_METRICS:
-                m.radio_metrics.push_back(to_radio_metrics(w.as<radio_metrics_tlv>()));
-                break;
-            case TLV_TYPE_AP_EXTENDED_METRICS:
-                m.ap_ext_metrics.push_back(to_ap_ext_metrics(w.as<ap_extended_metrics_tlv>()));
-                break;
-            case TLV_TYPE_ASSOCIATED_STA_EXTENDED_LINK_METRICS:
-                m.sta_ext_link_metrics.push_back(
-                    to_ext_link_metrics(w.as<associated_sta_extended_link_metrics_tlv>()));
-                break;
-            case TLV_TYPE_ERROR:
-                if (m.error_code)
-                    OZR_WARN(root_logger, "{} received TLV_TYPE_ERROR multiple times message id {}",
-                             __func__, mid);
-                m.error_code = to_error(w.as<error_code_tlv>());
-                break;
-            default:
-                OZR_INFO(root_logger, "{} received unexpected {} ({}) message id {}", __func__,
-                         convert_1905_TLV_type_to_string(w.type()), num(w.type()), mid);
-                break;
-        }
-    }
+    walk_tlvs(cmdu, __func__, Unexpected::kMessageId, kApMetricsRules, m);
     if (m.ap_metrics.empty() && m.sta_traffic_stats.empty() && !m.error_code)
         return {};
     return m;
@@ -314,28 +373,7 @@ optional<ApMetricResponseMesg> parse_ap_metric_response(CMDU* cmdu) {
 optional<AssocStaLinkMetricResponseMesg> parse_assoc_sta_link_metric_response(CMDU* cmdu) {
     const unsigned mid = cmdu ? cmdu->message_id : 0;
     AssocStaLinkMetricResponseMesg m;
-    for (TlvWalk w(cmdu); w.next();) {
-        switch (w.type()) {
-            case TLV_TYPE_ASSOCIATED_STA_LINK_METRICS:
-                m.sta_link_metrics.push_back(
-                    to_link_metrics(w.as<associated_sta_link_metrics_tlv>()));
-                break;
-            case TLV_TYPE_ASSOCIATED_STA_EXTENDED_LINK_METRICS:
-                m.sta_ext_link_metrics.push_back(
-                    to_ext_link_metrics(w.as<associated_sta_extended_link_metrics_tlv>()));
-                break;
-            case TLV_TYPE_ERROR:
-                if (m.error_code)
-                    OZR_WARN(root_logger, "{} received TLV_TYPE_ERROR multiple times message id {}",
-                             __func__, mid);
-                m.error_code = to_error(w.as<error_code_tlv>());
-                break;
-            default:
-                OZR_INFO(root_logger, "{} received unexpected {} ({}) message id {}", __func__,
-                         convert_1905_TLV_type_to_string(w.type()), num(w.type()), mid);
-                break;
-        }
-    }
+    walk_tlvs(cmdu, __func__, Unexpected::kMessageId, kAssocLinkMetricsRules, m);
     if (m.sta_link_metrics.empty() && !m.error_code) {
         // The line names no message id: the formatter drops the surplus argument.
         OZR_WARN(root_logger, "{} TLV_TYPE_ASSOCIATED_STA_LINK_METRICS is missing message_id",
@@ -348,23 +386,7 @@ optional<AssocStaLinkMetricResponseMesg> parse_assoc_sta_link_metric_response(CM
 optional<LinkMetricResponseMesg> parse_link_metric_response(CMDU* cmdu) {
     const unsigned mid = cmdu ? cmdu->message_id : 0;
     LinkMetricResponseMesg m;
-    for (TlvWalk w(cmdu); w.next();) {
-        switch (w.type()) {
-            case TLV_TYPE_TRANSMITTER_LINK_METRIC:
-                m.transmitter.push_back(to_transmitter(w.as<transmitter_link_metric_tlv>()));
-                break;
-            case TLV_TYPE_RECEIVER_LINK_METRIC:
-                m.receiver.push_back(to_receiver(w.as<receiver_link_metric_tlv>()));
-                break;
-            case TLV_TYPE_LINK_METRIC_RESULT_CODE:
-                m.result_code = w.as<link_metric_result_code_tlv>().result_code;
-                break;
-            default:
-                OZR_INFO(root_logger, "{} received unexpected {} ({}) message id {}", __func__,
-                         convert_1905_TLV_type_to_string(w.type()), num(w.type()), mid);
-                break;
-        }
-    }
+    walk_tlvs(cmdu, __func__, Unexpected::kMessageId, kLinkMetricsRules, m);
     if (m.transmitter.empty() && m.receiver.empty() && !m.result_code) {
         OZR_WARN(root_logger,
                  "{} TLV_TYPE_TRANSMITTER_LINK_METRIC and TLV_TYPE_RECEIVER_LINK_METRIC and "
@@ -377,64 +399,23 @@ optional<LinkMetricResponseMesg> parse_link_metric_response(CMDU* cmdu) {
 
 optional<UnassocStaLinkMetricResponseMesg> parse_unassoc_sta_link_metric_response(CMDU* cmdu) {
     const unsigned mid = cmdu ? cmdu->message_id : 0;
-    UnassocStaLinkMetricResponseMesg m;
-    bool seen = false;
-    for (TlvWalk w(cmdu); w.next();) {
-        switch (w.type()) {
-            case TLV_TYPE_UNASSOCIATED_STA_METRICS_RESPONSE: {
-                const auto& t = w.as<unassociated_sta_link_metrics_response_tlv>();
-                m.op_class = t.op_class;
-                m.stas.clear();
-                const size_t n = bounded(t.num_stas, t.stas);
-                m.stas.reserve(n);
-                for (size_t i = 0; i < n; ++i) {
-                    const auto& s = t.stas[i];
-                    m.stas.push_back({s.mac, s.channel, s.time_delta_ms, s.uplink_rcpi});
-                }
-                seen = true;
-                break;
-            }
-            default:
-                OZR_INFO(root_logger, "{} received unexpected {} ({}). message id {}", __func__,
-                         convert_1905_TLV_type_to_string(w.type()), num(w.type()), mid);
-                break;
-        }
-    }
-    if (!seen) {
+    UnassocLinkMetrics s;
+    walk_tlvs(cmdu, __func__, Unexpected::kMessageIdDot, kUnassocLinkMetricsRules, s);
+    if (!s.seen) {
         OZR_WARN(root_logger,
                  "{} TLV_TYPE_UNASSOCIATED_STA_METRICS_RESPONSE is missing. message_id", __func__,
                  mid);
         return {};
     }
-    return m;
+    return std::move(s.m);
 }
 
 optional<BeaconMetricsResponseTLV> parse_beacon_metrics_response(CMDU* cmdu) {
-    BeaconMetricsResponseTLV m;
-    bool seen = false;
-    for (TlvWalk w(cmdu); w.next();) {
-        switch (w.type()) {
-            case TLV_TYPE_BEACON_METRICS_RESPONSE: {
-                if (seen)
-                    OZR_WARN(root_logger,
-                             "{} received TLV_TYPE_BEACON_METRICS_RESPONSE multiple times",
-                             __func__);
-                const auto& t = w.as<beacon_metrics_response_tlv>();
-                m.sta = t.sta_mac;
-                const size_t n = bounded(t.num_elements, t.elements);
-                m.elements.assign(t.elements.begin(), t.elements.begin() + n);
-                seen = true;
-                break;
-            }
-            default:
-                OZR_INFO(root_logger, "{} received unexpected {} ({})", __func__,
-                         convert_1905_TLV_type_to_string(w.type()), num(w.type()));
-                break;
-        }
-    }
-    if (!seen) {
+    BeaconMetrics s;
+    walk_tlvs(cmdu, __func__, Unexpected::kPlain, kBeaconMetricsRules, s);
+    if (!s.seen) {
         OZR_WARN(root_logger, "{} TLV_TYPE_BEACON_METRICS_RESPONSE is missing", __func__);
         return {};
     }
-    return m;
+    return std::move(s.m);
 }

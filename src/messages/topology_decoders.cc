@@ -104,33 +104,93 @@ void convert(const associated_clients_tlv& t, TopologyResponseMesg& m) {
     m.has_associated_clients = true;
 }
 
+// The AL MAC of Discovery and Notification; a single address counts as seen once it is no
+// longer zero.
+template <class M>
+void take_al_mac(M& m, const TlvWalk& w) {
+    if (!m.al_mac.is_zero())
+        OZR_LOG_AS(root_logger, 4, w.decoder(), "{} received multiple TLV_TYPE_AL_MAC_ADDRESS_TYPE",
+                   w.decoder());
+    m.al_mac = w.as<al_mac_address_tlv>().al_mac_address;
+}
+
+const TlvRule<DiscoveryMesg> kDiscoveryRules[] = {
+    {TLV_TYPE_AL_MAC_ADDRESS_TYPE, take_al_mac<DiscoveryMesg>},
+    {TLV_TYPE_MAC_ADDRESS_TYPE,
+     [](DiscoveryMesg& m, const TlvWalk& w) {
+         if (!m.mac.is_zero())
+             OZR_LOG_AS(root_logger, 4, w.decoder(),
+                        "{} received multiple TLV_TYPE_MAC_ADDRESS_TYPE", w.decoder());
+         m.mac = w.as<mac_address_tlv>().mac_address;
+     }},
+    {TLV_TYPE_VENDOR_SPECIFIC, nullptr},
+};
+
+// The Vendor Specific TLV is unexpected here.
+const TlvRule<TopologyNotificationMesg> kNotificationRules[] = {
+    {TLV_TYPE_AL_MAC_ADDRESS_TYPE, take_al_mac<TopologyNotificationMesg>},
+    {TLV_TYPE_CLIENT_ASSOCIATION_EVENT,
+     [](TopologyNotificationMesg& m, const TlvWalk& w) {
+         const auto& t = w.as<client_association_event_tlv>();
+         m.client_mac = t.client_mac;
+         m.bssid = t.bssid;
+         m.association_event = t.association_event;
+         m.has_client_association_event = true;
+     }},
+};
+
+struct Topology {
+    TopologyResponseMesg m;
+    bool device_info = false;
+    bool operational_bss = false;
+};
+
+const TlvRule<Topology> kTopologyRules[] = {
+    {TLV_TYPE_DEVICE_INFORMATION_TYPE,
+     [](Topology& s, const TlvWalk& w) {
+         if (s.device_info)
+             OZR_LOG_AS(root_logger, 4, w.decoder(),
+                        "{} received TLV_TYPE_DEVICE_INFORMATION_TYPE multiple times", w.decoder());
+         convert(w.as<device_information_tlv>(), s.m);
+         s.device_info = true;
+     }},
+    {TLV_TYPE_NON_1905_NEIGHBOR_DEVICE_LIST,
+     [](Topology& s, const TlvWalk& w) {
+         convert(w.as<non_1905_neighbor_device_list_tlv>(), s.m);
+     }},
+    {TLV_TYPE_NEIGHBOR_DEVICE_LIST,
+     [](Topology& s, const TlvWalk& w) { convert(w.as<neighbor_device_list_tlv>(), s.m); }},
+    {TLV_TYPE_AP_OPERATIONAL_BSS,
+     [](Topology& s, const TlvWalk& w) {
+         if (s.operational_bss)
+             OZR_LOG_AS(root_logger, 4, w.decoder(),
+                        "{} received TLV_TYPE_AP_OPERATIONAL_BSS multiple times", w.decoder());
+         convert(w.as<ap_operational_bss_tlv>(), s.m);
+         s.operational_bss = true;
+     }},
+    {TLV_TYPE_ASSOCIATED_STA_TLV,
+     [](Topology& s, const TlvWalk& w) {
+         if (s.m.has_associated_clients)
+             OZR_LOG_AS(root_logger, 4, w.decoder(),
+                        "{} received TLV_TYPE_ASSOCIATED_STA_TLV multiple times", w.decoder());
+         convert(w.as<associated_clients_tlv>(), s.m);
+     }},
+    {TLV_TYPE_MULTIAP_PROFILE,
+     [](Topology& s, const TlvWalk& w) {
+         s.m.multiap_profile = w.as<multiap_profile_tlv>().profile;
+         OZR_LOG_AS(root_logger, 6, w.decoder(), "{} received TLV_TYPE_MULTIAP_PROFILE {}",
+                    w.decoder(), num(s.m.multiap_profile));
+     }},
+    {TLV_TYPE_DEVICE_BRIDGING_CAPABILITIES, nullptr},
+    {TLV_TYPE_VENDOR_SPECIFIC, nullptr},
+    {TLV_TYPE_SUPPORTED_SERVICE, nullptr},
+};
+
 }  // namespace
 
 optional<DiscoveryMesg> parse_discovery(CMDU* cmdu) {
     DiscoveryMesg m;
-    for (TlvWalk w(cmdu); w.next();) {
-        switch (w.type()) {
-            case TLV_TYPE_AL_MAC_ADDRESS_TYPE:
-                // A single address counts as seen once it is no longer zero.
-                if (!m.al_mac.is_zero())
-                    OZR_WARN(root_logger, "{} received multiple TLV_TYPE_AL_MAC_ADDRESS_TYPE",
-                             __func__);
-                m.al_mac = w.as<al_mac_address_tlv>().al_mac_address;
-                break;
-            case TLV_TYPE_MAC_ADDRESS_TYPE:
-                if (!m.mac.is_zero())
-                    OZR_WARN(root_logger, "{} received multiple TLV_TYPE_MAC_ADDRESS_TYPE",
-                             __func__);
-                m.mac = w.as<mac_address_tlv>().mac_address;
-                break;
-            case TLV_TYPE_VENDOR_SPECIFIC:
-                break;
-            default:
-                OZR_INFO(root_logger, "{} received unexpected {} ({})", __func__,
-                         convert_1905_TLV_type_to_string(w.type()), num(w.type()));
-                break;
-        }
-    }
+    walk_tlvs(cmdu, __func__, Unexpected::kPlain, kDiscoveryRules, m);
     bool ok = true;
     if (m.al_mac.is_zero()) {
         OZR_WARN(root_logger, "{} TLV_TYPE_AL_MAC_ADDRESS_TYPE is missing", __func__);
@@ -147,28 +207,7 @@ optional<DiscoveryMesg> parse_discovery(CMDU* cmdu) {
 
 optional<TopologyNotificationMesg> parse_topology_notification(CMDU* cmdu) {
     TopologyNotificationMesg m;
-    for (TlvWalk w(cmdu); w.next();) {
-        switch (w.type()) {
-            case TLV_TYPE_AL_MAC_ADDRESS_TYPE:
-                if (!m.al_mac.is_zero())
-                    OZR_WARN(root_logger, "{} received multiple TLV_TYPE_AL_MAC_ADDRESS_TYPE",
-                             __func__);
-                m.al_mac = w.as<al_mac_address_tlv>().al_mac_address;
-                break;
-            case TLV_TYPE_CLIENT_ASSOCIATION_EVENT: {
-                const auto& t = w.as<client_association_event_tlv>();
-                m.client_mac = t.client_mac;
-                m.bssid = t.bssid;
-                m.association_event = t.association_event;
-                m.has_client_association_event = true;
-                break;
-            }
-            default:  // the Vendor Specific TLV included
-                OZR_INFO(root_logger, "{} received unexpected {} ({})", __func__,
-                         convert_1905_TLV_type_to_string(w.type()), num(w.type()));
-                break;
-        }
-    }
+    walk_tlvs(cmdu, __func__, Unexpected::kPlain, kNotificationRules, m);
     if (m.al_mac.is_zero()) {
         OZR_WARN(root_logger, "{} TLV_TYPE_AL_MAC_ADDRESS_TYPE is missing", __func__);
         return {};
@@ -177,61 +216,16 @@ optional<TopologyNotificationMesg> parse_topology_notification(CMDU* cmdu) {
 }
 
 optional<TopologyResponseMesg> parse_topology(CMDU* cmdu) {
-    TopologyResponseMesg m;
-    bool device_info = false;
-    bool operational_bss = false;
-    for (TlvWalk w(cmdu); w.next();) {
-        switch (w.type()) {
-            case TLV_TYPE_DEVICE_INFORMATION_TYPE:
-                if (device_info)
-                    OZR_WARN(root_logger,
-                             "{} received TLV_TYPE_DEVICE_INFORMATION_TYPE multiple times",
-                             __func__);
-                convert(w.as<device_information_tlv>(), m);
-                device_info = true;
-                break;
-            case TLV_TYPE_NON_1905_NEIGHBOR_DEVICE_LIST:
-                convert(w.as<non_1905_neighbor_device_list_tlv>(), m);
-                break;
-            case TLV_TYPE_NEIGHBOR_DEVICE_LIST:
-                convert(w.as<neighbor_device_list_tlv>(), m);
-                break;
-            case TLV_TYPE_AP_OPERATIONAL_BSS:
-                if (operational_bss)
-                    OZR_WARN(root_logger, "{} received TLV_TYPE_AP_OPERATIONAL_BSS multiple times",
-                             __func__);
-                convert(w.as<ap_operational_bss_tlv>(), m);
-                operational_bss = true;
-                break;
-            case TLV_TYPE_ASSOCIATED_STA_TLV:
-                if (m.has_associated_clients)
-                    OZR_WARN(root_logger, "{} received TLV_TYPE_ASSOCIATED_STA_TLV multiple times",
-                             __func__);
-                convert(w.as<associated_clients_tlv>(), m);
-                break;
-            case TLV_TYPE_MULTIAP_PROFILE:
-                m.multiap_profile = w.as<multiap_profile_tlv>().profile;
-                OZR_INFO(root_logger, "{} received TLV_TYPE_MULTIAP_PROFILE {}", __func__,
-                         num(m.multiap_profile));
-                break;
-            case TLV_TYPE_DEVICE_BRIDGING_CAPABILITIES:
-            case TLV_TYPE_VENDOR_SPECIFIC:
-            case TLV_TYPE_SUPPORTED_SERVICE:
-                break;
-            default:
-                OZR_INFO(root_logger, "{} received unexpected {} ({})", __func__,
-                         convert_1905_TLV_type_to_string(w.type()), num(w.type()));
-                break;
-        }
-    }
+    Topology s;
+    walk_tlvs(cmdu, __func__, Unexpected::kPlain, kTopologyRules, s);
     // The Device Information TLV is what makes the response usable (an agent
     // without fronthaul BSSs sends no AP Operational BSS TLV); one naming the
     // all-zero AL MAC counts as missing.
-    if (!device_info || m.al_mac.is_zero()) {
+    if (!s.device_info || s.m.al_mac.is_zero()) {
         OZR_WARN(root_logger, "{} TLV_TYPE_DEVICE_INFORMATION_TYPE is missing", __func__);
-        if (!operational_bss)
+        if (!s.operational_bss)
             OZR_WARN(root_logger, "{} TLV_TYPE_AP_OPERATIONAL_BSS is missing", __func__);
         return {};
     }
-    return m;
+    return std::move(s.m);
 }

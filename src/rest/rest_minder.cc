@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "nal/nal.h"
 #include "rest/graph_routes.h"
+#include "rest/log_routes.h"
 #include "rest/map_cfg_routes.h"
 #include "rest/rest_service.h"
 #include "rest/ui_routes.h"
@@ -13,6 +14,10 @@
 void rest_extender_routes_linked();
 // Keeps the backhaul steering routes (backhaul_routes.cc) in the program.
 void rest_backhaul_routes_linked();
+// Keeps the steering settings routes (steering_routes.cc) in the program.
+void steering_routes_linked();
+// Keeps GET /debug/hktmgmt (hkt_routes.cc) in the program.
+void hkt_routes_linked();
 
 RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), loop_(loop) {
     int level = find_config_log_level("root.rest");
@@ -24,6 +29,9 @@ RestMinder::RestMinder(uv_loop_s* loop) : logger_(root_logger, "rest", "", -1), 
     rest_extender_routes_linked();
     rest_backhaul_routes_linked();
     rest_map_cfg_routes_linked();
+    steering_routes_linked();
+    data_log_routes_linked();
+    hkt_routes_linked();
     rest_ui_routes_linked();
     service_ = std::make_unique<RestService>(loop, &logger_);
 }

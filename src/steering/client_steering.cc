@@ -5,7 +5,6 @@
 
 #include "core/context.h"
 #include "core/log.h"
-#include "data/data_minder.h"
 #include "graph/graph.h"
 #include "graph/graph_minder.h"
 #include "messages/messages.h"
@@ -334,8 +333,7 @@ bool SteeringMinder::backoff_check(const MAC& mac, const BSSID& bssid) {
 
 void SteeringMinder::state_machine_check(SteeringReNode& node, const Sta& sta,
                                          const WirelessLink& link) {
-    Context* c = Context::instance();
-    DataMinder* dm = c ? c->data_minder : nullptr;
+    SteeringDataPeer* dm = data_peer_;
     if (dm) {
         dm->note_client_band(node.mac, link.medium);
         if (sta.capabilities.supported_channels_2g || sta.capabilities.supported_channels_5g)
@@ -657,9 +655,8 @@ void SteeringMinder::on_client_associated(SteeringReNode& node, const BSSID& bss
         node.reject_count = 0;
         OZR_INFO(&logger_, "sta {}: steered to bssid {}", node.mac.to_string(),
                  bssid.is_zero() ? std::string("(wired)") : bssid.to_string());
-        Context* c = Context::instance();
-        if (c && c->data_minder && !bssid.is_zero() && bssid == node.last_steer_bssid)
-            c->data_minder->note_client_obeyed(node.mac);
+        if (data_peer_ && !bssid.is_zero() && bssid == node.last_steer_bssid)
+            data_peer_->note_client_obeyed(node.mac);
     }
 }
 
@@ -705,9 +702,8 @@ void SteeringMinder::ping_pong_check_by_unassoc_process(const UnassociatedLink* 
     if (!node || !sta || sta->is_backhaul_sta)
         return;
     // Heard on the measured band: the client database remembers it.
-    Context* c = Context::instance();
-    if (c && c->data_minder)
-        c->data_minder->note_client_band(link->to, link->medium);
+    if (data_peer_)
+        data_peer_->note_client_band(link->to, link->medium);
     // The comparison needs the serving device's own measurement and a valid serving one.
     const Device* owner = link->owner();
     const Device* dev = sta->get_working_device();
@@ -726,10 +722,9 @@ void SteeringMinder::ping_pong_check_by_unassoc_process(const UnassociatedLink* 
 
 void SteeringMinder::notify_sta_bnd_cap_changed(const MAC& sta) {
     SteeringReNode* node = access_steer_re_node(sta);
-    Context* c = Context::instance();
-    if (!node || !c || !c->data_minder)
+    if (!node || !data_peer_)
         return;
-    int cap = c->data_minder->client_band_capability(sta);
+    int cap = data_peer_->client_band_capability(sta);
     if (cap >= 0)
         node->band_capability = cap;
 }

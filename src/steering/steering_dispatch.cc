@@ -5,11 +5,11 @@
 
 #include "core/context.h"
 #include "core/log.h"
-#include "data/data_minder.h"
 #include "graph/graph.h"
 #include "graph/graph_minder.h"
 #include "map/codec/tlvs.h"
 #include "map/map_send.h"
+#include "messages/bus_records.h"
 #include "steering/steering_minder.h"
 
 namespace {
@@ -131,8 +131,7 @@ int SteeringMinder::do_steer(const SteeringMandate& mandate) {
 
 void SteeringMinder::sta_steer_req_action(const SteeringMandate& m, const SteeringEntry& e,
                                           uint8_t mode, uint16_t disassoc_timer) {
-    Context* c = Context::instance();
-    if (!c || !c->data_minder)
+    if (!data_peer_)
         return;
     Graph* g = graph();
     StaSteeringEvent_t ev{};
@@ -145,11 +144,9 @@ void SteeringMinder::sta_steer_req_action(const SteeringMandate& m, const Steeri
         ev.src_channel = src->radio_primary_channel(m.src).value_or(0);
     if (const Device* dst = e.target != BSSID::broadcast ? bss_owner(e.target) : nullptr) {
         zka_set_text(ev.dst_al_mac, dst->mac.to_string());
-        if (const ApInfo* ap = c->data_minder->ramdb_find_by_ale(dst->mac))
-            zka_set_text(ev.dst_sn, ap->sn);
+        zka_set_text(ev.dst_sn, data_peer_->extender_sn_by_ale(dst->mac));
     }
-    if (const ApInfo* ap = c->data_minder->ramdb_find_by_ale(m.agent))
-        zka_set_text(ev.src_sn, ap->sn);
+    zka_set_text(ev.src_sn, data_peer_->extender_sn_by_ale(m.agent));
     ev.dst_channel = e.channel;
     ev.dst_op_class = e.op_class;
     ev.rssi = e.rssi;
@@ -160,7 +157,7 @@ void SteeringMinder::sta_steer_req_action(const SteeringMandate& m, const Steeri
                                                  : STA_STEER_MESH;
     ev.btm_disassoc_timer = disassoc_timer;
     ev.timestamp_ms = now();
-    c->data_minder->notify_sta_steering_request(ev);
+    data_peer_->notify_sta_steering_request(ev);
 }
 
 int SteeringMinder::kick_out(const MAC& mac) {

@@ -7,8 +7,6 @@
 #include "core/cmdu_registry.h"
 #include "core/context.h"
 #include "core/log.h"
-#include "data/data_minder.h"
-#include "dbus/json_config.h"
 #include "graph/device.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
@@ -16,9 +14,6 @@
 #include "messages/messages.h"
 #include "nal/nal.h"
 #include "steering/backhaul_steering.h"
-
-// Keeps the steering routes (steering_routes.cc) in the program.
-void steering_routes_linked();
 
 namespace {
 // The size of the platform policy buffer.
@@ -47,7 +42,6 @@ SteeringMinder::SteeringMinder(uv_loop_s* loop)
     : logger_(root_logger, "steering", "", -1),
       loop_(loop),
       backhaul_(new BackhaulSteering(loop, &logger_)) {
-    steering_routes_linked();
     int level = find_config_log_level("root.steering");
     if (level != -1) {
         logger_.set_level(level);
@@ -187,7 +181,8 @@ void SteeringMinder::steering_policy_init() {
     }
     buffer[sizeof buffer - 1] = '\0';
     OZR_INFO(&logger_, "{}(): pre-loading steering policy : {} ", "steering_policy_init", buffer);
-    ozr_handle_json_config(buffer);
+    if (json_config_)
+        json_config_(buffer);
 }
 
 int SteeringMinder::set_steering_config_value(const std::string& key, long long v) {
@@ -290,9 +285,8 @@ SteeringMinder::SteeringReNode* SteeringMinder::apply_steer_re_node(const MAC& s
     re_nodes_.emplace(sta, n);
     re_list_.push_back(n);
     // What the client database remembers about the client (its bands).
-    Context* c = Context::instance();
-    if (c && c->data_minder)
-        n->band_capability = c->data_minder->client_band_capability(sta);
+    if (data_peer_)
+        n->band_capability = data_peer_->client_band_capability(sta);
     OZR_DEBUG(&logger_, "SteeringMinder::{}() sta MAC: {} band capability {}", __func__,
               sta.to_string(), n->band_capability);
     return n;

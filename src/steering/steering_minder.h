@@ -7,10 +7,10 @@
 //   steering_dispatch.cc  steering and access-control requests sent to agents, kick_out,
 //                         access control, garbage collection
 //   btm_report.cc         the agents' BTM reports and the per-client counters
-//   steering_routes.cc    the REST routes of the steering settings and state
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -21,9 +21,11 @@
 #include "core/minder.h"
 #include "core/timer.h"
 #include "graph/graph_enums.h"
+#include "graph/graph_peers.h"
 #include "log/logger.h"
 #include "map/cmdu.h"
 #include "steering/client_paths.h"
+#include "steering/steering_peers.h"
 
 struct uv_loop_s;
 class Device;
@@ -48,7 +50,7 @@ struct WiFiBandPreference {
     bool mac_match(const MAC& m) const { return m == mac; }
 };
 
-class SteeringMinder : public Minder {
+class SteeringMinder : public Minder, public GraphSteeringPeer {
   public:
     // Builds the "steering" category logger (path "root.steering") with its configured
     // level, the five timers and the BTM report handler.
@@ -64,6 +66,14 @@ class SteeringMinder : public Minder {
     // Run-time level change of the category logger (-1: inherit the root level).
     void set_log_level(int level) { logger_.set_level(level); }
     const Logger* logger() const { return &logger_; }
+
+    // The data minder above, handed over by the assembly (null: none).
+    void set_data_peer(SteeringDataPeer* peer) { data_peer_ = peer; }
+    // The JSON configuration handler ("ozr-config", of the control bus above) that
+    // steering_policy_init hands the platform's policy to; the assembly hands it over
+    // (none: the defaults stay).
+    using JsonConfigHandler = std::function<void(const char* text)>;
+    void set_json_config_handler(JsonConfigHandler handler) { json_config_ = std::move(handler); }
 
     // ---- settings (read by every decision; defaults applied by steering_policy_init)
     bool global_steer = true;   // "global"
@@ -225,17 +235,19 @@ class SteeringMinder : public Minder {
     const std::list<SteeringReNode*>& steer_re_nodes() const { return re_list_; }
     const std::unordered_map<MAC, AccessControlNode*>& acl_nodes() const { return acl_nodes_; }
 
-    // ---- what the graph minder tells steering
-    void notify_new_link(const Link* link);
-    void notify_new_wireless_link(const WirelessLink* link);
-    void notify_pre_delete_link(const MAC& sta);
-    void notify_link_metric_changed(const Device* device, const MAC& sta);
-    void ping_pong_check_by_new_reassoc_process(const WirelessLink* link);
-    void ping_pong_check_by_unassoc_process(const UnassociatedLink* link);
-    void notify_sta_bnd_cap_changed(const MAC& sta);
-    void notify_failed_connection_report(const FailedConnectionMesg& report);
-    void notify_dot11_btm_query(const MAC& sta, uint8_t dialog_token, uint8_t reason);
-    void notify_backhaul_steering_response(const BackhaulSteeringResponseMesg& response);
+    // ---- what the graph minder tells steering (GraphSteeringPeer)
+    void notify_new_link(const Link* link) override;
+    void notify_new_wireless_link(const WirelessLink* link) override;
+    void notify_pre_delete_link(const MAC& sta) override;
+    void notify_link_metric_changed(const Device* device, const MAC& sta) override;
+    void ping_pong_check_by_new_reassoc_process(const WirelessLink* link) override;
+    void ping_pong_check_by_unassoc_process(const UnassociatedLink* link) override;
+    void notify_sta_bnd_cap_changed(const MAC& sta) override;
+    // The client's record is made (apply_steer_re_node).
+    void notify_sta_capability_report(const MAC& sta) override { apply_steer_re_node(sta); }
+    void notify_failed_connection_report(const FailedConnectionMesg& report) override;
+    void notify_dot11_btm_query(const MAC& sta, uint8_t dialog_token, uint8_t reason) override;
+    void notify_backhaul_steering_response(const BackhaulSteeringResponseMesg& response) override;
 
     // ---- the tick and its steps
     void on_steering_tick_timer();
@@ -337,6 +349,8 @@ class SteeringMinder : public Minder {
     const Device* bss_owner(const BSSID& bssid);
 
     Logger logger_;
+    SteeringDataPeer* data_peer_ = nullptr;
+    JsonConfigHandler json_config_;
     [[maybe_unused]] uv_loop_s* loop_;
     std::unique_ptr<BackhaulSteering> backhaul_;
     bool fh_mgmt_enable_ = false;

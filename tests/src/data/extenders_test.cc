@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 #include "graph/backhaul_information.h"
 #include "map/map_send.h"
 #include "support/mesh_stack.h"

@@ -17,7 +17,7 @@
 
 #include "common/paths.h"
 #include "dbus/ozr_dbus.h"
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 #include "nal/nal.h"
 #include "src/rest/http_test_client.h"
 #include "support/bus_client.h"

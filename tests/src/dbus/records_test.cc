@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "dbus/ozr_dbus.h"
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 
 namespace {
 // The block's counts are little-endian on every CPU.

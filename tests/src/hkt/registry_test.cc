@@ -179,7 +179,7 @@ TEST_F(Registry, OnlineOnlyWhenConfiguredDiscoveredHeardAndConnected) {
     bh.local_ale = kExt;
     bh.is_backhaul_connected = true;
     ctx_->graph_minder->graph().find_device(kExt)->backhaul = bh;
-    hkt_->notify_ap_bh_change(bh);
+    hkt_->notify_ap_bh_change(bh.local_ale, bh.is_backhaul_connected);
     EXPECT_TRUE(n->is_online);
     auto online = journal("nal_notifyApOnlineStatus");
     ASSERT_EQ(online.size(), 1u);
@@ -222,7 +222,7 @@ TEST_F(Registry, OnlineOnlyWhenConfiguredDiscoveredHeardAndConnected) {
     EXPECT_EQ(journal("nal_notifyApOnlineStatus").size(), told);
     // The backhaul goes down: offline at once.
     bh.is_backhaul_connected = false;
-    hkt_->notify_ap_bh_change(bh);
+    hkt_->notify_ap_bh_change(bh.local_ale, bh.is_backhaul_connected);
     EXPECT_FALSE(n->is_online);
     EXPECT_NE(log().find("is_backhaul_connected: false - setting OFFLINE state"),
               std::string::npos);

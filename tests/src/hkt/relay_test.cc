@@ -5,7 +5,7 @@
 // the whole context.
 #include <gtest/gtest.h>
 
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 #include "hkt_fixture.h"
 #include "support/bus_client.h"
 

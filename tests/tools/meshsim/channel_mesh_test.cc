@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "../../src/rest/http_test_client.h"
-#include "dbus/records.h"
+#include "messages/bus_records.h"
 #include "map/codec/tlv_types.h"
 #include "support/bus_client.h"
 #include "support/mesh_stack.h"

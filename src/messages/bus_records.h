@@ -1,5 +1,7 @@
 // The records that cross the control bus: method requests and replies, the payloads of
-// the platform signals the daemon acts on, and the payloads of the signals it raises.
+// the platform signals the daemon acts on, and the payloads of the signals it raises. The
+// minders' operations for the bus take and fill them, and src/dbus, above the minders,
+// carries them; so they sit here, below both, with the sizes of the variable-length ones.
 //
 // They are fixed-size C records shared with the gateway's platform software: packed (no
 // padding but the explicit "reserved"/"pad" bytes), native byte order, text fields
@@ -52,6 +54,8 @@ constexpr uint8_t kDbusMsgTypeMax = 20;
 constexpr size_t kZkaMacTextLen = 36;  // MAC text field of the platform's requests
 constexpr size_t kZkaSnLen = 33;       // serial number: 32 characters + NUL
 constexpr size_t kZkaMacStrLen = 18;   // "aa:bb:cc:dd:ee:ff" + NUL
+// Longest JSON text accepted from the bus (notifyZkecConfig).
+constexpr size_t kMaxJsonConfigLen = 64 * 1024;
 
 // Radio selector of the platform's requests (one bit per band of the stack's band mask).
 enum : uint32_t {
@@ -423,3 +427,14 @@ template <size_t N>
 void zka_set_text(char (&field)[N], const std::string& text) {
     zka_set_text(field, N, text);
 }
+
+// ---- Sizes of the variable-length records ----------------------------------------------
+
+// 72 + the record's len field; 0 for null.
+uint64_t get_config_msg_size(const ZkaRGConfigSync_T* cfg);
+// Length of the text + 1; 0 for null.
+size_t get_topo_info_msg_size(const char* text);
+// Size of a packed topology block, walked by its counts (see above); 0 for null.
+// Counts over 6 APs, 3 radios, 16 Ethernet clients, 12 SSIDs or 32 stations are reported
+// to syslog at error and still counted.
+size_t get_topo_msg_size(const ZkaEmNetwork_T* block);

@@ -1,4 +1,4 @@
-#include "data/log_routes.h"
+#include "rest/log_routes.h"
 
 #include <fmt/format.h>
 

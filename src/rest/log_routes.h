@@ -2,6 +2,6 @@
 // "/1/log-path"), kept by the data minder's debug database.
 #pragma once
 
-// Referenced by the data minder so that the static library keeps log_routes.o
+// Referenced by the REST minder so that the static library keeps log_routes.o
 // (and with it the static route registrations).
 void data_log_routes_linked();
