@@ -1,8 +1,13 @@
 #include "al_test_util.h"
 
-#include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+
+#include "common/clock.h"
+#include "map/al/stack.h"
 #include "map/codec/codec.h"
+#include "map/datamodel/datamodel.h"
 #include "map/transport/segment_transport.h"
 
 CmduPtr copy_cmdu(const CMDU& cmdu) {
@@ -73,4 +78,35 @@ std::vector<std::vector<uint8_t>> payloads_of(const CMDU& cmdu, size_t max_paylo
     std::vector<std::vector<uint8_t>> frags;
     encode_1905_CMDU(cmdu, frags, max_payload);
     return frags;
+}
+
+void StackAndAgent::SetUp() {
+    ozr_clock::set_manual(7000000);
+    uv_loop_init(&loop_);
+    pcap_ = "/tmp/ozr_stack_" + std::to_string(getpid()) + ".pcap";
+    MapStackConfig c;
+    c.segment = seg_;
+    c.interfaces = {{"ozr0", test_mac(1, 1), ""}};
+    c.al_mac = test_mac(1, 0);
+    c.pcap = pcap_;
+    map_stack_set_config(c);
+    ASSERT_EQ(map_stack_start(&loop_), 0);
+    agent_ = std::make_unique<Node>(&loop_, test_mac(2, 0),
+                                    std::vector<Node::Itf>{{"ag0", test_mac(2, 1), seg_}}, false);
+    ASSERT_TRUE(run([] { return get_ale(test_mac(2, 0)) != nullptr; }));
+}
+
+void StackAndAgent::TearDown() {
+    agent_.reset();
+    map_stack_stop();
+    map_datamodel_reset();
+    EXPECT_TRUE(drain_and_close(&loop_));
+    std::remove(pcap_.c_str());
+    ozr_clock::use_real();
+}
+
+const CMDU* StackAndAgent::receive(uint16_t type) {
+    size_t n = agent_->count(type);
+    run([&] { return agent_->count(type) > n; });
+    return agent_->count(type) > n ? agent_->last(type) : nullptr;
 }

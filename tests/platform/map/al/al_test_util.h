@@ -2,6 +2,7 @@
 // own collecting what it delivers.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <uv.h>
 
 #include <memory>
@@ -62,3 +63,20 @@ MAC test_mac(uint8_t id, uint8_t sub);
 std::vector<uint8_t> frame_of(const MAC& dst, const MAC& src, const std::vector<uint8_t>& payload);
 // The payloads of CMDU, fragmented at MAX_PAYLOAD.
 std::vector<std::vector<uint8_t>> payloads_of(const CMDU& cmdu, size_t max_payload = 1500);
+
+// The process's stack started on a private segment (AL test_mac(1, 0) on interface
+// test_mac(1, 1), its frames captured in pcap_) with one agent AL, test_mac(2, 0), that it
+// has heard; the manual clock.
+class StackAndAgent : public ::testing::Test {
+  protected:
+    explicit StackAndAgent(uint16_t port) : seg_(private_segment(port)) {}
+    void SetUp() override;
+    void TearDown() override;
+    bool run(const std::function<bool()>& done) { return run_until(&loop_, done, 3000); }
+    // Runs the loop until the agent got a CMDU of TYPE; returns the last one.
+    const CMDU* receive(uint16_t type);
+
+    uv_loop_t loop_;
+    std::string seg_, pcap_;
+    std::unique_ptr<Node> agent_;
+};

@@ -15,22 +15,6 @@ class MapConfig : public ::testing::Test {
     void TearDown() override { map_config_reset(); }
 };
 
-TEST_F(MapConfig, IntervalsAcceptRangeAndKeepPreviousOnBadValue) {
-    EXPECT_EQ(set_topology_query_interval(1), 0);
-    EXPECT_EQ(get_topology_query_interval(), 1);
-    EXPECT_EQ(set_topology_query_interval(3600), 0);
-    EXPECT_EQ(set_topology_query_interval(0), -1);
-    EXPECT_EQ(set_topology_query_interval(-5), -1);
-    EXPECT_EQ(set_topology_query_interval(3601), -1);
-    EXPECT_EQ(get_topology_query_interval(), 3600);
-
-    EXPECT_EQ(set_link_metric_query_interval(45), 0);
-    EXPECT_EQ(set_link_metric_query_interval(-1), -1);
-    EXPECT_EQ(get_link_metric_query_interval(), 45);
-    // The two intervals are independent.
-    EXPECT_EQ(get_topology_query_interval(), 3600);
-}
-
 TEST_F(MapConfig, Default8021qValidatedAndStored) {
     EXPECT_EQ(get_default_802dot1q(), nullptr);
     EXPECT_EQ(set_default_802dot1q(nullptr), -1);

@@ -3,9 +3,6 @@
 // their code; and the frames the stack captured pass Wireshark's dissector.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <set>
 
 #include "common/clock.h"
@@ -49,55 +46,23 @@ std::vector<std::string> dumps_of(const std::vector<T>& records) {
     return out;
 }
 
-class SenderTest : public ::testing::Test {
+class SenderTest : public StackAndAgent {
   protected:
-    void SetUp() override {
-        ozr_clock::set_manual(7000000);
-        uv_loop_init(&loop_);
-        seg_ = private_segment(23001);
-        pcap_ = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
-                "/ozr_senders_" + std::to_string(getpid()) + ".pcap";
-        MapStackConfig c;
-        c.segment = seg_;
-        c.interfaces = {{"ozr0", test_mac(1, 1), ""}};
-        c.al_mac = test_mac(1, 0);
-        c.pcap = pcap_;
-        map_stack_set_config(c);
-        ASSERT_EQ(map_stack_start(&loop_), 0);
-        agent_ = std::make_unique<Node>(
-            &loop_, test_mac(2, 0), std::vector<Node::Itf>{{"ag0", test_mac(2, 1), seg_}}, false);
-        ASSERT_TRUE(run([] { return get_ale(test_mac(2, 0)) != nullptr; }));
-    }
-    void TearDown() override {
-        agent_.reset();
-        map_stack_stop();
-        map_datamodel_reset();
-        EXPECT_TRUE(drain_and_close(&loop_));
-        std::remove(pcap_.c_str());
-        ozr_clock::use_real();
-    }
-    bool run(const std::function<bool()>& done) { return run_until(&loop_, done, 3000); }
-    // Runs the loop until the agent got a CMDU of TYPE; returns the last one.
-    const CMDU* receive(uint16_t type) {
-        size_t n = agent_->count(type);
-        run([&] { return agent_->count(type) > n; });
-        return agent_->count(type) > n ? agent_->last(type) : nullptr;
-    }
-
-    uv_loop_t loop_;
-    std::string seg_, pcap_;
-    std::unique_ptr<Node> agent_;
+    SenderTest() : StackAndAgent(23001) {}
 };
 
 const MAC kAgent = test_mac(2, 0);
 
-TEST_F(SenderTest, EverySenderDeliversItsMessageToTheAgent) {
-    struct Case {
-        const char* what;
-        uint16_t type;
-        std::function<int()> send;
-        std::vector<std::string> records;  // dumps expected, in order
-    };
+// One message through each sender to the agent: its type and the records (dumps) the
+// agent must get, in order.
+struct SendCase {
+    const char* what;
+    uint16_t type;
+    std::function<int()> send;
+    std::vector<std::string> records;
+};
+
+std::vector<SendCase> every_sender() {
     auto lmq = sample_record<link_metric_query_tlv>("link_metric_query");
     auto usq =
         sample_record<unassociated_sta_link_metrics_query_tlv>("unassoc_sta_link_metrics_query");
@@ -125,60 +90,71 @@ TEST_F(SenderTest, EverySenderDeliversItsMessageToTheAgent) {
     error_code_tlv err;
     err.reason_code = 1;
     err.sta_mac = sta;
-    map_policy_config_t policy;
-    policy.steering = &sp;
-    policy.metric = &mp;
 
-    std::vector<Case> cases = {
+    return {
         {"topology query", CMDU_TYPE_TOPOLOGY_QUERY, [] { return map_send_topology_query(kAgent); },
          dumps_of(std::vector<multiap_profile_tlv>{prof})},
         {"link metric query", CMDU_TYPE_LINK_METRIC_QUERY,
-         [&] { return map_send_link_metric_query(kAgent, lmq); }, dumps_of(std::vector{lmq})},
+         [=] { return map_send_link_metric_query(kAgent, lmq); }, dumps_of(std::vector{lmq})},
         {"ap capability query",
          CMDU_TYPE_AP_CAPABILITY_QUERY,
          [] { return map_send_ap_capability_query(kAgent); },
          {}},
         {"ap metric query", CMDU_TYPE_AP_METRICS_QUERY,
-         [&] {
+         [=] {
              return map_send_ap_metric_query(kAgent, {b1, b2});
          },
          dumps_of(std::vector{amq})},
         {"assoc sta link metrics query", CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_QUERY,
-         [&] { return map_send_associated_sta_link_metrics_query(kAgent, sta); },
+         [=] { return map_send_associated_sta_link_metrics_query(kAgent, sta); },
          dumps_of(std::vector{stam})},
         {"unassoc sta metrics query", CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_QUERY,
-         [&] { return map_send_unassoc_sta_metrics_query(kAgent, usq); },
+         [=] { return map_send_unassoc_sta_metrics_query(kAgent, usq); },
          dumps_of(std::vector{usq})},
         {"beacon metrics query", CMDU_TYPE_BEACON_METRICS_QUERY,
-         [&] { return map_send_beacon_metrics_query(kAgent, bmq); }, dumps_of(std::vector{bmq})},
+         [=] { return map_send_beacon_metrics_query(kAgent, bmq); }, dumps_of(std::vector{bmq})},
         {"client capability query", CMDU_TYPE_CLIENT_CAPABILITY_QUERY,
-         [&] { return map_send_client_capability_query(kAgent, sta, b1); },
+         [=] { return map_send_client_capability_query(kAgent, sta, b1); },
          dumps_of(std::vector{ci})},
         {"policy config",
          CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST,
-         [&] { return map_send_policy_config(kAgent, policy); },
+         [=]() mutable {
+             map_policy_config_t policy;
+             policy.steering = &sp;
+             policy.metric = &mp;
+             return map_send_policy_config(kAgent, policy);
+         },
          {dumps_of(std::vector{sp})[0], dumps_of(std::vector{mp})[0]}},
         {"steering request", CMDU_TYPE_CLIENT_STEERING_REQUEST,
-         [&] { return map_send_steering_request(kAgent, steer); }, dumps_of(std::vector{steer})},
+         [=] { return map_send_steering_request(kAgent, steer); }, dumps_of(std::vector{steer})},
         {"client acl request", CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST,
-         [&] { return map_send_client_acl_request(kAgent, acl); }, dumps_of(std::vector{acl})},
+         [=] { return map_send_client_acl_request(kAgent, acl); }, dumps_of(std::vector{acl})},
         {"backhaul steering request", CMDU_TYPE_BACKHAUL_STEERING_REQUEST,
-         [&] { return map_send_backhaul_steering_request(kAgent, bh); }, dumps_of(std::vector{bh})},
+         [=] { return map_send_backhaul_steering_request(kAgent, bh); }, dumps_of(std::vector{bh})},
         {"channel scan request", CMDU_TYPE_CHANNEL_SCAN_REQUEST,
-         [&] { return map_send_ch_scan_request(kAgent, scan); }, dumps_of(std::vector{scan})},
-        {"cac request", CMDU_TYPE_CAC_REQUEST, [&] { return map_send_CAC_request(kAgent, cac); },
+         [=] { return map_send_ch_scan_request(kAgent, scan); }, dumps_of(std::vector{scan})},
+        {"cac request", CMDU_TYPE_CAC_REQUEST, [=] { return map_send_CAC_request(kAgent, cac); },
          dumps_of(std::vector{cac})},
         {"cac termination", CMDU_TYPE_CAC_TERMINATION,
-         [&] { return map_send_CAC_termination(kAgent, cact); }, dumps_of(std::vector{cact})},
-        {"1905 ack", CMDU_TYPE_1905_ACK, [&] { return map_send_1905_ack(kAgent, 0x5151, {err}); },
+         [=] { return map_send_CAC_termination(kAgent, cact); }, dumps_of(std::vector{cact})},
+        {"1905 ack", CMDU_TYPE_1905_ACK, [=] { return map_send_1905_ack(kAgent, 0x5151, {err}); },
          dumps_of(std::vector{err})},
+        {"renew",
+         CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW,
+         [] { return send_autoconfig_renew(kAgent, IEEE1905_FREQ_BAND_5_GHZ); },
+         {}},
     };
+}
+
+TEST_F(SenderTest, EverySenderDeliversItsMessageToTheAgent) {
     std::set<uint16_t> mids;
-    for (const Case& c : cases) {
+    for (const SendCase& c : every_sender()) {
         ASSERT_EQ(c.send(), MAP_SEND_OK) << c.what;
         const CMDU* got = receive(c.type);
         ASSERT_NE(got, nullptr) << c.what;
         EXPECT_EQ(got->src_al_mac, test_mac(1, 0)) << c.what;
+        if (c.type == CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW)
+            continue;  // below
         EXPECT_EQ(dumps(got), c.records) << c.what;
         if (c.type != CMDU_TYPE_1905_ACK)
             EXPECT_TRUE(mids.insert(got->message_id).second) << c.what << ": message id reused";
@@ -187,9 +163,7 @@ TEST_F(SenderTest, EverySenderDeliversItsMessageToTheAgent) {
     }
 
     // Renew: unicast to the agent, or relayed multicast to every agent.
-    ASSERT_EQ(send_autoconfig_renew(kAgent, IEEE1905_FREQ_BAND_5_GHZ), MAP_SEND_OK);
-    const CMDU* renew = receive(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW);
-    ASSERT_NE(renew, nullptr);
+    const CMDU* renew = agent_->last(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW);
     EXPECT_EQ(renew->relay_indicator, 0);
     EXPECT_EQ(first_tlv<al_mac_address_tlv>(renew)->al_mac_address, test_mac(1, 0));
     EXPECT_EQ(first_tlv<supported_role_tlv>(renew)->role, IEEE1905_ROLE_REGISTRAR);
@@ -211,43 +185,10 @@ TEST_F(SenderTest, EverySenderDeliversItsMessageToTheAgent) {
 }
 
 // What the stack asks on its own, because the 1905 multicast that would tell it gets lost:
-// where a steered client went (the devices involved, 5 s and 12 s after the request), and
 // whether an agent took a multicast renew (unicast to each agent whose M1 did not come).
-TEST_F(SenderTest, TheStackAsksAfterASteerAndFollowsAMulticastRenewUp) {
-    // A second agent owning the target BSS.
-    const BSSID target(test_mac(3, 0x21));
+TEST_F(SenderTest, TheStackFollowsAMulticastRenewUp) {
     Node other(&loop_, test_mac(3, 0), {{"ag1", test_mac(3, 1), seg_}}, false);
     ASSERT_TRUE(run([] { return get_ale(test_mac(3, 0)) != nullptr; }));
-    map_radio_info_t* radio = map_update_radio(get_ale(test_mac(3, 0)), test_mac(3, 0x20));
-    ASSERT_NE(radio, nullptr);
-    const uint8_t ssid[] = {'h'};
-    map_bss_param_t bss{target, 1, ssid};
-    ASSERT_EQ(map_update_radio_bss_list(radio, &bss, 1), 0);
-    steering_request_tlv steer = sample_record<steering_request_tlv>("client_steering_request");
-    steer.targets = {{target, 115, 36}};
-    steer.num_targets = 1;
-    run_until(
-        &loop_, [] { return false; }, 100);  // the queries of the new neighbours answered
-    const size_t a0 = agent_->count(CMDU_TYPE_TOPOLOGY_QUERY);
-    const size_t b0 = other.count(CMDU_TYPE_TOPOLOGY_QUERY);
-    ASSERT_EQ(map_send_steering_request(kAgent, steer), MAP_SEND_OK);
-    for (long long at : {5000, 12000}) {
-        ozr_clock::advance(at == 5000 ? 4900 : 6900);
-        map_stack_al()->tick();
-        run_until(
-            &loop_, [] { return false; }, 50);
-        EXPECT_EQ(agent_->count(CMDU_TYPE_TOPOLOGY_QUERY), a0 + (at == 5000 ? 0 : 1)) << at;
-        ozr_clock::advance(100);
-        map_stack_al()->tick();
-        const size_t n = at == 5000 ? 1 : 2;
-        EXPECT_TRUE(run([&] {
-            return agent_->count(CMDU_TYPE_TOPOLOGY_QUERY) == a0 + n &&
-                   other.count(CMDU_TYPE_TOPOLOGY_QUERY) == b0 + n;
-        })) << at;
-    }
-    EXPECT_EQ(agent_->count(CMDU_TYPE_TOPOLOGY_QUERY), a0 + 2) << "source: at 5 s and 12 s";
-    EXPECT_EQ(other.count(CMDU_TYPE_TOPOLOGY_QUERY), b0 + 2) << "target: at 5 s and 12 s";
-
     // The agent ran a WSC exchange, so the registrar knows it. A multicast renew it takes
     // without answering: 3 s later it gets the renew unicast, sent again each second until
     // its M1 comes.
@@ -271,7 +212,6 @@ TEST_F(SenderTest, TheStackAsksAfterASteerAndFollowsAMulticastRenewUp) {
     ozr_clock::advance(1000);
     map_stack_al()->tick();
     ASSERT_TRUE(run([&] { return map_stack_al()->requests().stats().resends > before.resends; }));
-    // (The steering request is pending too: this agent acknowledges nothing.)
     const size_t pending = map_stack_al()->requests().pending();
     m1 = make_sample_cmdu("autoconfig_wsc_m1");
     ASSERT_EQ(agent_->al().send(test_mac(1, 0), *m1, nullptr, true), 0);
@@ -317,51 +257,16 @@ TEST_F(SenderTest, FailuresReturnTheirCodeWithOneLogLine) {
 TEST_F(SenderTest, CapturedFramesPassWiresharksDissector) {
     if (!have_tshark())
         GTEST_SKIP() << "tshark is not installed; the sent frames were not dissected";
-    auto lmq = sample_record<link_metric_query_tlv>("link_metric_query");
-    auto usq =
-        sample_record<unassociated_sta_link_metrics_query_tlv>("unassoc_sta_link_metrics_query");
-    auto steer = sample_record<steering_request_tlv>("client_steering_request");
-    auto acl =
-        sample_record<client_association_control_request_tlv>("client_association_control_request");
-    auto bh = sample_record<backhaul_steering_request_tlv>("backhaul_steering_request");
-    auto scan = sample_record<channel_scan_request_tlv>("channel_scan_request");
-    auto cac = sample_record<cac_request_tlv>("cac_request");
-    auto cact = sample_record<cac_termination_tlv>("cac_termination");
-    auto sp = sample_record<steering_policy_tlv>("policy_config_request");
-    auto mp = sample_record<metric_reporting_policy_tlv>("policy_config_request");
-    map_policy_config_t policy;
-    policy.steering = &sp;
-    policy.metric = &mp;
-    MAC sta = test_mac(7, 7);
-    BSSID b1(test_mac(9, 1));
     std::set<unsigned long long> want = {CMDU_TYPE_TOPOLOGY_DISCOVERY,
                                          CMDU_TYPE_TOPOLOGY_NOTIFICATION};
-    auto expect_sent = [&](uint16_t type, int rc) {
-        EXPECT_EQ(rc, MAP_SEND_OK) << std::hex << type;
-        want.insert(type);
-    };
-    expect_sent(CMDU_TYPE_TOPOLOGY_QUERY, map_send_topology_query(kAgent));
-    expect_sent(CMDU_TYPE_LINK_METRIC_QUERY, map_send_link_metric_query(kAgent, lmq));
-    expect_sent(CMDU_TYPE_AP_CAPABILITY_QUERY, map_send_ap_capability_query(kAgent));
-    expect_sent(CMDU_TYPE_AP_METRICS_QUERY, map_send_ap_metric_query(kAgent, {b1}));
-    expect_sent(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_QUERY,
-                map_send_associated_sta_link_metrics_query(kAgent, sta));
-    expect_sent(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_QUERY,
-                map_send_unassoc_sta_metrics_query(kAgent, usq));
-    expect_sent(CMDU_TYPE_CLIENT_CAPABILITY_QUERY,
-                map_send_client_capability_query(kAgent, sta, b1));
-    expect_sent(CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST, map_send_policy_config(kAgent, policy));
-    expect_sent(CMDU_TYPE_CLIENT_STEERING_REQUEST, map_send_steering_request(kAgent, steer));
-    expect_sent(CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST,
-                map_send_client_acl_request(kAgent, acl));
-    expect_sent(CMDU_TYPE_BACKHAUL_STEERING_REQUEST,
-                map_send_backhaul_steering_request(kAgent, bh));
-    expect_sent(CMDU_TYPE_CHANNEL_SCAN_REQUEST, map_send_ch_scan_request(kAgent, scan));
-    expect_sent(CMDU_TYPE_CAC_REQUEST, map_send_CAC_request(kAgent, cac));
-    expect_sent(CMDU_TYPE_CAC_TERMINATION, map_send_CAC_termination(kAgent, cact));
-    expect_sent(CMDU_TYPE_1905_ACK, map_send_1905_ack(kAgent, 0x0101));
-    expect_sent(CMDU_TYPE_AP_AUTOCONFIGURATION_RENEW,
-                send_autoconfig_renew(kAgent, IEEE1905_FREQ_BAND_2_4_GHZ));
+    for (const SendCase& c : every_sender()) {
+        // A known gap of the dissector (the conformance test lists it): it stops inside the
+        // Beacon Metrics Query TLV.
+        if (c.type == CMDU_TYPE_BEACON_METRICS_QUERY)
+            continue;
+        EXPECT_EQ(c.send(), MAP_SEND_OK) << c.what;
+        want.insert(c.type);
+    }
     // Searches answered on the wire too.
     CmduPtr search = make_sample_cmdu("autoconfig_search");
     for (size_t i = 0; search->list_of_TLVs[i]; ++i) {

@@ -1,6 +1,5 @@
-// Loading map_stack.json: defaults without a file, a full file, omitted keys,
-// and every malformed case refused with a text naming its key; building the
-// transport from the result.
+// Loading map_stack.json: a full file, omitted keys, and every malformed case refused
+// with a text naming its key.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -9,8 +8,6 @@
 
 #include "common/paths.h"
 #include "map/stack_config.h"
-#include "map/transport/make_transport.h"
-#include "map/transport/segment_transport.h"
 #include "transport_test_util.h"
 
 namespace {
@@ -34,27 +31,6 @@ class StackConfigTest : public ::testing::Test {
     }
     std::string root_;
 };
-
-TEST_F(StackConfigTest, NoFileGivesTheDevelopmentDefaults) {
-    LogCapture log;
-    MapStackConfig config;
-    config.profile = 99;
-    std::string error;
-    ASSERT_EQ(map_stack_config_load(config, &error), 0) << error;
-    EXPECT_FALSE(config.from_file);
-    EXPECT_EQ(config.transport, MapTransportKind::segment);
-    EXPECT_EQ(config.segment, "239.255.19.5:19050");
-    ASSERT_EQ(config.interfaces.size(), 1u);
-    EXPECT_EQ(config.interfaces[0].name, "ozr0");
-    EXPECT_EQ(config.interfaces[0].mac.to_string(), "02:6f:7a:72:00:01");
-    EXPECT_EQ(config.interfaces[0].segment, "239.255.19.5:19050");
-    EXPECT_EQ(config.al_mac, config.interfaces[0].mac);
-    EXPECT_TRUE(config.agent_al_mac.is_zero());
-    EXPECT_EQ(config.profile, 2);
-    EXPECT_TRUE(config.pcap.empty());
-    EXPECT_EQ(config.discovery_interval_s, 60u);
-    EXPECT_EQ(LogCapture::count("not found: using the defaults"), 1u);
-}
 
 TEST_F(StackConfigTest, FullFileIsTakenAsWritten) {
     write_config(R"({
@@ -266,43 +242,6 @@ TEST_F(StackConfigTest, UnreadableFilesAreRefused) {
     ASSERT_EQ(unlink(path.c_str()), 0);
     ASSERT_TRUE(ozr_make_dirs(path));
     EXPECT_EQ(map_stack_config_load(config, &error), -1);
-}
-
-TEST_F(StackConfigTest, BuildsTheTransportItNames) {
-    MapStackConfig config = map_stack_default_config();
-    config.segment = private_segment(21101);
-    config.interfaces[0].segment = config.segment;
-    config.al_mac = MAC::zero;
-    std::unique_ptr<Transport> t = make_transport(config);
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t->kind(), "segment");
-    EXPECT_EQ(config.al_mac.to_string(), "02:6f:7a:72:00:01");  // resolved in the config too
-
-    uv_loop_t loop;
-    ASSERT_EQ(uv_loop_init(&loop), 0);
-    std::string error;
-    ASSERT_EQ(t->open(&loop, nullptr, &error), 0) << error;
-    EXPECT_EQ(t->al_mac(), config.al_mac);
-    EXPECT_EQ(t->interfaces()[0].name, "ozr0");
-    auto f = make_frame(k1905MulticastMac, t->al_mac(), kEthertype1905, 30);
-    EXPECT_EQ(t->send("ozr0", f.data(), f.size()), 0);
-    t.reset();
-    EXPECT_TRUE(drain_and_close(&loop));
-
-    // A raw interface whose MAC must come from the system, but cannot.
-    MapStackConfig raw;
-    ASSERT_EQ(map_stack_config_parse(
-                  R"({"transport": "raw", "interfaces": [{"name": "ozrnosuch0"}]})", raw, &error),
-              0);
-    error.clear();
-    EXPECT_EQ(make_transport(raw, &error), nullptr);
-    EXPECT_NE(error.find("ozrnosuch0"), std::string::npos) << error;
-    // Loopback has no Ethernet address to read.
-    ASSERT_EQ(map_stack_config_parse(R"({"transport": "raw", "interfaces": [{"name": "lo"}]})", raw,
-                                     &error),
-              0);
-    EXPECT_EQ(make_transport(raw, &error), nullptr);
-    EXPECT_NE(error.find("not an Ethernet interface"), std::string::npos) << error;
 }
 
 }  // namespace
