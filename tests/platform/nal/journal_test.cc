@@ -131,37 +131,6 @@ TEST(Journal, ThreadsNeverInterleaveLines) {
     }
 }
 
-TEST(NalExtender, EveryCallIsJournalledWithItsArguments) {
-    TempRoot root;
-    std::string path = enable_journal(root);
-    ozr_clock::set_manual(5000);
-    nal_sync_result_t* ok = record(0, "EX1", "ok");
-    EXPECT_EQ(nal_setSyncResult(ok), 0);
-    std::free(ok);
-    nal_sync_result_t* failed = record(-1, "EX2", "");
-    EXPECT_EQ(nal_setSyncResult(failed), 0);
-    std::free(failed);
-    EXPECT_EQ(nal_notifyApOnlineStatus("EX1", 1, "02:6f:7a:72:02:e0"), 0);
-    const uint8_t ev[] = {0xde, 0xad};
-    EXPECT_EQ(nal_setExNotification("EX1", 7, ev, sizeof ev), 0);
-    ozr_clock::use_real();
-    auto lines = lines_of(read_text(path));
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0],
-              "{\"ms\":5000,\"call\":\"nal_setSyncResult\",\"result\":0,\"sn\":\"EX1\",\"len\":2,"
-              "\"data\":\"6f6b\"}");
-    EXPECT_EQ(lines[1],
-              "{\"ms\":5000,\"call\":\"nal_setSyncResult\",\"result\":-1,\"sn\":\"EX2\",\"len\":0,"
-              "\"data\":\"\"}");
-    EXPECT_EQ(lines[2],
-              "{\"ms\":5000,\"call\":\"nal_notifyApOnlineStatus\",\"sn\":\"EX1\",\"online\":1,"
-              "\"mac\":\"02:6f:7a:72:02:e0\"}");
-    EXPECT_EQ(
-        lines[3],
-        "{\"ms\":5000,\"call\":\"nal_setExNotification\",\"sn\":\"EX1\",\"event\":7,\"len\":2,"
-        "\"data\":\"dead\"}");
-}
-
 TEST(NalExtender, BadArgumentsAreRefused) {
     TempRoot root;
     std::string path = enable_journal(root);

@@ -54,24 +54,6 @@ void finish(Child& c) {
 }
 }  // namespace
 
-TEST(PidFile, LiveInstanceBlocksAndDeadOneDoesNot) {
-    TempRoot root;
-    Child first = check_in_child("/usr/bin/ozr", true);
-    ASSERT_EQ(first.result, 0);
-    std::string pidfile = root.path("/var/run/ozr.pid");
-    EXPECT_EQ(read_text(pidfile), std::to_string(first.pid) + "\n");
-
-    Child second = check_in_child("ozr", false);
-    EXPECT_EQ(second.result, 1);  // another live instance holds it
-    finish(second);
-
-    finish(first);  // the first instance dies; its pid file stays behind
-    ASSERT_TRUE(ozr_test::file_exists(pidfile));
-    Child third = check_in_child("./ozr", false);
-    EXPECT_EQ(third.result, 0);  // the stale file does not block
-    finish(third);
-}
-
 TEST(PidFile, NamedAfterTheProgramAndFallsBackToTmp) {
     TempRoot root;
     // /var/run cannot be a folder: the file goes to /tmp.
@@ -86,11 +68,4 @@ TEST(PidFile, NamedAfterTheProgramAndFallsBackToTmp) {
     EXPECT_EQ(c.result, 0);  // a different program is not a duplicate
     finish(c);
     finish(a);
-}
-
-TEST(Watchdog, FeedIsCounted) {
-    unsigned long before = supervise_watchdog_feeds();
-    watchdog_feed();
-    watchdog_feed();
-    EXPECT_EQ(supervise_watchdog_feeds(), before + 2);
 }

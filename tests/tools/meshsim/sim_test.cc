@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,9 +15,9 @@
 #include "map/codec/codec.h"
 #include "map/codec/tlv_types.h"
 #include "map/codec/wsc.h"
-#include "map/ieee80211/assoc.h"
 #include "map/map_log.h"
 #include "map/transport/segment_transport.h"
+#include "platform/map/transport/transport_test_util.h"
 #include "scenario.h"
 #include "sim.h"
 
@@ -31,19 +30,10 @@ const MAC kExtWired(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x00);
 const MAC kExtWifi(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x00);
 const MAC kExtWifiBsta(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x30);
 const BSSID kGw5(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x21);
-const BSSID kGwBh(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x22);
 const BSSID kWired5(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x21);
 const BSSID kWiredBh(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x22);
 const MAC kPhone(0x02, 0xc1, 0, 0, 0, 0x01);
 const MAC kLaptop(0x02, 0xc1, 0, 0, 0, 0x02);
-const MAC kTv(0x02, 0xc1, 0, 0, 0, 0x03);
-
-std::string next_segment() {
-    static int n = 0;
-    const int pid = static_cast<int>(getpid());
-    return "239.203." + std::to_string((pid >> 8) & 0xff) + "." + std::to_string(pid & 0xff) + ":" +
-           std::to_string(31000 + (pid % 1000) * 10 + (n++ % 10));
-}
 
 struct Received {
     MAC src, dst;
@@ -59,23 +49,13 @@ const T* find_tlv(const CMDU& c) {
     return nullptr;
 }
 
-template <class T>
-std::vector<const T*> all_tlvs(const CMDU& c) {
-    std::vector<const T*> out;
-    for (size_t i = 0; c.list_of_TLVs && c.list_of_TLVs[i]; ++i) {
-        if (*c.list_of_TLVs[i] == tlv_record_type<T>::value)
-            out.push_back(tlv_cast<T>(c.list_of_TLVs[i]));
-    }
-    return out;
-}
-
 // The default scenario's mesh, with a controller stand-in on the same segment.
 class MeshsimTest : public ::testing::Test {
   protected:
     virtual const char* scenario_file() const { return "default.json"; }
     void SetUp() override {
         uv_loop_init(&loop_);
-        segment_ = next_segment();
+        segment_ = private_segment(24101);
         std::string error;
         meshsim::Scenario s;
         ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/" + scenario_file(), s,
@@ -114,30 +94,22 @@ class MeshsimTest : public ::testing::Test {
                   0)
             << error;
         ASSERT_EQ(sim_->start(&loop_, &error), 0) << error;
-        guard_ = new uv_timer_t;
-        uv_timer_init(&loop_, guard_);
     }
 
     void TearDown() override {
         sim_->stop();
         ctl_->close();
-        uv_close(reinterpret_cast<uv_handle_t*>(guard_),
-                 [](uv_handle_t* h) { delete reinterpret_cast<uv_timer_t*>(h); });
         uv_run(&loop_, UV_RUN_DEFAULT);
         EXPECT_EQ(uv_loop_close(&loop_), 0);
         unlink(pcap_.c_str());
     }
 
     // Runs the loop until PRED holds or 3 s pass (a failure).
-    bool run_until(const std::function<bool()>& pred) {
-        bool expired = false;
-        guard_->data = &expired;
-        uv_timer_start(
-            guard_, [](uv_timer_t* t) { *static_cast<bool*>(t->data) = true; }, 3000, 0);
-        while (!pred() && !expired)
-            uv_run(&loop_, UV_RUN_ONCE);
-        uv_timer_stop(guard_);
-        return pred();
+    bool run_until(const std::function<bool()>& pred) { return ::run_until(&loop_, pred, 3000); }
+    // Runs the loop for MS milliseconds.
+    void run_for(int ms) {
+        ::run_until(
+            &loop_, [] { return false; }, ms);
     }
 
     void send(const MAC& dst, CmduPtr c) {
@@ -158,16 +130,6 @@ class MeshsimTest : public ::testing::Test {
             n += r.cmdu->message_type == type && r.src == src &&
                  (mid < 0 || r.cmdu->message_id == mid);
         return n;
-    }
-    // Runs the loop for MS milliseconds.
-    void run_for(int ms) {
-        bool expired = false;
-        guard_->data = &expired;
-        uv_timer_start(
-            guard_, [](uv_timer_t* t) { *static_cast<bool*>(t->data) = true; },
-            static_cast<uint64_t>(ms), 0);
-        while (!expired)
-            uv_run(&loop_, UV_RUN_ONCE);
     }
     // The first received CMDU of TYPE from SRC (and MID when not negative).
     const Received* find(uint16_t type, const MAC& src, int mid = -1) const {
@@ -213,7 +175,6 @@ class MeshsimTest : public ::testing::Test {
     std::unique_ptr<Transport> ctl_;
     CmduReassembler reasm_;
     std::vector<Received> got_;
-    uv_timer_t* guard_ = nullptr;
 };
 
 TEST_F(MeshsimTest, AutoconfigSearchThenM1WithSerialPerRadio) {
@@ -259,241 +220,6 @@ TEST_F(MeshsimTest, AutoconfigSearchThenM1WithSerialPerRadio) {
     EXPECT_NE(m1s[0], m1s[2]);
     run_for(500);  // the next ones wait 800 ms
     EXPECT_EQ(count(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, kExtWired), 4u);
-}
-
-TEST_F(MeshsimTest, GatewayDiscoversToTheControllerOnly) {
-    const Received* d =
-        await(CMDU_TYPE_TOPOLOGY_DISCOVERY, MAC(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x01));
-    ASSERT_TRUE(d);
-    EXPECT_EQ(d->dst, IEEE1905_MULTICAST_ADDRESS);
-    EXPECT_EQ(find_tlv<al_mac_address_tlv>(*d->cmdu)->al_mac_address, kGateway);
-    EXPECT_EQ(find_tlv<mac_address_tlv>(*d->cmdu)->mac_address,
-              MAC(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x01));
-    // The extenders' discoveries go to their neighbours' interfaces: never to us.
-    for (const auto& r : got_) {
-        if (r.cmdu->message_type != CMDU_TYPE_TOPOLOGY_DISCOVERY)
-            continue;
-        EXPECT_EQ(find_tlv<al_mac_address_tlv>(*r.cmdu)->al_mac_address, kGateway);
-    }
-    // Our own discovery (as at a controller's start) is answered at once, not a
-    // period later; an extender, not our neighbour, stays quiet.
-    got_.clear();
-    CmduPtr ours = CmduBuilder(CMDU_TYPE_TOPOLOGY_DISCOVERY, 0x99)
-                       .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, kCtlAl})
-                       .add(mac_address_tlv{TLV_TYPE_MAC_ADDRESS_TYPE, kCtlIf})
-                       .build();
-    send(IEEE1905_MULTICAST_ADDRESS, std::move(ours));
-    ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_DISCOVERY, MAC(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x01)));
-    for (const auto& r : got_) {
-        if (r.cmdu->message_type != CMDU_TYPE_TOPOLOGY_DISCOVERY)
-            continue;
-        EXPECT_EQ(find_tlv<al_mac_address_tlv>(*r.cmdu)->al_mac_address, kGateway);
-    }
-}
-
-TEST_F(MeshsimTest, TopologyResponseDescribesTheGateway) {
-    CmduPtr c = topology_of(kGateway, 0x4242);
-    ASSERT_TRUE(c) << "no topology response, or it does not survive a re-encode";
-    const auto* dev = find_tlv<device_information_tlv>(*c);
-    ASSERT_TRUE(dev);
-    EXPECT_EQ(dev->al_mac_address, kGateway);
-    EXPECT_EQ(dev->local_interfaces.size(), 5u);  // 2 ports, 3 BSSs
-    // Neighbours: the controller on lan0, ext-wired on lan1, ext-wifi on the backhaul BSS.
-    std::map<MAC, MAC> neighbour_on;
-    for (const auto* n : all_tlvs<neighbor_device_list_tlv>(*c)) {
-        for (const auto& x : n->neighbors)
-            neighbour_on[x.al_mac_address] = n->local_mac_address;
-    }
-    ASSERT_EQ(neighbour_on.size(), 3u);
-    EXPECT_EQ(neighbour_on[kCtlAl], MAC(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x01));
-    EXPECT_EQ(neighbour_on[kExtWired], MAC(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x02));
-    EXPECT_EQ(neighbour_on[kExtWifi], kGwBh);
-    // Clients per BSS, the wireless extender's backhaul STA on the backhaul BSS.
-    const auto* ac = find_tlv<associated_clients_tlv>(*c);
-    ASSERT_TRUE(ac);
-    std::map<MAC, BSSID> on;
-    for (const auto& b : ac->bsss) {
-        for (const auto& cl : b.clients)
-            on[cl.mac] = b.bssid;
-    }
-    EXPECT_EQ(on.size(), 5u);
-    EXPECT_EQ(on[kPhone], kGw5);
-    EXPECT_EQ(on[kExtWifiBsta], kGwBh);
-    ASSERT_TRUE(find_tlv<ap_operational_bss_tlv>(*c));
-    EXPECT_EQ(find_tlv<ap_operational_bss_tlv>(*c)->radios.size(), 2u);
-    ASSERT_TRUE(find_tlv<multiap_profile_tlv>(*c));
-
-    // The wireless extender reports its backhaul STA joined to the gateway's backhaul BSS.
-    CmduPtr w = topology_of(kExtWifi, 0x4243);
-    ASSERT_TRUE(w);
-    const auto* wdev = find_tlv<device_information_tlv>(*w);
-    bool bsta = false;
-    for (const auto& li : wdev->local_interfaces) {
-        if (li.mac_address != kExtWifiBsta)
-            continue;
-        bsta = true;
-        EXPECT_EQ(li.ieee80211.role, IEEE80211_ROLE_NON_AP_STA);
-        EXPECT_EQ(li.ieee80211.network_membership, kGwBh);
-    }
-    EXPECT_TRUE(bsta);
-}
-
-TEST_F(MeshsimTest, MetricQueriesGetConsistentAnswers) {
-    // Associated STA link metrics: RCPI from the scenario's -50 dBm.
-    send(kGateway, CmduBuilder(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_QUERY, 7)
-                       .add(sta_mac_address_tlv{TLV_TYPE_STA_MAC_ADDRESS, kPhone})
-                       .build());
-    const Received* r = await(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_RESPONSE, kGateway, 7);
-    ASSERT_TRUE(r);
-    const auto* lm = find_tlv<associated_sta_link_metrics_tlv>(*r->cmdu);
-    ASSERT_TRUE(lm);
-    ASSERT_EQ(lm->bssids.size(), 1u);
-    EXPECT_EQ(lm->bssids[0].bssid, kGw5);
-    EXPECT_EQ(lm->bssids[0].uplink_rcpi, 120);
-    EXPECT_GT(lm->bssids[0].downlink_rate, 0u);
-    // A station not associated here: error code TLV.
-    send(kGateway, CmduBuilder(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_QUERY, 8)
-                       .add(sta_mac_address_tlv{TLV_TYPE_STA_MAC_ADDRESS, kTv})
-                       .build());
-    r = await(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_RESPONSE, kGateway, 8);
-    ASSERT_TRUE(r);
-    ASSERT_TRUE(find_tlv<error_code_tlv>(*r->cmdu));
-    EXPECT_EQ(find_tlv<error_code_tlv>(*r->cmdu)->sta_mac, kTv);
-
-    // 1905 link metrics: one neighbour asked for, one unknown.
-    send(kGateway, CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 9)
-                       .add(link_metric_query_tlv{TLV_TYPE_LINK_METRIC_QUERY,
-                                                  LINK_METRIC_QUERY_SPECIFIC_NEIGHBOR, kExtWifi,
-                                                  LINK_METRIC_TX_AND_RX})
-                       .build());
-    r = await(CMDU_TYPE_LINK_METRIC_RESPONSE, kGateway, 9);
-    ASSERT_TRUE(r);
-    const auto* tx = find_tlv<transmitter_link_metric_tlv>(*r->cmdu);
-    const auto* rx = find_tlv<receiver_link_metric_tlv>(*r->cmdu);
-    ASSERT_TRUE(tx && rx);
-    EXPECT_EQ(tx->neighbor_al_mac_address, kExtWifi);
-    ASSERT_EQ(tx->links.size(), 1u);
-    EXPECT_EQ(tx->links[0].local_interface_mac, kGwBh);
-    EXPECT_EQ(tx->links[0].neighbor_interface_mac, kExtWifiBsta);
-    EXPECT_EQ(rx->links[0].rssi, 96);  // -62 dBm
-    send(kGateway, CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 10)
-                       .add(link_metric_query_tlv{TLV_TYPE_LINK_METRIC_QUERY,
-                                                  LINK_METRIC_QUERY_SPECIFIC_NEIGHBOR,
-                                                  MAC(2, 9, 9, 9, 9, 9), LINK_METRIC_TX_AND_RX})
-                       .build());
-    r = await(CMDU_TYPE_LINK_METRIC_RESPONSE, kGateway, 10);
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(find_tlv<link_metric_result_code_tlv>(*r->cmdu));
-
-    // AP metrics for one BSS: its load and each station's traffic and link.
-    CmduBuilder q(CMDU_TYPE_AP_METRICS_QUERY, 11);
-    q.add<ap_metric_query_tlv>().bssids.push_back(kGw5);
-    send(kGateway, q.build());
-    r = await(CMDU_TYPE_AP_METRICS_RESPONSE, kGateway, 11);
-    ASSERT_TRUE(r);
-    auto metrics = all_tlvs<ap_metrics_tlv>(*r->cmdu);
-    ASSERT_EQ(metrics.size(), 1u);
-    EXPECT_EQ(metrics[0]->num_associated_stas, 2);  // phone, console
-    EXPECT_EQ(all_tlvs<associated_sta_traffic_stats_tlv>(*r->cmdu).size(), 2u);
-
-    // Unassociated: the laptop (on ext-wired) heard by the gateway's 5 GHz radio.
-    CmduBuilder u(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_QUERY, 12);
-    auto& uq = u.add<unassociated_sta_link_metrics_query_tlv>();
-    uq.op_class = 115;
-    uq.channels.push_back({36, 2, {kLaptop, kPhone}});
-    send(kGateway, u.build());
-    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kGateway, 12));
-    ASSERT_TRUE(run_until([&] {
-        for (const auto& x : got_) {
-            if (x.cmdu->message_type == CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE)
-                return true;
-        }
-        return false;
-    }));
-    for (const auto& x : got_) {
-        if (x.cmdu->message_type != CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE)
-            continue;
-        const auto* ur = find_tlv<unassociated_sta_link_metrics_response_tlv>(*x.cmdu);
-        ASSERT_TRUE(ur);
-        ASSERT_EQ(ur->stas.size(), 1u);  // the phone is associated here: not reported
-        EXPECT_EQ(ur->stas[0].mac, kLaptop);
-        EXPECT_EQ(ur->stas[0].uplink_rcpi, 74);  // -73 dBm
-    }
-}
-
-TEST_F(MeshsimTest, ClientCapabilityBodyParsesAsTheClient) {
-    send(kGateway, CmduBuilder(CMDU_TYPE_CLIENT_CAPABILITY_QUERY, 20)
-                       .add(client_info_tlv{TLV_TYPE_CLIENT_INFO, kGw5, kPhone})
-                       .build());
-    const Received* r = await(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, kGateway, 20);
-    ASSERT_TRUE(r);
-    const auto* rep = find_tlv<client_capability_report_tlv>(*r->cmdu);
-    ASSERT_TRUE(rep);
-    ASSERT_EQ(rep->result_code, CLIENT_CAPABILITY_SUCCESS);
-    map_sta_assoc_caps caps{};
-    const uint8_t ssid[] = {'H', 'o', 'm', 'e'};
-    ASSERT_EQ(map_80211_parse_assoc_body(&caps, rep->frame_body.data(), rep->frame_body.size(), 1,
-                                         ssid, 4),
-              0);
-    EXPECT_TRUE(caps.btm_support);
-    EXPECT_TRUE(caps.rrm_support);
-    EXPECT_TRUE(caps.ht_support);
-    EXPECT_TRUE(caps.vht_support);
-    EXPECT_TRUE(caps.he_support);
-    EXPECT_EQ(caps.max_rx_spatial_streams, 2);
-    EXPECT_TRUE(caps.supported_bands & MAP_STA_BAND_5G);
-    EXPECT_TRUE(caps.supported_bands & MAP_STA_BAND_2G);
-    EXPECT_FALSE(caps.is_reassoc);
-    // Not associated to this agent: failure and an error code.
-    send(kGateway, CmduBuilder(CMDU_TYPE_CLIENT_CAPABILITY_QUERY, 21)
-                       .add(client_info_tlv{TLV_TYPE_CLIENT_INFO, kGw5, kTv})
-                       .build());
-    r = await(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, kGateway, 21);
-    ASSERT_TRUE(r);
-    EXPECT_NE(find_tlv<client_capability_report_tlv>(*r->cmdu)->result_code,
-              CLIENT_CAPABILITY_SUCCESS);
-    EXPECT_TRUE(find_tlv<error_code_tlv>(*r->cmdu));
-}
-
-TEST_F(MeshsimTest, ClientSteeringMovesABtmClientOnly) {
-    auto steer = [&](const MAC& agent, uint16_t mid, const BSSID& from, const MAC& sta,
-                     const BSSID& to) {
-        CmduBuilder b(CMDU_TYPE_CLIENT_STEERING_REQUEST, mid);
-        auto& s = b.add<steering_request_tlv>();
-        s.bssid = from;
-        s.request_mode = 1;
-        s.btm_disassociation_imminent = 1;
-        s.stas.push_back(sta);
-        s.targets.push_back({to, 115, 36});
-        send(agent, b.build());
-    };
-    steer(kExtWired, 30, kWired5, kLaptop, kGw5);
-    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWired, 30));
-    const Received* rep = await(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, kExtWired);
-    ASSERT_TRUE(rep);
-    const auto* btm = find_tlv<steering_btm_report_tlv>(*rep->cmdu);
-    ASSERT_TRUE(btm);
-    EXPECT_EQ(btm->btm_status_code, 0);
-    EXPECT_EQ(btm->target_bssid, kGw5);
-    ASSERT_TRUE(run_until([&] {
-        return notified(kExtWired, kLaptop, kWired5, false) &&
-               notified(kGateway, kLaptop, kGw5, true);
-    }));
-    EXPECT_EQ(sim_->client_bss(1), kGw5);
-    // The laptop is now in the gateway's topology.
-    CmduPtr c = topology_of(kGateway, 31);
-    ASSERT_TRUE(c);
-    bool seen = false;
-    for (const auto& b : find_tlv<associated_clients_tlv>(*c)->bsss) {
-        for (const auto& cl : b.clients)
-            seen = seen || (cl.mac == kLaptop && b.bssid == kGw5);
-    }
-    EXPECT_TRUE(seen);
-    // The TV has no BSS transition management: a mandate with disassociation imminent
-    // drops it (it joins again later, on its own).
-    steer(kExtWifi, 32, BSSID(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x21), kTv, kGw5);
-    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWifi, 32));
-    ASSERT_TRUE(run_until([&] { return sim_->client_bss(2).is_zero(); }));
 }
 
 TEST_F(MeshsimTest, BlockedTargetsAreRefusedAndABroadcastTargetLetsTheClientChoose) {
@@ -542,28 +268,18 @@ TEST_F(MeshsimTest, BlockedTargetsAreRefusedAndABroadcastTargetLetsTheClientChoo
     EXPECT_FALSE(sim_->client_blocked(kWired5, kPhone));
 }
 
-TEST_F(MeshsimTest, BackhaulSteeringMovesTheBackhaulStaOrRefuses) {
-    CmduBuilder bad(CMDU_TYPE_BACKHAUL_STEERING_REQUEST, 40);
-    bad.add(backhaul_steering_request_tlv{TLV_TYPE_BACKHAUL_STEERING_REQUEST, kExtWifiBsta, kWired5,
-                                          125, 149});
-    send(kExtWifi, bad.build());  // a fronthaul BSS: refused
-    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWifi, 40));
-    const Received* r = await(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, kExtWifi);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(find_tlv<backhaul_steering_response_tlv>(*r->cmdu)->result_code,
-              BACKHAUL_STEERING_FAILURE);
-    EXPECT_EQ(sim_->agent_parent(2), 0);
-    got_.clear();
-
-    // Each refusal carries its reason: 5 the target is not heard, 4 the channel is not
-    // the target's, 6 not a backhaul BSS (above); a scenario event changes what is heard.
+// A fronthaul BSS is refused; each refusal carries its reason: 4 the channel is not the
+// target's, 5 the target is not heard; a scenario event changes what is heard. (The move
+// itself: the end-to-end backhaul steering test.)
+TEST_F(MeshsimTest, BackhaulSteeringRefusalsCarryTheirReason) {
     auto refusal = [&](uint16_t mid, const BSSID& target, uint8_t op_class, uint8_t channel) {
         CmduBuilder q(CMDU_TYPE_BACKHAUL_STEERING_REQUEST, mid);
         q.add(backhaul_steering_request_tlv{TLV_TYPE_BACKHAUL_STEERING_REQUEST, kExtWifiBsta,
                                             target, op_class, channel});
         send(kExtWifi, q.build());
+        const bool acked = await(CMDU_TYPE_1905_ACK, kExtWifi, mid) != nullptr;
         const Received* a = await(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, kExtWifi);
-        int reason = a &&
+        int reason = acked && a &&
                              find_tlv<backhaul_steering_response_tlv>(*a->cmdu)->result_code ==
                                  BACKHAUL_STEERING_FAILURE &&
                              find_tlv<error_code_tlv>(*a->cmdu)
@@ -572,6 +288,7 @@ TEST_F(MeshsimTest, BackhaulSteeringMovesTheBackhaulStaOrRefuses) {
         got_.clear();
         return reason;
     };
+    EXPECT_NE(refusal(40, kWired5, 125, 149), -1);  // a fronthaul BSS
     EXPECT_EQ(refusal(43, kWiredBh, 115, 36), 4);
     meshsim::EventConf weak;
     weak.kind = meshsim::EventConf::bsta_rssi;
@@ -580,99 +297,7 @@ TEST_F(MeshsimTest, BackhaulSteeringMovesTheBackhaulStaOrRefuses) {
     sim_->apply(weak);
     EXPECT_EQ(refusal(44, kWiredBh, 125, 149), 5);
     EXPECT_EQ(refusal(45, BSSID(0x02, 0x6f, 0x7a, 0x72, 0x09, 0x22), 0, 0), 5);  // unknown
-    weak.levels[kWiredBh] = -50;
-    sim_->apply(weak);
     EXPECT_EQ(sim_->agent_parent(2), 0);
-
-    CmduBuilder ok(CMDU_TYPE_BACKHAUL_STEERING_REQUEST, 41);
-    ok.add(backhaul_steering_request_tlv{TLV_TYPE_BACKHAUL_STEERING_REQUEST, kExtWifiBsta, kWiredBh,
-                                         125, 149});
-    send(kExtWifi, ok.build());
-    r = await(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, kExtWifi);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(find_tlv<backhaul_steering_response_tlv>(*r->cmdu)->result_code,
-              BACKHAUL_STEERING_SUCCESS);
-    ASSERT_TRUE(run_until([&] {
-        return notified(kGateway, kExtWifiBsta, kGwBh, false) &&
-               notified(kExtWired, kExtWifiBsta, kWiredBh, true);
-    }));
-    EXPECT_EQ(sim_->agent_parent(2), 1);
-    CmduPtr c = topology_of(kExtWired, 42);
-    ASSERT_TRUE(c);
-    bool neighbour = false;
-    for (const auto* n : all_tlvs<neighbor_device_list_tlv>(*c)) {
-        for (const auto& x : n->neighbors)
-            neighbour =
-                neighbour || (x.al_mac_address == kExtWifi && n->local_mac_address == kWiredBh);
-    }
-    EXPECT_TRUE(neighbour);
-}
-
-TEST_F(MeshsimTest, AcknowledgesPolicyAndAssociationControl) {
-    CmduBuilder p(CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST, 50);
-    p.add<steering_policy_tlv>();
-    send(kExtWired, p.build());
-    EXPECT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWired, 50));
-    CmduBuilder a(CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST, 51);
-    auto& ac = a.add<client_association_control_request_tlv>();
-    ac.bssid = kGw5;
-    ac.stas.push_back(kTv);
-    send(kGateway, a.build());
-    EXPECT_TRUE(await(CMDU_TYPE_1905_ACK, kGateway, 51));
-    send(kGateway, CmduBuilder(CMDU_TYPE_CHANNEL_PREFERENCE_QUERY, 52).build());
-    const Received* r = await(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT, kGateway, 52);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(all_tlvs<channel_preference_tlv>(*r->cmdu).size(), 2u);
-    CmduBuilder scan(CMDU_TYPE_CHANNEL_SCAN_REQUEST, 53);
-    auto& sr = scan.add<channel_scan_request_tlv>();
-    sr.perform_fresh_scan = 1;
-    sr.radios.push_back({MAC(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x20), 1, {{115, 1, {36}}}});
-    send(kGateway, scan.build());
-    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kGateway, 53));
-    r = await(CMDU_TYPE_CHANNEL_SCAN_REPORT, kGateway);
-    ASSERT_TRUE(r);
-    auto results = all_tlvs<channel_scan_result_tlv>(*r->cmdu);
-    ASSERT_FALSE(results.empty());
-    // ext-wifi's 5 GHz BSS shares channel 36.
-    bool heard = false;
-    for (const auto* res : results) {
-        for (const auto& n : res->neighbors)
-            heard = heard || n.bssid == BSSID(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x21);
-    }
-    EXPECT_TRUE(heard);
-    send(kGateway, CmduBuilder(CMDU_TYPE_AP_CAPABILITY_QUERY, 54).build());
-    r = await(CMDU_TYPE_AP_CAPABILITY_REPORT, kGateway, 54);
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(find_tlv<ap_capability_tlv>(*r->cmdu));
-    EXPECT_EQ(all_tlvs<ap_radio_basic_capabilities_tlv>(*r->cmdu).size(), 2u);
-    EXPECT_EQ(all_tlvs<ap_he_capabilities_tlv>(*r->cmdu).size(), 2u);
-}
-
-TEST_F(MeshsimTest, TimelineRoamAndSilentExtender) {
-    sim_->run_timeline_until(50000);  // the laptop's signal drops, then it roams to the gateway
-    ASSERT_TRUE(run_until([&] { return notified(kGateway, kLaptop, kGw5, true); }));
-    EXPECT_TRUE(notified(kExtWired, kLaptop, kWired5, false));
-    EXPECT_EQ(sim_->client_bss(1), kGw5);
-
-    sim_->run_timeline_until(150000);  // ext-wifi goes silent
-    EXPECT_FALSE(sim_->reachable(2));
-    ASSERT_TRUE(run_until([&] { return notified(kGateway, kExtWifiBsta, kGwBh, false); }));
-    const uint64_t dropped = sim_->stats().frames_dropped;
-    send(kExtWifi, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 60).build());
-    ASSERT_TRUE(run_until([&] { return sim_->stats().frames_dropped > dropped; }));
-    EXPECT_FALSE(find(CMDU_TYPE_TOPOLOGY_RESPONSE, kExtWifi, 60));
-    // The gateway no longer names it.
-    CmduPtr c = topology_of(kGateway, 61);
-    ASSERT_TRUE(c);
-    for (const auto* n : all_tlvs<neighbor_device_list_tlv>(*c)) {
-        for (const auto& x : n->neighbors)
-            EXPECT_NE(x.al_mac_address, kExtWifi);
-    }
-    sim_->run_timeline_until(270000);  // back
-    EXPECT_TRUE(sim_->reachable(2));
-    EXPECT_TRUE(topology_of(kExtWifi, 62));
-    sim_->run_timeline_until(330000);  // ext-wired's cable is pulled
-    EXPECT_FALSE(sim_->reachable(1));
 }
 
 TEST_F(MeshsimTest, GarbageDoesNotDisturbTheAgents) {
@@ -795,117 +420,6 @@ TEST_F(MeshsimTest, EveryAnswerDissectsCleanlyInTshark) {
     EXPECT_EQ(fscanf(p, "%u", &frames), 1);
     pclose(p);
     EXPECT_GE(frames, 25u);
-}
-
-namespace {
-// Radio of ext-wired (5 GHz, class 125 channel 149 in the scenario).
-const MAC kWiredRadio5(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x20);
-const MAC kWiredRadio24(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x10);
-
-// The preference that leaves only the 80 MHz block centred on CENTRE operable in 5 GHz.
-channel_preference_tlv only_block(const MAC& radio, uint8_t centre) {
-    channel_preference_tlv p;
-    p.radio_id = radio;
-    for (uint8_t oc = 115; oc <= 130; ++oc) {
-        channel_preference_tlv::op_class e;
-        e.op_class = oc;
-        if (oc == 128)
-            for (uint8_t c : {42, 58, 106, 122, 138, 155, 171})
-                if (c != centre)
-                    e.channels.push_back(c);
-        e.num_channels = static_cast<uint8_t>(e.channels.size());
-        p.op_classes.push_back(e);
-    }
-    p.num_op_classes = static_cast<uint8_t>(p.op_classes.size());
-    return p;
-}
-}  // namespace
-
-TEST_F(MeshsimTest, ChannelSelectionMovesTheRadioAndTheReportSaysSo) {
-    CmduBuilder b(CMDU_TYPE_CHANNEL_SELECTION_REQUEST, 70);
-    b.add(only_block(kWiredRadio5, 106));
-    b.add(transmit_power_limit_tlv{TLV_TYPE_TRANSMIT_POWER_LIMIT, kWiredRadio24, 12});
-    send(kExtWired, b.build());
-    const Received* r = await(CMDU_TYPE_CHANNEL_SELECTION_RESPONSE, kExtWired, 70);
-    ASSERT_TRUE(r);
-    auto answers = all_tlvs<channel_selection_response_tlv>(*r->cmdu);
-    ASSERT_EQ(answers.size(), 2u);  // one per radio named
-    EXPECT_EQ(answers[0]->radio_id, kWiredRadio5);
-    EXPECT_EQ(answers[0]->response_code, CHANNEL_SELECTION_ACCEPT);
-    EXPECT_EQ(answers[1]->radio_id, kWiredRadio24);
-    const Received* rep = await(CMDU_TYPE_OPERATING_CHANNEL_REPORT, kExtWired);
-    ASSERT_TRUE(rep);
-    auto reports = all_tlvs<operating_channel_report_tlv>(*rep->cmdu);
-    ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[1]->radio_id, kWiredRadio5);
-    ASSERT_EQ(reports[1]->op_classes.size(), 2u);  // the 20 MHz primary and the 80 MHz block
-    EXPECT_EQ(reports[1]->op_classes[0].op_class, 121);
-    EXPECT_EQ(reports[1]->op_classes[0].channel, 100);
-    EXPECT_EQ(reports[1]->op_classes[1].op_class, 128);
-    EXPECT_EQ(reports[1]->op_classes[1].channel, 106);
-    EXPECT_EQ(reports[0]->current_tx_power_eirp, 12);
-    EXPECT_EQ(sim_->scenario().agents[1].radios[1].bandwidth_mhz, 80);
-
-    // Everything excluded: declined, the radio stays.
-    channel_preference_tlv none = only_block(kWiredRadio5, 0);
-    for (auto& e : none.op_classes)
-        e.channels.clear();
-    send(kExtWired, CmduBuilder(CMDU_TYPE_CHANNEL_SELECTION_REQUEST, 71).add(none).build());
-    r = await(CMDU_TYPE_CHANNEL_SELECTION_RESPONSE, kExtWired, 71);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(all_tlvs<channel_selection_response_tlv>(*r->cmdu)[0]->response_code,
-              CHANNEL_SELECTION_DECLINE_VIOLATES_PREFERENCE);
-    EXPECT_EQ(sim_->scenario().agents[1].radios[1].channel, 100);
-}
-
-TEST_F(MeshsimTest, ARadarMoveIsReportedUnaskedAndThePolicySetsTheMetricsPace) {
-    // Configured: the agent knows its controller.
-    const Received* search = await(CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH, kExtWired);
-    ASSERT_TRUE(search);
-    CmduBuilder b(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE, search->cmdu->message_id);
-    b.add(supported_role_tlv{}).add(supported_freq_band_tlv{});
-    send(kExtWired, b.build());
-    ASSERT_TRUE(run_until([&] { return sim_->configured(1); }));
-
-    meshsim::EventConf e;
-    e.kind = meshsim::EventConf::channel;
-    e.index = 1;
-    e.radio = 1;
-    e.primary = 36;
-    e.bandwidth_mhz = 40;
-    e.reason = "radar";
-    sim_->apply(e);
-    const Received* rep = await(CMDU_TYPE_OPERATING_CHANNEL_REPORT, kExtWired);
-    ASSERT_TRUE(rep);
-    const auto* o = all_tlvs<operating_channel_report_tlv>(*rep->cmdu)[1];
-    ASSERT_EQ(o->op_classes.size(), 2u);
-    EXPECT_EQ(o->op_classes[0].channel, 36);
-    EXPECT_EQ(o->op_classes[1].op_class, 116);  // 40 MHz, primary below
-    e.primary = 37;                             // not a channel: nothing changes
-    sim_->apply(e);
-    EXPECT_EQ(sim_->scenario().agents[1].radios[1].channel, 36);
-
-    ozr_clock::set_manual(1000000);
-    CmduBuilder p(CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST, 72);
-    p.add<metric_reporting_policy_tlv>().ap_metrics_reporting_interval = 2;
-    send(kExtWired, p.build());
-    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWired, 72));
-    EXPECT_EQ(sim_->metrics_interval(1), 2u);
-    sim_->run_metrics_reporting();
-    EXPECT_EQ(sim_->ap_metrics_sent(1), 0u);  // not due yet
-    for (int k = 0; k < 3; ++k) {
-        ozr_clock::advance(2000);
-        sim_->run_metrics_reporting();
-    }
-    ozr_clock::use_real();
-    EXPECT_EQ(sim_->ap_metrics_sent(1), 3u);
-    EXPECT_EQ(sim_->ap_metrics_sent(0), 0u);  // the others have no policy
-    ASSERT_TRUE(run_until([&] {
-        size_t n = 0;
-        for (const auto& r : got_)
-            n += r.cmdu->message_type == CMDU_TYPE_AP_METRICS_RESPONSE && r.src == kExtWired;
-        return n == 3;
-    }));
 }
 
 // Agents retransmit what the controller acknowledges until its 1905 Ack comes (at most

@@ -301,43 +301,16 @@ TEST_F(UpdateTest, SerialNumberFromM1) {
     EXPECT_EQ(get_serial_number_from_M1(m1.data(), m1.size(), sn, 0), -1);
 }
 
-TEST_F(UpdateTest, ClientCapabilityReportKeepsTheAssociationFrame) {
-    ASSERT_EQ(map_update_from_cmdu(topology_response({{phone, fh5}}).get()), 0);
-    CmduBuilder b(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, 13);
-    b.source(ext);
-    b.add(client_info_tlv{TLV_TYPE_CLIENT_INFO, fh5, phone});
-    client_capability_report_tlv rep;
-    rep.frame_body = {0x31, 0x04, 0x0a, 0x00, 0x00, 0x04, 'h', 'o', 'm', 'e'};
-    b.add(rep);
-    ASSERT_EQ(map_update_from_cmdu(b.build().get()), 0);
-    map_sta_info_t* s = get_sta(phone);
-    ASSERT_EQ(s->assoc_frame_len, 10);
-    EXPECT_EQ(std::memcmp(s->assoc_frame, rep.frame_body.data(), 10), 0);
-
-    // An oversized body is cut to the cap; a failed report changes nothing.
-    std::vector<uint8_t> big(4000, 0xDD);
-    ASSERT_EQ(map_update_sta_assoc_frame(phone, big.data(), big.size()), 0);
-    EXPECT_EQ(s->assoc_frame_len, MAP_MAX_ASSOC_FRAME_LEN);
-    CmduBuilder f(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, 14);
-    f.source(ext);
-    f.add(client_info_tlv{TLV_TYPE_CLIENT_INFO, fh5, phone});
-    client_capability_report_tlv fail;
-    fail.result_code = CLIENT_CAPABILITY_UNSPECIFIED_FAILURE;
-    f.add(fail);
-    ASSERT_EQ(map_update_from_cmdu(f.build().get()), 0);
-    EXPECT_EQ(s->assoc_frame_len, MAP_MAX_ASSOC_FRAME_LEN);
-    EXPECT_EQ(map_update_sta_assoc_frame(mac(9, 9), big.data(), 10), -1);
-}
-
-TEST_F(UpdateTest, ClientCapabilityReportParsesTheStationsCapabilities) {
+// A Client Capability Report: the station keeps the (re)association body, cut to its cap,
+// and the capabilities parsed from it until it moves; a failed report changes nothing.
+TEST_F(UpdateTest, ClientCapabilityReportKeepsTheBodyAndItsCapabilities) {
     ASSERT_EQ(map_update_from_cmdu(topology_response({{phone, fh5}}).get()), 0);
     EXPECT_EQ(get_sta(phone)->caps, nullptr);
     // The radio's band, as its basic capabilities would have told.
     ASSERT_NE(get_sta(phone)->bss, nullptr);
     get_sta(phone)->bss->radio->band_mask = MAP_BAND_MASK_5G;
-    // Association body on the 5 GHz BSS: fixed fields, SSID, Supported
-    // Channels (36 x4), HT Capabilities, Extended Capabilities with BSS
-    // Transition, RM Enabled Capabilities.
+    // Association body on the 5 GHz BSS: fixed fields, SSID, Supported Channels (36 x4),
+    // HT Capabilities, Extended Capabilities with BSS Transition, RM Enabled Capabilities.
     std::vector<uint8_t> body = {0x31, 0x04, 0x0a, 0x00, 0x00, 0x04, 'h', 'o',
                                  'm',  'e',  36,   2,    36,   4,    45,  26};
     std::vector<uint8_t> ht(26, 0);
@@ -346,52 +319,50 @@ TEST_F(UpdateTest, ClientCapabilityReportParsesTheStationsCapabilities) {
     ht[4] = 0xff;  // MCS 8-15
     body.insert(body.end(), ht.begin(), ht.end());
     body.insert(body.end(), {127, 3, 0x00, 0x00, 0x08, 70, 5, 0x01, 0, 0, 0, 0});
-
-    CmduBuilder b(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, 21);
-    b.source(ext);
-    b.add(client_info_tlv{TLV_TYPE_CLIENT_INFO, fh5, phone});
-    client_capability_report_tlv rep;
-    rep.frame_body = body;
-    b.add(rep);
-    CmduPtr report = b.build();
-    ASSERT_EQ(parse_update_client_capability(report.get()), 0);
-    const map_sta_assoc_caps* c = get_sta(phone)->caps;
+    auto report = [&](const std::vector<uint8_t>& frame, uint8_t result) {
+        CmduBuilder b(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, 21);
+        b.source(ext);
+        b.add(client_info_tlv{TLV_TYPE_CLIENT_INFO, fh5, phone});
+        client_capability_report_tlv rep;
+        rep.result_code = result;
+        rep.frame_body = frame;
+        b.add(rep);
+        return b.build();
+    };
+    CmduPtr good = report(body, CLIENT_CAPABILITY_SUCCESS);
+    ASSERT_EQ(map_update_from_cmdu(good.get()), 0);
+    map_sta_info_t* s = get_sta(phone);
+    ASSERT_EQ(s->assoc_frame_len, body.size());
+    EXPECT_EQ(std::memcmp(s->assoc_frame, body.data(), body.size()), 0);
+    const map_sta_assoc_caps* c = s->caps;
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->listen_interval, 10);
-    EXPECT_TRUE(c->ht_support);
     EXPECT_TRUE(c->btm_support);
-    EXPECT_TRUE(c->rrm_support);
     EXPECT_EQ(c->max_rx_spatial_streams, 2);
     ASSERT_EQ(c->supported_channel_count, 4);
     EXPECT_EQ(c->supported_channels[3], 48);  // 5 GHz step
-    EXPECT_EQ(get_sta(phone)->assoc_frame_len, body.size());
 
-    // A body that yields nothing keeps what was parsed before.
+    // A failed report, or a body that yields nothing, keeps what was parsed before.
+    ASSERT_EQ(map_update_from_cmdu(report({}, CLIENT_CAPABILITY_UNSPECIFIED_FAILURE).get()), 0);
+    EXPECT_EQ(s->assoc_frame_len, body.size());
     const uint8_t fixed_only[] = {0x31, 0x04, 0x0a, 0x00};
     EXPECT_EQ(parse_update_client_capability(phone, fixed_only, sizeof fixed_only), -1);
-    EXPECT_EQ(get_sta(phone)->caps, c);
+    EXPECT_EQ(s->caps, c);
     EXPECT_EQ(parse_update_client_capability(phone, nullptr, 10), -1);
     EXPECT_EQ(parse_update_client_capability(mac(9, 9), body.data(), body.size()), -1);
     EXPECT_EQ(parse_update_client_capability(nullptr), -1);
+    // An oversized body is cut to the cap.
+    std::vector<uint8_t> big(4000, 0xDD);
+    ASSERT_EQ(map_update_sta_assoc_frame(phone, big.data(), big.size()), 0);
+    EXPECT_EQ(s->assoc_frame_len, MAP_MAX_ASSOC_FRAME_LEN);
+    EXPECT_EQ(map_update_sta_assoc_frame(mac(9, 9), big.data(), 10), -1);
 
-    // The stack's own intake parses it too; moving to another BSS forgets it.
+    // Moving to another BSS forgets the capabilities; the next report brings them back.
     ASSERT_EQ(map_update_from_cmdu(topology_response({{phone, fh24}}).get()), 0);
     EXPECT_EQ(get_sta(phone)->caps, nullptr);
     ASSERT_EQ(map_update_from_cmdu(topology_response({{phone, fh5}}).get()), 0);
-    ASSERT_EQ(map_update_from_cmdu(report.get()), 0);
+    ASSERT_EQ(map_update_from_cmdu(good.get()), 0);
     ASSERT_NE(get_sta(phone)->caps, nullptr);
     EXPECT_TRUE(get_sta(phone)->caps->btm_support);
-}
-
-TEST_F(UpdateTest, ProfilesAndNullInput) {
-    map_set_profiles(3, 2);
-    EXPECT_EQ(get_map_profile(), 3);
-    EXPECT_EQ(get_policy_profile(), 2);
-    EXPECT_EQ(get_root_ale_node()->map_profile, 3);
-    map_set_profiles(2, 2);
-    EXPECT_EQ(map_update_from_cmdu(nullptr), -1);
-    CmduPtr other = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 1).build();
-    EXPECT_EQ(map_update_from_cmdu(other.get()), 0);  // nothing to keep
 }
 
 // Topology Response of AL, from its bytes: one interface 06:00:00:00:x:y (AL's last two
