@@ -6,13 +6,11 @@
 // the expected state shows or a deadline passes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +25,7 @@
 
 #include "meshview.h"
 #include "support/private_bus.h"
+#include "support/process.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -48,71 +47,32 @@ bool executable(const std::string& path) {
     return access(path.c_str(), X_OK) == 0;
 }
 
-int free_tcp_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
-// A child process with stdout and stderr in LOG; killed at destruction.
+// A child process with stdout and stderr in LOG (inside network namespace NETNS when one is
+// named); stopped at destruction.
 class Proc {
   public:
     ~Proc() { stop(); }
     bool start(const std::vector<std::string>& argv, const std::string& log,
                const std::string& netns = "") {
-        pid_ = fork();
-        if (pid_ < 0)
-            return false;
-        if (pid_ == 0) {
-            int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd >= 0) {
-                dup2(fd, 1);
-                dup2(fd, 2);
-            }
-            std::vector<std::string> args = argv;
-            if (!netns.empty())
-                args.insert(args.begin(), {"/usr/sbin/ip", "netns", "exec", netns});
-            std::vector<char*> a;
-            for (auto& s : args)
-                a.push_back(const_cast<char*>(s.c_str()));
-            a.push_back(nullptr);
-            execv(a[0], a.data());
-            _exit(127);
-        }
-        return true;
+        std::vector<std::string> args(argv.begin() + 1, argv.end());
+        if (!netns.empty())
+            args.insert(args.begin(), {"netns", "exec", netns, argv[0]});
+        pid_ = ozr_test::spawn(netns.empty() ? argv[0] : "/usr/sbin/ip", args, log);
+        return pid_ > 0;
     }
     bool alive() {
-        if (pid_ <= 0)
-            return false;
-        int st = 0;
-        if (waitpid(pid_, &st, WNOHANG) == pid_) {
+        if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == pid_)
             pid_ = -1;
-            return false;
-        }
-        return true;
+        return pid_ > 0;
     }
     void stop() {
         if (pid_ <= 0)
             return;
         kill(pid_, SIGTERM);
-        for (int i = 0; i < 50; ++i) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return;
-            }
-            usleep(100000);
+        if (!ozr_test::eventually([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 5)) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
         }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
 
@@ -208,7 +168,7 @@ class E2E : public ::testing::Test {
         const int pid = static_cast<int>(getpid());
         segment_ = "239.204." + std::to_string((pid >> 8) & 0xff) + "." +
                    std::to_string(pid & 0xff) + ":" + std::to_string(32000 + pid % 2000);
-        rest_port_ = free_tcp_port();
+        rest_port_ = ozr_test::free_port();
         url_ = "http://127.0.0.1:" + std::to_string(rest_port_);
         const std::string dir = root_.dir() + "/configs/easymesh";
         ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
