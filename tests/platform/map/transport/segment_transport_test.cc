@@ -60,7 +60,6 @@ struct Station {
 };
 
 const MAC kA0 = mac_of("02:00:00:00:0a:01");
-const MAC kAAl = mac_of("02:00:00:00:0a:ff");
 const MAC kB0 = mac_of("02:00:00:00:0b:01");
 const MAC kB1 = mac_of("02:00:00:00:0b:02");
 const MAC kBAl = mac_of("02:00:00:00:0b:ff");
