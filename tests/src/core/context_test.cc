@@ -39,35 +39,6 @@ class ContextTest : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(ContextTest, InstanceLivesFromConstructionToDestruction) {
-    TempRoot root;
-    LogCapture log(root);
-    EXPECT_EQ(Context::instance(), nullptr);
-    {
-        Context ctx(&loop_);
-        EXPECT_EQ(Context::instance(), &ctx);
-        EXPECT_EQ(ctx.loop, &loop_);
-        EXPECT_NE(ctx.graph_minder, nullptr);
-        EXPECT_NE(ctx.controller_minder, nullptr);
-        EXPECT_EQ(ctx.graph_minder->logger()->path(), "root.graph");
-        EXPECT_EQ(ctx.data_minder->logger()->path(), "root.data");
-    }
-    EXPECT_EQ(Context::instance(), nullptr);
-}
-
-TEST_F(ContextTest, CategoryLevelComesFromTheConfig) {
-    TempRoot root;
-    LogCapture log(root, 5);
-    log.config().levels["root.graph"] = 7;
-    Context ctx(&loop_);
-    EXPECT_EQ(ctx.graph_minder->logger()->level(), 7);
-    EXPECT_TRUE(ctx.graph_minder->logger()->will_log(7));
-    EXPECT_EQ(ctx.data_minder->logger()->level(), -1);  // inherits root's notice
-    EXPECT_FALSE(ctx.data_minder->logger()->will_log(6));
-    ctx.data_minder->set_log_level(6);
-    EXPECT_TRUE(ctx.data_minder->logger()->will_log(6));
-}
-
 TEST_F(ContextTest, InitAndStartFollowTheirOrders) {
     TempRoot root;
     LogCapture log(root, 7);
@@ -89,21 +60,6 @@ TEST_F(ContextTest, InitAndStartFollowTheirOrders) {
     }
     // The data minder opened the debug database under the root.
     EXPECT_TRUE(ozr_test::file_exists(root.path("/configs/easymesh/ozr_dbg_db.json")));
-}
-
-TEST_F(ContextTest, DataMinderFailureStopsInitWithOneLine) {
-    TempRoot root;
-    LogCapture log(root, 7);
-    // The database folder cannot be created: /configs is a file.
-    ozr_test::write_text(root.path("/configs"), "not a folder");
-    Context ctx(&loop_);
-    Err e = ctx.init();
-    EXPECT_EQ(e.code, 1);
-    std::string text = log.text();
-    EXPECT_EQ(count_of(text, "failed to initialize"), 1u);
-    EXPECT_EQ(count_of(text, "notice root: data_minder failed to initialize"), 1u);
-    // Later minders were not initialised: the controller's watchdog never started.
-    EXPECT_FALSE(ctx.controller_minder->watchdog_timer().is_started());
 }
 
 TEST_F(ContextTest, ShutdownClosesEveryHandleAndLeavesNoneAlive) {

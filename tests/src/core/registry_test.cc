@@ -43,19 +43,6 @@ class Registry : public ::testing::Test {
 
 // Each case hooks its own message types: the registry lives for the whole process.
 
-TEST_F(Registry, StackTableCoversTheTypesTheDaemonHooks) {
-    const uint16_t hooked[] = {0x0006, 0x8002, 0x800E, 0x8010, 0x8012, 0x8008, 0x0000,
-                               0x0003, 0x0001, 0x800A, 0x801A, 0x800C, 0x8026, 0x8033,
-                               0x801C, 0x8005, 0x8015, 0x0007, 0x0009, 0x0004, 0x0008};
-    for (uint16_t t : hooked)
-        EXPECT_GE(find_gmap_cb_index(t), 0) << std::hex << t;
-    for (uint16_t t : {0x0002, 0x0005, 0x000A, 0x8000, 0x8007})
-        EXPECT_GE(find_gmap_cb_index(t), 0);
-    EXPECT_EQ(find_gmap_cb_index(0x8003), -1);  // policy configuration is only sent
-    EXPECT_EQ(find_gmap_cb_index(0x1234), -1);
-    EXPECT_EQ(map_dispatch_cmdu(nullptr), -1);
-}
-
 TEST_F(Registry, TwoHandlersHookOnceAndRunInRegistrationOrder) {
     entry(0x0003).handler = fake_stack_handler;
     add_cmdu_handler(0x0003, nullptr, tracer("graph"));
@@ -79,19 +66,6 @@ TEST_F(Registry, NonZeroStackResultSkipsAfterButNotBefore) {
     g_stack_result = 0;
     EXPECT_EQ(receive(0x8015), 0);
     EXPECT_EQ(g_trace, (std::vector<std::string>{"before", "stack:32789", "after"}));
-}
-
-TEST_F(Registry, EmptyRegistrationStillHooksTheType) {
-    entry(0x0004).handler = fake_stack_handler;
-    add_cmdu_handler(0x0004, nullptr, nullptr);
-    EXPECT_EQ(entry(0x0004).handler, cmdu_dispatch);
-    const Callbacks* cb = find_cmdu_callbacks(0x0004);
-    ASSERT_NE(cb, nullptr);
-    EXPECT_TRUE(cb->before.empty());
-    EXPECT_TRUE(cb->after.empty());
-    g_stack_result = 1;
-    EXPECT_EQ(receive(0x0004), 1);  // the stack's result passes through
-    EXPECT_EQ(g_trace, (std::vector<std::string>{"stack:4"}));
 }
 
 TEST_F(Registry, TypeWithoutStackHandlerRunsBeforeThenAfter) {

@@ -393,23 +393,6 @@ TEST(ApConfigDbChange, RecordOperationsAnswerAndLogAsExpected) {
                        ",\n" + record_text("B2", "", "", "", "", "", "NotDetected")));
 }
 
-TEST(ApConfigDbChange, NothingIsRewrittenWhenNothingChanged) {
-    TempRoot root;
-    ApConfigDb db;
-    ASSERT_TRUE(db.db_init());
-    ASSERT_TRUE(db.db_add_record("A1", rec("A1")));
-    const unsigned long long writes = db.writes();
-    EXPECT_TRUE(db.db_update_record("A1", rec("A1")));
-    MetricPolCfg pol;
-    CtlrTopoCfg topo;
-    EXPECT_TRUE(db.db_update_map_policy_cfg(pol));
-    EXPECT_TRUE(db.db_update_controller_topo_cfg(topo));
-    EXPECT_EQ(db.writes(), writes);
-    pol.metrics_report_interval = 30;
-    EXPECT_TRUE(db.db_update_map_policy_cfg(pol));
-    EXPECT_EQ(db.writes(), writes + 1);
-}
-
 TEST(ApConfigDbChange, AnUnwritableFolderKeepsTheChangeInMemoryAndTheNextChangeWritesIt) {
     TempRoot root;
     LogCapture log(root);

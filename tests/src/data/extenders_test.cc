@@ -144,32 +144,6 @@ class Extenders : public ozr_test::MeshStack {
 
 // ---- admission ------------------------------------------------------------------------------
 
-TEST_F(Extenders, AdmissionStoresTheUpperCaseSerialAndRefusesItTwice) {
-    ASSERT_TRUE(dm_->add_ap_white_list("ex2026a"));
-    EXPECT_EQ(status_of("EX2026A"), "NotDetected");
-    EXPECT_NE(log_.text().find("DataMinder::add_ap_white_list()- converted to Upper case, sn: "
-                               "EX2026A"),
-              std::string::npos);
-    const ApInfo* e = dm_->ramdb_find("ex2026a");
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->hostname, "host_EX2026A");
-    EXPECT_EQ(e->ipv4, "192.168.1.1");
-    EXPECT_FALSE(e->online);
-    ASSERT_NE(dm_->timer_info("EX2026A"), nullptr);
-    EXPECT_FALSE(dm_->timer_info("EX2026A")->online_wait_timer->is_started());
-    ASSERT_NE(hkt_->find_hkt_from_serial("ex2026a"), nullptr);
-    EXPECT_EQ(hkt_->find_hkt_from_serial("ex2026a")->serial_number, "EX2026A");
-    EXPECT_EQ(dm_->get_ap_onboarding_status("Ex2026A"), ApStatus::NOT_DETECTED);
-
-    EXPECT_FALSE(dm_->add_ap_white_list("EX2026A"));
-    EXPECT_NE(log_.text().find("DataMinder::add_ap_white_list() - Add AP Already exist for sn: "
-                               "EX2026A"),
-              std::string::npos);
-    EXPECT_EQ(dm_->get_white_list_aps(), std::vector<std::string>{"EX2026A"});
-    EXPECT_EQ(hkt_->hkt_nodes().size(), 1u);
-    EXPECT_NE(read_text(root_.path(kDb)).find("\"serial-number\": \"EX2026A\""), std::string::npos);
-}
-
 TEST_F(Extenders, AdmissionRefusesUnusableSerialsAndAFullWhiteList) {
     for (const std::string& bad :
          {std::string(), std::string(34, 'A'), std::string("A\nB"), std::string("A B")})

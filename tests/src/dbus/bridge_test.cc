@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/context.h"
 #include "support/temp_root.h"
 
 using ozr_test::count_of;
@@ -75,7 +74,6 @@ class Bridge : public ::testing::Test {
         ASSERT_EQ(pair_.init_sock_pair(), 0);
     }
     void TearDown() override {
-        delete ctx_;
         uv_close(reinterpret_cast<uv_handle_t*>(async_),
                  [](uv_handle_t* h) { delete reinterpret_cast<uv_async_t*>(h); });
         uv_run(&loop_, UV_RUN_DEFAULT);
@@ -100,7 +98,6 @@ class Bridge : public ::testing::Test {
     uv_async_t* async_ = nullptr;
     SockPairHdlr pair_;
     std::vector<Seen> seen_;
-    Context* ctx_ = nullptr;
 };
 }  // namespace
 
@@ -164,71 +161,3 @@ TEST_F(Bridge, AMethodCallWaitsForTheLoopsResult) {
     EXPECT_TRUE(seen_[0].had_rpc);
 }
 
-TEST_F(Bridge, ShutdownReleasesAWaitingCallerAndRefusesNewMessages) {
-    std::atomic<int32_t> result{12345};
-    std::thread service([&] { result = call_method(pair_, "late", DBUS_MSG_DEBUG, nullptr); });
-    // The loop never runs: the caller would wait forever without the shutdown.
-    while (count_of(log_.text(), "dbus uv async posted") == 0)
-        poll(nullptr, 0, 1);
-    ozr_dbus_begin_shutdown();
-    service.join();
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(count_of(log_.text(), "shutting down, the call is abandoned"), 1u);
-    EXPECT_TRUE(ozr_dbus_stopping());
-    EXPECT_EQ(send_signal(pair_, "refused", DBUS_MSG_ADD_EXTENDER), -1);
-    // The abandoned message is freed without touching its gone reply socket.
-    pair_.discard_pending();
-    uv_run(&loop_, UV_RUN_NOWAIT);
-    EXPECT_TRUE(seen_.empty());
-}
-
-TEST_F(Bridge, AFloodFillsTheSocketPairThenDropsWithALineEach) {
-    constexpr int kSent = 20000;
-    int refused = 0;
-    std::thread service([&] {
-        for (int i = 0; i < kSent; ++i)
-            if (send_signal(pair_, std::to_string(i), DBUS_MSG_CLIENT_DEAUTH) != 0)
-                ++refused;
-    });
-    service.join();
-    ASSERT_GT(refused, 0);  // the socket pair is bounded
-    ASSERT_TRUE(run_until([&] { return static_cast<int>(seen_.size()) == kSent - refused; }));
-    EXPECT_EQ(static_cast<int>(count_of(log_.text(), "write failed with error")), refused);
-    // What got through is in order.
-    for (size_t i = 1; i < seen_.size(); ++i)
-        ASSERT_LT(std::stoi(seen_[i - 1].text), std::stoi(seen_[i].text));
-}
-
-TEST_F(Bridge, TheDaemonsDispatcherAnswersEveryCaller) {
-    ctx_ = new Context(&loop_);
-    pair_.set_dispatch(nullptr);  // ozr_dbus_cb_hdlr
-    std::atomic<int32_t> info{12345}, unknown{12345};
-    std::thread service([&] {
-        ZkaExtenderData_T req{};
-        std::strcpy(req.sn, "SN1");
-        RpcSockHdlr rpc(root_logger);
-        ASSERT_EQ(rpc.init_sock(), 0);
-        // getextenderinfo whose reply buffer is missing.
-        ASSERT_EQ(
-            pair_.write_sock_pair(&req, sizeof req, nullptr, 0, &rpc, DBUS_MSG_GET_EXTENDER_INFO),
-            0);
-        info = rpc.read_server_sock();
-        // A type inside 1..20 that nothing handles.
-        unknown = call_method(pair_, "x", static_cast<DbusMsgType>(1), nullptr);
-        // A method without a reply socket is logged and not answered.
-        char* copy = static_cast<char*>(std::malloc(sizeof req));
-        std::memcpy(copy, &req, sizeof req);
-        EXPECT_EQ(
-            pair_.write_sock_pair(copy, sizeof req, nullptr, 0, nullptr, DBUS_MSG_REMOVE_EXTENDER),
-            0);
-    });
-    ASSERT_TRUE(
-        run_until([&] { return unknown != 12345 && count_of(log_.text(), "sock is NULL") == 1; }));
-    service.join();
-    EXPECT_EQ(info, ZKA_OZR_NO_REPLY_BUFFER);
-    EXPECT_EQ(unknown, -1);
-    std::string text = log_.text();
-    EXPECT_EQ(count_of(text, "invalid msg type 1"), 1u);
-    EXPECT_EQ(count_of(text, "OZR Get Extender Info hdlr invoked 9"), 1u);
-    EXPECT_EQ(count_of(text, "remove_extender"), 0u);  // never reached without its socket
-}

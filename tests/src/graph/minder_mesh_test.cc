@@ -30,56 +30,6 @@ class ScriptedMesh : public ::testing::Test {
     Harness h;
 };
 
-TEST_F(ScriptedMesh, NodesNamesAndLinksFollowTheResponses) {
-    Graph& g = h.g();
-    ASSERT_NE(g.root, nullptr);
-    ASSERT_NE(g.local_agent, nullptr);
-    EXPECT_EQ(g.root->label(), "Root 02:00:00:00:00:01");
-    EXPECT_EQ(g.local_agent->name, "Local_agent");
-    ASSERT_NE(dev(h, M::e1), nullptr);
-    ASSERT_NE(dev(h, M::e2), nullptr);
-    EXPECT_EQ(dev(h, M::e1)->name, "B1");
-    EXPECT_EQ(dev(h, M::e2)->name, "B2");
-
-    // E2's backhaul STA is a station owned by E2, associated to E1's backhaul BSS.
-    const Sta* bsta = g.find_sta(M::e2_bsta);
-    ASSERT_NE(bsta, nullptr);
-    EXPECT_TRUE(bsta->is_backhaul_sta);
-    EXPECT_EQ(bsta->owner_device, M::e2);
-    EXPECT_EQ(g.find_device(M::e2_bsta), dev(h, M::e2));
-    const WirelessLink* bh = dev(h, M::e1)->find_wireless_link(M::e2_bsta);
-    ASSERT_NE(bh, nullptr);
-    EXPECT_TRUE(bh->is_backbone);
-    EXPECT_EQ(bh->bssid, M::e1_bh);
-    EXPECT_EQ(bh->medium, Medium::WIFI_5G_LOW);
-    EXPECT_EQ(bsta->bsta_medium, Medium::WIFI_5G_LOW);
-
-    // Wired adjacencies both ways, none over the Wi-Fi adjacency of E1 and E2.
-    EXPECT_NE(g.root->find_wired_link(M::local), nullptr);
-    EXPECT_NE(g.local_agent->find_wired_link(M::root), nullptr);
-    EXPECT_NE(g.local_agent->find_wired_link(M::e1), nullptr);
-    EXPECT_NE(dev(h, M::e1)->find_wired_link(M::local), nullptr);
-    EXPECT_EQ(dev(h, M::e1)->find_wired_link(M::e2), nullptr);
-    EXPECT_EQ(dev(h, M::e2)->find_wired_link(M::e1), nullptr);
-
-    // Clients: C1 on the local agent, C2 on E2, the wired client behind E1's LAN port only
-    // (the local agent learns it through its bridge).
-    EXPECT_NE(g.local_agent->find_wireless_link(M::c1), nullptr);
-    EXPECT_NE(dev(h, M::e2)->find_wireless_link(M::c2), nullptr);
-    ASSERT_NE(g.find_sta(M::wired), nullptr);
-    EXPECT_NE(dev(h, M::e1)->find_wired_link(M::wired), nullptr);
-    EXPECT_EQ(g.local_agent->find_wired_link(M::wired), nullptr);
-    EXPECT_EQ(g.find_sta(M::c2)->get_working_device(), dev(h, M::e2));
-
-    std::string log = h.log();
-    // Created before E1's capabilities told the band of its radio.
-    EXPECT_NE(log.find("added associated medium? link for B1 [MAC: 02:00:00:00:03:00] BSSID: "
-                       "[02:00:00:00:30:06] =>  [MAC: 02:00:00:00:40:04]"),
-              std::string::npos);
-
-    EXPECT_NE(log.find("B2 02:00:00:00:04:00 added new device"), std::string::npos);
-}
-
 TEST_F(ScriptedMesh, BackhaulInformationAndQualityOverTime) {
     GraphMinder& gm = h.gm();
     gm.update_devices_backhaul_information();
@@ -265,18 +215,6 @@ TEST_F(ScriptedMesh, GarbageCollectionAndReappearance) {
     EXPECT_EQ(dev(h, M::e1)->name, "B1");
     EXPECT_EQ(dev(h, M::e2)->name, "B2");
     EXPECT_TRUE(h.g().find_sta(M::e2_bsta)->is_backhaul_sta);
-}
-
-TEST_F(ScriptedMesh, WorkingPathsGiveParentsAndCosts) {
-    h.assoc_metrics(M::e1, M::e2_bsta, M::e1_bh, 140);
-    Paths p = find_shortest_working_paths_for_devices(h.gm().mutable_logger(), h.g());
-    ASSERT_EQ(p.count(M::e2), 1u);
-    EXPECT_EQ(p[M::root].cost, 0u);
-    EXPECT_EQ(p[M::local].prev, h.g().root);
-    EXPECT_EQ(p[M::e1].prev, h.g().local_agent);
-    EXPECT_EQ(p[M::e2].prev, dev(h, M::e1));
-    EXPECT_EQ(p[M::e2].cost, 173u);
-    EXPECT_EQ(p[M::e2_bsta].cost, 173u);
 }
 
 }  // namespace

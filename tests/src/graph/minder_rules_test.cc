@@ -1,10 +1,9 @@
-// The graph minder's rules one by one: registration, timers, kind conflicts, the debounce,
-// measurement filters, RCPI conversion, stale links, client capabilities, traffic.
+// The graph minder's rules one by one: a gone minder, kind conflicts, the debounce,
+// measurement filters, RCPI conversion, stale links, client capabilities, link metrics.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "core/cmdu_registry.h"
 #include "graph/path_cost.h"
 #include "map/datamodel/datamodel.h"
 #include "minder_harness.h"
@@ -27,59 +26,11 @@ void build_mesh(Harness& h) {
     topology_round(h);
 }
 
-TEST(GraphMinderSetup, SixteenTypesHookedAndTwelveTimersStarted) {
-    Harness h;
-    const uint16_t types[] = {0x0006, 0x8002, 0x800E, 0x8010, 0x8012, 0x8008, 0x0000, 0x0003,
-                              0x0001, 0x800A, 0x801A, 0x800C, 0x8026, 0x8033, 0x801C, 0x8005};
-    for (uint16_t t : types) {
-        const Callbacks* cb = find_cmdu_callbacks(t);
-        ASSERT_NE(cb, nullptr) << t;
-        EXPECT_GE(cb->after.size(), 1u) << t;
-    }
-    const std::pair<const char*, long long> expected[] = {{"topo query", 60000},
-                                                          {"link metric query", 5000},
-                                                          {"beacon metric query", 30000},
-                                                          {"statistics query", 5000},
-                                                          {"vaps information query", 15000},
-                                                          {"heart beat", 30000},
-                                                          {"gc", 10000},
-                                                          {"backhaul information update", 2000},
-                                                          {"backhaul information sync", 10000},
-                                                          {"topo_change_check", 10000},
-                                                          {"unassoc_dynamic_schedule", 10000},
-                                                          {"sync_ssid_credential", 300000}};
-    for (size_t i = 0; i < 12; ++i) {
-        EXPECT_STREQ(GraphMinder::kTimers[i].name, expected[i].first);
-        EXPECT_EQ(GraphMinder::kTimers[i].period_ms, expected[i].second);
-        Timer* t = h.gm().find_timer(expected[i].first);
-        ASSERT_NE(t, nullptr);
-        EXPECT_TRUE(t->is_started());
-    }
-}
-
 TEST(GraphMinderSetup, AGoneMinderIgnoresTheCmdusItsHandlersStillReceive) {
     { Harness first; }
     Harness second;  // the first one's closures are still in the registry
     build_mesh(second);
     EXPECT_NE(dev(second, M::e2), nullptr);
-}
-
-TEST(GraphMinderSetup, ANewDeviceIsQueried) {
-    Harness h;
-    topology_round(h, false);
-    std::string log = h.log();
-    for (const char* what : {"topology query", "capability query"}) {
-        std::string sent = std::string("sent ") + what + " for MAC: 02:00:00:00:03:00";
-        std::string failed =
-            std::string("map_send_") +
-            (std::strcmp(what, "topology query") == 0 ? "topology_query" : "ap_capability_query") +
-            " failed for MAC: 02:00:00:00:03:00";
-        EXPECT_TRUE(log.find(sent) != std::string::npos || log.find(failed) != std::string::npos)
-            << what;
-    }
-    EXPECT_NE(log.find("on_new_device reset device 02:00:00:00:03:00 channel selection flag, "
-                       "res=0"),
-              std::string::npos);
 }
 
 TEST(GraphMinderNodes, KindConflictsReplaceTheNode) {
@@ -308,57 +259,6 @@ TEST(GraphMinderReports, ClientCapabilitiesFromTheAssociationRequest) {
     EXPECT_NE(log.find(" -steer category:Controlled-Steering-Class1"), std::string::npos);
     EXPECT_NE(log.find("SteeringMinder::apply_steer_re_node() sta MAC: 5c:00:00:00:00:01"),
               std::string::npos);
-}
-
-TEST(GraphMinderReports, TrafficStatisticsGiveThroughput) {
-    Harness h;
-    build_mesh(h);
-    auto stats = [&](uint32_t sent, uint32_t received) {
-        CmduBuilder b(CMDU_TYPE_AP_METRICS_RESPONSE, 902);
-        ap_metrics_tlv am;
-        am.bssid = M::local_fh;
-        am.channel_utilization = 128;
-        am.num_associated_stas = 1;
-        b.add(am);
-        associated_sta_traffic_stats_tlv ts;
-        ts.sta_mac = M::c1;
-        ts.bytes_sent = sent;
-        ts.bytes_received = received;
-        b.add(ts);
-        h.feed(b, M::local);
-    };
-    stats(0xFFFFFF00u, 1000);
-    h.advance(1000);
-    // 0x100 + 131072 bytes sent over the wrap, 262144 received, in one second.
-    stats(131072, 1000 + 262144);
-    const WirelessLink* w = h.g().local_agent->find_wireless_link(M::c1);
-    ASSERT_NE(w, nullptr);
-    EXPECT_EQ(w->totals[TrafficCounters::BYTES_SENT], 0xFFFFFF00ull + 0xFFull + 131072);
-    EXPECT_FLOAT_EQ(w->uplink_tput, 262.0f * 0.00762939453125f);
-    ASSERT_TRUE(h.g().local_agent->ap_metrics);
-    EXPECT_EQ(h.g().local_agent->ap_metrics->ap_metrics[0].channel_utilization, 50);
-    // A station the device does not serve.
-    CmduBuilder b(CMDU_TYPE_AP_METRICS_RESPONSE, 903);
-    associated_sta_traffic_stats_tlv ts;
-    ts.sta_mac = M::c2;
-    b.add(ts);
-    h.feed(b, M::local);
-    EXPECT_NE(h.log().find("cannot find wireless from device 02:00:00:00:00:02 to sta MAC: "
-                           "5c:00:00:00:00:02."),
-              std::string::npos);
-}
-
-TEST(GraphMinderReports, HeartBeatDumpsOnlyAtDebug) {
-    Harness h;
-    build_mesh(h);
-    h.gm().set_log_level(6);
-    size_t before = h.log().size();
-    h.gm().on_heart_beat();
-    EXPECT_EQ(h.log().size(), before);
-    h.gm().set_log_level(7);
-    h.gm().on_heart_beat();
-    EXPECT_GT(h.log().size(), before);
-    EXPECT_NE(h.log().find("link to", before), std::string::npos);
 }
 
 }  // namespace

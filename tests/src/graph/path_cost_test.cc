@@ -1,7 +1,6 @@
 // Rate models, hop costs and the shortest-path searches on small meshes.
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "common/clock.h"
 #include "graph/backhaul.h"
@@ -13,30 +12,6 @@
 using namespace graph_test;
 
 namespace {
-
-uint32_t bits(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, 4);
-    return u;
-}
-
-TEST(RateModel, ConstantsHaveTheirExactBitPatterns) {
-    const uint32_t new_bits[5][2] = {{0x3FAACF11, 0x4462DB07},
-                                     {0x414028F6, 0xC3F03334},
-                                     {0x41C028F6, 0xC4C3299A},
-                                     {0x40CAD5E7, 0xC3A1CD28},
-                                     {0x3EAACF13, 0xC1357C04}};
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(bits(kRateModelNew[i].slope), new_bits[i][0]) << i;
-        EXPECT_EQ(bits(kRateModelNew[i].intercept), new_bits[i][1]) << i;
-    }
-    const uint32_t old_bits[3][2] = {
-        {0x3FAACF11, 0x4462DB06}, {0x408941D4, 0xC35F0AF8}, {0x4199BA5F, 0xC4B125C3}};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(bits(kRateModelOld[i].slope), old_bits[i][0]) << i;
-        EXPECT_EQ(bits(kRateModelOld[i].intercept), old_bits[i][1]) << i;
-    }
-}
 
 TEST(RateModel, NewModelPiecesAndBounds) {
     EXPECT_EQ(predict_rate_new(0), 0);

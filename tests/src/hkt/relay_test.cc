@@ -44,42 +44,6 @@ class Relay : public HktFixture {
     }
 };
 
-TEST_F(Relay, ABlobReachesOneExtenderAndItsAnswerTheJournal) {
-    Peer& p = peer(kExtHkt);
-    ASSERT_NE(online_node(p, "EX1", kExt), nullptr);
-    std::vector<unsigned char> blob(1492);
-    for (size_t i = 0; i < blob.size(); ++i)
-        blob[i] = static_cast<unsigned char>(i * 7);
-    EXPECT_EQ(cfg().set_hkt_configuration("ex1", 1492, blob.data()), 0);
-    ASSERT_TRUE(run_until([&] { return p.count(HKT_TLV_CONFIG_REQUEST) == 1; }));
-    hktMessage* m = p.last(HKT_TLV_CONFIG_REQUEST);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(hkt_tlv_cast<hkt_config_request_tlv>(m)->data,
-              std::vector<uint8_t>(blob.begin(), blob.end()));
-    free_hkt_message_structure(m);
-    EXPECT_NE(log().find("Sent hkt configuration request message to MAC: 02:6f:00:00:02:e0"),
-              std::string::npos);
-
-    // The extender answers: return code and data go to the platform under its serial number.
-    hkt_config_response_tlv r;
-    r.return_code = 3;
-    r.data = {'d', 'o', 'n', 'e'};
-    r.data_len = 4;
-    p.send(r);
-    ASSERT_TRUE(run_until([&] { return !journal("nal_setSyncResult").empty(); }));
-    auto lines = journal("nal_setSyncResult");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("\"result\":3,\"sn\":\"EX1\",\"len\":4,\"data\":\"646f6e65\""),
-              std::string::npos);
-    // A zero-length answer: a record of length 0.
-    hkt_config_response_tlv empty;
-    p.send(empty);
-    ASSERT_TRUE(run_until([&] { return journal("nal_setSyncResult").size() == 2; }));
-    EXPECT_NE(journal("nal_setSyncResult")[1].find("\"result\":0,\"sn\":\"EX1\",\"len\":0,"
-                                                   "\"data\":\"\""),
-              std::string::npos);
-}
-
 TEST_F(Relay, RefusalsAreReportedAsSyncResultsOfMinusOne) {
     Peer& p = peer(kExtHkt);
     ASSERT_NE(online_node(p, "EX1", kExt), nullptr);

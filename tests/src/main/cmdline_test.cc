@@ -27,23 +27,6 @@ Parse parse(std::vector<const char*> args) {
 }
 }  // namespace
 
-TEST(CommandLine, OptionsInOrderWithBothArgumentForms) {
-    Parse p = parse({"--log-level=debug", "--log-path", "/tmp/x.log", "--unit-test", "--log-level",
-                     "root.graph:info", "-h", "--version"});
-    ASSERT_TRUE(p.ok);
-    ASSERT_EQ(p.cmd.options.size(), 6u);
-    EXPECT_EQ(p.cmd.options[0].index, OPT_LOG_LEVEL);
-    EXPECT_EQ(p.cmd.options[0].arg, "debug");
-    EXPECT_EQ(p.cmd.options[1].index, OPT_LOG_PATH);
-    EXPECT_EQ(p.cmd.options[1].arg, "/tmp/x.log");
-    EXPECT_EQ(p.cmd.options[2].index, OPT_UNIT_TEST);
-    EXPECT_EQ(p.cmd.options[3].arg, "root.graph:info");
-    EXPECT_EQ(p.cmd.options[4].index, OPT_HELP);
-    EXPECT_EQ(p.cmd.options[5].index, OPT_VERSION);
-    EXPECT_TRUE(p.cmd.non_options.empty());
-    EXPECT_TRUE(p.err.empty());
-}
-
 TEST(CommandLine, UnknownOptionsAndWordsAreKeptAsTyped) {
     Parse p = parse({"--frob=1", "word", "-hx", "--help=1", "-", "--", "--version"});
     ASSERT_TRUE(p.ok);
@@ -55,16 +38,6 @@ TEST(CommandLine, UnknownOptionsAndWordsAreKeptAsTyped) {
     EXPECT_EQ(p.cmd.options[2].text, "-x");
     EXPECT_EQ(p.cmd.options[3].index, OPT_UNKNOWN);  // --help takes no argument
     EXPECT_EQ(p.cmd.non_options, (std::vector<std::string>{"word", "-", "--version"}));
-}
-
-TEST(CommandLine, MissingRequiredArgumentFailsTheParse) {
-    Parse p = parse({"--help", "--log-path"});
-    EXPECT_FALSE(p.ok);
-    EXPECT_EQ(p.err, "Option --log-path requires an argument\n");
-    // An empty attached argument is an argument.
-    Parse q = parse({"--log-level="});
-    ASSERT_TRUE(q.ok);
-    EXPECT_EQ(q.cmd.options[0].arg, "");
 }
 
 TEST(CommandLine, UsageLayoutFitsEightyColumns) {

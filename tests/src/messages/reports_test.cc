@@ -16,41 +16,6 @@ const MAC kSta(0x5c, 0x11, 0x22, 0x33, 0x44, 0x55);
 const BSSID kBss(0x02, 0x00, 0x00, 0x00, 0x0b, 0x01);
 const BSSID kTarget(0x02, 0x00, 0x00, 0x00, 0x0b, 0x02);
 
-// ---- Text tables ------------------------------------------------------------------------
-
-TEST(StatusTexts, BtmStatus) {
-    SteeringBTMReportTLV r;
-    r.status = 0;
-    EXPECT_EQ(r.status_string(), "Accept (0).");
-    r.status = 2;
-    EXPECT_EQ(r.status_string(),
-              "Insufficient Beacon or Probe Response frames received from all candidates (2).");
-    r.status = 8;
-    EXPECT_EQ(r.status_string(), "Leaving ESS (8).");
-    r.status = 9;
-    EXPECT_EQ(r.status_string(), "9");
-    r.status = 255;
-    EXPECT_EQ(r.status_string(), "255");
-}
-
-TEST(StatusTexts, ErrorReason) {
-    ErrorCodeTLV e;
-    e.reason_code = 0;
-    EXPECT_EQ(e.reason_string(), "0");
-    e.reason_code = 1;
-    EXPECT_EQ(e.reason_string(), "STA associated with a BSS operated by the Multi-AP Agent (1).");
-    e.reason_code = 4;
-    EXPECT_EQ(e.reason_string(),
-              "Backhaul steering request rejected because the backhaul STA cannot operate on the "
-              "channel specified (4).");
-    e.reason_code = 6;
-    EXPECT_EQ(e.reason_string(),
-              "Backhaul steering request authentication or association Rejected by the target BSS "
-              "(6).");
-    e.reason_code = 7;
-    EXPECT_EQ(e.reason_string(), "7");
-}
-
 // ---- Channel Preference Report ----------------------------------------------------------
 
 TEST(ParseChannelPreferenceReport, OnlyTheCacCompletionReportMakesARecord) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "decoder_test_util.h"
 #include "messages/decoders.h"
@@ -61,95 +62,61 @@ device_information_tlv device_info(const MAC& al_mac,
 
 // ---- Topology Discovery ------------------------------------------------------------
 
-TEST(ParseDiscovery, BothAddressesGiveARecordWithoutALine) {
-    LogCapture log;
-    CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
-    b.add(al(kAl)).add(mac(kIf)).add(vendor());
-    auto r = parse_discovery(wire(b).get());
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->al_mac, kAl);
-    EXPECT_EQ(r->mac, kIf);
-    EXPECT_THAT(log.root_lines(), IsEmpty());
-}
-
-TEST(ParseDiscovery, MissingAddressesAreLoggedAndEmptyTheResult) {
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
-        b.add(al(kAl));
-        auto r = parse_discovery(wire(b).get());
-        EXPECT_FALSE(r);
-        EXPECT_EQ(r.value().al_mac, MAC::zero);  // an empty result is zero-filled
-        EXPECT_THAT(log.root_lines(),
-                    ElementsAre("warn parse_discovery TLV_TYPE_MAC_ADDRESS_TYPE is missing"));
-        EXPECT_THAT(log.platform_lines(),
-                    ElementsAre("warn parse_discovery parse_discovery TLV_TYPE_MAC_ADDRESS_TYPE "
-                                "is missing"));
-    }
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
-        b.add(vendor());
-        EXPECT_FALSE(parse_discovery(wire(b).get()));
-        EXPECT_THAT(log.root_lines(),
-                    ElementsAre("warn parse_discovery TLV_TYPE_AL_MAC_ADDRESS_TYPE is missing",
-                                "warn parse_discovery TLV_TYPE_MAC_ADDRESS_TYPE is missing"));
-    }
-    {
-        // An all-zero address counts as missing.
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
-        b.add(al(MAC::zero)).add(mac(kIf));
-        EXPECT_FALSE(parse_discovery(wire(b).get()));
-        EXPECT_THAT(log.at("warn"),
-                    ElementsAre("parse_discovery TLV_TYPE_AL_MAC_ADDRESS_TYPE is missing"));
-    }
-}
-
-TEST(ParseDiscovery, DuplicatesWarnAndTheLastWinsButAZeroFirstIsNoDuplicate) {
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
-        b.add(al(kAl)).add(mac(kIf)).add(al(kAl2)).add(mac(kClient));
-        auto r = parse_discovery(wire(b).get());
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->al_mac, kAl2);
-        EXPECT_EQ(r->mac, kClient);
-        EXPECT_THAT(
-            log.root_lines(),
-            ElementsAre("warn parse_discovery received multiple TLV_TYPE_AL_MAC_ADDRESS_TYPE",
-                        "warn parse_discovery received multiple TLV_TYPE_MAC_ADDRESS_TYPE"));
-    }
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
-        b.add(al(MAC::zero)).add(al(kAl)).add(mac(kIf));
-        auto r = parse_discovery(wire(b).get());
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->al_mac, kAl);
-        EXPECT_THAT(log.root_lines(), IsEmpty());
-    }
-}
-
-TEST(ParseDiscovery, UnexpectedTlvIsAnInfoLineNamingItsType) {
-    LogCapture log;
-    CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
-    searched_role_tlv role;
+// Both addresses give a record without a line; a missing or all-zero one is a warning and an
+// empty (zero-filled) result; a repeated one warns and the last wins, but a zero first is no
+// repeat; an unexpected TLV is an info line naming its type. Each line goes to the root logger
+// and, under the function's name, to the platform log.
+TEST(ParseDiscovery, MissingRepeatedAndUnexpectedTlvs) {
     unknown_tlv odd;
     odd.tlv_type = 0xfe;
     odd.value = {9, 9};
-    b.add(role).add(al(kAl)).add(odd).add(mac(kIf));
-    EXPECT_TRUE(parse_discovery(wire(b).get()));
-    EXPECT_THAT(log.root_lines(),
-                ElementsAre("info parse_discovery received unexpected TLV_TYPE_SEARCHED_ROLE (13)",
-                            std::string("info parse_discovery received unexpected ") +
-                                convert_1905_TLV_type_to_string(0xfe) + " (254)"));
-    EXPECT_THAT(log.platform_lines()[0],
-                "info parse_discovery parse_discovery received unexpected TLV_TYPE_SEARCHED_ROLE "
-                "(13)");
-}
-
-TEST(ParseDiscovery, NoCmduOrNoListIsJustMissing) {
+    const std::string w = "warn parse_discovery ", i = "info parse_discovery ";
+    struct Case {
+        std::function<void(CmduBuilder&)> tlvs;
+        MAC al, mac;  // zero: no record
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {[](CmduBuilder& b) { b.add(al(kAl)).add(mac(kIf)).add(vendor()); }, kAl, kIf, {}},
+        {[](CmduBuilder& b) { b.add(al(kAl)); },
+         MAC::zero,
+         MAC::zero,
+         {w + "TLV_TYPE_MAC_ADDRESS_TYPE is missing"}},
+        {[](CmduBuilder& b) { b.add(vendor()); },
+         MAC::zero,
+         MAC::zero,
+         {w + "TLV_TYPE_AL_MAC_ADDRESS_TYPE is missing", w + "TLV_TYPE_MAC_ADDRESS_TYPE is missing"}},
+        {[](CmduBuilder& b) { b.add(al(MAC::zero)).add(mac(kIf)); },
+         MAC::zero,
+         MAC::zero,
+         {w + "TLV_TYPE_AL_MAC_ADDRESS_TYPE is missing"}},
+        {[](CmduBuilder& b) { b.add(al(kAl)).add(mac(kIf)).add(al(kAl2)).add(mac(kClient)); },
+         kAl2,
+         kClient,
+         {w + "received multiple TLV_TYPE_AL_MAC_ADDRESS_TYPE",
+          w + "received multiple TLV_TYPE_MAC_ADDRESS_TYPE"}},
+        {[](CmduBuilder& b) { b.add(al(MAC::zero)).add(al(kAl)).add(mac(kIf)); }, kAl, kIf, {}},
+        {[&](CmduBuilder& b) { b.add(searched_role_tlv{}).add(al(kAl)).add(odd).add(mac(kIf)); },
+         kAl,
+         kIf,
+         {i + "received unexpected TLV_TYPE_SEARCHED_ROLE (13)",
+          i + "received unexpected " + convert_1905_TLV_type_to_string(0xfe) + " (254)"}},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, 7);
+        c.tlvs(b);
+        auto r = parse_discovery(wire(b).get());
+        const std::string first = c.lines.empty() ? "" : c.lines[0];
+        EXPECT_EQ(bool(r), !c.al.is_zero()) << first;
+        EXPECT_EQ(r.value().al_mac, c.al) << first;
+        EXPECT_EQ(r.value().mac, c.mac) << first;
+        EXPECT_EQ(log.root_lines(), c.lines);
+        std::vector<std::string> platform;
+        for (const std::string& l : c.lines)
+            platform.push_back(l.substr(0, 21) + "parse_discovery " + l.substr(21));
+        EXPECT_EQ(log.platform_lines(), platform);
+    }
     LogCapture log;
     EXPECT_FALSE(parse_discovery(nullptr));
     CMDU bare;
@@ -447,24 +414,6 @@ TEST(ParseTopology, InnerListsFollowTheirCountFields) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->local_interfaces.size(), 1u);
     EXPECT_EQ(r->radios.size(), 1u);
-}
-
-TEST(Optional, EmptyIsZeroFilledAndResetEmpties) {
-    optional<DiscoveryMesg> o;
-    EXPECT_FALSE(o.has_value());
-    EXPECT_TRUE(o->al_mac.is_zero());
-    DiscoveryMesg m;
-    m.al_mac = kAl;
-    o = m;
-    ASSERT_TRUE(o);
-    EXPECT_EQ(o->al_mac, kAl);
-    optional<DiscoveryMesg> copy = o;
-    o.reset();
-    EXPECT_FALSE(o);
-    EXPECT_TRUE(o->al_mac.is_zero());
-    EXPECT_EQ(copy->al_mac, kAl);
-    EXPECT_EQ(optional<int>().value_or(7), 7);
-    EXPECT_EQ(optional<int>(3).value_or(7), 3);
 }
 
 }  // namespace

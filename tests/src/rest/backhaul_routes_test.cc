@@ -2,26 +2,15 @@
 // context, on a graph scripted through the Graph API; the requests the steering sends are
 // caught at the stack's sender. State changes only while no request is outstanding.
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
-#include <uv.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "core/context.h"
-#include "data/data_minder.h"
 #include "graph/graph_minder.h"
-#include "http_test_client.h"
 #include "map/codec/tlvs.h"
-#include "map/datamodel/datamodel.h"
-#include "rest/listen_address.h"
-#include "rest/rest_minder.h"
-#include "rest/rest_service.h"
 #include "rest_loop.h"
 #include "steering/backhaul_steering.h"
 #include "steering/steering_minder.h"
-#include "support/temp_root.h"
 
 namespace {
 
@@ -32,14 +21,10 @@ const MAC kBsta(0x02, 0, 0, 0, 3, 4);
 const MAC kRadio(0x02, 0, 0, 0, 2, 0x50);
 const BSSID kLocalBh(MAC(0x02, 0, 0, 0, 2, 6));
 
-class BackhaulRoutes : public ::testing::Test {
+class BackhaulRoutes : public ozr_test::RouteFixture {
   protected:
     void SetUp() override {
-        log_ = std::make_unique<ozr_test::LogCapture>(root_, 7);
-        uv_loop_init(&loop_);
-        map_datamodel_init(kRoot, kLocal);
-        ctx_ = new Context(&loop_);
-        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
+        RouteFixture::SetUp();
         Graph& g = ctx_->graph_minder->graph();
         g.root = new Device("Root", kRoot, 1);
         g.add_node(g.root);
@@ -60,26 +45,6 @@ class BackhaulRoutes : public ::testing::Test {
                 return 0;
             });
     }
-    void TearDown() override {
-        stop_loop();
-        ctx_->shutdown();
-        delete ctx_;
-        map_datamodel_reset();
-        log_.reset();
-    }
-    void stop_loop() { rest_.stop(); }
-    HttpAnswer ask(const std::string& raw) { return rest_.ask(raw); }
-    rapidjson::Document json(const HttpAnswer& a) {
-        rapidjson::Document d;
-        d.Parse(a.body.c_str());
-        return d;
-    }
-    std::string error_of(const HttpAnswer& a) {
-        rapidjson::Document d = json(a);
-        return d.IsObject() && d.HasMember("error") && d["error"].IsString()
-                   ? d["error"].GetString()
-                   : "(no error) " + a.body;
-    }
     HttpAnswer steer(const std::string& body) {
         return ask(body_request("PUT", "/debug/backhaul-steer", body));
     }
@@ -88,11 +53,6 @@ class BackhaulRoutes : public ::testing::Test {
         MAC al;
         backhaul_steering_request_tlv req;
     };
-    ozr_test::TempRoot root_;
-    std::unique_ptr<ozr_test::LogCapture> log_;
-    uv_loop_t loop_;
-    Context* ctx_ = nullptr;
-    ozr_test::RestLoop rest_{ctx_, loop_};
     std::vector<Sent> sent_;
 };
 

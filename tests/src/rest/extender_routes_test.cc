@@ -1,24 +1,13 @@
-// The extender routes over HTTP from the daemon's own context: the configuration database
-// view and its policy setter, the removal wait and port block settings, and the extender
-// identity /1/topology shows. State changes only while no request is outstanding.
+// The extender routes over HTTP from the daemon's own context: the configuration database's
+// policy setter, the removal wait and port block settings, and the extender identity
+// /1/topology shows. State changes only while no request is outstanding.
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
-#include <uv.h>
 
 #include <string>
-#include <thread>
 
 #include "common/clock.h"
-#include "core/context.h"
-#include "data/data_minder.h"
 #include "graph/graph_minder.h"
-#include "http_test_client.h"
-#include "map/datamodel/datamodel.h"
-#include "rest/listen_address.h"
-#include "rest/rest_minder.h"
-#include "rest/rest_service.h"
 #include "rest_loop.h"
-#include "support/temp_root.h"
 
 namespace {
 
@@ -28,75 +17,20 @@ const MAC kRoot(0x02, 0, 0, 0, 0, 1);
 const MAC kLocal(0x02, 0, 0, 0, 0, 2);
 const MAC kExt(0x02, 0, 0, 0, 3, 0);
 
-class ExtenderRoutes : public ::testing::Test {
+class ExtenderRoutes : public ozr_test::RouteFixture {
   protected:
     void SetUp() override {
-        log_ = std::make_unique<ozr_test::LogCapture>(root_, 7);
-        uv_loop_init(&loop_);
-        map_datamodel_init(kRoot, kLocal);
-        ctx_ = new Context(&loop_);
-        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
+        RouteFixture::SetUp();
         dm_ = ctx_->data_minder;
     }
-    void TearDown() override {
-        stop_loop();
-        ctx_->shutdown();
-        delete ctx_;
-        map_datamodel_reset();
-        log_.reset();
-    }
-    void stop_loop() { rest_.stop(); }
-    HttpAnswer ask(const std::string& raw) { return rest_.ask(raw); }
     HttpAnswer put(const std::string& body) {
         return ask(body_request("PUT", "/debug/configdb", body));
     }
-    std::string error_of(const HttpAnswer& a) {
-        rapidjson::Document d;
-        d.Parse(a.body.c_str());
-        return d.IsObject() && d.HasMember("error") && d["error"].IsString()
-                   ? d["error"].GetString()
-                   : "(no error) " + a.body;
-    }
 
-    ozr_test::TempRoot root_;
-    std::unique_ptr<ozr_test::LogCapture> log_;
-    uv_loop_t loop_;
-    Context* ctx_ = nullptr;
-    ozr_test::RestLoop rest_{ctx_, loop_};
     DataMinder* dm_ = nullptr;
 };
 
 }  // namespace
-
-TEST_F(ExtenderRoutes, GetConfigdbShowsTheDatabaseDocument) {
-    ASSERT_TRUE(dm_->add_ap_white_list("ex1"));
-    HttpAnswer a = ask(get_request("/debug/configdb"));
-    ASSERT_EQ(a.status, 200) << a.body;
-    rapidjson::Document d;
-    d.Parse(a.body.c_str());
-    ASSERT_TRUE(d.IsObject()) << a.body;
-    const char* keys[] = {"version",
-                          "last updated",
-                          "alme-port",
-                          "other-map-controller-found",
-                          "ap-white-list",
-                          "metric-policy-configuration",
-                          "controller-topology-configuration"};
-    size_t i = 0;
-    for (auto it = d.MemberBegin(); it != d.MemberEnd(); ++it, ++i) {
-        ASSERT_LT(i, 7u);
-        EXPECT_STREQ(it->name.GetString(), keys[i]);
-    }
-    EXPECT_EQ(i, 7u);
-    EXPECT_EQ(d["alme-port"].GetInt(), 8777);
-    ASSERT_EQ(d["ap-white-list"].Size(), 1u);
-    EXPECT_STREQ(d["ap-white-list"][0]["serial-number"].GetString(), "EX1");
-    EXPECT_STREQ(d["ap-white-list"][0]["status"].GetString(), "NotDetected");
-    // The same stamp as the file.
-    rapidjson::Document f;
-    f.Parse(read_text(root_.path("/configs/easymesh/ozr_config_db.json")).c_str());
-    EXPECT_STREQ(d["last updated"].GetString(), f["last updated"].GetString());
-}
 
 TEST_F(ExtenderRoutes, PutConfigdbSetsThePolicyBlocksAndRewritesOnlyOnChange) {
     const unsigned long long w0 = dm_->cfg_db().writes();

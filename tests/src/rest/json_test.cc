@@ -1,5 +1,4 @@
-// JSON building blocks of the REST answers, the text tables, the response
-// head and the listen address.
+// JSON building blocks of the REST answers and the listen address.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +8,6 @@
 #include "rest/http_response.h"
 #include "rest/json_writer.h"
 #include "rest/listen_address.h"
-#include "rest/rest_strings.h"
 #include "rest_test_support.h"
 
 namespace {
@@ -66,17 +64,6 @@ TEST(RestJson, ObjectRendererTypesAndOrder) {
     EXPECT_TRUE(doc["u64"].IsUint64());
 }
 
-TEST(RestJson, VhtMcsMapFields) {
-    unsigned out[8];
-    vht_mcs_map_to_array(0x0000, out);
-    for (unsigned v : out)
-        EXPECT_EQ(v, 7u);
-    vht_mcs_map_to_array(0xfffa, out);  // two lowest fields 2, others 3
-    EXPECT_EQ(std::vector<unsigned>(out, out + 8), (std::vector<unsigned>{0, 0, 0, 0, 0, 0, 9, 9}));
-    vht_mcs_map_to_array(0x1b00, out);  // fields 0,1,2,3 from the top, then 0s
-    EXPECT_EQ(std::vector<unsigned>(out, out + 8), (std::vector<unsigned>{7, 8, 9, 0, 7, 7, 7, 7}));
-}
-
 TEST(RestJson, TimespecMilliseconds) {
     EXPECT_EQ(timespec_to_ms({2, 999999999}), 2999);
     EXPECT_EQ(timespec_to_ms({0, 999999}), 0);
@@ -93,65 +80,6 @@ TEST(RestJson, PrettyWriterIndentsFourSpacesAndRefusesNan) {
     JSONObjectRenderer(doc).add_float("nan", std::nanf(""));
     out.clear();
     EXPECT_FALSE(write_pretty_json(doc, out));
-}
-
-TEST(RestStrings, Tables) {
-    EXPECT_STREQ(media_type_to_string(0), "fast ethernet");
-    EXPECT_STREQ(media_type_to_string(261), "802.11ac 5g");
-    EXPECT_STREQ(media_type_to_string(768), "moca");
-    EXPECT_STREQ(media_type_to_string(65535), "unknown media");
-    EXPECT_STREQ(media_type_to_string(264), "");
-    EXPECT_STREQ(link_medium_to_string(1), "ethernet");
-    EXPECT_STREQ(link_medium_to_string(64), "wifi-5low");
-    EXPECT_STREQ(link_medium_to_string(2), "");
-    EXPECT_EQ(band_type_to_str(16 + 64), "MAP_M2_BSS_RADIO2G MAP_M2_BSS_RADIO5GL");
-    EXPECT_EQ(band_type_to_str(0xff),
-              "MAP_M2_BSS_RADIO2G MAP_M2_BSS_RADIO5GU MAP_M2_BSS_RADIO5GL MAP_M2_BSS_RADIO5GF");
-    EXPECT_EQ(band_type_to_str(0x0f), "");
-    EXPECT_EQ(intf_type_to_str(0x0105), "MEDIA_IEEE_802_11AC_5_GHZ (0x0105)");
-    EXPECT_EQ(intf_type_to_str(0x10108), "MEDIA_WIFI_6 (0x0108)");  // lower 16 bits
-    EXPECT_EQ(intf_type_to_str(0x0abc), "Unknown (0xabc)");
-    EXPECT_EQ(intf_type_to_str(0x0002), "Unknown (0x2)");
-    EXPECT_STREQ(access_category_to_string(0), "AC_BE");
-    EXPECT_STREQ(access_category_to_string(3), "AC_VO");
-    EXPECT_STREQ(access_category_to_string(4), "");
-}
-
-TEST(RestResponse, StatusLinesAndHead) {
-    EXPECT_STREQ(http_status_line(200), "HTTP/1.1 200 OK");
-    EXPECT_STREQ(http_status_line(201), "HTTP/1.1 201 Created");
-    EXPECT_STREQ(http_status_line(204), "HTTP/1.1 204 No Content");
-    EXPECT_STREQ(http_status_line(400), "HTTP/1.1 400 Bad Request");
-    EXPECT_STREQ(http_status_line(404), "HTTP/1.1 404 Not Found");
-    EXPECT_STREQ(http_status_line(405), "HTTP/1.1 405 Not Allowed");
-    EXPECT_STREQ(http_status_line(413), "HTTP/1.1 413 Payload Too Large");
-    EXPECT_STREQ(http_status_line(503), "HTTP/1.1 503 Service Unavailable");
-    EXPECT_STREQ(http_status_line(302), "HTTP/1.1 302 Found");
-    EXPECT_STREQ(http_status_line(304), "HTTP/1.1 304 Not Modified");
-    EXPECT_STREQ(http_status_line(301), "HTTP/1.1 500 Internal Server Error");
-    EXPECT_STREQ(http_status_line(-1), "HTTP/1.1 500 Internal Server Error");
-
-    HttpResponse r;
-    EXPECT_EQ(r.status, 500);
-    r.status = 200;
-    r.body = "abc";
-    r.add_header("X-A", "1");
-    EXPECT_EQ(build_response_head(r), "HTTP/1.1 200 OK\r\nX-A: 1\r\nContent-Length: 3\r\n\r\n");
-    r.headers += "Content-Length: 9\r\n";
-    EXPECT_EQ(build_response_head(r), "HTTP/1.1 200 OK\r\nX-A: 1\r\nContent-Length: 9\r\n\r\n");
-    r.status = 304;  // no body, so no length
-    r.headers = "ETag: \"a\"\r\n";
-    EXPECT_EQ(build_response_head(r), "HTTP/1.1 304 Not Modified\r\nETag: \"a\"\r\n\r\n");
-    r.compact = true;
-    JSONObjectRenderer(r.document).add_int("x", 1);
-    ASSERT_TRUE(render_json_body(r));
-    EXPECT_EQ(r.body, "{\"x\":1}");
-    r.reset();
-    EXPECT_EQ(r.status, 500);
-    EXPECT_TRUE(r.headers.empty());
-    EXPECT_TRUE(r.body.empty());
-    EXPECT_TRUE(r.document.IsNull());
-    EXPECT_FALSE(r.compact);
 }
 
 TEST(RestListenAddress, PlatformAnswerOrDefaults) {

@@ -2,28 +2,17 @@
 // the stack not started: what "/debug/map-cfg" shows of the radio configuration, the CAC
 // data, and every request the CAC and scan policy routes refuse.
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
-#include <uv.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "core/context.h"
-#include "data/data_minder.h"
 #include "graph/device.h"
 #include "graph/graph_minder.h"
-#include "http_test_client.h"
-#include "map/datamodel/datamodel.h"
 #include "map/map_config.h"
 #include "nal/ics.h"
 #include "rest/http_server.h"
-#include "rest/rest_minder.h"
-#include "rest/rest_service.h"
 #include "rest_loop.h"
-#include "support/temp_root.h"
 
 namespace {
 
@@ -31,16 +20,13 @@ MAC m(uint8_t a, uint8_t b) {
     return MAC(0x02, 0x6f, 0, 0, a, b);
 }
 
-class RadioRoutes : public ::testing::Test {
+class RadioRoutes : public ozr_test::RouteFixture {
   protected:
+    RadioRoutes() : RouteFixture(m(0, 1), m(0, 2)) {}
     void SetUp() override {
         ics_reset();
         map_config_reset();
-        log_ = std::make_unique<ozr_test::LogCapture>(root_, 7);
-        uv_loop_init(&loop_);
-        ctx_ = new Context(&loop_);
-        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
-        map_datamodel_init(m(0, 1), m(0, 2));
+        RouteFixture::SetUp();
         map_ale_info_t* ext = map_update_ale(m(1, 0));
         ASSERT_NE(ext, nullptr);
         map_radio_info_t* r5 = map_update_radio(ext, m(1, 0x20));
@@ -60,27 +46,10 @@ class RadioRoutes : public ::testing::Test {
         ctx_->graph_minder->graph().add_node(d);
     }
     void TearDown() override {
-        rest_.stop();
-        ctx_->shutdown();
-        delete ctx_;
-        map_datamodel_reset();
+        RouteFixture::TearDown();
         map_config_reset();
         ics_reset();
-        log_.reset();
     }
-    HttpAnswer ask(const std::string& raw) { return rest_.ask(raw); }
-    rapidjson::Document json(const HttpAnswer& a) {
-        rapidjson::Document doc;
-        doc.Parse(a.body.c_str());
-        EXPECT_FALSE(doc.HasParseError()) << a.body;
-        return doc;
-    }
-
-    ozr_test::TempRoot root_;
-    std::unique_ptr<ozr_test::LogCapture> log_;
-    uv_loop_t loop_;
-    Context* ctx_ = nullptr;
-    ozr_test::RestLoop rest_{ctx_, loop_};
 };
 
 TEST_F(RadioRoutes, MapCfgShowsTheRadioConfiguration) {

@@ -1,20 +1,25 @@
 // The daemon's REST service over HTTP for route tests: the context's service listens on a
 // port the kernel picks and the test's loop runs in a thread of its own, started by the first
 // request. The test changes the daemon's state only while the loop is stopped (or no request
-// is outstanding).
+// is outstanding). RouteFixture is the route tests' one fixture around it.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 #include <uv.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "core/context.h"
+#include "data/data_minder.h"
 #include "http_test_client.h"
+#include "map/datamodel/datamodel.h"
 #include "rest/listen_address.h"
 #include "rest/rest_minder.h"
 #include "rest/rest_service.h"
+#include "support/temp_root.h"
 
 namespace ozr_test {
 
@@ -69,6 +74,53 @@ class RestLoop {
     bool running_ = false;
     bool service_started_ = false;
     int port_ = 0;
+};
+
+// The route tests' fixture: the daemon's context (every minder, the data minder started) under
+// a test root, the stack's model holding the controller CONTROLLER and its local agent LOCAL,
+// and the REST service of RestLoop. A derived fixture builds its state after SetUp().
+class RouteFixture : public ::testing::Test {
+  protected:
+    RouteFixture(const MAC& controller = MAC(0x02, 0, 0, 0, 0, 1),
+                 const MAC& local = MAC(0x02, 0, 0, 0, 0, 2))
+        : controller_(controller), local_mac_(local) {}
+    void SetUp() override {
+        log_ = std::make_unique<LogCapture>(root_, 7);
+        uv_loop_init(&loop_);
+        ctx_ = new Context(&loop_);
+        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
+        map_datamodel_init(controller_, local_mac_);
+    }
+    void TearDown() override {
+        stop_loop();
+        ctx_->shutdown();
+        delete ctx_;
+        map_datamodel_reset();
+        log_.reset();
+    }
+    void stop_loop() { rest_.stop(); }
+    HttpAnswer ask(const std::string& raw) { return rest_.ask(raw); }
+    static rapidjson::Document json(const HttpAnswer& a) {
+        rapidjson::Document d;
+        d.Parse(a.body.c_str());
+        EXPECT_FALSE(d.HasParseError()) << a.body;
+        return d;
+    }
+    // The "error" text of a refusal.
+    static std::string error_of(const HttpAnswer& a) {
+        rapidjson::Document d;
+        d.Parse(a.body.c_str());
+        return d.IsObject() && d.HasMember("error") && d["error"].IsString()
+                   ? d["error"].GetString()
+                   : "(no error) " + a.body;
+    }
+
+    MAC controller_, local_mac_;
+    TempRoot root_;
+    std::unique_ptr<LogCapture> log_;
+    uv_loop_t loop_;
+    Context* ctx_ = nullptr;
+    RestLoop rest_{ctx_, loop_};
 };
 
 }  // namespace ozr_test

@@ -3,40 +3,29 @@
 // ephemeral port, its loop in a helper thread) on a graph scripted through the
 // Graph API. The graph is changed only while no request is outstanding.
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
-#include <uv.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <future>
-#include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "common/clock.h"
 #include "core/cmdu_registry.h"
-#include "core/context.h"
 #include "core/state_version.h"
-#include "data/data_minder.h"
 #include "graph/graph_minder.h"
-#include "http_test_client.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/tlv_types.h"
-#include "map/datamodel/datamodel.h"
 #include "map/map_config.h"
 #include "map/map_log.h"
 #include "rest/graph_routes.h"
 #include "rest/http_response.h"
 #include "rest/http_server.h"
 #include "rest/renderers.h"
-#include "rest/rest_minder.h"
-#include "rest/rest_service.h"
 #include "rest/rest_strings.h"
 #include "rest_loop.h"
 #include "steering/steering_minder.h"
-#include "support/temp_root.h"
 
 #include "count_new.h"
 
@@ -53,90 +42,20 @@ std::string rest(const MAC& mac) {
     return mac.to_rest_string();
 }
 
-enum class T { Null, Bool, Int, Uint64, Number, String, Array, Object, ArrayOrNull, ObjectOrNull };
-
-const char* type_name(T t) {
-    static const char* names[] = {"null",   "bool",  "int",    "uint64",     "number",
-                                  "string", "array", "object", "array|null", "object|null"};
-    return names[static_cast<int>(t)];
-}
-
-bool has_type(const Value& v, T t) {
-    switch (t) {
-        case T::Null:
-            return v.IsNull();
-        case T::Bool:
-            return v.IsBool();
-        case T::Int:
-            return v.IsInt() || v.IsInt64();
-        case T::Uint64:
-            return v.IsUint64();
-        case T::Number:
-            return v.IsNumber();
-        case T::String:
-            return v.IsString();
-        case T::Array:
-            return v.IsArray();
-        case T::Object:
-            return v.IsObject();
-        case T::ArrayOrNull:
-            return v.IsArray() || v.IsNull();
-        case T::ObjectOrNull:
-            return v.IsObject() || v.IsNull();
-    }
-    return false;
-}
-
-// Every listed key is present, in this order, with this type.
-void expect_keys(const Value& obj, const std::vector<std::pair<const char*, T>>& keys,
-                 const char* what) {
-    ASSERT_TRUE(obj.IsObject()) << what;
-    size_t last = 0;
-    bool first = true;
-    for (const auto& k : keys) {
-        size_t pos = 0;
-        bool found = false;
-        for (auto it = obj.MemberBegin(); it != obj.MemberEnd(); ++it, ++pos)
-            if (std::string(it->name.GetString()) == k.first) {
-                found = true;
-                break;
-            }
-        ASSERT_TRUE(found) << what << ": missing key \"" << k.first << "\"";
-        EXPECT_TRUE(has_type(obj[k.first], k.second))
-            << what << ": \"" << k.first << "\" is not " << type_name(k.second);
-        if (!first) {
-            EXPECT_GT(pos, last) << what << ": \"" << k.first << "\" out of order";
-        }
-        last = pos;
-        first = false;
-    }
-}
-
-// The daemon's context with its REST server started on an ephemeral port.
-class RoutesTest : public ::testing::Test {
+// The daemon's context with its REST server started on an ephemeral port, over the mesh of
+// build_graph().
+class RoutesTest : public ozr_test::RouteFixture {
   protected:
     void SetUp() override {
-        log_ = std::make_unique<ozr_test::LogCapture>(root_, 7);
-        uv_loop_init(&loop_);
-        ctx_ = new Context(&loop_);
-        ASSERT_TRUE(ctx_->data_minder->init(*ctx_).ok());
+        RouteFixture::SetUp();
         unassoc_metrics_settings().clear();
-        map_datamodel_init(m(0, 1), m(0, 2));
         build_graph();
     }
 
     void TearDown() override {
-        stop_loop();
-        ctx_->shutdown();
-        delete ctx_;
-        map_datamodel_reset();
+        RouteFixture::TearDown();
         ozr_clock::use_real();
-        log_.reset();
     }
-
-    void stop_loop() { rest_.stop(); }
-
-    HttpAnswer ask(const std::string& raw) { return rest_.ask(raw); }
 
     // GET URI, expecting 200 and a JSON document.
     void get_json(const std::string& uri, rapidjson::Document& doc, int status = 200) {
@@ -366,11 +285,6 @@ class RoutesTest : public ::testing::Test {
             map_update_ale_m1(ale, "Maker", "Model", "1", "SN-1", "gw", 3);
     }
 
-    ozr_test::TempRoot root_;
-    std::unique_ptr<ozr_test::LogCapture> log_;
-    uv_loop_t loop_;
-    Context* ctx_ = nullptr;
-    ozr_test::RestLoop rest_{ctx_, loop_};
     Device* root_dev_ = nullptr;
     Device* local_ = nullptr;
     Device* b1_ = nullptr;
@@ -392,19 +306,6 @@ TEST_F(RoutesTest, GraphDocumentHoldsEveryNodeAndLink) {
     ASSERT_EQ(doc["nodes"].Size(), 7u);
     const Value* b1 = find_by(doc["nodes"], "mac", rest(m(1, 1)));
     ASSERT_NE(b1, nullptr);
-    expect_keys(*b1,
-                {{"name", T::String},
-                 {"mac", T::String},
-                 {"kind", T::String},
-                 {"first-seen-ms", T::Int},
-                 {"last-seen-ms", T::Int},
-                 {"age-ms", T::Int},
-                 {"multi-ap-profile", T::Int},
-                 {"policy-profile", T::Int},
-                 {"backhaul", T::Object},
-                 {"interfaces", T::Array},
-                 {"links", T::Array}},
-                "device node");
     EXPECT_STREQ((*b1)["interfaces"][0]["media"].GetString(), "gigabit ethernet");
     const Value* bh = find_by((*b1)["links"], "to", rest(m(2, 9)));
     ASSERT_NE(bh, nullptr);
@@ -420,15 +321,6 @@ TEST_F(RoutesTest, GraphDocumentHoldsEveryNodeAndLink) {
     EXPECT_STREQ((*wire)["to-name"].GetString(), "Local_agent");
     const Value* sta = find_by(doc["nodes"], "mac", rest(m(2, 9)));
     ASSERT_NE(sta, nullptr);
-    expect_keys(*sta,
-                {{"kind", T::String},
-                 {"backhaul-sta", T::Bool},
-                 {"owner-device", T::String},
-                 {"bsta-medium", T::String},
-                 {"channels", T::String},
-                 {"steer-category", T::String},
-                 {"backhaul", T::Object}},
-                "station node");
     EXPECT_TRUE((*sta)["backhaul-sta"].GetBool());
     EXPECT_EQ(std::string((*sta)["owner-device"].GetString()), rest(m(2, 1)));
     const Value* root = find_by(doc["nodes"], "mac", rest(m(0, 1)));
@@ -452,26 +344,6 @@ TEST_F(RoutesTest, TopologyListsApsWithInfoLinksAndSsids) {
     EXPECT_EQ(std::string(aps[0]["al-mac"].GetString()), rest(m(0, 1)));
     EXPECT_STREQ(aps[0]["role"].GetString(), "controller");
     EXPECT_STREQ(aps[1]["role"].GetString(), "local-agent");
-    expect_keys(aps[0],
-                {{"al-mac", T::String},
-                 {"name", T::String},
-                 {"role", T::String},
-                 {"info", T::Object},
-                 {"backhaul", T::Object},
-                 {"links", T::Array},
-                 {"ssids", T::Array},
-                 {"client-count", T::Int}},
-                "topology ap");
-    expect_keys(aps[0]["info"],
-                {{"manufacturer", T::String},
-                 {"model-name", T::String},
-                 {"model-number", T::String},
-                 {"serial-number", T::String},
-                 {"device-name", T::String},
-                 {"multi-ap-profile", T::Int},
-                 {"last-seen-ms-ago", T::Int},
-                 {"tree-depth", T::Int}},
-                "topology info");
     EXPECT_STREQ(aps[0]["info"]["manufacturer"].GetString(), "Maker");
     EXPECT_STREQ(aps[0]["info"]["serial-number"].GetString(), "SN-1");
     EXPECT_EQ(aps[0]["ssids"].Size(), 3u);
@@ -487,18 +359,6 @@ TEST_F(RoutesTest, TopologyListsApsWithInfoLinksAndSsids) {
     EXPECT_STREQ((*to_b2)["to-name"].GetString(), "B2");
     const Value* b2 = find_by(aps, "al-mac", rest(m(2, 1)));
     ASSERT_NE(b2, nullptr);
-    expect_keys((*b2)["backhaul"],
-                {{"local-ale", T::String},
-                 {"remote-ale", T::String},
-                 {"local-interface", T::String},
-                 {"remote-interface", T::String},
-                 {"connected", T::Bool},
-                 {"quality", T::String},
-                 {"cost-to-parent", T::Int},
-                 {"cost-to-root", T::Int},
-                 {"medium", T::String},
-                 {"uplink-rssi", T::Int}},
-                "backhaul");
     EXPECT_EQ((*b2)["backhaul"]["cost-to-root"].GetUint(), 123u);
     EXPECT_STREQ((*b2)["backhaul"]["medium"].GetString(), "WIFI_5G_HIGH");
 }
@@ -533,87 +393,14 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     get_json("/debug/aps", doc);
     const Value* root = find_by(doc["aps"], "al-mac", rest(m(0, 1)));
     ASSERT_NE(root, nullptr);
-    expect_keys(*root,
-                {{"keep-alive-time-ms", T::Int},
-                 {"first-chan-sel-req-done", T::Bool},
-                 {"last-chan-sel-req-time-ms", T::Int},
-                 {"manufacturer-name", T::String},
-                 {"upstream-remote-iface-mac", T::String},
-                 {"upstream-local-iface-mac", T::String},
-                 {"upstream-iface-type", T::Null},
-                 {"radio-count", T::Int},
-                 {"supported-radio-count", T::Int},
-                 {"bh-set", T::Bool},
-                 {"multi-ap-profile", T::Int},
-                 {"policy-profile", T::Int},
-                 {"max-total-num-vid", T::Int},
-                 {"backhaul-bss-config", T::Object},
-                 {"agent-policy", T::Object},
-                 {"agent-capability", T::Object},
-                 {"eth-neigh-link-metrics", T::Array},
-                 {"upstream-link-metrics", T::Null},
-                 {"last-unassociated-sta-metrics-tlv", T::Array},
-                 {"radios", T::Array}},
-                "device");
     EXPECT_STREQ((*root)["manufacturer-name"].GetString(), "Maker");
     EXPECT_EQ((*root)["max-total-num-vid"].GetUint(), 2u);
-    expect_keys(
-        (*root)["backhaul-bss-config"],
-        {{"bss_id", T::Null}, {"proflie_1_disallowed", T::Null}, {"proflie_2_disallowed", T::Null}},
-        "backhaul-bss-config");
-    expect_keys((*root)["agent-policy"],
-                {{"metric-reporting-interval-sec", T::Null},
-                 {"local-steering-disallowed-count", T::Int},
-                 {"btm-steering-disallowed-count", T::Int},
-                 {"local-steering-macs-disallowed", T::Array},
-                 {"btm-steering-macs-disallowed", T::Array}},
-                "agent-policy");
-    expect_keys((*root)["agent-capability"],
-                {{"ib-unassociated-sta-link-metrics-supported", T::Bool},
-                 {"oob-unassociated-sta-link-metrics-supported", T::Bool},
-                 {"rssi-agent-steering-supported", T::Bool}},
-                "agent-capability");
     EXPECT_TRUE(
         (*root)["agent-capability"]["ib-unassociated-sta-link-metrics-supported"].GetBool());
     ASSERT_EQ((*root)["eth-neigh-link-metrics"].Size(), 1u);
-    expect_keys((*root)["eth-neigh-link-metrics"][0],
-                {{"al-mac", T::String},
-                 {"neighbor-iface-mac", T::String},
-                 {"local-iface-mac", T::String},
-                 {"intf-type", T::Null},  // the root reported no interfaces
-                 {"tx-phy-rate-mbps", T::Int},
-                 {"tx-packet-error-count", T::Int},
-                 {"tx-packet-transmitted-count", T::Int},
-                 {"tx-mac-throughput-capacity-mbps", T::Int},
-                 {"tx-link-availability-pct", T::Int},
-                 {"rx-packet-received-count", T::Int},
-                 {"rx-packet-error-count", T::Int},
-                 {"rssi-dbm", T::Int}},
-                "link metric");
     ASSERT_EQ((*root)["radios"].Size(), 2u);
     const Value& r24 = (*root)["radios"][0];
     const Value& r5 = (*root)["radios"][1];
-    const std::vector<std::pair<const char*, T>> radio_keys = {
-        {"iface-name", T::String},
-        {"supported-freq-khz", T::Int},
-        {"band-type-5g", T::String},
-        {"max-bss", T::Int},
-        {"num-bss", T::Int},
-        {"current-op-class", T::Int},
-        {"current-op-channel", T::Int},
-        {"current-bw", T::Int},
-        {"current-tx-pwr-mw", T::Int},
-        {"combined-front-back", T::Bool},
-        {"combined-profile1-profile2", T::Null},
-        {"radio-capabilities", T::Object},
-        {"radio-ht-capabilities", T::Object},
-        {"radio-vht-capabilities", T::ObjectOrNull},
-        {"radio-he-capabilities", T::ObjectOrNull},
-        {"op-class-list", T::Array},
-        {"unassociated-metrics", T::ArrayOrNull},
-        {"bss-list", T::Array}};
-    expect_keys(r24, radio_keys, "radio 2.4");
-    expect_keys(r5, radio_keys, "radio 5");
     // A radio without a VHT report renders null.
     EXPECT_TRUE(r24["radio-vht-capabilities"].IsNull());
     EXPECT_EQ(r5["current-op-class"].GetUint(), 115u);
@@ -622,42 +409,11 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     EXPECT_EQ(r5["current-tx-pwr-mw"].GetUint(), 100u);
     EXPECT_EQ(r5["num-bss"].GetUint(), 2u);
     EXPECT_EQ(r5["max-bss"].GetUint(), 8u);
-    expect_keys(r5["radio-capabilities"],
-                {{"max-bss-supported", T::Int},
-                 {"max-tx-spatial-streams", T::Int},
-                 {"max-rx-spatial-streams", T::Int},
-                 {"type", T::Int},
-                 {"max-bandwidth-mhz", T::Int},
-                 {"short-guard-support", T::Bool},
-                 {"su-beamformer-capable", T::Bool},
-                 {"mu-beamformer-capable", T::Bool},
-                 {"supported-standard", T::Int},
-                 {"transmit-power-limit-dbm", T::Int}},
-                "radio capabilities");
     EXPECT_EQ(r5["radio-capabilities"]["max-bandwidth-mhz"].GetUint(), 160u);
     EXPECT_EQ(r5["radio-capabilities"]["max-tx-spatial-streams"].GetUint(), 2u);
     EXPECT_EQ(r5["radio-capabilities"]["transmit-power-limit-dbm"].GetInt(), 23);
     EXPECT_TRUE(r5["radio-capabilities"]["su-beamformer-capable"].GetBool());
-    expect_keys(r5["radio-ht-capabilities"],
-                {{"max-supported-tx-streams", T::Int},
-                 {"max-supported-rx-streams", T::Int},
-                 {"guard-interval-support-20mhz", T::Bool},
-                 {"guard-interval-support-40mhz", T::Bool},
-                 {"ht-support-40mhz", T::Int}},
-                "ht");
     const Value& vht = r5["radio-vht-capabilities"];
-    expect_keys(vht,
-                {{"supported-tx-mcs-map", T::Array},
-                 {"supported-rx-mcs-map", T::Array},
-                 {"max-supported-tx-streams", T::Int},
-                 {"max-supported-rx-streams", T::Int},
-                 {"sgi-support-80mhz", T::Bool},
-                 {"sgi-support-160mhz", T::Bool},
-                 {"support-80+80mhz", T::Bool},
-                 {"support-160mhz", T::Bool},
-                 {"su-beamformer-capable", T::Bool},
-                 {"mu-beamformer-capable", T::Bool}},
-                "vht");
     // 0xfffa: six unsupported streams, then two up to MCS 9; 0x0000: eight 7s.
     const unsigned tx_mcs[8] = {0, 0, 0, 0, 0, 0, 9, 9};
     for (unsigned i = 0; i < 8; ++i) {
@@ -666,36 +422,11 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     }
     EXPECT_TRUE(r24["radio-he-capabilities"].IsNull());
     const Value& he = r5["radio-he-capabilities"];
-    expect_keys(he,
-                {{"supported-tx-rx-mcs-map", T::Array},
-                 {"max-supported-tx-streams", T::Int},
-                 {"max-supported-rx-streams", T::Int},
-                 {"support-80+80mhz", T::Bool},
-                 {"support-160mhz", T::Bool},
-                 {"su-beamformer-capable", T::Bool},
-                 {"mu-beamformer-capable", T::Bool},
-                 {"ul-mimo-capable", T::Bool},
-                 {"ul-mimo-ofdma-capable", T::Bool},
-                 {"dl-mimo-ofdma-capable", T::Bool},
-                 {"ul-ofdma-capable", T::Bool},
-                 {"dl-ofdma-capable", T::Bool}},
-                "he");
     ASSERT_EQ(he["supported-tx-rx-mcs-map"].Size(), 4u);
     EXPECT_EQ(he["supported-tx-rx-mcs-map"][0].GetUint(), 0xfau);
     EXPECT_TRUE(he["dl-ofdma-capable"].GetBool());
     EXPECT_EQ(r5["radio-capabilities"]["supported-standard"].GetUint(), 4u);
     const Value& oc = r24["op-class-list"][0];
-    expect_keys(oc,
-                {{"op-class", T::Int},
-                 {"eirp-dbm", T::Int},
-                 {"pref", T::Int},
-                 {"reason", T::Int},
-                 {"static-non-operable-channels", T::Array},
-                 {"dynamic-non-operable-channels", T::Array},
-                 {"agent-channels", T::Array},
-                 {"agent-non-operable-channels", T::Array},
-                 {"control-channels", T::Array}},
-                "op class");
     EXPECT_EQ(oc["op-class"].GetUint(), 81u);
     ASSERT_EQ(oc["static-non-operable-channels"].Size(), 2u);
     EXPECT_EQ(oc["static-non-operable-channels"][1].GetUint(), 13u);
@@ -735,20 +466,6 @@ TEST_F(RoutesTest, DebugApsRendersDevicesRadiosBssesAndCapabilities) {
     EXPECT_STREQ(r5["iface-name"].GetString(), "");
     const Value* bss = find_by(r5["bss-list"], "bssid", rest(m(0, 0x51)));
     ASSERT_NE(bss, nullptr);
-    expect_keys(*bss,
-                {{"bssid", T::String},
-                 {"iface-name", T::String},
-                 {"wifi-standard", T::String},
-                 {"wsc-data", T::Object},
-                 {"supported-sec-modes", T::Array},
-                 {"neighbor-link-metrics", T::Array},
-                 {"channel-utilization", T::Int},
-                 {"sta-count", T::Int},
-                 {"esp-present-flags", T::Int},
-                 {"estimated-service-parameters", T::Array},
-                 {"sta-list", T::Array},
-                 {"btm-steer-request-sta-list", T::Array}},
-                "bss");
     EXPECT_STREQ((*bss)["wifi-standard"].GetString(), "Wi-Fi 5");
     EXPECT_EQ((*bss)["channel-utilization"].GetUint(), 37u);
     ASSERT_EQ((*bss)["sta-list"].Size(), 1u);
@@ -834,35 +551,6 @@ TEST_F(RoutesTest, ApsRouteViewsAndErrors) {
     get_json("/1/aps/" + m(0, 1).to_string() + "/clients", doc);
     ASSERT_EQ(doc["clients"].Size(), 1u);
     const Value& c = doc["clients"][0];
-    expect_keys(c,
-                {{"sta-mac", T::String},
-                 {"assoc-time", T::Int},
-                 {"sine-assoc_time", T::Int},
-                 {"state", T::Int},
-                 {"assoc-frame-len", T::Int},
-                 {"max-tx-spatial-streams", T::Int},
-                 {"max-rx-spatial-streams", T::Int},
-                 {"max-bandwidth", T::Int},
-                 {"supported-standard", T::Int},
-                 {"sgi-support", T::Bool},
-                 {"dot11ax_24g_support", T::Bool},
-                 {"dot11ax_5g_support", T::Bool},
-                 {"dot11k-support", T::Bool},
-                 {"dot11k-brp_support", T::Bool},
-                 {"dot11k-bra_support", T::Bool},
-                 {"dot11v-btm_support", T::Bool},
-                 {"backhaul-sta", T::Bool},
-                 {"tx-bytes", T::Uint64},
-                 {"rx-bytes", T::Uint64},
-                 {"tx-pkts", T::Int},
-                 {"rx-pkts", T::Int},
-                 {"tx-pkt-errors", T::Int},
-                 {"rx-pkt-errors", T::Int},
-                 {"retransmission-count", T::Int},
-                 {"dl-mac-datarate", T::Int},
-                 {"ul-mac-datarate", T::Int},
-                 {"rssi", T::Int}},
-                "station");
     EXPECT_EQ(c["tx-bytes"].GetUint64(), 5000000000ULL);
     EXPECT_EQ(c["tx-pkts"].GetUint(), 42u);
     EXPECT_EQ(c["dl-mac-datarate"].GetUint(), 400u);
@@ -921,27 +609,7 @@ TEST_F(RoutesTest, CapabilityAndScanReports) {
     const Value& results = doc["ChannelScanReport"]["results"];
     ASSERT_EQ(results.Size(), 2u);
     const Value& r = results[0]["Channel-Scan-Result"];
-    expect_keys(r,
-                {{"opclass", T::Int},
-                 {"channel", T::Int},
-                 {"scan_status", T::Int},
-                 {"Channel-Scan-Timestamp", T::Object},
-                 {"channelutilization", T::Int},
-                 {"noise", T::Int},
-                 {"aggregatescanduration", T::Int},
-                 {"scan_type", T::Int},
-                 {"NeighbourInfo", T::Array}},
-                "scan result");
     EXPECT_STREQ(r["Channel-Scan-Timestamp"]["timestamp"].GetString(), "2026-12-06T00:00:00Z");
-    expect_keys(r["NeighbourInfo"][0],
-                {{"neighbour_bssid", T::String},
-                 {"ssid_list", T::String},
-                 {"signalstrength", T::Int},
-                 {"channel_bw_str", T::String},
-                 {"bss_load_element_present", T::Int},
-                 {"channelutilization", T::Int},
-                 {"station_count", T::Int}},
-                "neighbour");
     EXPECT_STREQ(r["NeighbourInfo"][0]["ssid_list"].GetString(), "next");
     get_json("/debug/ch_scan_report?al-mac=" + rest(m(0, 1)) + "&band=5g", doc);
     ASSERT_EQ(doc["ChannelScanReport"]["results"].Size(), 1u);
@@ -969,13 +637,6 @@ TEST_F(RoutesTest, MetricsAndQueries) {
     const Value* root = find_by(doc["aps"], "al-mac", rest(m(0, 1)));
     ASSERT_NE(root, nullptr);
     ASSERT_EQ((*root)["bss-metrics"].Size(), 1u);
-    expect_keys((*root)["bss-metrics"][0],
-                {{"bssid", T::String},
-                 {"channel-utilization", T::Int},
-                 {"sta-count", T::Int},
-                 {"esp-present-flags", T::Int},
-                 {"estimated-service-parameters", T::Array}},
-                "ap metric");
     EXPECT_EQ((*root)["radio-metrics"][0]["noise"].GetUint(), 90u);
 
     // The stack is not started here: every query is refused, and said so.
@@ -1064,19 +725,11 @@ TEST_F(RoutesTest, UnassocMetricsSettings) {
 TEST_F(RoutesTest, LogLevelsApplyLiveAndPersist) {
     rapidjson::Document doc;
     get_json("/1/log-config", doc);
-    const std::vector<std::pair<const char*, T>> modules = {{"root", T::String},
-                                                            {"root.configuration", T::String},
-                                                            {"root.controller", T::String},
-                                                            {"root.data", T::String},
-                                                            {"root.graph", T::String},
-                                                            {"root.mgmt", T::String},
-                                                            {"root.rest", T::String},
-                                                            {"root.steering", T::String},
-                                                            {"map.1905", T::String},
-                                                            {"map.library", T::String},
-                                                            {"map.controller", T::String},
-                                                            {"map.vendor-ipc", T::String}};
-    expect_keys(doc["log-level"], modules, "log-level");
+    // Every module is listed with its level.
+    for (const char* mod : {"root", "root.configuration", "root.controller", "root.data",
+                            "root.graph", "root.mgmt", "root.rest", "root.steering", "map.1905",
+                            "map.library", "map.controller", "map.vendor-ipc"})
+        EXPECT_TRUE(doc["log-level"].HasMember(mod) && doc["log-level"][mod].IsString()) << mod;
     EXPECT_TRUE(doc["log-path"].IsString());
 
     HttpAnswer a = ask(body_request(
@@ -1500,14 +1153,6 @@ TEST_F(RoutesTest, ThePageDocumentHoldsTheMeshAndTheLatestSteers) {
     note_state_change();
     rapidjson::Document doc;
     get_json("/ui/mesh", doc);
-    expect_keys(doc,
-                {{"devices", T::Array},
-                 {"white-list", T::Array},
-                 {"steering", T::Object},
-                 {"backhaul-steering", T::Object},
-                 {"vendor-agents", T::Array},
-                 {"controller", T::Object}},
-                "/ui/mesh");
     const Value& devices = doc["devices"];
     ASSERT_EQ(devices.Size(), 4u);
     EXPECT_STREQ(devices[0]["role"].GetString(), "controller");
@@ -1540,13 +1185,6 @@ TEST_F(RoutesTest, ThePageDocumentHoldsTheMeshAndTheLatestSteers) {
     // The root's clients (C1 only: the unassociated measurement is none) and radios.
     const Value& c1 = (*root)["clients"];
     ASSERT_EQ(c1.Size(), 1u);
-    expect_keys(c1[0],
-                {{"mac", T::String},
-                 {"bssid", T::String},
-                 {"rssi", T::Int},
-                 {"btm", T::Bool},
-                 {"rrm", T::Bool}},
-                "client");
     EXPECT_STREQ(c1[0]["bssid"].GetString(), rest(m(0, 0x51)).c_str());
     EXPECT_EQ(c1[0]["rssi"].GetInt(), -30);
     EXPECT_TRUE(c1[0]["btm"].GetBool());

@@ -2,45 +2,23 @@
 // with its body rules and 400 texts, the current value on GET, "/debug/steering" and the
 // administrator's access-control list.
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
-#include <uv.h>
 
-#include <thread>
 
-#include "core/context.h"
-#include "data/data_minder.h"
-#include "http_test_client.h"
-#include "rest/rest_minder.h"
-#include "rest/rest_service.h"
 #include "rest_loop.h"
 #include "steering/steering_minder.h"
-#include "support/temp_root.h"
 
 namespace {
-class SteeringRoutes : public ::testing::Test {
+class SteeringRoutes : public ozr_test::RouteFixture {
   protected:
     void SetUp() override {
-        uv_loop_init(&loop_);
-        ctx_ = new Context(&loop_);
-        ASSERT_TRUE(ctx_->data_minder->client_db().db_init());
+        RouteFixture::SetUp();
         ASSERT_TRUE(rest_.start());
-    }
-    void TearDown() override {
-        rest_.stop();
-        ctx_->shutdown();
-        delete ctx_;
     }
     HttpAnswer post(const std::string& uri, const std::string& body, const char* m = "POST") {
         return rest_.ask(body_request(m, uri, body));
     }
     HttpAnswer get(const std::string& uri) { return rest_.ask(get_request(uri)); }
     SteeringMinder& sm() { return *ctx_->steering_minder; }
-
-    ozr_test::TempRoot root_;
-    ozr_test::LogCapture log_{root_, 7};
-    uv_loop_t loop_;
-    Context* ctx_ = nullptr;
-    ozr_test::RestLoop rest_{ctx_, loop_};
 };
 }  // namespace
 
@@ -93,7 +71,7 @@ TEST_F(SteeringRoutes, SettersTakeGoodValuesAndRefuseBadOnesWithTheirReason) {
     EXPECT_EQ(post("/debug/global_steer_state", R"({"global_steer": 1})").status, 400);
     EXPECT_EQ(post("/debug/ping_pong", R"({"value": true})").status, 400);
     EXPECT_EQ(post("/debug/msteer_5g_rssi", "rssi=-70").status, 400);
-    EXPECT_NE(log_.text().find("Parse Error: Invalid request parameter"), std::string::npos);
+    EXPECT_NE(log_->text().find("Parse Error: Invalid request parameter"), std::string::npos);
     // The reset brings the defaults back, except what construction alone sets.
     EXPECT_EQ(post("/debug/steer_sys_reset", "").status, 200);
     EXPECT_TRUE(sm().bsteering);

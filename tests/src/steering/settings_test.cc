@@ -20,26 +20,6 @@ class Settings : public SteeringFixture {
 };
 }  // namespace
 
-TEST_F(Settings, WithoutPlatformPolicyTheDefaultsHoldAndOneErrorIsLogged) {
-    sm().bsteer_rssi.rssi_2to5 = -10;
-    sm().msteer_ratio = 9;
-    ASSERT_TRUE(sm().init(h.ctx()).ok());
-    EXPECT_EQ(count(log(), "steering_policy_init(): nal_getSteeringPolicy failed"), 1u);
-    EXPECT_EQ(sm().bsteer_rssi.rssi_2to5, -56);
-    EXPECT_EQ(sm().bsteer_rssi.rssi_5to2, -80);
-    EXPECT_EQ(sm().msteer_ratio, 50);
-    EXPECT_FLOAT_EQ(sm().decision_chance, 0.7f);
-    EXPECT_TRUE(sm().get_bh_steer_enable());
-    EXPECT_FALSE(sm().get_fh_mgmt_enable());
-    // Four timers run; "debug_dump" is never started.
-    for (const char* name : {"backhaul_steering_check", "fronthaul_radio_mgmt_check", "on_gc",
-                             "on_system_periodic_timer"})
-        EXPECT_TRUE(sm().find_timer(name)->is_started()) << name;
-    EXPECT_EQ(sm().find_timer("on_system_periodic_timer")->last_timeout(), 2000u);
-    EXPECT_EQ(sm().find_timer("on_gc")->last_timeout(), 60000u);
-    EXPECT_FALSE(sm().find_timer("debug_dump")->is_started());
-}
-
 TEST_F(Settings, PolicyIsAppliedAgainByTheResetWhileForwardedValuesAreLostOrKept) {
     policy(R"({"steering-policy": "{\"ozr-config\": [{\"config-type\": \"steering\",)"
            R"( \"bsteer_rssi_2to5\": -60, \"msteer_ratio\": 300,)"
@@ -81,23 +61,3 @@ TEST_F(Settings, APolicyTooLongForThePlatformCallKeepsTheDefaults) {
     EXPECT_TRUE(sm().bsteering);
 }
 
-TEST_F(Settings, BusThresholdRequestAppliesTheMaskedValuesOrNothing) {
-    ZkaSteeringThresholdConfig_T cfg{};
-    cfg.valid_mask = ZKA_STEER_RSSI_2TO5 | ZKA_STEER_MSTEER_RATIO | ZKA_STEER_IDLE_THRESHOLD;
-    cfg.bsteer_rssi_5to2 = -1;  // not in the mask: ignored
-    cfg.bsteer_rssi_2to5 = -62;
-    cfg.msteer_ratio = 80;
-    cfg.idle_threshold = 5000;
-    EXPECT_EQ(dm().set_steering_threshold(&cfg), 0);
-    EXPECT_EQ(sm().bsteer_rssi.rssi_5to2, -80);
-    EXPECT_EQ(sm().bsteer_rssi.rssi_2to5, -62);
-    EXPECT_EQ(sm().msteer_ratio, 80);
-    EXPECT_EQ(sm().idle_tput_size, 5000u);
-    // One value out of range: nothing of the request is applied.
-    cfg.valid_mask |= ZKA_STEER_MIN_SAFE_RSSI_2G;
-    cfg.bsteer_rssi_2to5 = -70;
-    cfg.min_safe_rssi_2g = 5;
-    EXPECT_EQ(dm().set_steering_threshold(&cfg), -1);
-    EXPECT_EQ(sm().bsteer_rssi.rssi_2to5, -62);
-    EXPECT_EQ(dm().set_steering_threshold(nullptr), -1);
-}
