@@ -50,7 +50,7 @@ skips=(
   "raw sockets and network namespaces belong to the build machine's kernel, not the target"
   'conformance\.|CaptureTest\.BoundedTransportCaptureStaysReadable|SenderTest\.CapturedFramesPassWiresharksDissector|MeshsimTest\.EveryAnswerDissectsCleanlyInTshark|E2E\.CaptureDissectsCleanly'
   "needs tshark, a program of the build machine (the frames are the same on every CPU)"
-  'OzrProcess\.|DaemonRest\.|OzrOnASegment\.|E2E\.|BusProcess\.|ConfigDbCrash\.'
+  'OzrProcess\.|OzrOnASegment\.|E2E\.|BusProcess\.|ConfigDbCrash\.'
   "starts the target's ozr or meshsim as a child process, which this kernel cannot run without a binfmt_misc entry for qemu"
 )
 cd "$build"

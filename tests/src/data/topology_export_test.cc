@@ -211,35 +211,11 @@ TEST_F(TopologyExport, RendererNeverReadsPastTheBlock) {
     EXPECT_EQ(mesh_toplogy_renderer(b.get(), size, out), 0);
 }
 
-TEST_F(TopologyExport, DataMinderWritesTheDumpAndTheTextVariant) {
-    DataMinder& dm = *h_.ctx().data_minder;
-    ZkaEmNetwork_T* block = nullptr;
-    ASSERT_EQ(dm.get_mesh_network_topology(&block), 0);
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(get_topo_msg_size(block), 72u);  // nothing admitted
-    std::free(block);
-    std::string dump;
-    ASSERT_TRUE(ozr_read_file(ozr_path(DataMinder::kMeshTopoDumpPath), dump));
-    EXPECT_EQ(dump.rfind("Payload: len[72] callerinfo [get_mesh_network_topology] \n", 0), 0u);
-    EXPECT_NE(dump.find("ap=0:\n"), std::string::npos);
-    EXPECT_NE(dump.find("size 72\n"), std::string::npos);
-    EXPECT_EQ(dm.get_mesh_network_topology(nullptr), -1);
-
-    ZkaEmNetworkInfo_T* info = nullptr;
-    ASSERT_EQ(dm.get_mesh_network_topology_info(&info), 0);
-    ASSERT_NE(info, nullptr);
-    const char* text = reinterpret_cast<const char*>(info);
-    EXPECT_EQ(get_topo_info_msg_size(text), std::strlen(text) + 1);
-    rapidjson::Document doc;
-    doc.Parse(text);
-    ASSERT_FALSE(doc.HasParseError()) << text;
-    EXPECT_EQ(std::string(doc["controller"].GetString()), Macs::root.to_string());
-    EXPECT_TRUE(doc["aps"].IsArray());
-    std::free(info);
-
-    // The text variant lists what the block lists.
+// The block and its dump file are followed over the bus by BusProcess and Dispatch.
+TEST_F(TopologyExport, TheTextVariantListsWhatTheBlockLists) {
     TopoSource src{&h_.g(), h_.gm().logger(), h_.ctx().now()};
     std::string one = mesh_topology_info_text({view(h_, Macs::e1, "EX\"1", true)}, src);
+    rapidjson::Document doc;
     doc.Parse(one.c_str());
     ASSERT_FALSE(doc.HasParseError()) << one;
     const auto& ap = doc["aps"][0];
