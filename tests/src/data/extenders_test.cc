@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "messages/bus_records.h"
 #include "graph/backhaul_information.h"
 #include "map/map_send.h"
+#include "messages/bus_records.h"
 #include "support/mesh_stack.h"
 
 using ozr_test::count_of;

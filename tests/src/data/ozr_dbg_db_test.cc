@@ -173,4 +173,3 @@ TEST(OzrDbgDb, UnknownLevelNameFailsConversionForThatModuleOnly) {
     EXPECT_EQ(
         count_of(log.text(), "OzrDbgDb::get_ozr_log_level()- log level loud invalid for root"), 1u);
 }
-

@@ -160,4 +160,3 @@ TEST_F(Bridge, AMethodCallWaitsForTheLoopsResult) {
     ASSERT_EQ(seen_.size(), 1u);
     EXPECT_TRUE(seen_[0].had_rpc);
 }
-

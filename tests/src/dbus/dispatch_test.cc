@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <uv.h>
 
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>

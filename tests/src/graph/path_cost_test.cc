@@ -1,7 +1,6 @@
 // Rate models, hop costs and the shortest-path searches on small meshes.
 #include <gtest/gtest.h>
 
-
 #include "common/clock.h"
 #include "graph/backhaul.h"
 #include "graph/path_cost.h"

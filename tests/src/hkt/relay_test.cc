@@ -5,8 +5,8 @@
 // the whole context.
 #include <gtest/gtest.h>
 
-#include "messages/bus_records.h"
 #include "hkt_fixture.h"
+#include "messages/bus_records.h"
 #include "support/bus_client.h"
 
 using namespace hkt_test;

@@ -244,7 +244,7 @@ TEST_F(RestServerTest, RoutingRules) {
     EXPECT_EQ(get("/debug/rest/extra").status, 404);  // more components than the route
     EXPECT_EQ(get("/debug/restx").status, 404);       // components compare whole
     EXPECT_EQ(get("/debug").status, 404);             // one component never reaches two
-    EXPECT_EQ(get("/Debug/rest").status, 404);  // byte for byte
+    EXPECT_EQ(get("/Debug/rest").status, 404);        // byte for byte
     EXPECT_EQ(http_request(port, body_request("POST", "/debug/array", "{}")).status, 404);
     EXPECT_EQ(http_request(port, "DELETE /t/del HTTP/1.1\r\n\r\n").status, 204);
     EXPECT_EQ(http_request(port, "PATCH /t/echo HTTP/1.1\r\n\r\n").status, 404);

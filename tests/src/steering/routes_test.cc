@@ -3,7 +3,6 @@
 // administrator's access-control list.
 #include <gtest/gtest.h>
 
-
 #include "rest_loop.h"
 #include "steering/steering_minder.h"
 

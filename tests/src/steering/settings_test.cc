@@ -60,4 +60,3 @@ TEST_F(Settings, APolicyTooLongForThePlatformCallKeepsTheDefaults) {
     EXPECT_EQ(count(log(), "nal_getSteeringPolicy failed"), 1u);
     EXPECT_TRUE(sm().bsteering);
 }
-
