@@ -41,17 +41,6 @@ TEST(RestCache, TimeSlotsAreWrittenAtTheTimeOfEachAnswer) {
     EXPECT_FALSE(kept.valid(7));
 }
 
-TEST(RestCache, TextThatLooksLikeAMarkerIsNotKept) {
-    RestCachedText kept;
-    RestTimeRecorder rec;
-    // A name carrying the text of slot 1's marker: the text cannot be cut safely.
-    std::string text = render(&rec, "-7000000000000000001", 9000);
-    EXPECT_FALSE(kept.store(1, 200, "", text, rec.slots()));
-    EXPECT_FALSE(kept.valid(1));
-    // A marker missing from the text.
-    EXPECT_FALSE(kept.store(1, 200, "", "{}", rec.slots()));
-}
-
 // The tag names what an answer is made of, not when it was rendered or asked for.
 TEST(RestCache, EntityTagsNameTheContentNotTheTime) {
     auto tag = [](uint64_t version, const std::string& name, int64_t base) {

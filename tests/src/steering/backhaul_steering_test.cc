@@ -108,28 +108,6 @@ TEST(BackhaulSteeringClock, NeverSteeredSteersEvenRightAfterBoot) {
     EXPECT_EQ(h.ctx().steering_minder->backhaul().block_reason(), "");
 }
 
-TEST_F(BackhaulSteeringTest, MandateMovesTheBackhaulToTheBetterParent) {
-    settle_and_measure(200);
-    std::vector<BackhaulSteeringMandate> m = bh().get_backhaul_steering_mandate();
-    ASSERT_EQ(m.size(), 1u);
-    EXPECT_EQ(m[0].dest_dev, Macs::e2);
-    EXPECT_EQ(m[0].entry.node_mac, Macs::e2_bsta);
-    EXPECT_EQ(m[0].entry.target_bssid, Macs::local_bh);  // the parent's backhaul BSS
-    EXPECT_EQ(m[0].entry.op_class, 115);                 // from the parent's radio report
-    EXPECT_EQ(m[0].entry.channel, 36);
-    EXPECT_EQ(m[0].entry.from_bssid, Macs::e1_bh.to_string());
-
-    bh().on_backhaul_steering_check();
-    ASSERT_EQ(sent_.size(), 1u);
-    EXPECT_EQ(sent_[0].al, Macs::e2);
-    EXPECT_EQ(sent_[0].req.backhaul_sta_mac, Macs::e2_bsta);
-    EXPECT_EQ(sent_[0].req.target_bssid, Macs::local_bh);
-    EXPECT_EQ(sent_[0].req.op_class, 115);
-    EXPECT_EQ(sent_[0].req.channel, 36);
-    EXPECT_EQ(lines("backhaul client"), 1u);
-    EXPECT_EQ(lines("to AP Local_agent"), 1u);
-}
-
 TEST_F(BackhaulSteeringTest, NoMandateWithoutAClearGainOrFreshMeasurement) {
     // A candidate that is better, but by less than a fifth, does not move the backhaul;
     // one that is much better does.
