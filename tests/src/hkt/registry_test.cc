@@ -228,6 +228,28 @@ TEST_F(Registry, OnlineOnlyWhenConfiguredDiscoveredHeardAndConnected) {
               std::string::npos);
 }
 
+TEST_F(Registry, TheGatewayAnswersTheExtendersQueries) {
+    Peer& p = peer(kExtHkt);
+    hkt_ip_info_query_tlv ip;
+    p.send(ip);
+    hkt_vsn_query_tlv vsn;
+    p.send(vsn);
+    ASSERT_TRUE(run_until([&] {
+        return p.count(HKT_TLV_IP_INFO_RESPONSE) == 1 && p.count(HKT_TLV_VSN_RESPONSE) == 1;
+    }));
+    hktMessage* m = p.last(HKT_TLV_IP_INFO_RESPONSE);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(hkt_ipv4_to_string(hkt_tlv_cast<hkt_ip_info_response_tlv>(m)->gateway_ipv4),
+              "192.168.1.1");
+    EXPECT_EQ(hkt_tlv_cast<hkt_ip_info_response_tlv>(m)->controller_al_mac, kController);
+    free_hkt_message_structure(m);
+    m = p.last(HKT_TLV_VSN_RESPONSE);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(hkt_tlv_cast<hkt_vsn_response_tlv>(m)->vsn, "GWVSN77");
+    free_hkt_message_structure(m);
+    EXPECT_EQ(hkt_->virtual_sn(), "GWVSN77");
+}
+
 TEST_F(Registry, NotificationsReachThePlatformAndAreAcknowledged) {
     Peer& p = peer(kExtHkt);
     Peer& p2 = peer(kExt2Hkt);
