@@ -134,7 +134,7 @@ int MapAl::start(uv_loop_t* loop, Deliver deliver, std::string* error) {
     }
     requests_logged_ms_ = get_current_time_ms();
     running_ = true;
-    next_discovery_ms_ = get_current_time_ms();
+    last_discovery_ms_ = -1;
     uv_timer_start(timer_, on_timer, 0, kTickMs);
     map_log(MAP_LOG_IEEE1905, 6, "1905 AL %s up on %zu interface(s) (%s transport)",
             options_.al_mac.to_string().c_str(), transport_->interfaces().size(),
@@ -283,9 +283,10 @@ void MapAl::tick() {
     if (!running_)
         return;
     long long now = get_current_time_ms();
-    if (now >= next_discovery_ms_) {
+    if (last_discovery_ms_ < 0 ||
+        now - last_discovery_ms_ >= static_cast<long long>(options_.discovery_interval_s) * 1000) {
         send_discovery();
-        next_discovery_ms_ = now + static_cast<long long>(options_.discovery_interval_s) * 1000;
+        last_discovery_ms_ = now;
     }
     age_neighbors(now);
     reassembler_.expire();
@@ -302,10 +303,7 @@ uint16_t MapAl::next_message_id() {
 int MapAl::set_discovery_interval(unsigned seconds) {
     if (seconds < 1 || seconds > 3600)
         return -1;
-    long long last =
-        next_discovery_ms_ - static_cast<long long>(options_.discovery_interval_s) * 1000;
     options_.discovery_interval_s = seconds;
-    next_discovery_ms_ = last + static_cast<long long>(seconds) * 1000;
     return 0;
 }
 

@@ -139,7 +139,9 @@ class MapAl {
     bool knows(const MAC& al_mac) const { return route_to(al_mac) != nullptr; }
 
     // Seconds between discoveries (1..3600); the next one leaves a full
-    // interval after the last.
+    // interval after the last. The first leaves at the first tick after
+    // start() whatever the interval is set to before it: the AL announces
+    // itself at once.
     int set_discovery_interval(unsigned seconds);
     unsigned discovery_interval() const { return options_.discovery_interval_s; }
 
@@ -238,7 +240,7 @@ class MapAl {
     std::function<void()> on_neighbors_changed_;
     std::function<void()> on_tick_;
     uint16_t mid_ = 0;
-    long long next_discovery_ms_ = 0;
+    long long last_discovery_ms_ = -1;  // none sent yet
     std::vector<MapNeighbor> neighbors_;
     std::vector<Route> routes_;
     std::vector<Seen> seen_;           // open addressing, a few probes per key
