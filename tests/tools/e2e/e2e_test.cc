@@ -208,9 +208,6 @@ class E2E : public ::testing::Test {
         scenario_ = root_.dir() + "/scenario.json";
         write_text(scenario_, buf.GetString());
 
-        ASSERT_TRUE(
-            daemon_.start({ozr_, "--log-path=" + root_.dir() + "/ozr.log", "--log-level=info"},
-                          root_.dir() + "/ozr.out", netns_daemon));
         std::vector<std::string> sim{meshsim_, "--scenario", scenario_, "--verbose"};
         if (raw_sim_if.empty()) {
             sim.insert(sim.end(), {"--segment", segment_});
@@ -219,12 +216,22 @@ class E2E : public ::testing::Test {
         }
         sim.insert(sim.end(), sim_args_.begin(), sim_args_.end());
         netns_ = netns_daemon;
-        if (sim_after_rest_) {
-            sim_argv_ = sim;
-            sim_netns_ = netns_sim;
-            return;
+        const std::string sim_log = root_.dir() + "/meshsim.log";
+        if (sim_first_) {
+            ASSERT_TRUE(sim_.start(sim, sim_log, netns_sim));
+            // Waits for meshsim's agents to be up (its "started" line), so that they have
+            // announced themselves before the daemon listens.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (read_text(sim_log).find("meshsim: started") == std::string::npos &&
+                   sim_.alive() && std::chrono::steady_clock::now() < deadline)
+                usleep(100000);
         }
-        ASSERT_TRUE(sim_.start(sim, root_.dir() + "/meshsim.log", netns_sim));
+        ASSERT_TRUE(
+            daemon_.start({ozr_, "--log-path=" + root_.dir() + "/ozr.log", "--log-level=info"},
+                          root_.dir() + "/ozr.out", netns_daemon));
+        if (!sim_first_) {
+            ASSERT_TRUE(sim_.start(sim, sim_log, netns_sim));
+        }
     }
 
     // GET PATH from the daemon (inside its namespace when it has one).
@@ -280,12 +287,6 @@ class E2E : public ::testing::Test {
             }
             status = get("/debug/graph", body);
             if (status == 200) {
-                if (!sim_argv_.empty() &&
-                    !sim_.start(sim_argv_, root_.dir() + "/meshsim.log", sim_netns_)) {
-                    skip_ = "meshsim did not start";
-                    return false;
-                }
-                sim_argv_.clear();
                 return true;
             }
             if (status == 404)
@@ -376,13 +377,9 @@ class E2E : public ::testing::Test {
     std::string stack_extra_;  // more map_stack.json keys, starting with ", "
     std::string scenario_file_ = "default.json";
     std::vector<std::string> sim_args_;  // more meshsim options (faults)
-    // meshsim starts once the daemon answers REST: the controller's own first Topology
-    // Discovery goes out only after a whole period, so a gateway whose first discovery came
-    // before the daemon's transport was open is missing from the root's topology until the
-    // root's next Topology Query, 60 s on (the tests that measure something else wait).
-    bool sim_after_rest_ = false;
-    std::vector<std::string> sim_argv_;
-    std::string sim_netns_;
+    // meshsim's agents are up before the daemon starts, as extenders that outlive a
+    // gateway's restart: they miss nothing but the controller's first announcement.
+    bool sim_first_ = false;
     int rest_port_ = 0;
     Proc daemon_, sim_;
 };
@@ -796,7 +793,7 @@ TEST_F(E2E, RawSocketsBetweenNamespaces) {
 // the profile-1 agent and of the one adding unknown TLVs are band-steered.
 TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
     scenario_file_ = "foreign.json";
-    sim_after_rest_ = true;
+    sim_first_ = true;
     start("[]");
     if (!rest_ready())
         GTEST_SKIP() << skip_;
@@ -821,7 +818,7 @@ TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
     Graph g;
     std::string missing;
     const bool all = until(
-        60,
+        40,
         [&](const Graph& x) {
             missing.clear();
             for (const Agent& a : agents) {
@@ -880,22 +877,29 @@ TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
 }
 
 // Frames lost between the daemon and the agents (meshsim's faults from its command line,
-// fixed seed: a fifth of the multicast frames, 2 % of the unicast ones): the whole mesh is
-// learned (a lost Topology Response is asked for again at the next query at the latest),
-// and meshsim counts what it lost on each way.
+// fixed seed: a tenth of every frame and a fifth of the multicast ones): the whole mesh is
+// learned within 30 s and nothing live leaves the graph past the first round of the
+// daemon's periodic queries and the first links' 70 s lifetime (a lost query or answer is
+// sent again by the stack); meshsim counts what it lost on each way.
 TEST_F(E2E, ALossyMeshIsLearned) {
-    sim_args_ = {"--mcast-loss", "0.2", "--ucast-loss", "0.02", "--seed", "1"};
-    sim_after_rest_ = true;
+    sim_args_ = {"--loss", "0.1", "--mcast-loss", "0.2", "--seed", "1"};
     start("[]");
+    const auto started = std::chrono::steady_clock::now();
     if (!rest_ready())
         GTEST_SKIP() << skip_;
     Graph g;
-    ASSERT_TRUE(until(90, whole_mesh, g)) << "the lossy mesh was not learned" << logs();
+    ASSERT_TRUE(until(30, whole_mesh, g)) << "the lossy mesh was not learned in 30 s" << logs();
+    const int held = 85 - static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(
+                                               std::chrono::steady_clock::now() - started)
+                                               .count());
+    EXPECT_FALSE(until(
+        held, [](const Graph& x) { return !whole_mesh(x); }, g))
+        << "a live device, backhaul or association left the graph" << logs();
     EXPECT_TRUE(daemon_.alive());
     sim_.stop();
     const std::string sim_log = read_text(root_.dir() + "/meshsim.log");
-    EXPECT_NE(sim_log.find("faults (seed 1): to agents 20 % multicast and 2 % unicast lost; from "
-                           "agents 20 % multicast and 2 % unicast lost"),
+    EXPECT_NE(sim_log.find("faults (seed 1): to agents 20 % multicast and 10 % unicast lost; from "
+                           "agents 20 % multicast and 10 % unicast lost"),
               std::string::npos)
         << tail(root_.dir() + "/meshsim.log");
     // "to agents N frames, M multicast and U unicast lost" with losses on both ways.
@@ -913,7 +917,7 @@ TEST_F(E2E, ALossyMeshIsLearned) {
     for (int w = 0; w < 2; ++w) {
         EXPECT_GT(frames[w], 100u);
         EXPECT_GT(mcast[w] + ucast[w], 0u);
-        EXPECT_LT(mcast[w] + ucast[w], frames[w] / 4);
+        EXPECT_LT(mcast[w] + ucast[w], frames[w] / 3);
     }
 }
 
