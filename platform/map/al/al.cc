@@ -389,22 +389,28 @@ int MapAl::send(const MAC& dest, CMDU& cmdu, const char* ifname, bool allocate_m
 }
 
 void MapAl::send_discovery() {
+    for (size_t i = 0; i < transport_->interfaces().size(); ++i)
+        send_discovery_on(i);
+}
+
+bool MapAl::send_discovery_on(size_t i) {
     const auto& itfs = transport_->interfaces();
-    for (size_t i = 0; i < itfs.size(); ++i) {
-        CmduPtr c = CmduBuilder(CMDU_TYPE_TOPOLOGY_DISCOVERY, next_message_id())
-                        .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, options_.al_mac})
-                        .add(mac_address_tlv{TLV_TYPE_MAC_ADDRESS_TYPE, itfs[i].mac})
-                        .build();
-        std::vector<std::vector<uint8_t>> fragments;
-        if (!c || !encode_1905_CMDU(*c, fragments) ||
-            send_on(i, k1905MulticastMac, itfs[i].mac, fragments) != 0) {
-            ++stats_.tx_failed;
-            map_log(MAP_LOG_IEEE1905, 4, "1905 AL: Topology Discovery on %s not sent",
-                    itfs[i].name.c_str());
-            continue;
-        }
-        ++stats_.tx_cmdus;
+    if (i >= itfs.size())
+        return false;
+    CmduPtr c = CmduBuilder(CMDU_TYPE_TOPOLOGY_DISCOVERY, next_message_id())
+                    .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, options_.al_mac})
+                    .add(mac_address_tlv{TLV_TYPE_MAC_ADDRESS_TYPE, itfs[i].mac})
+                    .build();
+    std::vector<std::vector<uint8_t>> fragments;
+    if (!c || !encode_1905_CMDU(*c, fragments) ||
+        send_on(i, k1905MulticastMac, itfs[i].mac, fragments) != 0) {
+        ++stats_.tx_failed;
+        map_log(MAP_LOG_IEEE1905, 4, "1905 AL: Topology Discovery on %s not sent",
+                itfs[i].name.c_str());
+        return false;
     }
+    ++stats_.tx_cmdus;
+    return true;
 }
 
 void MapAl::send_notification() {
@@ -656,6 +662,9 @@ void MapAl::receive_frame(size_t if_index, const uint8_t* frame, size_t len) {
             map_log(MAP_LOG_IEEE1905, 6, "1905 AL: new neighbour %s on %s",
                     al->al_mac_address.to_string().c_str(),
                     transport_->interfaces()[if_index].name.c_str());
+            // The newcomer learns of us now rather than at our next period (it may
+            // have come up after our last discovery, or lost it).
+            send_discovery_on(if_index);
             send_notification();
             if (options_.controller && !known) {
                 CmduPtr q =

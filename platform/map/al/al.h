@@ -2,7 +2,8 @@
 // its 1905 interfaces on its own, below the daemon.
 //
 //   - Topology Discovery on every interface at start and every
-//     discovery_interval_s; a neighbour table from the discoveries heard,
+//     discovery_interval_s, and on an interface where a new neighbour
+//     announced itself; a neighbour table from the discoveries heard,
 //     aged out and bounded; a Topology Notification (relayed multicast) when
 //     it changes; a Topology Query to every new neighbour.
 //   - A Topology Response to every Topology Query; a query for the own AL MAC
@@ -191,6 +192,7 @@ class MapAl {
     static void on_closed(uv_handle_t* h);
 
     void send_discovery();
+    bool send_discovery_on(size_t if_index);
     void send_notification();
     void age_neighbors(long long now);
     // Returns true when the neighbour is new (or its table changed).
