@@ -99,17 +99,13 @@ class Mesh:
                    DBUS_SYSTEM_BUS_ADDRESS="unix:path=%s/no-system-bus" % self.root)
         self.sim_log = os.path.join(self.root, "meshsim.log")
         self.files = []
-        # The agents first: they hear the controller's first Topology Discovery and answer
-        # it at once, so the controller knows its neighbour when it first asks its own
-        # stack for the topology (otherwise not before the next query, a minute later).
-        self.sim = subprocess.Popen(
-            [os.path.join(BUILD, "tools", "meshsim", "meshsim"), "--scenario", path, "--segment", segment],
-            env=env, stdout=self.output("meshsim.log"), stderr=subprocess.STDOUT)
-        until(20, "meshsim's start", lambda: self.sim_said("meshsim: started") or self.sim.poll() is not None)
         self.daemon = subprocess.Popen(
             list(wrapper) + [os.path.join(BUILD, "src", "main", "ozr"),
                              "--log-path=" + os.path.join(self.root, "ozr.log")] + list(args),
             env=env, stdout=self.output("ozr.out"), stderr=subprocess.STDOUT)
+        self.sim = subprocess.Popen(
+            [os.path.join(BUILD, "tools", "meshsim", "meshsim"), "--scenario", path, "--segment", segment],
+            env=env, stdout=self.output("meshsim.log"), stderr=subprocess.STDOUT)
         for f in self.files:
             f.close()
 
