@@ -274,6 +274,24 @@ class E2E : public ::testing::Test {
         return std::atoi(out.c_str());
     }
 
+    // PUT JSON to PATH of the daemon (with curl; no namespace): the HTTP status, 0 when
+    // curl is missing or the daemon cannot be reached; the answer in BODY.
+    int put(const std::string& path, const std::string& json, std::string& body) {
+        const std::string in = root_.dir() + "/put.json", out = root_.dir() + "/put.out";
+        write_text(in, json);
+        FILE* p = popen(("curl -s -o " + out + " -w '%{http_code}' -X PUT --data-binary @" + in +
+                         " " + url_ + path + " 2>/dev/null")
+                            .c_str(),
+                        "r");
+        if (!p)
+            return 0;
+        char code[8] = {};
+        const size_t n = fread(code, 1, sizeof code - 1, p);
+        pclose(p);
+        body = read_text(out);
+        return n ? std::atoi(code) : 0;
+    }
+
     // Waits for the REST API; false (with SKIP_ set) when a missing piece keeps it away.
     bool rest_ready() {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
@@ -790,7 +808,9 @@ TEST_F(E2E, RawSocketsBetweenNamespaces) {
 // Agents that are not ours (foreign.json), one trait each, under the gateway: each is
 // learned with its backhaul, clients, serial number and Multi-AP profile; each is asked for
 // unassociated measurements only where its AP Capability TLV says it measures; clients of
-// the profile-1 agent and of the one adding unknown TLVs are band-steered.
+// the profile-1 agent and of the one adding unknown TLVs are band-steered; the agent with
+// reversed TLVs is backhaul-steered under the profile-1 one, and a wired agent, which has no
+// backhaul STA, is not.
 TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
     scenario_file_ = "foreign.json";
     sim_first_ = true;
@@ -805,15 +825,19 @@ TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
         const char* medium;  // of its backhaul (prefix)
         const char* client;  // one of its clients, on BSS
         const char* bssid;
+        unsigned bsss;  // in /1/topology
     } agents[] = {
         {"old (profile 1)", "026f7a720400", "OT2026000004", 1, "ETHERNET", "02c100000103",
-         "026f7a720421"},
-        {"onchan", "026f7a720500", "OT2026000005", 2, "WIFI_5G", "02c100000104", "026f7a720511"},
-        {"offchan", "026f7a720600", "OT2026000006", 2, "ETHERNET", "02c100000109", "026f7a720621"},
-        {"late", "026f7a720700", "OT2026000007", 2, "ETHERNET", "02c100000105", "026f7a720721"},
-        {"chatty", "026f7a720800", "OT2026000008", 2, "ETHERNET", "02c100000106", "026f7a720811"},
-        {"reversed", "026f7a720900", "OT2026000009", 2, "WIFI_5G", "02c100000107", "026f7a720921"},
-        {"mute", "026f7a720a00", "OT2026000010", 2, "WIFI_5G", "02c100000108", "026f7a720a21"},
+         "026f7a720421", 3},
+        {"onchan", "026f7a720500", "OT2026000005", 2, "WIFI_5G", "02c100000104", "026f7a720511", 2},
+        {"offchan", "026f7a720600", "OT2026000006", 2, "ETHERNET", "02c100000109", "026f7a720621",
+         2},
+        {"late", "026f7a720700", "OT2026000007", 2, "ETHERNET", "02c100000105", "026f7a720721", 2},
+        {"chatty", "026f7a720800", "OT2026000008", 2, "ETHERNET", "02c100000106", "026f7a720811",
+         2},
+        {"reversed", "026f7a720900", "OT2026000009", 2, "WIFI_5G", "02c100000107", "026f7a720921",
+         2},
+        {"mute", "026f7a720a00", "OT2026000010", 2, "WIFI_5G", "02c100000108", "026f7a720a21", 2},
     };
     Graph g;
     std::string missing;
@@ -843,8 +867,34 @@ TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
         ASSERT_TRUE(ap) << a.name;
         EXPECT_EQ(str((*ap)["info"], "serial-number"), a.serial) << a.name;
         EXPECT_EQ(str((*ap)["info"], "multi-ap-profile"), std::to_string(a.profile)) << a.name;
-        EXPECT_EQ((*ap)["ssids"].Size(), 2u) << a.name;
+        EXPECT_EQ((*ap)["ssids"].Size(), a.bsss) << a.name;
     }
+    // Backhaul steering: 'reversed' (its answers' TLVs in reverse order) moves under the
+    // profile-1 agent's backhaul BSS; the wired profile-1 agent has no backhaul STA to steer.
+    std::string answer;
+    const int moved =
+        put("/debug/backhaul-steer",
+            R"({"entries": [{"al-mac": "02:6f:7a:72:09:00", "backhaul-sta-mac": "02:6f:7a:72:09:30",
+                "target-bssid": "02:6f:7a:72:04:22"}]})",
+            answer);
+    if (moved == 0)
+        GTEST_SKIP() << "curl is missing (scripts/setup.sh installs it)";
+    EXPECT_EQ(moved, 200) << answer;
+    EXPECT_EQ(put("/debug/backhaul-steer",
+                  R"({"entries": [{"al-mac": "02:6f:7a:72:04:00", "backhaul-sta-mac":
+                      "02:6f:7a:72:04:01", "target-bssid": "02:6f:7a:72:01:22"}]})",
+                  answer),
+              400)
+        << answer;
+    EXPECT_TRUE(until(
+        20,
+        [](const Graph& x) {
+            return x.backhaul("026f7a720900", "remote-ale") == "026f7a720400" &&
+                   x.backhaul("026f7a720900", "medium").rfind("WIFI_5G", 0) == 0;
+        },
+        g))
+        << "'reversed' was not moved under 'old': " << g.backhaul("026f7a720900", "remote-ale")
+        << logs();
     // Band steering through the profile-1 agent and the one adding TLVs to its BTM report.
     ASSERT_TRUE(until(
         90,
