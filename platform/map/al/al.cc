@@ -515,25 +515,31 @@ void MapAl::age_neighbors(long long now) {
     }
 }
 
-void MapAl::learn_route(const MAC& al_mac, size_t if_index) {
+bool MapAl::knows_neighbor(const MAC& al_mac) const {
+    return std::any_of(neighbors_.begin(), neighbors_.end(),
+                       [&](const MapNeighbor& n) { return n.al_mac == al_mac; });
+}
+
+bool MapAl::learn_route(const MAC& al_mac, size_t if_index) {
     if (al_mac == MAC() || is_group(al_mac))
-        return;
+        return false;
     long long now = get_current_time_ms();
     for (auto& r : routes_) {
         if (r.al_mac == al_mac) {
             r.if_index = if_index;
             r.at_ms = now;
-            return;
+            return false;
         }
     }
     if (routes_.size() < options_.max_routes) {
         routes_.push_back({al_mac, if_index, now});
-        return;
+        return true;
     }
     auto oldest =
         std::min_element(routes_.begin(), routes_.end(),
                          [](const Route& a, const Route& b) { return a.at_ms < b.at_ms; });
     *oldest = {al_mac, if_index, now};
+    return true;
 }
 
 const char* MapAl::route_to(const MAC& al_mac) const {
@@ -644,9 +650,7 @@ void MapAl::receive_frame(size_t if_index, const uint8_t* frame, size_t len) {
             return;  // our own, looped back through a bridge
         // A neighbour new on every interface gets a query (it may have been
         // heard before, relayed, but never as a neighbour).
-        bool known = std::any_of(neighbors_.begin(), neighbors_.end(), [&](const MapNeighbor& n) {
-            return n.al_mac == al->al_mac_address;
-        });
+        bool known = knows_neighbor(al->al_mac_address);
         bool changed = learn_neighbor(if_index, al->al_mac_address, itf->mac_address);
         learn_route(al->al_mac_address, if_index);
         if (seen_before(src, h.message_type, h.message_id, h.fragment_id)) {
@@ -754,7 +758,14 @@ void MapAl::handle_cmdu(size_t if_index, CmduPtr cmdu) {
     }
     if (c.src_al_mac == options_.al_mac)
         return;  // our own message relayed back to us
-    learn_route(c.src_al_mac, if_index);
+    // An AL never heard before (its discovery lost, or sent before we listened) may not
+    // have heard ours either: one now on that interface, at most one a second, so that a
+    // neighbour among them names us in its answers without waiting for our next period.
+    if (learn_route(c.src_al_mac, if_index) && !knows_neighbor(c.src_al_mac) &&
+        (announced_ms_ < 0 || get_current_time_ms() - announced_ms_ >= 1000)) {
+        announced_ms_ = get_current_time_ms();
+        send_discovery_on(if_index);
+    }
     if (requests_.on_received(c.src_al_mac, c.message_type, c.message_id, get_current_time_ms()) ==
         MapRequests::Verdict::duplicate) {
         ++stats_.rx_duplicates;  // the answer to a copy sent again, already delivered

@@ -3,7 +3,8 @@
 //
 //   - Topology Discovery on every interface at start and every
 //     discovery_interval_s, and on an interface where a new neighbour
-//     announced itself; a neighbour table from the discoveries heard,
+//     announced itself or an AL never heard before sent anything (at most
+//     one a second); a neighbour table from the discoveries heard,
 //     aged out and bounded; a Topology Notification (relayed multicast) when
 //     it changes; a Topology Query to every new neighbour.
 //   - A Topology Response to every Topology Query; a query for the own AL MAC
@@ -197,7 +198,9 @@ class MapAl {
     void age_neighbors(long long now);
     // Returns true when the neighbour is new (or its table changed).
     bool learn_neighbor(size_t if_index, const MAC& al_mac, const MAC& if_mac);
-    void learn_route(const MAC& al_mac, size_t if_index);
+    // True when AL_MAC was not known before (neither a route nor a neighbour).
+    bool learn_route(const MAC& al_mac, size_t if_index);
+    bool knows_neighbor(const MAC& al_mac) const;
     // True when seen before (inside the window); records it otherwise.
     bool seen_before(const MAC& src, uint16_t type, uint16_t mid, uint16_t fragment);
     // The slot that holds (SRC, TYPE, MID, FRAGMENT) when inside the window, else
@@ -243,6 +246,7 @@ class MapAl {
     std::function<void()> on_tick_;
     uint16_t mid_ = 0;
     long long last_discovery_ms_ = -1;  // none sent yet
+    long long announced_ms_ = -1;       // last discovery for a newly heard AL
     std::vector<MapNeighbor> neighbors_;
     std::vector<Route> routes_;
     std::vector<Seen> seen_;           // open addressing, a few probes per key
