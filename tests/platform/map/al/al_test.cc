@@ -48,6 +48,37 @@ class AlTest : public ::testing::Test {
     std::vector<std::unique_ptr<Node>> nodes_;
 };
 
+// The controller announces itself beyond its period, with no clock advance: at its first
+// tick whatever interval was set before it, to a newcomer whose discovery it hears, and to
+// one it hears only through another message (the newcomer's discoveries lost).
+TEST_F(AlTest, TheControllerAnnouncesItselfAtStartAndToNewcomers) {
+    std::string seg = private_segment(21001);
+    Node& ctrl = add(1, true, {seg});
+    ASSERT_EQ(ctrl.al().set_discovery_interval(3600), 0);
+    auto knows_ctrl = [](Node& n) {
+        const auto& v = n.al().neighbors();
+        return std::any_of(v.begin(), v.end(),
+                           [](const MapNeighbor& x) { return x.al_mac == test_mac(1, 0); });
+    };
+    enum Way { at_start, discovery_heard, other_message };
+    for (Way way : {at_start, discovery_heard, other_message}) {
+        SCOPED_TRACE(way);
+        Node& n = add(static_cast<uint8_t>(2 + way), false, {seg});
+        ASSERT_EQ(n.al().set_discovery_interval(3600), 0);
+        if (way == at_start)  // nothing of it reaches the controller: no newcomer to answer
+            n.lose([](const FrameInfo&) { return true; });
+        if (way == other_message) {
+            n.lose([](const FrameInfo& f) { return f.type == CMDU_TYPE_TOPOLOGY_DISCOVERY; });
+            settle();
+            EXPECT_FALSE(knows_ctrl(n));
+            CmduPtr q = CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 0).build();
+            ASSERT_EQ(n.al().send(test_mac(1, 0), *q, nullptr, true), 0);
+        }
+        ASSERT_TRUE(run([&] { return knows_ctrl(n); }));
+        n.lose(nullptr);
+    }
+}
+
 TEST_F(AlTest, LinkMetricQueryIsAnsweredForAllOrOneNeighbour) {
     std::string seg = private_segment(21012);
     Node& ctrl = add(1, true, {seg});
