@@ -1,5 +1,6 @@
 #include "controller/controller_minder.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <uv.h>
 
@@ -38,15 +39,17 @@ uint64_t next_generation() {
 }
 
 // The generator's seed: one value of the system's random device, reduced to the
-// generator's range (never 0).
+// generator's range (never 0); the clock when the device cannot be read. Read directly
+// rather than through std::random_device, which reports an unreadable device by throwing
+// (the gateway build has no exceptions).
 uint32_t urandom_seed() {
     uint32_t v = 0;
-    try {
-        std::random_device rd("/dev/urandom");
-        v = rd();
-    } catch (...) {
+    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    ssize_t n = fd >= 0 ? read(fd, &v, sizeof v) : -1;
+    if (fd >= 0)
+        close(fd);
+    if (n != static_cast<ssize_t>(sizeof v))
         v = static_cast<uint32_t>(get_current_time_ms());
-    }
     v %= 2147483647u;
     return v == 0 ? 1 : v;
 }

@@ -31,6 +31,11 @@ void log_text(const Logger* logger, int severity, const char* func, int line,
     }
 }
 
+void log_vformat(const Logger* logger, int severity, const char* func, int line,
+                 fmt::string_view format, fmt::format_args args) {
+    log_text(logger, severity, func, line, fmt::vformat(format, args));
+}
+
 std::string spell_signature(const char* pretty) {
     static const char kAnon[] = "(anonymous namespace)";
     std::string out;
