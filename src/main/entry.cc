@@ -258,8 +258,12 @@ int ozr_main(int argc, char** argv) {
         return 1;
     }
 
-    // 18. Run until something stops the loop.
+    // 18. Run until something stops the loop. The daemon serves from here on: a service
+    //     manager that waits for it hears so, and gets keep-alives if it asks for them.
     context->start();
+    long long keepalive_ms = supervise_notify_ready(loop);
+    if (keepalive_ms > 0)
+        OZR_NOTICE(root_logger, "Service manager watchdog: keep-alive every {} ms", keepalive_ms);
     OZR_NOTICE(root_logger, "Entering uv loop");
     uv_run(loop, UV_RUN_DEFAULT);
 

@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <uv.h>
 
+#include <cstdlib>
+
+#include "common/clock.h"
+#include "support/notify_socket.h"
 #include "support/temp_root.h"
 
 using ozr_test::read_text;
@@ -68,4 +73,57 @@ TEST(PidFile, NamedAfterTheProgramAndFallsBackToTmp) {
     EXPECT_EQ(c.result, 0);  // a different program is not a duplicate
     finish(c);
     finish(a);
+}
+
+// The service manager's side: READY=1 when the daemon serves, then keep-alives at half the
+// interval asked while the daemon feeds, and one trigger when it stopped feeding. The manual
+// clock says how long ago the last feed was; each turn of the loop is one keep-alive tick.
+TEST(Watchdog, ServiceManagerHearsReadyThenKeepAlivesWhileFed) {
+    TempRoot root;
+    ozr_test::NotifySocket manager(root.path("/notify"));
+    ASSERT_TRUE(manager.ok());
+    uv_loop_t loop;
+    uv_loop_init(&loop);
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("WATCHDOG_USEC");
+    unsetenv("WATCHDOG_PID");
+    EXPECT_EQ(supervise_notify_ready(&loop), 0);  // no manager: nothing at all
+    setenv("NOTIFY_SOCKET", manager.path().c_str(), 1);
+    EXPECT_EQ(supervise_notify_ready(&loop), 0);  // a manager without a watchdog
+    EXPECT_EQ(manager.next(), "READY=1");
+    setenv("WATCHDOG_USEC", "20000", 1);
+    setenv("WATCHDOG_PID", std::to_string(getpid() + 1).c_str(), 1);
+    EXPECT_EQ(supervise_notify_ready(&loop), 0);  // a watchdog for another process
+    EXPECT_EQ(manager.next(), "READY=1");
+    EXPECT_FALSE(uv_loop_alive(&loop));
+
+    unsetenv("WATCHDOG_PID");
+    ozr_clock::set_manual(5000000);
+    EXPECT_EQ(supervise_notify_ready(&loop), 10);  // 20 ms asked: every 10 ms
+    EXPECT_EQ(manager.next(), "READY=1");
+    uv_run(&loop, UV_RUN_ONCE);
+    EXPECT_EQ(manager.next(), "WATCHDOG=1");
+    ozr_clock::advance(kSuperviseFeedStaleMs);  // readiness counts as a feed
+    uv_run(&loop, UV_RUN_ONCE);
+    EXPECT_EQ(manager.next(), "WATCHDOG=1");
+    watchdog_feed();
+    ozr_clock::advance(kSuperviseFeedStaleMs);
+    uv_run(&loop, UV_RUN_ONCE);
+    EXPECT_EQ(manager.next(), "WATCHDOG=1");
+    ozr_clock::advance(1);  // the feed stopped
+    uv_run(&loop, UV_RUN_ONCE);
+    EXPECT_EQ(manager.next(), "WATCHDOG=trigger");
+    uv_run(&loop, UV_RUN_ONCE);
+    EXPECT_EQ(manager.next(0), "");  // once
+    watchdog_feed();
+    uv_run(&loop, UV_RUN_ONCE);
+    EXPECT_EQ(manager.next(), "WATCHDOG=1");  // fed again: the manager decides what happens
+
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("WATCHDOG_USEC");
+    ozr_clock::use_real();
+    uv_walk(
+        &loop, [](uv_handle_t* h, void*) { uv_close(h, nullptr); }, nullptr);
+    uv_run(&loop, UV_RUN_DEFAULT);
+    EXPECT_EQ(uv_loop_close(&loop), 0);
 }

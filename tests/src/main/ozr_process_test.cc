@@ -16,6 +16,8 @@
 #include "common/paths.h"
 #include "main/build_info.h"
 #include "main/cmdline.h"
+#include "src/rest/http_test_client.h"
+#include "support/notify_socket.h"
 #include "support/process.h"
 #include "support/temp_root.h"
 
@@ -230,6 +232,35 @@ TEST_F(OzrProcess, RunsUntilStoppedAndASecondInstanceLeavesAtOnce) {
     EXPECT_EQ(second.err(), "");
     EXPECT_TRUE(d.running());
     EXPECT_EQ(ozr_level("root"), "info");  // the second instance changed nothing
+    d.stop();
+}
+
+// Under a service manager (systemd's NOTIFY_SOCKET and WATCHDOG_USEC): "READY=1" once the
+// REST API is open, then "WATCHDOG=1" every half of the interval asked (200 ms here).
+TEST_F(OzrProcess, TellsTheServiceManagerItServesThenFeedsItsWatchdog) {
+    ozr_test::NotifySocket manager(root_.path("/notify"));
+    ASSERT_TRUE(manager.ok());
+    std::string log = root_.path("/ozr.log");
+    setenv("NOTIFY_SOCKET", manager.path().c_str(), 1);
+    setenv("WATCHDOG_USEC", "200000", 1);
+    Daemon d(root_, {"--log-path=" + log});
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("WATCHDOG_USEC");
+    // Waits up to 20 s for each message.
+    ASSERT_EQ(manager.next(), "READY=1") << d.err();
+    HttpAnswer version =
+        http_request(20000 + static_cast<int>(getpid() % 20000), get_request("/1/version"));
+    EXPECT_EQ(version.status, 200);
+    std::vector<long long> at;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(manager.next(), "WATCHDOG=1");
+        at.push_back(mono_ms());
+    }
+    // Never early (a timer fires at its time or later; the loop's clock may lag a little).
+    EXPECT_GE(at[2] - at[0], 2 * 50);
+    EXPECT_NE(read_text(log).find("Service manager watchdog: keep-alive every 100 ms"),
+              std::string::npos);
+    EXPECT_TRUE(d.running());
     d.stop();
 }
 
