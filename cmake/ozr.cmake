@@ -34,18 +34,52 @@ function(ozr_library name)
   endif()
 endfunction()
 
-# ozr_test(NAME SOURCES ... [LIBS ...] [PREFIX p]): a GoogleTest binary whose
-# cases ctest lists one by one.
+# ozr_test(NAME SOURCES ... [LIBS ...] [PREFIX p] [CPU] [SLOW]): a GoogleTest binary whose
+# cases ctest lists one by one. SLOW: cases that take tens of seconds each (waiting on other
+# processes), which a parallel ctest starts first so that they do not end the run alone.
+# CPU marks a binary whose results may differ by CPU (byte
+# order, alignment, word size): its cases carry the ctest label "cpu", and the target
+# ozr_cpu_tests (tests/CMakeLists.txt) builds every such binary: the cross runs build and
+# run only those.
 function(ozr_test name)
-  cmake_parse_arguments(A "" "PREFIX" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(A "CPU;SLOW" "PREFIX" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${OZR_INCLUDE_DIRS} ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gmock GTest::gtest_main)
+  ozr_test_pch(${name})
   include(GoogleTest)
   if(NOT A_PREFIX)
     set(A_PREFIX "${name}.")
   endif()
+  set(props ENVIRONMENT "OZR_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  if(A_SLOW)
+    list(APPEND props COST 1000)
+  endif()
+  if(A_CPU)
+    list(APPEND props LABELS cpu)
+    add_dependencies(ozr_cpu_tests ${name})
+  endif()
   gtest_discover_tests(${name} TEST_PREFIX ${A_PREFIX} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES ENVIRONMENT "OZR_BUILD_DIR=${CMAKE_BINARY_DIR}"
+                       PROPERTIES ${props}
                        DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# The GoogleTest and GoogleMock headers, parsed once per build rather than once per test
+# source (about a second each): every test reuses the precompiled header of ozr_test_pch.
+# The tests and ozr_test_pch share their compile options; a test's own definitions and
+# include folders do not touch these headers.
+function(ozr_test_pch name)
+  if(NOT OZR_PCH)
+    return()
+  endif()
+  if(NOT TARGET ozr_test_pch)
+    set(anchor ${CMAKE_BINARY_DIR}/ozr_test_pch.cc)
+    if(NOT EXISTS ${anchor})
+      file(WRITE ${anchor} "// the precompiled GoogleTest headers' own object\n")
+    endif()
+    add_library(ozr_test_pch OBJECT ${anchor})
+    target_link_libraries(ozr_test_pch PRIVATE GTest::gmock GTest::gtest)
+    target_precompile_headers(ozr_test_pch PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
+  endif()
+  target_precompile_headers(${name} REUSE_FROM ozr_test_pch)
 endfunction()

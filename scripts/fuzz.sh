@@ -2,15 +2,20 @@
 # Builds the libFuzzer targets with clang and runs each for OZR_FUZZ_SECONDS
 # (default 60 in all, shared between the targets), starting from and adding to
 # the corpus kept in fuzz/corpus/<target>.
+# The targets are built in build/fuzz (RelWithDebInfo), or in the build folder named by
+# OZR_FUZZ_BUILD, which must be configured by clang with -DOZR_FUZZ=ON (scripts/test.sh
+# passes its sanitized tree, so that CI compiles the daemon once).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if ! command -v clang++ >/dev/null; then
   echo "fuzz: clang++ is missing, fuzzers skipped"
   exit 0
 fi
-build=build/fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOZR_FUZZ=ON \
-  -DOZR_TESTS=OFF -DOZR_BENCH=OFF >/dev/null
+build=${OZR_FUZZ_BUILD:-build/fuzz}
+if [ -z "${OZR_FUZZ_BUILD:-}" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOZR_FUZZ=ON \
+    -DOZR_TESTS=OFF -DOZR_BENCH=OFF >/dev/null
+fi
 cmake --build "$build" -j"$(nproc)" --target fuzz_all
 targets=$(find "$build/fuzz" -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | sort)
 count=$(echo "$targets" | grep -c . || true)

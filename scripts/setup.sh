@@ -8,6 +8,8 @@ packages=(build-essential cmake pkg-config git
           clang libclang-rt-14-dev clang-format tshark wrk iproute2 curl python3 python3-cryptography
           libsystemd-dev dbus-daemon systemd
           chromium chromium-driver python3-selenium)
+# The clang builds of scripts/test.sh link with lld.
+packages+=(lld)
 # A package counts when it is installed for this machine's architecture (or for all):
 # a multiarch system may hold the same package for foreign architectures only. grep reads
 # to the end: a grep -q stopping early would fail the pipeline (pipefail, SIGPIPE).
