@@ -125,6 +125,11 @@ std::string private_segment(int port) {
            "." + std::to_string(pid & 0xFF) + ":" + std::to_string(port);
 }
 
+// The REST port of this test process's first daemon.
+int rest_port() {
+    return 20000 + static_cast<int>(getpid() % 20000);
+}
+
 // The stack's and the platform's files of a daemon under ROOT: interface and AL MAC
 // 02:6f:7a:72:ID:01 on SEGMENT, REST on PORT.
 void write_daemon_files(const std::string& root, const std::string& segment, int id, int port) {
@@ -146,8 +151,7 @@ class OzrProcess : public ::testing::Test {
     void SetUp() override {
         if (ozr_binary().empty() || !ozr_test::file_exists(ozr_binary()))
             GTEST_SKIP() << "OZR_BUILD_DIR is not set or the ozr binary is not built";
-        write_daemon_files(root_.dir(), private_segment(26001), 1,
-                           20000 + static_cast<int>(getpid() % 20000));
+        write_daemon_files(root_.dir(), private_segment(26001), 1, rest_port());
     }
     std::string db() const { return root_.path("/configs/easymesh/ozr_dbg_db.json"); }
     rapidjson::Document db_doc() const {
@@ -248,8 +252,7 @@ TEST_F(OzrProcess, TellsTheServiceManagerItServesThenFeedsItsWatchdog) {
     unsetenv("WATCHDOG_USEC");
     // Waits up to 20 s for each message.
     ASSERT_EQ(manager.next(), "READY=1") << d.err();
-    HttpAnswer version =
-        http_request(20000 + static_cast<int>(getpid() % 20000), get_request("/1/version"));
+    HttpAnswer version = http_request(rest_port(), get_request("/1/version"));
     EXPECT_EQ(version.status, 200);
     std::vector<long long> at;
     for (int i = 0; i < 3; ++i) {
@@ -361,7 +364,7 @@ TEST_F(OzrProcess, CorruptDebugDatabaseIsRecovered) {
 TEST_F(OzrProcess, OfTwoControllersOnOneSegmentExactlyOneKeepsRunning) {
     const std::string seg = private_segment(26002);
     TempRoot other;  // now OZR_ROOT: the second daemon's
-    const int port = 20000 + static_cast<int>(getpid() % 20000);
+    const int port = rest_port();
     write_daemon_files(root_.dir(), seg, 1, port);
     write_daemon_files(other.dir(), seg, 2, port + 1);
     for (const TempRoot* r : {&root_, &other}) {
