@@ -9,11 +9,9 @@
 #   bench/footprint.sh            # both scenarios, 120 s each
 #   FOOTPRINT_SECONDS=30 bench/footprint.sh tools/meshsim/scenarios/default.json
 #   FOOTPRINT_BUILD=build/bench bench/footprint.sh   # an existing optimised build folder
-#
-# The agents are configured with the demo's credentials, so their BSSs come up and client
-# steering acts as it does in the demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/mesh_env.sh
 seconds=${FOOTPRINT_SECONDS:-120}
 scenarios=("$@")
 [ ${#scenarios[@]} -gt 0 ] || scenarios=(tools/meshsim/scenarios/default.json tools/meshsim/scenarios/large.json)
@@ -38,19 +36,7 @@ trap cleanup EXIT
 for scenario in "${scenarios[@]}"; do
     root=$(mktemp -d /tmp/ozr-footprint.XXXXXX)
     export OZR_ROOT=$root
-    port=$((20000 + RANDOM % 20000))
-    segment="239.255.$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1)):$((20000 + RANDOM % 20000))"
-    mkdir -p "$root/configs/easymesh"
-    cat >"$root/configs/easymesh/map_stack.json" <<JSON
-{"transport": "segment", "segment": "$segment",
- "interfaces": [{"name": "ozr0", "mac": "02:6f:7a:72:00:01"}],
- "al_mac": "02:6f:7a:72:00:00", "agent_al_mac": "02:6f:7a:72:01:00",
- "credentials": [{"ssid": "ozr-home", "key": "correct horse battery staple"},
-                 {"ssid": "ozr-backhaul", "key": "backhaul-key-0123", "bands": ["5"],
-                  "fronthaul": false, "backhaul": true}]}
-JSON
-    echo "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", \"rest-port\": $port}}" \
-        >"$root/configs/easymesh/platform.json"
+    mesh_env_setup "$root"
     "$ozr" --log-path="$root/ozr.log" --log-level=notice &
     daemon=$!
     pids=("$daemon")
@@ -68,6 +54,12 @@ JSON
     # proportional share of the libraries it maps with other processes.
     anon_kb=$(awk '/^RssAnon:/ {print $2}' "/proc/$daemon/status")
     pss_kb=$(awk '/^Pss:/ {print $2}' "/proc/$daemon/smaps_rollup" 2>/dev/null || echo 0)
+    # Where the anonymous memory is: each mapping's Anonymous pages, by name ([heap], a
+    # thread's [anon] stack, a library's relocated data), the largest first.
+    awk '/^[0-9a-f]+-[0-9a-f]+ / {name = (NF >= 6 ? $6 : "[anon]")}
+         /^Anonymous:/ {kb[name] += $2}
+         END {for (n in kb) if (kb[n] > 0) printf "%8d kB  %s\n", kb[n], n}' \
+        "/proc/$daemon/smaps" | sort -rn | head -8 | sed 's/^/footprint:   anonymous /'
     read -r utime stime < <(awk '{print $14, $15}' "/proc/$daemon/stat")
     cpu=$(awk -v u="$utime" -v s="$stime" -v t="$tck" 'BEGIN {printf "%.2f", (u + s) / t}')
     pct=$(awk -v u="$utime" -v s="$stime" -v t="$tck" -v d="$seconds" 'BEGIN {printf "%.3f", 100 * (u + s) / t / d}')
