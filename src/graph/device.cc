@@ -14,6 +14,12 @@ Device::~Device() {
 void Device::add_link(Link* link) {
     link->owner_ = this;
     links.push_back(link);
+    association_link_changed(*link);
+}
+
+void Device::association_link_changed(const Link& link) const {
+    if (link.kind() == Link::WIRELESS && graph())
+        graph()->association_links_changed();
 }
 
 optional<MAC> Device::find_radio_id(const BSSID& bssid) const {
@@ -198,6 +204,7 @@ void Device::delete_link(Link** p) {
     auto it = std::find(links.begin(), links.end(), *p);
     if (it == links.end())
         return;
+    association_link_changed(**it);
     delete *it;
     links.erase(it);
     *p = nullptr;
@@ -207,6 +214,7 @@ void Device::delete_link(const MAC& to) {
     auto it = std::remove_if(links.begin(), links.end(), [&](Link* l) {
         if (l->to != to)
             return false;
+        association_link_changed(*l);
         delete l;
         return true;
     });
@@ -218,6 +226,7 @@ bool Device::delete_link(const MAC& to, Link::Kind kind) {
     auto it = std::remove_if(links.begin(), links.end(), [&](Link* l) {
         if (l->to != to || l->kind() != kind)
             return false;
+        association_link_changed(*l);
         delete l;
         return true;
     });

@@ -127,4 +127,8 @@ class Device : public Node {
     static constexpr size_t kMaxPreferenceRadios = 8;
     static constexpr size_t kMaxPreferenceClasses = 32;
     static constexpr size_t kMaxPreferenceChannels = 64;
+
+  private:
+    // Tells the graph when an association link comes or goes (its serving-device index).
+    void association_link_changed(const Link& link) const;
 };

@@ -14,7 +14,29 @@ bool Graph::add_node(Node* node) {
         return false;
     }
     node->graph_ = this;
+    serving_valid_ = false;
     return true;
+}
+
+Device* Graph::serving_device(const Sta& sta) const {
+    if (!serving_valid_) {
+        serving_.clear();
+        for (const auto& kv : nodes) {
+            if (kv.second->kind() != Node::DEVICE)
+                continue;
+            Device* d = static_cast<Device*>(kv.second);
+            for (const Link* l : d->links) {
+                if (l->kind() != Link::WIRELESS)
+                    continue;
+                const Node* far = find_node(l->to);
+                if (far && far->kind() == Node::STA)
+                    serving_.emplace(l->to, d);
+            }
+        }
+        serving_valid_ = true;
+    }
+    auto it = serving_.find(sta.mac);
+    return it == serving_.end() ? nullptr : it->second;
 }
 
 Node* Graph::find_node(const MAC& mac) const {
@@ -71,4 +93,5 @@ void Graph::delete_node(const MAC& mac, std::vector<MAC>& in_progress) {
         local_agent = nullptr;
     nodes.erase(mac);
     delete n;
+    serving_valid_ = false;
 }

@@ -37,6 +37,12 @@ class Graph {
     // Deletes the node, the nodes of its other interfaces (a device's backhaul STA) and
     // every link pointing at it.
     void delete_node(const MAC& mac);
+    // The first device (in the order of `nodes`) holding an association link to the
+    // station STA, or null: Sta::get_working_device. Answered from an index of every
+    // association link, rebuilt on the first question after an association link or a node
+    // came or went (Device::add_link and delete_link say so).
+    Device* serving_device(const Sta& sta) const;
+    void association_links_changed() const { serving_valid_ = false; }
 
     Device* root = nullptr;
     Device* local_agent = nullptr;
@@ -44,4 +50,7 @@ class Graph {
 
   private:
     void delete_node(const MAC& mac, std::vector<MAC>& in_progress);
+
+    mutable std::unordered_map<MAC, Device*> serving_;
+    mutable bool serving_valid_ = false;
 };

@@ -11,20 +11,7 @@ void Sta::update_backhaul_sta(bool is_bsta, const MAC& owner) {
 
 Device* Sta::get_working_device() const {
     const Graph* g = graph();
-    if (!g)
-        return nullptr;
-    for (const auto& kv : g->nodes) {
-        if (kv.second->kind() != DEVICE)
-            continue;
-        Device* d = static_cast<Device*>(kv.second);
-        for (const Link* l : d->links)
-            if (l->kind() == Link::WIRELESS && l->to == mac) {
-                const Node* far = g->find_node(l->to);
-                if (far && far->kind() == STA)
-                    return d;
-            }
-    }
-    return nullptr;
+    return g ? g->serving_device(*this) : nullptr;
 }
 
 void Sta::describe(Logger& log, const Graph& graph) const {

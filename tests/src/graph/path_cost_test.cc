@@ -208,6 +208,8 @@ TEST_F(PathCost, ClientPathsSkipMeasurementsOlderThanTheAssociation) {
 
 TEST_F(PathCost, ClientMovingBetweenDevices) {
     ScriptedMesh m;
+    // Asked before and after each change: the serving-device index follows the links.
+    EXPECT_EQ(m.c1->get_working_device(), m.root);
     uint32_t at_root = find_working_path_cost_for_client(log, m.g, m.c1);
     EXPECT_EQ(at_root, m.root->find_wireless_link(m.c1->mac)->cost());
     // C1 roams to B2: its association moves, the path now runs through B1 and the
