@@ -1,5 +1,6 @@
 // The query senders and the periodic query work of the timers.
 #include <algorithm>
+#include <bitset>
 #include <map>
 #include <tuple>
 
@@ -137,8 +138,32 @@ void GraphMinder::send_unassoc_sta_link_metric_queries() {
     // uses now, by every other device that can measure there (on-channel support when
     // one of its radios operates on that channel, off-channel support otherwise). Clients
     // are fronthaul measurements, backhaul STAs backhaul ones.
-    using Key = std::tuple<MAC, int, uint8_t, uint8_t>;  // device, type, class, channel
-    std::map<Key, std::vector<MAC>> groups;
+    // The devices that could measure, in the order of the graph, with the channels they
+    // operate on; the stations of one (type, class, channel) for each of them.
+    // A device without an AP capability report is asked each time, so that it logs so
+    // for each station.
+    struct Measurer {
+        const Device* d;
+        std::bitset<256> channels;
+        bool on_channel_support;
+        bool off_channel_support;
+    };
+    std::vector<Measurer> measurers;
+    for (const auto& kv : graph_.nodes) {
+        if (kv.second->kind() != Node::DEVICE)
+            continue;
+        const Device* d = static_cast<const Device*>(kv.second);
+        Measurer m{d,
+                   {},
+                   d->support_unassoc_response(true, nullptr),
+                   d->support_unassoc_response(false, nullptr)};
+        for (const OperatingChannelReportTLV& r : d->current_channels.reports)
+            for (const auto& oc : r.op_classes)
+                m.channels.set(oc.channel);
+        measurers.push_back(m);
+    }
+    using Where = std::tuple<int, uint8_t, uint8_t>;       // type, class, channel
+    std::map<Where, std::vector<std::vector<MAC>>> lists;  // one list per measurer
     for (const auto& kv : graph_.nodes) {
         if (kv.second->kind() != Node::STA)
             continue;
@@ -158,17 +183,20 @@ void GraphMinder::send_unassoc_sta_link_metric_queries() {
             continue;
         }
         int type = s->is_backhaul_sta ? Device::BACKHAUL : Device::FRONTHAUL;
-        for (const auto& kv2 : graph_.nodes) {
-            if (kv2.second->kind() != Node::DEVICE || kv2.second == serving)
+        std::vector<std::vector<MAC>>& per_device = lists[Where(type, *op_class, *channel)];
+        per_device.resize(measurers.size());
+        for (size_t i = 0; i < measurers.size(); ++i) {
+            const Device* d = measurers[i].d;
+            if (d == serving)
                 continue;
-            const Device* d = static_cast<const Device*>(kv2.second);
             if (s->is_backhaul_sta && d->mac == s->owner_device)
                 continue;
-            bool on_channel = false;
-            for (const OperatingChannelReportTLV& r : d->current_channels.reports)
-                for (const auto& oc : r.op_classes)
-                    on_channel = on_channel || oc.channel == *channel;
-            if (!d->support_unassoc_response(on_channel, &logger_)) {
+            const Measurer& m = measurers[i];
+            bool on_channel = m.channels.test(*channel);
+            bool support = !d->ap_capability ? d->support_unassoc_response(on_channel, &logger_)
+                           : on_channel      ? m.on_channel_support
+                                             : m.off_channel_support;
+            if (!support) {
                 if (type == Device::FRONTHAUL)
                     OZR_DEBUG(&logger_,
                               "skip sending fronthaul unassociated link metrics query for MAC: {}",
@@ -179,11 +207,17 @@ void GraphMinder::send_unassoc_sta_link_metric_queries() {
                               d->mac.to_string());
                 continue;
             }
-            std::vector<MAC>& list = groups[Key(d->mac, type, *op_class, *channel)];
-            if (list.size() < 255)
-                list.push_back(s->mac);
+            if (per_device[i].size() < 255)
+                per_device[i].push_back(s->mac);
         }
     }
+    using Key = std::tuple<MAC, int, uint8_t, uint8_t>;  // device, type, class, channel
+    std::map<Key, std::vector<MAC>> groups;
+    for (auto& w : lists)
+        for (size_t i = 0; i < w.second.size(); ++i)
+            if (!w.second[i].empty())
+                groups[Key(measurers[i].d->mac, std::get<0>(w.first), std::get<1>(w.first),
+                           std::get<2>(w.first))] = std::move(w.second[i]);
     // One query per device, type and operating class, one channel entry per channel.
     std::map<std::tuple<MAC, int, uint8_t>, std::vector<UnassociateClientsInfo>> per_query;
     for (auto& g : groups) {
