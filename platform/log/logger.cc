@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 Logger* root_logger = nullptr;
 
@@ -43,15 +44,35 @@ void close_destination() {
 void write_line(FILE* f, int severity, const std::string& path, const std::string& text) {
     struct timeval tv;
     gettimeofday(&tv, nullptr);
-    struct tm tm;
-    time_t secs = tv.tv_sec;
-    localtime_r(&secs, &tm);
-    char stamp[32];
-    size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
-    stamp[n] = '\0';
+    // The date and time of the second, written once per second and thread: a busy log
+    // writes many lines in the same second.
+    thread_local time_t stamp_secs = -1;
+    thread_local char stamp[32];
+    if (tv.tv_sec != stamp_secs) {
+        struct tm tm;
+        time_t secs = tv.tv_sec;
+        localtime_r(&secs, &tm);
+        size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+        stamp[n] = '\0';
+        stamp_secs = secs;
+    }
     const char* level = (severity >= 0 && severity <= 7) ? kLevelNames[severity] : "?";
-    std::fprintf(f, "%s.%03ld %s %s: %s\n", stamp, static_cast<long>(tv.tv_usec / 1000), level,
-                 path.c_str(), text.c_str());
+    // "<stamp>.<ms> <level> <path>: <text>", put together here and written in one call.
+    const long ms = static_cast<long>(tv.tv_usec / 1000);
+    thread_local std::string line;
+    line.assign(stamp);
+    line += '.';
+    line += static_cast<char>('0' + ms / 100 % 10);
+    line += static_cast<char>('0' + ms / 10 % 10);
+    line += static_cast<char>('0' + ms % 10);
+    line += ' ';
+    line += level;
+    line += ' ';
+    line += path;
+    line += ": ";
+    line.append(text.c_str());  // up to a NUL, as "%s" wrote it
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), f);
     std::fflush(f);
 }
 }  // namespace

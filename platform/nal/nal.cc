@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 #include "common/paths.h"
 #include "log/logger.h"
@@ -58,21 +59,29 @@ void record(int severity, const char* func, int line, const char* text) {
     std::lock_guard<std::mutex> lock(g_mu);
     if (severity > g_level)
         return;
-    g_ring.push_back(entry);
-    while (g_ring.size() > kNalLogRingLines)
-        g_ring.pop_front();
     if (g_file) {
         std::fprintf(g_file, "%s[%d]: %s\n", g_name.c_str(), static_cast<int>(getpid()),
                      entry.c_str());
         std::fflush(g_file);
         rotate_if_needed();
     }
+    g_ring.push_back(std::move(entry));
+    while (g_ring.size() > kNalLogRingLines)
+        g_ring.pop_front();
 }
 
 void vrecord(int severity, const char* func, int line, const char* fmt, va_list ap) {
     if (severity > nal_getLogLevel())
         return;
     char buf[kNalLogLineMax + 1];
+    if (std::strcmp(fmt, "%s") == 0) {  // the daemon's lines, already formatted
+        const char* text = va_arg(ap, const char*);
+        size_t n = strnlen(text ? text : "(null)", kNalLogLineMax);
+        std::memcpy(buf, text ? text : "(null)", n);
+        buf[n] = '\0';
+        record(severity, func, line, buf);
+        return;
+    }
     int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
     if (n < 0)
         return;

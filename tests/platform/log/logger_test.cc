@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "support/temp_root.h"
 
 using ozr_test::lines_of;
@@ -44,6 +46,11 @@ TEST(Logger, FileDestinationWritesOneFormattedLinePerEmit) {
     // "YYYY-MM-DD HH:MM:SS.mmm level path: text"
     EXPECT_EQ(lines[0].size(),
               std::string("2026-01-01 00:00:00.000 notice root.graph: hello {} world").size());
+    const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
+    EXPECT_TRUE(std::regex_search(lines[0], stamp, std::regex_constants::match_continuous))
+        << lines[0];
+    EXPECT_TRUE(std::regex_search(lines[1], stamp, std::regex_constants::match_continuous))
+        << lines[1];
     EXPECT_NE(lines[0].find(" notice root.graph: hello {} world"), std::string::npos);
     EXPECT_NE(lines[1].find(" debug root.graph: second"), std::string::npos);
     teardown_logging();
