@@ -730,10 +730,11 @@ int map_update_radio_basic_caps(map_radio_info_t* radio, uint8_t max_bss,
         count = MAP_MAX_OP_CLASSES_PER_RADIO;
     }
     radio->max_bss = max_bss;
+    radio->op_classes.assign(static_cast<size_t>(count), map_op_class_info_t{});
+    radio->op_classes.shrink_to_fit();
     bool g2 = false, low = false, high = false, g6 = false;
     for (int i = 0; i < count; ++i) {
-        map_op_class_info_t& oc = radio->op_classes[i];
-        oc = map_op_class_info_t{};
+        map_op_class_info_t& oc = radio->op_classes[static_cast<size_t>(i)];
         oc.op_class = classes[i].op_class;
         oc.max_tx_power_eirp = classes[i].max_tx_power_eirp;
         int nn = classes[i].non_operable_channels ? classes[i].num_non_operable : 0;

@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/mac.h"
 
@@ -97,7 +98,9 @@ struct map_radio_info_t {
     uint8_t num_bss = 0;                            // operational BSSs in bss_list
     map_bss_info_t bss_list[MAP_MAX_BSS_PER_RADIO];
     uint8_t num_op_classes = 0;
-    map_op_class_info_t op_classes[MAP_MAX_OP_CLASSES_PER_RADIO];
+    // The reported classes (num_op_classes of them, at most MAP_MAX_OP_CLASSES_PER_RADIO),
+    // held for what was reported: 124 bytes a class, where a full table took 4 kB a radio.
+    std::vector<map_op_class_info_t> op_classes;
     uint8_t current_op_class = 0;  // from the last Operating Channel Report
     uint8_t current_channel = 0;
     uint8_t current_tx_power = 0;     // dBm
