@@ -10,6 +10,7 @@
 #   WRITES_SECONDS=30 bench/configdb_writes.sh tools/meshsim/scenarios/default.json
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/mesh_env.sh
 seconds=${WRITES_SECONDS:-120}
 scenarios=("$@")
 [ ${#scenarios[@]} -gt 0 ] || scenarios=(tools/meshsim/scenarios/default.json tools/meshsim/scenarios/large.json)
@@ -46,16 +47,7 @@ count_rewrites() {
 for scenario in "${scenarios[@]}"; do
     root=$(mktemp -d /tmp/ozr-writes.XXXXXX)
     export OZR_ROOT=$root
-    port=$((20000 + RANDOM % 20000))
-    segment="239.255.$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1)):$((20000 + RANDOM % 20000))"
-    mkdir -p "$root/configs/easymesh"
-    cat >"$root/configs/easymesh/map_stack.json" <<JSON
-{"transport": "segment", "segment": "$segment",
- "interfaces": [{"name": "ozr0", "mac": "02:6f:7a:72:00:01"}],
- "al_mac": "02:6f:7a:72:00:00", "agent_al_mac": "02:6f:7a:72:01:00"}
-JSON
-    echo "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", \"rest-port\": $port}}" \
-        >"$root/configs/easymesh/platform.json"
+    mesh_env_setup "$root" plain
     db="$root/configs/easymesh/ozr_config_db.json"
     addr=$(scripts/private-bus.sh start "$root/bus")
     DBUS_SYSTEM_BUS_ADDRESS=$addr "$ozr" --log-path="$root/ozr.log" --log-level=notice &

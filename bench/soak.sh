@@ -29,6 +29,7 @@
 #     --seed N        seed of meshsim's losses
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/mesh_env.sh
 seconds=1800
 build=""
 sanitized=0
@@ -78,16 +79,7 @@ cleanup() {
 }
 trap cleanup EXIT
 export OZR_ROOT=$root
-port=$((20000 + RANDOM % 20000))
-segment="239.255.$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1)):$((20000 + RANDOM % 20000))"
-mkdir -p "$root/configs/easymesh"
-cat >"$root/configs/easymesh/map_stack.json" <<JSON
-{"transport": "segment", "segment": "$segment",
- "interfaces": [{"name": "ozr0", "mac": "02:6f:7a:72:00:01"}],
- "al_mac": "02:6f:7a:72:00:00", "agent_al_mac": "02:6f:7a:72:01:00"}
-JSON
-echo "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", \"rest-port\": $port}}" \
-    >"$root/configs/easymesh/platform.json"
+mesh_env_setup "$root" plain
 python3 bench/soak_scenario.py "$seconds" "$root/soak.json"
 # The fault options are checked (and refused with the field named) before anything starts.
 "$meshsim" --check "$root/soak.json" "${faults[@]}" >/dev/null
