@@ -226,14 +226,9 @@ TEST(GraphMinderReports, ClientCapabilitiesFromTheAssociationRequest) {
                                        0x02, 0x00, 0x00, 0x00, 0x00, 0x7f, 0x03, 0x04, 0x00, 0x08};
     auto report = [&](const MAC& sta, uint8_t result, std::vector<uint8_t> frame) {
         CmduBuilder b(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, 901);
-        client_info_tlv ci;
-        ci.bssid = M::local_fh;
-        ci.client_mac = sta;
-        b.add(ci);
-        client_capability_report_tlv cr;
-        cr.result_code = result;
-        cr.frame_body = std::move(frame);
-        b.add(cr);
+        b.add(client_info_tlv{TLV_TYPE_CLIENT_INFO, M::local_fh, sta})
+            .add(client_capability_report_tlv{TLV_TYPE_CLIENT_CAPABILITY_REPORT, result,
+                                              std::move(frame)});
         h.feed(b, M::local);
     };
     report(M::c1, 1, body);
@@ -261,59 +256,29 @@ TEST(GraphMinderReports, ClientCapabilitiesFromTheAssociationRequest) {
               std::string::npos);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(GraphMinderReports, LinkMetricsReachTheReportedLink) {
     Harness h;
     build_mesh(h);
     h.advance(3000);
+    // A wireless and a wired neighbour: every counter of both sides, the PHY rate included.
     CmduBuilder b(CMDU_TYPE_LINK_METRIC_RESPONSE, 904);
-    transmitter_link_metric_tlv tx;
-    tx.local_al_mac_address = M::e1;
-    tx.neighbor_al_mac_address = M::e2;
-    transmitter_link_metric_tlv::link l;
-    l.local_interface_mac = M::e1_bh;
-    l.neighbor_interface_mac = M::e2_bsta;
-    l.interface_type = MEDIA_TYPE_IEEE_802_11AX;
-    l.phy_rate = 1201;
-    l.packet_errors = 3;
-    l.transmitted_packets = 70000;
-    l.mac_throughput_capacity = 900;
-    l.link_availability = 87;
-    tx.links.push_back(l);
-    b.add(tx);
-    // A wired neighbour: every counter of both sides, the PHY rate included.
-    transmitter_link_metric_tlv wtx;
-    wtx.local_al_mac_address = M::e1;
-    wtx.neighbor_al_mac_address = M::local;
-    transmitter_link_metric_tlv::link wl;
-    wl.local_interface_mac = M::e1_eth;
-    wl.neighbor_interface_mac = M::local_eth;
-    wl.interface_type = MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET;
-    wl.packet_errors = 5;
-    wl.transmitted_packets = 123456;
-    wl.mac_throughput_capacity = 940;
-    wl.link_availability = 100;
-    wl.phy_rate = 1000;
-    wtx.links.push_back(wl);
-    b.add(wtx);
-    receiver_link_metric_tlv wrx;
-    wrx.local_al_mac_address = M::e1;
-    wrx.neighbor_al_mac_address = M::local;
-    receiver_link_metric_tlv::link rl;
-    rl.local_interface_mac = M::e1_eth;
-    rl.neighbor_interface_mac = M::local_eth;
-    rl.interface_type = MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET;
-    rl.packet_errors = 7;
-    rl.packets_received = 654321;
-    rl.rssi = 255;
-    wrx.links.push_back(rl);
-    b.add(wrx);
-    link_metric_result_code_tlv rc;
-    rc.result_code = LINK_METRIC_RESULT_INVALID_NEIGHBOR;
-    b.add(rc);
+    b.add(transmitter_link_metric_tlv{
+              TLV_TYPE_TRANSMITTER_LINK_METRIC,
+              M::e1,
+              M::e2,
+              {{M::e1_bh, M::e2_bsta, MEDIA_TYPE_IEEE_802_11AX, 0, 3, 70000, 900, 87, 1201}}})
+        .add(transmitter_link_metric_tlv{
+            TLV_TYPE_TRANSMITTER_LINK_METRIC,
+            M::e1,
+            M::local,
+            {{M::e1_eth, M::local_eth, MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET, 0, 5, 123456, 940,
+              100, 1000}}})
+        .add(receiver_link_metric_tlv{
+            TLV_TYPE_RECEIVER_LINK_METRIC,
+            M::e1,
+            M::local,
+            {{M::e1_eth, M::local_eth, MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET, 7, 654321, 255}}})
+        .add(link_metric_result_code_tlv{});
     h.feed(b, M::e1);
     const WirelessLink* w = dev(h, M::e1)->find_wireless_link(M::e2_bsta);
     ASSERT_NE(w, nullptr);
@@ -371,42 +336,19 @@ TEST(GraphMinderNodes, ADeviceNewToTheGraphStartsChannelSelectionOver) {
 TEST(GraphMinderReports, TunneledBtmQueryAndFailedConnectionGoToSteering) {
     Harness h;
     build_mesh(h);
-    {
-        CmduBuilder b(CMDU_TYPE_TUNNELED, 905);
-        source_info_tlv si;
-        si.mac = M::c1;
-        b.add(si);
-        tunneled_message_type_tlv mt;
-        mt.message_type = TUNNELED_BTM_QUERY;
-        b.add(mt);
-        tunneled_tlv t;
-        t.frame_body = {10, 6, 0x21, 0x13};  // WNM, BTM query, token, reason
-        b.add(t);
+    auto tunneled = [&](uint16_t mid, uint8_t type, std::vector<uint8_t> body) {
+        CmduBuilder b(CMDU_TYPE_TUNNELED, mid);
+        b.add(source_info_tlv{TLV_TYPE_SOURCE_INFO, M::c1})
+            .add(tunneled_message_type_tlv{TLV_TYPE_TUNNELED_MESSAGE_TYPE, type})
+            .add(tunneled_tlv{TLV_TYPE_TUNNELED, std::move(body)});
         h.feed(b, M::local);
-    }
-    {
-        CmduBuilder b(CMDU_TYPE_TUNNELED, 906);
-        source_info_tlv si;
-        si.mac = M::c1;
-        b.add(si);
-        tunneled_message_type_tlv mt;
-        mt.message_type = TUNNELED_ANQP_REQUEST;
-        b.add(mt);
-        tunneled_tlv t;
-        t.frame_body = {1};
-        b.add(t);
-        h.feed(b, M::local);
-    }
-    {
-        CmduBuilder b(CMDU_TYPE_FAILED_CONNECTION, 907);
-        sta_mac_address_tlv sm;
-        sm.sta_mac = M::c2;
-        b.add(sm);
-        status_code_tlv sc;
-        sc.status_code = 17;
-        b.add(sc);
-        h.feed(b, M::e2);
-    }
+    };
+    tunneled(905, TUNNELED_BTM_QUERY, {10, 6, 0x21, 0x13});  // WNM, BTM query, token, reason
+    tunneled(906, TUNNELED_ANQP_REQUEST, {1});
+    CmduBuilder b(CMDU_TYPE_FAILED_CONNECTION, 907);
+    b.add(sta_mac_address_tlv{TLV_TYPE_STA_MAC_ADDRESS, M::c2})
+        .add(status_code_tlv{TLV_TYPE_STATUS_CODE, 17});
+    h.feed(b, M::e2);
     std::string log = h.log();
     EXPECT_NE(log.find("on_tunneled_message -- recv 80211 btm query event from sta MAC: "
                        "5c:00:00:00:00:01  --dialog token 33 reason code 19"),
@@ -423,10 +365,6 @@ TEST(GraphMinderReports, TunneledBtmQueryAndFailedConnectionGoToSteering) {
                        "5c:00:00:00:00:02"),
               std::string::npos);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(GraphMinderNodes, TheGraphIsCapped) {
     Harness h;
@@ -462,10 +400,6 @@ TEST(GraphMinderReports, TheFirstCapabilityReportBringsTheReportingPolicy) {
     h.ap_caps(M::e1, M::e1_radio, true, true);  // not again
     EXPECT_EQ(count_of(h.log(), "send_metric_reporting_policy, number_of_radio: 1"), 3u);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(GraphMinderNodes, ReportsCannotTurnTheLocalDevicesOrTheSenderIntoStations) {
     Harness h;
