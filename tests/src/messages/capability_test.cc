@@ -50,10 +50,7 @@ T for_radio(const MAC& id) {
 }
 
 error_code_tlv error(uint8_t reason, const MAC& sta) {
-    error_code_tlv t;
-    t.reason_code = reason;
-    t.sta_mac = sta;
-    return t;
+    return error_code_tlv{TLV_TYPE_ERROR, reason, sta};
 }
 
 const BasicRadioCapabilitiesTLV* find(const APCapabilityMesg& m, const MAC& id) {
@@ -375,30 +372,13 @@ TEST(ParseAssocStaLinkMetricResponse, MetricsOrErrorElseMissing) {
 
 TEST(ParseLinkMetricResponse, TransmitterAndReceiverLinks) {
     CmduBuilder b(CMDU_TYPE_LINK_METRIC_RESPONSE, 4);
-    transmitter_link_metric_tlv tx;
-    tx.local_al_mac_address = kAl;
-    tx.neighbor_al_mac_address = kAl2;
-    transmitter_link_metric_tlv::link l;
-    l.local_interface_mac = kRadio5;
-    l.neighbor_interface_mac = kSta;
-    l.interface_type = MEDIA_TYPE_IEEE_802_11AX;
-    l.ieee8021_bridge_flag = 1;
-    l.packet_errors = 3;
-    l.transmitted_packets = 1000;
-    l.mac_throughput_capacity = 600;
-    l.link_availability = 90;
-    l.phy_rate = 1200;
-    tx.links = {l};
-    b.add(tx).add(tx);
-    receiver_link_metric_tlv rx;
-    rx.local_al_mac_address = kAl;
-    rx.neighbor_al_mac_address = kAl2;
-    receiver_link_metric_tlv::link rl;
-    rl.local_interface_mac = kRadio5;
-    rl.packets_received = 999;
-    rl.rssi = 50;
-    rx.links = {rl};
-    b.add(rx);
+    const transmitter_link_metric_tlv tx{
+        TLV_TYPE_TRANSMITTER_LINK_METRIC,
+        kAl,
+        kAl2,
+        {{kRadio5, kSta, MEDIA_TYPE_IEEE_802_11AX, 1, 3, 1000, 600, 90, 1200}}};
+    b.add(tx).add(tx).add(receiver_link_metric_tlv{
+        TLV_TYPE_RECEIVER_LINK_METRIC, kAl, kAl2, {{kRadio5, MAC(), 0, 0, 999, 50}}});
     auto r = parse_link_metric_response(wire(b).get());
     ASSERT_TRUE(r);
     ASSERT_EQ(r->transmitter.size(), 2u);

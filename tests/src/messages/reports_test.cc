@@ -205,10 +205,7 @@ TEST(ParseBackhaulSteeringResponse, ExactlyOneResponse) {
     {
         LogCapture log;
         CmduBuilder b(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, 34);
-        error_code_tlv e;
-        e.reason_code = 5;
-        e.sta_mac = kSta;
-        b.add(bh_response(1)).add(e);
+        b.add(bh_response(1)).add(error_code_tlv{TLV_TYPE_ERROR, 5, kSta});
         auto m = parse_backhaul_steering_response(wire(b).get());
         ASSERT_TRUE(m);
         EXPECT_EQ(m->backhaul_sta, kSta);
@@ -251,12 +248,9 @@ TEST(ParseBackhaulSteeringResponse, ExactlyOneResponse) {
 // ---- Failed Connection ---------------------------------------------------------------------
 
 TEST(ParseFailedConnection, StaAndStatusMandatoryReasonOptional) {
-    sta_mac_address_tlv sta;
-    sta.sta_mac = kSta;
-    status_code_tlv status;
-    status.status_code = 17;
-    reason_code_tlv reason;
-    reason.reason_code = 0x1234;
+    const sta_mac_address_tlv sta{TLV_TYPE_STA_MAC_ADDRESS, kSta};
+    const status_code_tlv status{TLV_TYPE_STATUS_CODE, 17};
+    const reason_code_tlv reason{TLV_TYPE_REASON_CODE, 0x1234};
     {
         LogCapture log;
         CmduBuilder b(CMDU_TYPE_FAILED_CONNECTION, 36);
@@ -299,13 +293,9 @@ TEST(ParseFailedConnection, StaAndStatusMandatoryReasonOptional) {
 // ---- Tunneled --------------------------------------------------------------------------------
 
 TEST(ParseTunneledMessage, PayloadsConcatenateInOrder) {
-    source_info_tlv src;
-    src.mac = kSta;
-    tunneled_message_type_tlv type;
-    type.message_type = TUNNELED_BTM_QUERY;
-    tunneled_tlv a, b, empty;
-    a.frame_body = {1, 2, 3};
-    b.frame_body = {4, 5, 6, 7};
+    const source_info_tlv src{TLV_TYPE_SOURCE_INFO, kSta};
+    const tunneled_message_type_tlv type{TLV_TYPE_TUNNELED_MESSAGE_TYPE, TUNNELED_BTM_QUERY};
+    const tunneled_tlv a{TLV_TYPE_TUNNELED, {1, 2, 3}}, b{TLV_TYPE_TUNNELED, {4, 5, 6, 7}}, empty;
     LogCapture log;
     CmduBuilder c(CMDU_TYPE_TUNNELED, 37);
     c.add(src).add(type).add(a).add(empty).add(b);
@@ -324,8 +314,7 @@ TEST(ParseTunneledMessage, PayloadsConcatenateInOrder) {
 }
 
 TEST(ParseTunneledMessage, MissingPartsInOrder) {
-    source_info_tlv src;
-    src.mac = kSta;
+    const source_info_tlv src{TLV_TYPE_SOURCE_INFO, kSta};
     struct Case {
         bool src, type, tunneled;
         const char* line;
