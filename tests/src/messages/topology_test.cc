@@ -20,18 +20,13 @@ const MAC kClient(0x5c, 0x11, 0x22, 0x33, 0x44, 0x55);
 const BSSID kBss(0x02, 0x00, 0x00, 0x00, 0x0b, 0x01);
 
 al_mac_address_tlv al(const MAC& m) {
-    al_mac_address_tlv t;
-    t.al_mac_address = m;
-    return t;
+    return al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, m};
 }
 mac_address_tlv mac(const MAC& m) {
-    mac_address_tlv t;
-    t.mac_address = m;
-    return t;
+    return mac_address_tlv{TLV_TYPE_MAC_ADDRESS_TYPE, m};
 }
 vendor_specific_tlv vendor() {
     vendor_specific_tlv t;
-    t.vendor_oui[0] = 0x00;
     t.vendor_oui[1] = 0x11;
     t.vendor_oui[2] = 0x22;
     t.payload = {1, 2, 3};
@@ -53,11 +48,8 @@ device_information_tlv::local_interface wifi_if(const MAC& m, const BSSID& bss) 
 
 device_information_tlv device_info(const MAC& al_mac,
                                    std::vector<device_information_tlv::local_interface> ifs) {
-    device_information_tlv t;
-    t.al_mac_address = al_mac;
-    t.num_local_interfaces = static_cast<uint8_t>(ifs.size());
-    t.local_interfaces = std::move(ifs);
-    return t;
+    const auto n = static_cast<uint8_t>(ifs.size());
+    return device_information_tlv{TLV_TYPE_DEVICE_INFORMATION_TYPE, al_mac, n, std::move(ifs)};
 }
 
 // ---- Topology Discovery ------------------------------------------------------------
@@ -156,14 +148,9 @@ TEST(ParseTopologyNotification, WithAndWithoutAClientAssociationEvent) {
     {
         LogCapture log;
         CmduBuilder b(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 3);
-        client_association_event_tlv ev;
-        ev.client_mac = kAl2;
-        ev.bssid = kBss;
-        ev.association_event = 0;
-        b.add(ev);
-        ev.client_mac = kClient;
-        ev.association_event = 1;
-        b.add(ev).add(al(kAl));
+        b.add(client_association_event_tlv{TLV_TYPE_CLIENT_ASSOCIATION_EVENT, kAl2, kBss, 0})
+            .add(client_association_event_tlv{TLV_TYPE_CLIENT_ASSOCIATION_EVENT, kClient, kBss, 1})
+            .add(al(kAl));
         auto r = parse_topology_notification(wire(b).get());
         ASSERT_TRUE(r);
         EXPECT_TRUE(r->has_client_association_event);
