@@ -107,6 +107,14 @@ class RestServerTest : public ::testing::Test {
         return http_request(port, get_request(uri, headers));
     }
 
+    // RAW sent on a new connection of C: the answer, whose head starts with STATUS_LINE.
+    HttpAnswer first_answer(TestClient& c, const std::string& raw, const char* status_line) {
+        HttpAnswer a;
+        EXPECT_TRUE(c.connect(port) && c.send(raw) && c.read_answer(a)) << raw;
+        EXPECT_EQ(a.head.rfind(status_line, 0), 0u) << a.head;
+        return a;
+    }
+
     LogCapture log;
     std::unique_ptr<ServerHarness> server;
     int port = 0;
@@ -148,11 +156,7 @@ TEST_F(RestServerTest, BadRequestsAnswer400AndKeepTheConnection) {
     };
     for (const auto& row : cases) {
         TestClient c;
-        ASSERT_TRUE(c.connect(port));
-        ASSERT_TRUE(c.send(row.raw));
-        HttpAnswer a;
-        ASSERT_TRUE(c.read_answer(a)) << row.raw;
-        EXPECT_EQ(a.head.rfind("HTTP/1.1 400 Bad Request\r\n", 0), 0u) << row.raw;
+        HttpAnswer a = first_answer(c, row.raw, "HTTP/1.1 400 Bad Request\r\n");
         rapidjson::Document d = parse(a.body);
         ASSERT_TRUE(d.IsObject()) << row.raw;
         EXPECT_EQ(d.MemberCount(), 1u);
@@ -449,11 +453,7 @@ TEST_F(RestServerTest, HostileRequestsAreAnsweredThenClosed) {
     };
     for (const auto& row : cases) {
         TestClient c;
-        ASSERT_TRUE(c.connect(port));
-        ASSERT_TRUE(c.send(row.raw));
-        HttpAnswer a;
-        ASSERT_TRUE(c.read_answer(a)) << row.status_line;
-        EXPECT_EQ(a.head.rfind(row.status_line, 0), 0u) << a.head;
+        HttpAnswer a = first_answer(c, row.raw, row.status_line);
         if (a.status >= 400 && row.raw[0] != 'C') {
             EXPECT_EQ(a.headers["connection"], "close") << a.head;
         }
