@@ -79,16 +79,8 @@ TEST(ParseApCapability, FullReportWithBandsSubBandsAndGenerations) {
     vht5.supported_vht_rx_mcs = 0xfffa;
     vht5.vht_160mhz = 1;
     b.add(vht5);
-    auto he6 = for_radio<ap_he_capabilities_tlv>(kRadio6);
-    he6.supported_mcs_len = 4;
-    he6.supported_mcs[0] = 0xfa;
-    he6.supported_mcs[1] = 0xff;
-    he6.supported_mcs[2] = 0xfa;
-    he6.supported_mcs[3] = 0xff;
-    b.add(he6);
-    channel_scan_reporting_policy_tlv policy;
-    policy.report_independent_scans = 1;
-    b.add(policy);
+    b.add(ap_he_capabilities_tlv{TLV_TYPE_AP_HE_CAPABILITY, kRadio6, 4, {0xfa, 0xff, 0xfa, 0xff}});
+    b.add(channel_scan_reporting_policy_tlv{TLV_TYPE_CHANNEL_SCAN_REPORTING_POLICY, 1});
     channel_scan_capabilities_tlv scan;
     channel_scan_capabilities_tlv::radio sr;
     sr.radio_id = kRadio5;
@@ -105,9 +97,7 @@ TEST(ParseApCapability, FullReportWithBandsSubBandsAndGenerations) {
     p2.byte_counter_units = 2;
     p2.max_vids = 8;
     b.add(p2);
-    metric_collection_interval_tlv interval;
-    interval.collection_interval_ms = 5000;
-    b.add(interval);
+    b.add(metric_collection_interval_tlv{TLV_TYPE_METRIC_COLLECTION_INTERVAL, 5000});
 
     auto r = parse_ap_capability(wire(b).get());
     ASSERT_TRUE(r);
@@ -236,23 +226,9 @@ TEST(ParseApMetricResponse, ChannelUtilisationIsScaledToPercent) {
 TEST(ParseApMetricResponse, EveryListInOrder) {
     LogCapture log;
     CmduBuilder b(CMDU_TYPE_AP_METRICS_RESPONSE, 5);
-    associated_sta_traffic_stats_tlv ts;
-    ts.sta_mac = kSta;
-    ts.bytes_sent = 1;
-    ts.bytes_received = 2;
-    ts.packets_sent = 3;
-    ts.packets_received = 4;
-    ts.tx_packet_errors = 5;
-    ts.rx_packet_errors = 6;
-    ts.retransmission_count = 0xffffffff;
-    b.add(ts);
-    radio_metrics_tlv rm;
-    rm.radio_id = kRadio5;
-    rm.noise = 90;
-    rm.transmit = 10;
-    rm.receive_self = 20;
-    rm.receive_other = 30;
-    b.add(rm);
+    b.add(associated_sta_traffic_stats_tlv{TLV_TYPE_ASSOCIATED_STA_TRAFFIC_STATS, kSta, 1, 2, 3, 4,
+                                           5, 6, 0xffffffff});
+    b.add(radio_metrics_tlv{TLV_TYPE_RADIO_METRICS, kRadio5, 90, 10, 20, 30});
     ap_extended_metrics_tlv ext;
     ext.bssid = kBss;
     ext.unicast_bytes_sent = 11;

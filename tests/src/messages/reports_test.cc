@@ -82,8 +82,7 @@ TEST(ParseApChScanReport, NeedsResultsAndATimestamp) {
     n.channel_bandwidth = "80";
     res.neighbors = {n};
     res.num_neighbors = 1;
-    timestamp_tlv ts;
-    ts.timestamp = "2026-12-05T19:00:01Z";
+    const timestamp_tlv ts{TLV_TYPE_TIMESTAMP, "2026-12-05T19:00:01Z"};
     {
         LogCapture log;
         CmduBuilder b(CMDU_TYPE_CHANNEL_SCAN_REPORT, 31);
@@ -116,16 +115,10 @@ TEST(ParseOperatingChannel, ReportsAppendedElseMissing) {
     {
         LogCapture log;
         CmduBuilder b(CMDU_TYPE_OPERATING_CHANNEL_REPORT, 32);
-        operating_channel_report_tlv t;
-        t.radio_id = kRadio;
-        t.current_tx_power_eirp = 23;
-        t.op_classes = {{128, 42}, {121, 100}};
-        t.num_op_classes = 2;
-        b.add(t);
-        t.radio_id = kSta;
-        t.op_classes = {};
-        t.num_op_classes = 0;
-        b.add(t).add(vendor_specific_tlv{});
+        b.add(operating_channel_report_tlv{
+            TLV_TYPE_OPERATING_CHANNEL_REPORT, kRadio, 2, {{128, 42}, {121, 100}}, 23});
+        b.add(operating_channel_report_tlv{TLV_TYPE_OPERATING_CHANNEL_REPORT, kSta, 0, {}, 23})
+            .add(vendor_specific_tlv{});
         auto m = parse_operating_channel(wire(b).get());
         ASSERT_TRUE(m);
         ASSERT_EQ(m->reports.size(), 2u);
@@ -154,12 +147,7 @@ TEST(ParseOperatingChannel, ReportsAppendedElseMissing) {
 TEST(ParseBtmSteeringReport, TargetOnlyWhenCarriedAndTheLastWins) {
     LogCapture log;
     CmduBuilder b(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, 33);
-    steering_btm_report_tlv t;
-    t.bssid = kBss;
-    t.sta_mac = kSta;
-    t.btm_status_code = 0;
-    t.has_target_bssid = 1;
-    t.target_bssid = kTarget;
+    steering_btm_report_tlv t{TLV_TYPE_BTM_REPORT, kBss, kSta, 0, 1, kTarget};
     b.add(t);
     auto m = parse_btm_steering_report(wire(b).get());
     ASSERT_TRUE(m);
