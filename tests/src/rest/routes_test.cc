@@ -227,31 +227,14 @@ class RoutesTest : public ozr_test::RouteFixture {
         root_dev_->ap_capability = cap;
 
         ApMetricResponseMesg metrics;
-        ApMetricsTLV am;
-        am.bssid = BSSID(m(0, 0x51));
-        am.channel_utilization = 37;
-        am.num_associated_stas = 1;
-        metrics.ap_metrics = {am};
-        AssociatedStaLinkMetricsTLV sl;
-        sl.sta = m(9, 1);
-        StaMetric sm;
-        sm.bssid = BSSID(m(0, 0x51));
-        sm.downlink_rate = 400;
-        sm.uplink_rate = 200;
-        sl.metrics = {sm};
-        metrics.sta_link_metrics = {sl};
-        RadioMetricsTLV rm;
-        rm.radio_id = r5.radio_id;
-        rm.noise = 90;
-        metrics.radio_metrics = {rm};
+        metrics.ap_metrics = {ApMetricsTLV{BSSID(m(0, 0x51)), 37, 1}};
+        metrics.sta_link_metrics = {
+            AssociatedStaLinkMetricsTLV{m(9, 1), {StaMetric{BSSID(m(0, 0x51)), 0, 400, 200, 0}}}};
+        metrics.radio_metrics = {RadioMetricsTLV{r5.radio_id, 90, 0, 0, 0}};
         root_dev_->ap_metrics = metrics;
 
         OperatingChannelReportMesg ch;
-        OperatingChannelReportTLV rep;
-        rep.radio_id = r5.radio_id;
-        rep.tx_power = 20;  // 100 mW
-        rep.op_classes = {{115, 36}};
-        ch.reports = {rep};
+        ch.reports = {OperatingChannelReportTLV{r5.radio_id, 20, {{115, 36}}}};  // 20 dBm: 100 mW
         root_dev_->update_current_channels(ch);
 
         APChannelScanReportMesg scan;
