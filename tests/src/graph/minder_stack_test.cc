@@ -112,23 +112,10 @@ TEST(GraphMinderStack, ANewAgentIsQueriedOverTheSegmentAndAnswersIntoTheGraph) {
 
     // The agent's first AP Capability Report brings it the metric reporting policy, and
     // the device keeps the interval that went out.
-    {
-        CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, 0);
-        b.source(agent_mac);
-        b.add(ap_capability_tlv{});
-        ap_radio_basic_capabilities_tlv r;
-        r.radio_id = test_mac(2, 0x50);
-        r.max_bss = 2;
-        ap_radio_basic_capabilities_tlv::op_class oc;
-        oc.op_class = 115;
-        oc.max_tx_power_eirp = 20;
-        r.op_classes.push_back(oc);
-        r.num_op_classes = 1;
-        b.add(r);
-        CmduPtr report = b.build();
-        ASSERT_TRUE(report);
-        ASSERT_EQ(agent->al_->send(test_mac(1, 0), *report, nullptr, true), 0);
-    }
+    CmduPtr report = minder_test::ap_caps_cmdu(test_mac(2, 0x50), false, false, 0);
+    ASSERT_TRUE(report);
+    report->src_al_mac = agent_mac;
+    ASSERT_EQ(agent->al_->send(test_mac(1, 0), *report, nullptr, true), 0);
     EXPECT_TRUE(run_until(&loop, [&] {
         return agent->count(CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST) > 0 &&
                ctx->graph_minder->graph().find_device(agent_mac)->metric_reporting_interval_s == 5;
