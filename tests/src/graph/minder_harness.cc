@@ -186,12 +186,8 @@ void Harness::ap_caps(const MAC& device, const MAC& radio, bool unassoc_on, bool
 void Harness::operating_channel(const MAC& device, const MAC& radio, uint8_t op_class,
                                 uint8_t channel) {
     CmduBuilder b(CMDU_TYPE_OPERATING_CHANNEL_REPORT, mid_++);
-    operating_channel_report_tlv r;
-    r.radio_id = radio;
-    r.op_classes.push_back({op_class, channel});
-    r.num_op_classes = 1;
-    r.current_tx_power_eirp = 20;
-    b.add(r);
+    b.add(operating_channel_report_tlv{
+        TLV_TYPE_OPERATING_CHANNEL_REPORT, radio, 1, {{op_class, channel}}, 20});
     feed(b, device);
 }
 
@@ -199,13 +195,7 @@ void Harness::assoc_metrics(const MAC& device, const MAC& sta, const BSSID& bssi
     CmduBuilder b(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_RESPONSE, mid_++);
     associated_sta_link_metrics_tlv m;
     m.sta_mac = sta;
-    associated_sta_link_metrics_tlv::bss_metric bm;
-    bm.bssid = bssid;
-    bm.time_delta_ms = 10;
-    bm.downlink_rate = 866;
-    bm.uplink_rate = 600;
-    bm.uplink_rcpi = rcpi;
-    m.bssids.push_back(bm);
+    m.bssids.push_back({bssid, 10, 866, 600, rcpi});
     m.num_bssids = 1;
     b.add(m);
     feed(b, device);
@@ -224,25 +214,16 @@ void Harness::unassoc_metrics(const MAC& device, uint8_t op_class, const MAC& st
 
 void Harness::notification(const MAC& device, const MAC& sta, const BSSID& bssid, bool join) {
     CmduBuilder b(CMDU_TYPE_TOPOLOGY_NOTIFICATION, mid_++);
-    al_mac_address_tlv al;
-    al.al_mac_address = device;
-    b.add(al);
-    client_association_event_tlv ev;
-    ev.client_mac = sta;
-    ev.bssid = bssid;
-    ev.association_event = join ? 1 : 0;
-    b.add(ev);
+    b.add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, device})
+        .add(client_association_event_tlv{TLV_TYPE_CLIENT_ASSOCIATION_EVENT, sta, bssid,
+                                          static_cast<uint8_t>(join ? 1 : 0)});
     feed(b, device);
 }
 
 void Harness::discovery(const MAC& al, const MAC& ifc) {
     CmduBuilder b(CMDU_TYPE_TOPOLOGY_DISCOVERY, mid_++);
-    al_mac_address_tlv a;
-    a.al_mac_address = al;
-    b.add(a);
-    mac_address_tlv m;
-    m.mac_address = ifc;
-    b.add(m);
+    b.add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, al})
+        .add(mac_address_tlv{TLV_TYPE_MAC_ADDRESS_TYPE, ifc});
     feed(b, al);
 }
 

@@ -221,12 +221,8 @@ TEST_F(BackhaulSteeringTest, RequestsChecksAndAnswers) {
         CmduBuilder b(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, 77);
         b.add(backhaul_steering_response_tlv{TLV_TYPE_BACKHAUL_STEERING_RESPONSE, bsta, target,
                                              result});
-        if (reason) {
-            error_code_tlv e;
-            e.reason_code = reason;
-            e.sta_mac = bsta;
-            b.add(e);
-        }
+        if (reason)
+            b.add(error_code_tlv{TLV_TYPE_ERROR, reason, bsta});
         h_.feed(b, Macs::e2);
     };
     answer(Macs::e2_bsta, BSSID(0x02, 9, 9, 9, 9, 9), 1, 5);

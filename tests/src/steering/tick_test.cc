@@ -373,13 +373,8 @@ TEST_F(Tick, BtmReportsAreCountedPerClientAndUnknownOnesChangeNothing) {
     client(Ids::c1, r, Ids::r24, 200, Medium::WIFI_2G);
     auto report = [&](const MAC& sta, uint8_t status, bool with_target) {
         CmduBuilder b(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, 7);
-        steering_btm_report_tlv t;
-        t.bssid = Ids::r24;
-        t.sta_mac = sta;
-        t.btm_status_code = status;
-        t.has_target_bssid = with_target ? 1 : 0;
-        t.target_bssid = Ids::r5;
-        b.add(t);
+        b.add(steering_btm_report_tlv{TLV_TYPE_BTM_REPORT, Ids::r24, sta, status,
+                                      static_cast<uint8_t>(with_target ? 1 : 0), Ids::r5});
         h.feed(b, Ids::r);
     };
     report(Ids::c1, 0, true);
