@@ -4,13 +4,13 @@
 #include <unistd.h>
 #include <uv.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "common/clock.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/codec.h"
 #include "map/codec/tlv_types.h"
@@ -52,13 +52,12 @@ const T* find_tlv(const CMDU& c) {
 // The default scenario's mesh, with a controller stand-in on the same segment.
 class MeshsimTest : public ::testing::Test {
   protected:
-    virtual const char* scenario_file() const { return "default.json"; }
     void SetUp() override {
         uv_loop_init(&loop_);
         segment_ = private_segment(24101);
         std::string error;
         meshsim::Scenario s;
-        ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/" + scenario_file(), s,
+        ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/default.json", s,
                                          &error),
                   0)
             << error;
@@ -323,16 +322,6 @@ TEST_F(MeshsimTest, GarbageDoesNotDisturbTheAgents) {
     EXPECT_TRUE(topology_of(kGateway, 0x7777));
 }
 
-}  // namespace
-
-namespace {
-
-size_t ozr_test_count_lines(const std::string& s) {
-    size_t n = 0;
-    for (char c : s)
-        n += c == '\n';
-    return n;
-}
 
 // Frames tshark finds malformed or warns about: "frame,message type,expert message" lines.
 std::string tshark_complaints(const std::string& pcap) {
@@ -411,7 +400,7 @@ TEST_F(MeshsimTest, EveryAnswerDissectsCleanlyInTshark) {
     bad.resize(60, 0);
     ASSERT_EQ(ctl_->send(0, bad.data(), bad.size()), 0);
     const std::string complaints = tshark_complaints(pcap_);
-    ASSERT_EQ(ozr_test_count_lines(complaints), 1u) << complaints;
+    ASSERT_EQ(std::count(complaints.begin(), complaints.end(), '\n'), 1) << complaints;
     EXPECT_NE(complaints.find(",0x0002,"), std::string::npos) << complaints;
     // The capture holds what we think it holds.
     FILE* p = popen(("/usr/bin/tshark -r " + pcap_ + " 2>/dev/null | wc -l").c_str(), "r");
@@ -472,128 +461,4 @@ TEST_F(MeshsimTest, UnacknowledgedMessagesGoAgainAndRepeatsAreActedOnOnce) {
     ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_RESPONSE, kExtWired, 42));
     send(kExtWired, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 42).build());
     EXPECT_TRUE(run_until([&] { return count(CMDU_TYPE_TOPOLOGY_RESPONSE, kExtWired, 42) == 2; }));
-}
-
-namespace {
-
-const MAC kOld(0x02, 0x6f, 0x7a, 0x72, 0x04, 0x00);
-const MAC kOnChan(0x02, 0x6f, 0x7a, 0x72, 0x05, 0x00);
-const MAC kOffChan(0x02, 0x6f, 0x7a, 0x72, 0x06, 0x00);
-const MAC kLate(0x02, 0x6f, 0x7a, 0x72, 0x07, 0x00);
-const MAC kChatty(0x02, 0x6f, 0x7a, 0x72, 0x08, 0x00);
-const MAC kReversed(0x02, 0x6f, 0x7a, 0x72, 0x09, 0x00);
-const MAC kMute(0x02, 0x6f, 0x7a, 0x72, 0x0a, 0x00);
-const MAC kForeignPhone(0x02, 0xc1, 0, 0, 1, 0x01);
-
-// The agents that are not ours (foreign.json), each with its own trait.
-class ForeignAgents : public MeshsimTest {
-  protected:
-    const char* scenario_file() const override { return "foreign.json"; }
-};
-
-// The types of the TLVs of C, in order.
-std::vector<uint8_t> tlv_types(const CMDU& c) {
-    std::vector<uint8_t> out;
-    for (size_t i = 0; c.list_of_TLVs && c.list_of_TLVs[i]; ++i)
-        out.push_back(*c.list_of_TLVs[i]);
-    return out;
-}
-
-}  // namespace
-
-TEST_F(ForeignAgents, EachTellsAndAnswersAsItsTraitSays) {
-    // Profile 1: no profile TLV in its search or topology, no profile-2 TLVs in its
-    // capabilities, and a profile-2 request goes unanswered (not even acknowledged).
-    const Received* search = await(CMDU_TYPE_AP_AUTOCONFIGURATION_SEARCH, kOld);
-    ASSERT_TRUE(search);
-    EXPECT_FALSE(find_tlv<multiap_profile_tlv>(*search->cmdu));
-    CmduPtr topo = topology_of(kOld, 50);
-    ASSERT_TRUE(topo);
-    EXPECT_FALSE(find_tlv<multiap_profile_tlv>(*topo));
-    send(kOld, CmduBuilder(CMDU_TYPE_AP_CAPABILITY_QUERY, 51).build());
-    const Received* caps = await(CMDU_TYPE_AP_CAPABILITY_REPORT, kOld, 51);
-    ASSERT_TRUE(caps);
-    EXPECT_TRUE(find_tlv<ap_radio_basic_capabilities_tlv>(*caps->cmdu));
-    EXPECT_FALSE(find_tlv<profile2_ap_capability_tlv>(*caps->cmdu));
-    EXPECT_FALSE(find_tlv<channel_scan_capabilities_tlv>(*caps->cmdu));
-    send(kOld, CmduBuilder(CMDU_TYPE_CHANNEL_SCAN_REQUEST, 52).build());
-
-    // Unassociated measurements: what each AP Capability TLV offers, and only that.
-    struct Unassoc {
-        MAC agent;
-        bool on, off;
-        uint8_t op_class, channel;  // the phone is asked for there
-        size_t heard;
-    } unassoc[] = {
-        {kOnChan, true, false, 115, 36, 1},   // its own channel
-        {kOnChan, true, false, 115, 44, 0},   // not its own: not measured
-        {kOffChan, false, true, 115, 36, 1},  // off its channels (it hears the phone on 5 GHz)
-        {kOffChan, false, true, 125, 149, 0},
-        {kGateway, true, true, 115, 44, 0},  // ours measures both ways; the phone is its own
-    };
-    uint16_t mid = 60;
-    for (const Unassoc& u : unassoc) {
-        send(u.agent, CmduBuilder(CMDU_TYPE_AP_CAPABILITY_QUERY, mid).build());
-        const Received* r = await(CMDU_TYPE_AP_CAPABILITY_REPORT, u.agent, mid++);
-        ASSERT_TRUE(r);
-        const auto* ap = find_tlv<ap_capability_tlv>(*r->cmdu);
-        ASSERT_TRUE(ap);
-        EXPECT_EQ(ap->unassoc_sta_metrics_operating_channel, u.on ? 1 : 0);
-        EXPECT_EQ(ap->unassoc_sta_metrics_non_operating_channel, u.off ? 1 : 0);
-        CmduBuilder q(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_QUERY, mid);
-        auto& t = q.add<unassociated_sta_link_metrics_query_tlv>();
-        t.op_class = u.op_class;
-        t.channels.push_back({u.channel, 1, {kForeignPhone}});
-        send(u.agent, q.build());
-        ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, u.agent, mid++));
-        const size_t before = count(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE, u.agent);
-        ASSERT_TRUE(run_until([&] {
-            return count(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE, u.agent) > before;
-        }));
-        const unassociated_sta_link_metrics_response_tlv* res = nullptr;
-        for (const auto& x : got_)
-            if (x.cmdu->message_type == CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE &&
-                x.src == u.agent)
-                res = find_tlv<unassociated_sta_link_metrics_response_tlv>(*x.cmdu);
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->stas.size(), u.heard)
-            << u.agent.to_string() << " channel " << int(u.channel);
-    }
-
-    // Extra TLVs on every message, an Ack included; the reverse order; a query left
-    // unanswered; answers half a second to two seconds late.
-    send(kChatty, CmduBuilder(CMDU_TYPE_MULTI_AP_POLICY_CONFIG_REQUEST, 70).build());
-    for (uint16_t type : {CMDU_TYPE_1905_ACK, CMDU_TYPE_TOPOLOGY_RESPONSE}) {
-        if (type == CMDU_TYPE_TOPOLOGY_RESPONSE)
-            send(kChatty, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 71).build());
-        const Received* r = await(type, kChatty, type == CMDU_TYPE_1905_ACK ? 70 : 71);
-        ASSERT_TRUE(r);
-        const std::vector<uint8_t> t = tlv_types(*r->cmdu);
-        ASSERT_GE(t.size(), 2u);
-        EXPECT_EQ(t[t.size() - 2], 0xfe);
-        EXPECT_EQ(t.back(), TLV_TYPE_VENDOR_SPECIFIC);
-    }
-    CmduPtr normal = topology_of(kOnChan, 72), reversed = topology_of(kReversed, 73);
-    ASSERT_TRUE(normal && reversed);
-    EXPECT_EQ(tlv_types(*normal).front(), TLV_TYPE_DEVICE_INFORMATION_TYPE);
-    EXPECT_EQ(tlv_types(*reversed).back(), TLV_TYPE_DEVICE_INFORMATION_TYPE);
-    EXPECT_EQ(tlv_types(*reversed).front(), TLV_TYPE_MULTIAP_PROFILE);
-
-    send(kMute,
-         CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 74)
-             .add(link_metric_query_tlv{TLV_TYPE_LINK_METRIC_QUERY, LINK_METRIC_QUERY_ALL_NEIGHBORS,
-                                        MAC(), LINK_METRIC_TX_AND_RX})
-             .build());
-    send(kMute, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 75).build());
-    ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_RESPONSE, kMute, 75));
-    run_for(300);
-    EXPECT_FALSE(find(CMDU_TYPE_LINK_METRIC_RESPONSE, kMute, 74));
-
-    const long long asked = get_current_time_ms();
-    send(kLate, CmduBuilder(CMDU_TYPE_TOPOLOGY_QUERY, 76).build());
-    ASSERT_TRUE(await(CMDU_TYPE_TOPOLOGY_RESPONSE, kLate, 76));
-    EXPECT_GE(get_current_time_ms() - asked, 500);
-    // The profile-2 request to the profile-1 agent: still nothing.
-    EXPECT_FALSE(find(CMDU_TYPE_1905_ACK, kOld, 52));
-    EXPECT_FALSE(find(CMDU_TYPE_CHANNEL_SCAN_REPORT, kOld));
 }
