@@ -7,6 +7,8 @@
 #include "map/datamodel/datamodel.h"
 #include "map/map_config.h"
 
+// The stack's configuration tables as the daemon hands them over (the 802.1Q default and the
+// metric policy words are followed by the Dispatch and Policy tests).
 namespace {
 
 class MapConfig : public ::testing::Test {
@@ -14,25 +16,6 @@ class MapConfig : public ::testing::Test {
     void SetUp() override { map_config_reset(); }
     void TearDown() override { map_config_reset(); }
 };
-
-TEST_F(MapConfig, Default8021qValidatedAndStored) {
-    EXPECT_EQ(get_default_802dot1q(), nullptr);
-    EXPECT_EQ(set_default_802dot1q(nullptr), -1);
-    config_default_802dot1q_t bad_vid{4095, 1};
-    EXPECT_EQ(set_default_802dot1q(&bad_vid), -1);
-    config_default_802dot1q_t bad_pcp{10, 8};
-    EXPECT_EQ(set_default_802dot1q(&bad_pcp), -1);
-    EXPECT_EQ(get_default_802dot1q(), nullptr);
-
-    config_default_802dot1q_t good{100, 5};
-    ASSERT_EQ(set_default_802dot1q(&good), 0);
-    good.vid = 1;  // the stack keeps its own copy
-    ASSERT_NE(get_default_802dot1q(), nullptr);
-    EXPECT_EQ(get_default_802dot1q()->vid, 100);
-    EXPECT_EQ(get_default_802dot1q()->pcp, 5);
-    EXPECT_EQ(set_default_802dot1q(&bad_pcp), -1);
-    EXPECT_EQ(get_default_802dot1q()->vid, 100);
-}
 
 TEST_F(MapConfig, TrafficSeparationRejectsMalformedEntriesWhole) {
     EXPECT_EQ(set_traffic_separation_policy(nullptr), -1);
@@ -65,27 +48,6 @@ TEST_F(MapConfig, TrafficSeparationRejectsMalformedEntriesWhole) {
 
     // The earlier policy is still in force.
     EXPECT_EQ(traffic_separation_used_entries(), 2u);
-}
-
-TEST_F(MapConfig, PolicyWordsDecodeIntoMetricPolicy) {
-    EXPECT_EQ(get_metric_policy(), nullptr);
-    // interval 10, RSSI threshold 0x50, hysteresis 3, channel util 0xC8.
-    const uint32_t w0 = 10U | (0x50U << 8) | (3U << 16) | (0xC8U << 24);
-    const uint32_t w1 = 0x1U | 0x100U;
-    ASSERT_EQ(platform_set_policy_cfg(w0, w1, 7, 0xDEADBEEF), 0);
-    const map_metric_policy_t* p = get_metric_policy();
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->report_interval, 10);
-    EXPECT_EQ(p->sta_rssi_threshold, 0x50);
-    EXPECT_EQ(p->sta_rssi_hysteresis, 3);
-    EXPECT_EQ(p->ap_channel_utilization_threshold, 0xC8);
-    EXPECT_TRUE(p->sta_link_traffic_stats);
-    EXPECT_TRUE(p->report_unsuccessful_associations);
-    EXPECT_EQ(p->max_reporting_rate, 7u);
-
-    ASSERT_EQ(platform_set_policy_cfg(0, 0x100U, 0, 0), 0);
-    EXPECT_FALSE(get_metric_policy()->sta_link_traffic_stats);
-    EXPECT_TRUE(get_metric_policy()->report_unsuccessful_associations);
 }
 
 map_vap_credential_t credential(const char* ssid, const char* key, uint8_t type) {

@@ -365,43 +365,4 @@ TEST_F(UpdateTest, ClientCapabilityReportKeepsTheBodyAndItsCapabilities) {
     EXPECT_TRUE(get_sta(phone)->caps->btm_support);
 }
 
-// Topology Response of AL, from its bytes: one interface 06:00:00:00:x:y (AL's last two
-// bytes) and the NEIGHBORS it sees there.
-CmduPtr plain_response(const MAC& al, const std::vector<MAC>& neighbors) {
-    const std::string eth = "06000000" + to_hex(al.data() + 4, 2);
-    std::string n;
-    for (const MAC& m : neighbors)
-        n += to_hex(m.data(), 6) + "00";
-    char len[24];
-    std::snprintf(len, sizeof len, "%04zx", 6 + n.size() / 2);
-    const std::vector<uint8_t> p = from_hex("00 00 0003 0001 00 80 03 0010" + to_hex(al.data(), 6) +
-                                            "01" + eth + "0000 00 07" + len + eth + n + "000000");
-    return decode_1905_CMDU(p.data(), p.size(), &al);
-}
-
-// The exchange after start: the controller answers its own query locally, then the
-// co-located agent, a wired extender and a wireless extender behind it answer theirs, in
-// an order where a child answers before its parent.
-TEST_F(UpdateTest, TreeFromTopologyResponsesOnly) {
-    const MAC wired = mac(2, 1), leaf = mac(4, 1);
-    ASSERT_EQ(map_update_from_cmdu(plain_response(ctrl, {local, wired}).get()), 0);
-    // The neighbours the controller names are learnt at once.
-    ASSERT_NE(get_ale(wired), nullptr);
-    EXPECT_EQ(get_ale(wired)->depth, 2);
-    EXPECT_EQ(map_get_topology_tree_height(), 2);
-    ASSERT_EQ(map_update_from_cmdu(plain_response(leaf, {wired}).get()), 0);
-    EXPECT_EQ(get_ale(leaf)->depth, 3);
-    ASSERT_EQ(map_update_from_cmdu(plain_response(local, {ctrl, wired}).get()), 0);
-    ASSERT_EQ(map_update_from_cmdu(plain_response(wired, {ctrl, local, leaf}).get()), 0);
-
-    EXPECT_EQ(get_ale(local)->depth, 1);
-    EXPECT_EQ(get_parent_ale_node(get_ale(wired)), get_ale(local));
-    EXPECT_EQ(get_parent_ale_node(get_ale(leaf)), get_ale(wired));
-    EXPECT_EQ(map_get_topology_tree_height(), 3);
-    array_list_t* list = ktree_elements_at_depth(get_root_ale_node(), 2);
-    EXPECT_EQ(list_get_size(list), 1);
-    EXPECT_EQ(first_object(list), get_ale(wired));
-    delete_array_list(list);
-}
-
 }  // namespace

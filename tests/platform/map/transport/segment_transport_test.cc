@@ -1,9 +1,7 @@
-// The segment transport between endpoints of one process on one loop, and
-// with a second process: addressing, own-frame suppression, size bounds,
-// floods, and closing from inside the receive callback.
+// The segment transport between endpoints of one process on one loop: addressing, own-frame
+// suppression, size bounds, floods, and closing from inside the receive callback (between
+// processes: OzrOnASegment and the end-to-end tests).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <memory>
 
@@ -304,81 +302,6 @@ TEST_F(SegmentTest, ClosingOrDestroyingInsideTheCallbackStopsDelivery) {
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(b_->transport, nullptr);
     c.transport->close();
-}
-
-// A second process joins the segment and echoes every frame it keeps back to
-// its sender, so the parent learns exactly what the other process received.
-TEST(SegmentProcesses, AForkedPeerKeepsOnlyItsFrames) {
-    const std::string segment = private_segment(21011);
-    const MAC kPeer = mac_of("02:00:00:00:0d:01");
-    const MAC kPeerAl = mac_of("02:00:00:00:0d:ff");
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        close(ready[0]);
-        uv_loop_t loop;
-        uv_loop_init(&loop);
-        TransportOptions options;
-        options.al_mac = kPeerAl;
-        SegmentTransport peer({{"p0", kPeer, segment, 0}}, options);
-        bool bye = false;
-        int rc = peer.open(&loop, [&](size_t itf, const uint8_t* f, size_t len) {
-            if (len < 14)
-                return;  // the transport never delivers less than a header; nothing to echo
-            std::vector<uint8_t> echo(f, f + len);
-            std::copy(f + 6, f + 12, echo.begin());  // back to the sender
-            std::copy(kPeer.data(), kPeer.data() + 6, echo.begin() + 6);
-            if (len > 14 && f[14] == 0xBB)
-                bye = true;
-            peer.send(itf, echo.data(), echo.size());
-        });
-        char c = rc == 0 ? 'R' : 'F';
-        if (write(ready[1], &c, 1) != 1 || rc != 0)
-            _exit(3);
-        bool ok = run_until(
-            &loop, [&] { return bye; }, 10000);
-        peer.close();
-        _exit(ok && drain_and_close(&loop) ? 0 : 2);
-    }
-    close(ready[1]);
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    close(ready[0]);
-    ASSERT_EQ(c, 'R');
-
-    uv_loop_t loop;
-    ASSERT_EQ(uv_loop_init(&loop), 0);
-    Station me(segment, {{"m0", "02:00:00:00:0e:01"}}, "02:00:00:00:0e:ff");
-    ASSERT_EQ(me.open(&loop), 0);
-    const MAC kMe = mac_of("02:00:00:00:0e:01");
-    auto send = [&](const MAC& dst, size_t payload, uint8_t marker) {
-        auto f = make_frame(dst, kMe, kEthertype1905, payload, marker);
-        return me.transport->send(0, f.data(), f.size());
-    };
-    ASSERT_EQ(send(kPeer, 40, 0x01), 0);
-    ASSERT_EQ(send(kPeerAl, 40, 0x02), 0);
-    ASSERT_EQ(send(k1905MulticastMac, 40, 0x03), 0);
-    ASSERT_EQ(send(kBroadcastMac, 40, 0x04), 0);
-    ASSERT_EQ(send(kStranger, 40, 0x05), 0);
-    ASSERT_EQ(send(kPeer, 1500, 0x06), 0);
-    ASSERT_EQ(send(kPeer, 10, 0xBB), 0);
-    ASSERT_TRUE(run_until(
-        &loop, [&] { return me.count(0xBB) == 1; }, 5000));
-    for (uint8_t m : {0x01, 0x02, 0x03, 0x04, 0x06})
-        EXPECT_EQ(me.count(m), 1u) << int(m);
-    EXPECT_EQ(me.count(0x05), 0u);
-    EXPECT_EQ(me.got.size(), 6u);
-    for (const Received& r : me.got) {
-        EXPECT_EQ(frame_src(r.frame.data()), kPeer);
-        EXPECT_EQ(frame_dst(r.frame.data()), kMe);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "peer status " << status;
-    me.transport->close();
-    EXPECT_TRUE(drain_and_close(&loop));
 }
 
 TEST(SegmentAddress, ParsesMulticastGroupAndPort) {

@@ -188,20 +188,6 @@ TEST_F(RegistrarTest, EachRadioGetsOneM2PerCredentialOfItsBand) {
     EXPECT_EQ(reg.stats().m2_sent, 8u);
 }
 
-TEST_F(RegistrarTest, TearDownWhenNoCredentialServesTheBand) {
-    WscRegistrar reg = make();
-    Agent ag(mac_of(0xA1, 0));
-    map_credential_config_t only24{};
-    only24.count = 1;
-    only24.creds[0] = cred("IoT", "", WSC_RF_BAND_2_4_GHZ, MAP_CRED_FRONTHAUL);
-    ASSERT_EQ(reg.on_wsc(*ag.m1(0x20, 115), &only24), WscOutcome::teardown);
-    ASSERT_EQ(sent_.size(), 1u);
-    EXPECT_EQ(ag.open(sent_[0], 0x20), "//1/1/10");  // nothing but Tear Down (0x10)
-    EXPECT_EQ(reg.stats().teardowns, 1u);
-    EXPECT_NE(g_log.back().find("tear down, no credential for this band"), std::string::npos)
-        << g_log.back();
-}
-
 TEST_F(RegistrarTest, WithoutCredentialsTheM1WaitsForARenew) {
     WscRegistrar reg = make();
     Agent ag(mac_of(0xA2, 0));
