@@ -1,5 +1,5 @@
-// The band encodings, bandwidth codes and record layouts of channel configuration, and the
-// channel service stand-in's checks, as tables.
+// The record layouts of channel configuration, and the channel service stand-in's checks, as
+// tables (the band and bandwidth encodings are followed through the Channels tests).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,72 +15,6 @@
 #include "support/temp_root.h"
 
 namespace {
-
-TEST(Bands, EveryEncodingOfEveryBandAndNothingElse) {
-    struct Row {
-        int band;
-        uint8_t index;
-        uint16_t mask;
-        uint32_t nal;
-    };
-    const Row rows[] = {{0, 0, 0x10, 0x01},
-                        {1, 1, 0x80, 0x08},
-                        {2, 1, 0x40, 0x02},
-                        {3, 1, 0x20, 0x04},
-                        {4, 2, 0x100, 0x10}};
-    for (const Row& r : rows) {
-        uint8_t index = 0xEE;
-        uint16_t mask = 0;
-        ASSERT_EQ(transfer_ozr_freq_band(r.band, &index, &mask), 0) << r.band;
-        EXPECT_EQ(index, r.index);
-        EXPECT_EQ(mask, r.mask);
-        EXPECT_EQ(nal_band_of(r.band), r.nal);
-        frequent_band_type back = FREQ_BAND_2G;
-        uint8_t back_index = 0xEE;
-        ASSERT_EQ(transfer_map_freq_band(r.mask, &back_index, &back), 0);
-        EXPECT_EQ(back, r.band);
-        EXPECT_EQ(back_index, r.index);
-    }
-    uint8_t index = 0;
-    uint16_t mask = 0;
-    for (int bad : {-1, 5, 0x10, 0x80})
-        EXPECT_EQ(transfer_ozr_freq_band(bad, &index, &mask), -1) << bad;
-    EXPECT_EQ(transfer_ozr_freq_band(0, nullptr, &mask), -1);
-    for (uint16_t bad : {0x00, 0x01, 0x30, 0x200, 0xFFFF})
-        EXPECT_EQ(transfer_map_freq_band(bad, &index, nullptr), -1) << bad;
-    EXPECT_EQ(nal_band_of(7), 0u);
-}
-
-TEST(Bands, BandwidthCodesAndResults) {
-    const int mhz_of[] = {20, 40, 80, 160};
-    for (int t = 1; t <= 4; ++t) {
-        int mhz = 0;
-        ASSERT_EQ(get_band_width(t, &mhz), 0);
-        EXPECT_EQ(mhz, mhz_of[t - 1]);
-    }
-    int mhz = 0;
-    EXPECT_EQ(get_band_width(0, &mhz), -1);
-    EXPECT_EQ(get_band_width(5, &mhz), -1);
-    EXPECT_EQ(get_band_width(1, nullptr), -1);
-    for (uint8_t bw = 1; bw <= 5; ++bw) {
-        EXPECT_EQ(translate_kpl_bw_to_map_bw(bw), bw);
-        EXPECT_EQ(kpl_bw_to_nal_bw(bw), bw - 1);
-        EXPECT_EQ(ics_translate_nal_bandwidth_to_map_bandwidth(bw - 1u), bw);
-    }
-    for (uint8_t bad : {0, 6, 255}) {
-        EXPECT_EQ(translate_kpl_bw_to_map_bw(bad), 0);
-        EXPECT_EQ(kpl_bw_to_nal_bw(bad), -1);
-    }
-    EXPECT_EQ(ics_translate_nal_bandwidth_to_map_bandwidth(5), 0);
-    channel_selection_set_response_result r = CH_SEL_DECLINE_BACKHAUL;
-    for (int code = 0; code <= 3; ++code) {
-        ASSERT_EQ(transfer_channel_selection_channel_result(code, &r), 0);
-        EXPECT_EQ(r, code);
-    }
-    EXPECT_EQ(transfer_channel_selection_channel_result(4, &r), -1);
-    EXPECT_EQ(transfer_channel_selection_channel_result(-1, &r), -1);
-    EXPECT_EQ(r, 3);
-}
 
 ozr_channel_configuration_t request() {
     ozr_channel_configuration_t c;
@@ -151,25 +85,6 @@ class Ics : public ::testing::Test {
     std::string journal_;
 };
 
-TEST_F(Ics, ChannelsAgainstTheOperatingClassTable) {
-    struct Row {
-        uint16_t mask;
-        uint8_t channel, bw;
-        int valid;
-    };
-    const Row rows[] = {
-        {0x10, 6, 1, 1},   {0x10, 6, 2, 1},   {0x10, 14, 1, 1},  {0x10, 15, 1, 0},
-        {0x10, 6, 3, 0},   {0x80, 36, 3, 1},  {0x80, 36, 4, 1},  {0x80, 165, 1, 1},
-        {0x80, 144, 4, 0},  // no 160 MHz block holds 144
-        {0x80, 37, 1, 0},  {0x20, 36, 1, 1},  {0x20, 100, 1, 0}, {0x40, 100, 3, 1},
-        {0x40, 36, 1, 0},  {0x100, 37, 1, 1}, {0x100, 37, 5, 1}, {0x100, 36, 1, 0},
-        {0x80, 36, 0, 0},  {0x80, 36, 6, 0},  {0x200, 36, 1, 0}, {0x10, 0, 1, 0},
-    };
-    for (const Row& r : rows)
-        EXPECT_EQ(ics_is_valid_radio_channel_bw(r.mask, r.channel, r.bw), r.valid)
-            << "mask " << r.mask << " channel " << int(r.channel) << " bw " << int(r.bw);
-}
-
 TEST_F(Ics, ProvisioningKeepsTheLastRecordPerBandAndKind) {
     ozr_channel_configuration_t c = request();
     std::vector<uint8_t> rec(kIcsProvisionSize);
@@ -207,28 +122,6 @@ TEST_F(Ics, ProvisioningKeepsTheLastRecordPerBandAndKind) {
         << j;
     EXPECT_NE(j.find("\"call\":\"ics_provision\",\"mask\":128,\"kind\":2,"), std::string::npos);
     EXPECT_EQ(ozr_test::count_of(j, "\"rc\":-1"), 5u);
-}
-
-TEST_F(Ics, AdditionalBandAndDefaults) {
-    EXPECT_FALSE(ics_is_allow_sync_the_channel_and_bandwidth_to_additional_band(0x80, 36, 3));
-    EXPECT_EQ(ics_get_mix_mesh_5g_channel_additional_dst_band(), 0);
-    platform(",\"ics-additional-band\": {\"from\": \"5g\", \"to\": \"6g\"}");
-    EXPECT_TRUE(ics_is_allow_sync_the_channel_and_bandwidth_to_additional_band(0x80, 36, 3));
-    EXPECT_FALSE(ics_is_allow_sync_the_channel_and_bandwidth_to_additional_band(0x10, 6, 1));
-    EXPECT_EQ(ics_get_mix_mesh_5g_channel_additional_dst_band(), 0x100);
-    platform(",\"ics-additional-band\": {\"from\": \"5g\", \"to\": \"7g\"}");
-    EXPECT_EQ(ics_get_mix_mesh_5g_channel_additional_dst_band(), 0);
-    platform(",\"ics-additional-band\": [1, 2]");
-    EXPECT_FALSE(ics_is_allow_sync_the_channel_and_bandwidth_to_additional_band(0x80, 36, 3));
-
-    EXPECT_EQ(ics_set_default_channel(0x40, 100), 0);
-    EXPECT_EQ(ics_set_default_bandwidth(0x40, 3), 0);
-    EXPECT_EQ(ics_set_default_cfg_time(0x40), 0);
-    EXPECT_EQ(ics_set_default_channel(0x41, 100), -1);
-    const ics_band_defaults_t d = ics_get_band_defaults(0x40);
-    EXPECT_EQ(d.channel, 100);
-    EXPECT_EQ(d.bw, 3);
-    EXPECT_NE(d.cfg_ms, 0);
 }
 
 TEST_F(Ics, AvailableChannelsFromTheRadioOrThePlatform) {

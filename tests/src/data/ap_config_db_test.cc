@@ -183,17 +183,6 @@ TEST(ApConfigDbStart, StaleTemporariesOfAnInterruptedWriteAreRemoved) {
     EXPECT_TRUE(file_exists(root.path(std::string(kDir) + "/other.json.tmpAb12Cd")));
 }
 
-TEST(ApConfigDbStart, AnUncreatableFolderFailsTheStart) {
-    TempRoot root;
-    LogCapture log(root);
-    write_text(root.path("/configs"), "a file where the folder should be");
-    ApConfigDb db;
-    EXPECT_FALSE(db.db_init());
-    EXPECT_NE(log.text().find("ApConfigDb::db_init - Error creating cfg db directory: " +
-                              root.path(kDir) + ". error: "),
-              std::string::npos);
-}
-
 // ---- partly invalid and valid files ----------------------------------------------------
 
 TEST(ApConfigDbStart, InvalidRecordsAreDroppedTheFileKeptAsBackupAndACleanOneWritten) {

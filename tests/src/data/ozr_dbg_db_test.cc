@@ -78,31 +78,6 @@ TEST(OzrDbgDb, FirstStartWritesTheDefaultDocumentInKeyOrder) {
     EXPECT_FALSE(ozr_test::file_exists(root.path(kBackup)));
 }
 
-TEST(OzrDbgDb, ValidFileIsTakenAsItStandsAndNotRewritten) {
-    TempRoot root;
-    LogCapture log(root);
-    std::string doc = valid_doc("/var/log/ozr.log", "debug", "warn");
-    put_db(root, doc);
-    OzrDbgDb db;
-    ASSERT_TRUE(db.db_init());
-    EXPECT_EQ(read_text(root.path(kDb)), doc);
-    std::string dest;
-    db.db_get_log_destination(dest);
-    EXPECT_EQ(dest, "/var/log/ozr.log");
-    OzrMinderLog ozr;
-    ASSERT_TRUE(db.get_ozr_log_level(ozr));
-    EXPECT_EQ(ozr.root, 7);
-    EXPECT_EQ(ozr.graph, 4);
-    EXPECT_EQ(ozr.controller, 2);
-    _map_module_log map;
-    ASSERT_TRUE(db.get_map_log_level(map));
-    EXPECT_EQ(map.library, 7);
-    EXPECT_EQ(map.ieee1905, 3);
-    EXPECT_EQ(map.controller, 4);
-    EXPECT_EQ(map.vendor_ipc, 5);
-    EXPECT_EQ(count_of(log.text(), "error"), 0u);
-}
-
 // A file that cannot be read as it stands: each message once, the file kept as the backup
 // (nothing lost) and a clean one written that the next start loads silently; what was valid
 // in it is kept.
