@@ -124,65 +124,6 @@ class BusClient {
     }
     std::vector<BusSignal> signals;
 
-    // The introspection XML of the daemon's object.
-    std::string introspect() {
-        std::string xml;
-        sd_bus_message* reply = nullptr;
-        sd_bus_error err = SD_BUS_ERROR_NULL;
-        if (sd_bus_call_method(bus_, "vexal.ozrd", "/vexal/ozrd",
-                               "org.freedesktop.DBus.Introspectable", "Introspect", &err, &reply,
-                               nullptr) >= 0) {
-            const char* s = nullptr;
-            if (sd_bus_message_read(reply, "s", &s) >= 0 && s)
-                xml = s;
-        }
-        sd_bus_error_free(&err);
-        sd_bus_message_unref(reply);
-        return xml;
-    }
-
-    // The unique name owning NAME, "" when none.
-    std::string owner_of(const char* name) {
-        std::string owner;
-        sd_bus_message* reply = nullptr;
-        if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                               "org.freedesktop.DBus", "GetNameOwner", nullptr, &reply, "s",
-                               name) >= 0) {
-            const char* s = nullptr;
-            if (sd_bus_message_read(reply, "s", &s) >= 0 && s)
-                owner = s;
-        }
-        sd_bus_message_unref(reply);
-        return owner;
-    }
-
-    // The match rules the bus holds for the connection UNIQUE (the bus's debug statistics).
-    std::vector<std::string> match_rules_of(const std::string& unique) {
-        std::vector<std::string> rules;
-        sd_bus_message* reply = nullptr;
-        if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                               "org.freedesktop.DBus.Debug.Stats", "GetAllMatchRules", nullptr,
-                               &reply, nullptr) < 0)
-            return rules;
-        if (sd_bus_message_enter_container(reply, 'a', "{sas}") >= 0) {
-            while (sd_bus_message_enter_container(reply, 'e', "sas") > 0) {
-                const char* name = nullptr;
-                sd_bus_message_read(reply, "s", &name);
-                std::vector<std::string> these;
-                sd_bus_message_enter_container(reply, 'a', "s");
-                const char* rule = nullptr;
-                while (sd_bus_message_read(reply, "s", &rule) > 0)
-                    these.push_back(rule);
-                sd_bus_message_exit_container(reply);
-                sd_bus_message_exit_container(reply);
-                if (name && unique == name)
-                    rules = these;
-            }
-        }
-        sd_bus_message_unref(reply);
-        return rules;
-    }
-
   private:
     static long long now_ms() {
         struct timespec ts;

@@ -52,9 +52,9 @@ bool eventually(Cond cond, int seconds = 20) {
 }
 
 // Starts BIN with ARGS, its standard output and error written to the file OUT (appended to
-// when APPEND, else replaced).
+// when APPEND, else replaced); its standard error to the file ERR instead when one is named.
 inline pid_t spawn(const std::string& bin, const std::vector<std::string>& args,
-                   const std::string& out, bool append = false) {
+                   const std::string& out, bool append = false, const std::string& err = "") {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(bin.c_str()));
     for (const auto& a : args)
@@ -64,7 +64,7 @@ inline pid_t spawn(const std::string& bin, const std::vector<std::string>& args,
     if (pid == 0) {
         int fd = open(out.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
         dup2(fd, 1);
-        dup2(fd, 2);
+        dup2(err.empty() ? fd : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         execv(bin.c_str(), argv.data());
         _exit(127);
     }

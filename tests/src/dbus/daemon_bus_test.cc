@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <uv.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -118,38 +117,6 @@ class BusDaemon : public ::testing::Test {
         if (!start_bus())                \
             GTEST_SKIP() << bus_->why(); \
     } while (0)
-
-TEST_F(BusDaemon, ServiceOffersNineMethodsAndTheTenMatchRules) {
-    REQUIRE_BUS();
-    start_daemon();
-    BusClient client;
-    ASSERT_TRUE(client.ok());
-    std::string xml = on_client([&] { return client.introspect(); });
-    size_t at = xml.find("<interface name=\"vexal.ozr.application\">");
-    ASSERT_NE(at, std::string::npos) << xml;
-    std::string iface = xml.substr(at, xml.find("</interface>", at) - at);
-    EXPECT_EQ(count_of(iface, "<method name="), kOzrMethodCount);
-    for (const char* m : kOzrMethodNames) {
-        size_t mat = iface.find(std::string("<method name=\"") + m + "\">");
-        ASSERT_NE(mat, std::string::npos) << m;
-        std::string body = iface.substr(mat, iface.find("</method>", mat) - mat);
-        EXPECT_NE(body.find("<arg type=\"ay\" name=\"request\" direction=\"in\"/>"),
-                  std::string::npos)
-            << body;
-        size_t result = body.find("<arg type=\"i\" name=\"result\" direction=\"out\"/>");
-        size_t reply = body.find("<arg type=\"ay\" name=\"reply\" direction=\"out\"/>");
-        EXPECT_NE(result, std::string::npos) << body;
-        EXPECT_NE(reply, std::string::npos) << body;
-        EXPECT_LT(result, reply);
-    }
-    std::string owner = client.owner_of("vexal.ozrd");
-    ASSERT_FALSE(owner.empty());
-    std::vector<std::string> rules = client.match_rules_of(owner);
-    std::vector<std::string> want(kOzrMatchRules, kOzrMatchRules + kOzrMatchRuleCount);
-    std::sort(rules.begin(), rules.end());
-    std::sort(want.begin(), want.end());
-    EXPECT_EQ(rules, want);
-}
 
 TEST_F(BusDaemon, MethodsAnswerACodeAndTheReplyRecordAndRefuseWrongSizes) {
     REQUIRE_BUS();
@@ -417,19 +384,6 @@ TEST_F(BusDaemon, ShutdownReleasesACallInFlight) {
     EXPECT_EQ(r.result, -1);
     EXPECT_EQ(lines("shutting down, the call is abandoned"), 1u);
     EXPECT_EQ(lines("OZR Get Extender Info hdlr invoked"), 0u);
-}
-
-TEST_F(BusDaemon, TheBusGoingAwayIsLoggedAndTheLoopGoesOn) {
-    REQUIRE_BUS();
-    start_daemon();
-    bus_->stop();
-    ASSERT_TRUE(run_until([&] { return lines("connection to the bus lost") == 1; }));
-    ASSERT_TRUE(run_until([&] { return lines("ozrd service ended") == 1; }));
-    EXPECT_FALSE(qbusConnected());
-    ZkaMeshTopologyChange_T ev{};
-    EXPECT_EQ(ozr_dbus_notify("vexal.ozrd", "notifyMeshTopologyChange", &ev, sizeof ev), -1);
-    // Still journalled: the platform was asked.
-    EXPECT_EQ(count_of(read_text(journal_), "notifyMeshTopologyChange"), 1u);
 }
 
 TEST_F(BusDaemon, WithoutABusOrWithTheNameTakenTheDaemonRunsWithoutAService) {

@@ -1,11 +1,9 @@
 // Runs the built daemon as a subprocess under a temporary OZR_ROOT. The daemon has no
 // quit path of its own yet: a running instance is stopped with SIGTERM.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -27,92 +25,47 @@ using ozr_test::read_text;
 using ozr_test::TempRoot;
 
 namespace {
-long long mono_ms() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
-
-void pause_briefly() {
-    struct timespec ts = {0, 5 * 1000 * 1000};
-    nanosleep(&ts, nullptr);
-}
-
+// The daemon as a child process, its standard output and error in files of the root.
 class Daemon {
   public:
     Daemon(const TempRoot& root, std::vector<std::string> args, const std::string& tag = "run")
-        : out_(root.path("/" + tag + ".stdout")), err_(root.path("/" + tag + ".stderr")) {
-        std::string bin = ozr_binary();
-        pid_ = fork();
-        if (pid_ == 0) {
-            int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(bin.c_str()));
-            for (auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(bin.c_str(), argv.data());
-            _exit(127);
-        }
-    }
+        : out_(root.path("/" + tag + ".stdout")),
+          err_(root.path("/" + tag + ".stderr")),
+          pid_(ozr_test::spawn(ozr_binary(), args, out_, false, err_)) {}
     ~Daemon() { stop(); }
 
-    // Waits for the exit; the exit status, or -1 on timeout / death by a signal.
-    int wait_exit(long long timeout_ms = 20000) {
-        if (done_)
-            return status_;
-        long long end = mono_ms() + timeout_ms;
-        while (mono_ms() < end) {
-            int st = 0;
-            if (waitpid(pid_, &st, WNOHANG) == pid_) {
-                done_ = true;
-                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-                return status_;
-            }
-            pause_briefly();
-        }
-        return -1;
+    // The exit status within 20 s, or -1 on timeout / death by a signal.
+    int wait_exit() {
+        ozr_test::eventually([&] { return !running(); });
+        return done_ ? status_ : -1;
     }
     // Waits until FILE holds TEXT while the daemon keeps running.
-    bool wait_for(const std::string& file, const std::string& text, long long timeout_ms = 20000) {
-        long long end = mono_ms() + timeout_ms;
-        while (mono_ms() < end) {
-            if (read_text(file).find(text) != std::string::npos)
-                return true;
-            int st = 0;
-            if (waitpid(pid_, &st, WNOHANG) == pid_) {
-                done_ = true;
-                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-                return read_text(file).find(text) != std::string::npos;
-            }
-            pause_briefly();
-        }
-        return false;
+    bool wait_for(const std::string& file, const std::string& text) {
+        auto holds = [&] { return read_text(file).find(text) != std::string::npos; };
+        ozr_test::eventually([&] { return holds() || !running(); });
+        return holds();
     }
     bool running() {
-        if (done_)
-            return false;
         int st = 0;
-        return waitpid(pid_, &st, WNOHANG) == 0;
+        if (!done_ && waitpid(pid_, &st, WNOHANG) == pid_) {
+            done_ = true;
+            status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        }
+        return !done_;
     }
     void stop() {
-        if (done_ || pid_ <= 0)
+        if (!running())
             return;
         kill(pid_, SIGTERM);
-        int st = 0;
-        waitpid(pid_, &st, 0);
+        waitpid(pid_, nullptr, 0);
         done_ = true;
-        status_ = -1;
     }
     std::string out() const { return read_text(out_); }
     std::string err() const { return read_text(err_); }
 
   private:
     std::string out_, err_;
-    pid_t pid_ = -1;
+    pid_t pid_;
     bool done_ = false;
     int status_ = -1;
 };
@@ -314,9 +267,7 @@ TEST_F(OzrProcess, NullDestinationDiscardsEverything) {
     Daemon d(root_, {"--log-path=null", "--log-level=debug"});
     // The destination is persisted before the loop starts; the watchdog timer then
     // keeps the daemon running.
-    long long end = mono_ms() + 20000;
-    while (mono_ms() < end && read_text(db()).find("\"null\"") == std::string::npos)
-        pause_briefly();
+    ozr_test::eventually([&] { return read_text(db()).find("\"null\"") != std::string::npos; });
     ASSERT_TRUE(d.running());
     d.stop();
     auto doc = db_doc();
@@ -379,19 +330,17 @@ TEST_F(OzrProcess, OfTwoControllersOnOneSegmentExactlyOneKeepsRunning) {
     setenv("OZR_ROOT", other.dir().c_str(), 1);
     Daemon b(other, {"--log-path=" + log_b, "--log-level=root.controller:debug"}, "b");
     // The newcomer's search (1-1000 ms after its start) is answered by the first one.
-    EXPECT_EQ(b.wait_exit(20000), 0) << read_text(log_b);
+    EXPECT_EQ(b.wait_exit(), 0) << read_text(log_b);
     EXPECT_EQ(count_of(read_text(log_b), "- Duplicate MAP controller detected. Exiting."), 1u);
     EXPECT_FALSE(ozr_test::file_exists(other.path("/tmp/pmx_start_ozr_ready")));
     EXPECT_NE(read_text(log_b).find("uv_loop_close result 0"), std::string::npos);
     // The first one searches again 5-7 s after its first search, unanswered, and runs on.
     std::string text = read_text(log_a);
     size_t first = text.find("send succeed, interface_name is all.");
-    long long end = mono_ms() + 20000;
-    while (mono_ms() < end && read_text(log_a).find("send succeed, interface_name is all.",
-                                                    first + 1) == std::string::npos)
-        pause_briefly();
-    EXPECT_NE(read_text(log_a).find("send succeed, interface_name is all.", first + 1),
-              std::string::npos);
+    EXPECT_TRUE(ozr_test::eventually([&] {
+        return read_text(log_a).find("send succeed, interface_name is all.", first + 1) !=
+               std::string::npos;
+    }));
     EXPECT_TRUE(a.running());
     EXPECT_EQ(read_text(log_a).find("Duplicate MAP controller"), std::string::npos);
     EXPECT_TRUE(ozr_test::file_exists(root_.path("/tmp/pmx_start_ozr_ready")));
