@@ -51,15 +51,15 @@ TEST_F(Channels, TheWholeMeshChangesDeepestFirstWithoutTheGatewayOrForeignAgents
     EXPECT_EQ(find_tlv<transmit_power_limit_tlv>(c), nullptr);
 
     // The channel service and the platform heard of it first.
-    auto prov = journal_lines("ics_provision");
+    auto prov = journal("ics_provision");
     ASSERT_EQ(prov.size(), 1u);
     EXPECT_NE(prov[0].find("\"mask\":128,\"kind\":1,\"channel\":36,\"bw\":3"), std::string::npos);
-    auto prev = journal_lines("nal_setPreviousChannel");
+    auto prev = journal("nal_setPreviousChannel");
     ASSERT_EQ(prev.size(), 1u);
     EXPECT_NE(prev[0].find("\"band\":8,\"bw\":2,\"channel\":36"), std::string::npos);
-    EXPECT_EQ(journal_lines("ics_set_default_channel").size(), 1u);
-    EXPECT_EQ(journal_lines("ics_set_default_bandwidth").size(), 1u);
-    EXPECT_EQ(journal_lines("ics_set_default_cfg_time").size(), 1u);
+    EXPECT_EQ(journal("ics_set_default_channel").size(), 1u);
+    EXPECT_EQ(journal("ics_set_default_bandwidth").size(), 1u);
+    EXPECT_EQ(journal("ics_set_default_cfg_time").size(), 1u);
     EXPECT_EQ(ics_get_band_defaults(0x80).channel, 36);
 
     // Transmit power: a power record, then a Transmit Power Limit to each extender.
@@ -76,7 +76,7 @@ TEST_F(Channels, TheWholeMeshChangesDeepestFirstWithoutTheGatewayOrForeignAgents
     EXPECT_EQ(limit->radio_id, radio_of(kFar, 0x10));
     EXPECT_EQ(limit->tx_power_limit_eirp, 14);
     EXPECT_EQ(find_tlv<channel_preference_tlv>(p), nullptr);
-    EXPECT_NE(journal_lines("ics_provision")[1].find("\"mask\":16,\"kind\":2"), std::string::npos);
+    EXPECT_NE(journal("ics_provision")[1].find("\"mask\":16,\"kind\":2"), std::string::npos);
 }
 
 TEST_F(Channels, RefusalsSendNothing) {
@@ -116,7 +116,7 @@ TEST_F(Channels, RefusalsSendNothing) {
     EXPECT_NE(log().find("input invalid bandwidth: 9"), std::string::npos);
     settle();
     EXPECT_EQ(requests(ext), 0u);
-    EXPECT_TRUE(journal_lines("nal_setPreviousChannel").empty());
+    EXPECT_TRUE(journal("nal_setPreviousChannel").empty());
 }
 
 TEST_F(Channels, OneExtenderOnlyWhileTheMeshHasNoProvisionedChannel) {
@@ -136,7 +136,7 @@ TEST_F(Channels, OneExtenderOnlyWhileTheMeshHasNoProvisionedChannel) {
         find_tlv<channel_preference_tlv>(far.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST)[0]);
     ASSERT_NE(pref, nullptr);
     EXPECT_EQ(pref->radio_id, radio_of(kFar, 0x20));
-    EXPECT_TRUE(journal_lines("nal_setPreviousChannel").empty());  // not the gateway
+    EXPECT_TRUE(journal("nal_setPreviousChannel").empty());  // not the gateway
 
     // Once the mesh has a channel for the band, a request for one extender changes nothing.
     auto all = request("", FREQ_BAND_5G, 36, 3);
@@ -270,7 +270,7 @@ TEST_F(AutoChannel, TheGatewaysChannelChangeReachesTheExtendersOnlyWithBothSwitc
     report(kLocal, 40);
     settle();
     EXPECT_EQ(requests(ext), 1u);
-    EXPECT_EQ(journal_lines("ics_operating_channel_report").size(), 7u);
+    EXPECT_EQ(journal("ics_operating_channel_report").size(), 7u);
 }
 
 }  // namespace

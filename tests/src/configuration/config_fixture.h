@@ -4,7 +4,6 @@
 #pragma once
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,55 +17,12 @@ namespace config_test {
 
 using namespace hkt_test;
 
-inline const MAC kExt = mac(0x02, 0x00);
-inline const MAC kExtHkt = mac(0x02, 0xe0);
-inline const MAC kFar = mac(0x03, 0x00);
-inline const MAC kFarHkt = mac(0x03, 0xe0);
-inline const MAC kPlain = mac(0x04, 0x00);  // a Multi-AP agent without a vendor agent
-
 inline MAC radio_of(const MAC& agent, uint8_t band) {
     return mac(agent[4], band);
 }
 
-// An agent on the segment: its AL MAC and transport; keeps every CMDU it receives.
-class Agent {
-  public:
-    Agent(uv_loop_t* loop, const MAC& al, const std::string& segment) : al_(al) {
-        TransportOptions topt;
-        topt.al_mac = al;
-        t_ = std::make_unique<SegmentTransport>(
-            std::vector<TransportInterface>{{"agent", al, segment, 0}}, topt);
-        std::string err;
-        EXPECT_EQ(t_->open(
-                      loop, [this](size_t, const uint8_t* f, size_t n) { on_frame(f, n); }, &err),
-                  0)
-            << err;
-    }
-    ~Agent() { t_->close(); }
-    std::vector<const CMDU*> of(uint16_t type) const {
-        std::vector<const CMDU*> out;
-        for (const CmduPtr& c : got)
-            if (c->message_type == type)
-                out.push_back(c.get());
-        return out;
-    }
-    std::vector<CmduPtr> got;
-
-  private:
-    void on_frame(const uint8_t* frame, size_t len) {
-        MAC src;
-        const uint8_t* payload = nullptr;
-        size_t plen = 0;
-        if (len < 6 || MAC(frame) != al_ ||
-            !parse_1905_ethernet_frame(frame, len, src, payload, plen))
-            return;
-        if (CmduPtr c = r_.feed(src, payload, plen))
-            got.push_back(std::move(c));
-    }
-    MAC al_;
-    std::unique_ptr<Transport> t_;
-    CmduReassembler r_;
-};
+// An agent on the segment keeps every CMDU the controller sends it.
+using Agent = Peer;
 
 // The first record of type T in C, or null.
 template <class T>
@@ -104,15 +60,11 @@ class ConfigFixture : public HktFixture {
     }
     ConfigurationMinder& cfg() { return *ctx_->config_minder; }
     void TearDown() override {
-        agents_.clear();
         ics_reset();
         map_config_reset();
         HktFixture::TearDown();
     }
-    Agent& listen(const MAC& al) {
-        agents_.push_back(std::make_unique<Agent>(&loop_, al, segment_));
-        return *agents_.back();
-    }
+    Agent& listen(const MAC& al) { return peer(al); }
     // A 2.4 GHz and a whole 5 GHz radio for AGENT.
     void radios(const MAC& agent) {
         map_ale_info_t* ale = map_update_ale(agent);
@@ -137,21 +89,7 @@ class ConfigFixture : public HktFixture {
         Peer& far = peer(kFarHkt);
         ASSERT_NE(online_node(near, "EX1", kExt), nullptr);
         ASSERT_NE(online_node(far, "EX3", kFar), nullptr);
-        auto set = [](const MAC& a, std::vector<MAC> n) {
-            std::vector<map_neighbor_info_t> v(n.size());
-            for (size_t i = 0; i < n.size(); ++i) {
-                v[i].local_interface = a;
-                v[i].al_mac = n[i];
-            }
-            ASSERT_EQ(
-                map_update_ale_neighbors(map_update_ale(a), v.data(), static_cast<int>(v.size())),
-                0);
-        };
-        set(kLocal, {kController, kExt, kPlain});
-        set(kExt, {kLocal, kFar});
-        set(kPlain, {kLocal});
-        set(kFar, {kExt});
-        ASSERT_EQ(map_get_topology_tree_height(), 3);
+        tree();
         for (const MAC& a : {kLocal, kExt, kFar, kPlain})
             radios(a);
     }
@@ -165,8 +103,6 @@ class ConfigFixture : public HktFixture {
         return c;
     }
     size_t requests(Agent& a) const { return a.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST).size(); }
-
-    std::vector<std::unique_ptr<Agent>> agents_;
 };
 
 }  // namespace config_test

@@ -27,6 +27,12 @@ inline MAC mac(uint8_t a, uint8_t b) {
 
 const MAC kController = mac(0x00, 0x00);
 const MAC kLocal = mac(0x01, 0x00);  // the gateway's own agent
+// Extenders' Multi-AP agents and their vendor agents; PLAIN has no vendor agent.
+const MAC kExt = mac(0x02, 0x00);
+const MAC kExtHkt = mac(0x02, 0xe0);
+const MAC kFar = mac(0x03, 0x00);
+const MAC kFarHkt = mac(0x03, 0xe0);
+const MAC kPlain = mac(0x04, 0x00);
 
 // One message the peer received.
 struct Got {
@@ -36,9 +42,11 @@ struct Got {
     MAC dst;
     uint8_t hkt_type = 0;      // 0: not an HKT message
     std::vector<uint8_t> hkt;  // the HKT TLV
+    CmduPtr cmdu;
 };
 
-// A vendor agent on the segment: its own transport with MAC = its HKT MAC.
+// A vendor agent (or a Multi-AP agent) on the segment: its own transport with MAC = its HKT
+// (or AL) MAC.
 class Peer {
   public:
     Peer(uv_loop_t* loop, const MAC& hkt_mac, const std::string& segment) : mac_(hkt_mac) {
@@ -88,6 +96,14 @@ class Peer {
             n += g.message_type == type;
         return n;
     }
+    // The CMDUs of TYPE sent to this peer's own MAC.
+    std::vector<const CMDU*> of(uint16_t type) const {
+        std::vector<const CMDU*> out;
+        for (const Got& g : got)
+            if (g.message_type == type && g.dst == mac_)
+                out.push_back(g.cmdu.get());
+        return out;
+    }
     // The last message of HKT_TYPE, parsed (null when none); free with
     // free_hkt_message_structure.
     hktMessage* last(uint8_t hkt_type) const {
@@ -120,6 +136,7 @@ class Peer {
             g.hkt = v->payload;
             g.hkt_type = v->payload.empty() ? 0 : v->payload[0];
         }
+        g.cmdu = std::move(c);
         got.push_back(std::move(g));
     }
     MAC mac_;
@@ -155,23 +172,20 @@ inline hkt_discovery_response_tlv make_discovery(const std::string& sn, const MA
     return r;
 }
 
-// The minders (or, with the bus, the whole context) over the started stack, with the
-// vendor agents' stand-ins.
-inline ozr_test::MeshOptions hkt_options(uint16_t port, bool bus = false) {
+// The minders over the started stack, with the vendor agents' stand-ins.
+inline ozr_test::MeshOptions hkt_options(uint16_t port) {
     ozr_test::MeshOptions o;
     o.port = port;
-    o.clock_ms = bus ? 30000000 : 9000000;
+    o.clock_ms = 9000000;
     o.controller = kController;
     o.local = kLocal;
-    o.context = o.bus = bus;
     o.platform = ", \"virtual-serial-number\": \"GWVSN77\"";
     return o;
 }
 
 class HktFixture : public ozr_test::MeshStack {
   protected:
-    explicit HktFixture(uint16_t port = 23411, bool bus = false)
-        : MeshStack(hkt_options(port, bus)) {}
+    explicit HktFixture(uint16_t port = 23411) : MeshStack(hkt_options(port)) {}
     // The segment's port: the constructor's, or a derived fixture's own.
     virtual uint16_t port() const { return opt_.port; }
     void SetUp() override {
@@ -219,9 +233,26 @@ class HktFixture : public ozr_test::MeshStack {
         return n;
     }
 
-    std::vector<std::string> journal_lines(const std::string& call) const { return journal(call); }
-
     HktMgmtMinder* hkt_ = nullptr;
+    // The stack's tree: the gateway's agent, EXT and PLAIN under it, FAR behind EXT.
+    void tree() {
+        auto set = [](const MAC& a, std::vector<MAC> n) {
+            std::vector<map_neighbor_info_t> v(n.size());
+            for (size_t i = 0; i < n.size(); ++i) {
+                v[i].local_interface = a;
+                v[i].al_mac = n[i];
+            }
+            ASSERT_EQ(
+                map_update_ale_neighbors(map_update_ale(a), v.data(), static_cast<int>(v.size())),
+                0);
+        };
+        set(kLocal, {kController, kExt, kPlain});
+        set(kExt, {kLocal, kFar});
+        set(kPlain, {kLocal});
+        set(kFar, {kExt});
+        ASSERT_EQ(map_get_topology_tree_height(), 3);
+    }
+
     std::vector<std::unique_ptr<Peer>> peers_;
 };
 

@@ -11,11 +11,6 @@ using ozr_test::count_of;
 
 namespace {
 
-const MAC kExt = mac(0x02, 0x00);     // an extender's Multi-AP agent
-const MAC kExtHkt = mac(0x02, 0xe0);  // its vendor agent
-const MAC kExt2 = mac(0x03, 0x00);
-const MAC kExt2Hkt = mac(0x03, 0xe0);
-
 using Registry = HktFixture;
 
 TEST_F(Registry, TheDiscoveryPollSendsABurstOfThreeRelayedRequests) {
@@ -141,16 +136,16 @@ TEST_F(Registry, OneNodePerSerialNumberWhateverCameFirst) {
     wsc_tlv w2;
     ASSERT_TRUE(wsc_build_message(m1, w2.wsc_frame));
     CmduPtr c2 = CmduBuilder(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, 6).add(w2).build();
-    c2->src_al_mac = kExt2;
+    c2->src_al_mac = kFar;
     cmdu_dispatch(c2.get());
     CmduPtr c3 = CmduBuilder(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, 7).build();
-    c3->src_al_mac = kExt2;
+    c3->src_al_mac = kFar;
     cmdu_dispatch(c3.get());
     EXPECT_EQ(hkt_->hkt_nodes().size(), 1u);
     EXPECT_NE(log().find("WSC does not contain an M1"), std::string::npos);
 
     // The vendor agent MAC moves to another serial number: it leaves the old node.
-    hkt_discovery_response_tlv other = discovery("EX10", kExt2);
+    hkt_discovery_response_tlv other = discovery("EX10", kFar);
     p.send(other);
     ASSERT_TRUE(run_until([&] { return hkt_->find_hkt_from_serial("EX10") != nullptr; }));
     EXPECT_EQ(hkt_->find_hkt(kExtHkt)->serial_number, "EX10");
@@ -252,10 +247,10 @@ TEST_F(Registry, TheGatewayAnswersTheExtendersQueries) {
 
 TEST_F(Registry, NotificationsReachThePlatformAndAreAcknowledged) {
     Peer& p = peer(kExtHkt);
-    Peer& p2 = peer(kExt2Hkt);
+    Peer& p2 = peer(kFarHkt);
     HktNode* n = online_node(p, "EX1", kExt);
     ASSERT_NE(n, nullptr);
-    ASSERT_NE(online_node(p2, "EX2", kExt2), nullptr);
+    ASSERT_NE(online_node(p2, "EX2", kFar), nullptr);
 
     hkt_ex_notification_tlv ex;
     ex.event = 7;
@@ -321,7 +316,7 @@ TEST_F(Registry, BadInputIsDroppedWithItsMessage) {
     stranger.send_cmdu(*c);
     bad.payload = {0x63, 0x00, 0x01, 0x01};
     stranger.send_tlv(bad);
-    hkt_discovery_response_tlv nosn = discovery("", kExt2);
+    hkt_discovery_response_tlv nosn = discovery("", kFar);
     stranger.send(nosn);
     ASSERT_TRUE(run_until([&] { return count_of(log(), "on_vend_spec called") >= 10; }));
     settle();

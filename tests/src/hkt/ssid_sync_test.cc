@@ -14,8 +14,6 @@ using ozr_test::count_of;
 
 namespace {
 
-const MAC kExt = mac(0x02, 0x00);
-const MAC kExtHkt = mac(0x02, 0xe0);
 const MAC kRadio24 = mac(0x02, 0x10);
 const MAC kRadio5 = mac(0x02, 0x20);
 const char* kKey = "sync-test-passphrase";
