@@ -24,22 +24,13 @@ const MAC kOther(0x02, 0x6f, 0x7a, 0x72, 0x04, 0x00);
 // The destinations of the CMDUs of TYPE in a pcap capture of Ethernet frames, in order.
 std::vector<MAC> sent_to(const std::string& pcap, uint16_t type) {
     std::vector<MAC> out;
-    const std::string b = ozr_test::read_text(pcap);
-    size_t at = 24;  // the file header
-    while (at + 16 <= b.size()) {
-        // Capture files are little-endian on every CPU.
-        const auto* h = reinterpret_cast<const uint8_t*>(b.data() + at + 8);
-        const uint32_t caplen = static_cast<uint32_t>(h[0]) | static_cast<uint32_t>(h[1]) << 8 |
-                                static_cast<uint32_t>(h[2]) << 16 |
-                                static_cast<uint32_t>(h[3]) << 24;
-        const size_t frame = at + 16;
-        if (frame + caplen > b.size())
-            break;
-        const auto* f = reinterpret_cast<const uint8_t*>(b.data() + frame);
+    std::vector<std::string> frames;
+    EXPECT_TRUE(pcap_frames(ozr_test::read_text(pcap), frames));
+    for (const std::string& b : frames) {
+        const auto* f = reinterpret_cast<const uint8_t*>(b.data());
         // dst, src, ethertype 0x893a, CMDU: version, reserved, message type.
-        if (caplen >= 18 && f[12] == 0x89 && f[13] == 0x3a && ((f[16] << 8) | f[17]) == type)
+        if (b.size() >= 18 && f[12] == 0x89 && f[13] == 0x3a && ((f[16] << 8) | f[17]) == type)
             out.push_back(MAC(f));
-        at = frame + caplen;
     }
     return out;
 }

@@ -30,19 +30,7 @@ uint32_t u32(const std::string& b, size_t at) {
 // The frames stored in a pcap file, checked record by record.
 std::vector<std::string> records(const std::string& file) {
     std::vector<std::string> out;
-    size_t at = kPcapFileHeaderLen;
-    while (at + kPcapRecordHeaderLen <= file.size()) {
-        uint32_t caplen = u32(file, at + 8);
-        EXPECT_EQ(caplen, u32(file, at + 12));
-        at += kPcapRecordHeaderLen;
-        if (at + caplen > file.size()) {
-            ADD_FAILURE() << "record cut short";
-            break;
-        }
-        out.push_back(file.substr(at, caplen));
-        at += caplen;
-    }
-    EXPECT_EQ(at, file.size()) << "trailing bytes";
+    EXPECT_TRUE(pcap_frames(file, out)) << "a record cut short or trailing bytes";
     return out;
 }
 

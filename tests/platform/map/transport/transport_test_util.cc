@@ -11,6 +11,7 @@
 
 #include "map/codec/codec.h"
 #include "map/map_log.h"
+#include "map/transport/pcap_writer.h"
 #include "map/transport/segment_transport.h"
 
 std::vector<uint8_t> make_frame(const MAC& dst, const MAC& src, uint16_t ethertype,
@@ -68,6 +69,24 @@ std::string private_segment(uint16_t port) {
     unsigned pid = static_cast<unsigned>(getpid());
     return "239." + std::to_string((pid >> 16) & 0xFF) + "." + std::to_string((pid >> 8) & 0xFF) +
            "." + std::to_string(pid & 0xFF) + ":" + std::to_string(port);
+}
+
+bool pcap_frames(const std::string& file, std::vector<std::string>& out) {
+    auto u32 = [&](size_t at) {
+        const auto* p = reinterpret_cast<const uint8_t*>(file.data() + at);
+        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    };
+    out.clear();
+    size_t at = kPcapFileHeaderLen;
+    while (at + kPcapRecordHeaderLen <= file.size()) {
+        const uint32_t caplen = u32(at + 8);
+        if (caplen != u32(at + 12) || at + kPcapRecordHeaderLen + caplen > file.size())
+            return false;
+        out.push_back(file.substr(at + kPcapRecordHeaderLen, caplen));
+        at += kPcapRecordHeaderLen + caplen;
+    }
+    return at == file.size();
 }
 
 bool inject_datagram(const std::string& segment, const std::vector<uint8_t>& data) {

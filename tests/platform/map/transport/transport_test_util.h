@@ -30,6 +30,10 @@ bool drain_and_close(uv_loop_t* loop);
 // processes never share a segment; PORT tells the tests of one process apart.
 std::string private_segment(uint16_t port);
 
+// The frames of the pcap capture FILE (its bytes; little-endian on every CPU) in OUT. False
+// when a record is cut short, its lengths differ or bytes follow the last one.
+bool pcap_frames(const std::string& file, std::vector<std::string>& out);
+
 // Sends DATA as one datagram to SEGMENT from a plain UDP socket, as any other
 // program on the segment would. True when the datagram left.
 bool inject_datagram(const std::string& segment, const std::vector<uint8_t>& data);
