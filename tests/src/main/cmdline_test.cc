@@ -6,40 +6,7 @@
 
 #include "support/temp_root.h"
 
-namespace {
-struct Parse {
-    bool ok = false;
-    CommandLine cmd;
-    std::string err;
-};
-
-Parse parse(std::vector<const char*> args) {
-    args.insert(args.begin(), "ozr");
-    Parse p;
-    char* buf = nullptr;
-    size_t len = 0;
-    FILE* err = open_memstream(&buf, &len);
-    p.ok = parse_command_line(static_cast<int>(args.size()), args.data(), p.cmd, err);
-    std::fclose(err);
-    p.err.assign(buf, len);
-    free(buf);
-    return p;
-}
-}  // namespace
-
-TEST(CommandLine, UnknownOptionsAndWordsAreKeptAsTyped) {
-    Parse p = parse({"--frob=1", "word", "-hx", "--help=1", "-", "--", "--version"});
-    ASSERT_TRUE(p.ok);
-    ASSERT_EQ(p.cmd.options.size(), 4u);
-    EXPECT_EQ(p.cmd.options[0].index, OPT_UNKNOWN);
-    EXPECT_EQ(p.cmd.options[0].text, "--frob=1");
-    EXPECT_EQ(p.cmd.options[1].index, OPT_HELP);
-    EXPECT_EQ(p.cmd.options[2].index, OPT_UNKNOWN);
-    EXPECT_EQ(p.cmd.options[2].text, "-x");
-    EXPECT_EQ(p.cmd.options[3].index, OPT_UNKNOWN);  // --help takes no argument
-    EXPECT_EQ(p.cmd.non_options, (std::vector<std::string>{"word", "-", "--version"}));
-}
-
+// Unknown options and words: OzrProcess.CommandLineFaultsAreAllReportedThenExitOne.
 TEST(CommandLine, UsageLayoutFitsEightyColumns) {
     std::string u = usage_text(80);
     auto lines = ozr_test::lines_of(u);

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "../../src/rest/http_test_client.h"
-#include "messages/bus_records.h"
 #include "map/codec/tlv_types.h"
+#include "messages/bus_records.h"
 #include "support/bus_client.h"
 #include "support/mesh_stack.h"
 

@@ -57,9 +57,8 @@ class MeshsimTest : public ::testing::Test {
         segment_ = private_segment(24101);
         std::string error;
         meshsim::Scenario s;
-        ASSERT_EQ(meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/default.json", s,
-                                         &error),
-                  0)
+        ASSERT_EQ(
+            meshsim::scenario_load(std::string(MESHSIM_SCENARIOS) + "/default.json", s, &error), 0)
             << error;
         meshsim::SimOptions o;
         o.segment = segment_;
@@ -321,7 +320,6 @@ TEST_F(MeshsimTest, GarbageDoesNotDisturbTheAgents) {
     }
     EXPECT_TRUE(topology_of(kGateway, 0x7777));
 }
-
 
 // Frames tshark finds malformed or warns about: "frame,message type,expert message" lines.
 std::string tshark_complaints(const std::string& pcap) {
