@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,6 +26,11 @@ using ozr_test::read_text;
 using ozr_test::TempRoot;
 
 namespace {
+long long mono_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 // The daemon as a child process, its standard output and error in files of the root.
 class Daemon {
   public:
