@@ -39,14 +39,14 @@ inline int free_port() {
     return port;
 }
 
-// Polls COND every 10 ms for up to SECONDS (another process works meanwhile).
+// Polls COND every PERIOD_MS for up to SECONDS (another process works meanwhile).
 template <class Cond>
-bool eventually(Cond cond, int seconds = 20) {
+bool eventually(Cond cond, int seconds = 20, int period_ms = 10) {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (!cond()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
-        poll(nullptr, 0, 10);
+        poll(nullptr, 0, period_ms);
     }
     return true;
 }

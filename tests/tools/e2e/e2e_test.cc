@@ -5,6 +5,7 @@
 // The processes run on the real clock, so these tests poll the REST API until
 // the expected state shows or a deadline passes.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -28,6 +29,9 @@
 #include "support/process.h"
 #include "support/temp_root.h"
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
 namespace {
 
 using ozr_test::read_text;
@@ -37,6 +41,13 @@ const char* kGateway = "026f7a720100";
 const char* kExtWired = "026f7a720200";
 const char* kExtWifi = "026f7a720300";
 const char* kLaptop = "02c100000002";
+
+// map_stack.json's credentials: the home network with HOME_KEY and a 5 GHz backhaul.
+std::string credentials(const std::string& home_key) {
+    return R"(, "credentials": [{"ssid": "ozr-home", "key": ")" + home_key +
+           R"("}, {"ssid": "ozr-backhaul", "key": "backhaul-key-0123", "bands": ["5"],
+                "fronthaul": false, "backhaul": true}])";
+}
 
 std::string build_dir() {
     const char* d = std::getenv("OZR_BUILD_DIR");
@@ -115,36 +126,29 @@ struct Graph {
             return "";
         return str((*d)["backhaul"], key);
     }
+    // The first of DEVICE's links that PRED holds for.
+    const rapidjson::Value* link(const std::string& device_mac,
+                                 const std::function<bool(const rapidjson::Value&)>& pred) const {
+        const rapidjson::Value* d = device(device_mac);
+        if (!d || !d->HasMember("links") || !(*d)["links"].IsArray())
+            return nullptr;
+        for (const auto& l : (*d)["links"].GetArray()) {
+            if (pred(l))
+                return &l;
+        }
+        return nullptr;
+    }
     // The BSSID of DEVICE's association link to STA ("" when none).
     std::string assoc(const std::string& device_mac, const std::string& sta) const {
-        const rapidjson::Value* d = device(device_mac);
-        if (!d || !d->HasMember("links") || !(*d)["links"].IsArray())
-            return "";
-        for (const auto& l : (*d)["links"].GetArray()) {
-            if (str(l, "kind") == "ASSOC" && str(l, "to") == sta)
-                return str(l, "bssid");
-        }
-        return "";
-    }
-    std::string link_medium(const std::string& device_mac, const std::string& to) const {
-        const rapidjson::Value* d = device(device_mac);
-        if (!d || !d->HasMember("links") || !(*d)["links"].IsArray())
-            return "";
-        for (const auto& l : (*d)["links"].GetArray()) {
-            if (str(l, "to") == to)
-                return str(l, "medium");
-        }
-        return "";
+        const rapidjson::Value* l = link(device_mac, [&](const rapidjson::Value& x) {
+            return str(x, "kind") == "ASSOC" && str(x, "to") == sta;
+        });
+        return l ? str(*l, "bssid") : "";
     }
     bool wired(const std::string& device_mac, const std::string& to) const {
-        const rapidjson::Value* d = device(device_mac);
-        if (!d || !d->HasMember("links") || !(*d)["links"].IsArray())
-            return false;
-        for (const auto& l : (*d)["links"].GetArray()) {
-            if (str(l, "kind") == "WIRE" && str(l, "to") == to)
-                return true;
-        }
-        return false;
+        return link(device_mac, [&](const rapidjson::Value& x) {
+            return str(x, "kind") == "WIRE" && str(x, "to") == to;
+        });
     }
 };
 
@@ -161,7 +165,8 @@ class E2E : public ::testing::Test {
     }
 
     // Starts both with the scenario scenario_file_ (default.json unless the test chose
-    // another) whose timeline is TIMELINE (JSON array).
+    // another) whose timeline is TIMELINE (JSON array), and waits for the daemon's REST API.
+    // A test calls it through ASSERT_NO_FATAL_FAILURE.
     void start(const std::string& timeline, const std::string& netns_daemon = "",
                const std::string& netns_sim = "", const std::string& raw_daemon_if = "",
                const std::string& raw_sim_if = "") {
@@ -221,10 +226,9 @@ class E2E : public ::testing::Test {
             ASSERT_TRUE(sim_.start(sim, sim_log, netns_sim));
             // Waits for meshsim's agents to be up (its "started" line), so that they have
             // announced themselves before the daemon listens.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (read_text(sim_log).find("meshsim: started") == std::string::npos &&
-                   sim_.alive() && std::chrono::steady_clock::now() < deadline)
-                usleep(100000);
+            ozr_test::eventually(
+                [&] { return read_text(sim_log).find("meshsim: started") != std::string::npos; },
+                20, 100);
         }
         ASSERT_TRUE(
             daemon_.start({ozr_, "--log-path=" + root_.dir() + "/ozr.log", "--log-level=info"},
@@ -232,41 +236,30 @@ class E2E : public ::testing::Test {
         if (!sim_first_) {
             ASSERT_TRUE(sim_.start(sim, sim_log, netns_sim));
         }
+        std::string body;
+        ASSERT_TRUE(ozr_test::eventually(
+            [&] { return !daemon_.alive() || get("/debug/graph", body) == 200; }, 15, 200));
+        ASSERT_TRUE(daemon_.alive())
+            << "the daemon exited at start: " << tail(root_.dir() + "/ozr.out");
     }
 
     // GET PATH from the daemon (inside its namespace when it has one).
     int get(const std::string& path, std::string& body) {
         if (netns_.empty())
             return meshview::http_get(url_, path, body);
-        int fds[2];
-        if (pipe(fds) != 0)
-            return 0;
+        // A child in the namespace asks; its status and the body come back in a file.
+        const std::string file = root_.dir() + "/get.out";
+        unlink(file.c_str());
         pid_t c = fork();
         if (c == 0) {
-            close(fds[0]);
             int ns = open(("/run/netns/" + netns_).c_str(), O_RDONLY);
-            if (ns < 0 || setns(ns, CLONE_NEWNET) != 0)
-                _exit(1);
             std::string b;
-            int st = meshview::http_get(url_, path, b);
-            std::string out = std::to_string(st) + "\n" + b;
-            size_t off = 0;
-            while (off < out.size()) {
-                ssize_t n = write(fds[1], out.data() + off, out.size() - off);
-                if (n <= 0)
-                    break;
-                off += static_cast<size_t>(n);
-            }
+            if (ns >= 0 && setns(ns, CLONE_NEWNET) == 0)
+                write_text(file, std::to_string(meshview::http_get(url_, path, b)) + "\n" + b);
             _exit(0);
         }
-        close(fds[1]);
-        std::string out;
-        char buf[8192];
-        ssize_t n;
-        while ((n = read(fds[0], buf, sizeof buf)) > 0)
-            out.append(buf, static_cast<size_t>(n));
-        close(fds[0]);
         waitpid(c, nullptr, 0);
+        const std::string out = read_text(file);
         size_t nl = out.find('\n');
         if (nl == std::string::npos)
             return 0;
@@ -292,47 +285,18 @@ class E2E : public ::testing::Test {
         return n ? std::atoi(code) : 0;
     }
 
-    // Waits for the REST API; false (with SKIP_ set) when a missing piece keeps it away.
-    bool rest_ready() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        std::string body;
-        int status = 0;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (!daemon_.alive()) {
-                skip_ =
-                    "the daemon exited at start (see its log): " + tail(root_.dir() + "/ozr.out");
-                return false;
-            }
-            status = get("/debug/graph", body);
-            if (status == 200) {
-                return true;
-            }
-            if (status == 404)
-                break;
-            usleep(200000);
-        }
-        skip_ = status == 404
-                    ? "the daemon has no /debug/graph route yet (REST routes not merged)"
-                    : "the daemon does not answer REST on its configured port (REST minder not "
-                      "started: REST routes not merged)";
-        return false;
-    }
-
     // Polls /debug/graph until PRED holds or SECONDS pass; the last snapshot in G.
     bool until(int seconds, const std::function<bool(const Graph&)>& pred, Graph& g) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        do {
-            std::string body;
-            if (get("/debug/graph", body) == 200) {
-                g.doc.Parse(body.c_str());
-                if (!g.doc.HasParseError() && pred(g))
-                    return true;
-            }
-            if (!daemon_.alive())
-                return false;
-            usleep(250000);
-        } while (std::chrono::steady_clock::now() < deadline);
-        return false;
+        bool held = false;
+        ozr_test::eventually(
+            [&] {
+                std::string body;
+                held = get("/debug/graph", body) == 200 &&
+                       !g.doc.Parse(body.c_str()).HasParseError() && pred(g);
+                return held || !daemon_.alive();
+            },
+            seconds, 250);
+        return held;
     }
 
     static std::string tail(const std::string& path) {
@@ -353,45 +317,37 @@ class E2E : public ::testing::Test {
                g.assoc(kExtWired, kLaptop) == "026f7a720221";
     }
 
-    // BSSID -> "SSID" or "SSID/bh", as /1/topology lists them.
-    void ssids(std::map<std::string, std::string>& out) {
-        out.clear();
-        std::string body;
-        if (get("/1/topology", body) != 200)
-            return;
-        rapidjson::Document d;
-        d.Parse(body.c_str());
-        if (d.HasParseError() || !d.IsObject() || !d.HasMember("aps") || !d["aps"].IsArray())
-            return;
-        for (const auto& ap : d["aps"].GetArray()) {
-            if (!ap.HasMember("ssids") || !ap["ssids"].IsArray())
-                continue;
-            for (const auto& b : ap["ssids"].GetArray())
-                out[str(b, "bssid")] = str(b, "ssid") + (str(b, "backhaul") == "true" ? "/bh" : "");
-        }
-    }
-    // Waits up to SECONDS for /1/topology to list WANT; what it listed last in SEEN.
+    // Waits up to SECONDS for /1/topology to list WANT (BSSID -> "SSID" or "SSID/bh"); what
+    // it listed last in GOT.
     bool ssids_until(int seconds, const std::map<std::string, std::string>& want,
-                     std::string& seen) {
-        std::map<std::string, std::string> got;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        bool all = false;
-        while (!all && std::chrono::steady_clock::now() < deadline && daemon_.alive()) {
-            ssids(got);
-            all = true;
-            for (const auto& w : want)
-                all = all && got.count(w.first) && got[w.first] == w.second;
-            if (!all)
-                usleep(500000);
-        }
-        seen.clear();
-        for (const auto& g : got)
-            seen += g.first + "=" + g.second + " ";
-        return all;
+                     std::map<std::string, std::string>& got) {
+        auto all = [&] {
+            got.clear();
+            std::string body;
+            rapidjson::Document d;
+            if (get("/1/topology", body) != 200 || d.Parse(body.c_str()).HasParseError() ||
+                !d.IsObject() || !d.HasMember("aps") || !d["aps"].IsArray())
+                return false;
+            for (const auto& ap : d["aps"].GetArray()) {
+                if (!ap.HasMember("ssids") || !ap["ssids"].IsArray())
+                    continue;
+                for (const auto& b : ap["ssids"].GetArray())
+                    got[str(b, "bssid")] =
+                        str(b, "ssid") + (str(b, "backhaul") == "true" ? "/bh" : "");
+            }
+            for (const auto& w : want) {
+                if (!got.count(w.first) || got[w.first] != w.second)
+                    return false;
+            }
+            return true;
+        };
+        bool held = false;
+        ozr_test::eventually([&] { return (held = all()) || !daemon_.alive(); }, seconds, 500);
+        return held;
     }
 
     ozr_test::TempRoot root_;
-    std::string ozr_, meshsim_, segment_, url_, scenario_, pcap_, netns_, skip_, journal_;
+    std::string ozr_, meshsim_, segment_, url_, scenario_, pcap_, netns_, journal_;
     std::string stack_extra_;  // more map_stack.json keys, starting with ", "
     std::string scenario_file_ = "default.json";
     std::vector<std::string> sim_args_;  // more meshsim options (faults)
@@ -402,10 +358,12 @@ class E2E : public ::testing::Test {
     Proc daemon_, sim_;
 };
 
-TEST_F(E2E, DefaultMeshAppearsOverRest) {
-    start("[]");
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
+// The default mesh over REST: devices, backhauls, clients, serial numbers; the extenders'
+// vendor agents discovered, configured and online, each listed by /debug/hktmgmt with its
+// serial number, version and state, and the platform told; then the daemon's capture of it
+// all dissects cleanly in tshark.
+TEST_F(E2E, DefaultMeshAndItsVendorAgentsAppearOverRestAndDissectCleanly) {
+    ASSERT_NO_FATAL_FAILURE(start("[]"));
     Graph g;
     ASSERT_TRUE(until(40, whole_mesh, g))
         << "the default mesh did not appear within 40 s" << logs();
@@ -450,24 +408,16 @@ TEST_F(E2E, DefaultMeshAppearsOverRest) {
     // /1/topology lists the agents with their serial numbers.
     std::string topo;
     ASSERT_EQ(get("/1/topology", topo), 200);
-    EXPECT_NE(topo.find("EX2026000002"), std::string::npos) << topo.substr(0, 400);
-    EXPECT_NE(topo.find("EX2026000003"), std::string::npos);
+    EXPECT_THAT(topo, HasSubstr("EX2026000002")) << topo.substr(0, 400);
+    EXPECT_THAT(topo, HasSubstr("EX2026000003"));
 
     // The band of a BSS is known from the AP Capability Report, which arrives
     // after the first Topology Response that created the association link.
     EXPECT_TRUE(until(
         10, [](const Graph& x) { return x.backhaul(kExtWifi, "medium").rfind("WIFI_5G", 0) == 0; },
         g))
-        << g.backhaul(kExtWifi, "medium") << " (link " << g.link_medium(kGateway, "026f7a720330")
-        << ")";
-}
+        << g.backhaul(kExtWifi, "medium");
 
-// The extenders' vendor agents: discovered, configured and online, each listed by
-// /debug/hktmgmt with its serial number, version and state, and the platform told.
-TEST_F(E2E, VendorAgentsComeOnline) {
-    start("[]");
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
     rapidjson::Document d;
     auto both_online = [&] {
         std::string body;
@@ -482,11 +432,8 @@ TEST_F(E2E, VendorAgentsComeOnline) {
         return online == 2;
     };
     // The discovery poll runs every 20 s; the status check 10 s after a discovery.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    bool ok = false;
-    while (!(ok = both_online()) && std::chrono::steady_clock::now() < deadline && daemon_.alive())
-        usleep(500000);
-    ASSERT_TRUE(ok) << "the vendor agents did not come online" << logs();
+    ASSERT_TRUE(ozr_test::eventually(both_online, 90, 500))
+        << "the vendor agents did not come online" << logs();
     EXPECT_STREQ(d["virtual-sn"].GetString(), "GWE2E001");
     std::map<std::string, const rapidjson::Value*> by_sn;
     for (const auto& n : d["hktInfo"].GetArray())
@@ -500,77 +447,91 @@ TEST_F(E2E, VendorAgentsComeOnline) {
     EXPECT_EQ(str(wired, "hostname"), "hall");
     EXPECT_EQ(str(*by_sn["EX2026000003"], "model-number"), "EXT-A");
     const std::string j = read_text(journal_);
-    EXPECT_NE(j.find("\"call\":\"nal_notifyApOnlineStatus\",\"sn\":\"EX2026000002\",\"online\":1"),
-              std::string::npos);
-    EXPECT_NE(j.find("\"call\":\"nal_notifyApOnlineStatus\",\"sn\":\"EX2026000003\",\"online\":1"),
-              std::string::npos);
-    EXPECT_NE(j.find("\"call\":\"nal_setExNotification\",\"sn\":\"EX2026000002\""),
-              std::string::npos);
+    EXPECT_THAT(
+        j, HasSubstr("\"call\":\"nal_notifyApOnlineStatus\",\"sn\":\"EX2026000002\",\"online\":1"));
+    EXPECT_THAT(
+        j, HasSubstr("\"call\":\"nal_notifyApOnlineStatus\",\"sn\":\"EX2026000003\",\"online\":1"));
+    EXPECT_THAT(j, HasSubstr("\"call\":\"nal_setExNotification\",\"sn\":\"EX2026000002\""));
+
+    if (!executable("/usr/bin/tshark"))
+        GTEST_SKIP() << "tshark is not installed: the capture was not dissected";
+    daemon_.stop();
+    const std::string out = root_.dir() + "/tshark.txt";
+    ASSERT_EQ(system(("/usr/bin/tshark -r " + pcap_ +
+                      " -Y '_ws.malformed || _ws.expert.severity >= 6291456' -T fields -E "
+                      "separator=, -e "
+                      "frame.number -e ieee1905.message_type -e _ws.expert.message > " +
+                      out + " 2>/dev/null")
+                         .c_str()),
+              0);
+    // tshark 4.0 stops early in the Beacon Metrics Query TLV (its element-ID list):
+    // a dissector gap, not ours.
+    std::string left;
+    for (const std::string& line : ozr_test::lines_of(read_text(out))) {
+        if (line.find(",0x8011,") == std::string::npos)
+            left += line + "\n";
+    }
+    EXPECT_EQ(left, "") << "frames tshark finds malformed or warns about";
+    const std::string summary = root_.dir() + "/summary.txt";
+    ASSERT_EQ(system(("/usr/bin/tshark -r " + pcap_ + " -T fields -e ieee1905.message_type > " +
+                      summary + " 2>/dev/null")
+                         .c_str()),
+              0);
+    const std::string types = read_text(summary);
+    // Both directions are in it: the daemon's queries and the agents' answers.
+    EXPECT_THAT(types, HasSubstr("0x0002")) << "no Topology Query captured";
+    EXPECT_THAT(types, HasSubstr("0x0003")) << "no Topology Response captured";
+    EXPECT_THAT(types, HasSubstr("0x0004")) << "no vendor (HKT) message captured";
 }
 
-// Onboarding: with credentials configured, every extender takes its M2s,
-// brings up the BSSs they describe, and the daemon shows their SSIDs; the
-// credential table is on /debug/map-cfg without its keys.
-TEST_F(E2E, EveryAgentIsConfiguredWithTheCredentials) {
-    stack_extra_ =
-        R"(, "credentials": [{"ssid": "ozr-home", "key": "correct horse battery staple"},
-            {"ssid": "ozr-backhaul", "key": "backhaul-key-0123", "bands": ["5"],
-             "fronthaul": false, "backhaul": true}])";
-    start("[]");
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
-    const std::map<std::string, std::string> want = {
-        {"026f7a720111", "ozr-home"},        {"026f7a720121", "ozr-home"},
-        {"026f7a720122", "ozr-backhaul/bh"}, {"026f7a720211", "ozr-home"},
-        {"026f7a720221", "ozr-home"},        {"026f7a720222", "ozr-backhaul/bh"},
-        {"026f7a720311", "ozr-home"},        {"026f7a720321", "ozr-home"}};
-    std::string seen;
-    ASSERT_TRUE(ssids_until(45, want, seen)) << "SSIDs seen: " << seen << logs();
+// Onboarding, then a change on the bus. With credentials configured every extender takes
+// its M2s and brings up the BSSs they describe, which the daemon shows with their SSIDs; the
+// credential table is on /debug/map-cfg without its keys. Then the platform renames the home
+// SSID with notifyVapConfig on the (private) system bus, as the documented busctl line does:
+// the daemon renews every agent, each runs its exchange again and brings the new SSID up.
+// The keys stay out of every log, the journal and every REST answer.
+TEST_F(E2E, EveryAgentIsConfiguredWithTheCredentialsAndTheBusRenamesTheHomeSsid) {
+    ozr_test::PrivateBus bus(root_.dir());  // before the daemon, which connects at its start
+    stack_extra_ = credentials("first-home-passphrase");
+    ASSERT_NO_FATAL_FAILURE(start("[]"));
+    // Every BSS with HOME as its fronthaul SSID.
+    auto every = [](const std::string& home) {
+        return std::map<std::string, std::string>{
+            {"026f7a720111", home}, {"026f7a720121", home}, {"026f7a720122", "ozr-backhaul/bh"},
+            {"026f7a720211", home}, {"026f7a720221", home}, {"026f7a720222", "ozr-backhaul/bh"},
+            {"026f7a720311", home}, {"026f7a720321", home}};
+    };
+    auto no_key_anywhere = [&](const std::string& cfg) {
+        const std::string everything = cfg + read_text(root_.dir() + "/ozr.log") +
+                                       read_text(root_.dir() + "/meshsim.log") +
+                                       read_text(journal_);
+        for (const char* key :
+             {"first-home-passphrase", "second-home-passphrase", "backhaul-key-0123"})
+            EXPECT_THAT(everything, Not(HasSubstr(key))) << key;
+    };
     std::map<std::string, std::string> got;
-    ssids(got);
+    ASSERT_TRUE(ssids_until(45, every("ozr-home"), got)) << ::testing::PrintToString(got) << logs();
     // ext-wifi's 5 GHz radio had no backhaul BSS in the scenario: a new one.
     size_t backhauls = 0;
     for (const auto& g : got)
         backhauls += g.second == "ozr-backhaul/bh";
-    EXPECT_EQ(backhauls, 3u) << seen;
-
+    EXPECT_EQ(backhauls, 3u) << ::testing::PrintToString(got);
     std::string cfg;
     ASSERT_EQ(get("/debug/map-cfg", cfg), 200);
-    EXPECT_NE(cfg.find("\"ozr-backhaul\""), std::string::npos) << cfg;
-    EXPECT_NE(cfg.find("\"key-length\": 28"), std::string::npos) << cfg;
-    const std::string everything =
-        cfg + read_text(root_.dir() + "/ozr.log") + read_text(root_.dir() + "/meshsim.log");
-    EXPECT_EQ(everything.find("correct horse"), std::string::npos);
-    EXPECT_EQ(everything.find("backhaul-key-0123"), std::string::npos);
-    EXPECT_NE(read_text(root_.dir() + "/meshsim.log").find("configured by M2"), std::string::npos);
-}
+    EXPECT_THAT(cfg, HasSubstr("\"ozr-backhaul\""));
+    EXPECT_THAT(cfg, HasSubstr("\"key-length\": 21"));
+    EXPECT_THAT(read_text(root_.dir() + "/meshsim.log"), HasSubstr("configured by M2"));
+    no_key_anywhere(cfg);
 
-// The platform changes the home SSID with notifyVapConfig on the (private) system bus, as
-// the documented busctl line does: the daemon renews every agent, each runs its exchange
-// again and brings the new SSID up; the keys stay out of every log and REST answer.
-TEST_F(E2E, VapConfigOnTheBusReachesEveryAgent) {
-    ozr_test::PrivateBus bus(root_.dir());
     if (!bus.ok())
-        GTEST_SKIP() << bus.why();
+        GTEST_SKIP() << bus.why() << " (the change on the bus was not tried)";
     if (access("/usr/bin/busctl", X_OK) != 0)
         GTEST_SKIP() << "busctl is not installed (scripts/setup.sh installs systemd)";
-    stack_extra_ =
-        R"(, "credentials": [{"ssid": "ozr-home", "key": "first-home-passphrase"},
-            {"ssid": "ozr-backhaul", "key": "backhaul-key-0123", "bands": ["5"],
-             "fronthaul": false, "backhaul": true}])";
-    start("[]");
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
-    std::string seen;
-    ASSERT_TRUE(ssids_until(45, {{"026f7a720211", "ozr-home"}, {"026f7a720311", "ozr-home"}}, seen))
-        << "SSIDs seen: " << seen << logs();
     const std::string log = root_.dir() + "/ozr.log";
-    const auto bus_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (read_text(log).find("serving on the system bus") == std::string::npos &&
-           std::chrono::steady_clock::now() < bus_up)
-        usleep(100000);
-    ASSERT_NE(read_text(log).find("serving on the system bus"), std::string::npos) << logs();
-
+    ASSERT_TRUE(ozr_test::eventually(
+        [&] { return read_text(log).find("serving on the system bus") != std::string::npos; }, 20,
+        100))
+        << logs();
     // Two VAPs: the home SSID renamed (every band, fronthaul), the backhaul as before.
     const std::string record = std::string(MESHSIM_SCENARIOS) + "/../../../scripts/bus-record.py";
     const std::string cmd =
@@ -578,63 +539,25 @@ TEST_F(E2E, VapConfigOnTheBusReachesEveryAgent) {
         "' emit /vexal/platform vexal.kpl notifyVapConfig ay $(python3 " + record +
         " 2092 0:u32:2 12:text:wl0 28:text:ozr-home-2 61:text:second-home-passphrase "
         "126:u16:0x20 128:u16:0x08 131:u8:1 140:u8:1 142:text:wl1 158:text:ozr-backhaul "
-        "191:text:backhaul-key-0123 256:u16:0x20 258:u16:0x08 260:u8:2 261:u8:2 270:u8:1) 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char buf[256];
-    while (fgets(buf, sizeof buf, p))
-        out += buf;
-    ASSERT_EQ(pclose(p), 0) << out;
-
-    const std::map<std::string, std::string> want = {
-        {"026f7a720111", "ozr-home-2"},      {"026f7a720121", "ozr-home-2"},
-        {"026f7a720122", "ozr-backhaul/bh"}, {"026f7a720211", "ozr-home-2"},
-        {"026f7a720221", "ozr-home-2"},      {"026f7a720222", "ozr-backhaul/bh"},
-        {"026f7a720311", "ozr-home-2"},      {"026f7a720321", "ozr-home-2"}};
-    ASSERT_TRUE(ssids_until(45, want, seen)) << "SSIDs seen: " << seen << logs();
-    std::map<std::string, std::string> got;
-    ssids(got);
+        "191:text:backhaul-key-0123 256:u16:0x20 258:u16:0x08 260:u8:2 261:u8:2 270:u8:1) > " +
+        root_.dir() + "/busctl.out 2>&1";
+    ASSERT_EQ(system(cmd.c_str()), 0) << read_text(root_.dir() + "/busctl.out");
+    ASSERT_TRUE(ssids_until(45, every("ozr-home-2"), got))
+        << ::testing::PrintToString(got) << logs();
     for (const auto& g : got)
         EXPECT_NE(g.second, "ozr-home") << g.first << " kept the old SSID";
-    std::string cfg;
     ASSERT_EQ(get("/debug/map-cfg", cfg), 200);
-    EXPECT_NE(cfg.find("\"ozr-home-2\""), std::string::npos) << cfg;
-    const std::string ozr_log = read_text(log);
-    EXPECT_NE(ozr_log.find("send auto config renew to 01:80:c2:00:00:13"), std::string::npos);
-    const std::string everything =
-        cfg + ozr_log + read_text(root_.dir() + "/meshsim.log") + read_text(journal_);
-    for (const char* key : {"first-home-passphrase", "second-home-passphrase", "backhaul-key-0123"})
-        EXPECT_EQ(everything.find(key), std::string::npos) << key;
-}
-
-TEST_F(E2E, ClientRoamsAndTheGraphFollows) {
-    start(R"([{"at_s": 12, "client": "02:c1:00:00:00:02", "rssi": {"02:6f:7a:72:02:21": -80}},
-              {"at_s": 12, "client": "02:c1:00:00:00:02", "roam": "02:6f:7a:72:01:21"}])");
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
-    Graph g;
-    ASSERT_TRUE(until(
-        40, [](const Graph& x) { return x.device(kExtWired) != nullptr; }, g))
-        << logs();
-    ASSERT_TRUE(until(
-        40,
-        [](const Graph& x) {
-            return x.assoc(kGateway, kLaptop) == "026f7a720121" &&
-                   x.assoc(kExtWired, kLaptop).empty();
-        },
-        g))
-        << "the laptop's association did not move to the gateway" << logs();
+    EXPECT_THAT(cfg, HasSubstr("\"ozr-home-2\""));
+    EXPECT_THAT(read_text(log), HasSubstr("send auto config renew to 01:80:c2:00:00:13"));
+    no_key_anywhere(cfg);
 }
 
 TEST_F(E2E, WirelessBackhaulMovesToTheBetterParent) {
     // The backhaul scenario: from 20 s the wireless extender hears the gateway weakly and
     // the wired extender well; once the mesh settled the controller moves its backhaul.
     scenario_file_ = "backhaul.json";
-    start(R"([{"at_s": 20, "agent": "ext-wifi",
-               "bsta_rssi": {"02:6f:7a:72:01:22": -80, "02:6f:7a:72:02:22": -45}}])");
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
+    ASSERT_NO_FATAL_FAILURE(start(R"([{"at_s": 20, "agent": "ext-wifi",
+               "bsta_rssi": {"02:6f:7a:72:01:22": -80, "02:6f:7a:72:02:22": -45}}])"));
     Graph g;
     ASSERT_TRUE(until(
         60, [](const Graph& x) { return x.backhaul(kExtWifi, "remote-ale") == kGateway; }, g))
@@ -659,13 +582,8 @@ TEST_F(E2E, WirelessBackhaulMovesToTheBetterParent) {
 TEST_F(E2E, SteeringScenarioSteersClientsLive) {
     scenario_file_ = "steering.json";
     // The agents' BSSs get their SSIDs from the M2s, as in the demo.
-    stack_extra_ =
-        R"(, "credentials": [{"ssid": "ozr-home", "key": "correct horse battery staple"},
-            {"ssid": "ozr-backhaul", "key": "backhaul-key-0123", "bands": ["5"],
-             "fronthaul": false, "backhaul": true}])";
-    start("");  // the scenario's own timeline
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
+    stack_extra_ = credentials("correct horse battery staple");
+    ASSERT_NO_FATAL_FAILURE(start(""));  // the scenario's own timeline
     Graph g;
     ASSERT_TRUE(until(
         120,
@@ -697,76 +615,37 @@ TEST_F(E2E, SteeringScenarioSteersClientsLive) {
     // The Client Steering Requests and the BTM reports are in the capture.
     daemon_.stop();
     const std::string pcap = read_text(pcap_);
-    auto frames_of = [&](uint8_t hi, uint8_t lo) {
-        const std::string pattern{
-            '\x89', '\x3a', '\x00', '\x00', static_cast<char>(hi), static_cast<char>(lo)};
-        size_t n = 0;
-        for (size_t at = pcap.find(pattern); at != std::string::npos;
-             at = pcap.find(pattern, at + 1))
-            ++n;
-        return n;
-    };
-    EXPECT_GE(frames_of(0x80, 0x14), 2u) << "no Client Steering Request captured";
-    EXPECT_GE(frames_of(0x80, 0x15), 2u) << "no Client Steering BTM Report captured";
+    // The ethertype, version and reserved bytes, then the message type.
+    const std::string header{'\x89', '\x3a', '\x00', '\x00', '\x80'};
+    EXPECT_GE(ozr_test::count_of(pcap, header + '\x14'), 2u)
+        << "no Client Steering Request captured";
+    EXPECT_GE(ozr_test::count_of(pcap, header + '\x15'), 2u)
+        << "no Client Steering BTM Report captured";
 }
 
-TEST_F(E2E, SilentExtenderAgesOut) {
-    start(R"([{"at_s": 8, "agent": "ext-wifi", "silent": true}])");
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
+// The wireless extender falls silent at 8 s and the laptop roams to the gateway at 12 s: the
+// graph follows the roam and loses the extender 70 s after it was last heard of.
+TEST_F(E2E, ClientRoamsAndASilentExtenderAgesOut) {
+    ASSERT_NO_FATAL_FAILURE(start(R"([{"at_s": 8, "agent": "ext-wifi", "silent": true},
+              {"at_s": 12, "client": "02:c1:00:00:00:02", "rssi": {"02:6f:7a:72:02:21": -80}},
+              {"at_s": 12, "client": "02:c1:00:00:00:02", "roam": "02:6f:7a:72:01:21"}])"));
     Graph g;
     ASSERT_TRUE(until(
-        40, [](const Graph& x) { return x.device(kExtWifi) != nullptr; }, g))
+        40, [](const Graph& x) { return x.device(kExtWired) && x.device(kExtWifi); }, g))
         << logs();
-    // Nodes are collected 70 s after they were last heard of.
+    ASSERT_TRUE(until(
+        40,
+        [](const Graph& x) {
+            return x.assoc(kGateway, kLaptop) == "026f7a720121" &&
+                   x.assoc(kExtWired, kLaptop).empty();
+        },
+        g))
+        << "the laptop's association did not move to the gateway" << logs();
     ASSERT_TRUE(until(
         110, [](const Graph& x) { return x.device(kExtWifi) == nullptr; }, g))
         << "the silent extender is still in the graph" << logs();
     EXPECT_TRUE(g.device(kExtWired));
     EXPECT_TRUE(g.assoc(kExtWifi, "02c100000003").empty());
-}
-
-TEST_F(E2E, CaptureDissectsCleanly) {
-    if (!executable("/usr/bin/tshark"))
-        GTEST_SKIP() << "tshark is not installed";
-    start("[]");
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
-    Graph g;
-    ASSERT_TRUE(until(40, whole_mesh, g)) << logs();
-    // Vendor messages too: wait for a vendor agent's discovery.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
-    std::string hkt;
-    while (std::chrono::steady_clock::now() < deadline &&
-           !(get("/debug/hktmgmt", hkt) == 200 && hkt.find("026f7a7202e0") != std::string::npos))
-        usleep(250000);
-    daemon_.stop();
-    const std::string out = root_.dir() + "/tshark.txt";
-    ASSERT_EQ(system(("/usr/bin/tshark -r " + pcap_ +
-                      " -Y '_ws.malformed || _ws.expert.severity >= 6291456' -T fields -E "
-                      "separator=, -e "
-                      "frame.number -e ieee1905.message_type -e _ws.expert.message > " +
-                      out + " 2>/dev/null")
-                         .c_str()),
-              0);
-    // tshark 4.0 stops early in the Beacon Metrics Query TLV (its element-ID list):
-    // a dissector gap, not ours.
-    std::string left;
-    for (const std::string& line : ozr_test::lines_of(read_text(out))) {
-        if (line.find(",0x8011,") == std::string::npos)
-            left += line + "\n";
-    }
-    EXPECT_EQ(left, "") << "frames tshark finds malformed or warns about";
-    const std::string summary = root_.dir() + "/summary.txt";
-    ASSERT_EQ(system(("/usr/bin/tshark -r " + pcap_ + " -T fields -e ieee1905.message_type > " +
-                      summary + " 2>/dev/null")
-                         .c_str()),
-              0);
-    const std::string types = read_text(summary);
-    // Both directions are in it: the daemon's queries and the agents' answers.
-    EXPECT_NE(types.find("0x0002"), std::string::npos) << "no Topology Query captured";
-    EXPECT_NE(types.find("0x0003"), std::string::npos) << "no Topology Response captured";
-    EXPECT_NE(types.find("0x0004"), std::string::npos) << "no vendor (HKT) message captured";
 }
 
 // The same mesh over raw sockets: the daemon in one network namespace, meshsim in
@@ -797,9 +676,7 @@ TEST_F(E2E, RawSocketsBetweenNamespaces) {
         !sh("ip -n " + b + " link set " + vb + " up") || !sh("ip -n " + a + " link set lo up")) {
         GTEST_SKIP() << "creating a veth pair between namespaces is not permitted here";
     }
-    start("[]", a, b, va, vb);
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
+    ASSERT_NO_FATAL_FAILURE(start("[]", a, b, va, vb));
     Graph g;
     ASSERT_TRUE(until(40, whole_mesh, g)) << logs();
     EXPECT_EQ(g.backhaul(kExtWired, "medium"), "ETHERNET");
@@ -814,9 +691,7 @@ TEST_F(E2E, RawSocketsBetweenNamespaces) {
 TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
     scenario_file_ = "foreign.json";
     sim_first_ = true;
-    start("[]");
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
+    ASSERT_NO_FATAL_FAILURE(start("[]"));
     struct Agent {
         const char* name;
         const char* al;
@@ -910,14 +785,14 @@ TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
         ozr_test::lines_of(read_text(root_.dir() + "/meshsim.log"));
     size_t on = 0, off = 0;
     for (const std::string& l : sim_log) {
-        EXPECT_EQ(l.find("which its AP capability does not offer"), std::string::npos) << l;
-        EXPECT_EQ(l.find("profile-1 agent ignores"), std::string::npos) << l;
+        EXPECT_THAT(l, Not(HasSubstr("which its AP capability does not offer")));
+        EXPECT_THAT(l, Not(HasSubstr("profile-1 agent ignores")));
         if (l.find("onchan: unassociated measurement") != std::string::npos) {
-            EXPECT_NE(l.find("(its own)"), std::string::npos) << l;
+            EXPECT_THAT(l, HasSubstr("(its own)"));
             ++on;
         }
         if (l.find("offchan: unassociated measurement") != std::string::npos) {
-            EXPECT_NE(l.find("(off-channel)"), std::string::npos) << l;
+            EXPECT_THAT(l, HasSubstr("(off-channel)"));
             ++off;
         }
     }
@@ -933,10 +808,8 @@ TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
 // sent again by the stack); meshsim counts what it lost on each way.
 TEST_F(E2E, ALossyMeshIsLearned) {
     sim_args_ = {"--loss", "0.1", "--mcast-loss", "0.2", "--seed", "1"};
-    start("[]");
+    ASSERT_NO_FATAL_FAILURE(start("[]"));
     const auto started = std::chrono::steady_clock::now();
-    if (!rest_ready())
-        GTEST_SKIP() << skip_;
     Graph g;
     ASSERT_TRUE(until(30, whole_mesh, g)) << "the lossy mesh was not learned in 30 s" << logs();
     const int held = 85 - static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(
@@ -948,9 +821,9 @@ TEST_F(E2E, ALossyMeshIsLearned) {
     EXPECT_TRUE(daemon_.alive());
     sim_.stop();
     const std::string sim_log = read_text(root_.dir() + "/meshsim.log");
-    EXPECT_NE(sim_log.find("faults (seed 1): to agents 20 % multicast and 10 % unicast lost; from "
-                           "agents 20 % multicast and 10 % unicast lost"),
-              std::string::npos)
+    EXPECT_THAT(sim_log,
+                HasSubstr("faults (seed 1): to agents 20 % multicast and 10 % unicast lost; from "
+                          "agents 20 % multicast and 10 % unicast lost"))
         << tail(root_.dir() + "/meshsim.log");
     // "to agents N frames, M multicast and U unicast lost" with losses on both ways.
     const size_t at = sim_log.rfind("meshsim: faults (seed 1): to agents ");
