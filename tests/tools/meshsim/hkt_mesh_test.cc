@@ -3,6 +3,7 @@
 // online, answer a relayed configuration into the platform journal, measure an
 // unassociated station through the vendor query, and go offline when their HKT side falls
 // silent. Time is the manual clock; the minders' timers are fired by calling their work.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,6 +11,8 @@
 #include "hkt_agent.h"
 #include "steering/steering_minder.h"
 #include "support/mesh_stack.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -65,10 +68,8 @@ TEST_F(HktMesh, ARelayedConfigurationComesBackAsASyncResult) {
     ASSERT_TRUE(run_until([&] { return journal("nal_setSyncResult").size() == before + 1; }));
     EXPECT_EQ(agent_of(2).stats().config_requests, 1u);
     EXPECT_EQ(agent_of(1).stats().config_requests, 0u);
-    EXPECT_NE(journal("nal_setSyncResult")
-                  .back()
-                  .find("\"result\":0,\"sn\":\"EX2026000003\",\"len\":2,\"data\":\"6f6b\""),
-              std::string::npos);
+    EXPECT_THAT(journal("nal_setSyncResult").back(),
+                HasSubstr("\"result\":0,\"sn\":\"EX2026000003\",\"len\":2,\"data\":\"6f6b\""));
     // To every extender: both answer.
     EXPECT_EQ(ctx_->config_minder->set_hkt_configuration("", sizeof blob, blob), 0);
     ASSERT_TRUE(run_until([&] { return journal("nal_setSyncResult").size() == before + 3; }));
@@ -136,7 +137,7 @@ TEST_F(HktMesh, ASilentHktSideGoesOfflineAndComesBack) {
     EXPECT_TRUE(hkt().find_hkt(kWifiHkt)->is_online);
     auto online = journal("nal_notifyApOnlineStatus");
     ASSERT_EQ(online.size(), 3u);
-    EXPECT_NE(online[2].find("\"sn\":\"EX2026000002\",\"online\":0"), std::string::npos);
+    EXPECT_THAT(online[2], HasSubstr("\"sn\":\"EX2026000002\",\"online\":0"));
 
     // It speaks again: rediscovered at the next poll, online at its next heartbeat.
     e.kind = meshsim::EventConf::hkt_speak;

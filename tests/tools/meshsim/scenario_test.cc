@@ -1,10 +1,13 @@
 // Scenario files: the shipped ones load, and each kind of mistake is refused
 // with a message naming the field.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "scenario.h"
+
+using ::testing::HasSubstr;
 
 using meshsim::Scenario;
 
@@ -155,7 +158,7 @@ TEST(MeshsimScenario, MistakesNameTheirField) {
     };
     for (const Case& c : cases) {
         std::string error = error_after(c.from, c.to);
-        EXPECT_NE(error.find(c.expect), std::string::npos) << c.to << "\n  got: " << error;
+        EXPECT_THAT(error, HasSubstr(c.expect)) << c.to << "\n  got: " << error;
     }
 }
 
@@ -168,11 +171,11 @@ TEST(MeshsimScenario, LoopsAndBadJsonAreRefused) {
     Scenario s;
     std::string error;
     EXPECT_EQ(meshsim::scenario_parse(text, s, &error), -1);
-    EXPECT_NE(error.find("agents[0].backhaul"), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr("agents[0].backhaul"));
     EXPECT_EQ(meshsim::scenario_parse("{\"agents\": [", s, &error), -1);
-    EXPECT_NE(error.find("not valid JSON at offset"), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr("not valid JSON at offset"));
     EXPECT_EQ(meshsim::scenario_parse("{} trailing", s, &error), -1);
     EXPECT_EQ(meshsim::scenario_parse("{}", s, &error), -1);
-    EXPECT_NE(error.find("\"agents\": missing"), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr("\"agents\": missing"));
     EXPECT_EQ(meshsim::scenario_load("/nonexistent/scenario.json", s, &error), -1);
 }

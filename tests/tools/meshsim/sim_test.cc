@@ -1,5 +1,6 @@
 // The simulator seen from the controller's side of the segment: a test-side
 // transport sends real CMDUs to the agents and decodes what comes back.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <uv.h>
@@ -17,9 +18,11 @@
 #include "map/codec/wsc.h"
 #include "map/map_log.h"
 #include "map/transport/segment_transport.h"
-#include "platform/map/transport/transport_test_util.h"
+#include "platform/map/al/al_test_util.h"
 #include "scenario.h"
 #include "sim.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -39,15 +42,6 @@ struct Received {
     MAC src, dst;
     CmduPtr cmdu;
 };
-
-template <class T>
-const T* find_tlv(const CMDU& c) {
-    for (size_t i = 0; c.list_of_TLVs && c.list_of_TLVs[i]; ++i) {
-        if (*c.list_of_TLVs[i] == tlv_record_type<T>::value)
-            return tlv_cast<T>(c.list_of_TLVs[i]);
-    }
-    return nullptr;
-}
 
 // The default scenario's mesh, with a controller stand-in on the same segment.
 class MeshsimTest : public ::testing::Test {
@@ -148,13 +142,26 @@ class MeshsimTest : public ::testing::Test {
         for (const auto& r : got_) {
             if (r.cmdu->message_type != CMDU_TYPE_TOPOLOGY_NOTIFICATION || r.src != src)
                 continue;
-            const auto* e = find_tlv<client_association_event_tlv>(*r.cmdu);
+            const auto* e = first_tlv<client_association_event_tlv>(r.cmdu.get());
             if (e && e->client_mac == sta && e->bssid == bssid &&
                 e->association_event == (joined ? 1 : 0)) {
                 return true;
             }
         }
         return false;
+    }
+
+    // A Client Steering Request for STA from FROM to TO (MODE 1: a mandate).
+    static CmduPtr steering(uint16_t mid, const BSSID& from, const MAC& sta, const BSSID& to,
+                            uint8_t mode) {
+        CmduBuilder b(CMDU_TYPE_CLIENT_STEERING_REQUEST, mid);
+        auto& s = b.add<steering_request_tlv>();
+        s.bssid = from;
+        s.request_mode = mode;
+        s.steering_opportunity_window = mode ? 0 : 63;
+        s.stas.push_back(sta);
+        s.targets.push_back({to, 115, 36});
+        return b.build();
     }
 
     CmduPtr topology_of(const MAC& agent, uint16_t mid) {
@@ -180,10 +187,10 @@ TEST_F(MeshsimTest, AutoconfigSearchThenM1WithSerialPerRadio) {
     ASSERT_TRUE(search);
     EXPECT_EQ(search->dst, IEEE1905_MULTICAST_ADDRESS);
     EXPECT_EQ(search->cmdu->relay_indicator, 1);
-    const auto* al = find_tlv<al_mac_address_tlv>(*search->cmdu);
+    const auto* al = first_tlv<al_mac_address_tlv>(search->cmdu.get());
     ASSERT_TRUE(al);
     EXPECT_EQ(al->al_mac_address, kExtWired);
-    ASSERT_TRUE(find_tlv<searched_service_tlv>(*search->cmdu));
+    ASSERT_TRUE(first_tlv<searched_service_tlv>(search->cmdu.get()));
     // Answer: the agent sends one M1 per radio, carrying its serial number.
     CmduBuilder b(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE, search->cmdu->message_id);
     b.add(supported_role_tlv{}).add(supported_freq_band_tlv{});
@@ -198,14 +205,14 @@ TEST_F(MeshsimTest, AutoconfigSearchThenM1WithSerialPerRadio) {
     EXPECT_TRUE(sim_->configured(1));
     EXPECT_FALSE(sim_->configured(2));
     const Received* m1 = find(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, kExtWired);
-    const auto* w = find_tlv<wsc_tlv>(*m1->cmdu);
+    const auto* w = first_tlv<wsc_tlv>(m1->cmdu.get());
     ASSERT_TRUE(w);
     wsc_message msg;
     ASSERT_TRUE(wsc_parse_message(w->wsc_frame.data(), w->wsc_frame.size(), msg));
     EXPECT_EQ(msg.message_type, WSC_MSG_M1);
     EXPECT_EQ(msg.serial_number, "EX2026000002");
     EXPECT_EQ(msg.mac_address, kExtWired);
-    const auto* caps = find_tlv<ap_radio_basic_capabilities_tlv>(*m1->cmdu);
+    const auto* caps = first_tlv<ap_radio_basic_capabilities_tlv>(m1->cmdu.get());
     ASSERT_TRUE(caps);
     EXPECT_EQ(caps->radio_id, MAC(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x10));
     // No M2 comes: each radio sends a fresh M1 (new key and nonce), then waits longer.
@@ -214,55 +221,43 @@ TEST_F(MeshsimTest, AutoconfigSearchThenM1WithSerialPerRadio) {
     std::vector<std::vector<uint8_t>> m1s;
     for (const auto& r : got_)
         if (r.cmdu->message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_WSC && r.src == kExtWired)
-            m1s.push_back(find_tlv<wsc_tlv>(*r.cmdu)->wsc_frame);
+            m1s.push_back(first_tlv<wsc_tlv>(r.cmdu.get())->wsc_frame);
     EXPECT_NE(m1s[0], m1s[2]);
     run_for(500);  // the next ones wait 800 ms
     EXPECT_EQ(count(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, kExtWired), 4u);
 }
 
 TEST_F(MeshsimTest, BlockedTargetsAreRefusedAndABroadcastTargetLetsTheClientChoose) {
-    client_association_control_request_tlv a;
-    a.bssid = kWired5;
-    a.association_control = ASSOCIATION_CONTROL_BLOCK;
-    a.validity_period = 60;
-    a.stas.push_back(kPhone);
-    a.num_stas = 1;
-    CmduBuilder acl(CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST, 50);
-    acl.add(a);
-    send(kExtWired, acl.build());
-    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWired, 50));
+    auto control = [&](uint16_t mid, uint8_t what) {
+        client_association_control_request_tlv a;
+        a.bssid = kWired5;
+        a.association_control = what;
+        a.validity_period = 60;
+        a.stas.push_back(kPhone);
+        a.num_stas = 1;
+        send(kExtWired,
+             CmduBuilder(CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST, mid).add(a).build());
+        return await(CMDU_TYPE_1905_ACK, kExtWired, mid) != nullptr;
+    };
+    ASSERT_TRUE(control(50, ASSOCIATION_CONTROL_BLOCK));
     EXPECT_TRUE(sim_->client_blocked(kWired5, kPhone));
     EXPECT_FALSE(sim_->client_blocked(kWired5, kLaptop));
-    auto steer = [&](const MAC& agent, uint16_t mid, const BSSID& from, const MAC& sta,
-                     const BSSID& to) {
-        CmduBuilder b(CMDU_TYPE_CLIENT_STEERING_REQUEST, mid);
-        auto& s = b.add<steering_request_tlv>();
-        s.bssid = from;
-        s.steering_opportunity_window = 63;
-        s.stas.push_back(sta);
-        s.targets.push_back({to, 115, 36});
-        send(agent, b.build());
-    };
-    steer(kGateway, 51, kGw5, kPhone, kWired5);
+    send(kGateway, steering(51, kGw5, kPhone, kWired5, 0));
     const Received* rep = await(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, kGateway);
     ASSERT_TRUE(rep);
-    EXPECT_EQ(find_tlv<steering_btm_report_tlv>(*rep->cmdu)->btm_status_code, 7);
+    EXPECT_EQ(first_tlv<steering_btm_report_tlv>(rep->cmdu.get())->btm_status_code, 7);
     EXPECT_EQ(sim_->client_bss(0), kGw5);
     // The laptop may go anywhere: it takes the BSS it hears best (the wireless extender's).
     const BSSID ext_wifi5(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x21);
-    steer(kExtWired, 52, kWired5, kLaptop, BSSID::broadcast);
+    send(kExtWired, steering(52, kWired5, kLaptop, BSSID::broadcast, 0));
     rep = await(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, kExtWired);
     ASSERT_TRUE(rep);
-    const auto* btm = find_tlv<steering_btm_report_tlv>(*rep->cmdu);
+    const auto* btm = first_tlv<steering_btm_report_tlv>(rep->cmdu.get());
     EXPECT_EQ(btm->btm_status_code, 0);
     EXPECT_EQ(btm->target_bssid, ext_wifi5);
     ASSERT_TRUE(run_until([&] { return sim_->client_bss(1) == ext_wifi5; }));
     // Unblocked: the phone may join the wired extender again.
-    a.association_control = ASSOCIATION_CONTROL_UNBLOCK;
-    CmduBuilder un(CMDU_TYPE_CLIENT_ASSOCIATION_CONTROL_REQUEST, 53);
-    un.add(a);
-    send(kExtWired, un.build());
-    ASSERT_TRUE(await(CMDU_TYPE_1905_ACK, kExtWired, 53));
+    ASSERT_TRUE(control(53, ASSOCIATION_CONTROL_UNBLOCK));
     EXPECT_FALSE(sim_->client_blocked(kWired5, kPhone));
 }
 
@@ -277,12 +272,13 @@ TEST_F(MeshsimTest, BackhaulSteeringRefusalsCarryTheirReason) {
         send(kExtWifi, q.build());
         const bool acked = await(CMDU_TYPE_1905_ACK, kExtWifi, mid) != nullptr;
         const Received* a = await(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, kExtWifi);
-        int reason = acked && a &&
-                             find_tlv<backhaul_steering_response_tlv>(*a->cmdu)->result_code ==
-                                 BACKHAUL_STEERING_FAILURE &&
-                             find_tlv<error_code_tlv>(*a->cmdu)
-                         ? find_tlv<error_code_tlv>(*a->cmdu)->reason_code
-                         : -1;
+        int reason =
+            acked && a &&
+                    first_tlv<backhaul_steering_response_tlv>(a->cmdu.get())->result_code ==
+                        BACKHAUL_STEERING_FAILURE &&
+                    first_tlv<error_code_tlv>(a->cmdu.get())
+                ? first_tlv<error_code_tlv>(a->cmdu.get())->reason_code
+                : -1;
         got_.clear();
         return reason;
     };
@@ -321,24 +317,6 @@ TEST_F(MeshsimTest, GarbageDoesNotDisturbTheAgents) {
     EXPECT_TRUE(topology_of(kGateway, 0x7777));
 }
 
-// Frames tshark finds malformed or warns about: "frame,message type,expert message" lines.
-std::string tshark_complaints(const std::string& pcap) {
-    const std::string cmd =
-        "/usr/bin/tshark -r " + pcap +
-        " -Y '_ws.malformed || _ws.expert.severity >= 6291456' -T fields -E separator=, "
-        "-e frame.number -e ieee1905.message_type -e _ws.expert.message 2>/dev/null";
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return "cannot run tshark";
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
 }  // namespace
 
 TEST_F(MeshsimTest, EveryAnswerDissectsCleanlyInTshark) {
@@ -366,13 +344,7 @@ TEST_F(MeshsimTest, EveryAnswerDissectsCleanlyInTshark) {
     CmduBuilder s(CMDU_TYPE_CHANNEL_SCAN_REQUEST, 10);
     s.add<channel_scan_request_tlv>();
     send(kGateway, s.build());
-    CmduBuilder st(CMDU_TYPE_CLIENT_STEERING_REQUEST, 11);
-    auto& sr = st.add<steering_request_tlv>();
-    sr.bssid = kWired5;
-    sr.request_mode = 1;
-    sr.stas.push_back(kLaptop);
-    sr.targets.push_back({kGw5, 115, 36});
-    send(kExtWired, st.build());
+    send(kExtWired, steering(11, kWired5, kLaptop, kGw5, 1));
     CmduBuilder bh(CMDU_TYPE_BACKHAUL_STEERING_REQUEST, 12);
     bh.add(backhaul_steering_request_tlv{TLV_TYPE_BACKHAUL_STEERING_REQUEST, kExtWifiBsta, kWiredBh,
                                          125, 149});
@@ -397,28 +369,25 @@ TEST_F(MeshsimTest, EveryAnswerDissectsCleanlyInTshark) {
                               bad);
     bad.resize(60, 0);
     ASSERT_EQ(ctl_->send(0, bad.data(), bad.size()), 0);
-    const std::string complaints = tshark_complaints(pcap_);
+    // Frames tshark finds malformed or warns about: "frame,message type,expert message".
+    std::string complaints, frames;
+    ASSERT_EQ(run_command("/usr/bin/tshark -r " + pcap_ +
+                              " -Y '_ws.malformed || _ws.expert.severity >= 6291456' -T fields -E "
+                              "separator=, -e frame.number -e ieee1905.message_type -e "
+                              "_ws.expert.message 2>/dev/null",
+                          &complaints),
+              0);
     ASSERT_EQ(std::count(complaints.begin(), complaints.end(), '\n'), 1) << complaints;
-    EXPECT_NE(complaints.find(",0x0002,"), std::string::npos) << complaints;
+    EXPECT_THAT(complaints, HasSubstr(",0x0002,"));
     // The capture holds what we think it holds.
-    FILE* p = popen(("/usr/bin/tshark -r " + pcap_ + " 2>/dev/null | wc -l").c_str(), "r");
-    ASSERT_TRUE(p);
-    unsigned frames = 0;
-    EXPECT_EQ(fscanf(p, "%u", &frames), 1);
-    pclose(p);
-    EXPECT_GE(frames, 25u);
+    ASSERT_EQ(run_command("/usr/bin/tshark -r " + pcap_ + " 2>/dev/null | wc -l", &frames), 0);
+    EXPECT_GE(std::atoi(frames.c_str()), 25);
 }
 
 // Agents retransmit what the controller acknowledges until its 1905 Ack comes (at most
 // twice more), and take a repeated request once while acknowledging it again.
 TEST_F(MeshsimTest, UnacknowledgedMessagesGoAgainAndRepeatsAreActedOnOnce) {
-    CmduBuilder b(CMDU_TYPE_CLIENT_STEERING_REQUEST, 40);
-    auto& s = b.add<steering_request_tlv>();
-    s.bssid = kWired5;
-    s.request_mode = 1;
-    s.stas.push_back(kLaptop);
-    s.targets.push_back({kGw5, 115, 36});
-    CmduPtr request = b.build();
+    CmduPtr request = steering(40, kWired5, kLaptop, kGw5, 1);
     std::vector<std::vector<uint8_t>> frags;
     ASSERT_TRUE(encode_1905_CMDU(*request, frags));
     send(kExtWired, std::move(request));

@@ -2,6 +2,7 @@
 // credentials configured) and the simulator's agents, each radio doing the enrollee side
 // for real. A wrong key pair or an altered M2 is refused by the agent; a renew with new
 // credentials reconfigures the agents, or the one that forgot them.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <uv.h>
 
@@ -18,25 +19,17 @@
 #include "map/map_send.h"
 #include "map/wsc/registrar.h"
 #include "platform/map/transport/transport_test_util.h"
+#include "platform/map/wsc/wsc_test_util.h"
 #include "scenario.h"
 #include "sim.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
 const MAC kCtlAl(0x02, 0x6f, 0x7a, 0x72, 0x00, 0x00);
 const MAC kCtlIf(0x02, 0x6f, 0x7a, 0x72, 0x00, 0x01);
 const MAC kGateway(0x02, 0x6f, 0x7a, 0x72, 0x01, 0x00);
-
-map_vap_credential_t cred(const char* ssid, const char* key, uint8_t bands, uint8_t type) {
-    map_vap_credential_t c{};
-    std::snprintf(c.ssid, sizeof c.ssid, "%s", ssid);
-    std::snprintf(c.network_key, sizeof c.network_key, "%s", key);
-    c.auth_type = 0x0020;
-    c.encr_type = 0x0008;
-    c.rf_bands = bands;
-    c.bss_type = type;
-    return c;
-}
 
 void set_credentials(const char* fronthaul_ssid) {
     map_credential_config_t c{};
@@ -130,7 +123,7 @@ TEST_F(WscExchangeTest, AWrongKeyPairOrAnAlteredM2IsRefusedByTheAgent) {
         for (size_t r = 0; r < 2; ++r) {
             const auto& st = sim_->wsc_state(i, r);
             EXPECT_EQ(st.kind, meshsim::RadioWscState::failed) << i << "/" << r;
-            EXPECT_NE(st.why.find("Authenticator does not match"), std::string::npos) << st.why;
+            EXPECT_THAT(st.why, HasSubstr("Authenticator does not match"));
             // Nothing taken from a refused M2.
             for (const auto& b : sim_->scenario().agents[i].radios[r].bsss) {
                 EXPECT_EQ(b.ssid.rfind("Home", 0), 0u) << b.ssid;

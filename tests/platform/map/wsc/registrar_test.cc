@@ -2,8 +2,10 @@
 // M2s each radio gets (opened as the agent would), Tear Down, what stays
 // unanswered, hostile and replayed M1s, the work budgets on the manual
 // clock, the log lines (never a key), and tshark's view of the M2s.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -16,14 +18,13 @@
 #include "map/map_send.h"
 #include "map/wsc/registrar.h"
 #include "pdml.h"
+#include "samples.h"
 #include "wsc_test_util.h"
 
-namespace {
+using ::testing::HasSubstr;
+using ::testing::Not;
 
-MAC mac_of(uint8_t a, uint8_t b) {
-    const uint8_t m[6] = {0x02, 0x00, 0x00, 0x00, a, b};
-    return MAC(m);
-}
+namespace {
 
 // What the registrar sent: one AP-Autoconfiguration WSC message.
 struct Sent {
@@ -40,16 +41,10 @@ std::vector<std::string> g_log;
 void capture_log(int level, const char* module, const std::string& text) {
     g_log.push_back(std::to_string(level) + " " + module + " " + text);
 }
-
-map_vap_credential_t cred(const char* ssid, const char* key, uint8_t bands, uint8_t type) {
-    map_vap_credential_t c{};
-    std::snprintf(c.ssid, sizeof c.ssid, "%s", ssid);
-    std::snprintf(c.network_key, sizeof c.network_key, "%s", key);
-    c.auth_type = key[0] ? WSC_AUTH_WPA2_PERSONAL : WSC_AUTH_OPEN;
-    c.encr_type = key[0] ? WSC_ENCR_AES : WSC_ENCR_NONE;
-    c.rf_bands = bands;
-    c.bss_type = type;
-    return c;
+// The lines logged with TEXT.
+size_t logged(const char* text) {
+    return std::count_if(g_log.begin(), g_log.end(),
+                         [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
 
 // An agent with one DH key pair per radio, sending M1s.
@@ -155,7 +150,7 @@ class RegistrarTest : public ::testing::Test {
 
 TEST_F(RegistrarTest, EachRadioGetsOneM2PerCredentialOfItsBand) {
     WscRegistrar reg = make();
-    Agent ag(mac_of(0xA0, 0));
+    Agent ag(sample_mac(0xA0, 0));
 
     // 5 GHz: the every-band fronthaul, the 5 GHz backhaul and the combined one.
     ASSERT_EQ(reg.on_wsc(*ag.m1(0x20, 115), &creds_), WscOutcome::answered);
@@ -190,12 +185,12 @@ TEST_F(RegistrarTest, EachRadioGetsOneM2PerCredentialOfItsBand) {
 
 TEST_F(RegistrarTest, WithoutCredentialsTheM1WaitsForARenew) {
     WscRegistrar reg = make();
-    Agent ag(mac_of(0xA2, 0));
+    Agent ag(sample_mac(0xA2, 0));
     EXPECT_EQ(reg.on_wsc(*ag.m1(0x20, 115), nullptr), WscOutcome::not_configured);
     map_credential_config_t none{};
     EXPECT_EQ(reg.on_wsc(*ag.m1(0x20, 115), &none), WscOutcome::not_configured);
     EXPECT_TRUE(sent_.empty());
-    EXPECT_NE(g_log.back().find("left unanswered until a renew"), std::string::npos);
+    EXPECT_THAT(g_log.back(), HasSubstr("left unanswered until a renew"));
     // The renew brings a fresh M1, which is answered.
     EXPECT_EQ(reg.on_wsc(*ag.m1(0x20, 115), &creds_), WscOutcome::answered);
     // A message without a WSC TLV is none of the registrar's business.
@@ -206,7 +201,7 @@ TEST_F(RegistrarTest, WithoutCredentialsTheM1WaitsForARenew) {
 
 TEST_F(RegistrarTest, HostileReplayedAndUnexpectedMessagesGetNoAnswer) {
     WscRegistrar reg = make();
-    Agent ag(mac_of(0xA3, 0));
+    Agent ag(sample_mac(0xA3, 0));
     CmduPtr first = ag.m1(0x20, 115);
     ASSERT_EQ(reg.on_wsc(*first, &creds_), WscOutcome::answered);
     EXPECT_EQ(reg.on_wsc(*first, &creds_), WscOutcome::replayed);
@@ -247,7 +242,7 @@ TEST_F(RegistrarTest, HostileReplayedAndUnexpectedMessagesGetNoAnswer) {
         g_log.clear();
         EXPECT_EQ(reg.on_wsc(*c.cmdu, &creds_), c.want) << c.what;
         ASSERT_EQ(g_log.size(), 1u) << c.what;
-        EXPECT_NE(g_log[0].find(c.log), std::string::npos) << c.what << ": " << g_log[0];
+        EXPECT_THAT(g_log[0], HasSubstr(c.log)) << c.what << ": " << g_log[0];
     }
     EXPECT_EQ(sent_.size(), 1u);
     EXPECT_EQ(reg.stats().replayed, 1u);
@@ -259,7 +254,7 @@ TEST_F(RegistrarTest, HostileReplayedAndUnexpectedMessagesGetNoAnswer) {
 // among the agent's last eight; another agent's identical nonce is not.
 TEST_F(RegistrarTest, AnOlderM1AfterANewerOneIsRefused) {
     WscRegistrar reg = make();
-    Agent ag(mac_of(0xA4, 0));
+    Agent ag(sample_mac(0xA4, 0));
     CmduPtr older = ag.m1(0x20, 115);
     CmduPtr newer = ag.m1(0x10, 81);
     EXPECT_EQ(reg.on_wsc(*newer, &creds_), WscOutcome::answered);
@@ -267,7 +262,7 @@ TEST_F(RegistrarTest, AnOlderM1AfterANewerOneIsRefused) {
     ozr_clock::advance(11000);
     EXPECT_EQ(reg.on_wsc(*newer, &creds_), WscOutcome::replayed);
     EXPECT_EQ(reg.on_wsc(*older, &creds_), WscOutcome::replayed);
-    Agent twin(mac_of(0xA5, 0));  // counts its nonces from the same start
+    Agent twin(sample_mac(0xA5, 0));  // counts its nonces from the same start
     EXPECT_EQ(reg.on_wsc(*twin.m1(0x20, 115), &creds_), WscOutcome::answered);
     // Eight newer exchanges later the oldest nonce is forgotten: the ring stays bounded.
     for (int i = 0; i < 8; ++i) {
@@ -287,7 +282,7 @@ TEST_F(RegistrarTest, WorkIsBoundedPerAgentAndInTotal) {
     lim.total_refill_ms = 1000;
     lim.max_agents = 4;
     WscRegistrar reg = make(lim);
-    Agent noisy(mac_of(0xB0, 0));
+    Agent noisy(sample_mac(0xB0, 0));
     // An agent asking every second: three at once, then one per 4 s.
     int answered = 0, limited = 0;
     for (int s = 0; s < 12; ++s) {
@@ -300,16 +295,13 @@ TEST_F(RegistrarTest, WorkIsBoundedPerAgentAndInTotal) {
     EXPECT_EQ(limited, 12 - 5);
     EXPECT_EQ(reg.stats().rate_limited, 7u);
     // A flood of one line per 10 s, with the count of the ones not logged.
-    size_t rate_lines = 0;
-    for (const auto& l : g_log)
-        rate_lines += l.find("sent too many") != std::string::npos;
-    EXPECT_EQ(rate_lines, 1u);  // the first at 3 s; the others fall in its 10 s
+    EXPECT_EQ(logged("sent too many"), 1u);  // the first at 3 s; the others fall in its 10 s
 
     // Spoofed AL MACs: the total budget holds them, and the table stays small.
     ozr_clock::advance(60000);
     answered = limited = 0;
     for (uint8_t i = 0; i < 20; ++i) {
-        Agent a(mac_of(0xC0, i));
+        Agent a(sample_mac(0xC0, i));
         WscOutcome o = reg.on_wsc(*a.m1(0x20, 115), &creds_);
         answered += o == WscOutcome::answered;
         limited += o == WscOutcome::rate_limited;
@@ -321,7 +313,7 @@ TEST_F(RegistrarTest, WorkIsBoundedPerAgentAndInTotal) {
 
 TEST_F(RegistrarTest, NoKeyEverReachesTheLog) {
     WscRegistrar reg = make();
-    Agent ag(mac_of(0xA4, 0));
+    Agent ag(sample_mac(0xA4, 0));
     ASSERT_EQ(reg.on_wsc(*ag.m1(0x20, 115), &creds_), WscOutcome::answered);
     ASSERT_EQ(reg.on_wsc(*ag.m1(0x10, 81), &creds_), WscOutcome::answered);
     for (int i = 0; i < 30; ++i) {
@@ -335,7 +327,7 @@ TEST_F(RegistrarTest, NoKeyEverReachesTheLog) {
     for (const auto& l : g_log) {
         for (uint8_t i = 0; i < creds_.count; ++i) {
             if (creds_.creds[i].network_key[0]) {
-                EXPECT_EQ(l.find(creds_.creds[i].network_key), std::string::npos) << l;
+                EXPECT_THAT(l, Not(HasSubstr(creds_.creds[i].network_key)));
             }
         }
         saw_ssids = saw_ssids || (l.find("\"Home\" fronthaul") != std::string::npos &&
@@ -343,11 +335,8 @@ TEST_F(RegistrarTest, NoKeyEverReachesTheLog) {
     }
     EXPECT_TRUE(saw_ssids);
     // 30 malformed M1s over 150 s: one line per 10 s at most.
-    size_t malformed_lines = 0;
-    for (const auto& l : g_log)
-        malformed_lines += l.find("malformed M1") != std::string::npos;
-    EXPECT_LE(malformed_lines, 16u);
-    EXPECT_GE(malformed_lines, 14u);
+    EXPECT_LE(logged("malformed M1"), 16u);
+    EXPECT_GE(logged("malformed M1"), 14u);
 }
 
 // tshark shows every attribute of every M2 where we put it, with no expert
@@ -356,14 +345,14 @@ TEST_F(RegistrarTest, TsharkDissectsEveryM2Attribute) {
     if (!have_tshark())
         GTEST_SKIP() << "tshark is not installed; M2 dissection not checked";
     WscRegistrar reg = make();
-    Agent ag(mac_of(0xA5, 0));
+    Agent ag(sample_mac(0xA5, 0));
     ASSERT_EQ(reg.on_wsc(*ag.m1(0x20, 115), &creds_), WscOutcome::answered);
     const Sent& s = sent_.back();
     ASSERT_EQ(s.fragments.size(), 2u) << "three M2s do not fit one 1500-byte frame";
     std::vector<std::vector<uint8_t>> frames;
     for (const auto& f : s.fragments) {
         std::vector<uint8_t> frame;
-        build_1905_ethernet_frame(ag.al, mac_of(0x01, 0), f, frame);
+        build_1905_ethernet_frame(ag.al, sample_mac(0x01, 0), f, frame);
         frames.push_back(frame);
     }
     auto packets = tshark_dissect(frames);

@@ -3,6 +3,7 @@
 // Encrypted Settings, and the Authenticator, all compared with what the
 // Python reference computes from the same fixed inputs. Then the checks that
 // protect the exchange: hostile public values and altered ciphertext.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +13,8 @@
 #include "map/wsc/wsc_crypto.h"
 #include "map/wsc/wsc_messages.h"
 #include "wsc_reference.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -193,7 +196,7 @@ TEST(WscEncryptedSettings, AlteredOrForeignCiphertextNeverOpens) {
     }
     EXPECT_FALSE(wsc_decrypt_settings(other, enc.data(), enc.size(), plain, &why));
     EXPECT_FALSE(wsc_decrypt_settings(keys, enc.data(), enc.size() - 1, plain, &why));
-    EXPECT_NE(why.find("whole AES blocks"), std::string::npos) << why;
+    EXPECT_THAT(why, HasSubstr("whole AES blocks"));
     EXPECT_FALSE(wsc_decrypt_settings(keys, enc.data(), kWscIvLen, plain, &why));
 
     // Same key wrap key, other AuthKey: decrypts, but the KWA gives it away.

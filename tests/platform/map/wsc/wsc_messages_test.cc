@@ -1,6 +1,7 @@
 // M1 and M2 as real bytes: the M1 parser names what is wrong with hostile
 // input, an M2 we build opens on the enrollee side (ours and the independent
 // reference's) and nothing altered in it does.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +10,9 @@
 #include "map/wsc/wsc_messages.h"
 #include "wsc_reference.h"
 #include "wsc_test_util.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -97,7 +101,7 @@ TEST(WscM1Parser, ReadsAnAgentsM1AndNamesEveryDefect) {
     for (const auto& b : bad) {
         why.clear();
         EXPECT_FALSE(wsc_parse_m1(b.bytes.data(), b.bytes.size(), m1, &why)) << b.what;
-        EXPECT_NE(why.find(b.why), std::string::npos) << b.what << ": " << why;
+        EXPECT_THAT(why, HasSubstr(b.why)) << b.what << ": " << why;
     }
 }
 
@@ -132,9 +136,9 @@ TEST(WscSettings, RoundTripAndRefusals) {
     EXPECT_EQ(why, "no Multi-AP Extension subelement");
     const auto no_key = build(without(attrs, WSC_ATTR_NETWORK_KEY));
     EXPECT_FALSE(wsc_decode_settings(no_key.data(), no_key.size(), out, &why));
-    EXPECT_NE(why.find("no Network Key"), std::string::npos);
+    EXPECT_THAT(why, HasSubstr("no Network Key"));
     // A refusal never quotes the key.
-    EXPECT_EQ(why.find(std::string(64, 'k')), std::string::npos);
+    EXPECT_THAT(why, Not(HasSubstr(std::string(64, 'k'))));
 }
 
 // One M2 built the registrar's way for the M1 of ENROLLEE.
@@ -167,15 +171,8 @@ struct Exchange {
         bss.mac = m1.mac;
         bss.map_ext = WSC_MAP_FRONTHAUL_BSS;
         id.serial_number = "020000000100";
-        WscM2Inputs in;
-        in.m1 = &m1;
-        in.registrar = &id;
-        in.registrar_nonce = nonce;
-        in.registrar_public_key = registrar->public_key();
-        in.keys = &keys;
-        in.bss = &bss;
-        in.iv = iv;
-        in.rf_band = WSC_RF_BAND_5_GHZ;
+        const WscM2Inputs in{&m1,   &id,  nonce, registrar->public_key(),
+                             &keys, &bss, iv,    WSC_RF_BAND_5_GHZ};
         return wsc_build_m2(in, m2);
     }
 };
@@ -204,11 +201,11 @@ TEST(WscM2, OpensOnTheEnrolleeSideOnlyWhenUntouched) {
     std::vector<uint8_t> other_m1 = x.m1_bytes;
     other_m1[other_m1.size() - 1] ^= 1;
     EXPECT_FALSE(wsc_enrollee_open_m2(*x.enrollee, other_m1, x.m2.data(), x.m2.size(), got, &why));
-    EXPECT_NE(why.find("Authenticator does not match"), std::string::npos) << why;
+    EXPECT_THAT(why, HasSubstr("Authenticator does not match"));
     // Another enrollee key: the keys differ.
     auto stranger = WscDhKey::generate();
     EXPECT_FALSE(wsc_enrollee_open_m2(*stranger, x.m1_bytes, x.m2.data(), x.m2.size(), got, &why));
-    EXPECT_NE(why.find("Authenticator does not match"), std::string::npos) << why;
+    EXPECT_THAT(why, HasSubstr("Authenticator does not match"));
     // An M2 for another M1.
     Exchange y;
     y.nonce_byte = 0x5D;
@@ -223,8 +220,8 @@ TEST(WscM2, OpensOnTheEnrolleeSideOnlyWhenUntouched) {
     const auto moved = build(attrs);
     EXPECT_FALSE(
         wsc_enrollee_open_m2(*x.enrollee, x.m1_bytes, moved.data(), moved.size(), got, &why));
-    EXPECT_NE(why.find("not the last attribute"), std::string::npos) << why;
-    EXPECT_EQ(why.find("correct horse"), std::string::npos);
+    EXPECT_THAT(why, HasSubstr("not the last attribute"));
+    EXPECT_THAT(why, Not(HasSubstr("correct horse")));
 }
 
 TEST(WscM2, TheIndependentReferenceOpensOurM2WithEveryAttributeInOrder) {

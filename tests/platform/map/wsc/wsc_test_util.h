@@ -1,12 +1,28 @@
-// An enrollee's M1, as an agent sends it, for the WSC tests.
+// An enrollee's M1, as an agent sends it, and the credentials the registrar answers it
+// with, for the WSC tests.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "common/mac.h"
 #include "map/codec/wsc.h"
+#include "map/map_config.h"
 #include "map/wsc/wsc_crypto.h"
+#include "map/wsc/wsc_messages.h"
+
+// A credential for BANDS (0: every band) of TYPE; WPA2-Personal with AES, open without KEY.
+inline map_vap_credential_t cred(const char* ssid, const char* key, uint8_t bands, uint8_t type) {
+    map_vap_credential_t c{};
+    std::snprintf(c.ssid, sizeof c.ssid, "%s", ssid);
+    std::snprintf(c.network_key, sizeof c.network_key, "%s", key);
+    c.auth_type = key[0] ? WSC_AUTH_WPA2_PERSONAL : WSC_AUTH_OPEN;
+    c.encr_type = key[0] ? WSC_ENCR_AES : WSC_ENCR_NONE;
+    c.rf_bands = bands;
+    c.bss_type = type;
+    return c;
+}
 
 // The attributes of an M1 from KEY's public value (kept in order, so that
 // tests can alter, drop or repeat any one before building it).
