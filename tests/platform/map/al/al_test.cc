@@ -142,8 +142,7 @@ TEST_F(AlTest, RelayedMulticastIsForwardedToTheOtherInterfacesOnly) {
         return ctrl.al().neighbors().size() == 2 && a.al().neighbors().size() == 1 &&
                b.al().neighbors().size() == 1 && ctrl.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION) == 2;
     }));
-    run_until(
-        &loop_, [] { return false; }, 100);
+    settle();
     size_t notes_b = b.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION);
     size_t notes_ctrl = ctrl.count(CMDU_TYPE_TOPOLOGY_NOTIFICATION);
     uint64_t relayed = ctrl.al().stats().relayed;
@@ -405,7 +404,6 @@ TEST_F(AlTest, HostileFramesAreDroppedWithRateLimitedLogLines) {
     EXPECT_EQ(ctrl.count(CMDU_TYPE_AP_CAPABILITY_REPORT), 0u);
     // A fragment flood from many sources: memory stays within the limits.
     CmduPtr big = make_topology_response(3, 16, 8);
-    auto frags = payloads_of(*big);
     for (int src = 0; src < 40; ++src) {
         big->message_id = static_cast<uint16_t>(src);
         auto f = payloads_of(*big);

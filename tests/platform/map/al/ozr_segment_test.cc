@@ -1,14 +1,12 @@
 // The built daemon on a private segment, with an agent AL in the test process:
 // the daemon sends discoveries, queries the agent it discovers, and answers
 // the agent's search and topology query. Real time (another process).
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 
 #include "al_test_util.h"
 #include "map/codec/tlv_types.h"
@@ -20,36 +18,14 @@ using ozr_test::ozr_binary;
 
 namespace {
 
-// The daemon under ROOT, stopped with SIGTERM at the end.
-class Daemon {
-  public:
-    Daemon(const std::string& root, const std::string& log) {
-        std::string bin = ozr_binary();
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("OZR_ROOT", root.c_str(), 1);
-            int null = open("/dev/null", O_WRONLY);
-            int err = open((root + "/ozr.stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(null, 1);
-            dup2(err, 2);
-            std::string arg = "--log-path=" + log;
-            execl(bin.c_str(), bin.c_str(), arg.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-    }
+// The daemon of this build, stopped with SIGTERM at the end.
+struct Daemon {
+    pid_t pid;
     ~Daemon() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
     }
-    bool alive() const {
-        int st = 0;
-        return pid_ > 0 && waitpid(pid_, &st, WNOHANG) == 0;
-    }
-
-  private:
-    pid_t pid_ = -1;
+    bool alive() const { return waitpid(pid, nullptr, WNOHANG) == 0; }
 };
 
 TEST(OzrOnASegment, DiscoversQueriesAndAnswersAnAgentInAnotherProcess) {
@@ -58,12 +34,10 @@ TEST(OzrOnASegment, DiscoversQueriesAndAnswersAnAgentInAnotherProcess) {
     ozr_test::TempRoot root;
     const std::string seg = private_segment(24001);
     ASSERT_EQ(std::system(("mkdir -p '" + root.path("/configs/easymesh") + "'").c_str()), 0);
-    {
-        std::ofstream f(root.path("/configs/easymesh/map_stack.json"));
-        f << R"({"segment": ")" << seg
-          << R"(", "interfaces": [{"name": "eth0", "mac": "02:00:00:00:31:01"}],
-                 "al_mac": "02:00:00:00:31:00"})";
-    }
+    ozr_test::write_text(root.path("/configs/easymesh/map_stack.json"),
+                         R"({"segment": ")" + seg +
+                             R"(", "interfaces": [{"name": "eth0", "mac": "02:00:00:00:31:01"}],
+                                "al_mac": "02:00:00:00:31:00"})");
     const MAC kDaemon = test_mac(0x31, 0), kAgent = test_mac(0x32, 0);
 
     uv_loop_t loop;
@@ -72,7 +46,8 @@ TEST(OzrOnASegment, DiscoversQueriesAndAnswersAnAgentInAnotherProcess) {
         Node agent(&loop, kAgent, {{"ag0", test_mac(0x32, 1), seg}}, false);
         // Discoveries every second, so the daemon hears one soon after it starts.
         ASSERT_EQ(agent.al().set_discovery_interval(1), 0);
-        Daemon d(root.dir(), root.path("/ozr.log"));
+        Daemon d{ozr_test::spawn(ozr_binary(), {"--log-path=" + root.path("/ozr.log")},
+                                 root.path("/ozr.stderr"))};
 
         ASSERT_TRUE(run_until(
             &loop,

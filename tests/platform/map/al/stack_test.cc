@@ -2,8 +2,6 @@
 // locally through the callback table, and the stack outliving a loop the daemon closed.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "al_test_util.h"
 #include "common/clock.h"
 #include "map/al/stack.h"
@@ -94,12 +92,10 @@ TEST_F(StackTest, InitFollowsMapStackJsonAndRefusesAMalformedOne) {
     std::string dir = root.path("/configs/easymesh");
     ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
     std::string seg = private_segment(22003);
-    {
-        std::ofstream f(dir + "/map_stack.json");
-        f << R"({"segment": ")" << seg
-          << R"(", "interfaces": [{"name": "lan0", "mac": "02:00:00:00:07:01"}],
-                 "al_mac": "02:00:00:00:07:00", "agent_al_mac": "02:00:00:00:08:00"})";
-    }
+    ozr_test::write_text(dir + "/map_stack.json",
+                         R"({"segment": ")" + seg +
+                             R"(", "interfaces": [{"name": "lan0", "mac": "02:00:00:00:07:01"}],
+                                "al_mac": "02:00:00:00:07:00", "agent_al_mac": "02:00:00:00:08:00"})");
     ASSERT_EQ(map_readfixedParam(), 0);
     char arg0[] = "ozr";
     char* argv[] = {arg0, nullptr};
@@ -114,10 +110,8 @@ TEST_F(StackTest, InitFollowsMapStackJsonAndRefusesAMalformedOne) {
     EXPECT_TRUE(drain_and_close(loop));
     free(loop);
 
-    {
-        std::ofstream f(dir + "/map_stack.json");
-        f << R"({"transport": "segment", "interfaces": [{"name": "lan0"}]})";
-    }
+    ozr_test::write_text(dir + "/map_stack.json",
+                         R"({"transport": "segment", "interfaces": [{"name": "lan0"}]})");
     EXPECT_EQ(map_readfixedParam(), -1);
     EXPECT_EQ(map_controller_init(1, argv), nullptr);
     EXPECT_EQ(map_send_topology_query(test_mac(7, 0)), MAP_SEND_NOT_READY);

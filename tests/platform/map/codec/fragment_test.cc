@@ -1,5 +1,6 @@
 // Fragmentation at TLV boundaries and reassembly: order, duplicates, time-out
 // on the manual clock, and the bound on memory held for incomplete messages.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include "map/codec/codec.h"
 #include "map/map_log.h"
 #include "samples.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -176,7 +179,7 @@ TEST_F(Fragments, IncompleteMessagesTimeOut) {
     EXPECT_EQ(r.pending_messages(), 0u);
     EXPECT_EQ(r.pending_bytes(), 0u);
     ASSERT_EQ(g_lines.size(), 1u);
-    EXPECT_NE(g_lines[0].find("timed out"), std::string::npos);
+    EXPECT_THAT(g_lines[0], HasSubstr("timed out"));
     // The late rest no longer completes anything.
     for (size_t i = 1; i < frags.size(); ++i) {
         EXPECT_FALSE(r.feed(src, frags[i].data(), frags[i].size()));

@@ -21,18 +21,11 @@ std::string attr(const std::string& tag, const char* key) {
     for (size_t i = 0; i < v.size(); ++i) {
         if (v[i] == '&') {
             size_t semi = v.find(';', i);
-            std::string ent = v.substr(i + 1, semi - i - 1);
-            if (ent == "amp")
-                out += '&';
-            else if (ent == "lt")
-                out += '<';
-            else if (ent == "gt")
-                out += '>';
-            else if (ent == "quot")
-                out += '"';
-            else if (ent == "apos")
-                out += '\'';
-            else if (!ent.empty() && ent[0] == '#')
+            const std::string ent = v.substr(i + 1, semi - i - 1);
+            const std::string named[] = {"amp", "lt", "gt", "quot", "apos"};
+            for (size_t k = 0; k < 5; ++k)
+                out += ent == named[k] ? std::string(1, "&<>\"'"[k]) : "";
+            if (!ent.empty() && ent[0] == '#')
                 out += static_cast<char>(std::strtol(ent.c_str() + (ent[1] == 'x' ? 2 : 1), nullptr,
                                                      ent[1] == 'x' ? 16 : 10));
             i = semi;

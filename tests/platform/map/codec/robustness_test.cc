@@ -1,5 +1,6 @@
 // Malformed input: truncated, oversized and garbage frames are rejected whole,
 // with one log line, without reading out of bounds (ASan) or leaking.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -10,6 +11,8 @@
 #include "map/codec/codec.h"
 #include "map/map_log.h"
 #include "samples.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -97,7 +100,7 @@ TEST_F(CodecRobustness, HostileFramesAreRejectedWithOneLine) {
         const std::vector<uint8_t> bytes = from_hex(r.bytes);
         EXPECT_FALSE(decode_1905_CMDU(bytes.data(), bytes.size())) << r.what;
         ASSERT_EQ(g_lines.size(), 1u) << r.what;
-        EXPECT_NE(g_lines[0].find(r.line), std::string::npos) << r.what << ": " << g_lines[0];
+        EXPECT_THAT(g_lines[0], HasSubstr(r.line)) << r.what << ": " << g_lines[0];
     }
     // Ethernet padding after End of Message is ignored.
     std::vector<uint8_t> padded = from_hex("00 00 0002 0001 00 80 00 0000");

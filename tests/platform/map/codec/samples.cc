@@ -372,48 +372,25 @@ CmduPtr make_topology_response(int radios, int bss_per_radio, int clients_per_bs
 
 CmduPtr make_ap_metrics_response(int clients) {
     CmduBuilder b(CMDU_TYPE_AP_METRICS_RESPONSE, 0x4002);
-    for (int s = 0; s < 4; ++s) {
+    for (unsigned s = 0; s < 4; ++s) {
         auto& m = b.add<ap_metrics_tlv>();
         m.bssid = BSSID(sample_mac(0xB1, static_cast<uint8_t>(s + 1)));
         m.channel_utilization = static_cast<uint8_t>(40 + 20 * s);
         m.num_associated_stas = static_cast<uint16_t>(clients / 4);
-        m.esp_be_present = 1;
-        m.esp_be[0] = 0x8D;
-        m.esp_be[1] = 0xC8;
-        m.esp_be[2] = 0x05;
-        if (s == 1) {
-            m.esp_vi_present = 1;
-            m.esp_vi[0] = 0x8E;
-            m.esp_vi[1] = 0x64;
-            m.esp_vi[2] = 0x02;
-        }
-        auto& x = b.add<ap_extended_metrics_tlv>();
-        x.bssid = m.bssid;
-        x.unicast_bytes_sent = 1000000u * (s + 1);
-        x.unicast_bytes_received = 700000u * (s + 1);
-        x.multicast_bytes_sent = 5000;
-        x.multicast_bytes_received = 300;
-        x.broadcast_bytes_sent = 12000;
-        x.broadcast_bytes_received = 800;
+        std::memcpy(m.esp_be, "\x8D\xC8\x05", 3);  // BE on every BSS, VI on the second
+        m.esp_vi_present = s == 1;
+        if (s == 1)
+            std::memcpy(m.esp_vi, "\x8E\x64\x02", 3);
+        b.add(ap_extended_metrics_tlv{TLV_TYPE_AP_EXTENDED_METRICS, m.bssid, 1000000u * (s + 1),
+                                      700000u * (s + 1), 5000, 300, 12000, 800});
     }
-    auto& rm = b.add<radio_metrics_tlv>();
-    rm.radio_id = kRadio1;
-    rm.noise = 160;
-    rm.transmit = 40;
-    rm.receive_self = 30;
-    rm.receive_other = 12;
-    for (int c = 0; c < clients; ++c) {
+    b.add(radio_metrics_tlv{TLV_TYPE_RADIO_METRICS, kRadio1, 160, 40, 30, 12});
+    for (unsigned c = 0; c < static_cast<unsigned>(clients); ++c) {
         MAC sta(0x0A, 0x01, static_cast<uint8_t>(c / 4), 0x00, 0x00, static_cast<uint8_t>(c));
         BSSID bssid(sample_mac(0xB1, static_cast<uint8_t>(c % 4 + 1)));
-        auto& ts = b.add<associated_sta_traffic_stats_tlv>();
-        ts.sta_mac = sta;
-        ts.bytes_sent = 100000u + c;
-        ts.bytes_received = 50000u + c;
-        ts.packets_sent = 1000u + c;
-        ts.packets_received = 800u + c;
-        ts.tx_packet_errors = 3;
-        ts.rx_packet_errors = 1;
-        ts.retransmission_count = 17;
+        b.add(associated_sta_traffic_stats_tlv{TLV_TYPE_ASSOCIATED_STA_TRAFFIC_STATS, sta,
+                                               100000u + c, 50000u + c, 1000u + c, 800u + c, 3, 1,
+                                               17});
         auto& lm = b.add<associated_sta_link_metrics_tlv>();
         lm.sta_mac = sta;
         lm.bssids.push_back(

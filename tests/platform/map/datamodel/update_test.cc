@@ -19,9 +19,7 @@
 
 namespace {
 
-MAC mac(uint8_t a, uint8_t b) {
-    return MAC(0x02, 0, 0, 0, a, b);
-}
+const auto mac = sample_mac;
 void quiet(int, const char*, const std::string&) {}
 
 // The M1 of the autoconfig_wsc_m1 sample (Vexal, Mesh Extender, MX-200, SN0123456789,

@@ -1,31 +1,20 @@
 // Capture files: the bytes of the pcap format, and a transport's capture bounded in size
 // that tshark still reads.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "map/transport/pcap_writer.h"
 #include "map/transport/segment_transport.h"
+#include "support/temp_root.h"
 #include "transport_test_util.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The capture is little-endian on every CPU.
-uint32_t u32(const std::string& b, size_t at) {
-    const auto* p = reinterpret_cast<const uint8_t*>(b.data() + at);
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+using ozr_test::read_text;
 
 // The frames stored in a pcap file, checked record by record.
 std::vector<std::string> records(const std::string& file) {
@@ -36,13 +25,8 @@ std::vector<std::string> records(const std::string& file) {
 
 class CaptureTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char dir[] = "/tmp/ozr_capture_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-    }
-    void TearDown() override { run_command("rm -rf '" + dir_ + "'"); }
-    std::string dir_;
+    ozr_test::TempRoot root_;
+    const std::string dir_ = root_.dir();
 };
 
 TEST_F(CaptureTest, WritesPcapHeaderOnceAndOneRecordPerFrame) {
@@ -56,14 +40,14 @@ TEST_F(CaptureTest, WritesPcapHeaderOnceAndOneRecordPerFrame) {
     w.write(f2.data(), f2.size());
     EXPECT_EQ(w.frames(), 2u);
     w.close();
-    std::string file = read_all(path);
+    std::string file = read_text(path);
     ASSERT_GE(file.size(), kPcapFileHeaderLen);
-    EXPECT_EQ(u32(file, 0), 0xA1B2C3D4u);
+    EXPECT_EQ(le32(file, 0), 0xA1B2C3D4u);
     EXPECT_EQ(file.substr(0, 4), std::string("\xd4\xc3\xb2\xa1", 4));
     EXPECT_EQ(file[4], 2);  // version 2.4
     EXPECT_EQ(file[6], 4);
-    EXPECT_EQ(u32(file, 16), 65535u);  // snap length
-    EXPECT_EQ(u32(file, 20), kPcapLinkTypeEthernet);
+    EXPECT_EQ(le32(file, 16), 65535u);  // snap length
+    EXPECT_EQ(le32(file, 20), kPcapLinkTypeEthernet);
     auto recs = records(file);
     ASSERT_EQ(recs.size(), 2u);
     EXPECT_EQ(recs[0], std::string(f1.begin(), f1.end()));
@@ -73,11 +57,11 @@ TEST_F(CaptureTest, WritesPcapHeaderOnceAndOneRecordPerFrame) {
     // Opening again starts a new file.
     ASSERT_TRUE(w.open(path, 1 << 20));
     w.close();
-    EXPECT_EQ(read_all(path).size(), kPcapFileHeaderLen);
+    EXPECT_EQ(read_text(path).size(), kPcapFileHeaderLen);
 
     std::string error;
     EXPECT_FALSE(w.open(dir_ + "/no/such/dir/x.pcap", 1 << 20, &error));
-    EXPECT_NE(error.find("no/such/dir"), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr("no/such/dir"));
     EXPECT_FALSE(w.open(path, 10, &error));
 }
 
@@ -102,7 +86,7 @@ TEST_F(CaptureTest, BoundedTransportCaptureStaysReadable) {
     EXPECT_EQ(LogCapture::count("stopped: maximum size reached"), 1u);
     a.close();
     EXPECT_TRUE(drain_and_close(&loop));
-    const std::string file = read_all(path);
+    const std::string file = read_text(path);
     EXPECT_EQ(file.size(), options.pcap_max_bytes);
     EXPECT_EQ(records(file).size(), 4u);
 

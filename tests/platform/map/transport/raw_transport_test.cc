@@ -1,6 +1,7 @@
 // The raw transport on a real link: two network namespaces joined by a veth pair, one raw
 // transport in each, frames both ways. Needs root and permission to create namespaces.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <unistd.h>
@@ -9,6 +10,8 @@
 
 #include "map/transport/raw_transport.h"
 #include "transport_test_util.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -107,26 +110,19 @@ TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
     a.transport.reset(new RawTransport({{net.veth_a, MAC(), "", 0}}, a_options));
     b.transport.reset(new RawTransport({{net.veth_b, MAC(), "", 0}}, {}));
     std::string error;
-    {
-        InNetns in(net.ns_a);
+    auto open = [&](Side& side, const std::string& ns) {
+        InNetns in(ns);
         ASSERT_TRUE(in.ok());
         ASSERT_EQ(
-            a.transport->open(
-                &loop, [&](size_t, const uint8_t* f, size_t n) { a.got.emplace_back(f, f + n); },
+            side.transport->open(
+                &loop,
+                [&side](size_t, const uint8_t* f, size_t n) { side.got.emplace_back(f, f + n); },
                 &error),
             0)
             << error;
-    }
-    {
-        InNetns in(net.ns_b);
-        ASSERT_TRUE(in.ok());
-        ASSERT_EQ(
-            b.transport->open(
-                &loop, [&](size_t, const uint8_t* f, size_t n) { b.got.emplace_back(f, f + n); },
-                &error),
-            0)
-            << error;
-    }
+    };
+    open(a, net.ns_a);
+    open(b, net.ns_b);
     // The interface MACs came from the system.
     EXPECT_EQ(a.transport->interfaces()[0].mac, kA);
     EXPECT_EQ(b.transport->interfaces()[0].mac, kB);
@@ -173,7 +169,7 @@ TEST(RawTransport, OpenFailsClearlyWithoutTheInterface) {
     RawTransport t({{"ozrnosuch1", MAC(), "", 0}}, {});
     std::string error;
     EXPECT_EQ(t.open(&loop, nullptr, &error), kTransportErrConfig);
-    EXPECT_NE(error.find("ozrnosuch1"), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr("ozrnosuch1"));
     EXPECT_FALSE(t.is_open());
     EXPECT_TRUE(drain_and_close(&loop));
 }

@@ -1,6 +1,7 @@
 // The segment transport between endpoints of one process on one loop: addressing, own-frame
 // suppression, size bounds, floods, and closing from inside the receive callback (between
 // processes: OzrOnASegment and the end-to-end tests).
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,6 +9,8 @@
 #include "common/clock.h"
 #include "map/transport/segment_transport.h"
 #include "transport_test_util.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -249,10 +252,10 @@ TEST_F(SegmentTest, OpenRefusesUnusableInterfaces) {
     std::string error;
     SegmentTransport no_mac({{"x0", MAC(), private_segment(21008), 0}}, options);
     EXPECT_EQ(no_mac.open(loop, nullptr, &error), kTransportErrConfig);
-    EXPECT_NE(error.find("x0"), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr("x0"));
     SegmentTransport bad_segment({{"x1", kA0, "10.0.0.1:5000", 0}}, options);
     EXPECT_EQ(bad_segment.open(loop, nullptr, &error), kTransportErrConfig);
-    EXPECT_NE(error.find("10.0.0.1:5000"), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr("10.0.0.1:5000"));
     SegmentTransport none({}, options);
     EXPECT_EQ(none.open(loop, nullptr, &error), kTransportErrConfig);
     // A later good interface does not leave the first one's socket behind.

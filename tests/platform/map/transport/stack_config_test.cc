@@ -1,35 +1,29 @@
 // Loading map_stack.json: a full file, omitted keys, and every malformed case refused
 // with a text naming its key.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "common/paths.h"
 #include "map/stack_config.h"
+#include "support/temp_root.h"
 #include "transport_test_util.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
 class StackConfigTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char dir[] = "/tmp/ozr_stack_config_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        setenv("OZR_ROOT", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("OZR_ROOT");
-        run_command("rm -rf '" + root_ + "'");
-    }
     void write_config(const std::string& text) {
         std::string path = ozr_path(kMapStackConfigPath);
         ASSERT_TRUE(ozr_make_dirs(path.substr(0, path.rfind('/'))));
         ASSERT_TRUE(ozr_write_file_atomic(path, text));
     }
-    std::string root_;
+    ozr_test::TempRoot root_;
 };
 
 TEST_F(StackConfigTest, FullFileIsTakenAsWritten) {
@@ -141,9 +135,9 @@ TEST_F(StackConfigTest, MalformedFilesAreRefusedNamingTheKey) {
         MapStackConfig config;
         std::string error;
         EXPECT_EQ(map_stack_config_load(config, &error), -1) << c.json;
-        EXPECT_NE(error.find(c.key), std::string::npos) << c.json << " -> " << error;
+        EXPECT_THAT(error, HasSubstr(c.key)) << c.json << " -> " << error;
         ASSERT_EQ(LogCapture::lines().size(), 1u) << c.json;
-        EXPECT_NE(LogCapture::lines()[0].find(error), std::string::npos);
+        EXPECT_THAT(LogCapture::lines()[0], HasSubstr(error));
     }
 }
 
@@ -210,8 +204,8 @@ TEST_F(StackConfigTest, CredentialsAreReadWithoutEverQuotingAKey) {
     };
     for (const auto& c : bad) {
         EXPECT_EQ(map_stack_config_parse(c.json, config, &error), -1) << c.json;
-        EXPECT_NE(error.find(c.key), std::string::npos) << c.json << " -> " << error;
-        EXPECT_EQ(error.find(secret), std::string::npos) << error;
+        EXPECT_THAT(error, HasSubstr(c.key)) << c.json << " -> " << error;
+        EXPECT_THAT(error, Not(HasSubstr(secret)));
     }
 }
 
@@ -221,11 +215,11 @@ TEST_F(StackConfigTest, UnreadableFilesAreRefused) {
     for (const std::string text : {"", "{\"transport\": ", "not json", "{} {}"}) {
         write_config(text);
         EXPECT_EQ(map_stack_config_load(config, &error), -1) << text;
-        EXPECT_NE(error.find("not valid JSON"), std::string::npos) << error;
+        EXPECT_THAT(error, HasSubstr("not valid JSON"));
     }
     write_config("{\"_pad\": \"" + std::string(kMapStackConfigMaxBytes, 'x') + "\"}");
     EXPECT_EQ(map_stack_config_load(config, &error), -1);
-    EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr("cannot read"));
     // A folder in the file's place.
     std::string path = ozr_path(kMapStackConfigPath);
     ASSERT_EQ(unlink(path.c_str()), 0);

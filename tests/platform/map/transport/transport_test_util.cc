@@ -27,13 +27,8 @@ std::vector<uint8_t> make_frame(const MAC& dst, const MAC& src, uint16_t etherty
 
 std::vector<uint8_t> make_tagged_frame(const MAC& dst, const MAC& src, uint16_t ethertype,
                                        size_t payload_len, uint8_t marker) {
-    std::vector<uint8_t> f = make_frame(dst, src, 0x8100, 0);
-    f.push_back(0x00);
-    f.push_back(0x05);
-    f.push_back(static_cast<uint8_t>(ethertype >> 8));
-    f.push_back(static_cast<uint8_t>(ethertype));
-    for (size_t i = 0; i < payload_len; ++i)
-        f.push_back(static_cast<uint8_t>(marker + i));
+    std::vector<uint8_t> f = make_frame(dst, src, ethertype, payload_len, marker);
+    f.insert(f.begin() + 12, {0x81, 0x00, 0x00, 0x05});
     return f;
 }
 
@@ -71,12 +66,14 @@ std::string private_segment(uint16_t port) {
            "." + std::to_string(pid & 0xFF) + ":" + std::to_string(port);
 }
 
+uint32_t le32(const std::string& bytes, size_t at) {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + at);
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
 bool pcap_frames(const std::string& file, std::vector<std::string>& out) {
-    auto u32 = [&](size_t at) {
-        const auto* p = reinterpret_cast<const uint8_t*>(file.data() + at);
-        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-    };
+    auto u32 = [&](size_t at) { return le32(file, at); };
     out.clear();
     size_t at = kPcapFileHeaderLen;
     while (at + kPcapRecordHeaderLen <= file.size()) {

@@ -30,6 +30,8 @@ bool drain_and_close(uv_loop_t* loop);
 // processes never share a segment; PORT tells the tests of one process apart.
 std::string private_segment(uint16_t port);
 
+// The little-endian 32-bit number at AT of BYTES.
+uint32_t le32(const std::string& bytes, size_t at);
 // The frames of the pcap capture FILE (its bytes; little-endian on every CPU) in OUT. False
 // when a record is cut short, its lengths differ or bytes follow the last one.
 bool pcap_frames(const std::string& file, std::vector<std::string>& out);
