@@ -1,10 +1,13 @@
 #include "log/logger.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
 
 #include "support/temp_root.h"
+
+using ::testing::HasSubstr;
 
 using ozr_test::lines_of;
 using ozr_test::read_text;
@@ -51,8 +54,8 @@ TEST(Logger, FileDestinationWritesOneFormattedLinePerEmit) {
         << lines[0];
     EXPECT_TRUE(std::regex_search(lines[1], stamp, std::regex_constants::match_continuous))
         << lines[1];
-    EXPECT_NE(lines[0].find(" notice root.graph: hello {} world"), std::string::npos);
-    EXPECT_NE(lines[1].find(" debug root.graph: second"), std::string::npos);
+    EXPECT_THAT(lines[0], HasSubstr(" notice root.graph: hello {} world"));
+    EXPECT_THAT(lines[1], HasSubstr(" debug root.graph: second"));
     teardown_logging();
     EXPECT_EQ(root_logger, nullptr);
     EXPECT_EQ(current_log_destination(), "");

@@ -4,6 +4,7 @@
 // number comes from platform.json.
 #include "nal/journal.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
@@ -16,6 +17,8 @@
 #include "common/paths.h"
 #include "nal/nal.h"
 #include "support/temp_root.h"
+
+using ::testing::HasSubstr;
 
 using ozr_test::lines_of;
 using ozr_test::read_text;
@@ -89,7 +92,7 @@ TEST(Journal, NothingWrittenWithoutTheKeyAndTheKeyIsFollowed) {
     nal_journal("nal_c");
     EXPECT_EQ(lines_of(read_text(path)).size(), 1u);
     ASSERT_EQ(lines_of(read_text(other)).size(), 1u);
-    EXPECT_NE(read_text(other).find("\"call\":\"nal_c\""), std::string::npos);
+    EXPECT_THAT(read_text(other), HasSubstr("\"call\":\"nal_c\""));
 }
 
 TEST(Journal, HugeArgumentsAreCutAndTheLineStaysValid) {
@@ -150,7 +153,7 @@ TEST(NalExtender, BadArgumentsAreRefused) {
     std::free(full);
     auto lines = lines_of(read_text(path));
     ASSERT_EQ(lines.size(), 3u);  // the two refused sync results, the full one
-    EXPECT_NE(lines[2].find("\"sn\":\"" + std::string(65, 'A') + "\""), std::string::npos);
+    EXPECT_THAT(lines[2], HasSubstr("\"sn\":\"" + std::string(65, 'A') + "\""));
 }
 
 TEST(NalExtender, VirtualSerialNumberComesFromThePlatformFile) {

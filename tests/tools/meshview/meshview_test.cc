@@ -1,10 +1,14 @@
 // The demo's tree: parents from the backhaul records, clients per BSS, and
 // documents that are not what the viewer expects.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "meshview.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -54,18 +58,15 @@ TEST(Meshview, TreeFollowsBackhaulParentsAndListsClientsPerBss) {
     EXPECT_LT(root, local);
     EXPECT_LT(local, ext);
     // The phone under the gateway's BSS; the backhaul STA is not a client.
-    EXPECT_NE(out.find("BSS 02:6f:7a:72:01:21: 02:c1:00:00:00:01"), std::string::npos) << out;
-    EXPECT_EQ(out.find("BSS 02:6f:7a:72:01:22"), std::string::npos) << out;
+    EXPECT_THAT(out, HasSubstr("BSS 02:6f:7a:72:01:21: 02:c1:00:00:00:01"));
+    EXPECT_THAT(out, Not(HasSubstr("BSS 02:6f:7a:72:01:22")));
     // The SSIDs the AP runs (its configured BSSs), with or without clients.
-    EXPECT_NE(out.find("BSS 02:6f:7a:72:03:21 \"ozr-home\": 02:c1:00:00:00:03"), std::string::npos)
-        << out;
-    EXPECT_NE(out.find("BSS 02:6f:7a:72:03:22 \"ozr-backhaul\" (backhaul):\n"), std::string::npos)
-        << out;
+    EXPECT_THAT(out, HasSubstr("BSS 02:6f:7a:72:03:21 \"ozr-home\": 02:c1:00:00:00:03"));
+    EXPECT_THAT(out, HasSubstr("BSS 02:6f:7a:72:03:22 \"ozr-backhaul\" (backhaul):\n"));
     // An admitted extender: its serial number, onboarding state and online status.
-    EXPECT_NE(out.find("B2 02:6f:7a:72:04:00 (ext-2 SN EX4, Configured, online)  [no backhaul]"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("4 devices, 2 clients"), std::string::npos) << out;
+    EXPECT_THAT(
+        out, HasSubstr("B2 02:6f:7a:72:04:00 (ext-2 SN EX4, Configured, online)  [no backhaul]"));
+    EXPECT_THAT(out, HasSubstr("4 devices, 2 clients"));
 }
 
 TEST(Meshview, UnusableDocumentsSayWhy) {
@@ -79,9 +80,9 @@ TEST(Meshview, UnusableDocumentsSayWhy) {
         R"({"nodes": [{"mac": "a", "name": "A", "kind": "device", "backhaul": {"connected": true, "remote-ale": "b"}},
                       {"mac": "b", "name": "B", "kind": "device", "backhaul": {"connected": true, "remote-ale": "a"}}]})",
         "[]", out));
-    EXPECT_NE(out.find("2 devices"), std::string::npos) << out;
-    EXPECT_NE(out.find("A a"), std::string::npos) << out;
-    EXPECT_NE(out.find("B b"), std::string::npos) << out;
+    EXPECT_THAT(out, HasSubstr("2 devices"));
+    EXPECT_THAT(out, HasSubstr("A a"));
+    EXPECT_THAT(out, HasSubstr("B b"));
 }
 
 TEST(Meshview, NoDaemonGivesStatusZero) {
@@ -99,18 +100,16 @@ TEST(Meshview, VendorAgentsShowTheirVersionAndState) {
       {"sn": "GW1", "hkt-mac": "000000000000", "agent-mac": "026f7a720100", "online": false}]})";
     std::string out;
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, hkt)) << out;
-    EXPECT_NE(out.find("B1 02:6f:7a:72:03:00 (ext-wifi SN EX2026000003, HKT 2.4.1 online)"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("B2 02:6f:7a:72:04:00 (ext-2 SN EX4, Configured, online, HKT 1.0 offline)  "
-                       "[no backhaul]"),
-              std::string::npos)
-        << out;
+    EXPECT_THAT(out,
+                HasSubstr("B1 02:6f:7a:72:03:00 (ext-wifi SN EX2026000003, HKT 2.4.1 online)"));
+    EXPECT_THAT(
+        out, HasSubstr("B2 02:6f:7a:72:04:00 (ext-2 SN EX4, Configured, online, HKT 1.0 offline)  "
+                       "[no backhaul]"));
     // A node never discovered adds nothing; a broken document is ignored.
-    EXPECT_EQ(out.find("Local_agent 02:6f:7a:72:01:00 ("), std::string::npos) << out;
+    EXPECT_THAT(out, Not(HasSubstr("Local_agent 02:6f:7a:72:01:00 (")));
     std::string plain;
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "{\"hktInfo\": 3"));
-    EXPECT_EQ(plain.find("HKT"), std::string::npos);
+    EXPECT_THAT(plain, Not(HasSubstr("HKT")));
 
     // The SSID credential sync from /debug/map-cfg; states it does not know add nothing.
     const char* cfg = R"({"map-cfg": {"ssid-sync": {"renews-sent": 1, "agents": [
@@ -118,13 +117,12 @@ TEST(Meshview, VendorAgentsShowTheirVersionAndState) {
       {"agent": "02:6f:7a:72:04:00", "state": "in sync"},
       {"agent": "02:6f:7a:72:01:00", "state": "unknown"}]}}})";
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, hkt, cfg)) << out;
-    EXPECT_NE(out.find("(ext-wifi SN EX2026000003, HKT 2.4.1 online, SSIDs differ, renew sent)"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("HKT 1.0 offline, SSIDs in sync)"), std::string::npos) << out;
-    EXPECT_EQ(out.find("Local_agent 02:6f:7a:72:01:00 ("), std::string::npos) << out;
+    EXPECT_THAT(
+        out, HasSubstr("(ext-wifi SN EX2026000003, HKT 2.4.1 online, SSIDs differ, renew sent)"));
+    EXPECT_THAT(out, HasSubstr("HKT 1.0 offline, SSIDs in sync)"));
+    EXPECT_THAT(out, Not(HasSubstr("Local_agent 02:6f:7a:72:01:00 (")));
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "{\"map-cfg\": []}"));
-    EXPECT_EQ(plain.find("SSIDs"), std::string::npos);
+    EXPECT_THAT(plain, Not(HasSubstr("SSIDs")));
 }
 
 TEST(Meshview, BackhaulSteeringShowsItsStateAndTheLatestMoves) {
@@ -144,23 +142,19 @@ TEST(Meshview, BackhaulSteeringShowsItsStateAndTheLatestMoves) {
         reqs + "]}";
     std::string out;
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, out, "", "", bh)) << out;
-    EXPECT_NE(out.find("backhaul steering on (waiting: less than 100s from last backhaul "
-                       "steering)\n"),
-              std::string::npos)
-        << out;
+    EXPECT_THAT(out, HasSubstr("backhaul steering on (waiting: less than 100s from last backhaul "
+                               "steering)\n"));
     // The five latest, by the extender's name, with what became of them.
-    EXPECT_EQ(out.find("02:6f:7a:72:02:21"), std::string::npos) << out;
-    EXPECT_NE(out.find("  B1 backhaul STA 02:6f:7a:72:03:30 -> 02:6f:7a:72:02:22 (class 115, "
-                       "channel 36): succeeded\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("-> 02:6f:7a:72:02:26 (class 115, channel 36): failed - too weak (5).\n"),
-              std::string::npos)
-        << out;
+    EXPECT_THAT(out, Not(HasSubstr("02:6f:7a:72:02:21")));
+    EXPECT_THAT(out,
+                HasSubstr("  B1 backhaul STA 02:6f:7a:72:03:30 -> 02:6f:7a:72:02:22 (class 115, "
+                          "channel 36): succeeded\n"));
+    EXPECT_THAT(
+        out, HasSubstr("-> 02:6f:7a:72:02:26 (class 115, channel 36): failed - too weak (5).\n"));
     // Without the document, or with a broken one, the tree alone.
     std::string plain;
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "", "{\"enable\""));
-    EXPECT_EQ(plain.find("backhaul steering"), std::string::npos);
+    EXPECT_THAT(plain, Not(HasSubstr("backhaul steering")));
 }
 
 TEST(Meshview, SteeringSectionShowsWatchedAndSteeredClientsOnly) {
@@ -179,21 +173,17 @@ TEST(Meshview, SteeringSectionShowsWatchedAndSteeredClientsOnly) {
         {"mac": "02:c1:00:00:00:03", "bssid": "02:6f:7a:72:01:11", "steers": 0,
          "window-open": false, "backoff-counter": 0, "ping-pong-hold": false}]})";
     const std::string out = meshview::render_steering(doc);
-    EXPECT_NE(out.find("steering: on, band on (2.4->5 above -56 dBm, 5->2.4 at or below -80 "
-                       "dBm), mesh off (ratio 50%)"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("requests 2, BTM accepted 1, refused 1"), std::string::npos) << out;
-    EXPECT_NE(out.find("02:c1:00:00:00:01 on 02:6f:7a:72:01:21 WIFI_5G -50 dBm, "
-                       "Controlled-Steering-Class1, steered 1x to 02:6f:7a:72:01:21 12 s ago "
-                       "(moved), BTM status 0"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("02:c1:00:00:00:02 (not associated), INVALID, deciding (4 samples), "
-                       "back-off 2, ping-pong hold"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(out.find("02:c1:00:00:00:03"), std::string::npos) << out;
+    EXPECT_THAT(out,
+                HasSubstr("steering: on, band on (2.4->5 above -56 dBm, 5->2.4 at or below -80 "
+                          "dBm), mesh off (ratio 50%)"));
+    EXPECT_THAT(out, HasSubstr("requests 2, BTM accepted 1, refused 1"));
+    EXPECT_THAT(out,
+                HasSubstr("02:c1:00:00:00:01 on 02:6f:7a:72:01:21 WIFI_5G -50 dBm, "
+                          "Controlled-Steering-Class1, steered 1x to 02:6f:7a:72:01:21 12 s ago "
+                          "(moved), BTM status 0"));
+    EXPECT_THAT(out, HasSubstr("02:c1:00:00:00:02 (not associated), INVALID, deciding (4 samples), "
+                               "back-off 2, ping-pong hold"));
+    EXPECT_THAT(out, Not(HasSubstr("02:c1:00:00:00:03")));
     EXPECT_EQ(meshview::render_steering("{"), "");
     EXPECT_EQ(meshview::render_steering("{\"clients\": 3}"), "");
 }
@@ -215,8 +205,8 @@ TEST(Meshview, EachRadiosChannelBandwidthAndPower) {
     ASSERT_NE(r24, std::string::npos) << out;
     ASSERT_NE(r5, std::string::npos) << out;
     EXPECT_TRUE(dev < r24 && r24 < r5 && r5 < bss) << out;
-    EXPECT_NE(out.find("radio 02:6f:7a:72:03:30 6 GHz: no channel reported"), std::string::npos);
+    EXPECT_THAT(out, HasSubstr("radio 02:6f:7a:72:03:30 6 GHz: no channel reported"));
     std::string plain;
     ASSERT_TRUE(meshview::render_tree(kGraph, kTopology, plain, "", "", "", "{\"aps\": {}"));
-    EXPECT_EQ(plain.find("radio "), std::string::npos);
+    EXPECT_THAT(plain, Not(HasSubstr("radio ")));
 }

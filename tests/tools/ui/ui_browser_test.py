@@ -1,21 +1,9 @@
 #!/usr/bin/env python3
-"""The daemon's web page in a real browser: Debian's chromium, headless, driven by
-chromedriver through python3-selenium.
-
-Two meshes run side by side, each a built ozr and meshsim on a private segment under a
-temporary OZR_ROOT: the default scenario (its laptop roams to the gateway 20 s after the
-start) and tools/meshsim/scenarios/hostile.json (markup and script in every text an agent
-names). One browser opens both in turn and checks the page's DOM:
-
-  - every agent and client of the default scenario, each under the right parent;
-  - the roam on the page within 5 s of the moment meshsim made it;
-  - a device's details with the link to its JSON; the search box;
-  - every hostile text shown as the characters it is, the title unchanged, no element or
-    event handler made from a text, no dialog;
-  - no error in the browser's console; a screenshot of each page in the build folder.
-
-Exit status 77 (ctest: skipped) with the reason when the browser, its driver, selenium or
-the built programs are missing.
+"""The daemon's web page in headless chromium (chromedriver, python3-selenium) against two
+meshes of the built ozr and meshsim: the default scenario, whose laptop roams 20 s after the
+start, and hostile.json (markup and script in every text an agent names). Exit status 77
+(ctest: skipped) with the reason when the browser, its driver, selenium or the programs are
+missing.
 
   OZR_BUILD_DIR=build/dev /usr/bin/python3 tests/tools/ui/ui_browser_test.py
 """
@@ -63,12 +51,22 @@ def until(seconds, what, fn):
         time.sleep(0.1)
 
 
+def ended(proc, seconds):
+    """PROC's exit status within SECONDS; None when it had to be killed."""
+    try:
+        return proc.wait(seconds)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        return None
+
+
 class Mesh:
     """ozr and meshsim on a private segment, with SCENARIO (and TIMELINE when given)."""
 
     count = 0
 
-    def __init__(self, scenario, timeline=None, args=(), wrapper=()):
+    def __init__(self, scenario, timeline):
         Mesh.count += 1
         self.root = tempfile.mkdtemp(prefix="ozr-ui.")
         cfg = os.path.join(self.root, "configs", "easymesh")
@@ -89,8 +87,7 @@ class Mesh:
                        "platform-journal-path": os.path.join(self.root, "journal.jsonl")}, f)
         with open(os.path.join(SCENARIOS, scenario)) as f:
             self.scenario = json.load(f)
-        if timeline is not None:
-            self.scenario["timeline"] = timeline
+        self.scenario["timeline"] = timeline
         self.scenario["discovery_interval_s"] = 5
         path = os.path.join(self.root, "scenario.json")
         with open(path, "w") as f:
@@ -98,22 +95,13 @@ class Mesh:
         env = dict(os.environ, OZR_ROOT=self.root,
                    DBUS_SYSTEM_BUS_ADDRESS="unix:path=%s/no-system-bus" % self.root)
         self.sim_log = os.path.join(self.root, "meshsim.log")
-        self.files = []
-        self.daemon = subprocess.Popen(
-            list(wrapper) + [os.path.join(BUILD, "src", "main", "ozr"),
-                             "--log-path=" + os.path.join(self.root, "ozr.log")] + list(args),
-            env=env, stdout=self.output("ozr.out"), stderr=subprocess.STDOUT)
-        self.sim = subprocess.Popen(
-            [os.path.join(BUILD, "tools", "meshsim", "meshsim"), "--scenario", path, "--segment", segment],
-            env=env, stdout=self.output("meshsim.log"), stderr=subprocess.STDOUT)
-        for f in self.files:
-            f.close()
-
-    def output(self, name):
-        """A log file of the root, for a child's output (closed here once the child has it)."""
-        f = open(os.path.join(self.root, name), "w")
-        self.files.append(f)
-        return f
+        with open(os.path.join(self.root, "ozr.out"), "w") as out, open(self.sim_log, "w") as sim_out:
+            self.daemon = subprocess.Popen(
+                [os.path.join(BUILD, "src", "main", "ozr"), "--log-path=" + os.path.join(self.root, "ozr.log")],
+                env=env, stdout=out, stderr=subprocess.STDOUT)
+            self.sim = subprocess.Popen(
+                [os.path.join(BUILD, "tools", "meshsim", "meshsim"), "--scenario", path, "--segment", segment],
+                env=env, stdout=sim_out, stderr=subprocess.STDOUT)
 
     def url(self, path):
         return "http://127.0.0.1:%d%s" % (self.port, path)
@@ -150,18 +138,9 @@ class Mesh:
     def stop(self):
         """Asks the daemon to quit; its exit status (None when it had to be killed)."""
         self.get("/quit")
-        status = None
-        try:
-            status = self.daemon.wait(60)
-        except subprocess.TimeoutExpired:
-            self.daemon.kill()
-            self.daemon.wait()
+        status = ended(self.daemon, 60)
         self.sim.terminate()
-        try:
-            self.sim.wait(10)
-        except subprocess.TimeoutExpired:
-            self.sim.kill()
-            self.sim.wait()
+        ended(self.sim, 10)
         return status
 
     def logs(self):
