@@ -1,13 +1,10 @@
 #include "log/logger.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
 
 #include "support/temp_root.h"
-
-using ::testing::HasSubstr;
 
 using ozr_test::lines_of;
 using ozr_test::read_text;
@@ -47,15 +44,12 @@ TEST(Logger, FileDestinationWritesOneFormattedLinePerEmit) {
     auto lines = lines_of(read_text(file));
     ASSERT_EQ(lines.size(), 2u);
     // "YYYY-MM-DD HH:MM:SS.mmm level path: text"
-    EXPECT_EQ(lines[0].size(),
-              std::string("2026-01-01 00:00:00.000 notice root.graph: hello {} world").size());
-    const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
-    EXPECT_TRUE(std::regex_search(lines[0], stamp, std::regex_constants::match_continuous))
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+    EXPECT_TRUE(
+        std::regex_match(lines[0], std::regex(stamp + R"(notice root\.graph: hello \{\} world)")))
         << lines[0];
-    EXPECT_TRUE(std::regex_search(lines[1], stamp, std::regex_constants::match_continuous))
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(stamp + R"(debug root\.graph: second)")))
         << lines[1];
-    EXPECT_THAT(lines[0], HasSubstr(" notice root.graph: hello {} world"));
-    EXPECT_THAT(lines[1], HasSubstr(" debug root.graph: second"));
     teardown_logging();
     EXPECT_EQ(root_logger, nullptr);
     EXPECT_EQ(current_log_destination(), "");

@@ -10,28 +10,18 @@
 #include "common/clock.h"
 #include "map/codec/codec.h"
 #include "map/map_log.h"
+#include "platform/map/transport/transport_test_util.h"
 #include "samples.h"
 
 using ::testing::HasSubstr;
 
 namespace {
 
-std::vector<std::string> g_lines;
-void capture(int, const char*, const std::string& text) {
-    g_lines.push_back(text);
-}
-
 class Fragments : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ozr_clock::set_manual(1000000);
-        g_lines.clear();
-        map_log_set_sink(&capture);
-    }
-    void TearDown() override {
-        map_log_set_sink(nullptr);
-        ozr_clock::use_real();
-    }
+    void SetUp() override { ozr_clock::set_manual(1000000); }
+    void TearDown() override { ozr_clock::use_real(); }
+    LogCapture log_;
     static std::vector<std::vector<uint8_t>> big(uint16_t mid = 0x4001) {
         CmduPtr c = make_topology_response(3, 4, 20);
         c->message_id = mid;
@@ -119,19 +109,13 @@ TEST_F(Fragments, FragmentsCutInsideZeroBytesAreNotMistakenForEndOfMessage) {
 
 TEST_F(Fragments, ReassemblesInAnyOrderAndIgnoresRepeats) {
     auto frags = big();
-    CmduPtr whole = make_topology_response(3, 4, 20);
-    std::vector<size_t> order(frags.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::reverse(order.begin(), order.end());
-
     CmduReassembler r;
     const MAC src = sample_mac(0xA0, 1);
     CmduPtr out;
-    for (size_t k = 0; k < order.size(); ++k) {
-        auto& f = frags[order[k]];
+    for (size_t k = frags.size(); k-- > 0;) {  // last fragment first
+        auto& f = frags[k];
         out = r.feed(src, f.data(), f.size());
-        if (k + 1 < order.size()) {
+        if (k > 0) {
             EXPECT_FALSE(out);
             EXPECT_FALSE(r.feed(src, f.data(), f.size())) << "repeat";
         }
@@ -139,7 +123,7 @@ TEST_F(Fragments, ReassemblesInAnyOrderAndIgnoresRepeats) {
     ASSERT_TRUE(out);
     EXPECT_EQ(out->message_type, CMDU_TYPE_TOPOLOGY_RESPONSE);
     EXPECT_EQ(out->src_al_mac, src);
-    EXPECT_EQ(dump(*out), dump(*whole));
+    EXPECT_EQ(dump(*out), dump(*make_topology_response(3, 4, 20)));
     EXPECT_EQ(r.pending_messages(), 0u);
     EXPECT_EQ(r.pending_bytes(), 0u);
 }
@@ -178,8 +162,8 @@ TEST_F(Fragments, IncompleteMessagesTimeOut) {
     r.expire();
     EXPECT_EQ(r.pending_messages(), 0u);
     EXPECT_EQ(r.pending_bytes(), 0u);
-    ASSERT_EQ(g_lines.size(), 1u);
-    EXPECT_THAT(g_lines[0], HasSubstr("timed out"));
+    ASSERT_EQ(LogCapture::lines().size(), 1u);
+    EXPECT_THAT(LogCapture::lines()[0], HasSubstr("timed out"));
     // The late rest no longer completes anything.
     for (size_t i = 1; i < frags.size(); ++i) {
         EXPECT_FALSE(r.feed(src, frags[i].data(), frags[i].size()));

@@ -10,25 +10,17 @@
 #include "hex.h"
 #include "map/codec/codec.h"
 #include "map/map_log.h"
+#include "platform/map/transport/transport_test_util.h"
 #include "samples.h"
 
 using ::testing::HasSubstr;
 
 namespace {
 
-std::vector<std::string> g_lines;
-void capture(int, const char*, const std::string& text) {
-    g_lines.push_back(text);
-}
-
 class CodecRobustness : public ::testing::Test {
   protected:
-    void SetUp() override {
-        g_lines.clear();
-        map_log_set_sink(&capture);
-        set_map_ieee1905_module_log_level(7);
-    }
-    void TearDown() override { map_log_set_sink(nullptr); }
+    void SetUp() override { set_map_ieee1905_module_log_level(7); }
+    LogCapture log_;
 
     static std::vector<uint8_t> encode_one(const CMDU& c) {
         std::vector<std::vector<uint8_t>> f;
@@ -42,12 +34,12 @@ TEST_F(CodecRobustness, EveryTruncationOfEverySampleIsRejectedWithOneLine) {
     for (auto& s : make_sample_cmdus()) {
         auto bytes = encode_one(*s.cmdu);
         for (size_t n = 0; n < bytes.size(); ++n) {
-            g_lines.clear();
+            LogCapture::lines().clear();
             // A heap copy of exactly n bytes, so ASan sees any read past it.
             std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + n);
             CmduPtr c = decode_1905_CMDU(cut.data(), cut.size());
             EXPECT_FALSE(c) << s.name << " cut at " << n;
-            EXPECT_EQ(g_lines.size(), 1u) << s.name << " cut at " << n;
+            EXPECT_EQ(LogCapture::lines().size(), 1u) << s.name << " cut at " << n;
         }
     }
 }
@@ -65,7 +57,7 @@ TEST_F(CodecRobustness, ATlvLengthOffByOneRejectsTheWholeCmdu) {
                 size_t n = len + delta;
                 bad[at + 1] = uint8_t(n >> 8);
                 bad[at + 2] = uint8_t(n);
-                g_lines.clear();
+                LogCapture::lines().clear();
                 CmduPtr c = decode_1905_CMDU(bad.data(), bad.size());
                 if (c) {
                     // Only possible when the TLV ends in open-ended bytes and
@@ -74,7 +66,7 @@ TEST_F(CodecRobustness, ATlvLengthOffByOneRejectsTheWholeCmdu) {
                     std::vector<std::vector<uint8_t>> f;
                     EXPECT_TRUE(encode_1905_CMDU(*c, f)) << s.name;
                 } else {
-                    EXPECT_EQ(g_lines.size(), 1u) << s.name;
+                    EXPECT_EQ(LogCapture::lines().size(), 1u) << s.name;
                 }
             }
             at += 3 + len;
@@ -96,11 +88,11 @@ TEST_F(CodecRobustness, HostileFramesAreRejectedWithOneLine) {
         {"an End of Message with a value", "00 00 0002 0001 00 80 00 0001 00", ""},
     };
     for (const auto& r : rows) {
-        g_lines.clear();
+        LogCapture::lines().clear();
         const std::vector<uint8_t> bytes = from_hex(r.bytes);
         EXPECT_FALSE(decode_1905_CMDU(bytes.data(), bytes.size())) << r.what;
-        ASSERT_EQ(g_lines.size(), 1u) << r.what;
-        EXPECT_THAT(g_lines[0], HasSubstr(r.line)) << r.what << ": " << g_lines[0];
+        ASSERT_EQ(LogCapture::lines().size(), 1u) << r.what;
+        EXPECT_THAT(LogCapture::lines()[0], HasSubstr(r.line)) << r.what;
     }
     // Ethernet padding after End of Message is ignored.
     std::vector<uint8_t> padded = from_hex("00 00 0002 0001 00 80 00 0000");

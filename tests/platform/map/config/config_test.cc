@@ -6,6 +6,7 @@
 
 #include "map/datamodel/datamodel.h"
 #include "map/map_config.h"
+#include "platform/map/wsc/wsc_test_util.h"
 
 // The stack's configuration tables as the daemon hands them over (the 802.1Q default and the
 // metric policy words are followed by the Dispatch and Policy tests).
@@ -50,24 +51,14 @@ TEST_F(MapConfig, TrafficSeparationRejectsMalformedEntriesWhole) {
     EXPECT_EQ(traffic_separation_used_entries(), 2u);
 }
 
-map_vap_credential_t credential(const char* ssid, const char* key, uint8_t type) {
-    map_vap_credential_t c{};
-    std::strncpy(c.ssid, ssid, kCredentialSsidMax);
-    std::strncpy(c.network_key, key, kCredentialKeyMax);
-    c.auth_type = 0x0020;  // WPA2-Personal
-    c.encr_type = 0x0008;  // AES
-    c.bss_type = type;
-    return c;
-}
-
 TEST_F(MapConfig, CredentialsValidatedWholeAndHandedBackForM2) {
     EXPECT_EQ(map_get_m2_config(), nullptr);
     EXPECT_EQ(set_credential_config(nullptr), -1);
 
     map_credential_config_t cfg{};
     cfg.count = 2;
-    cfg.creds[0] = credential("home", "secret-pass", MAP_CRED_FRONTHAUL);
-    cfg.creds[1] = credential("mesh-bh", "0123456789abcdef", MAP_CRED_BACKHAUL);
+    cfg.creds[0] = cred("home", "secret-pass", 0, MAP_CRED_FRONTHAUL);
+    cfg.creds[1] = cred("mesh-bh", "0123456789abcdef", 0, MAP_CRED_BACKHAUL);
     cfg.creds[1].hidden = 1;
     ASSERT_EQ(set_credential_config(&cfg), 0);
     std::strcpy(cfg.creds[0].ssid, "changed");  // the stack keeps a copy
@@ -92,16 +83,16 @@ TEST_F(MapConfig, CredentialsValidatedWholeAndHandedBackForM2) {
     bad.push_back({"too many", b});
     b = {};
     b.count = 1;
-    b.creds[0] = credential("", "secret-pass", MAP_CRED_FRONTHAUL);
+    b.creds[0] = cred("", "secret-pass", 0, MAP_CRED_FRONTHAUL);
     bad.push_back({"empty ssid", b});
-    b.creds[0] = credential("x", "short", MAP_CRED_FRONTHAUL);
+    b.creds[0] = cred("x", "short", 0, MAP_CRED_FRONTHAUL);
     bad.push_back({"short key", b});
-    b.creds[0] = credential("x", "secret-pass", 0);
+    b.creds[0] = cred("x", "secret-pass", 0, 0);
     bad.push_back({"no bss type", b});
-    b.creds[0] = credential("x", "secret-pass", MAP_CRED_FRONTHAUL);
+    b.creds[0] = cred("x", "secret-pass", 0, MAP_CRED_FRONTHAUL);
     std::memset(b.creds[0].ssid, 'a', sizeof b.creds[0].ssid);
     bad.push_back({"unterminated ssid", b});
-    b.creds[0] = credential("x", "", MAP_CRED_FRONTHAUL);
+    b.creds[0] = cred("x", "secret-pass", 0, MAP_CRED_FRONTHAUL);
     std::memset(b.creds[0].network_key, 'k', sizeof b.creds[0].network_key);
     bad.push_back({"unterminated key", b});
     for (const Bad& x : bad) {
@@ -112,7 +103,7 @@ TEST_F(MapConfig, CredentialsValidatedWholeAndHandedBackForM2) {
     // An open network has no key; a count of 0 forgets everything.
     map_credential_config_t open{};
     open.count = 1;
-    open.creds[0] = credential("guest", "", MAP_CRED_FRONTHAUL);
+    open.creds[0] = cred("guest", "", 0, MAP_CRED_FRONTHAUL);
     EXPECT_EQ(set_credential_config(&open), 0);
     EXPECT_FALSE(is_backhaul_bss_ssid(reinterpret_cast<const uint8_t*>("mesh-bh"), 7));
     open.count = 0;

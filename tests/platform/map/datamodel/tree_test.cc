@@ -9,6 +9,7 @@
 #include "common/clock.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_log.h"
+#include "platform/map/transport/transport_test_util.h"
 #include "samples.h"
 
 using ::testing::HasSubstr;
@@ -16,11 +17,6 @@ using ::testing::HasSubstr;
 namespace {
 
 const auto mac = sample_mac;
-
-std::vector<std::string> g_lines;
-void capture(int, const char*, const std::string& text) {
-    g_lines.push_back(text);
-}
 
 std::vector<map_ale_info_t*> at_depth(map_ale_info_t* root, int depth) {
     std::vector<map_ale_info_t*> out;
@@ -52,15 +48,13 @@ class TreeTest : public ::testing::Test {
 
     void SetUp() override {
         ozr_clock::set_manual(100000);
-        g_lines.clear();
-        map_log_set_sink(capture);
         ASSERT_EQ(map_datamodel_init(ctrl, local), 0);
     }
     void TearDown() override {
         map_datamodel_reset();
-        map_log_set_sink(nullptr);
         ozr_clock::use_real();
     }
+    LogCapture log_;
     void build_mesh() {
         set_neighbors(get_root_ale_node(), {local, wired});
         set_neighbors(map_update_ale(local), {ctrl, wired, wifi});
@@ -118,9 +112,9 @@ TEST_F(TreeTest, DumpShowsTheTreeAndSanitisesAgentText) {
     EXPECT_THAT(text, HasSubstr("\n  [1] 02:00:00:00:01:02 (local agent)"));
     EXPECT_THAT(text, HasSubstr("\n      [3] 02:00:00:00:04:01"));
     set_map_controller_module_log_level(7);
-    g_lines.clear();
+    LogCapture::lines().clear();
     dump_topology_tree();
-    EXPECT_EQ(g_lines.size(), 5u);
+    EXPECT_EQ(LogCapture::lines().size(), 5u);
     set_map_controller_module_log_level(5);
 
     // An agent outside the tree is listed apart; agent-supplied text cannot
@@ -135,14 +129,14 @@ TEST_F(TreeTest, TablesAreCappedWithOneLogLinePerSecond) {
     for (int i = 1; i < MAP_MAX_AGENTS; ++i)
         ASSERT_NE(map_update_ale(mac(0x10, static_cast<uint8_t>(i))), nullptr);
     EXPECT_EQ(get_map_datamodel()->num_ales, MAP_MAX_AGENTS);
-    g_lines.clear();
+    LogCapture::lines().clear();
     EXPECT_EQ(map_update_ale(mac(0x20, 1)), nullptr);
     EXPECT_EQ(map_update_ale(mac(0x20, 2)), nullptr);
-    ASSERT_EQ(g_lines.size(), 1u);
-    EXPECT_THAT(g_lines[0], HasSubstr("agent table full"));
+    ASSERT_EQ(LogCapture::lines().size(), 1u);
+    EXPECT_THAT(LogCapture::lines()[0], HasSubstr("agent table full"));
     ozr_clock::advance(1000);
     EXPECT_EQ(map_update_ale(mac(0x20, 3)), nullptr);
-    EXPECT_EQ(g_lines.size(), 2u);
+    EXPECT_EQ(LogCapture::lines().size(), 2u);
     EXPECT_NE(map_update_ale(mac(0x10, 5)), nullptr);  // known agents still update
 
     map_ale_info_t* ale = get_ale(mac(0x10, 1));

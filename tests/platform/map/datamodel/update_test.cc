@@ -15,12 +15,12 @@
 #include "map/datamodel/datamodel.h"
 #include "map/ieee80211/assoc.h"
 #include "map/map_log.h"
+#include "platform/map/transport/transport_test_util.h"
 #include "samples.h"
 
 namespace {
 
 const auto mac = sample_mac;
-void quiet(int, const char*, const std::string&) {}
 
 // The M1 of the autoconfig_wsc_m1 sample (Vexal, Mesh Extender, MX-200, SN0123456789,
 // ext-livingroom, 2.4 and 5 GHz), with or without its Serial Number attribute.
@@ -48,7 +48,6 @@ class UpdateTest : public ::testing::Test {
 
     void SetUp() override {
         ozr_clock::set_manual(1000000);
-        map_log_set_sink(quiet);
         ASSERT_EQ(map_datamodel_init(ctrl, local), 0);
         const char bh[] = "mesh-bh";
         map_set_backhaul_ssid(reinterpret_cast<const uint8_t*>(bh), sizeof bh - 1);
@@ -57,9 +56,9 @@ class UpdateTest : public ::testing::Test {
     void TearDown() override {
         map_set_backhaul_ssid(nullptr, 0);
         map_datamodel_reset();
-        map_log_set_sink(nullptr);
         ozr_clock::use_real();
     }
+    LogCapture log_;  // keeps the stack's lines out of the output
 
     // Topology Response of the extender, from its bytes: device information (an Ethernet
     // interface 03:02 and a 5 GHz station interface 03:03 on the gateway's backhaul BSS
@@ -193,18 +192,12 @@ TEST_F(UpdateTest, TopologyNotificationsAddAndRemoveStations) {
 TEST_F(UpdateTest, ApCapabilityReportSetsBandsAndCapabilities) {
     ASSERT_EQ(map_update_from_cmdu(topology_response({}).get()), 0);
     CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, 7);
-    b.source(ext);
-    b.add(ap_capability_tlv{});
+    b.source(ext).add(ap_capability_tlv{});
     b.add(basic_caps(radio24, 4, {81, 83, 84}));
     b.add(basic_caps(radio5, 8,
                      {115, 116, 117, 118, 119, 120, 121, 122, 123, 124, 125, 126, 127, 128, 129}));
-    ap_ht_capabilities_tlv ht;
-    ht.radio_id = radio24;
-    b.add(ht);
-    ap_he_capabilities_tlv he;
-    he.radio_id = radio5;
-    he.supported_mcs_len = 4;
-    b.add(he);
+    b.add(ap_ht_capabilities_tlv{TLV_TYPE_AP_HT_CAPABILITY, radio24});
+    b.add(ap_he_capabilities_tlv{TLV_TYPE_AP_HE_CAPABILITY, radio5, 4});
     ASSERT_EQ(map_update_from_cmdu(b.build().get()), 0);
 
     map_radio_info_t* r24 = get_radio(radio24);
@@ -223,8 +216,7 @@ TEST_F(UpdateTest, ApCapabilityReportSetsBandsAndCapabilities) {
 
     // A report from an agent not heard of before teaches the model that agent.
     CmduBuilder other(CMDU_TYPE_AP_CAPABILITY_REPORT, 8);
-    other.source(mac(5, 1));
-    other.add(basic_caps(mac(5, 0x20), 2, {81}));
+    other.source(mac(5, 1)).add(basic_caps(mac(5, 0x20), 2, {81}));
     EXPECT_EQ(map_update_from_cmdu(other.build().get()), 0);
     EXPECT_EQ(get_radio(mac(5, 0x20))->ale, get_ale(mac(5, 1)));
 }
@@ -307,25 +299,17 @@ TEST_F(UpdateTest, ClientCapabilityReportKeepsTheBodyAndItsCapabilities) {
     // The radio's band, as its basic capabilities would have told.
     ASSERT_NE(get_sta(phone)->bss, nullptr);
     get_sta(phone)->bss->radio->band_mask = MAP_BAND_MASK_5G;
-    // Association body on the 5 GHz BSS: fixed fields, SSID, Supported Channels (36 x4),
-    // HT Capabilities, Extended Capabilities with BSS Transition, RM Enabled Capabilities.
-    std::vector<uint8_t> body = {0x31, 0x04, 0x0a, 0x00, 0x00, 0x04, 'h', 'o',
-                                 'm',  'e',  36,   2,    36,   4,    45,  26};
-    std::vector<uint8_t> ht(26, 0);
-    ht[0] = 0x62;  // 40 MHz, short GI 20/40
-    ht[3] = 0xff;  // MCS 0-7
-    ht[4] = 0xff;  // MCS 8-15
-    body.insert(body.end(), ht.begin(), ht.end());
-    body.insert(body.end(), {127, 3, 0x00, 0x00, 0x08, 70, 5, 0x01, 0, 0, 0, 0});
+    // Association body on the 5 GHz BSS: fixed fields, SSID, Supported Channels (36 x4), HT
+    // Capabilities (40 MHz, short GI 20/40, MCS 0-15), Extended Capabilities with BSS
+    // Transition, RM Enabled Capabilities.
+    const std::vector<uint8_t> body = from_hex("31040a00 0004686f6d65 24022404 2d1a 620000ffff" +
+                                               std::string(42, '0') + "7f03000008 46050100000000");
     auto report = [&](const std::vector<uint8_t>& frame, uint8_t result) {
-        CmduBuilder b(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, 21);
-        b.source(ext);
-        b.add(client_info_tlv{TLV_TYPE_CLIENT_INFO, fh5, phone});
-        client_capability_report_tlv rep;
-        rep.result_code = result;
-        rep.frame_body = frame;
-        b.add(rep);
-        return b.build();
+        return CmduBuilder(CMDU_TYPE_CLIENT_CAPABILITY_REPORT, 21)
+            .source(ext)
+            .add(client_info_tlv{TLV_TYPE_CLIENT_INFO, fh5, phone})
+            .add(client_capability_report_tlv{TLV_TYPE_CLIENT_CAPABILITY_REPORT, result, frame})
+            .build();
     };
     CmduPtr good = report(body, CLIENT_CAPABILITY_SUCCESS);
     ASSERT_EQ(map_update_from_cmdu(good.get()), 0);

@@ -119,23 +119,15 @@ TEST(HktCodec, DiscoveryResponseDecodesFromItsDocumentedBytes) {
 TEST(HktCodec, SmallMessagesHaveTheirDocumentedBytes) {
     hkt_heartbeat_tlv hb{0x01020304};
     EXPECT_EQ(forge(hkt_message_of(hb)), from_hex("08 0004 01020304"));
-    hkt_config_response_tlv cr;
-    cr.return_code = -1;
-    cr.data = {0x6f, 0x6b};
-    cr.data_len = 2;
+    hkt_config_response_tlv cr{-1, 2, {0x6f, 0x6b}};
     EXPECT_EQ(forge(hkt_message_of(cr)), from_hex("04 0008 ffffffff 0002 6f6b"));
-    hkt_config_request_tlv cq;
-    cq.data = {1, 2, 3};
+    hkt_config_request_tlv cq{{1, 2, 3}};
     EXPECT_EQ(forge(hkt_message_of(cq)), from_hex("03 0003 010203"));
     hkt_vsn_query_tlv vq;
     EXPECT_EQ(forge(hkt_message_of(vq)), from_hex("b7 0000"));
     hkt_bh_vap_8byte_request_tlv bh{1};
     EXPECT_EQ(forge(hkt_message_of(bh)), from_hex("b9 0001 01"));
-    hkt_port_info_response_tlv pr;
-    pr.port_mac = MAC(2, 0, 0, 0, 0, 1);
-    pr.power_state = 1;
-    pr.speed = 1000;
-    pr.port_number = 3;
+    hkt_port_info_response_tlv pr{MAC(2, 0, 0, 0, 0, 1), 1, 1000, 3, 0};
     EXPECT_EQ(forge(hkt_message_of(pr)), from_hex("0b 000e 020000000001 01 000003e8 0003 00"));
     // The Vendor Specific TLV around it: the OUI, then the HKT TLV.
     vendor_specific_tlv v;
@@ -194,25 +186,18 @@ TEST(HktCodec, HostilePayloadsAreRefused) {
 TEST(HktCodec, TheForgeRefusesWhatDoesNotFit) {
     hkt_vsn_response_tlv vsn;
     vsn.vsn.assign(33, 'A');
-    hktMessage m = hkt_message_of(vsn);
-    std::vector<uint8_t> out{0xaa};
-    EXPECT_FALSE(forge_hkt_message_from_structure(&m, out));
-    EXPECT_EQ(out, std::vector<uint8_t>{0xaa});  // unchanged
     hkt_interfaces_statistic_request_tlv req;
     req.interfaces.assign(HKT_MAX_INTERFACES + 1, MAC(2, 0, 0, 0, 0, 1));
-    m = hkt_message_of(req);
-    EXPECT_FALSE(forge_hkt_message_from_structure(&m, out));
     hkt_config_response_tlv cr;
     cr.data_len = 3;  // says 3, holds 0
-    m = hkt_message_of(cr);
-    EXPECT_FALSE(forge_hkt_message_from_structure(&m, out));
     hkt_config_request_tlv huge;
     huge.data.assign(HKT_MAX_VALUE + 1, 0);
-    m = hkt_message_of(huge);
-    EXPECT_FALSE(forge_hkt_message_from_structure(&m, out));
+    std::vector<uint8_t> out{0xaa};
+    for (const hktMessage& m : {hkt_message_of(vsn), hkt_message_of(req), hkt_message_of(cr),
+                                hkt_message_of(huge), hktMessage{HKT_TLV_HEARTBEAT, nullptr}})
+        EXPECT_FALSE(forge_hkt_message_from_structure(&m, out)) << int(m.tlv_type);
+    EXPECT_EQ(out, std::vector<uint8_t>{0xaa});  // unchanged
     EXPECT_FALSE(forge_hkt_message_from_structure(nullptr, out));
-    hktMessage none{HKT_TLV_HEARTBEAT, nullptr};
-    EXPECT_FALSE(forge_hkt_message_from_structure(&none, out));
 }
 
 // A whole HKT message through the 1905 codec: a configuration request of 1492 bytes (the

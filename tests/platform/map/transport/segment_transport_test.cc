@@ -24,20 +24,12 @@ struct Station {
     std::unique_ptr<SegmentTransport> transport;
     std::vector<Received> got;
 
-    Station(const std::string& segment, std::vector<std::pair<const char*, const char*>> itfs,
-            const char* al_mac, unsigned max_fps = kDefaultRxMaxFramesPerSecond) {
-        std::vector<TransportInterface> list;
-        for (auto& p : itfs) {
-            TransportInterface itf;
-            itf.name = p.first;
-            itf.mac = mac_of(p.second);
-            itf.segment = segment;
-            list.push_back(itf);
-        }
+    Station(std::vector<TransportInterface> itfs, const char* al_mac,
+            unsigned max_fps = kDefaultRxMaxFramesPerSecond) {
         TransportOptions options;
         options.al_mac = mac_of(al_mac);
         options.rx_max_frames_per_s = max_fps;
-        transport = std::make_unique<SegmentTransport>(list, options);
+        transport = std::make_unique<SegmentTransport>(std::move(itfs), options);
     }
     int open(uv_loop_t* loop) {
         return transport->open(loop, [this](size_t itf, const uint8_t* f, size_t len) {
@@ -77,14 +69,11 @@ class SegmentTest : public ::testing::Test {
     }
     // A with one interface, B with two, both on SEGMENT.
     void open_pair(const std::string& segment, unsigned b_max_fps = kDefaultRxMaxFramesPerSecond) {
-        a_ = std::make_unique<Station>(
-            segment, std::vector<std::pair<const char*, const char*>>{{"a0", "02:00:00:00:0a:01"}},
-            "02:00:00:00:0a:ff");
-        b_ =
-            std::make_unique<Station>(segment,
-                                      std::vector<std::pair<const char*, const char*>>{
-                                          {"b0", "02:00:00:00:0b:01"}, {"b1", "02:00:00:00:0b:02"}},
-                                      "02:00:00:00:0b:ff", b_max_fps);
+        a_ = std::make_unique<Station>(std::vector<TransportInterface>{{"a0", kA0, segment, 0}},
+                                       "02:00:00:00:0a:ff");
+        b_ = std::make_unique<Station>(
+            std::vector<TransportInterface>{{"b0", kB0, segment, 0}, {"b1", kB1, segment, 0}},
+            "02:00:00:00:0b:ff", b_max_fps);
         ASSERT_EQ(a_->open(&loop_), 0);
         ASSERT_EQ(b_->open(&loop_), 0);
     }
@@ -269,7 +258,7 @@ TEST_F(SegmentTest, ClosingOrDestroyingInsideTheCallbackStopsDelivery) {
     const std::string segment = private_segment(21010);
     open_pair(segment);
     // C only tells when A's earlier frames have been through every socket.
-    Station c(segment, {{"c0", "02:00:00:00:0c:09"}}, "02:00:00:00:0c:ff");
+    Station c({{"c0", mac_of("02:00:00:00:0c:09"), segment, 0}}, "02:00:00:00:0c:ff");
     ASSERT_EQ(c.open(&loop_), 0);
     auto sync_c = [&](uint8_t marker) {
         ASSERT_EQ(send_a(make_frame(k1905MulticastMac, kA0, kEthertype1905, 10, marker)), 0);

@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -18,6 +17,7 @@
 #include "map/map_send.h"
 #include "map/wsc/registrar.h"
 #include "pdml.h"
+#include "platform/map/transport/transport_test_util.h"
 #include "samples.h"
 #include "wsc_test_util.h"
 
@@ -36,16 +36,6 @@ struct Sent {
     std::vector<std::vector<uint8_t>> m2s;
     std::vector<std::vector<uint8_t>> fragments;  // the encoded CMDU
 };
-
-std::vector<std::string> g_log;
-void capture_log(int level, const char* module, const std::string& text) {
-    g_log.push_back(std::to_string(level) + " " + module + " " + text);
-}
-// The lines logged with TEXT.
-size_t logged(const char* text) {
-    return std::count_if(g_log.begin(), g_log.end(),
-                         [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
 
 // An agent with one DH key pair per radio, sending M1s.
 struct Agent {
@@ -80,12 +70,7 @@ struct Agent {
         std::snprintf(out->interface_name, sizeof out->interface_name, "eth0");
         return out;
     }
-    MAC radio(uint8_t sub) const {
-        std::array<uint8_t, 6> m;
-        std::memcpy(m.data(), al.data(), 6);
-        m[5] = sub;
-        return MAC(m.data());
-    }
+    MAC radio(uint8_t sub) const { return MAC(al[0], al[1], al[2], al[3], al[4], sub); }
     // Opens every M2 of S for radio SUB: "ssid/key/auth/encr/Multi-AP extension" each,
     // " (mac)" when the settings name another MAC than the AL's.
     std::string open(const Sent& s, uint8_t sub) {
@@ -108,8 +93,6 @@ class RegistrarTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ozr_clock::set_manual(1000000);
-        g_log.clear();
-        map_log_set_sink(capture_log);
         set_map_controller_module_log_level(7);
         creds_.count = 4;
         creds_.creds[0] = cred("Home", "correct horse battery", 0, MAP_CRED_FRONTHAUL);
@@ -119,10 +102,8 @@ class RegistrarTest : public ::testing::Test {
         creds_.creds[3] = cred("Both", "both-fronthaul-and-backhaul", WSC_RF_BAND_5_GHZ,
                                MAP_CRED_FRONTHAUL | MAP_CRED_BACKHAUL);
     }
-    void TearDown() override {
-        map_log_set_sink(nullptr);
-        ozr_clock::use_real();
-    }
+    void TearDown() override { ozr_clock::use_real(); }
+    LogCapture log_;
     WscRegistrar make(WscRegistrarLimits limits = {}) {
         return WscRegistrar(
             [this](const MAC& to, CMDU& c, const char* ifname) {
@@ -190,7 +171,7 @@ TEST_F(RegistrarTest, WithoutCredentialsTheM1WaitsForARenew) {
     map_credential_config_t none{};
     EXPECT_EQ(reg.on_wsc(*ag.m1(0x20, 115), &none), WscOutcome::not_configured);
     EXPECT_TRUE(sent_.empty());
-    EXPECT_THAT(g_log.back(), HasSubstr("left unanswered until a renew"));
+    EXPECT_THAT(LogCapture::lines().back(), HasSubstr("left unanswered until a renew"));
     // The renew brings a fresh M1, which is answered.
     EXPECT_EQ(reg.on_wsc(*ag.m1(0x20, 115), &creds_), WscOutcome::answered);
     // A message without a WSC TLV is none of the registrar's business.
@@ -239,10 +220,10 @@ TEST_F(RegistrarTest, HostileReplayedAndUnexpectedMessagesGetNoAnswer) {
     };
     for (Case& c : cases) {
         ozr_clock::advance(11000);  // past the log gate and the agent's budget
-        g_log.clear();
+        LogCapture::lines().clear();
         EXPECT_EQ(reg.on_wsc(*c.cmdu, &creds_), c.want) << c.what;
-        ASSERT_EQ(g_log.size(), 1u) << c.what;
-        EXPECT_THAT(g_log[0], HasSubstr(c.log)) << c.what << ": " << g_log[0];
+        ASSERT_EQ(LogCapture::lines().size(), 1u) << c.what;
+        EXPECT_THAT(LogCapture::lines()[0], HasSubstr(c.log)) << c.what;
     }
     EXPECT_EQ(sent_.size(), 1u);
     EXPECT_EQ(reg.stats().replayed, 1u);
@@ -294,8 +275,9 @@ TEST_F(RegistrarTest, WorkIsBoundedPerAgentAndInTotal) {
     EXPECT_EQ(answered, 3 + 2);  // at 0, 1, 2 s, then at 4 and 8 s
     EXPECT_EQ(limited, 12 - 5);
     EXPECT_EQ(reg.stats().rate_limited, 7u);
-    // A flood of one line per 10 s, with the count of the ones not logged.
-    EXPECT_EQ(logged("sent too many"), 1u);  // the first at 3 s; the others fall in its 10 s
+    // A flood of one line per 10 s, with the count of the ones not logged: the first at 3 s,
+    // the others fall in its 10 s.
+    EXPECT_EQ(LogCapture::count("sent too many"), 1u);
 
     // Spoofed AL MACs: the total budget holds them, and the table stays small.
     ozr_clock::advance(60000);
@@ -322,9 +304,9 @@ TEST_F(RegistrarTest, NoKeyEverReachesTheLog) {
         ozr_clock::advance(5000);
         reg.on_wsc(*ag.m1(0x20, 115, 8, &attrs), &creds_);
     }
-    ASSERT_FALSE(g_log.empty());
+    ASSERT_FALSE(LogCapture::lines().empty());
     bool saw_ssids = false;
-    for (const auto& l : g_log) {
+    for (const auto& l : LogCapture::lines()) {
         for (uint8_t i = 0; i < creds_.count; ++i) {
             if (creds_.creds[i].network_key[0]) {
                 EXPECT_THAT(l, Not(HasSubstr(creds_.creds[i].network_key)));
@@ -335,8 +317,8 @@ TEST_F(RegistrarTest, NoKeyEverReachesTheLog) {
     }
     EXPECT_TRUE(saw_ssids);
     // 30 malformed M1s over 150 s: one line per 10 s at most.
-    EXPECT_LE(logged("malformed M1"), 16u);
-    EXPECT_GE(logged("malformed M1"), 14u);
+    EXPECT_LE(LogCapture::count("malformed M1"), 16u);
+    EXPECT_GE(LogCapture::count("malformed M1"), 14u);
 }
 
 // tshark shows every attribute of every M2 where we put it, with no expert
