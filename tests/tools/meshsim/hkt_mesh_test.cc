@@ -60,7 +60,9 @@ class HktMesh : public ozr_test::MeshStack {
     }
 };
 
-TEST_F(HktMesh, ARelayedConfigurationComesBackAsASyncResult) {
+// Both vendor agents online: a relayed configuration comes back as a sync result, the 5 GHz
+// high fronthaul switch reaches each, and an unassociated station is measured through one.
+TEST_F(HktMesh, OnlineVendorAgentsRelayConfigurationsTakeTheRadioSwitchAndMeasureAStation) {
     bring_online();
     const size_t before = journal("nal_setSyncResult").size();  // the EX notifications
     const unsigned char blob[] = {'w', 'i', 'f', 'i', '=', '1'};
@@ -75,12 +77,21 @@ TEST_F(HktMesh, ARelayedConfigurationComesBackAsASyncResult) {
     ASSERT_TRUE(run_until([&] { return journal("nal_setSyncResult").size() == before + 3; }));
     EXPECT_EQ(agent_of(1).stats().config_requests, 1u);
     EXPECT_EQ(agent_of(2).stats().config_requests, 2u);
-}
-
-TEST_F(HktMesh, AnUnassociatedStationIsMeasuredThroughTheVendorAgent) {
-    bring_online();
-    ASSERT_TRUE(run_until([&] { return graph().graph().find_sta(kPhone) != nullptr; }));
-    UnassociateClientsInfo info;
+    // What PUT /debug/fronthaul-management {"enable-5g-high-fronthaul": ...} asks.
+    for (bool on : {false, true}) {
+        ctx_->data_minder->set_all_devices_5gh_fh_enable(on);
+        const uint64_t n = on ? 2 : 1;
+        ASSERT_TRUE(run_until([&] {
+            return agent_of(1).stats().radio_cfg_requests == n &&
+                   agent_of(2).stats().radio_cfg_requests == n;
+        })) << "both vendor agents get the radio configuration request";
+        for (size_t a : {1, 2}) {
+            EXPECT_EQ(agent_of(a).radio_cfg().cfg_type, SteeringMinder::kRadioCfg5gHighFronthaul);
+            EXPECT_EQ(agent_of(a).radio_cfg().radio, 1);
+            EXPECT_EQ(agent_of(a).radio_cfg().value, on ? 1 : 0);
+        }
+    }
+    UnassociateClientsInfo info;  // the phone, which bring_online() saw
     info.op_class = 115;
     info.channel = 36;
     info.stas = {kPhone};
@@ -96,24 +107,6 @@ TEST_F(HktMesh, AnUnassociatedStationIsMeasuredThroughTheVendorAgent) {
     EXPECT_GE(agent_of(2).stats().unassoc_queries, 1u);
     const Link* l = graph().graph().find_device(kWifi)->find_link_by_bssid(kPhone, kWifi5);
     EXPECT_EQ(l->kind(), Link::UNASSOCIATED);
-}
-
-TEST_F(HktMesh, The5GHzHighFronthaulSwitchReachesEveryVendorAgent) {
-    bring_online();
-    // What PUT /debug/fronthaul-management {"enable-5g-high-fronthaul": ...} asks.
-    for (bool on : {false, true}) {
-        ctx_->data_minder->set_all_devices_5gh_fh_enable(on);
-        const uint64_t n = on ? 2 : 1;
-        ASSERT_TRUE(run_until([&] {
-            return agent_of(1).stats().radio_cfg_requests == n &&
-                   agent_of(2).stats().radio_cfg_requests == n;
-        })) << "both vendor agents get the radio configuration request";
-        for (size_t a : {1, 2}) {
-            EXPECT_EQ(agent_of(a).radio_cfg().cfg_type, SteeringMinder::kRadioCfg5gHighFronthaul);
-            EXPECT_EQ(agent_of(a).radio_cfg().radio, 1);
-            EXPECT_EQ(agent_of(a).radio_cfg().value, on ? 1 : 0);
-        }
-    }
 }
 
 TEST_F(HktMesh, ASilentHktSideGoesOfflineAndComesBack) {
