@@ -132,15 +132,12 @@ class BusClient {
     }
     static int on_signal(sd_bus_message* m, void* userdata, sd_bus_error*) {
         auto* self = static_cast<BusClient*>(userdata);
-        BusSignal s;
-        const char* v = sd_bus_message_get_path(m);
-        s.path = v ? v : "";
-        v = sd_bus_message_get_interface(m);
-        s.interface = v ? v : "";
-        v = sd_bus_message_get_member(m);
-        s.member = v ? v : "";
-        v = sd_bus_message_get_signature(m, 1);
-        s.signature = v ? v : "";
+        auto text = [](const char* v) { return std::string(v ? v : ""); };
+        BusSignal s{text(sd_bus_message_get_path(m)),
+                    text(sd_bus_message_get_interface(m)),
+                    text(sd_bus_message_get_member(m)),
+                    text(sd_bus_message_get_signature(m, 1)),
+                    {}};
         if (s.signature == "ay") {
             const void* p = nullptr;
             size_t n = 0;

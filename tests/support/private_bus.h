@@ -116,7 +116,6 @@ class PrivateBus {
     bool ok() const { return !address_.empty() && pid_ > 0; }
     const std::string& why() const { return why_; }
     const std::string& address() const { return address_; }
-    pid_t pid() const { return pid_; }
 
     // Stops the bus daemon (also what a test does to take the bus away under a client).
     void stop() {

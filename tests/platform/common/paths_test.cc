@@ -7,15 +7,12 @@
 
 using ozr_test::TempRoot;
 
-TEST(Paths, AtomicWriteIntoMissingFolderFailsWithErrno) {
+// A write into a missing folder fails with its errno; a read refuses a file over its bound.
+TEST(Paths, WriteIntoAMissingFolderAndReadOfAnOversizedFileFail) {
     TempRoot root;
     int err = 0;
     EXPECT_FALSE(ozr_write_file_atomic(root.dir() + "/no/such/dir/f", "x", 0644, &err));
     EXPECT_EQ(err, ENOENT);
-}
-
-TEST(Paths, ReadRefusesOversizedFile) {
-    TempRoot root;
     std::string f = root.dir() + "/big";
     ASSERT_TRUE(ozr_write_file_atomic(f, std::string(100, 'x')));
     std::string got;

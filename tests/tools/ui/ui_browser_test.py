@@ -62,7 +62,7 @@ def ended(proc, seconds):
 
 
 class Mesh:
-    """ozr and meshsim on a private segment, with SCENARIO (and TIMELINE when given)."""
+    """ozr and meshsim on a private segment, with SCENARIO and its TIMELINE replaced."""
 
     count = 0
 

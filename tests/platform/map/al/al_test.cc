@@ -113,10 +113,9 @@ TEST_F(AlTest, LinkMetricQueryIsAnsweredForAllOrOneNeighbour) {
     ASSERT_EQ(rx->links.size(), 1u);
     EXPECT_GT(rx->links[0].packets_received, 0u);
 
-    link_metric_query_tlv one_rx;
-    one_rx.neighbor_type = LINK_METRIC_QUERY_SPECIFIC_NEIGHBOR;
-    one_rx.specific_neighbor = test_mac(2, 0);
-    one_rx.link_metrics_type = LINK_METRIC_RX_ONLY;
+    const link_metric_query_tlv one_rx{TLV_TYPE_LINK_METRIC_QUERY,
+                                       LINK_METRIC_QUERY_SPECIFIC_NEIGHBOR, test_mac(2, 0),
+                                       LINK_METRIC_RX_ONLY};
     r = ask(one_rx);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(first_tlv<transmitter_link_metric_tlv>(r), nullptr);

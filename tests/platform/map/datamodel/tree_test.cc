@@ -202,29 +202,28 @@ TEST_F(TreeTest, RadioBandsAndRadioLookUp) {
     EXPECT_EQ(r5l->op_classes[0].num_non_operable, 1);
     EXPECT_EQ(r5l->op_classes[1].num_channels, 0);
 
-    uint8_t out[6];
-    EXPECT_EQ(get_radio_id_mac(wifi, 1, MAP_BAND_MASK_5G_LOW, out), 0);
-    EXPECT_EQ(MAC(out), r5l->radio_id);
-    EXPECT_EQ(get_radio_id_mac(wifi, 0, MAP_BAND_MASK_2G, out), 0);
-    EXPECT_EQ(MAC(out), r2->radio_id);
-    EXPECT_EQ(get_radio_id_mac(wifi, 1, MAP_BAND_MASK_5G, out),
-              0);  // whole 5 GHz: the low radio serves
-    EXPECT_EQ(MAC(out), r5l->radio_id);
-    EXPECT_EQ(get_radio_id_mac(wifi, 1, MAP_BAND_MASK_5G_HIGH, out),
-              -1);  // low radio does not serve high
-    EXPECT_EQ(get_radio_id_mac(wifi, 2, MAP_BAND_MASK_6G, out), -1);
-    EXPECT_EQ(get_radio_id_mac(far, 0, MAP_BAND_MASK_2G, out), -1);
+    // The radio of AL serving BAND at INDEX; zero when none does.
+    auto radio_for = [](const MAC& al, uint8_t index, uint16_t band) {
+        uint8_t out[6] = {};
+        return get_radio_id_mac(al, index, band, out) == 0 ? MAC(out) : MAC::zero;
+    };
+    EXPECT_EQ(radio_for(wifi, 1, MAP_BAND_MASK_5G_LOW), r5l->radio_id);
+    EXPECT_EQ(radio_for(wifi, 0, MAP_BAND_MASK_2G), r2->radio_id);
+    EXPECT_EQ(radio_for(wifi, 1, MAP_BAND_MASK_5G), r5l->radio_id);   // the low radio serves
+    EXPECT_EQ(radio_for(wifi, 1, MAP_BAND_MASK_5G_HIGH), MAC::zero);  // but not the high band
+    EXPECT_EQ(radio_for(wifi, 2, MAP_BAND_MASK_6G), MAC::zero);
+    EXPECT_EQ(radio_for(far, 0, MAP_BAND_MASK_2G), MAC::zero);
     EXPECT_EQ(get_radio_id_mac(wifi, 0, MAP_BAND_MASK_2G, nullptr), -1);
 
     // The low radio turns out to cover all of 5 GHz: it now serves high requests too.
     ASSERT_EQ(map_update_radio_basic_caps(r5l, 4, both.data(), 2), 0);
     EXPECT_EQ(r5l->band_mask, MAP_BAND_MASK_5G);
-    EXPECT_EQ(get_radio_id_mac(wifi, 1, MAP_BAND_MASK_5G_HIGH, out), 0);
+    EXPECT_EQ(radio_for(wifi, 1, MAP_BAND_MASK_5G_HIGH), r5l->radio_id);
     map_radio_info_t* r6 = map_update_radio(ale, mac(3, 0x60));
     ASSERT_EQ(map_update_radio_basic_caps(r6, 2, g6.data(), 1), 0);
     EXPECT_EQ(r6->band_mask, MAP_BAND_MASK_6G);
     EXPECT_EQ(r6->op_classes[0].num_channels, 59);
-    EXPECT_EQ(get_radio_id_mac(wifi, 2, MAP_BAND_MASK_6G, out), 0);
+    EXPECT_EQ(radio_for(wifi, 2, MAP_BAND_MASK_6G), r6->radio_id);
     EXPECT_EQ(get_radio(mac(3, 0x60)), r6);
 
     // A radio id that turns up under another agent moves there.

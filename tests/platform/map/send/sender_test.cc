@@ -78,18 +78,11 @@ std::vector<SendCase> every_sender() {
     auto mp = sample_record<metric_reporting_policy_tlv>("policy_config_request");
     BSSID b1(test_mac(9, 1)), b2(test_mac(9, 2));
     MAC sta = test_mac(7, 7);
-    ap_metric_query_tlv amq;
-    amq.num_bssids = 2;
-    amq.bssids = {b1, b2};
-    sta_mac_address_tlv stam;
-    stam.sta_mac = sta;
-    client_info_tlv ci;
-    ci.bssid = b1;
-    ci.client_mac = sta;
-    multiap_profile_tlv prof;
-    error_code_tlv err;
-    err.reason_code = 1;
-    err.sta_mac = sta;
+    const ap_metric_query_tlv amq{TLV_TYPE_AP_METRIC_QUERY, 2, {b1, b2}};
+    const sta_mac_address_tlv stam{TLV_TYPE_STA_MAC_ADDRESS, sta};
+    const client_info_tlv ci{TLV_TYPE_CLIENT_INFO, b1, sta};
+    const multiap_profile_tlv prof{};
+    const error_code_tlv err{TLV_TYPE_ERROR, 1, sta};
 
     return {
         {"topology query", CMDU_TYPE_TOPOLOGY_QUERY, [] { return map_send_topology_query(kAgent); },
