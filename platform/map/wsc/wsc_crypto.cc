@@ -1,70 +1,47 @@
 #include "map/wsc/wsc_crypto.h"
 
+// Only OpenSSL's bignum arithmetic and its block-level SHA-256 and AES are used: the
+// EVP layer would load the default provider, its algorithm tables and a random
+// generator on first use, about 330 kB of heap kept for the life of the process for
+// a handful of exchanges (BENCHMARKS.md, "Quiet mesh cost"). The block-level
+// functions are deprecated in OpenSSL 3 but kept by it; HMAC is RFC 2104 over them.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/aes.h>
 #include <openssl/bn.h>
-#include <openssl/core_names.h>
 #include <openssl/crypto.h>
-#include <openssl/dh.h>
-#include <openssl/evp.h>
-#include <openssl/param_build.h>
-#include <openssl/rand.h>
+#include <openssl/sha.h>
+#include <sys/random.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "map/codec/wsc.h"
 
 namespace {
 
-constexpr const char* kGroup = "modp_1536";
 constexpr const char* kKdfLabel = "Wi-Fi Easy and Secure Key Derivation";
 constexpr uint32_t kKdfBits = 640;  // AuthKey 256 + KeyWrapKey 128 + EMSK 256
+// A fresh private value has 256 random bits: twice the group's strength (about 96 bits),
+// as short exponents go for a safe-prime group.
+constexpr size_t kPrivateLen = 32;
+constexpr size_t kSha256Block = 64;
 
 struct BnDel {
     void operator()(BIGNUM* b) const { BN_clear_free(b); }
 };
 using Bn = std::unique_ptr<BIGNUM, BnDel>;
-struct PkeyDel {
-    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+struct BnCtxDel {
+    void operator()(BN_CTX* c) const { BN_CTX_free(c); }
 };
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyDel>;
-struct PkeyCtxDel {
-    void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); }
-};
-using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxDel>;
-struct CipherCtxDel {
-    void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
-};
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDel>;
-struct ParamBldDel {
-    void operator()(OSSL_PARAM_BLD* b) const { OSSL_PARAM_BLD_free(b); }
-};
-struct ParamsDel {
-    void operator()(OSSL_PARAM* p) const { OSSL_PARAM_free(p); }
-};
+using BnCtx = std::unique_ptr<BN_CTX, BnCtxDel>;
 
-// A DH key of the group from its public value and, when given, its private one.
-Pkey make_key(const BIGNUM* pub, const BIGNUM* priv) {
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldDel> bld(OSSL_PARAM_BLD_new());
-    if (!bld ||
-        !OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, kGroup, 0) ||
-        !OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, pub) ||
-        (priv && !OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PRIV_KEY, priv)))
-        return nullptr;
-    std::unique_ptr<OSSL_PARAM, ParamsDel> params(OSSL_PARAM_BLD_to_param(bld.get()));
-    PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "DH", nullptr));
-    EVP_PKEY* key = nullptr;
-    if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) <= 0 ||
-        EVP_PKEY_fromdata(ctx.get(), &key, priv ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY,
-                          params.get()) <= 0)
-        return nullptr;
-    return Pkey(key);
+// BASE^X mod p of the group, X secret (constant time), into OUT as 192 bytes big-endian.
+bool group_power(const BIGNUM* base, const BIGNUM* x, const BIGNUM* p, BN_CTX* ctx, BIGNUM* out) {
+    return BN_mod_exp_mont_consttime(out, base, x, p, ctx, nullptr) == 1;
 }
 
-bool public_bytes(EVP_PKEY* key, uint8_t out[kWscPublicKeyLen]) {
-    BIGNUM* raw = nullptr;
-    if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_PUB_KEY, &raw) <= 0)
-        return false;
-    Bn pub(raw);
-    return BN_bn2binpad(pub.get(), out, static_cast<int>(kWscPublicKeyLen)) ==
+bool to_bytes(const BIGNUM* v, uint8_t out[kWscPublicKeyLen]) {
+    return BN_bn2binpad(v, out, static_cast<int>(kWscPublicKeyLen)) ==
            static_cast<int>(kWscPublicKeyLen);
 }
 
@@ -93,27 +70,36 @@ void wsc_wipe(std::string& s) {
 }
 
 bool wsc_random(uint8_t* out, size_t len) {
-    return RAND_bytes(out, static_cast<int>(len)) == 1;
+    while (len > 0) {
+        const ssize_t n = getrandom(out, len, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        out += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
 }
 
 // ---- Diffie-Hellman ------------------------------------------------------------------
 
-WscDhKey::WscDhKey(void* pkey) : pkey_(pkey) {}
+WscDhKey::WscDhKey(void* priv) : priv_(priv) {}
 
 WscDhKey::~WscDhKey() {
-    EVP_PKEY_free(static_cast<EVP_PKEY*>(pkey_));  // the private value is cleared
+    BN_clear_free(static_cast<BIGNUM*>(priv_));
 }
 
 std::unique_ptr<WscDhKey> WscDhKey::generate() {
-    PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "DH", nullptr));
-    EVP_PKEY* key = nullptr;
-    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) <= 0 ||
-        EVP_PKEY_CTX_set_group_name(ctx.get(), kGroup) <= 0 ||
-        EVP_PKEY_keygen(ctx.get(), &key) <= 0)
-        return nullptr;
-    std::unique_ptr<WscDhKey> k(new WscDhKey(key));
-    if (!public_bytes(key, k->public_))
-        return nullptr;
+    uint8_t x[kPrivateLen];
+    std::unique_ptr<WscDhKey> k;
+    // A value of 0 or 1 is refused by from_private; drawing one again is all but never.
+    for (int tries = 0; !k && tries < 4; ++tries) {
+        if (!wsc_random(x, sizeof x))
+            break;
+        k = from_private(x, sizeof x);
+    }
+    wsc_wipe(x, sizeof x);
     return k;
 }
 
@@ -124,18 +110,14 @@ std::unique_ptr<WscDhKey> WscDhKey::from_private(const uint8_t* priv, size_t len
     Bn p(BN_get_rfc3526_prime_1536(nullptr));
     Bn g(BN_new());
     Bn y(BN_new());
-    BN_CTX* bn_ctx = BN_CTX_secure_new();
-    bool ok = x && p && g && y && bn_ctx && !BN_is_zero(x.get()) && BN_cmp(x.get(), p.get()) < 0 &&
-              BN_set_word(g.get(), 2) &&
-              BN_mod_exp_mont_consttime(y.get(), g.get(), x.get(), p.get(), bn_ctx, nullptr);
-    BN_CTX_free(bn_ctx);
-    if (!ok)
+    BnCtx ctx(BN_CTX_new());
+    if (!x || !p || !g || !y || !ctx || BN_is_zero(x.get()) || BN_is_one(x.get()) ||
+        BN_cmp(x.get(), p.get()) >= 0 || !BN_set_word(g.get(), 2))
         return nullptr;
-    Pkey key = make_key(y.get(), x.get());
-    if (!key)
-        return nullptr;
-    std::unique_ptr<WscDhKey> k(new WscDhKey(key.release()));
-    if (!public_bytes(static_cast<EVP_PKEY*>(k->pkey_), k->public_))
+    BN_set_flags(x.get(), BN_FLG_CONSTTIME);
+    std::unique_ptr<WscDhKey> k(new WscDhKey(x.release()));
+    if (!group_power(g.get(), static_cast<BIGNUM*>(k->priv_), p.get(), ctx.get(), y.get()) ||
+        !to_bytes(y.get(), k->public_))
         return nullptr;
     return k;
 }
@@ -144,20 +126,24 @@ bool WscDhKey::shared_secret(const uint8_t* peer_public, uint8_t out[kWscPublicK
     if (peer_public == nullptr)
         return false;
     Bn y(BN_bin2bn(peer_public, static_cast<int>(kWscPublicKeyLen), nullptr));
-    if (!y)
-        return false;
-    Pkey peer = make_key(y.get(), nullptr);
-    PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, static_cast<EVP_PKEY*>(pkey_), nullptr));
-    size_t n = kWscPublicKeyLen;
-    // The peer's value is checked (range and subgroup) before it is used.
-    if (!peer || !ctx || EVP_PKEY_derive_init(ctx.get()) <= 0 ||
-        EVP_PKEY_CTX_set_dh_pad(ctx.get(), 1) <= 0 ||
-        EVP_PKEY_derive_set_peer_ex(ctx.get(), peer.get(), 1) <= 0 ||
-        EVP_PKEY_derive(ctx.get(), out, &n) <= 0 || n != kWscPublicKeyLen) {
+    Bn p(BN_get_rfc3526_prime_1536(nullptr));
+    Bn limit(BN_new());  // p - 1
+    Bn q(BN_new());      // (p - 1) / 2, the order of the prime-order subgroup
+    Bn t(BN_new());
+    BnCtx ctx(BN_CTX_new());
+    // The peer's value is checked before it is used: 2 <= y <= p - 2, and y^q = 1 (it lies
+    // in the prime-order subgroup). The check works on public values only.
+    bool ok = y && p && limit && q && t && ctx && BN_copy(limit.get(), p.get()) &&
+              BN_sub_word(limit.get(), 1) && BN_rshift1(q.get(), limit.get()) &&
+              BN_cmp(y.get(), BN_value_one()) > 0 && BN_cmp(y.get(), limit.get()) < 0 &&
+              BN_mod_exp(t.get(), y.get(), q.get(), p.get(), ctx.get()) == 1 && BN_is_one(t.get());
+    // The secret itself, refused when it is 1 or p - 1 (cannot happen for a checked value).
+    ok = ok &&
+         group_power(y.get(), static_cast<const BIGNUM*>(priv_), p.get(), ctx.get(), t.get()) &&
+         !BN_is_one(t.get()) && BN_cmp(t.get(), limit.get()) != 0 && to_bytes(t.get(), out);
+    if (!ok)
         wsc_wipe(out, kWscPublicKeyLen);
-        return false;
-    }
-    return true;
+    return ok;
 }
 
 // ---- key derivation ------------------------------------------------------------------
@@ -170,18 +156,30 @@ WscSessionKeys::~WscSessionKeys() {
 
 bool wsc_hmac_sha256(const uint8_t* key, size_t key_len, const std::vector<WscBytes>& parts,
                      uint8_t out[32]) {
-    EVP_MAC* mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
-    EVP_MAC_CTX* ctx = mac ? EVP_MAC_CTX_new(mac) : nullptr;
-    char digest[] = "SHA256";
-    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
-                           OSSL_PARAM_construct_end()};
-    bool ok = ctx && EVP_MAC_init(ctx, key, key_len, params) == 1;
-    for (const WscBytes& p : parts)
-        ok = ok && EVP_MAC_update(ctx, p.data, p.len) == 1;
-    size_t n = 0;
-    ok = ok && EVP_MAC_final(ctx, out, &n, 32) == 1 && n == 32;
-    EVP_MAC_CTX_free(ctx);
-    EVP_MAC_free(mac);
+    // HMAC (RFC 2104): H(K ^ opad | H(K ^ ipad | text)), a key longer than a block hashed.
+    uint8_t k[kSha256Block] = {};
+    uint8_t pad[kSha256Block];
+    uint8_t inner[SHA256_DIGEST_LENGTH];
+    SHA256_CTX sha;
+    bool ok = true;
+    if (key_len > kSha256Block)
+        ok = SHA256(key, key_len, k) != nullptr;
+    else if (key_len > 0)
+        std::memcpy(k, key, key_len);
+    for (size_t i = 0; i < kSha256Block; ++i)
+        pad[i] = static_cast<uint8_t>(k[i] ^ 0x36);
+    ok = ok && SHA256_Init(&sha) == 1 && SHA256_Update(&sha, pad, sizeof pad) == 1;
+    for (const WscBytes& part : parts)
+        ok = ok && SHA256_Update(&sha, part.data, part.len) == 1;
+    ok = ok && SHA256_Final(inner, &sha) == 1;
+    for (size_t i = 0; i < kSha256Block; ++i)
+        pad[i] = static_cast<uint8_t>(k[i] ^ 0x5c);
+    ok = ok && SHA256_Init(&sha) == 1 && SHA256_Update(&sha, pad, sizeof pad) == 1 &&
+         SHA256_Update(&sha, inner, sizeof inner) == 1 && SHA256_Final(out, &sha) == 1;
+    wsc_wipe(k, sizeof k);
+    wsc_wipe(pad, sizeof pad);
+    wsc_wipe(inner, sizeof inner);
+    wsc_wipe(&sha, sizeof sha);
     return ok;
 }
 
@@ -191,9 +189,7 @@ bool wsc_derive_keys(const uint8_t dh_secret[kWscPublicKeyLen],
     uint8_t dhkey[32];
     uint8_t kdk[32];
     uint8_t stream[96];  // three HMAC blocks, 80 bytes used
-    unsigned int dlen = 0;
-    bool ok = EVP_Digest(dh_secret, kWscPublicKeyLen, dhkey, &dlen, EVP_sha256(), nullptr) == 1 &&
-              dlen == 32 &&
+    bool ok = SHA256(dh_secret, kWscPublicKeyLen, dhkey) != nullptr &&
               wsc_hmac_sha256(dhkey, sizeof dhkey,
                               {{enrollee_nonce, kWscNonceLen},
                                {enrollee_mac.data(), 6},
@@ -240,30 +236,31 @@ bool wsc_encrypt_settings(const WscSessionKeys& keys, const std::vector<uint8_t>
     if (!wsc_hmac_sha256(keys.auth_key, kWscAuthKeyLen, {{settings.data(), settings.size()}}, kwa))
         return false;
     std::vector<uint8_t> plain;
-    plain.reserve(settings.size() + 4 + kWscAuthenticatorLen);  // no copy left behind
+    const size_t kwa_end = settings.size() + 4 + kWscAuthenticatorLen;
+    const size_t pad = AES_BLOCK_SIZE - kwa_end % AES_BLOCK_SIZE;  // PKCS#7: 1 to 16 bytes
+    plain.reserve(kwa_end + pad);                                  // no copy left behind
     plain.insert(plain.end(), settings.begin(), settings.end());
     const uint8_t head[4] = {static_cast<uint8_t>(WSC_ATTR_KEY_WRAP_AUTHENTICATOR >> 8),
                              static_cast<uint8_t>(WSC_ATTR_KEY_WRAP_AUTHENTICATOR & 0xFF), 0,
                              static_cast<uint8_t>(kWscAuthenticatorLen)};
     plain.insert(plain.end(), head, head + 4);
     plain.insert(plain.end(), kwa, kwa + kWscAuthenticatorLen);
+    plain.insert(plain.end(), pad, static_cast<uint8_t>(pad));
     wsc_wipe(kwa, sizeof kwa);
 
-    std::vector<uint8_t> ct(plain.size() + 16);
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    int n1 = 0, n2 = 0;
-    bool ok =
-        ctx &&
-        EVP_EncryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, keys.key_wrap_key, iv) == 1 &&
-        EVP_EncryptUpdate(ctx.get(), ct.data(), &n1, plain.data(),
-                          static_cast<int>(plain.size())) == 1 &&
-        EVP_EncryptFinal_ex(ctx.get(), ct.data() + n1, &n2) == 1;
+    AES_KEY key;
+    uint8_t chain[kWscIvLen];
+    std::memcpy(chain, iv, kWscIvLen);
+    const bool ok = AES_set_encrypt_key(keys.key_wrap_key, 128, &key) == 0;
+    if (ok) {
+        out.assign(iv, iv + kWscIvLen);
+        out.resize(kWscIvLen + plain.size());
+        AES_cbc_encrypt(plain.data(), out.data() + kWscIvLen, plain.size(), &key, chain,
+                        AES_ENCRYPT);
+    }
+    wsc_wipe(&key, sizeof key);
     wsc_wipe(plain);
-    if (!ok)
-        return false;
-    out.assign(iv, iv + kWscIvLen);
-    out.insert(out.end(), ct.begin(), ct.begin() + n1 + n2);
-    return true;
+    return ok;
 }
 
 bool wsc_decrypt_settings(const WscSessionKeys& keys, const uint8_t* data, size_t len,
@@ -277,20 +274,24 @@ bool wsc_decrypt_settings(const WscSessionKeys& keys, const uint8_t* data, size_
     settings.clear();
     if (data == nullptr || len < kWscIvLen + 16 || (len - kWscIvLen) % 16 != 0)
         return fail("encrypted settings are not an IV and whole AES blocks");
-    std::vector<uint8_t> plain(len - kWscIvLen + 16);
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    int n1 = 0, n2 = 0;
-    bool ok =
-        ctx &&
-        EVP_DecryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, keys.key_wrap_key, data) == 1 &&
-        EVP_DecryptUpdate(ctx.get(), plain.data(), &n1, data + kWscIvLen,
-                          static_cast<int>(len - kWscIvLen)) == 1;
-    ok = ok && EVP_DecryptFinal_ex(ctx.get(), plain.data() + n1, &n2) == 1;
+    std::vector<uint8_t> plain(len - kWscIvLen);
+    AES_KEY key;
+    uint8_t chain[kWscIvLen];
+    std::memcpy(chain, data, kWscIvLen);
+    const bool keyed = AES_set_decrypt_key(keys.key_wrap_key, 128, &key) == 0;
+    if (keyed)
+        AES_cbc_encrypt(data + kWscIvLen, plain.data(), plain.size(), &key, chain, AES_DECRYPT);
+    wsc_wipe(&key, sizeof key);
+    // PKCS#7: the last byte says how many bytes (1 to 16) of that value end the text.
+    const size_t pad = plain.back();
+    bool ok = keyed && pad >= 1 && pad <= AES_BLOCK_SIZE;
+    for (size_t i = 1; ok && i <= pad; ++i)
+        ok = plain[plain.size() - i] == pad;
     if (!ok) {
         wsc_wipe(plain);
         return fail("encrypted settings do not decrypt (bad padding)");
     }
-    plain.resize(static_cast<size_t>(n1 + n2));
+    plain.resize(plain.size() - pad);
     // The plaintext is an attribute list whose last attribute is the KWA.
     size_t at = 0, kwa_at = SIZE_MAX;
     while (at < plain.size()) {

@@ -1,4 +1,5 @@
-// The cryptography of a Wi-Fi Simple Configuration exchange, on OpenSSL:
+// The cryptography of a Wi-Fi Simple Configuration exchange, on OpenSSL's bignums,
+// SHA-256 and AES (not its EVP layer) and the kernel's random generator:
 // Diffie-Hellman in the 1536-bit MODP group, the session keys (KDK, AuthKey,
 // KeyWrapKey, EMSK) derived with HMAC-SHA-256, the Authenticator over the
 // previous and current messages, and Encrypted Settings (AES-128-CBC behind a
@@ -26,13 +27,13 @@ constexpr size_t kWscIvLen = 16;
 void wsc_wipe(void* p, size_t len);
 void wsc_wipe(std::vector<uint8_t>& v);
 void wsc_wipe(std::string& s);
-// LEN bytes from OpenSSL's generator. False when it failed.
+// LEN bytes from the kernel's generator (getrandom). False when it failed.
 bool wsc_random(uint8_t* out, size_t len);
 
 // One Diffie-Hellman key pair of the 1536-bit MODP group (generator 2).
 class WscDhKey {
   public:
-    // A fresh key pair; null when OpenSSL fails.
+    // A fresh key pair (a 256-bit random private value); null when that fails.
     static std::unique_ptr<WscDhKey> generate();
     // The key pair of a given private value (big-endian, 1..192 bytes; the
     // known-answer tests use it). Null for zero or a value the group refuses.
@@ -49,8 +50,8 @@ class WscDhKey {
     bool shared_secret(const uint8_t* peer_public, uint8_t out[kWscPublicKeyLen]) const;
 
   private:
-    explicit WscDhKey(void* pkey);
-    void* pkey_;  // EVP_PKEY
+    explicit WscDhKey(void* priv);
+    void* priv_;  // BIGNUM: the private value
     uint8_t public_[kWscPublicKeyLen] = {};
 };
 

@@ -160,7 +160,12 @@ TEST(WscDh, FreshKeyPairsAgreeAndHostilePublicValuesAreRefused) {
     const struct {
         const char* what;
         std::vector<uint8_t> value;
-    } bad[] = {{"zero", zero}, {"one", one}, {"p - 1", minus(1)}, {"p", p}, {"all ones", ones}};
+    } bad[] = {{"zero", zero},
+               {"one", one},
+               {"p - 1", minus(1)},
+               {"p - 2: in range, outside the prime-order subgroup", minus(2)},
+               {"p", p},
+               {"all ones", ones}};
     for (const auto& x : bad) {
         uint8_t out[kWscPublicKeyLen];
         std::memset(out, 0xAA, sizeof out);
