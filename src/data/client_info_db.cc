@@ -164,30 +164,43 @@ bool ClientInfoDb::db_check_integrity(const std::string& text) {
 }
 
 std::string ClientInfoDb::db_build_text() const {
-    rapidjson::Document doc(rapidjson::kObjectType);
-    auto& a = doc.GetAllocator();
-    auto str = [&](const std::string& s) {
-        return rapidjson::Value(s.c_str(), static_cast<rapidjson::SizeType>(s.size()), a);
-    };
-    doc.AddMember("version", "1.0.0", a);
-    doc.AddMember("last updated", str(db_timestamp_text()), a);
-    rapidjson::Value list(rapidjson::kArrayType);
-    for (const auto& kv : records_) {
-        rapidjson::Value o(rapidjson::kObjectType);
-        o.AddMember("mac", str(kv.first), a);
-        o.AddMember("2g", kv.second.band_2g, a);
-        o.AddMember("5g", kv.second.band_5g, a);
-        o.AddMember("c1_obey", kv.second.c1_obey, a);
-        o.AddMember("ch_2g", kv.second.ch_2g, a);
-        o.AddMember("ch_5g", static_cast<uint64_t>(kv.second.ch_5g), a);
-        list.PushBack(o, a);
-    }
-    doc.AddMember("client-info-list", list, a);
+    // Written straight from the records: no document of the whole list is built (its
+    // allocator's blocks were the largest passing allocation of a quiet mesh).
     rapidjson::StringBuffer sb;
     rapidjson::PrettyWriter<rapidjson::StringBuffer> w(sb);
     w.SetIndent(' ', 4);
-    doc.Accept(w);
-    return std::string(sb.GetString(), sb.GetSize()) + "\n";
+    auto str = [&](const std::string& s) {
+        w.String(s.c_str(), static_cast<rapidjson::SizeType>(s.size()));
+    };
+    w.StartObject();
+    w.Key("version");
+    w.String("1.0.0");
+    w.Key("last updated");
+    str(db_timestamp_text());
+    w.Key("client-info-list");
+    w.StartArray();
+    for (const auto& kv : records_) {
+        w.StartObject();
+        w.Key("mac");
+        str(kv.first);
+        w.Key("2g");
+        w.Int(kv.second.band_2g);
+        w.Key("5g");
+        w.Int(kv.second.band_5g);
+        w.Key("c1_obey");
+        w.Int(kv.second.c1_obey);
+        w.Key("ch_2g");
+        w.Uint(kv.second.ch_2g);
+        w.Key("ch_5g");
+        w.Uint64(kv.second.ch_5g);
+        w.EndObject();
+    }
+    w.EndArray();
+    w.EndObject();
+    std::string text;
+    text.reserve(sb.GetSize() + 1);
+    text.append(sb.GetString(), sb.GetSize()).push_back('\n');
+    return text;
 }
 
 bool ClientInfoDb::db_write_file() {
