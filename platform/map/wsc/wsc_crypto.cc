@@ -40,6 +40,16 @@ bool group_power(const BIGNUM* base, const BIGNUM* x, const BIGNUM* p, BN_CTX* c
     return BN_mod_exp_mont_consttime(out, base, x, p, ctx, nullptr) == 1;
 }
 
+// SHA-256 of LEN bytes at DATA. The block functions, not the one-shot SHA256(), which in
+// OpenSSL 3 goes through the EVP layer.
+bool sha256(const uint8_t* data, size_t len, uint8_t out[SHA256_DIGEST_LENGTH]) {
+    SHA256_CTX sha;
+    const bool ok = SHA256_Init(&sha) == 1 && SHA256_Update(&sha, data, len) == 1 &&
+                    SHA256_Final(out, &sha) == 1;
+    OPENSSL_cleanse(&sha, sizeof sha);
+    return ok;
+}
+
 bool to_bytes(const BIGNUM* v, uint8_t out[kWscPublicKeyLen]) {
     return BN_bn2binpad(v, out, static_cast<int>(kWscPublicKeyLen)) ==
            static_cast<int>(kWscPublicKeyLen);
@@ -163,7 +173,7 @@ bool wsc_hmac_sha256(const uint8_t* key, size_t key_len, const std::vector<WscBy
     SHA256_CTX sha;
     bool ok = true;
     if (key_len > kSha256Block)
-        ok = SHA256(key, key_len, k) != nullptr;
+        ok = sha256(key, key_len, k);
     else if (key_len > 0)
         std::memcpy(k, key, key_len);
     for (size_t i = 0; i < kSha256Block; ++i)
@@ -189,7 +199,7 @@ bool wsc_derive_keys(const uint8_t dh_secret[kWscPublicKeyLen],
     uint8_t dhkey[32];
     uint8_t kdk[32];
     uint8_t stream[96];  // three HMAC blocks, 80 bytes used
-    bool ok = SHA256(dh_secret, kWscPublicKeyLen, dhkey) != nullptr &&
+    bool ok = sha256(dh_secret, kWscPublicKeyLen, dhkey) &&
               wsc_hmac_sha256(dhkey, sizeof dhkey,
                               {{enrollee_nonce, kWscNonceLen},
                                {enrollee_mac.data(), 6},
