@@ -35,7 +35,7 @@ struct BnCtxDel {
 };
 using BnCtx = std::unique_ptr<BN_CTX, BnCtxDel>;
 
-// BASE^X mod p of the group, X secret (constant time), into OUT as 192 bytes big-endian.
+// OUT = BASE^X mod P, X secret: the constant-time power.
 bool group_power(const BIGNUM* base, const BIGNUM* x, const BIGNUM* p, BN_CTX* ctx, BIGNUM* out) {
     return BN_mod_exp_mont_consttime(out, base, x, p, ctx, nullptr) == 1;
 }
