@@ -36,7 +36,7 @@ class WscDhKey {
     // A fresh key pair (a 256-bit random private value); null when that fails.
     static std::unique_ptr<WscDhKey> generate();
     // The key pair of a given private value (big-endian, 1..192 bytes; the
-    // known-answer tests use it). Null for zero or a value the group refuses.
+    // known-answer tests use it). Null for 0, 1 or a value of p or more.
     static std::unique_ptr<WscDhKey> from_private(const uint8_t* priv, size_t len);
     ~WscDhKey();
     WscDhKey(const WscDhKey&) = delete;
