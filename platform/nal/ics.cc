@@ -15,6 +15,7 @@
 #include "map/datamodel/opclass_table.h"
 #include "nal/journal.h"
 #include "nal/nal.h"
+#include "nal/platform_file.h"
 
 namespace {
 
@@ -73,34 +74,60 @@ bool covers(const OpClassDef& def, uint8_t listed, uint8_t primary) {
     return std::abs(static_cast<int>(primary) - static_cast<int>(listed)) < half_span;
 }
 
+// What the global class table says of each channel number of each band, built once from
+// it: the first 20 MHz class listing the channel, and the widths (bit 0 20 MHz .. bit 4
+// 320 MHz) at which some class of the band covers it. 1.5 KiB; it spares the checks a
+// walk of every class for every channel and width.
+constexpr int kWidthsMhz[] = {20, 40, 80, 160, 320};
+struct ChannelIndex {
+    uint8_t class_20[3][256] = {};
+    uint8_t widths[3][256] = {};
+};
+
+const ChannelIndex& channel_index() {
+    static const ChannelIndex index = [] {
+        ChannelIndex x;
+        for (int oc = 81; oc < 256; ++oc) {
+            const OpClassDef* def = map_dm::find_op_class(static_cast<uint8_t>(oc));
+            if (def == nullptr)
+                continue;
+            int w = 0;
+            while (w < 5 && kWidthsMhz[w] != def->bandwidth_mhz)
+                ++w;
+            const auto band = static_cast<size_t>(def->band);
+            uint8_t chans[kMaxClassChannels];
+            const int n = map_dm::global_op_class_channels(*def, chans, kMaxClassChannels);
+            for (int i = 0; i < n; ++i) {
+                if (def->bandwidth_mhz == 20 && x.class_20[band][chans[i]] == 0)
+                    x.class_20[band][chans[i]] = def->op_class;
+                if (w == 5)
+                    continue;
+                for (int ch = 0; ch < 256; ++ch)
+                    if (covers(*def, chans[i], static_cast<uint8_t>(ch)))
+                        x.widths[band][ch] = static_cast<uint8_t>(x.widths[band][ch] | (1U << w));
+            }
+        }
+        return x;
+    }();
+    return index;
+}
+
 // The 20 MHz class of BAND holding CHANNEL (0 when none).
 uint8_t class_20(OpBand band, uint8_t channel) {
-    for (int oc = 81; oc < 256; ++oc) {
-        const OpClassDef* def = map_dm::find_op_class(static_cast<uint8_t>(oc));
-        if (def == nullptr || def->band != band || def->bandwidth_mhz != 20)
-            continue;
-        uint8_t chans[kMaxClassChannels];
-        const int n = map_dm::global_op_class_channels(*def, chans, kMaxClassChannels);
-        for (int i = 0; i < n; ++i)
-            if (chans[i] == channel)
-                return def->op_class;
-    }
-    return 0;
+    return channel_index().class_20[static_cast<size_t>(band)][channel];
+}
+
+// The widths at which CHANNEL is a channel of B (bits as above; 0 when it is none).
+uint8_t width_mask(const BandInfo& b, uint8_t channel) {
+    if (channel < b.lo || channel > b.hi || class_20(b.band, channel) == 0)
+        return 0;
+    return channel_index().widths[static_cast<size_t>(b.band)][channel];
 }
 
 bool valid(const BandInfo& b, uint8_t channel, int mhz) {
-    if (channel < b.lo || channel > b.hi || class_20(b.band, channel) == 0)
-        return false;
-    for (int oc = 81; oc < 256; ++oc) {
-        const OpClassDef* def = map_dm::find_op_class(static_cast<uint8_t>(oc));
-        if (def == nullptr || def->band != b.band || def->bandwidth_mhz != mhz)
-            continue;
-        uint8_t chans[kMaxClassChannels];
-        const int n = map_dm::global_op_class_channels(*def, chans, kMaxClassChannels);
-        for (int i = 0; i < n; ++i)
-            if (covers(*def, chans[i], channel))
-                return true;
-    }
+    for (int w = 0; w < 5; ++w)
+        if (kWidthsMhz[w] == mhz)
+            return (width_mask(b, channel) >> w & 1U) != 0;
     return false;
 }
 
@@ -121,14 +148,6 @@ uint8_t code_of_mhz(int mhz) {
     }
 }
 
-bool load_platform(rapidjson::Document& doc, const char* key) {
-    std::string text;
-    if (!nal_platform_get_json(key, text))
-        return false;
-    doc.Parse(text.c_str(), text.size());
-    return !doc.HasParseError();
-}
-
 uint8_t state_of_name(const char* s) {
     if (std::strcmp(s, "cac-required") == 0)
         return ICS_CHANNEL_CAC_REQUIRED;
@@ -139,17 +158,45 @@ uint8_t state_of_name(const char* s) {
     return ICS_CHANNEL_AVAILABLE;
 }
 
-uint8_t width_mask(const BandInfo& b, uint8_t channel) {
-    uint8_t m = 0;
-    const int widths[] = {20, 40, 80, 160, 320};
-    for (int i = 0; i < 5; ++i)
-        if (valid(b, channel, widths[i]))
-            m = static_cast<uint8_t>(m | (1U << i));
-    return m;
-}
-
 bool dfs_channel(OpBand band, uint8_t channel) {
     return band == OpBand::G5 && channel >= 52 && channel <= 144;
+}
+
+// The channels of band B that LISTED (platform.json, one band's array) names into OUT, at
+// most CAP; their count.
+int listed_channels(const BandInfo& b, const rapidjson::Value& listed, ics_available_channel_t* out,
+                    int cap) {
+    int n = 0;
+    for (const auto& v : listed.GetArray()) {
+        if (n >= cap)
+            break;
+        ics_available_channel_t c;
+        if (v.IsUint()) {
+            c.channel = static_cast<uint8_t>(v.GetUint() & 0xFF);
+            if (v.GetUint() > 255)
+                continue;
+        } else if (v.IsObject() && v.HasMember("channel") && v["channel"].IsUint() &&
+                   v["channel"].GetUint() <= 255) {
+            c.channel = static_cast<uint8_t>(v["channel"].GetUint());
+            if (v.HasMember("state") && v["state"].IsString())
+                c.state = state_of_name(v["state"].GetString());
+            if (v.HasMember("preference") && v["preference"].IsUint())
+                c.preference = static_cast<uint8_t>(v["preference"].GetUint() & 0x0F);
+            if (v.HasMember("non-occupancy-s") && v["non-occupancy-s"].IsUint())
+                c.non_occupancy_s =
+                    static_cast<uint16_t>(std::min(v["non-occupancy-s"].GetUint(), 65535U));
+        } else {
+            continue;
+        }
+        c.op_class = class_20(b.band, c.channel);
+        if (c.op_class == 0)
+            continue;  // not a channel of the band
+        if (!(v.IsObject() && v.HasMember("preference")))
+            c.preference = c.state == ICS_CHANNEL_AVAILABLE ? 15 : 0;
+        c.bw_mask = width_mask(b, c.channel);
+        out[n++] = c;
+    }
+    return n;
 }
 
 }  // namespace
@@ -264,16 +311,19 @@ ics_band_defaults_t ics_get_band_defaults(uint16_t band_mask) {
 namespace {
 // The additional band pair of platform.json (0, 0 when none or malformed).
 std::pair<uint16_t, uint16_t> additional_band() {
-    rapidjson::Document doc;
-    if (!load_platform(doc, "ics-additional-band") || !doc.IsObject())
-        return {0, 0};
-    auto from = doc.FindMember("from");
-    auto to = doc.FindMember("to");
-    if (from == doc.MemberEnd() || to == doc.MemberEnd() || !from->value.IsString() ||
-        !to->value.IsString())
-        return {0, 0};
-    const uint16_t f = ics_band_mask_of_name(from->value.GetString());
-    const uint16_t t = ics_band_mask_of_name(to->value.GetString());
+    uint16_t f = 0, t = 0;
+    nal_platform_with("ics-additional-band", [&](const rapidjson::Value& doc) {
+        if (!doc.IsObject())
+            return false;
+        auto from = doc.FindMember("from");
+        auto to = doc.FindMember("to");
+        if (from == doc.MemberEnd() || to == doc.MemberEnd() || !from->value.IsString() ||
+            !to->value.IsString())
+            return false;
+        f = ics_band_mask_of_name(from->value.GetString());
+        t = ics_band_mask_of_name(to->value.GetString());
+        return true;
+    });
     if (f == 0 || t == 0 || f == t)
         return {0, 0};
     return {f, t};
@@ -318,44 +368,19 @@ int ics_get_available_channel(const MAC& radio_id, ics_available_channel_t* out,
     }
     const BandInfo* b = band_info(radio->band_mask);
     int n = 0;
-    rapidjson::Document doc;
-    const rapidjson::Value* listed = nullptr;
-    if (b != nullptr && load_platform(doc, "ics-available-channels") && doc.IsObject()) {
-        auto it = doc.FindMember(b->name);
-        if (it != doc.MemberEnd() && it->value.IsArray())
-            listed = &it->value;
-    }
-    if (b != nullptr && listed != nullptr) {
-        for (const auto& v : listed->GetArray()) {
-            if (n >= cap)
-                break;
-            ics_available_channel_t c;
-            if (v.IsUint()) {
-                c.channel = static_cast<uint8_t>(v.GetUint() & 0xFF);
-                if (v.GetUint() > 255)
-                    continue;
-            } else if (v.IsObject() && v.HasMember("channel") && v["channel"].IsUint() &&
-                       v["channel"].GetUint() <= 255) {
-                c.channel = static_cast<uint8_t>(v["channel"].GetUint());
-                if (v.HasMember("state") && v["state"].IsString())
-                    c.state = state_of_name(v["state"].GetString());
-                if (v.HasMember("preference") && v["preference"].IsUint())
-                    c.preference = static_cast<uint8_t>(v["preference"].GetUint() & 0x0F);
-                if (v.HasMember("non-occupancy-s") && v["non-occupancy-s"].IsUint())
-                    c.non_occupancy_s =
-                        static_cast<uint16_t>(std::min(v["non-occupancy-s"].GetUint(), 65535U));
-            } else {
-                continue;
-            }
-            c.op_class = class_20(b->band, c.channel);
-            if (c.op_class == 0)
-                continue;  // not a channel of the band
-            if (!(v.IsObject() && v.HasMember("preference")))
-                c.preference = c.state == ICS_CHANNEL_AVAILABLE ? 15 : 0;
-            c.bw_mask = width_mask(*b, c.channel);
-            out[n++] = c;
-        }
-    } else if (b != nullptr) {
+    // The channels platform.json lists for the band, else those the radio reported.
+    const bool listed =
+        b != nullptr &&
+        nal_platform_with("ics-available-channels", [&](const rapidjson::Value& doc) {
+            if (!doc.IsObject())
+                return false;
+            auto it = doc.FindMember(b->name);
+            if (it == doc.MemberEnd() || !it->value.IsArray())
+                return false;
+            n = listed_channels(*b, it->value, out, cap);
+            return true;
+        });
+    if (!listed && b != nullptr) {
         // From the radio's reported 20 MHz operating classes.
         for (uint8_t i = 0; i < radio->num_op_classes && i < MAP_MAX_OP_CLASSES_PER_RADIO; ++i) {
             const map_op_class_info_t& oc = radio->op_classes[i];
@@ -500,6 +525,6 @@ NalRadioChannel_T nal_getPreviousChannel(uint32_t band) {
 }
 
 bool isMeshForMobileAppOnly() {
-    rapidjson::Document doc;
-    return load_platform(doc, "mesh-for-mobile-app-only") && doc.IsBool() && doc.GetBool();
+    return nal_platform_with("mesh-for-mobile-app-only",
+                             [](const rapidjson::Value& v) { return v.IsBool() && v.GetBool(); });
 }

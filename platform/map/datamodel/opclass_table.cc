@@ -1,5 +1,7 @@
 #include "map/datamodel/opclass_table.h"
 
+#include <array>
+
 namespace map_dm {
 
 namespace {
@@ -44,10 +46,16 @@ const OpClassDef table[] = {
 }  // namespace
 
 const OpClassDef* find_op_class(uint8_t op_class) {
-    for (const OpClassDef& d : table)
-        if (d.op_class == op_class)
-            return &d;
-    return nullptr;
+    // Indexed by class number once (1 KiB of pointers on a 32-bit target): the data model,
+    // the channel service and the minders look classes up for every channel they check.
+    static const std::array<const OpClassDef*, 256> index = [] {
+        std::array<const OpClassDef*, 256> a{};
+        for (const OpClassDef& d : table)
+            if (a[d.op_class] == nullptr)
+                a[d.op_class] = &d;
+        return a;
+    }();
+    return index[op_class];
 }
 
 int global_op_class_channels(const OpClassDef& def, uint8_t* out, int cap) {
