@@ -6,23 +6,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <utility>
 
 #include "common/paths.h"
 #include "log/logger.h"
 #include "map/map_log.h"
+#include "nal/platform_file.h"
 
 namespace {
 // The platform log may be called from the D-Bus service thread too, hence the lock.
 std::mutex g_mu;
 int g_level = 7;
 std::string g_name = "ozr";
-std::deque<std::string> g_ring;
+// The ring: kNalLogRingLines texts used in turn, each keeping its room for the next line
+// written over it (no allocation per line once the ring has gone round); g_next the slot
+// of the next line, g_count how many hold one.
+std::vector<std::string> g_ring(kNalLogRingLines);
+size_t g_next = 0;
+size_t g_count = 0;
 FILE* g_file = nullptr;
 std::string g_file_path;
 constexpr long kFileMax = 1 << 20;  // rotate to "<path>.1" beyond 1 MiB
@@ -45,29 +52,30 @@ void rotate_if_needed() {
 }
 
 void record(int severity, const char* func, int line, const char* text) {
-    std::string entry;
-    entry.reserve(64);
-    entry += kNames[severity < 0 ? 0 : (severity > 7 ? 7 : severity)];
-    entry += ' ';
-    entry += func ? func : "?";
-    entry += ':';
-    entry += std::to_string(line);
-    entry += ' ';
-    entry += text;
-    if (entry.size() > kNalLogLineMax)
-        entry.resize(kNalLogLineMax);
+    char number[16];
+    char* number_end = std::to_chars(number, number + sizeof number, line).ptr;
     std::lock_guard<std::mutex> lock(g_mu);
     if (severity > g_level)
         return;
+    std::string& entry = g_ring[g_next];
+    entry.assign(kNames[severity < 0 ? 0 : (severity > 7 ? 7 : severity)]);
+    entry += ' ';
+    entry += func ? func : "?";
+    entry += ':';
+    entry.append(number, number_end);
+    entry += ' ';
+    entry.append(text, strnlen(text, kNalLogLineMax));
+    if (entry.size() > kNalLogLineMax)
+        entry.resize(kNalLogLineMax);
     if (g_file) {
         std::fprintf(g_file, "%s[%d]: %s\n", g_name.c_str(), static_cast<int>(getpid()),
                      entry.c_str());
         std::fflush(g_file);
         rotate_if_needed();
     }
-    g_ring.push_back(std::move(entry));
-    while (g_ring.size() > kNalLogRingLines)
-        g_ring.pop_front();
+    g_next = (g_next + 1) % kNalLogRingLines;
+    if (g_count < kNalLogRingLines)
+        ++g_count;
 }
 
 void vrecord(int severity, const char* func, int line, const char* fmt, va_list ap) {
@@ -92,13 +100,17 @@ void map_sink(int level, const char* module_name, const std::string& text) {
     record(level, module_name, 0, text.c_str());
 }
 
-bool load_platform_json(rapidjson::Document& doc) {
+// The platform file as last parsed, kept with its bytes: it is read for every question, as
+// before, but parsed again only when its bytes changed. Its values live in a pool of small
+// chunks, dropped with the document when the file changes.
+struct PlatformFile {
     std::string text;
-    if (!ozr_read_file(nal_platform_json_path(), text, 64 * 1024))
-        return false;
-    doc.Parse(text.c_str(), text.size());
-    return !doc.HasParseError() && doc.IsObject();
-}
+    rapidjson::MemoryPoolAllocator<> pool{4096};
+    rapidjson::Document doc{&pool};
+    bool object = false;
+};
+std::mutex g_platform_mu;
+std::unique_ptr<PlatformFile> g_platform;  // null: not read yet, or missing when last read
 }  // namespace
 
 #define OZR_NAL_LOG_FN(fn, severity)                            \
@@ -155,67 +167,93 @@ int nal_getLogLevel() {
 
 std::vector<std::string> nal_log_recent() {
     std::lock_guard<std::mutex> lock(g_mu);
-    return std::vector<std::string>(g_ring.begin(), g_ring.end());
+    std::vector<std::string> lines;
+    lines.reserve(g_count);
+    for (size_t i = 0; i < g_count; ++i)
+        lines.push_back(g_ring[(g_next + kNalLogRingLines - g_count + i) % kNalLogRingLines]);
+    return lines;
 }
 
 void nal_log_clear() {
     std::lock_guard<std::mutex> lock(g_mu);
-    g_ring.clear();
+    g_count = 0;
 }
 
 std::string nal_platform_json_path() {
     return ozr_path("/configs/easymesh/platform.json");
 }
 
-bool nal_platform_get_json(const char* key, std::string& json_text) {
-    rapidjson::Document doc;
-    if (key == nullptr || !load_platform_json(doc))
+bool nal_platform_visit(const char* key, NalPlatformVisitor fn, void* ctx) {
+    if (key == nullptr)
         return false;
-    auto it = doc.FindMember(key);
-    if (it == doc.MemberEnd())
+    std::string text;
+    const bool readable = ozr_read_file(nal_platform_json_path(), text, 64 * 1024);
+    std::lock_guard<std::mutex> lock(g_platform_mu);
+    if (!readable) {
+        g_platform.reset();
         return false;
+    }
+    if (g_platform == nullptr || g_platform->text != text) {
+        auto f = std::make_unique<PlatformFile>();
+        f->doc.Parse(text.c_str(), text.size());
+        f->object = !f->doc.HasParseError() && f->doc.IsObject();
+        f->text = std::move(text);
+        g_platform = std::move(f);
+    }
+    if (!g_platform->object)
+        return false;
+    auto it = g_platform->doc.FindMember(key);
+    if (it == g_platform->doc.MemberEnd())
+        return false;
+    return fn(it->value, ctx);
+}
+
+namespace {
+void write_json(const rapidjson::Value& v, std::string& out) {
     rapidjson::StringBuffer sb;
     rapidjson::Writer<rapidjson::StringBuffer> w(sb);
-    it->value.Accept(w);
-    json_text.assign(sb.GetString(), sb.GetSize());
-    return true;
+    v.Accept(w);
+    out.assign(sb.GetString(), sb.GetSize());
+}
+}  // namespace
+
+bool nal_platform_get_json(const char* key, std::string& json_text) {
+    return nal_platform_with(key, [&](const rapidjson::Value& v) {
+        write_json(v, json_text);
+        return true;
+    });
 }
 
 bool nal_platform_get_string(const char* key, std::string& out) {
-    rapidjson::Document doc;
-    if (key == nullptr || !load_platform_json(doc))
-        return false;
-    auto it = doc.FindMember(key);
-    if (it == doc.MemberEnd() || !it->value.IsString())
-        return false;
-    out.assign(it->value.GetString(), it->value.GetStringLength());
-    return true;
+    return nal_platform_with(key, [&](const rapidjson::Value& v) {
+        if (!v.IsString())
+            return false;
+        out.assign(v.GetString(), v.GetStringLength());
+        return true;
+    });
 }
 
 bool nal_platform_get_int(const char* key, long long& out) {
-    rapidjson::Document doc;
-    if (key == nullptr || !load_platform_json(doc))
-        return false;
-    auto it = doc.FindMember(key);
-    if (it == doc.MemberEnd() || !it->value.IsInt64())
-        return false;
-    out = it->value.GetInt64();
-    return true;
+    return nal_platform_with(key, [&](const rapidjson::Value& v) {
+        if (!v.IsInt64())
+            return false;
+        out = v.GetInt64();
+        return true;
+    });
 }
 
 int nal_getMeshRestListenAddress(char* buffer, size_t size) {
-    rapidjson::Document doc;
-    if (!load_platform_json(doc))
+    std::string text;
+    if (!nal_platform_with("mesh-rest-listen-address", [&](const rapidjson::Value& v) {
+            if (!v.IsObject())
+                return false;
+            write_json(v, text);
+            return true;
+        }))
         return -1;
-    auto it = doc.FindMember("mesh-rest-listen-address");
-    if (it == doc.MemberEnd() || !it->value.IsObject())
-        return -1;
-    rapidjson::StringBuffer sb;
-    rapidjson::Writer<rapidjson::StringBuffer> w(sb);
-    it->value.Accept(w);
-    if (buffer == nullptr || sb.GetSize() + 1 > size)
+    if (buffer == nullptr || text.size() + 1 > size)
         return -2;
-    std::memcpy(buffer, sb.GetString(), sb.GetSize());
-    buffer[sb.GetSize()] = '\0';
+    std::memcpy(buffer, text.data(), text.size());
+    buffer[text.size()] = '\0';
     return 0;
 }
