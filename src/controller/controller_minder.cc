@@ -1,6 +1,5 @@
 #include "controller/controller_minder.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 #include <uv.h>
 
@@ -10,6 +9,7 @@
 
 #include "common/clock.h"
 #include "common/paths.h"
+#include "common/random_seed.h"
 #include "core/cmdu_registry.h"
 #include "core/log.h"
 #include "map/codec/cmdu_alloc.h"
@@ -38,28 +38,13 @@ uint64_t next_generation() {
     return ++g;
 }
 
-// The generator's seed: one value of the system's random device, reduced to the
-// generator's range (never 0); the clock when the device cannot be read. Read directly
-// rather than through std::random_device, which reports an unreadable device by throwing
-// (the gateway build has no exceptions).
-uint32_t urandom_seed() {
-    uint32_t v = 0;
-    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    ssize_t n = fd >= 0 ? read(fd, &v, sizeof v) : -1;
-    if (fd >= 0)
-        close(fd);
-    if (n != static_cast<ssize_t>(sizeof v))
-        v = static_cast<uint32_t>(get_current_time_ms());
-    v %= 2147483647u;
-    return v == 0 ? 1 : v;
-}
 }  // namespace
 
 ControllerMinder::ControllerMinder(uv_loop_s* loop)
     : logger_(root_logger, "controller", "", -1),
       loop_(loop),
       check_timer_(loop, "controller_check", [this] { on_controller_check(); }),
-      rng_(urandom_seed()),
+      rng_(ozr_random_seed()),
       watchdog_timer_(loop, "Controller watchdog feed", [this] { on_watchdog_feed(); }),
       generation_(next_generation()) {
     int level = find_config_log_level("root.controller");

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "common/clock.h"
+#include "common/random_seed.h"
 #include "core/cmdu_registry.h"
 #include "core/context.h"
 #include "core/log.h"
@@ -37,8 +38,7 @@ HktMgmtMinder::HktMgmtMinder(uv_loop_s* loop)
         nal_setLogLevel(level);
     }
     live_generations().insert(generation_);
-    std::random_device rd;
-    rng_.seed(rd());
+    rng_.seed(ozr_random_seed());
     if (loop_) {
         discovery_poll_.reset(
             new OneShotTimer(loop_, "hkt_discovery_poll", [this] { on_discovery_poll(); }));
