@@ -17,6 +17,8 @@
 namespace {
 const MAC kRoot(2, 0, 0, 0, 1, 1);
 const MAC kLocal(2, 0, 0, 0, 1, 2);
+// The records read of an input (the rest is ignored).
+constexpr size_t kMaxRecords = 24;
 
 void run_periodic_work(GraphMinder& gm) {
     ozr_clock::advance(10000);
@@ -44,11 +46,12 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // A fresh mesh and fresh minders for every input.
+    // An empty mesh and minders as built for every input.
     GraphMinder& gm = *fuzz::begin_input().graph_minder;
     map_datamodel_init(kRoot, kLocal);
     size_t at = 0;
-    while (at + 3 <= size) {
+    bool periodic = false;
+    for (size_t records = 0; at + 3 <= size && records < kMaxRecords; ++records) {
         uint8_t flags = data[at];
         uint8_t who = flags & 7;
         MAC src = who == 0 ? kRoot : who == 1 ? kLocal : MAC(2, 0, 0, 0, 3, who);
@@ -59,15 +62,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<uint8_t> payload(data + at, data + at + n);  // exact-size copy for ASan
         at += n;
         CmduPtr c = decode_1905_CMDU(payload.data(), payload.size(), &src);
-        if (c) {
-            map_update_from_cmdu(c.get());
-            map_dispatch_cmdu(c.get());
-        }
-        if (flags & 0x80)
+        if (c)
+            map_dispatch_cmdu(c.get());  // as the AL hands it over: the stack's handler
+                                         // updates the data model among the minders' ones
+        if (flags & 0x80) {
             run_periodic_work(gm);
+            periodic = true;
+        }
     }
     if (gm.graph().nodes.size() > GraphMinder::kMaxNodes)
         __builtin_trap();
-    fuzz::end_input();
+    fuzz::end_input(periodic);
     return 0;
 }
