@@ -7,13 +7,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 std::string ozr_path(const std::string& absolute) {
     const char* root = std::getenv("OZR_ROOT");
     if (root == nullptr || *root == '\0' || absolute.empty() || absolute[0] != '/') return absolute;
-    std::string r(root);
-    while (!r.empty() && r.back() == '/') r.pop_back();
-    return r + absolute;
+    size_t n = std::strlen(root);
+    while (n > 0 && root[n - 1] == '/') --n;
+    std::string r;
+    r.reserve(n + absolute.size());  // one allocation: the path is asked for on every file access
+    r.append(root, n);
+    r += absolute;
+    return r;
 }
 
 bool ozr_make_dirs(const std::string& dir, unsigned mode) {

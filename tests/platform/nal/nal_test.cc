@@ -95,6 +95,10 @@ TEST(NalPlatform, MissingFileOrKeyFails) {
     EXPECT_TRUE(nal_platform_get_string("s", s));
     EXPECT_EQ(s, "text");
     EXPECT_FALSE(nal_platform_get_int("nope", n));
+    // Rewritten in place at once, same size (same identity and time, likely): read anew.
+    write_platform_json("{\"x\": 6, \"s\": \"text\", \"mesh-rest-listen-address\": 7}");
+    EXPECT_TRUE(nal_platform_get_int("x", n));
+    EXPECT_EQ(n, 6);
     write_platform_json("{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\",");
     EXPECT_EQ(nal_getMeshRestListenAddress(buf, sizeof buf), -1);  // broken JSON
     write_platform_json("[1, 2]");
