@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 Logger* root_logger = nullptr;
@@ -27,10 +28,31 @@ std::string g_dest_name;
 std::string g_syslog_ident;  // openlog keeps the pointer: the text must outlive it
 const Config* g_config = nullptr;
 
+// Batched writing (set_log_batching): lines wait here, whole and in order, until
+// flush_log, a line of warn or above, or the batch's size bound; the D-Bus service thread
+// logs too, hence the lock.
+bool g_batching = false;
+std::mutex g_batch_mutex;
+std::string g_batch;
+FILE* g_batch_file = nullptr;
+constexpr size_t kBatchBytes = 16384;
+constexpr int kFlushAtOnce = 4;  // warn
+
+void write_batch_locked() {
+    if (g_batch_file == nullptr)
+        return;
+    if (!g_batch.empty())
+        std::fwrite(g_batch.data(), 1, g_batch.size(), g_batch_file);
+    std::fflush(g_batch_file);
+    g_batch.clear();
+    g_batch_file = nullptr;
+}
+
 const char* const kLevelNames[8] = {"emerg", "alert",  "crit", "err",
                                     "warn",  "notice", "info", "debug"};
 
 void close_destination() {
+    flush_log();
     if (g_file) {
         std::fclose(g_file);
         g_file = nullptr;
@@ -72,6 +94,16 @@ void write_line(FILE* f, int severity, const std::string& path, const std::strin
     line += ": ";
     line.append(text.c_str());  // up to a NUL, as "%s" wrote it
     line += '\n';
+    if (g_batching && f != stderr) {
+        std::lock_guard<std::mutex> lock(g_batch_mutex);
+        if (g_batch_file != f)
+            write_batch_locked();
+        g_batch_file = f;
+        g_batch += line;
+        if (severity <= kFlushAtOnce || g_batch.size() >= kBatchBytes)
+            write_batch_locked();
+        return;
+    }
     std::fwrite(line.data(), 1, line.size(), f);
     std::fflush(f);
 }
@@ -147,6 +179,17 @@ int init_file_logger(const std::string& path) {
     g_dest = Dest::kFile;
     g_dest_name = path;
     return 0;
+}
+
+void set_log_batching(bool on) {
+    if (!on)
+        flush_log();
+    g_batching = on;
+}
+
+void flush_log() {
+    std::lock_guard<std::mutex> lock(g_batch_mutex);
+    write_batch_locked();
 }
 
 std::string current_log_destination() {

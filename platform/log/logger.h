@@ -65,6 +65,13 @@ std::pair<int, bool> str_to_log_level(const std::string& name);
 // the debug database stores); any other value -> "".
 const char* log_level_to_str(int level);
 
+// Batched writing for the daemon's loop: a line below warn waits (at most 16 KiB of them)
+// until flush_log, which the loop calls once per turn; warn and above, a change of
+// destination and teardown_logging write what waits at once. Off (every line written and
+// flushed as it comes) unless turned on.
+void set_log_batching(bool on);
+void flush_log();
+
 // The current destination as given to the init_*_logger call: "syslog", "stdout", "null",
 // the file path, or "" before any set-up / after teardown_logging.
 std::string current_log_destination();

@@ -265,7 +265,15 @@ int ozr_main(int argc, char** argv) {
     if (keepalive_ms > 0)
         OZR_NOTICE(root_logger, "Service manager watchdog: keep-alive every {} ms", keepalive_ms);
     OZR_NOTICE(root_logger, "Entering uv loop");
+    // Log lines are written once per loop turn, before the loop waits (warnings at once).
+    uv_prepare_t log_flush;
+    uv_prepare_init(loop, &log_flush);
+    uv_prepare_start(&log_flush, [](uv_prepare_t*) { flush_log(); });
+    uv_unref(reinterpret_cast<uv_handle_t*>(&log_flush));
+    set_log_batching(true);
     uv_run(loop, UV_RUN_DEFAULT);
+    set_log_batching(false);
+    uv_prepare_stop(&log_flush);
 
     // 19. Teardown.
     context->shutdown();
