@@ -303,8 +303,11 @@ void Device::add_beacon_response_tlv(std::pair<BeaconMetricsResponseTLV, long lo
 
 bool Device::support_unassoc_response(bool on_channel, const Logger* log) const {
     if (!ap_capability) {
-        OZR_INFO(log, "{} No AP Capability Report from MAC: {} has been seen", __func__,
-                 mac.to_string());
+        if (log && !no_ap_capability_logged) {
+            OZR_INFO(log, "{} No AP Capability Report from MAC: {} has been seen", __func__,
+                     mac.to_string());
+            no_ap_capability_logged = log->will_log(6);
+        }
         return false;
     }
     return on_channel ? ap_capability->unassoc_sta_metrics_operating_channel

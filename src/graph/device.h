@@ -97,12 +97,15 @@ class Device : public Node {
     void update_channel_preference(const channel_preference_tlv& tlv);
     void add_beacon_response_tlv(std::pair<BeaconMetricsResponseTLV, long long> response);
     // Whether the stored AP Capability Report declares unassociated STA link metrics
-    // support (ON_CHANNEL: on the operating channel, else off-channel).
+    // support (ON_CHANNEL: on the operating channel, else off-channel). Without a report
+    // it says so on LOG once per device: the unassociated metric schedule asks for each
+    // station every round.
     bool support_unassoc_response(bool on_channel, const Logger* log = nullptr) const;
 
     std::vector<Link*> links;
     optional<ApMetricResponseMesg> ap_metrics;
     optional<APCapabilityMesg> ap_capability;
+    mutable bool no_ap_capability_logged = false;
     // The AP metrics reporting interval (s) of the last Policy Config Request sent to this
     // agent; -1 until one went out.
     int metric_reporting_interval_s = -1;
