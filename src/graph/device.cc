@@ -22,6 +22,12 @@ void Device::association_link_changed(const Link& link) const {
         graph()->association_links_changed();
 }
 
+void Device::update_interfaces(const std::vector<LocalInterface>& reported) {
+    interfaces = reported;
+    if (graph())
+        graph()->interfaces_changed();
+}
+
 optional<MAC> Device::find_radio_id(const BSSID& bssid) const {
     for (const RadioInfo& r : operational_bss)
         for (const BSSInfo& b : r.bsss)

@@ -90,7 +90,7 @@ class Device : public Node {
     void delete_link(const MAC& to);
     bool delete_link(const MAC& to, Link::Kind kind);
     void update_current_channels(const OperatingChannelReportMesg& report);
-    void update_interfaces(const std::vector<LocalInterface>& reported) { interfaces = reported; }
+    void update_interfaces(const std::vector<LocalInterface>& reported);
     void update_ch_scan_report(const APChannelScanReportMesg& report, const Logger* log = nullptr);
     // Replaces the preferences of the TLV's radio (bounded: kMaxPreferenceRadios radios,
     // the oldest replaced; kMaxPreferenceClasses classes of kMaxPreferenceChannels channels).

@@ -15,6 +15,7 @@ bool Graph::add_node(Node* node) {
     }
     node->graph_ = this;
     serving_valid_ = false;
+    interfaces_valid_ = false;
     return true;
 }
 
@@ -48,14 +49,19 @@ Device* Graph::find_device(const MAC& mac) const {
     Node* n = find_node(mac);
     if (n && n->kind() == Node::DEVICE)
         return static_cast<Device*>(n);
-    for (const auto& kv : nodes) {
-        if (kv.second->kind() != Node::DEVICE)
-            continue;
-        Device* d = static_cast<Device*>(kv.second);
-        if (d->find_interface(mac))
-            return d;
+    if (!interfaces_valid_) {
+        interface_owner_.clear();
+        for (const auto& kv : nodes) {
+            if (kv.second->kind() != Node::DEVICE)
+                continue;
+            Device* d = static_cast<Device*>(kv.second);
+            for (const LocalInterface& i : d->interfaces)
+                interface_owner_.emplace(i.mac, d);  // the first device keeps it
+        }
+        interfaces_valid_ = true;
     }
-    return nullptr;
+    auto it = interface_owner_.find(mac);
+    return it == interface_owner_.end() ? nullptr : it->second;
 }
 
 Sta* Graph::find_sta(const MAC& mac) const {
@@ -94,4 +100,5 @@ void Graph::delete_node(const MAC& mac, std::vector<MAC>& in_progress) {
     nodes.erase(mac);
     delete n;
     serving_valid_ = false;
+    interfaces_valid_ = false;
 }

@@ -30,8 +30,12 @@ class Graph {
     // the existing node stays and NODE is destroyed; the result is then false.
     bool add_node(Node* node);
     Node* find_node(const MAC& mac) const;
-    // The device with that AL MAC, else the first device with a 1905 interface of that MAC.
+    // The device with that AL MAC, else the first device (in the order of `nodes`) with a
+    // 1905 interface of that MAC: answered from an index of every device's interfaces,
+    // rebuilt on the first question after a node came or went or a device's interfaces
+    // changed (Device::update_interfaces says so).
     Device* find_device(const MAC& mac) const;
+    void interfaces_changed() const { interfaces_valid_ = false; }
     // The node with that MAC when it is a station.
     Sta* find_sta(const MAC& mac) const;
     // Deletes the node, the nodes of its other interfaces (a device's backhaul STA) and
@@ -53,4 +57,6 @@ class Graph {
 
     mutable std::unordered_map<MAC, Device*> serving_;
     mutable bool serving_valid_ = false;
+    mutable std::unordered_map<MAC, Device*> interface_owner_;
+    mutable bool interfaces_valid_ = false;
 };
