@@ -1,6 +1,7 @@
 #include "map/transport/segment_transport.h"
 
 #include <arpa/inet.h>
+#include <linux/filter.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -83,6 +84,7 @@ int SegmentTransport::open_sockets(std::string* error) {
 
     struct in_addr loopback;
     loopback.s_addr = htonl(INADDR_LOOPBACK);
+    own_filtered_ = !segments_.empty();
     for (size_t s = 0; s < segments_.size(); ++s) {
         Segment& seg = segments_[s];
         seg.send_fd = -1;
@@ -127,6 +129,8 @@ int SegmentTransport::open_sockets(std::string* error) {
         // sockets joined, and a bounded kernel queue.
         setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &zero, sizeof zero);
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+        // The segment loops every frame we send back to us: the kernel drops those.
+        own_filtered_ = attach_own_filter(fd) && own_filtered_;
         seg.fd = fd;
         int rc = add_endpoint(fd, s, error);
         if (rc != 0)
@@ -141,6 +145,39 @@ int SegmentTransport::open_sockets(std::string* error) {
         }
     }
     return 0;
+}
+
+bool SegmentTransport::attach_own_filter(int fd) const {
+    // Our addresses, as is_own_source knows them.
+    std::vector<MAC> own{options_.al_mac};
+    for (const TransportInterface& itf : interfaces_)
+        own.push_back(itf.mac);
+    // A UDP socket's filter sees the datagram from its UDP header (8 bytes) on; the frame's
+    // source address is at 6. Only frames within the Ethernet bounds are judged: the rest
+    // goes to the reading side, which counts it.
+    constexpr uint32_t kUdp = 8;
+    const auto accept_at = static_cast<uint8_t>(3 + 5 * own.size());
+    std::vector<sock_filter> code;
+    auto jump_to_accept = [&](size_t from) { return static_cast<uint8_t>(accept_at - from - 1); };
+    code.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0));
+    code.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kUdp + kEthHeaderLen + kVlanTagLen, 0,
+                            jump_to_accept(1)));
+    code.push_back(
+        BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, kUdp + kEthMaxFrameLen, jump_to_accept(2), 0));
+    for (const MAC& m : own) {
+        uint32_t high = uint32_t{m[0]} << 24 | uint32_t{m[1]} << 16 | uint32_t{m[2]} << 8 | m[3];
+        uint32_t low = uint32_t{m[4]} << 8 | m[5];
+        code.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kUdp + 6));
+        code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, high, 0, 3));
+        code.push_back(BPF_STMT(BPF_LD | BPF_H | BPF_ABS, kUdp + 10));
+        code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, low, 0, 1));
+        code.push_back(BPF_STMT(BPF_RET | BPF_K, 0));
+    }
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, 0xffffffffu));
+    struct sock_fprog prog;
+    prog.len = static_cast<unsigned short>(code.size());
+    prog.filter = code.data();
+    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) == 0;
 }
 
 int SegmentTransport::open_send_socket(Segment& seg, size_t index, std::string* error) {

@@ -34,6 +34,9 @@ class SegmentTransport : public Transport {
     // means kDefaultSegment).
     SegmentTransport(std::vector<TransportInterface> interfaces, TransportOptions options);
     const char* kind() const override { return "segment"; }
+    // True when the kernel drops the frames this transport sent itself before they are
+    // read (a socket filter on every segment); they are then not counted in rx_own.
+    bool own_frames_filtered() const { return own_filtered_; }
 
   protected:
     int open_sockets(std::string* error) override;
@@ -52,7 +55,11 @@ class SegmentTransport : public Transport {
     };
     // A send-only socket bound to 127.0.0.1 for SEG (number INDEX), polled with the others.
     int open_send_socket(Segment& seg, size_t index, std::string* error);
+    // Attaches to FD a filter that drops datagrams whose frame comes from one of our own
+    // addresses; false when the system refuses it (the frames are then dropped on reading).
+    bool attach_own_filter(int fd) const;
 
     std::vector<Segment> segments_;
     std::vector<size_t> segment_of_;  // interface index -> segment index
+    bool own_filtered_ = false;
 };

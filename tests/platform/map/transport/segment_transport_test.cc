@@ -120,9 +120,10 @@ TEST_F(SegmentTest, DeliversByDestinationAndDropsTheRest) {
     EXPECT_EQ(b_->transport->stats().rx_frames, 6u);  // a multicast counts once
     EXPECT_EQ(b_->transport->stats().rx_not_for_us, 3u);
 
-    // A heard its own frames on the segment and dropped every one of them.
+    // A's own frames came back on the segment and none was delivered: the kernel's filter
+    // dropped them, or (where the system has none) the reading side, counting them.
     EXPECT_TRUE(a_->got.empty());
-    EXPECT_EQ(a_->transport->stats().rx_own, 9u);
+    EXPECT_EQ(a_->transport->stats().rx_own, a_->transport->own_frames_filtered() ? 0u : 9u);
     EXPECT_EQ(a_->transport->stats().tx_frames, 9u);
 }
 
@@ -138,7 +139,7 @@ TEST_F(SegmentTest, FramesFromAnyOwnAddressAreNotDeliveredBack) {
     sync_b();
     EXPECT_EQ(b_->count(0x11), 0u);
     EXPECT_EQ(b_->count(0x12), 0u);
-    EXPECT_EQ(b_->transport->stats().rx_own, 2u);
+    EXPECT_EQ(b_->transport->stats().rx_own, b_->transport->own_frames_filtered() ? 0u : 2u);
     EXPECT_EQ(a_->got.size(), 1u);
 }
 
