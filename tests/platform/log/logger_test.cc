@@ -55,6 +55,37 @@ TEST(Logger, FileDestinationWritesOneFormattedLinePerEmit) {
     EXPECT_EQ(current_log_destination(), "");
 }
 
+TEST(Logger, BatchedLinesWaitForTheFlushAndWarningsTakeThemAlong) {
+    TempRoot root;
+    std::string file = root.path("/out.log");
+    ASSERT_EQ(init_file_logger(file), 0);
+    Config cfg;
+    init_root_logger(7, "", cfg);
+    set_log_batching(true);
+    root_logger->emit_log(6, "one");
+    root_logger->emit_log(7, "two");
+    EXPECT_EQ(read_text(file), "");
+    flush_log();
+    EXPECT_EQ(lines_of(read_text(file)).size(), 2u);
+    // A warning writes what waits before it, and itself, at once.
+    root_logger->emit_log(5, "three");
+    root_logger->emit_log(4, "four");
+    auto lines = lines_of(read_text(file));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[2].find(" notice root: three"), std::string::npos);
+    EXPECT_NE(lines[3].find(" warn root: four"), std::string::npos);
+    // Teardown writes what is left; without batching every line is written as it comes.
+    root_logger->emit_log(6, "five");
+    teardown_logging();
+    EXPECT_EQ(lines_of(read_text(file)).size(), 5u);
+    set_log_batching(false);
+    ASSERT_EQ(init_file_logger(file), 0);
+    init_root_logger(7, "", cfg);
+    root_logger->emit_log(7, "six");
+    EXPECT_EQ(lines_of(read_text(file)).size(), 6u);
+    teardown_logging();
+}
+
 TEST(Logger, ConfigLookupIsExactAndFollowsLaterChanges) {
     Config cfg;
     EXPECT_EQ(find_config_log_level("root"), -1);  // no root logger yet

@@ -5,6 +5,7 @@
 #include "graph/device_names.h"
 #include "graph/graph.h"
 #include "mesh_fixture.h"
+#include "support/temp_root.h"
 
 using namespace graph_test;
 
@@ -39,7 +40,14 @@ TEST(GraphTables, DeviceNamesAreBoundedAndNeverReused) {
 
 TEST(GraphDelete, DeviceCascadeRemovesLinksAndBackhaulSta) {
     ScriptedMesh m;
+    // An interface's MAC finds its device, also after the interfaces were replaced.
+    EXPECT_EQ(m.g.find_device(mac(2, 9)), m.b2);
+    EXPECT_EQ(m.g.find_device(mac(1, 8)), m.b1);
+    m.b1->update_interfaces({eth_if(mac(1, 1)), wifi_if(mac(1, 7), BSSID(mac(1, 8)))});
+    EXPECT_EQ(m.g.find_device(mac(1, 8)), nullptr);
+    EXPECT_EQ(m.g.find_device(mac(1, 7)), m.b1);
     m.g.delete_node(m.b2->mac);
+    EXPECT_EQ(m.g.find_device(mac(2, 9)), nullptr);
     EXPECT_EQ(m.g.find_node(mac(2, 1)), nullptr);
     // Its backhaul STA went with it, and so did B1's association link to it.
     EXPECT_EQ(m.g.find_node(mac(2, 9)), nullptr);
@@ -62,6 +70,25 @@ TEST(GraphDelete, InterfacesPointingAtEachOtherDoNotLoop) {
     b->interfaces = {eth_if(mac(1, 1))};
     g.delete_node(mac(1, 1));
     EXPECT_TRUE(g.nodes.empty());
+}
+
+TEST(DeviceReports, AMissingCapabilityReportIsToldOncePerDevice) {
+    ozr_test::TempRoot root;
+    ozr_test::LogCapture log(root, 6);
+    Device d("B1", mac(1, 1), 0), e("B2", mac(2, 1), 0);
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_FALSE(d.support_unassoc_response(true, root_logger));
+        EXPECT_FALSE(e.support_unassoc_response(false, root_logger));
+    }
+    std::string text = log.text();
+    auto count = [&](const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("No AP Capability Report from MAC: " + mac(1, 1).to_string()), 1u);
+    EXPECT_EQ(count("No AP Capability Report from MAC: " + mac(2, 1).to_string()), 1u);
 }
 
 TEST(DeviceReports, BeaconResponsesKeepTheLastTen) {
