@@ -24,3 +24,26 @@ JSON
     echo "{\"mesh-rest-listen-address\": {\"rest-ipv4\": \"127.0.0.1\", \"rest-port\": $port}}" \
         >"$root/configs/easymesh/platform.json"
 }
+
+# A temporary OZR_ROOT (mktemp template TEMPLATE) configured as mesh_env_setup does, in
+# $root; processes whose pid is added to $pids are stopped and the root removed on exit.
+#   mesh_env_root /tmp/ozr-x.XXXXXX [plain]
+mesh_env_root() {
+    root=$(mktemp -d "$1")
+    pids=()
+    trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+          for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+          rm -rf "$root"' EXIT
+    export OZR_ROOT=$root
+    mesh_env_setup "$root" "${2:-}"
+}
+
+# Starts the daemon OZR (log at notice in $root/ozr.log; its pid in $daemon) and MESHSIM
+# playing SCENARIO on the segment; both pids go into $pids.
+mesh_env_start() {
+    "$1" --log-path="$root/ozr.log" --log-level=notice &
+    daemon=$!
+    pids+=("$daemon")
+    "$2" --scenario "$3" --segment "$segment" >"$root/meshsim.log" 2>&1 &
+    pids+=($!)
+}

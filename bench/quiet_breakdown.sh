@@ -21,21 +21,8 @@ for tool in strace tshark python3; do
 done
 cmake --build "$build" -j2 --target ozr meshsim >/dev/null
 ozr=${QB_OZR:-$build/src/main/ozr}
-root=$(mktemp -d /tmp/ozr-breakdown.XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$root"
-}
-trap cleanup EXIT
-export OZR_ROOT=$root
-mesh_env_setup "$root"
-"$ozr" --log-path="$root/ozr.log" --log-level=notice &
-daemon=$!
-pids=("$daemon")
-"$build/tools/meshsim/meshsim" --scenario "$scenario" --segment "$segment" >"$root/meshsim.log" 2>&1 &
-pids+=($!)
+mesh_env_root /tmp/ozr-breakdown.XXXXXX
+mesh_env_start "$ozr" "$build/tools/meshsim/meshsim" "$scenario"
 tck=$(getconf CLK_TCK)
 ticks() { awk '{print $14, $15}' "/proc/$daemon/stat"; }
 sleep "$warmup"
@@ -59,8 +46,7 @@ echo "quiet_breakdown: warm-up ($warmup s): $(share "$u0" "$s0" "$warmup")"
 echo "quiet_breakdown: steady ($seconds s): $(share $((u1 - u0)) $((s1 - s0)) "$seconds")"
 echo "quiet_breakdown: system calls over $seconds s of steady state (strace -c; per second in brackets):"
 awk -v d="$seconds" '/^ *[0-9.]+ +[0-9.]+ +[0-9]+ +[0-9]+/ {
-        n = $4; name = $NF; printf "  %-16s %8d (%.1f/s)\n", name, n, n / d }
-    /total$/ && !done {printf "  %-16s %8d (%.1f/s)\n", "total", $3, $3 / d; done = 1}' "$root/strace.txt"
+        n = $4; name = $NF; printf "  %-16s %8d (%.1f/s)\n", name, n, n / d }' "$root/strace.txt"
 echo "quiet_breakdown: CMDUs on the segment per second (rx: sent by the agents, tx: by the daemon):"
 python3 bench/segment_cmdus.py "$root/segment.pcap" "$seconds" 02:6f:7a:72:00:00 02:6f:7a:72:00:01
 echo "quiet_breakdown: log lines written in the run: $(wc -l <"$root/ozr.log")"
