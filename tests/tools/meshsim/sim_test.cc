@@ -115,23 +115,22 @@ class MeshsimTest : public ::testing::Test {
         }
     }
 
-    // How many CMDUs of TYPE from SRC (and MID when not negative) came.
-    size_t count(uint16_t type, const MAC& src, int mid = -1) const {
-        size_t n = 0;
-        for (const auto& r : got_)
-            n += r.cmdu->message_type == type && r.src == src &&
-                 (mid < 0 || r.cmdu->message_id == mid);
-        return n;
-    }
-    // The first received CMDU of TYPE from SRC (and MID when not negative).
-    const Received* find(uint16_t type, const MAC& src, int mid = -1) const {
+    // The CMDUs of TYPE from SRC (and MID when not negative) that came.
+    std::vector<const Received*> of(uint16_t type, const MAC& src, int mid = -1) const {
+        std::vector<const Received*> out;
         for (const auto& r : got_) {
             if (r.cmdu->message_type == type && r.src == src &&
-                (mid < 0 || r.cmdu->message_id == mid)) {
-                return &r;
-            }
+                (mid < 0 || r.cmdu->message_id == mid))
+                out.push_back(&r);
         }
-        return nullptr;
+        return out;
+    }
+    size_t count(uint16_t type, const MAC& src, int mid = -1) const {
+        return of(type, src, mid).size();
+    }
+    const Received* find(uint16_t type, const MAC& src, int mid = -1) const {
+        auto all = of(type, src, mid);
+        return all.empty() ? nullptr : all[0];
     }
     const Received* await(uint16_t type, const MAC& src, int mid = -1) {
         run_until([&] { return find(type, src, mid) != nullptr; });
@@ -194,11 +193,9 @@ TEST_F(MeshsimTest, AutoconfigSearchThenM1WithSerialPerRadio) {
     // No M2 comes: each radio sends a fresh M1 (new key and nonce), then waits longer.
     ASSERT_TRUE(
         run_until([&] { return count(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, kExtWired) == 4; }));
-    std::vector<std::vector<uint8_t>> m1s;
-    for (const auto& r : got_)
-        if (r.cmdu->message_type == CMDU_TYPE_AP_AUTOCONFIGURATION_WSC && r.src == kExtWired)
-            m1s.push_back(first_tlv<wsc_tlv>(r.cmdu.get())->wsc_frame);
-    EXPECT_NE(m1s[0], m1s[2]);
+    auto m1s = of(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, kExtWired);
+    EXPECT_NE(first_tlv<wsc_tlv>(m1s[0]->cmdu.get())->wsc_frame,
+              first_tlv<wsc_tlv>(m1s[2]->cmdu.get())->wsc_frame);
     run_for(500);  // the next ones wait 800 ms
     EXPECT_EQ(count(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, kExtWired), 4u);
 }

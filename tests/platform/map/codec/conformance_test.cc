@@ -8,6 +8,7 @@
 // inside it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <map>
 #include <string>
@@ -223,27 +224,18 @@ TEST_P(Conformance, TsharkDecodesWhatWeEncode) {
             << name << ": " << complaint;
     }
 
-    // Header.
-    auto first = [&](const char* n) -> const PdmlField* {
-        for (const auto& f : fields) {
-            if (f.name == n)
-                return &f;
-        }
-        return nullptr;
-    };
-    unsigned long long v = 0;
-    const PdmlField* mt = first("ieee1905.message_type");
-    ASSERT_NE(mt, nullptr);
-    ASSERT_TRUE(parse_number(mt->show, v));
-    EXPECT_EQ(v, c->message_type) << mt->showname;
-    const PdmlField* mid = first("ieee1905.message_id");
-    ASSERT_NE(mid, nullptr);
-    ASSERT_TRUE(parse_number(mid->show, v));
-    EXPECT_EQ(v, c->message_id);
-    const PdmlField* relay = first("ieee1905.relay_indicator");
-    ASSERT_NE(relay, nullptr);
-    ASSERT_TRUE(parse_number(relay->show, v));
-    EXPECT_EQ(v != 0, c->relay_indicator != 0);
+    // Header: the first of each field.
+    const std::pair<const char*, unsigned long long> header[] = {
+        {"ieee1905.message_type", c->message_type},
+        {"ieee1905.message_id", c->message_id},
+        {"ieee1905.relay_indicator", c->relay_indicator != 0}};
+    for (const auto& h : header) {
+        auto f = std::find_if(fields.begin(), fields.end(),
+                              [&](const PdmlField& x) { return x.name == h.first; });
+        unsigned long long v = 0;
+        ASSERT_TRUE(f != fields.end() && parse_number(f->show, v)) << h.first;
+        EXPECT_EQ(h.first == header[2].first ? v != 0 : v, h.second) << f->showname;
+    }
 
     // TLV types and lengths, in order (End of Message last).
     std::vector<std::pair<unsigned long long, unsigned long long>> seen;
