@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "common/mac.h"
@@ -22,6 +23,14 @@ inline map_vap_credential_t cred(const char* ssid, const char* key, uint8_t band
     c.rf_bands = bands;
     c.bss_type = type;
     return c;
+}
+
+// C as "ssid/key/auth/encr/bands/type" (numbers in hex), then " hidden" when it is.
+inline std::string cred_text(const map_vap_credential_t& c) {
+    char t[48];
+    std::snprintf(t, sizeof t, "/%x/%x/%x/%x%s", c.auth_type, c.encr_type, c.rf_bands, c.bss_type,
+                  c.hidden ? " hidden" : "");
+    return std::string(c.ssid) + "/" + c.network_key + t;
 }
 
 // The attributes of an M1 from KEY's public value (kept in order, so that
