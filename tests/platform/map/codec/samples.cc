@@ -1,9 +1,11 @@
 #include "samples.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "hex.h"
 #include "map/codec/codec.h"
+#include "map/codec/wsc.h"
 
 MAC sample_mac(uint8_t a, uint8_t b) {
     return MAC(0x02, 0x00, 0x00, 0x00, a, b);
@@ -417,4 +419,22 @@ CmduPtr make_sample_cmdu(const std::string& name) {
             return make(s);
     }
     return nullptr;
+}
+
+std::vector<uint8_t> sample_wsc(const std::string& name, uint16_t drop) {
+    CmduPtr c = make_sample_cmdu(name);
+    std::vector<uint8_t> frame;
+    for (size_t i = 0; c && c->list_of_TLVs[i] && frame.empty(); ++i) {
+        if (auto* w = tlv_cast<wsc_tlv>(c->list_of_TLVs[i]))
+            frame = w->wsc_frame;
+    }
+    std::vector<wsc_attribute> attrs;
+    if (!drop || !wsc_parse_attributes(frame.data(), frame.size(), attrs))
+        return frame;
+    attrs.erase(std::remove_if(attrs.begin(), attrs.end(),
+                               [&](const wsc_attribute& a) { return a.type == drop; }),
+                attrs.end());
+    std::vector<uint8_t> out;
+    wsc_build_attributes(attrs, out);
+    return out;
 }

@@ -26,3 +26,8 @@ MAC sample_mac(uint8_t a, uint8_t b);
 CmduPtr make_topology_response(int radios, int bss_per_radio, int clients_per_bss);
 // AP Metrics Response for CLIENTS clients spread over 4 BSSs.
 CmduPtr make_ap_metrics_response(int clients);
+
+// The WSC frame of sample NAME ("autoconfig_wsc_m1": Vexal, Mesh Extender, MX-200,
+// SN0123456789, ext-livingroom, 2.4 and 5 GHz), rebuilt without its attribute of type DROP
+// when one is named.
+std::vector<uint8_t> sample_wsc(const std::string& name, uint16_t drop = 0);

@@ -2,7 +2,6 @@
 // read from real WSC attribute bytes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,23 +20,6 @@
 namespace {
 
 const auto mac = sample_mac;
-
-// The M1 of the autoconfig_wsc_m1 sample (Vexal, Mesh Extender, MX-200, SN0123456789,
-// ext-livingroom, 2.4 and 5 GHz), with or without its Serial Number attribute.
-std::vector<uint8_t> sample_m1(bool with_serial = true) {
-    CmduPtr c = make_sample_cmdu("autoconfig_wsc_m1");
-    const std::vector<uint8_t> m1 = tlv_cast<wsc_tlv>(c->list_of_TLVs[1])->wsc_frame;
-    std::vector<wsc_attribute> attrs;
-    EXPECT_TRUE(wsc_parse_attributes(m1.data(), m1.size(), attrs));
-    attrs.erase(std::remove_if(attrs.begin(), attrs.end(),
-                               [&](const wsc_attribute& a) {
-                                   return !with_serial && a.type == WSC_ATTR_SERIAL_NUMBER;
-                               }),
-                attrs.end());
-    std::vector<uint8_t> out;
-    EXPECT_TRUE(wsc_build_attributes(attrs, out));
-    return out;
-}
 
 class UpdateTest : public ::testing::Test {
   protected:
@@ -246,7 +228,7 @@ TEST_F(UpdateTest, OperatingChannelReportTakesThePrimaryChannel) {
 }
 
 TEST_F(UpdateTest, M1KeepsManufacturerModelSerialAndRadio) {
-    const std::vector<uint8_t> m1 = sample_m1();
+    const std::vector<uint8_t> m1 = sample_wsc("autoconfig_wsc_m1");
     CmduBuilder b(CMDU_TYPE_AP_AUTOCONFIGURATION_WSC, 11);
     b.source(ext).add(basic_caps(radio24, 4, {81})).add(wsc_tlv{TLV_TYPE_WSC, m1});
     CmduPtr c = b.add(multiap_profile_tlv{TLV_TYPE_MULTIAP_PROFILE, MAP_PROFILE_3}).build();
@@ -273,7 +255,8 @@ TEST_F(UpdateTest, M1KeepsManufacturerModelSerialAndRadio) {
 }
 
 TEST_F(UpdateTest, SerialNumberFromM1) {
-    const std::vector<uint8_t> m1 = sample_m1(), none = sample_m1(false);
+    const std::vector<uint8_t> m1 = sample_wsc("autoconfig_wsc_m1"),
+                               none = sample_wsc("autoconfig_wsc_m1", WSC_ATTR_SERIAL_NUMBER);
     char sn[33], small[5];
     ASSERT_EQ(get_serial_number_from_M1(m1.data(), m1.size(), sn, sizeof sn), 0);
     EXPECT_STREQ(sn, "SN0123456789");
