@@ -206,11 +206,7 @@ TEST(CmduRoundTrip, EverySampleSurvivesEncodeDecodeEncode) {
         EXPECT_EQ(back->message_type, s.cmdu->message_type) << s.name;
         EXPECT_EQ(back->message_id, s.cmdu->message_id) << s.name;
         EXPECT_EQ(back->relay_indicator, s.cmdu->relay_indicator) << s.name;
-        ASSERT_EQ(count_1905_TLVs(back.get()), count_1905_TLVs(s.cmdu.get())) << s.name;
-        for (size_t i = 0; s.cmdu->list_of_TLVs[i]; ++i) {
-            EXPECT_EQ(dump_1905_TLV(back->list_of_TLVs[i]), dump_1905_TLV(s.cmdu->list_of_TLVs[i]))
-                << s.name << " TLV " << i;
-        }
+        EXPECT_EQ(tlv_dumps(back.get()), tlv_dumps(s.cmdu.get())) << s.name;
         std::vector<std::vector<uint8_t>> again;
         ASSERT_TRUE(encode_1905_CMDU(*back, again)) << s.name;
         EXPECT_EQ(again, frags) << s.name;

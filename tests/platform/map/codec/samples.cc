@@ -438,3 +438,10 @@ std::vector<uint8_t> sample_wsc(const std::string& name, uint16_t drop) {
     wsc_build_attributes(attrs, out);
     return out;
 }
+
+std::vector<std::string> tlv_dumps(const CMDU* c) {
+    std::vector<std::string> out;
+    for (size_t i = 0; c && c->list_of_TLVs[i]; ++i)
+        out.push_back(dump_1905_TLV(c->list_of_TLVs[i]));
+    return out;
+}

@@ -19,6 +19,9 @@ std::vector<SampleCmdu> make_sample_cmdus();
 // One sample by name ("topology_response", ...); null when unknown.
 CmduPtr make_sample_cmdu(const std::string& name);
 
+// The dump of each of C's records, in order (none for a null C).
+std::vector<std::string> tlv_dumps(const CMDU* c);
+
 // Addresses used by the samples: 02:00:00:00:<a>:<b>.
 MAC sample_mac(uint8_t a, uint8_t b);
 
