@@ -13,18 +13,8 @@
 
 namespace {
 
-RestLimits test_limits() {
-    RestLimits l;
-    l.max_connections = 4;
-    l.max_uri_bytes = 256;
-    l.max_header_count = 16;
-    l.max_header_bytes = 2048;
-    l.max_body_bytes = 4096;
-    l.idle_timeout_ms = 5000;
-    l.linger_ms = 300;
-    l.max_pending_write_bytes = 64 * 1024;
-    return l;
-}
+// Connections, URI, header count and bytes, body, idle and linger ms, pending write bytes.
+const RestLimits kLimits{4, 256, 16, 2048, 4096, 5000, 300, 64 * 1024};
 
 rapidjson::Document parse(const std::string& body) {
     rapidjson::Document d;
@@ -96,7 +86,7 @@ void add_test_routes(DispatchTable& t, const Logger* log) {
 class RestServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        server = std::make_unique<ServerHarness>(test_limits());
+        server = std::make_unique<ServerHarness>(kLimits);
         add_test_routes(server->table(), &server->logger());
         ASSERT_TRUE(server->start());
         port = server->port();
@@ -169,9 +159,7 @@ TEST_F(RestServerTest, BadRequestsAnswer400AndKeepTheConnection) {
         ASSERT_TRUE(c.send(body_request("POST", "/t/echo", R"({"a": [1, 2]})")));
         ASSERT_TRUE(c.read_answer(a));
         EXPECT_EQ(a.head.rfind("HTTP/1.1 201 Created\r\n", 0), 0u) << row.raw;
-        d = parse(a.body);
-        EXPECT_TRUE(d["had-body"].GetBool());
-        EXPECT_EQ(d["body"]["a"][1].GetInt(), 2);
+        EXPECT_TRUE(json_has(parse(a.body), R"({"had-body": true, "body": {"a": [1, 2]}})"));
     }
 }
 
@@ -255,13 +243,8 @@ TEST_F(RestServerTest, RoutingRules) {
     a = get("/t/abc/x/def?k=a%3Ab&&flag&x=1&x=2&bad=%zz%4");
     ASSERT_EQ(a.status, 200);
     rapidjson::Document d = parse(a.body);
-    ASSERT_EQ(d["components"].Size(), 4u);
-    EXPECT_STREQ(d["components"][1].GetString(), "abc");
-    EXPECT_STREQ(d["components"][3].GetString(), "def");
-    EXPECT_STREQ(d["query"]["k"].GetString(), "a:b");
-    EXPECT_STREQ(d["query"]["x"].GetString(), "2");
-    EXPECT_STREQ(d["query"]["bad"].GetString(), "%zz%4");
-    EXPECT_TRUE(d["query"].HasMember("flag"));
+    EXPECT_TRUE(json_has(d, R"({"components": ["t", "abc", "x", "def"],
+        "query": {"k": "a:b", "x": "2", "bad": "%zz%4", "flag": ""}})"));
     EXPECT_EQ(d["query"].MemberCount(), 4u);
     a = get("/t/abc");
     ASSERT_EQ(a.status, 200);
@@ -308,9 +291,7 @@ TEST_F(RestServerTest, OneByteWritesAreReassembled) {
     ASSERT_TRUE(c.read_answer(a));
     ASSERT_EQ(a.status, 201);
     EXPECT_EQ(a.headers["access-control-allow-origin"], "http://o");
-    rapidjson::Document d = parse(a.body);
-    EXPECT_STREQ(d["body"]["k"].GetString(), "v");
-    EXPECT_EQ(d["body"]["n"].Size(), 3u);
+    EXPECT_TRUE(json_has(parse(a.body), R"({"body": {"k": "v", "n": [1, 2, 3]}})"));
     // Chunked bodies arrive byte by byte too.
     ASSERT_TRUE(
         c.send_bytewise("POST /t/echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
@@ -526,7 +507,7 @@ TEST_F(RestServerTest, QuitStopsTheLoop) {
 }
 
 TEST(RestServerIdle, IdleAndTricklingConnectionsAreClosed) {
-    RestLimits l = test_limits();
+    RestLimits l = kLimits;
     l.idle_timeout_ms = 100;
     ServerHarness server(l);
     ASSERT_TRUE(server.start());

@@ -13,6 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 namespace {
 std::string lower(std::string s) {
     for (char& ch : s)
@@ -20,7 +23,52 @@ std::string lower(std::string s) {
             ch = static_cast<char>(ch - 'A' + 'a');
     return s;
 }
+
+std::string json_text(const rapidjson::Value& v) {
+    rapidjson::StringBuffer out;
+    rapidjson::Writer<rapidjson::StringBuffer> w(out);
+    v.Accept(w);
+    return out.GetString();
+}
+
+// The path of the first difference of ACTUAL from EXPECTED, empty when there is none.
+std::string json_difference(const rapidjson::Value& actual, const rapidjson::Value& expected,
+                            const std::string& path) {
+    if (expected.IsObject() && actual.IsObject()) {
+        for (const auto& m : expected.GetObject()) {
+            const std::string at = path + "." + m.name.GetString();
+            if (!actual.HasMember(m.name))
+                return at + " missing";
+            std::string d = json_difference(actual[m.name], m.value, at);
+            if (!d.empty())
+                return d;
+        }
+        return "";
+    }
+    if (expected.IsArray() && actual.IsArray() && expected.Size() == actual.Size()) {
+        for (rapidjson::SizeType i = 0; i < expected.Size(); ++i) {
+            std::string d =
+                json_difference(actual[i], expected[i], path + "[" + std::to_string(i) + "]");
+            if (!d.empty())
+                return d;
+        }
+        return "";
+    }
+    if (actual == expected)
+        return "";
+    return path + ": " + json_text(actual) + ", expected " + json_text(expected);
+}
 }  // namespace
+
+::testing::AssertionResult json_has(const rapidjson::Value& actual, const std::string& expected) {
+    rapidjson::Document e;
+    if (e.Parse(expected.c_str()).HasParseError())
+        return ::testing::AssertionFailure() << "expected text is no JSON: " << expected;
+    const std::string d = json_difference(actual, e, "$");
+    if (d.empty())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << d;
+}
 
 TestClient::~TestClient() {
     close();

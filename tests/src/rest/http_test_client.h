@@ -2,6 +2,8 @@
 // loopback TCP connection, answers read by Content-Length.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
 #include <sys/types.h>
 
 #include <map>
@@ -52,3 +54,8 @@ std::string body_request(const std::string& method, const std::string& uri, cons
 // Waits until a server accepts on PORT, for about SECONDS at most; false as soon as the process
 // PID (the server, started by the test) has ended.
 bool wait_listening(pid_t pid, int port, int seconds = 30);
+
+// Whether ACTUAL holds the JSON text EXPECTED: every member of an expected object with an equal
+// value (member objects the same way), arrays of the same size element by element. A failure
+// names the first path that differs and both values.
+::testing::AssertionResult json_has(const rapidjson::Value& actual, const std::string& expected);

@@ -83,14 +83,10 @@ TEST_F(SteeringRoutes, SteeringDocumentListsEverySettingAndTheTotals) {
     ASSERT_EQ(a.status, 200);
     rapidjson::Document d;
     d.Parse(a.body.c_str());
-    ASSERT_TRUE(d.IsObject()) << a.body;
-    ASSERT_TRUE(d.HasMember("policys") && d["policys"].IsObject());
+    ASSERT_TRUE(json_has(d, R"({"policys": {"5to24-dbm": -80, "dancing": true,
+        "decision-window-chance": 0.7}, "totals": {"steer-requests": 0}})"));
     EXPECT_EQ(d["policys"].MemberCount(), sm().settings_by_rest_key().size());
-    EXPECT_EQ(d["policys"]["5to24-dbm"].GetInt(), -80);
-    EXPECT_TRUE(d["policys"]["dancing"].GetBool());
-    EXPECT_DOUBLE_EQ(d["policys"]["decision-window-chance"].GetDouble(), 0.7);
     EXPECT_TRUE(d["clients"].IsArray());
-    EXPECT_EQ(d["totals"]["steer-requests"].GetUint64(), 0u);
 }
 
 TEST_F(SteeringRoutes, AdminBlacklistAddsListsAndRefusesBadEntries) {
