@@ -2,6 +2,8 @@
 // bytes -> records), and the lines the decoders log on both destinations.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -28,3 +30,16 @@ class LogCapture {
   private:
     std::string path_;
 };
+
+// The root lines PARSE logs as it refuses the CMDU of BUILDER (through the wire); a CMDU it
+// takes fails the test.
+template <class Parse>
+std::vector<std::string> refused(CmduBuilder& builder, Parse parse) {
+    LogCapture log;
+    EXPECT_FALSE(parse(wire(builder).get()));
+    return log.root_lines();
+}
+template <class Parse>
+std::vector<std::string> refused(CmduBuilder&& builder, Parse parse) {
+    return refused(builder, parse);
+}

@@ -34,17 +34,10 @@ TEST(ParseChannelPreferenceReport, OnlyTheCacCompletionReportMakesARecord) {
         cac_completion_report_tlv first;
         first.radios.resize(2);
         b.add(first);
-        cac_completion_report_tlv cac;
-        cac_completion_report_tlv::radio r;
-        r.radio_id = kRadio;
-        r.op_class = 121;
-        r.channel = 100;
-        r.cac_completion_status = 1;
-        r.radar_pairs = {{121, 100}, {121, 104}};
-        r.num_radar_pairs = 2;
-        cac.radios = {r};
-        cac.num_radios = 1;
-        b.add(cac).add(al_mac_address_tlv{});
+        b.add(cac_completion_report_tlv{TLV_TYPE_CAC_COMPLETION_REPORT,
+                                        1,
+                                        {{kRadio, 121, 100, 1, 2, {{121, 100}, {121, 104}}}}});
+        b.add(al_mac_address_tlv{});
         auto m = parse_channel_preference_report_message(wire(b).get());
         ASSERT_TRUE(m);
         ASSERT_EQ(m->cac_completion.size(), 1u);  // the later TLV replaced the first
@@ -132,14 +125,10 @@ TEST(ParseOperatingChannel, ReportsAppendedElseMissing) {
                     ElementsAre("info parse_operating_channel received unexpected "
                                 "TLV_TYPE_VENDOR_SPECIFIC (11)"));
     }
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_OPERATING_CHANNEL_REPORT, 32);
-        EXPECT_FALSE(parse_operating_channel(wire(b).get()));
-        EXPECT_THAT(log.root_lines(),
-                    ElementsAre("warn parse_operating_channel TLV_TYPE_OPERATING_CHANNEL_REPORT is "
-                                "missing"));
-    }
+    EXPECT_THAT(
+        refused(CmduBuilder(CMDU_TYPE_OPERATING_CHANNEL_REPORT, 32), parse_operating_channel),
+        ElementsAre("warn parse_operating_channel TLV_TYPE_OPERATING_CHANNEL_REPORT is "
+                    "missing"));
 }
 
 // ---- Client Steering BTM Report ----------------------------------------------------------
@@ -169,12 +158,9 @@ TEST(ParseBtmSteeringReport, TargetOnlyWhenCarriedAndTheLastWins) {
                 ElementsAre("warn parse_btm_steering_report received TLV_TYPE_BTM_REPORT multiple "
                             "times"));
 
-    LogCapture log2;
-    CmduBuilder none(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, 33);
-    none.add(error_code_tlv{});
-    EXPECT_FALSE(parse_btm_steering_report(wire(none).get()));
     EXPECT_THAT(
-        log2.root_lines(),
+        refused(CmduBuilder(CMDU_TYPE_CLIENT_STEERING_BTM_REPORT, 33).add(error_code_tlv{}),
+                parse_btm_steering_report),
         ElementsAre("info parse_btm_steering_report received unexpected TLV_TYPE_ERROR (163)",
                     "warn parse_btm_steering_report TLV_TYPE_BTM_REPORT is missing"));
 }
@@ -205,32 +191,27 @@ TEST(ParseBackhaulSteeringResponse, ExactlyOneResponse) {
                   "or not found (5).");
         EXPECT_THAT(log.root_lines(), IsEmpty());
     }
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, 34);
-        b.add(bh_response(0)).add(bh_response(1));
-        EXPECT_FALSE(parse_backhaul_steering_response(wire(b).get()));
-        EXPECT_THAT(log.root_lines(),
-                    ElementsAre("warn parse_backhaul_steering_response received "
-                                "TLV_TYPE_BACKHAUL_STEERING_RESPONSE multiple times",
-                                "warn parse_backhaul_steering_response "
-                                "TLV_TYPE_BACKHAUL_STEERING_RESPONSE is missing or more than 1 in "
-                                "message_id 34"));
-    }
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, 35);
-        b.add(error_code_tlv{}).add(error_code_tlv{}).add(sta_mac_address_tlv{});
-        EXPECT_FALSE(parse_backhaul_steering_response(wire(b).get()));
-        EXPECT_THAT(log.root_lines(),
-                    ElementsAre("warn parse_backhaul_steering_response received TLV_TYPE_ERROR "
-                                "multiple times message id 35",
-                                "info parse_backhaul_steering_response received unexpected "
-                                "TLV_TYPE_STA_MAC_ADDRESS (149) message id 35",
-                                "warn parse_backhaul_steering_response "
-                                "TLV_TYPE_BACKHAUL_STEERING_RESPONSE is missing or more than 1 in "
-                                "message_id 35"));
-    }
+    EXPECT_THAT(refused(CmduBuilder(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, 34)
+                            .add(bh_response(0))
+                            .add(bh_response(1)),
+                        parse_backhaul_steering_response),
+                ElementsAre("warn parse_backhaul_steering_response received "
+                            "TLV_TYPE_BACKHAUL_STEERING_RESPONSE multiple times",
+                            "warn parse_backhaul_steering_response "
+                            "TLV_TYPE_BACKHAUL_STEERING_RESPONSE is missing or more than 1 in "
+                            "message_id 34"));
+    EXPECT_THAT(refused(CmduBuilder(CMDU_TYPE_BACKHAUL_STEERING_RESPONSE, 35)
+                            .add(error_code_tlv{})
+                            .add(error_code_tlv{})
+                            .add(sta_mac_address_tlv{}),
+                        parse_backhaul_steering_response),
+                ElementsAre("warn parse_backhaul_steering_response received TLV_TYPE_ERROR "
+                            "multiple times message id 35",
+                            "info parse_backhaul_steering_response received unexpected "
+                            "TLV_TYPE_STA_MAC_ADDRESS (149) message id 35",
+                            "warn parse_backhaul_steering_response "
+                            "TLV_TYPE_BACKHAUL_STEERING_RESPONSE is missing or more than 1 in "
+                            "message_id 35"));
 }
 
 // ---- Failed Connection ---------------------------------------------------------------------
@@ -256,26 +237,17 @@ TEST(ParseFailedConnection, StaAndStatusMandatoryReasonOptional) {
         EXPECT_EQ(*m->reason_code, 0x1234);
         EXPECT_THAT(log.root_lines(), IsEmpty());
     }
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_FAILED_CONNECTION, 36);
-        b.add(reason);
-        EXPECT_FALSE(parse_failed_connection_message(wire(b).get()));
-        EXPECT_THAT(log.root_lines(),
-                    ElementsAre("warn parse_failed_connection_message TLV_TYPE_STA_MAC_ADDRESS is "
-                                "missing"));
-    }
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_FAILED_CONNECTION, 36);
-        b.add(sta).add(source_info_tlv{});
-        EXPECT_FALSE(parse_failed_connection_message(wire(b).get()));
-        EXPECT_THAT(log.root_lines(),
-                    ElementsAre("info parse_failed_connection_message received unexpected "
-                                "TLV_TYPE_SOURCE_INFO (192)",
-                                "warn parse_failed_connection_message TLV_TYPE_STATUS_CODE is "
-                                "missing"));
-    }
+    EXPECT_THAT(refused(CmduBuilder(CMDU_TYPE_FAILED_CONNECTION, 36).add(reason),
+                        parse_failed_connection_message),
+                ElementsAre("warn parse_failed_connection_message TLV_TYPE_STA_MAC_ADDRESS is "
+                            "missing"));
+    EXPECT_THAT(
+        refused(CmduBuilder(CMDU_TYPE_FAILED_CONNECTION, 36).add(sta).add(source_info_tlv{}),
+                parse_failed_connection_message),
+        ElementsAre("info parse_failed_connection_message received unexpected "
+                    "TLV_TYPE_SOURCE_INFO (192)",
+                    "warn parse_failed_connection_message TLV_TYPE_STATUS_CODE is "
+                    "missing"));
 }
 
 // ---- Tunneled --------------------------------------------------------------------------------

@@ -174,13 +174,11 @@ TEST(ParseTopologyNotification, VendorTlvIsUnexpectedAndTheAlMacMandatory) {
                             "warn parse_topology_notification received multiple "
                             "TLV_TYPE_AL_MAC_ADDRESS_TYPE"));
 
-    LogCapture log2;
-    CmduBuilder none(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 3);
-    none.add(client_association_event_tlv{});
-    EXPECT_FALSE(parse_topology_notification(wire(none).get()));
-    EXPECT_THAT(log2.root_lines(),
-                ElementsAre("warn parse_topology_notification TLV_TYPE_AL_MAC_ADDRESS_TYPE is "
-                            "missing"));
+    EXPECT_THAT(
+        refused(CmduBuilder(CMDU_TYPE_TOPOLOGY_NOTIFICATION, 3).add(client_association_event_tlv{}),
+                parse_topology_notification),
+        ElementsAre("warn parse_topology_notification TLV_TYPE_AL_MAC_ADDRESS_TYPE is "
+                    "missing"));
 }
 
 // ---- Topology Response ---------------------------------------------------------------
@@ -208,28 +206,14 @@ TEST(ParseTopology, FullResponseIsCopiedInOrderAndOutlivesTheCmdu) {
     {
         CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
         b.add(device_info(kAl, {wifi_if(kIf, kBss)}));
-        device_bridging_capability_tlv bridging;
-        b.add(bridging);
-        non_1905_neighbor_device_list_tlv n1;
-        n1.local_mac_address = kIf;
-        n1.neighbors = {kClient, kAl2};
-        b.add(n1);
-        n1.neighbors = {};
-        b.add(n1);
-        neighbor_device_list_tlv n2;
-        n2.local_mac_address = kIf;
-        neighbor_device_list_tlv::neighbor nb;
-        nb.al_mac_address = kAl2;
-        nb.bridge_flag = 1;
-        n2.neighbors = {nb};
-        nb.bridge_flag = 0;
-        nb.al_mac_address = kClient;
-        n2.neighbors.push_back(nb);
-        b.add(n2);
-        supported_service_tlv svc;
-        svc.num_services = 1;
-        svc.services = {MAP_SERVICE_AGENT};
-        b.add(svc).add(vendor());
+        b.add(device_bridging_capability_tlv{});
+        b.add(non_1905_neighbor_device_list_tlv{
+            TLV_TYPE_NON_1905_NEIGHBOR_DEVICE_LIST, kIf, {kClient, kAl2}});
+        b.add(non_1905_neighbor_device_list_tlv{TLV_TYPE_NON_1905_NEIGHBOR_DEVICE_LIST, kIf, {}});
+        b.add(neighbor_device_list_tlv{
+            TLV_TYPE_NEIGHBOR_DEVICE_LIST, kIf, {{kAl2, 1}, {kClient, 0}}});
+        b.add(supported_service_tlv{TLV_TYPE_SUPPORTED_SERVICE, 1, {MAP_SERVICE_AGENT}});
+        b.add(vendor());
         ap_operational_bss_tlv ops;
         ap_operational_bss_tlv::radio radio;
         radio.radio_id = kAl2;
@@ -247,20 +231,9 @@ TEST(ParseTopology, FullResponseIsCopiedInOrderAndOutlivesTheCmdu) {
         ops.radios = {radio};
         ops.num_radios = 1;
         b.add(ops);
-        associated_clients_tlv clients;
-        associated_clients_tlv::bss cb;
-        cb.bssid = kBss;
-        associated_clients_tlv::client c;
-        c.mac = kClient;
-        c.time_since_association = 65535;
-        cb.clients = {c};
-        cb.num_clients = 1;
-        clients.bsss = {cb};
-        clients.num_bss = 1;
-        b.add(clients);
-        multiap_profile_tlv profile;
-        profile.profile = 3;
-        b.add(profile);
+        b.add(associated_clients_tlv{
+            TLV_TYPE_ASSOCIATED_STA_TLV, 1, {{kBss, 1, {{kClient, 65535}}}}});
+        b.add(multiap_profile_tlv{TLV_TYPE_MULTIAP_PROFILE, 3});
         r = parse_topology(wire(b).get());
     }
     ASSERT_TRUE(r);
@@ -362,25 +335,14 @@ TEST(ParseTopology, RepeatedSingleTlvsWarnAndTheLastWins) {
 }
 
 TEST(ParseTopology, MissingDeviceInformation) {
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
-        b.add(ap_operational_bss_tlv{});
-        EXPECT_FALSE(parse_topology(wire(b).get()));
-        EXPECT_THAT(log.root_lines(),
-                    ElementsAre("warn parse_topology TLV_TYPE_DEVICE_INFORMATION_TYPE is missing"));
-    }
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_TOPOLOGY_RESPONSE, 9);
-        b.add(al(kAl));
-        EXPECT_FALSE(parse_topology(wire(b).get()));
-        EXPECT_THAT(log.root_lines(),
-                    ElementsAre("info parse_topology received unexpected "
-                                "TLV_TYPE_AL_MAC_ADDRESS_TYPE (1)",
-                                "warn parse_topology TLV_TYPE_DEVICE_INFORMATION_TYPE is missing",
-                                "warn parse_topology TLV_TYPE_AP_OPERATIONAL_BSS is missing"));
-    }
+    EXPECT_THAT(refused(CmduBuilder(CMDU_TYPE_TOPOLOGY_RESPONSE, 9).add(ap_operational_bss_tlv{}),
+                        parse_topology),
+                ElementsAre("warn parse_topology TLV_TYPE_DEVICE_INFORMATION_TYPE is missing"));
+    EXPECT_THAT(refused(CmduBuilder(CMDU_TYPE_TOPOLOGY_RESPONSE, 9).add(al(kAl)), parse_topology),
+                ElementsAre("info parse_topology received unexpected "
+                            "TLV_TYPE_AL_MAC_ADDRESS_TYPE (1)",
+                            "warn parse_topology TLV_TYPE_DEVICE_INFORMATION_TYPE is missing",
+                            "warn parse_topology TLV_TYPE_AP_OPERATIONAL_BSS is missing"));
 }
 
 }  // namespace
