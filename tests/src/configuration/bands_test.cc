@@ -17,17 +17,7 @@
 namespace {
 
 ozr_channel_configuration_t request() {
-    ozr_channel_configuration_t c;
-    c.band = FREQ_BAND_5G;
-    c.channel = 36;
-    c.bandwidth = 3;
-    c.extra_first = 0xA1;
-    c.extra_mid = 0xA2;
-    c.extra_last = 0xA3;
-    c.extra_int = 0x1234;
-    c.second_channel = 149;
-    c.reason = 9;
-    return c;
+    return ozr_channel_configuration_t{"", FREQ_BAND_5G, 36, 3, 0xA1, 0xA2, 0xA3, 0x1234, 149, 9};
 }
 
 TEST(Bands, RecordLayouts) {
@@ -132,13 +122,7 @@ TEST_F(Ics, AvailableChannelsFromTheRadioOrThePlatform) {
     map_radio_info_t* radio = map_update_radio(ale, id);
     ASSERT_NE(radio, nullptr);
     const uint8_t no_52[] = {52};
-    map_op_class_param_t classes[2];
-    classes[0].op_class = 115;
-    classes[0].max_tx_power_eirp = 23;
-    classes[1].op_class = 118;
-    classes[1].max_tx_power_eirp = 23;
-    classes[1].num_non_operable = 1;
-    classes[1].non_operable_channels = no_52;
+    const map_op_class_param_t classes[] = {{115, 23, 0, nullptr}, {118, 23, 1, no_52}};
     ASSERT_EQ(map_update_radio_basic_caps(radio, 2, classes, 2), 0);
 
     ics_available_channel_t out[65];

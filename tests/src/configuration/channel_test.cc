@@ -86,12 +86,12 @@ TEST_F(Channels, RefusalsSendNothing) {
     // One extender nobody knows.
     auto nope = request("NOPE", FREQ_BAND_5G, 36, 3);
     EXPECT_EQ(cfg().set_channel_configuration(&nope, &result), -1);
-    EXPECT_NE(log().find("find hkt node failed from SN:NOPE."), std::string::npos);
+    EXPECT_TRUE(said("find hkt node failed from SN:NOPE."));
     ozr_transmit_power_configuration_t tx;
     tx.band = FREQ_BAND_5G;
     tx.sn = "NOPE";
     EXPECT_EQ(cfg().set_transmit_power_configuration(&tx, nullptr), -1);
-    EXPECT_NE(log().find("Failed to find sn: NOPE HKT agent."), std::string::npos);
+    EXPECT_TRUE(said("Failed to find sn: NOPE HKT agent."));
     // A band outside the table.
     for (int band : {5, -1}) {
         auto req = request("", static_cast<frequent_band_type>(band), 36, 3);
@@ -105,15 +105,14 @@ TEST_F(Channels, RefusalsSendNothing) {
     // A channel that is not one of the band: the channel service refuses the record.
     auto req = request("", FREQ_BAND_2G, 36, 1);
     EXPECT_EQ(cfg().set_channel_configuration(&req, &result), -5);
-    EXPECT_NE(log().find("failed set channel provision data, ret = %d."), std::string::npos);
+    EXPECT_TRUE(said("failed set channel provision data, ret = %d."));
     // A bandwidth the band has no block for at that channel, or out of range.
     req = request("", FREQ_BAND_5G, 144, 4);
     EXPECT_EQ(cfg().set_channel_configuration(&req, &result), -1);
-    EXPECT_NE(log().find("set default channel failed. band:128, channel:144, bw:4"),
-              std::string::npos);
+    EXPECT_TRUE(said("set default channel failed. band:128, channel:144, bw:4"));
     req = request("", FREQ_BAND_5G, 36, 9);
     EXPECT_EQ(cfg().set_channel_configuration(&req, &result), -1);
-    EXPECT_NE(log().find("input invalid bandwidth: 9"), std::string::npos);
+    EXPECT_TRUE(said("input invalid bandwidth: 9"));
     settle();
     EXPECT_EQ(requests(ext), 0u);
     EXPECT_TRUE(journal("nal_setPreviousChannel").empty());
@@ -167,8 +166,7 @@ TEST_F(Channels, AnAdditionalSixGigahertzBandFollows) {
     req.channel = 149;  // a channel number of both bands
     ASSERT_EQ(cfg().set_channel_configuration(&req, &result), 0);
     EXPECT_EQ(ics_get_band_defaults(0x100).channel, 149);
-    EXPECT_NE(log().find("set default channel to MAP addtional. band:256, channel:149, bw:1"),
-              std::string::npos);
+    EXPECT_TRUE(said("set default channel to MAP addtional. band:256, channel:149, bw:1"));
     // The 5 GHz radio, then the 6 GHz one (band 4).
     ASSERT_TRUE(run_until([&] { return requests(ext) == 2; }));
     std::vector<MAC> radios;
@@ -223,9 +221,8 @@ TEST_F(AutoChannel, TheProductSwitches) {
         EXPECT_EQ(m.dcs_state(), r.dcs) << r.l2 << r.ai << r.rrm;
         EXPECT_EQ(m.auto_channel_state(), r.autoc) << r.l2 << r.ai << r.rrm;
     }
-    EXPECT_NE(log().find("product json info L2 Agent existno, Ai Engine existyes"),
-              std::string::npos);
-    EXPECT_NE(log().find("board json info Ai Engine existx"), std::string::npos);
+    EXPECT_TRUE(said("product json info L2 Agent existno, Ai Engine existyes"));
+    EXPECT_TRUE(said("board json info Ai Engine existx"));
     ozr_test::write_text(ozr_path("/tmp/zkf-product-cfg.json"), "{\"ProductParameters\": [");
     std::remove(ozr_path("/tmp/local-rrm-ctl.json").c_str());
     ConfigurationMinder m(&loop_);
@@ -236,8 +233,7 @@ TEST_F(AutoChannel, TheProductSwitches) {
     EXPECT_NE(log().find("failure load " + ozr_path("/tmp/local-rrm-ctl.json")), std::string::npos);
     ozr_test::write_text(ozr_path("/tmp/zkf-product-cfg.json"), "{\"ProductParameters\": 7}");
     ConfigurationMinder n(&loop_);
-    EXPECT_NE(log().find("product json info L2 Agent not exist, Ai Engine not exist"),
-              std::string::npos);
+    EXPECT_TRUE(said("product json info L2 Agent not exist, Ai Engine not exist"));
 }
 
 TEST_F(AutoChannel, TheGatewaysChannelChangeReachesTheExtendersOnlyWithBothSwitches) {

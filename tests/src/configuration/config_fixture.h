@@ -71,15 +71,13 @@ class ConfigFixture : public HktFixture {
         ASSERT_NE(ale, nullptr);
         map_update_ale_iface_name(ale, "ozr0");
         map_radio_info_t* r2 = map_update_radio(ale, radio_of(agent, 0x10));
-        map_op_class_param_t c81;
-        c81.op_class = 81;
+        const map_op_class_param_t c81{81, 0, 0, nullptr};
         ASSERT_EQ(map_update_radio_basic_caps(r2, 2, &c81, 1), 0);
         map_radio_info_t* r5 = map_update_radio(ale, radio_of(agent, 0x20));
-        std::vector<map_op_class_param_t> c5(6);
-        const uint8_t classes[] = {115, 118, 121, 125, 128, 129};
-        for (size_t i = 0; i < c5.size(); ++i)
-            c5[i].op_class = classes[i];
-        ASSERT_EQ(map_update_radio_basic_caps(r5, 2, c5.data(), 6), 0);
+        const map_op_class_param_t c5[] = {{115, 0, 0, nullptr}, {118, 0, 0, nullptr},
+                                           {121, 0, 0, nullptr}, {125, 0, 0, nullptr},
+                                           {128, 0, 0, nullptr}, {129, 0, 0, nullptr}};
+        ASSERT_EQ(map_update_radio_basic_caps(r5, 2, c5, 6), 0);
         ASSERT_EQ(r5->band_mask, 0x80);
     }
     // The gateway's agent, EXT and PLAIN under it, FAR behind EXT; EXT and FAR are the
@@ -95,12 +93,7 @@ class ConfigFixture : public HktFixture {
     }
     ozr_channel_configuration_t request(const std::string& sn, frequent_band_type band, uint8_t ch,
                                         uint8_t bw) {
-        ozr_channel_configuration_t c;
-        c.sn = sn;
-        c.band = band;
-        c.channel = ch;
-        c.bandwidth = bw;
-        return c;
+        return ozr_channel_configuration_t{sn, band, ch, bw, 0, 0, 0, 0, 0, 0};
     }
     size_t requests(Agent& a) const { return a.of(CMDU_TYPE_CHANNEL_SELECTION_REQUEST).size(); }
 };

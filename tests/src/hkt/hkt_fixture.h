@@ -233,6 +233,9 @@ class HktFixture : public ozr_test::MeshStack {
         return n;
     }
 
+    // Whether the log holds LINE.
+    bool said(const std::string& line) const { return log().find(line) != std::string::npos; }
+
     HktMgmtMinder* hkt_ = nullptr;
     // The stack's tree: the gateway's agent, EXT and PLAIN under it, FAR behind EXT.
     void tree() {
