@@ -71,11 +71,9 @@ TEST_F(Registry, DiscoveryAddsANodeThatTheStatusCheckConfigures) {
     EXPECT_TRUE(n->got_discovery);
     EXPECT_FALSE(n->is_online);
     EXPECT_EQ(n->ap_status, ApStatus::DETECTED);
-    std::string text = log();
-    EXPECT_NE(text.find("Adding new HKT - hkt_mac: 02:6f:00:00:02:e0, sn: EX2026A"),
-              std::string::npos);
-    EXPECT_NE(text.find("Set ApStatus::DETECTED - sn: EX2026A"), std::string::npos);
-    EXPECT_NE(text.find("     collocated_map_agent_mac: 02:6f:00:00:02:00"), std::string::npos);
+    EXPECT_TRUE(said("Adding new HKT - hkt_mac: 02:6f:00:00:02:e0, sn: EX2026A"));
+    EXPECT_TRUE(said("Set ApStatus::DETECTED - sn: EX2026A"));
+    EXPECT_TRUE(said("     collocated_map_agent_mac: 02:6f:00:00:02:00"));
     // The data minder learnt the state.
     EXPECT_EQ(ctx_->data_minder->get_ap_onboarding_status("EX2026A"), ApStatus::DETECTED);
     BaseTimer* check = hkt_->ap_status_timer("EX2026A");
@@ -85,12 +83,12 @@ TEST_F(Registry, DiscoveryAddsANodeThatTheStatusCheckConfigures) {
     // Its agent is not in the stack's model yet: the check fails it.
     hkt_->check_ap_status(n);
     EXPECT_EQ(n->ap_status, ApStatus::CONFIGURATION_FAILED);
-    EXPECT_NE(log().find("Failed to find ALE of co-located agent: sn: EX2026A"), std::string::npos);
+    EXPECT_TRUE(said("Failed to find ALE of co-located agent: sn: EX2026A"));
     // The agent appears; the next discovery arms the check again and it configures.
     agent_present(kExt);
     p.send(r);
     ASSERT_TRUE(run_until([&] { return n->ap_status == ApStatus::DETECTED; }));
-    EXPECT_NE(log().find("ap_status timer active, stopping before restart"), std::string::npos);
+    EXPECT_TRUE(said("ap_status timer active, stopping before restart"));
     hkt_->check_ap_status(n);
     EXPECT_EQ(n->ap_status, ApStatus::CONFIGURED);
     EXPECT_EQ(ctx_->data_minder->get_ap_onboarding_status("EX2026A"), ApStatus::CONFIGURED);
@@ -142,7 +140,7 @@ TEST_F(Registry, OneNodePerSerialNumberWhateverCameFirst) {
     c3->src_al_mac = kFar;
     cmdu_dispatch(c3.get());
     EXPECT_EQ(hkt_->hkt_nodes().size(), 1u);
-    EXPECT_NE(log().find("WSC does not contain an M1"), std::string::npos);
+    EXPECT_TRUE(said("WSC does not contain an M1"));
 
     // The vendor agent MAC moves to another serial number: it leaves the old node.
     hkt_discovery_response_tlv other = discovery("EX10", kFar);
@@ -180,9 +178,9 @@ TEST_F(Registry, OnlineOnlyWhenConfiguredDiscoveredHeardAndConnected) {
     ASSERT_EQ(online.size(), 1u);
     EXPECT_NE(online[0].find("\"sn\":\"EX1\",\"online\":1,\"mac\":\"02:6f:00:00:02:e0\""),
               std::string::npos);
-    EXPECT_NE(log().find("DataMinder::notify_ap_status_change() - AP Status change. AP sn: EX1 "
-                         "online: true"),
-              std::string::npos);
+    EXPECT_TRUE(
+        said("DataMinder::notify_ap_status_change() - AP Status change. AP sn: EX1 "
+             "online: true"));
     // Told its backhaul.
     ASSERT_TRUE(run_until([&] { return p.count(HKT_TLV_BACKHAUL_INFORMATION_NOTIFY) > 0; }));
 
@@ -194,7 +192,7 @@ TEST_F(Registry, OnlineOnlyWhenConfiguredDiscoveredHeardAndConnected) {
     hkt_->on_offline_check();
     EXPECT_FALSE(n->is_online);
     EXPECT_FALSE(n->got_discovery);
-    EXPECT_NE(log().find("Marking EX1 as OFFLINE"), std::string::npos);
+    EXPECT_TRUE(said("Marking EX1 as OFFLINE"));
     online = journal("nal_notifyApOnlineStatus");
     ASSERT_EQ(online.size(), 2u);
     EXPECT_NE(online[1].find("\"online\":0"), std::string::npos);
@@ -219,8 +217,7 @@ TEST_F(Registry, OnlineOnlyWhenConfiguredDiscoveredHeardAndConnected) {
     bh.is_backhaul_connected = false;
     hkt_->notify_ap_bh_change(bh.local_ale, bh.is_backhaul_connected);
     EXPECT_FALSE(n->is_online);
-    EXPECT_NE(log().find("is_backhaul_connected: false - setting OFFLINE state"),
-              std::string::npos);
+    EXPECT_TRUE(said("is_backhaul_connected: false - setting OFFLINE state"));
 }
 
 TEST_F(Registry, TheGatewayAnswersTheExtendersQueries) {
@@ -321,17 +318,16 @@ TEST_F(Registry, BadInputIsDroppedWithItsMessage) {
     ASSERT_TRUE(run_until([&] { return count_of(log(), "on_vend_spec called") >= 10; }));
     settle();
     std::string text = log();
-    EXPECT_NE(text.find("Unable to find HKT MAC: 02:6f:00:00:09:e0"), std::string::npos);
-    EXPECT_NE(text.find("EX notification from 02:6f:00:00:09:e0: not in the hkt list"),
-              std::string::npos);
-    EXPECT_NE(text.find("Receive one configuration response src MAC: 02:6f:00:00:09:e0 is not in "
-                        "the hkt list."),
-              std::string::npos);
+    EXPECT_TRUE(said("Unable to find HKT MAC: 02:6f:00:00:09:e0"));
+    EXPECT_TRUE(said("EX notification from 02:6f:00:00:09:e0: not in the hkt list"));
+    EXPECT_TRUE(
+        said("Receive one configuration response src MAC: 02:6f:00:00:09:e0 is not in "
+             "the hkt list."));
     EXPECT_EQ(count_of(text, "Unable to parse HKT message from 02:6f:00:00:09:e0"), 3u);
-    EXPECT_NE(text.find("vendor OUI 001122 is not HKT's"), std::string::npos);
-    EXPECT_NE(text.find("Unexpected TLV type (1) inside CMDU."), std::string::npos);
-    EXPECT_NE(text.find("no handler for HKT TLV 99 (HKT_TLV_UNKNOWN)"), std::string::npos);
-    EXPECT_NE(text.find("without a serial number, dropped"), std::string::npos);
+    EXPECT_TRUE(said("vendor OUI 001122 is not HKT's"));
+    EXPECT_TRUE(said("Unexpected TLV type (1) inside CMDU."));
+    EXPECT_TRUE(said("no handler for HKT TLV 99 (HKT_TLV_UNKNOWN)"));
+    EXPECT_TRUE(said("without a serial number, dropped"));
     EXPECT_TRUE(hkt_->hkt_nodes().empty());
     EXPECT_TRUE(journal("nal_setSyncResult").empty());
     EXPECT_TRUE(journal("nal_setExNotification").empty());
@@ -362,7 +358,7 @@ TEST_F(Registry, TheLegacyBackhaulWindowAndTheMarlowJoin) {
     EXPECT_FALSE(bh->is_started());
     ASSERT_NE(online_node(p, "EX1", kExt, HktMgmtMinder::kMinder8ByteBackhaul), nullptr);
     EXPECT_TRUE(bh->is_started());
-    EXPECT_NE(log().find("8bytes_bh timer starting"), std::string::npos);
+    EXPECT_TRUE(said("8bytes_bh timer starting"));
     // The window opens the VAP at the gateway's vendor agent...
     ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 1; }));
     hktMessage* m = local.last(HKT_TLV_BH_VAP_8BYTE_REQUEST);
