@@ -6,7 +6,7 @@
 
 #include "support/temp_root.h"
 
-// Unknown options and words: OzrProcess.CommandLineFaultsAreAllReportedThenExitOne.
+// Unknown options and words: OzrProcess.CommandLinesThatEndAtOnce.
 TEST(CommandLine, UsageLayoutFitsEightyColumns) {
     std::string u = usage_text(80);
     auto lines = ozr_test::lines_of(u);
@@ -21,7 +21,6 @@ TEST(CommandLine, UsageLayoutFitsEightyColumns) {
     EXPECT_EQ(lines[lines.size() - 2],
               "   --log-path=PATH           'syslog', 'stdout' or a file path");
     EXPECT_EQ(lines.back(), "   --unit-test               exit after running unit tests");
-    std::string words;
     for (const auto& l : lines) {
         EXPECT_LE(l.size(), 80u) << l;
         EXPECT_NE(l.back(), ' ') << l;

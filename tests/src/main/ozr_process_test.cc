@@ -130,53 +130,45 @@ class OzrProcess : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(OzrProcess, VersionPrintsTwoLinesWhateverFollows) {
-    Daemon d(root_, {"--version", "--log-level=nonsense", "--bogus", "extra"});
-    EXPECT_EQ(d.wait_exit(), 0);
-    EXPECT_EQ(d.out(),
-              std::string("Build ") + g_szBuildVersion + "\nCommit " + g_szMetaData + "\n");
-    EXPECT_EQ(d.err(), "");
-}
-
-TEST_F(OzrProcess, HelpWinsOverABadLevel) {
-    Daemon d(root_, {"--log-level=nonsense", "--help"});
-    EXPECT_EQ(d.wait_exit(), 0);
-    EXPECT_EQ(d.out(), usage_text(80));
-    EXPECT_EQ(d.err(), "");
-    EXPECT_FALSE(ozr_test::file_exists(db()));  // nothing else was acted on
-}
-
-TEST_F(OzrProcess, CommandLineFaultsAreAllReportedThenExitOne) {
-    {
-        Daemon d(root_, {"--log-level=loud"});
-        EXPECT_EQ(d.wait_exit(), 1);
-        EXPECT_EQ(d.err(), "Unknown log level: 'loud'");
-    }
-    {
-        Daemon d(root_, {"--log-level=root.graph:verbose", "--frob", "--log-level=debug"});
-        EXPECT_EQ(d.wait_exit(), 1);
-        EXPECT_EQ(d.err(), "Unknown log level: 'verbose'Unknown option: --frob\n");
-    }
-    {
-        Daemon d(root_, {"start", "--log-path=null", "now"});
-        EXPECT_EQ(d.wait_exit(), 1);
-        EXPECT_EQ(d.err(),
-                  "Invalid command line argument: 'start'\nInvalid command line argument: 'now'\n");
-    }
-    {
-        Daemon d(root_, {"--help", "--log-level"});
-        EXPECT_EQ(d.wait_exit(), 1);
-        EXPECT_EQ(d.err(),
-                  "Option --log-level requires an argument\nInvalid command line arguments\n");
-        EXPECT_EQ(d.out(), "");
+// Version and help print and leave whatever else the command line holds; a bad level, an
+// unknown option or word, a missing argument are each reported (all of them) and exit 1;
+// a log file that cannot be opened exits 2. None of them acts on anything.
+TEST_F(OzrProcess, CommandLinesThatEndAtOnce) {
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::string out, err;
+    } rows[] = {
+        {{"--version", "--log-level=nonsense", "--bogus", "extra"},
+         0,
+         std::string("Build ") + g_szBuildVersion + "\nCommit " + g_szMetaData + "\n",
+         ""},
+        {{"--log-level=nonsense", "--help"}, 0, usage_text(80), ""},
+        {{"--log-level=loud"}, 1, "", "Unknown log level: 'loud'"},
+        {{"--log-level=root.graph:verbose", "--frob", "--log-level=debug"},
+         1,
+         "",
+         "Unknown log level: 'verbose'Unknown option: --frob\n"},
+        {{"start", "--log-path=null", "now"},
+         1,
+         "",
+         "Invalid command line argument: 'start'\nInvalid command line argument: 'now'\n"},
+        {{"--help", "--log-level"},
+         1,
+         "",
+         "Option --log-level requires an argument\nInvalid command line arguments\n"},
+        {{"--log-path=" + root_.path("/no/such/dir/ozr.log")},
+         2,
+         "",
+         "Failed to initialize logging: No such file or directory\n"},
+    };
+    for (const auto& r : rows) {
+        Daemon d(root_, r.args);
+        EXPECT_EQ(d.wait_exit(), r.exit) << r.args[0];
+        EXPECT_EQ(d.out(), r.out) << r.args[0];
+        EXPECT_EQ(d.err(), r.err) << r.args[0];
     }
     EXPECT_FALSE(ozr_test::file_exists(db()));
-}
-
-TEST_F(OzrProcess, UnopenableLogFileExitsTwo) {
-    Daemon d(root_, {"--log-path=" + root_.path("/no/such/dir/ozr.log")});
-    EXPECT_EQ(d.wait_exit(), 2);
-    EXPECT_EQ(d.err(), "Failed to initialize logging: No such file or directory\n");
 }
 
 TEST_F(OzrProcess, RunsUntilStoppedAndASecondInstanceLeavesAtOnce) {
