@@ -62,6 +62,8 @@ class Harness {
 
     void advance(long long ms) { ozr_clock::advance(ms); }
     std::string log() const { return cap_.text(); }
+    // Whether the log holds LINE.
+    bool said(const std::string& line) const { return log().find(line) != std::string::npos; }
 
     GraphMinder& gm() { return *ctx_->graph_minder; }
     Graph& g() { return ctx_->graph_minder->graph(); }

@@ -105,19 +105,9 @@ TEST(DeviceReports, BeaconResponsesKeepTheLastTen) {
 
 TEST(DeviceReports, CurrentChannelsMergePerRadio) {
     Device d("B1", mac(1, 1), 0);
-    OperatingChannelReportMesg r;
-    OperatingChannelReportTLV a;
-    a.radio_id = mac(1, 0x20);
-    a.op_classes.push_back({81, 6});
-    OperatingChannelReportTLV b;
-    b.radio_id = mac(1, 0x50);
-    b.op_classes.push_back({128, 36});
-    r.reports = {a, b};
-    d.update_current_channels(r);
-    OperatingChannelReportMesg r2;
-    a.op_classes = {{81, 11}};
-    r2.reports = {a};
-    d.update_current_channels(r2);
+    d.update_current_channels(
+        OperatingChannelReportMesg{{{mac(1, 0x20), 0, {{81, 6}}}, {mac(1, 0x50), 0, {{128, 36}}}}});
+    d.update_current_channels(OperatingChannelReportMesg{{{mac(1, 0x20), 0, {{81, 11}}}}});
     ASSERT_EQ(d.current_channels.reports.size(), 2u);
     EXPECT_EQ(*d.radio_primary_channel(mac(1, 0x20)), 11);
     EXPECT_EQ(*d.radio_primary_channel(mac(1, 0x50)), 36);

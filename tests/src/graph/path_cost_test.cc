@@ -13,17 +13,11 @@ using namespace graph_test;
 namespace {
 
 TEST(RateModel, NewModelPiecesAndBounds) {
-    EXPECT_EQ(predict_rate_new(0), 0);
-    EXPECT_EQ(predict_rate_new(221), 0);
-    EXPECT_EQ(predict_rate_new(255), 0);
-    EXPECT_EQ(predict_rate_new(1), 0);
-    EXPECT_EQ(predict_rate_new(33), 0);
-    EXPECT_EQ(predict_rate_new(34), 0);
-    EXPECT_EQ(predict_rate_new(52), 6);
-    EXPECT_EQ(predict_rate_new(70), 120);
-    EXPECT_EQ(predict_rate_new(90), 600);
-    EXPECT_EQ(predict_rate_new(130), 1080);
-    EXPECT_EQ(predict_rate_new(220), 1201);
+    const std::pair<uint8_t, int> rates[] = {{0, 0},    {221, 0},    {255, 0},   {1, 0},
+                                             {33, 0},   {34, 0},     {52, 6},    {70, 120},
+                                             {90, 600}, {130, 1080}, {220, 1201}};
+    for (const auto& r : rates)
+        EXPECT_EQ(predict_rate_new(r.first), r.second) << int(r.first);
     // Monotonic across the piece boundaries.
     for (int r = 35; r <= 220; ++r)
         EXPECT_GE(predict_rate_new(static_cast<uint8_t>(r)),
@@ -32,20 +26,18 @@ TEST(RateModel, NewModelPiecesAndBounds) {
 }
 
 TEST(RateModel, OldModelClampsNegativeToZero) {
-    EXPECT_EQ(predict_rate(0), 0);   // -1417: logged and 0
-    EXPECT_EQ(predict_rate(73), 0);  // 19.216 * 73 - 1417.18 < 0
-    EXPECT_EQ(predict_rate(74), 4);
-    EXPECT_EQ(predict_rate(100), 205);
-    EXPECT_EQ(predict_rate(255), 1247);
+    // 19.216 * RCPI - 1417.18, logged and 0 below 74.
+    const std::pair<uint8_t, int> rates[] = {{0, 0}, {73, 0}, {74, 4}, {100, 205}, {255, 1247}};
+    for (const auto& r : rates)
+        EXPECT_EQ(predict_rate(r.first), r.second) << int(r.first);
 }
 
 TEST(RateModel, ComputeCost) {
-    EXPECT_EQ(compute_cost(0.0f), 1000000u);
-    EXPECT_EQ(compute_cost(1.0f), 100001u);
-    EXPECT_EQ(compute_cost(static_cast<float>(0.6 * 1201)), 139u);
-    EXPECT_EQ(compute_cost(1000.0f), 101u);
-    EXPECT_EQ(compute_cost(100.0f), 1001u);
-    EXPECT_EQ(compute_cost(10.0f), 10001u);
+    const std::pair<float, uint32_t> costs[] = {
+        {0.0f, 1000000u}, {1.0f, 100001u}, {static_cast<float>(0.6 * 1201), 139u},
+        {1000.0f, 101u},  {100.0f, 1001u}, {10.0f, 10001u}};
+    for (const auto& c : costs)
+        EXPECT_EQ(compute_cost(c.first), c.second) << c.first;
 }
 
 class PathCost : public ::testing::Test {
