@@ -85,10 +85,7 @@ unsigned mode_of(const std::string& path) {
 }
 
 ApRecord rec(const std::string& sn, const std::string& status = "NotDetected") {
-    ApRecord r;
-    r.sn = sn;
-    r.status = status;
-    return r;
+    return ApRecord{sn, "", "", "", "", "", status};
 }
 
 }  // namespace
@@ -369,12 +366,8 @@ TEST(ApConfigDbChange, RecordOperationsAnswerAndLogAsExpected) {
     EXPECT_NE(log.text().find("ApConfigDb::db_delete_record - serial #C3 not found"),
               std::string::npos);
 
-    ApRecord full = rec("A1", "Configured");
-    full.hw_model = "EXT";
-    full.hostname = "den";
-    full.ale_id = "02:00:00:00:00:0a";
-    full.system_mac = "02:00:00:00:00:0b";
-    full.hkt_mgmt_cap = "x";
+    const ApRecord full{"A1", "EXT", "den", "02:00:00:00:00:0a", "02:00:00:00:00:0b", "x",
+                        "Configured"};
     ASSERT_TRUE(db.db_update_record("A1", full));
     EXPECT_EQ(unstamped(read_text(root.path(kDb))),
               document(record_text("A1", "EXT", "02:00:00:00:00:0a", "02:00:00:00:00:0b", "den",

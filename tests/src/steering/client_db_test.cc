@@ -16,15 +16,10 @@ class ClientDb : public ::testing::Test {
 }  // namespace
 
 TEST_F(ClientDb, RecordsSurviveARestartInTheirMemberOrder) {
+    const ClientRecord rec{1, 1, 3, 0x7ff, 0xffffffffffULL};
     {
         ClientInfoDb db;
         ASSERT_TRUE(db.db_init());
-        ClientRecord rec;
-        rec.band_2g = 1;
-        rec.band_5g = 1;
-        rec.c1_obey = 3;
-        rec.ch_2g = 0x7ff;
-        rec.ch_5g = 0xffffffffffULL;
         EXPECT_TRUE(db.db_add_record("5c:00:00:00:00:01", rec));
         EXPECT_FALSE(db.db_add_record("5c:00:00:00:00:01", rec));
         const uint64_t writes = db.writes();
@@ -42,8 +37,7 @@ TEST_F(ClientDb, RecordsSurviveARestartInTheirMemberOrder) {
     const auto got = again.db_get_record("5c:00:00:00:00:01");
     ASSERT_EQ(got.first, 0);
     ASSERT_NE(got.second, nullptr);
-    EXPECT_EQ(got.second->c1_obey, 3);
-    EXPECT_EQ(got.second->ch_5g, 0xffffffffffULL);
+    EXPECT_EQ(*got.second, rec);
     EXPECT_TRUE(again.db_delete_record("5c:00:00:00:00:01"));
     EXPECT_EQ(again.db_query_record("5c:00:00:00:00:01").first, 2);
 }
