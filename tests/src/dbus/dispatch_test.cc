@@ -345,20 +345,11 @@ TEST_F(Dispatch, JsonConfigurationTexts) {
 TEST_F(Dispatch, VapConfigurationBecomesTheStacksCredentials) {
     ZkaAllEnabledVapCfg cfg{};
     cfg.num_vaps = 3;
-    std::strcpy(cfg.vaps[0].ssid, "home");
-    std::strcpy(cfg.vaps[0].key, "secret-passphrase");
-    cfg.vaps[0].auth_type = 0x20;
-    cfg.vaps[0].encr_type = 0x08;
-    cfg.vaps[0].bss_type = MAP_CRED_FRONTHAUL;
-    cfg.vaps[0].enabled = 1;
-    std::strcpy(cfg.vaps[0].hidden, "false");
-    std::strcpy(cfg.vaps[1].ssid, "disabled");
-    cfg.vaps[1].bss_type = MAP_CRED_FRONTHAUL;
-    std::strcpy(cfg.vaps[2].ssid, "home-bh");
-    std::strcpy(cfg.vaps[2].key, "backhaul-pass");
-    cfg.vaps[2].rf_band = 0x02;
-    cfg.vaps[2].bss_type = MAP_CRED_BACKHAUL;
-    cfg.vaps[2].enabled = 1;
+    // Interface, SSID, key, authentication, encryption, band, type, hidden, enabled.
+    cfg.vaps[0] = {"", "home", "secret-passphrase", 0x20, 0x08, 0, MAP_CRED_FRONTHAUL, "false",
+                   1,  0};
+    cfg.vaps[1] = {"", "disabled", "", 0, 0, 0, MAP_CRED_FRONTHAUL, "", 0, 0};
+    cfg.vaps[2] = {"", "home-bh", "backhaul-pass", 0, 0, 0x02, MAP_CRED_BACKHAUL, "", 1, 0};
     std::memcpy(cfg.vaps[2].hidden, "TRUEzzzz", 8);  // unterminated: read within its 8 bytes
     ConfigurationMinder& c = *ctx_->config_minder;
     EXPECT_EQ(c.set_vap_configuration(&cfg), 0);

@@ -482,16 +482,11 @@ TEST_F(RestServerTest, SetterPattern) {
 
     a = http_request(port, "PUT /t/setter HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(a.status, 400);
-    a = http_request(port, body_request("PUT", "/t/setter", "[1]"));
-    EXPECT_EQ(a.status, 400);
+    for (const char* b : {"[1]", R"({"flag": true})", R"({"value": "3", "flag": true})",
+                          R"({"value": 3.5, "flag": true})", R"({"value": 3, "flag": 1})",
+                          R"({"value": 5000000000, "flag": true})"})
+        EXPECT_EQ(http_request(port, body_request("PUT", "/t/setter", b)).status, 400) << b;
     EXPECT_TRUE(log.contains("Parse Error: Invalid request body: [1]"));
-    const char* bad[] = {R"({"flag": true})", R"({"value": "3", "flag": true})",
-                         R"({"value": 3.5, "flag": true})", R"({"value": 3, "flag": 1})",
-                         R"({"value": 5000000000, "flag": true})"};
-    for (const char* b : bad) {
-        a = http_request(port, body_request("PUT", "/t/setter", b));
-        EXPECT_EQ(a.status, 400) << b;
-    }
     EXPECT_TRUE(log.contains("Parse Error: Invalid request parameter"));
     a = http_request(port, body_request("POST", "/t/setter", R"({"value": -1, "flag": false})"));
     EXPECT_EQ(a.status, 400);

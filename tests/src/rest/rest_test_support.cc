@@ -1,23 +1,15 @@
 #include "rest_test_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
 namespace {
 std::atomic<int> g_capture_seq{0};
-
 }  // namespace
 
 LogCapture::LogCapture() {

@@ -6,7 +6,6 @@
 #include <uv.h>
 
 #include <future>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
