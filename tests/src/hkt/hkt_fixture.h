@@ -172,6 +172,20 @@ inline hkt_discovery_response_tlv make_discovery(const std::string& sn, const MA
     return r;
 }
 
+// VAP N ("wlN", BSSID 02:6f:00:00:02:3N) of an extender's VAP report.
+inline hkt_vaps_info_response_tlv::vap vap(const char* ssid, uint8_t bss_type, int n,
+                                           uint16_t auth = 0x0020, uint16_t encr = 0x0008) {
+    hkt_vaps_info_response_tlv::vap v;
+    v.vap_name = "wl" + std::to_string(n);
+    v.bssid = BSSID(mac(0x02, static_cast<uint8_t>(0x30 + n)));
+    v.ssid_len = static_cast<uint8_t>(std::strlen(ssid));
+    std::memcpy(v.ssid, ssid, v.ssid_len);
+    v.authentication_mode = auth;
+    v.encryption_mode = encr;
+    v.bss_type = bss_type;
+    return v;
+}
+
 // The minders over the started stack, with the vendor agents' stand-ins.
 inline ozr_test::MeshOptions hkt_options(uint16_t port) {
     ozr_test::MeshOptions o;

@@ -301,12 +301,8 @@ TEST_F(Registry, BadInputIsDroppedWithItsMessage) {
     stranger.send_tlv(bad);
     bad.payload = {HKT_TLV_VAPS_INFO_RESPONSE, 0x00, 0x00};
     stranger.send_tlv(bad);
-    vendor_specific_tlv other;
-    other.vendor_oui[0] = 0x00;
-    other.vendor_oui[1] = 0x11;
-    other.vendor_oui[2] = 0x22;
-    other.payload = {HKT_TLV_HEARTBEAT, 0x00, 0x04, 0, 0, 0, 1};
-    stranger.send_tlv(other);
+    stranger.send_tlv(vendor_specific_tlv{
+        TLV_TYPE_VENDOR_SPECIFIC, {0x00, 0x11, 0x22}, {HKT_TLV_HEARTBEAT, 0x00, 0x04, 0, 0, 0, 1}});
     CmduPtr c = CmduBuilder(CMDU_TYPE_VENDOR_SPECIFIC, 9)
                     .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, mac(9, 0)})
                     .build();

@@ -114,14 +114,7 @@ TEST_F(Relay, TheGraphKeepsWhatTheVendorAgentsReport) {
     st.interfaces[0].stats.tx_dropped_packets = 9;
     p.send(st);
     hkt_vaps_info_response_tlv vr;
-    hkt_vaps_info_response_tlv::vap v;
-    v.vap_name = "wl1.0";
-    v.bssid = BSSID(mac(0x02, 0x21));
-    v.ssid_len = 4;
-    std::memcpy(v.ssid, "Home", 4);
-    v.authentication_mode = 0x20;
-    v.bss_type = 1;
-    vr.vaps.push_back(v);
+    vr.vaps = {vap("Home", 1, 1)};
     p.send(vr);
     hkt_port_info_response_tlv pr;
     pr.port_mac = wan;
@@ -138,10 +131,10 @@ TEST_F(Relay, TheGraphKeepsWhatTheVendorAgentsReport) {
     EXPECT_EQ(s.tx_dropped_packets, 9u);
     EXPECT_EQ(g.get_port_number(kExt, wan), 7);
     EXPECT_EQ(g.get_port_number(kExtHkt, wan), 7);  // by its vendor agent MAC too
-    const HKTVapInfo* vap = d->find_vap_info(BSSID(mac(0x02, 0x21)));
+    const HKTVapInfo* vap = d->find_vap_info(BSSID(mac(0x02, 0x31)));
     ASSERT_NE(vap, nullptr);
     EXPECT_EQ(vap->ssid, "Home");
-    EXPECT_EQ(vap->vap_name, "wl1.0");
+    EXPECT_EQ(vap->vap_name, "wl1");
     EXPECT_FALSE(g.get_interface_statistic(kExt, mac(0x02, 0x99), s));
     EXPECT_FALSE(g.get_interface_statistic(kPlain, wan, s));
     // A port the device has no entry for, and a failed result, leave the entries alone.

@@ -28,19 +28,6 @@ map_vap_credential_t cred(const char* ssid, const char* key, uint8_t bss_type,
     return c;
 }
 
-hkt_vaps_info_response_tlv::vap vap(const char* ssid, uint8_t bss_type, int n,
-                                    uint16_t auth = 0x0020, uint16_t encr = 0x0008) {
-    hkt_vaps_info_response_tlv::vap v;
-    v.vap_name = "wl" + std::to_string(n);
-    v.bssid = BSSID(mac(0x02, static_cast<uint8_t>(0x30 + n)));
-    v.ssid_len = static_cast<uint8_t>(std::strlen(ssid));
-    std::memcpy(v.ssid, ssid, v.ssid_len);
-    v.authentication_mode = auth;
-    v.encryption_mode = encr;
-    v.bss_type = bss_type;
-    return v;
-}
-
 class SsidSync : public HktFixture {
   protected:
     SsidSync() : HktFixture(23417) {}

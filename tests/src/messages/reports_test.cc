@@ -1,8 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "decoder_test_util.h"
 #include "messages/decoders.h"
 
@@ -19,15 +17,15 @@ const BSSID kTarget(0x02, 0x00, 0x00, 0x00, 0x0b, 0x02);
 // ---- Channel Preference Report ----------------------------------------------------------
 
 TEST(ParseChannelPreferenceReport, OnlyTheCacCompletionReportMakesARecord) {
-    {
-        LogCapture log;
-        CmduBuilder b(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT, 30);
-        channel_preference_tlv pref;
-        pref.radio_id = kRadio;
-        b.add(pref).add(pref).add(radio_operation_restriction_tlv{}).add(cac_status_report_tlv{});
-        EXPECT_FALSE(parse_channel_preference_report_message(wire(b).get()));
-        EXPECT_THAT(log.root_lines(), IsEmpty());
-    }
+    channel_preference_tlv pref;
+    pref.radio_id = kRadio;
+    EXPECT_THAT(refused(CmduBuilder(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT, 30)
+                            .add(pref)
+                            .add(pref)
+                            .add(radio_operation_restriction_tlv{})
+                            .add(cac_status_report_tlv{}),
+                        parse_channel_preference_report_message),
+                IsEmpty());
     {
         LogCapture log;
         CmduBuilder b(CMDU_TYPE_CHANNEL_PREFERENCE_REPORT, 30);
@@ -67,13 +65,7 @@ TEST(ParseApChScanReport, NeedsResultsAndATimestamp) {
     res.timestamp = "2026-12-05T19:00:00Z";
     res.utilization = 40;
     res.noise = 90;
-    channel_scan_result_tlv::neighbor n;
-    n.bssid = kBss;
-    n.ssid_len = 4;
-    std::memcpy(n.ssid, "mesh", 4);
-    n.signal_strength = 120;
-    n.channel_bandwidth = "80";
-    res.neighbors = {n};
+    res.neighbors = {{kBss, 4, {'m', 'e', 's', 'h'}, 120, "80", 0, 0, 0, 0}};
     res.num_neighbors = 1;
     const timestamp_tlv ts{TLV_TYPE_TIMESTAMP, "2026-12-05T19:00:01Z"};
     {
@@ -90,16 +82,8 @@ TEST(ParseApChScanReport, NeedsResultsAndATimestamp) {
         EXPECT_EQ(m->results[0].neighbors[0].channel_bandwidth, "80");
         EXPECT_THAT(log.root_lines(), IsEmpty());  // other TLVs are skipped silently
     }
-    {
-        CmduBuilder b(CMDU_TYPE_CHANNEL_SCAN_REPORT, 31);
-        b.add(res);
-        EXPECT_FALSE(parse_ap_ch_scan_report(wire(b).get()));
-    }
-    {
-        CmduBuilder b(CMDU_TYPE_CHANNEL_SCAN_REPORT, 31);
-        b.add(ts);
-        EXPECT_FALSE(parse_ap_ch_scan_report(wire(b).get()));
-    }
+    refused(CmduBuilder(CMDU_TYPE_CHANNEL_SCAN_REPORT, 31).add(res), parse_ap_ch_scan_report);
+    refused(CmduBuilder(CMDU_TYPE_CHANNEL_SCAN_REPORT, 31).add(ts), parse_ap_ch_scan_report);
 }
 
 // ---- Operating Channel Report -------------------------------------------------------------
