@@ -24,40 +24,34 @@ class SteeringRoutes : public ozr_test::RouteFixture {
 TEST_F(SteeringRoutes, SettersTakeGoodValuesAndRefuseBadOnesWithTheirReason) {
     EXPECT_EQ(post("/debug/single_ap_steer_state", R"({"single_ap_steer": false})").status, 200);
     EXPECT_FALSE(sm().bsteering);
-    EXPECT_EQ(get("/debug/single_ap_steer_state").body.find("\"single_ap_steer\": false") !=
-                  std::string::npos,
-              true);
+    EXPECT_TRUE(
+        json_has(json(get("/debug/single_ap_steer_state")), R"({"single_ap_steer": false})"));
     EXPECT_EQ(post("/debug/rssi_threshold_dbm", R"({"5to24-dbm": -78, "24to5-dbm": -60})").status,
               200);
     EXPECT_EQ(sm().bsteer_rssi.rssi_5to2, -78);
     HttpAnswer a = post("/debug/rssi_threshold_dbm", R"({"5to24-dbm": 0, "24to5-dbm": -60})");
     EXPECT_EQ(a.status, 400);
-    EXPECT_NE(a.body.find("5to24-threshold-dbm field must be a negative integer between -1 and "
-                          "-123"),
-              std::string::npos);
+    EXPECT_EQ(error_of(a),
+              "5to24-threshold-dbm field must be a negative integer between -1 and -123");
     EXPECT_EQ(post("/debug/rssi_threshold_dbm", R"({"5to24-dbm": -70, "24to5-dbm": -124})").status,
               400);
     EXPECT_EQ(sm().bsteer_rssi.rssi_5to2, -78);  // nothing of a refused body is applied
     EXPECT_EQ(post("/debug/roaming_margin", R"({"roaming_margin": 1.8})").status, 200);
     EXPECT_EQ(sm().msteer_ratio, 80);
     EXPECT_EQ(post("/debug/roaming_margin", R"({"roaming_margin": 1.0})").status, 400);
-    EXPECT_EQ(post("/debug/free_roaming_time", R"({"time_min": 0})")
-                      .body.find("steer free_roaming_time must be >= 1min") != std::string::npos,
-              true);
+    EXPECT_EQ(error_of(post("/debug/free_roaming_time", R"({"time_min": 0})")),
+              "steer free_roaming_time must be >= 1min");
     EXPECT_EQ(post("/debug/free_roaming_time", R"({"time_min": 2})").status, 200);
     EXPECT_EQ(sm().free_roaming_lifetime, 120u);
-    EXPECT_NE(post("/debug/free_roaming_threshold", R"({"threshold": 0})")
-                  .body.find("steer free roaming counter threshold must be >= 1"),
-              std::string::npos);
+    EXPECT_EQ(error_of(post("/debug/free_roaming_threshold", R"({"threshold": 0})")),
+              "steer free roaming counter threshold must be >= 1");
     // Any value from 0 on, its low 16 bits kept; the messages say the range.
-    EXPECT_NE(post("/debug/btm_disassoc_timer", R"({"value": -1})")
-                  .body.find("btm disassoc time must be >= 0"),
-              std::string::npos);
-    EXPECT_NE(post("/debug/btm_disassoc_timer", R"({"value": 4294967296})")
-                  .body.find("btm disassoc time must be at most 4294967295"),
-              std::string::npos);
+    EXPECT_EQ(error_of(post("/debug/btm_disassoc_timer", R"({"value": -1})")),
+              "btm disassoc time must be >= 0");
+    EXPECT_EQ(error_of(post("/debug/btm_disassoc_timer", R"({"value": 4294967296})")),
+              "btm disassoc time must be at most 4294967295 (the low 16 bits are kept)");
     EXPECT_EQ(post("/debug/btm_disassoc_timer", R"({"value": 70000})").status, 200);
-    EXPECT_NE(get("/debug/btm_disassoc_timer").body.find("\"value\": 4464"), std::string::npos);
+    EXPECT_TRUE(json_has(json(get("/debug/btm_disassoc_timer")), R"({"value": 4464})"));
     EXPECT_EQ(post("/debug/bsteer_decision_window", R"({"time": 70000})").status, 200);
     EXPECT_EQ(sm().decision_window_size, 4464);
     EXPECT_EQ(post("/debug/bsteer_decision_chance", R"({"chance": 0.25})").status, 200);
