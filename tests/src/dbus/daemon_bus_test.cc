@@ -173,9 +173,7 @@ TEST_F(BusDaemon, PlatformSignalsReachTheLoopAndBadOnesAreDropped) {
     REQUIRE_BUS();
     start_daemon();
     BusClient client;
-    ZkaDefault802dot1qCfg q{};
-    q.vid = 100;
-    q.pcp = 3;
+    ZkaDefault802dot1qCfg q{100, 3, 0};
     ASSERT_TRUE(client.emit_ay("vexal.kpl", "notifyDefault8021qConfig", &q, sizeof q));
     ASSERT_TRUE(client.emit_s("vexal.kpl", "notifyZkecConfig", "{\"ozr-config\": {}}"));
     ASSERT_TRUE(client.emit_ay("vexal.kpl", "notifyDefault8021qConfig", &q, 3));

@@ -84,11 +84,8 @@ std::vector<uint8_t> config_sync(const char* sn, uint32_t len, size_t data_len) 
 }  // namespace
 
 TEST_F(Dispatch, ChannelRequestsCheckRadioAndExtenderThenReachTheConfigurationMinder) {
-    ZkaRadioChannelCfg_T req{};
-    std::strcpy(req.mac, "00:00:00:00:00:00");
-    req.radio = 7;
-    req.ch = 36;
-    req.bw = 3;
+    // MAC, radio, channel, backup channel, padding, bandwidth, reason.
+    ZkaRadioChannelCfg_T req{"00:00:00:00:00:00", 7, 36, 0, {}, 3, 0};
     ZkaRadioChannelCfgResult_T rsp{};
     EXPECT_EQ(method(DBUS_MSG_SET_RADIO_CHANNEL, &req, &rsp), -1);
     EXPECT_EQ(lines("Given radio 7 not valid"), 1u);
@@ -112,19 +109,14 @@ TEST_F(Dispatch, ChannelRequestsCheckRadioAndExtenderThenReachTheConfigurationMi
     EXPECT_EQ(lines("Given MAC: 02:00:00:00:00:07 not found in Data minder RAM DB"), 1u);
     EXPECT_EQ(lines("set default channel to MAP."), 1u);
 
-    ZkaAvailableChannelListReq_T areq{};
-    std::strcpy(areq.mac, "00:00:00:00:00:00");
-    areq.radio = ZKA_RADIO_5G_LOW;
+    ZkaAvailableChannelListReq_T areq{"00:00:00:00:00:00", ZKA_RADIO_5G_LOW};
     ZkaAvailableChannelListRsp_T arsp{};
     EXPECT_EQ(method(DBUS_MSG_GET_AVAILABLE_CHANNEL, &areq, &arsp), -1);
     EXPECT_EQ(lines("MAC: 00:00:00:00:00:00 radio 64"), 1u);
     EXPECT_EQ(lines("the gateway has no radio of band 2"), 1u);
     EXPECT_EQ(arsp.radio, ZKA_RADIO_5G_LOW);
 
-    ZkaRadioTxPowerCfg_T tx{};
-    std::strcpy(tx.mac, "00:00:00:00:00:00");
-    tx.radio = ZKA_RADIO_2G;
-    tx.txpower = 17;
+    ZkaRadioTxPowerCfg_T tx{"00:00:00:00:00:00", ZKA_RADIO_2G, 17, {}};
     signal(DBUS_MSG_TX_POWER_CONFIG, &tx, sizeof tx);
     EXPECT_EQ(lines("radio 16 txpower 17"), 1u);
     EXPECT_EQ(lines("set_transmit_power_configuration sn:  radio 0 txpower 17"), 1u);
@@ -152,8 +144,7 @@ TEST_F(Dispatch, ExtenderTopologyAndDebugMethods) {
               -1);
     EXPECT_EQ(lines("configsync of 73 bytes, its length says 77"), 1u);
 
-    ZkaExtenderData_T ext{};
-    std::strcpy(ext.sn, "sn1");
+    ZkaExtenderData_T ext{"sn1"};
     EXPECT_EQ(method(DBUS_MSG_REMOVE_EXTENDER, &ext, nullptr), 0);  // nothing to remove
     EXPECT_EQ(lines("remove_extender()- sn: SN1 is not on the white list"), 1u);
     ZkaExtenderInfoList_T info;
@@ -187,8 +178,7 @@ TEST_F(Dispatch, ExtenderTopologyAndDebugMethods) {
     EXPECT_EQ(lines("OZR Get mesh topology hdlr invoked 13"), 1u);
 
     // debug: a channel-selection rework for an agent the stack does not know.
-    ZkaDebugReq_T dbg{};
-    std::strcpy(dbg.mac, "02:00:00:00:00:01");
+    ZkaDebugReq_T dbg{0, "02:00:00:00:00:01"};
     ZkaDebugRsp_T drsp{};
     drsp.result = 99;
     EXPECT_EQ(method(DBUS_MSG_DEBUG, &dbg, &drsp), -1);
@@ -200,9 +190,7 @@ TEST_F(Dispatch, ExtenderTopologyAndDebugMethods) {
 }
 
 TEST_F(Dispatch, PlatformSignalsReachTheirMinder) {
-    ZkaDefault802dot1qCfg q{};
-    q.vid = 100;
-    q.pcp = 5;
+    ZkaDefault802dot1qCfg q{100, 5, 0};
     signal(DBUS_MSG_DEFAULT_8021Q_CONFIG, &q, sizeof q);
     ASSERT_NE(get_default_802dot1q(), nullptr);
     EXPECT_EQ(get_default_802dot1q()->vid, 100);
@@ -212,14 +200,8 @@ TEST_F(Dispatch, PlatformSignalsReachTheirMinder) {
     EXPECT_EQ(get_default_802dot1q()->vid, 100);
     EXPECT_EQ(ctx_->config_minder->set_default_802dot1q_configuration(nullptr), -1);
 
-    ZkaAllTrafficSeparationPolicyCfg ts{};
-    ts.num_entries = 2;
-    ts.entries[0].vid = 10;
-    std::strcpy(ts.entries[0].ssid, "home");
-    ts.entries[1].vid = 20;
-    std::strcpy(ts.entries[1].ssid, "guest");
-    ts.entries[2].vid = 30;  // past num_entries: unused
-    std::strcpy(ts.entries[2].ssid, "ignored");
+    // The third entry is past num_entries: unused.
+    ZkaAllTrafficSeparationPolicyCfg ts{2, {{10, "home"}, {20, "guest"}, {30, "ignored"}}};
     signal(DBUS_MSG_TRAFFIC_SEPARATION_POLICY, &ts, sizeof ts);
     EXPECT_EQ(traffic_separation_used_entries(), 2u);
     EXPECT_EQ(lines("set_traffic_separation_policy_configuration: vid "), 18u);
