@@ -23,15 +23,10 @@ class Policy : public ConfigFixture {
 };
 
 TEST_F(Policy, RunAppliesTheStoredIntervalsAndPolicy) {
-    CtlrTopoCfg topo;
-    topo.al_entity_topology_discovery_interval = 30;
-    topo.map_controller_topology_query_interval = 45;
-    topo.map_controller_link_metric_query_interval = 20;
-    MetricPolCfg pol;
-    pol.metrics_report_interval = 5;
-    pol.sta_metrics_rssi_threshold_dbm = -70;
-    pol.sta_link_sta_traffic_stats = 1;
-    ASSERT_TRUE(ctx_->data_minder->cfg_db().db_update_cfg_blocks(pol, topo));
+    // Discovery, query and link metric intervals (the dead agent one as it stands); report
+    // interval, RSSI threshold and traffic statistics.
+    ASSERT_TRUE(ctx_->data_minder->cfg_db().db_update_cfg_blocks(MetricPolCfg{5, -70, 0, 0, 1},
+                                                                 CtlrTopoCfg{30, 45, 20, 3}));
     const size_t mark = log().size();
     cfg().run();
     EXPECT_EQ(cfg().topology_discovery_interval(), 30);

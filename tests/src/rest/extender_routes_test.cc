@@ -34,11 +34,9 @@ class ExtenderRoutes : public ozr_test::RouteFixture {
 
 TEST_F(ExtenderRoutes, PutConfigdbSetsThePolicyBlocksAndRewritesOnlyOnChange) {
     const unsigned long long w0 = dm_->cfg_db().writes();
-    HttpAnswer a =
-        put("{\"metric-policy-configuration\": {\"metrics-report-interval\": 30, "
-            "\"sta-metrics-rssi-threshold-dbm\": -2147483648}, "
-            "\"controller-topology-configuration\": {\"map-controller-dead-agent-detection-"
-            "interval\": 2147483647}}");
+    HttpAnswer a = put(R"({"metric-policy-configuration": {"metrics-report-interval": 30,
+        "sta-metrics-rssi-threshold-dbm": -2147483648}, "controller-topology-configuration":
+        {"map-controller-dead-agent-detection-interval": 2147483647}})");
     EXPECT_EQ(a.status, 200) << a.body;
     EXPECT_EQ(a.body, "");
     EXPECT_EQ(dm_->cfg_db().writes(), w0 + 1);
@@ -50,11 +48,8 @@ TEST_F(ExtenderRoutes, PutConfigdbSetsThePolicyBlocksAndRewritesOnlyOnChange) {
     CtlrTopoCfg topo;
     dm_->cfg_db().db_get_map_policy_cfg(pol);
     dm_->cfg_db().db_get_controller_topo_cfg(topo);
-    EXPECT_EQ(pol.metrics_report_interval, 30);
-    EXPECT_EQ(pol.sta_metrics_rssi_threshold_dbm, INT32_MIN);
-    EXPECT_EQ(pol.sta_link_sta_traffic_stats, 255);  // untouched
-    EXPECT_EQ(topo.map_controller_dead_agent_detection_interval, 2147483647u);
-    EXPECT_EQ(topo.al_entity_topology_discovery_interval, 60u);
+    EXPECT_EQ(pol, (MetricPolCfg{30, INT32_MIN, 0, 0, 255}));  // the rest untouched
+    EXPECT_EQ(topo, (CtlrTopoCfg{60, 60, 60, 2147483647u}));
     const std::string file = read_text(root_.path("/configs/easymesh/ozr_config_db.json"));
     EXPECT_NE(file.find("\"metrics-report-interval\": 30,"), std::string::npos);
     EXPECT_NE(file.find("\"map-controller-dead-agent-detection-interval\": 2147483647\n"),
