@@ -366,8 +366,8 @@ TEST(ApConfigDbChange, RecordOperationsAnswerAndLogAsExpected) {
     EXPECT_NE(log.text().find("ApConfigDb::db_delete_record - serial #C3 not found"),
               std::string::npos);
 
-    const ApRecord full{"A1", "EXT", "den", "02:00:00:00:00:0a", "02:00:00:00:00:0b", "x",
-                        "Configured"};
+    const ApRecord full{"A1", "EXT",       "den", "02:00:00:00:00:0a", "02:00:00:00:00:0b",
+                        "x",  "Configured"};
     ASSERT_TRUE(db.db_update_record("A1", full));
     EXPECT_EQ(unstamped(read_text(root.path(kDb))),
               document(record_text("A1", "EXT", "02:00:00:00:00:0a", "02:00:00:00:00:0b", "den",
