@@ -103,22 +103,14 @@ CmduPtr topology_cmdu(const Topo& t, uint16_t mid) {
     di.num_local_interfaces = static_cast<uint8_t>(t.ifs.size());
     b.add(di);
     for (const auto& n : t.neighbors) {
-        neighbor_device_list_tlv nl;
-        nl.local_mac_address = n.first;
-        for (const MAC& m : n.second) {
-            neighbor_device_list_tlv::neighbor x;
-            x.al_mac_address = m;
-            x.bridge_flag = 0;
-            nl.neighbors.push_back(x);
-        }
+        neighbor_device_list_tlv nl{TLV_TYPE_NEIGHBOR_DEVICE_LIST, n.first, {}};
+        for (const MAC& m : n.second)
+            nl.neighbors.push_back({m, 0});
         b.add(nl);
     }
-    for (const auto& n : t.non1905) {
-        non_1905_neighbor_device_list_tlv nl;
-        nl.local_mac_address = n.first;
-        nl.neighbors = n.second;
-        b.add(nl);
-    }
+    for (const auto& n : t.non1905)
+        b.add(non_1905_neighbor_device_list_tlv{TLV_TYPE_NON_1905_NEIGHBOR_DEVICE_LIST, n.first,
+                                                n.second});
     if (!t.radios.empty()) {
         ap_operational_bss_tlv ob;
         for (const auto& r : t.radios) {
@@ -161,19 +153,10 @@ void Harness::topology(const Topo& t) {
 
 CmduPtr ap_caps_cmdu(const MAC& radio, bool unassoc_on, bool unassoc_off, uint16_t mid) {
     CmduBuilder b(CMDU_TYPE_AP_CAPABILITY_REPORT, mid);
-    ap_capability_tlv c;
-    c.unassoc_sta_metrics_operating_channel = unassoc_on ? 1 : 0;
-    c.unassoc_sta_metrics_non_operating_channel = unassoc_off ? 1 : 0;
-    b.add(c);
-    ap_radio_basic_capabilities_tlv r;
-    r.radio_id = radio;
-    r.max_bss = 2;
-    ap_radio_basic_capabilities_tlv::op_class oc;
-    oc.op_class = 115;
-    oc.max_tx_power_eirp = 20;
-    r.op_classes.push_back(oc);
-    r.num_op_classes = 1;
-    b.add(r);
+    b.add(ap_capability_tlv{TLV_TYPE_AP_CAPABILITY, static_cast<uint8_t>(unassoc_on ? 1 : 0),
+                            static_cast<uint8_t>(unassoc_off ? 1 : 0), 0});
+    b.add(ap_radio_basic_capabilities_tlv{
+        TLV_TYPE_AP_RADIO_BASIC_CAPABILITY, radio, 2, 1, {{115, 20, 0, {}}}});
     return b.build();
 }
 
@@ -193,22 +176,16 @@ void Harness::operating_channel(const MAC& device, const MAC& radio, uint8_t op_
 
 void Harness::assoc_metrics(const MAC& device, const MAC& sta, const BSSID& bssid, uint8_t rcpi) {
     CmduBuilder b(CMDU_TYPE_ASSOCIATED_STA_LINK_METRICS_RESPONSE, mid_++);
-    associated_sta_link_metrics_tlv m;
-    m.sta_mac = sta;
-    m.bssids.push_back({bssid, 10, 866, 600, rcpi});
-    m.num_bssids = 1;
-    b.add(m);
+    b.add(associated_sta_link_metrics_tlv{
+        TLV_TYPE_ASSOCIATED_STA_LINK_METRICS, sta, 1, {{bssid, 10, 866, 600, rcpi}}});
     feed(b, device);
 }
 
 void Harness::unassoc_metrics(const MAC& device, uint8_t op_class, const MAC& sta, uint8_t channel,
                               uint32_t delta_ms, uint8_t rcpi) {
     CmduBuilder b(CMDU_TYPE_UNASSOCIATED_STA_LINK_METRICS_RESPONSE, mid_++);
-    unassociated_sta_link_metrics_response_tlv r;
-    r.op_class = op_class;
-    r.stas.push_back({sta, channel, delta_ms, rcpi});
-    r.num_stas = 1;
-    b.add(r);
+    b.add(unassociated_sta_link_metrics_response_tlv{
+        TLV_TYPE_UNASSOCIATED_STA_METRICS_RESPONSE, op_class, 1, {{sta, channel, delta_ms, rcpi}}});
     feed(b, device);
 }
 
