@@ -28,7 +28,10 @@ if(OZR_GATEWAY)
                       $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions>
                       $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>
                       $<$<COMPILE_LANGUAGE:CXX>:-fvisibility-inlines-hidden>)
-  add_link_options(-Wl,--gc-sections -Wl,-O1 -Wl,--as-needed)
+  # The unwind options again at the link: a link with -flto compiles the whole program there,
+  # and without them x86-64's default (asynchronous unwind tables) comes back.
+  add_link_options(-Wl,--gc-sections -Wl,-O1 -Wl,--as-needed -fno-unwind-tables
+                   -fno-asynchronous-unwind-tables)
   if(OZR_LTO AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     # Objects carry both their ordinary code and the compiler's intermediate form ("fat"):
     # a program linked with -flto is optimised as a whole, any other link (-fno-lto) takes the
