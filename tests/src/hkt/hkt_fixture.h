@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -85,16 +86,12 @@ class Peer {
         }
     }
     size_t count(uint8_t hkt_type) const {
-        size_t n = 0;
-        for (const Got& g : got)
-            n += g.hkt_type == hkt_type;
-        return n;
+        return std::count_if(got.begin(), got.end(),
+                             [&](const Got& g) { return g.hkt_type == hkt_type; });
     }
     size_t count_cmdu(uint16_t type) const {
-        size_t n = 0;
-        for (const Got& g : got)
-            n += g.message_type == type;
-        return n;
+        return std::count_if(got.begin(), got.end(),
+                             [&](const Got& g) { return g.message_type == type; });
     }
     // The CMDUs of TYPE sent to this peer's own MAC.
     std::vector<const CMDU*> of(uint16_t type) const {
@@ -104,13 +101,21 @@ class Peer {
                 out.push_back(g.cmdu.get());
         return out;
     }
-    // The last message of HKT_TYPE, parsed (null when none); free with
-    // free_hkt_message_structure.
-    hktMessage* last(uint8_t hkt_type) const {
+    // The record of the last HKT message of type T (a failure and an empty record when none).
+    template <class T>
+    T last() const {
+        const uint8_t type = hkt_record_type<T>::value;
         for (auto it = got.rbegin(); it != got.rend(); ++it)
-            if (it->hkt_type == hkt_type)
-                return parse_hkt_message_from_packet(it->hkt.data(), it->hkt.size());
-        return nullptr;
+            if (it->hkt_type == type) {
+                hktMessage* m = parse_hkt_message_from_packet(it->hkt.data(), it->hkt.size());
+                const T* record = hkt_tlv_cast<T>(m);
+                T out = record ? *record : T{};
+                EXPECT_NE(record, nullptr) << "HKT message " << int(type) << " unparsable";
+                free_hkt_message_structure(m);
+                return out;
+            }
+        ADD_FAILURE() << "no HKT message " << int(type);
+        return T{};
     }
 
     std::vector<Got> got;
@@ -162,13 +167,7 @@ inline hkt_discovery_response_tlv make_discovery(const std::string& sn, const MA
     r.vendor = "Maker";
     r.product_class = "extender";
     r.minders_present = minders;
-    hkt_discovery_response_tlv::interface eth;
-    eth.ifname = "wan0";
-    eth.mac = r.system_mac;
-    eth.media_type = 1;
-    eth.pwr_state = 1;
-    eth.physical_port_number = 4;
-    r.interfaces.push_back(eth);
+    r.interfaces = {{"wan0", r.system_mac, 1, 1, 4}};  // Ethernet, powered, port 4
     return r;
 }
 

@@ -44,10 +44,7 @@ TEST_F(Registry, TheDiscoveryPollSendsABurstOfThreeRelayedRequests) {
         EXPECT_TRUE(g.relay);
         EXPECT_EQ(g.dst, MAC(0x01, 0x80, 0xc2, 0x00, 0x00, 0x13));
     }
-    hktMessage* m = p.last(HKT_TLV_DISCOVERY_REQUEST);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(hkt_tlv_cast<hkt_discovery_request_tlv>(m)->controller_al_mac, kController);
-    free_hkt_message_structure(m);
+    EXPECT_EQ(p.last<hkt_discovery_request_tlv>().controller_al_mac, kController);
     EXPECT_EQ(count_of(log(), "Sent HKT discovery request message"), 3u);
 }
 
@@ -62,10 +59,8 @@ TEST_F(Registry, DiscoveryAddsANodeThatTheStatusCheckConfigures) {
     EXPECT_EQ(hkt_->find_hkt_from_serial("Ex2026a"), n);
     EXPECT_EQ(hkt_->find_hkt_from_agent(kExt), n);
     EXPECT_EQ(hkt_->find_hkt(kExt), nullptr);  // by vendor agent MAC only
-    EXPECT_EQ(n->agent_mac, kExt);
-    EXPECT_EQ(n->model_number, "EXT-9");
-    EXPECT_EQ(n->ip_addr, "192.168.1.23");
-    EXPECT_EQ(n->hostname, "hall");
+    EXPECT_EQ(std::tie(n->agent_mac, n->model_number, n->ip_addr, n->hostname),
+              std::make_tuple(kExt, "EXT-9", "192.168.1.23", "hall"));
     ASSERT_EQ(n->interfaces.size(), 1u);
     EXPECT_EQ(n->interfaces[0].physical_port, 4);
     EXPECT_TRUE(n->got_discovery);
@@ -229,16 +224,10 @@ TEST_F(Registry, TheGatewayAnswersTheExtendersQueries) {
     ASSERT_TRUE(run_until([&] {
         return p.count(HKT_TLV_IP_INFO_RESPONSE) == 1 && p.count(HKT_TLV_VSN_RESPONSE) == 1;
     }));
-    hktMessage* m = p.last(HKT_TLV_IP_INFO_RESPONSE);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(hkt_ipv4_to_string(hkt_tlv_cast<hkt_ip_info_response_tlv>(m)->gateway_ipv4),
-              "192.168.1.1");
-    EXPECT_EQ(hkt_tlv_cast<hkt_ip_info_response_tlv>(m)->controller_al_mac, kController);
-    free_hkt_message_structure(m);
-    m = p.last(HKT_TLV_VSN_RESPONSE);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(hkt_tlv_cast<hkt_vsn_response_tlv>(m)->vsn, "GWVSN77");
-    free_hkt_message_structure(m);
+    const auto ip_info = p.last<hkt_ip_info_response_tlv>();
+    EXPECT_EQ(hkt_ipv4_to_string(ip_info.gateway_ipv4), "192.168.1.1");
+    EXPECT_EQ(ip_info.controller_al_mac, kController);
+    EXPECT_EQ(p.last<hkt_vsn_response_tlv>().vsn, "GWVSN77");
     EXPECT_EQ(hkt_->virtual_sn(), "GWVSN77");
 }
 
@@ -274,11 +263,8 @@ TEST_F(Registry, NotificationsReachThePlatformAndAreAcknowledged) {
     }));
     EXPECT_EQ(n->ip_addr, "192.168.1.77");
     EXPECT_EQ(p.count(HKT_TLV_IP_CHANGE_NOTIFICATION_REQUEST), 0u);  // not back to itself
-    hktMessage* m = p2.last(HKT_TLV_IP_CHANGE_NOTIFICATION_REQUEST);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(hkt_tlv_cast<hkt_ip_change_notification_request_tlv>(m)->serial_number, "EX1");
-    EXPECT_EQ(hkt_tlv_cast<hkt_ip_change_notification_request_tlv>(m)->hkt_mac, kExtHkt);
-    free_hkt_message_structure(m);
+    const auto change = p2.last<hkt_ip_change_notification_request_tlv>();
+    EXPECT_EQ(std::tie(change.serial_number, change.hkt_mac), std::make_tuple("EX1", kExtHkt));
 }
 
 TEST_F(Registry, BadInputIsDroppedWithItsMessage) {
@@ -357,17 +343,11 @@ TEST_F(Registry, TheLegacyBackhaulWindowAndTheMarlowJoin) {
     EXPECT_TRUE(said("8bytes_bh timer starting"));
     // The window opens the VAP at the gateway's vendor agent...
     ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 1; }));
-    hktMessage* m = local.last(HKT_TLV_BH_VAP_8BYTE_REQUEST);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(hkt_tlv_cast<hkt_bh_vap_8byte_request_tlv>(m)->enabled, 1);
-    free_hkt_message_structure(m);
+    EXPECT_EQ(local.last<hkt_bh_vap_8byte_request_tlv>().enabled, 1);
     // ...and when it ends, closes it.
     hkt_->on_ap_8bytes_bh_timer();
     ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 2; }));
-    m = local.last(HKT_TLV_BH_VAP_8BYTE_REQUEST);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(hkt_tlv_cast<hkt_bh_vap_8byte_request_tlv>(m)->enabled, 0);
-    free_hkt_message_structure(m);
+    EXPECT_EQ(local.last<hkt_bh_vap_8byte_request_tlv>().enabled, 0);
     // A Marlow join while the window is open closes it at once; one without does nothing.
     int joined = 1;
     hkt_->check_ap_capabilites();

@@ -99,11 +99,7 @@ TEST_F(Relay, TheGraphKeepsWhatTheVendorAgentsReport) {
         return p.count(HKT_TLV_INTERFACES_STATISTIC_REQUEST) == 1 &&
                p.count(HKT_TLV_VAPS_INFO_QUERY) == 1 && p.count(HKT_TLV_PORT_INFO_REQUEST) == 1;
     }));
-    hktMessage* m = p.last(HKT_TLV_INTERFACES_STATISTIC_REQUEST);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(hkt_tlv_cast<hkt_interfaces_statistic_request_tlv>(m)->interfaces,
-              std::vector<MAC>{wan});
-    free_hkt_message_structure(m);
+    EXPECT_EQ(p.last<hkt_interfaces_statistic_request_tlv>().interfaces, std::vector<MAC>{wan});
     ASSERT_EQ(d->ports.size(), 1u);  // from the node's Ethernet interface
     EXPECT_EQ(d->ports[0].mac, wan);
     EXPECT_EQ(d->ports[0].port, 4);
@@ -116,11 +112,7 @@ TEST_F(Relay, TheGraphKeepsWhatTheVendorAgentsReport) {
     hkt_vaps_info_response_tlv vr;
     vr.vaps = {vap("Home", 1, 1)};
     p.send(vr);
-    hkt_port_info_response_tlv pr;
-    pr.port_mac = wan;
-    pr.power_state = 1;
-    pr.speed = 1000;
-    pr.port_number = 7;
+    hkt_port_info_response_tlv pr{wan, 1, 1000, 7, 0};  // up, 1000 Mb/s
     p.send(pr);
     HKTStatistic s;
     ASSERT_TRUE(run_until([&] {
@@ -168,14 +160,10 @@ TEST_F(Relay, UnassociatedQueriesAndFactoryResetTravelTheVendorWay) {
     info.stas = {mac(0xc1, 0x01)};
     g.send_unassoc_sta_link_metric_query(g.graph().find_device(kExt), {info}, Device::FRONTHAUL);
     ASSERT_TRUE(run_until([&] { return p.count(HKT_TLV_UNASSOC_STA_METRICS_QUERY) == 1; }));
-    hktMessage* m = p.last(HKT_TLV_UNASSOC_STA_METRICS_QUERY);
-    ASSERT_NE(m, nullptr);
-    const auto* q = hkt_tlv_cast<hkt_unassoc_sta_metrics_query_tlv>(m);
-    EXPECT_EQ(q->metrics_type, 0);
-    EXPECT_EQ(q->query.op_class, 115);
-    ASSERT_EQ(q->query.channels.size(), 1u);
-    EXPECT_EQ(q->query.channels[0].stas, info.stas);
-    free_hkt_message_structure(m);
+    const auto q = p.last<hkt_unassoc_sta_metrics_query_tlv>();
+    EXPECT_EQ(std::tie(q.metrics_type, q.query.op_class), std::make_tuple(0, 115));
+    ASSERT_EQ(q.query.channels.size(), 1u);
+    EXPECT_EQ(q.query.channels[0].stas, info.stas);
     EXPECT_TRUE(said("for MAC: 02:6f:00:00:02:00 hkt MAC: 02:6f:00:00:02:e0"));
 
     // Factory reset through the graph's sender, also after the node left the registry.
@@ -184,9 +172,7 @@ TEST_F(Relay, UnassociatedQueriesAndFactoryResetTravelTheVendorWay) {
     EXPECT_TRUE(hkt_->remove_hkt("EX1"));
     EXPECT_EQ(g.send_factory_reset_request(nullptr, &agent), 0);
     ASSERT_TRUE(run_until([&] { return p.count(HKT_TLV_FACTORY_RESET_REQUEST) == 2; }));
-    m = p.last(HKT_TLV_FACTORY_RESET_REQUEST);
-    EXPECT_EQ(hkt_tlv_cast<hkt_factory_reset_request_tlv>(m)->serial_number, "EX1");
-    free_hkt_message_structure(m);
+    EXPECT_EQ(p.last<hkt_factory_reset_request_tlv>().serial_number, "EX1");
     MAC unknown = kPlain;
     EXPECT_EQ(g.send_factory_reset_request(nullptr, &unknown), -1);
     EXPECT_EQ(g.send_factory_reset_request(nullptr, nullptr), -1);

@@ -276,10 +276,7 @@ TEST_F(SsidSync, TheLegacyBackhaulClosesOnceTheExtenderRunsTheBackhaulBss) {
     report(p, in_line());
     EXPECT_FALSE(window->is_started());
     ASSERT_TRUE(run_until([&] { return local.count(HKT_TLV_BH_VAP_8BYTE_REQUEST) == 2; }));
-    hktMessage* m = local.last(HKT_TLV_BH_VAP_8BYTE_REQUEST);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(hkt_tlv_cast<hkt_bh_vap_8byte_request_tlv>(m)->enabled, 0);
-    free_hkt_message_structure(m);
+    EXPECT_EQ(local.last<hkt_bh_vap_8byte_request_tlv>().enabled, 0);
     // Later reports and capability checks leave it closed.
     report(p, in_line());
     hkt_->check_ap_capabilites();
