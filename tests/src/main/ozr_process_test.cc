@@ -15,6 +15,7 @@
 #include "common/paths.h"
 #include "main/build_info.h"
 #include "main/cmdline.h"
+#include "platform/map/transport/transport_test_util.h"
 #include "src/rest/http_test_client.h"
 #include "support/notify_socket.h"
 #include "support/process.h"
@@ -75,14 +76,6 @@ class Daemon {
     bool done_ = false;
     int status_ = -1;
 };
-
-// A segment of this test process alone ("239.A.B.C:PORT" from the pid), so that a
-// daemon never meets another test's daemon (and takes it for a second controller).
-std::string private_segment(int port) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "239." + std::to_string((pid >> 16) & 0xFF) + "." + std::to_string((pid >> 8) & 0xFF) +
-           "." + std::to_string(pid & 0xFF) + ":" + std::to_string(port);
-}
 
 // The REST port of this test process's first daemon.
 int rest_port() {
