@@ -39,11 +39,7 @@ TEST(GraphMinderNodes, KindConflictsReplaceTheNode) {
     topology_round(h, false);
     const MAC x(0x02, 0, 0, 0, 0x07, 0x00);
     // X first shows up as a client of the local agent...
-    Topo local;
-    local.al = M::local;
-    local.ifs = {eth_if(M::local_eth), wifi_if(MAC(M::local_fh), M::local_fh, 0)};
-    local.neighbors = {{M::local_eth, {M::root}}};
-    local.radios = {{M::local_radio, {{M::local_fh, "home"}}}};
+    Topo local = scripted_topologies(false)[1];
     local.clients = {{M::local_fh, {x}}};
     h.topology(local);
     ASSERT_NE(h.g().find_sta(x), nullptr);
@@ -242,10 +238,9 @@ TEST(GraphMinderReports, ClientCapabilitiesFromTheAssociationRequest) {
     report(M::c1, 0, body);
     const StaCapabilityInfo& c = h.g().find_sta(M::c1)->capabilities;
     EXPECT_EQ(c.channels_string(), "36 40 44 48 ");  // 5 GHz radio: steps of 4
-    EXPECT_TRUE(c.capable_bss_transition);
-    EXPECT_TRUE(c.capable_radio_measurement);
-    EXPECT_TRUE(c.ecsa);
-    EXPECT_EQ(c.steer_category, sta_categories::CONTROLLED_STEERING_CLASS1);
+    EXPECT_EQ(
+        std::tie(c.capable_bss_transition, c.capable_radio_measurement, c.ecsa, c.steer_category),
+        std::make_tuple(true, true, true, sta_categories::CONTROLLED_STEERING_CLASS1));
     EXPECT_TRUE(h.said(" -STA ==> [5c:00:00:00:00:01]"));
     EXPECT_TRUE(h.said(" -supported_channels:36 40 44 48 "));
     EXPECT_TRUE(h.said(" -steer category:Controlled-Steering-Class1"));
@@ -359,11 +354,7 @@ TEST(GraphMinderNodes, TheGraphIsCapped) {
     Harness h;
     topology_round(h, false);
     size_t before = h.g().nodes.size();
-    Topo local;
-    local.al = M::local;
-    local.ifs = {eth_if(M::local_eth), wifi_if(MAC(M::local_fh), M::local_fh, 0)};
-    local.neighbors = {{M::local_eth, {M::root}}};
-    local.radios = {{M::local_radio, {{M::local_fh, "home"}}}};
+    Topo local = scripted_topologies(false)[1];
     std::vector<MAC> flood;
     for (int i = 0; i < 1100; ++i)
         flood.push_back(MAC(0x5e, 0, 0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)));

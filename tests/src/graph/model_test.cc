@@ -80,18 +80,15 @@ TEST(DeviceReports, AMissingCapabilityReportIsToldOncePerDevice) {
         EXPECT_FALSE(d.support_unassoc_response(true, root_logger));
         EXPECT_FALSE(e.support_unassoc_response(false, root_logger));
     }
-    std::string text = log.text();
-    auto count = [&](const std::string& what) {
-        size_t n = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-            ++n;
-        return n;
-    };
-    EXPECT_EQ(count("No AP Capability Report from MAC: " + mac(1, 1).to_string()), 1u);
-    EXPECT_EQ(count("No AP Capability Report from MAC: " + mac(2, 1).to_string()), 1u);
+    for (const MAC& m : {mac(1, 1), mac(2, 1)})
+        EXPECT_EQ(
+            ozr_test::count_of(log.text(), "No AP Capability Report from MAC: " + m.to_string()),
+            1u);
 }
 
-TEST(DeviceReports, BeaconResponsesKeepTheLastTen) {
+// The last ten beacon responses; channel and scan reports merged per radio (and class and
+// channel).
+TEST(DeviceReports, BeaconChannelAndScanReports) {
     Device d("B1", mac(1, 1), 0);
     for (int i = 0; i < 11; ++i) {
         BeaconMetricsResponseTLV t;
@@ -101,10 +98,7 @@ TEST(DeviceReports, BeaconResponsesKeepTheLastTen) {
     ASSERT_EQ(d.beacon_responses.size(), 10u);
     EXPECT_EQ(d.beacon_responses.front().second, 1);
     EXPECT_EQ(d.beacon_responses.back().second, 10);
-}
 
-TEST(DeviceReports, CurrentChannelsMergePerRadio) {
-    Device d("B1", mac(1, 1), 0);
     d.update_current_channels(
         OperatingChannelReportMesg{{{mac(1, 0x20), 0, {{81, 6}}}, {mac(1, 0x50), 0, {{128, 36}}}}});
     d.update_current_channels(OperatingChannelReportMesg{{{mac(1, 0x20), 0, {{81, 11}}}}});
@@ -113,10 +107,7 @@ TEST(DeviceReports, CurrentChannelsMergePerRadio) {
     EXPECT_EQ(*d.radio_primary_channel(mac(1, 0x50)), 36);
     EXPECT_EQ(*d.radio_primary_op_class(mac(1, 0x50)), 128);
     EXPECT_FALSE(d.radio_primary_channel(mac(1, 0x60)).has_value());
-}
 
-TEST(DeviceReports, ScanResultsMergePerRadioClassAndChannel) {
-    Device d("B1", mac(1, 1), 0);
     APChannelScanReportMesg r;
     ChannelScanResultTLV a;
     a.radio_id = mac(1, 0x50);

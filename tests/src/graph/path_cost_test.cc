@@ -12,7 +12,8 @@ using namespace graph_test;
 
 namespace {
 
-TEST(RateModel, NewModelPiecesAndBounds) {
+// The new model's pieces and bounds, the old model's line clamped to 0, the cost of a rate.
+TEST(RateModel, NewAndOldModelsAndCost) {
     const std::pair<uint8_t, int> rates[] = {{0, 0},    {221, 0},    {255, 0},   {1, 0},
                                              {33, 0},   {34, 0},     {52, 6},    {70, 120},
                                              {90, 600}, {130, 1080}, {220, 1201}};
@@ -23,16 +24,10 @@ TEST(RateModel, NewModelPiecesAndBounds) {
         EXPECT_GE(predict_rate_new(static_cast<uint8_t>(r)),
                   predict_rate_new(static_cast<uint8_t>(r - 1)))
             << r;
-}
-
-TEST(RateModel, OldModelClampsNegativeToZero) {
     // 19.216 * RCPI - 1417.18, logged and 0 below 74.
-    const std::pair<uint8_t, int> rates[] = {{0, 0}, {73, 0}, {74, 4}, {100, 205}, {255, 1247}};
-    for (const auto& r : rates)
+    const std::pair<uint8_t, int> old_rates[] = {{0, 0}, {73, 0}, {74, 4}, {100, 205}, {255, 1247}};
+    for (const auto& r : old_rates)
         EXPECT_EQ(predict_rate(r.first), r.second) << int(r.first);
-}
-
-TEST(RateModel, ComputeCost) {
     const std::pair<float, uint32_t> costs[] = {
         {0.0f, 1000000u}, {1.0f, 100001u}, {static_cast<float>(0.6 * 1201), 139u},
         {1000.0f, 101u},  {100.0f, 1001u}, {10.0f, 10001u}};
@@ -59,10 +54,8 @@ TEST_F(PathCost, ScriptedMeshDeviceCostsAndFreeBackhaulStaHop) {
     EXPECT_EQ(p.at(m.b1->mac).prev, m.local);
     // B2's only uplink is its backhaul STA's association to B1: free last hop.
     const PathEntry& b2 = p.at(m.b2->mac);
-    EXPECT_EQ(b2.cost, 161u);
-    EXPECT_EQ(b2.link_cost, 151u);
-    EXPECT_EQ(b2.prev, m.b1);
-    EXPECT_EQ(b2.link, m.bh);
+    EXPECT_EQ(std::tie(b2.cost, b2.link_cost, b2.prev, b2.link),
+              std::make_tuple(161u, 151u, m.b1, m.bh));
     EXPECT_EQ(p.at(m.bsta->mac).cost, 161u);
     std::string text = to_string(p);
     EXPECT_NE(text.find("B2 02:00:00:00:02:01 $161 <= B1 02:00:00:00:01:01 hop $151\n"),
@@ -161,10 +154,9 @@ TEST_F(PathCost, ClientPathsAgeRuleAndMedium) {
         add_unassoc(m.root, m.c2->mac, BSSID(mac(0, 8)), 180, 100000 - 45000);
     Paths p = find_shortest_paths_for_clients(log, m.g, m.c2->mac, Medium::WIFI_5G);
     ASSERT_EQ(p.count(m.b1->mac), 1u);
-    EXPECT_EQ(p.at(m.b1->mac).link, at_b1);
-    EXPECT_EQ(p.at(m.b1->mac).prev, m.b1);
-    EXPECT_EQ(p.at(m.b1->mac).node, m.c2);
-    EXPECT_EQ(p.at(m.b1->mac).cost, 10u + at_b1->cost());
+    const PathEntry& b1 = p.at(m.b1->mac);
+    EXPECT_EQ(std::tie(b1.link, b1.prev, b1.node, b1.cost),
+              std::make_tuple(at_b1, m.b1, m.c2, 10u + at_b1->cost()));
     EXPECT_EQ(p.count(m.root->mac), 0u);  // 45000 ms old: skipped
     ASSERT_EQ(p.count(m.b2->mac), 1u);    // its present association
     EXPECT_EQ(p.at(m.b2->mac).link->kind(), Link::WIRELESS);
@@ -236,19 +228,16 @@ TEST(BackhaulInfo, FromWorkingPaths) {
     m.bh->rcpi = 120;  // also the backbone cost RCPI (no uplink RCPI)
     Paths p = find_shortest_working_paths_for_devices(log, m.g);
     backhaul_information b2 = compute_backhaul_information(m.g, p, *m.b2);
-    EXPECT_TRUE(b2.is_backhaul_connected);
-    EXPECT_EQ(b2.local_ale, m.b2->mac);
-    EXPECT_EQ(b2.remote_ale, m.b1->mac);
-    EXPECT_EQ(b2.local_interface, mac(2, 9));   // its backhaul STA
-    EXPECT_EQ(b2.remote_interface, mac(1, 8));  // B1's backhaul BSS
-    EXPECT_EQ(static_cast<int32_t>(b2.uplink_rssi), -50);
-    EXPECT_EQ(b2.medium, Medium::WIFI_5G_HIGH);  // the backhaul STA's medium
-    EXPECT_EQ(b2.cost_to_parent, m.bh->cost());
-    EXPECT_EQ(b2.cost_to_root, 10 + m.bh->cost());
+    // From its backhaul STA to B1's backhaul BSS, on the STA's medium.
+    EXPECT_EQ(
+        std::make_tuple(b2.is_backhaul_connected, b2.local_ale, b2.remote_ale, b2.local_interface,
+                        b2.remote_interface, static_cast<int32_t>(b2.uplink_rssi), b2.medium,
+                        b2.cost_to_parent, b2.cost_to_root),
+        std::make_tuple(true, m.b2->mac, m.b1->mac, mac(2, 9), mac(1, 8), -50, Medium::WIFI_5G_HIGH,
+                        m.bh->cost(), 10 + m.bh->cost()));
     backhaul_information b1 = compute_backhaul_information(m.g, p, *m.b1);
-    EXPECT_EQ(b1.uplink_rssi, 255u);
-    EXPECT_EQ(b1.medium, Medium::ETHERNET);
-    EXPECT_EQ(b1.quality, backhaul_quality::GOOD);
+    EXPECT_EQ(std::tie(b1.uplink_rssi, b1.medium, b1.quality),
+              std::make_tuple(255u, Medium::ETHERNET, backhaul_quality::GOOD));
     backhaul_information root = compute_backhaul_information(m.g, p, *m.root);
     EXPECT_EQ(root, backhaul_information());  // no uplink: disconnected record
     // Same parent and interfaces: hysteresis applies to the stored quality.
