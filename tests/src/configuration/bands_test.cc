@@ -128,15 +128,11 @@ TEST_F(Ics, AvailableChannelsFromTheRadioOrThePlatform) {
     ics_available_channel_t out[65];
     const int n = ics_get_available_channel(id, out, 65);
     ASSERT_EQ(n, 8);  // 36..48 available, 56..64 after a CAC, 52 not allowed
-    EXPECT_EQ(out[0].channel, 36);
-    EXPECT_EQ(out[0].state, ICS_CHANNEL_AVAILABLE);
-    EXPECT_EQ(out[0].op_class, 115);
-    EXPECT_EQ(out[0].max_eirp, 23);
-    EXPECT_EQ(out[0].bw_mask, 0x0F);  // 20, 40, 80, 160 MHz
-    EXPECT_EQ(out[4].channel, 56);
-    EXPECT_EQ(out[4].state, ICS_CHANNEL_CAC_REQUIRED);
-    EXPECT_EQ(out[7].channel, 52);
-    EXPECT_EQ(out[7].state, ICS_CHANNEL_NOT_ALLOWED);
+    // Channel, state, class, EIRP, bandwidths (20, 40, 80, 160 MHz); then 56 and 52.
+    EXPECT_EQ(std::tie(out[0].channel, out[0].state, out[0].op_class, out[0].max_eirp,
+                       out[0].bw_mask, out[4].channel, out[4].state, out[7].channel, out[7].state),
+              std::make_tuple(36, ICS_CHANNEL_AVAILABLE, 115, 23, 0x0F, 56,
+                              ICS_CHANNEL_CAC_REQUIRED, 52, ICS_CHANNEL_NOT_ALLOWED));
     EXPECT_EQ(ics_get_available_channel(id, out, 3), 3);  // never beyond the room given
     EXPECT_EQ(ics_get_available_channel(MAC(2, 9, 9, 9, 9, 9), out, 65), -1);
 
@@ -146,12 +142,9 @@ TEST_F(Ics, AvailableChannelsFromTheRadioOrThePlatform) {
              "\": [40, {\"channel\": 60, \"state\": \"radar\", \"non-occupancy-s\": 1200}, 6, "
              "\"x\", {\"channel\": 999}]}");
     ASSERT_EQ(ics_get_available_channel(id, out, 65), 2);
-    EXPECT_EQ(out[0].channel, 40);
-    EXPECT_EQ(out[0].preference, 15);
-    EXPECT_EQ(out[1].channel, 60);
-    EXPECT_EQ(out[1].state, ICS_CHANNEL_RADAR);
-    EXPECT_EQ(out[1].non_occupancy_s, 1200);
-    EXPECT_EQ(out[1].preference, 0);
+    EXPECT_EQ(std::tie(out[0].channel, out[0].preference, out[1].channel, out[1].state,
+                       out[1].non_occupancy_s, out[1].preference),
+              std::make_tuple(40, 15, 60, ICS_CHANNEL_RADAR, 1200, 0));
 }
 
 TEST_F(Ics, ReportsFollowTheRadioAndTellAChange) {

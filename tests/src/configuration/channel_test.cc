@@ -187,11 +187,8 @@ class AutoChannel : public Channels {
     uint16_t port() const override { return 23432; }
     // The gateway's own 5 GHz radio reports CHANNEL.
     void report(const MAC& agent, uint8_t channel) {
-        operating_channel_report_tlv r;
-        r.radio_id = radio_of(agent, 0x20);
-        r.op_classes = {{115, channel}};
-        r.num_op_classes = 1;
-        r.current_tx_power_eirp = 20;
+        const operating_channel_report_tlv r{
+            TLV_TYPE_OPERATING_CHANNEL_REPORT, radio_of(agent, 0x20), 1, {{115, channel}}, 20};
         CmduPtr c = CmduBuilder(CMDU_TYPE_OPERATING_CHANNEL_REPORT, 1).add(r).build();
         c->src_al_mac = agent;
         cfg().on_operating_channel_report(c.get());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <uv.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -42,12 +43,7 @@ struct Listener {
     static bool is_search(const std::vector<uint8_t>& f) {
         return f.size() > 18 && f[16] == 0x00 && f[17] == 0x07;
     }
-    size_t searches() const {
-        size_t n = 0;
-        for (const auto& f : frames)
-            n += is_search(f);
-        return n;
-    }
+    size_t searches() const { return std::count_if(frames.begin(), frames.end(), is_search); }
     std::vector<uint8_t> last_search() const {
         for (auto it = frames.rbegin(); it != frames.rend(); ++it)
             if (is_search(*it))

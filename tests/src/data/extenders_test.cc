@@ -6,6 +6,7 @@
 #include <rapidjson/document.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,10 @@ using ozr_test::read_text;
 
 namespace {
 
-// The NUL-terminated text at AT in a fixed-size record.
-std::string text_at(const std::string& rec, size_t at) {
-    return std::string(rec.c_str() + at);
+// The NUL-terminated texts of a fixed-size record, by offset.
+void expect_texts(const std::string& rec, std::map<size_t, std::string> texts) {
+    for (const auto& t : texts)
+        EXPECT_EQ(std::string(rec.c_str() + t.first), t.second) << t.first;
 }
 
 const MAC kController(0x02, 0x6f, 0, 0, 0x00, 0x00);
@@ -243,18 +245,13 @@ TEST_F(Extenders, TheOnboardingStateMachineByTransition) {
     const std::vector<std::string> auth = signals("marlowAuthReqSignal");
     ASSERT_FALSE(auth.empty());
     ASSERT_EQ(auth[0].size(), 234u);
-    EXPECT_EQ(text_at(auth[0], 0), "02:6f:00:00:03:99");
-    EXPECT_EQ(text_at(auth[0], 36), "EX4");  // the first configured one
-    EXPECT_EQ(text_at(auth[0], 69), "EXT-9");
-    EXPECT_EQ(text_at(auth[0], 135), "Maker");
-    EXPECT_EQ(text_at(auth[0], 200), "extender");
-    EXPECT_EQ(text_at(auth[0], 225), "00:11:22");
+    // EX4: the first configured one.
+    expect_texts(auth[0], {{0, "02:6f:00:00:03:99"}, {36, "EX4"}, {69, "EXT-9"}});
+    expect_texts(auth[0], {{135, "Maker"}, {200, "extender"}, {225, "00:11:22"}});
     EXPECT_EQ(hkt_->find_hkt_from_serial("EX8")->ap_status, ApStatus::CONFIGURED);
-    const ApRecord* rec = dm_->cfg_db().db_query_record("EX8").second;
-    EXPECT_EQ(rec->hw_model, "EXT-9");
-    EXPECT_EQ(rec->ale_id, "02:6f:00:00:03:00");
-    EXPECT_EQ(rec->system_mac, "02:6f:00:00:03:01");
-    EXPECT_EQ(rec->hostname, "hall");
+    EXPECT_EQ(*dm_->cfg_db().db_query_record("EX8").second,
+              (ApRecord{"EX8", "EXT-9", "hall", "02:6f:00:00:03:00", "02:6f:00:00:03:01", "",
+                        "Configured"}));
     EXPECT_EQ(dm_->ramdb_find("EX8")->ipv4, "192.168.1.23");
     EXPECT_EQ(dm_->ramdb_find("EX8")->ap_mac, kExtHkt);
 }
@@ -322,13 +319,10 @@ TEST_F(Extenders, TheOnlineWaitByWhatTheStackKnows) {
     std::vector<std::string> topo = signals("notifyMeshTopologyChange");
     ASSERT_EQ(topo.size(), 3u);
     ASSERT_EQ(topo[0].size(), 204u);
-    EXPECT_EQ(text_at(topo[0], 0), "02:6f:00:00:11:99");
+    expect_texts(topo[0], {{0, "02:6f:00:00:11:99"}, {40, "3.1.4"}, {105, "EX1"}, {138, "EXT-9"}});
     int32_t status = 0;
     std::memcpy(&status, topo[0].data() + 36, 4);
     EXPECT_EQ(status, 2);
-    EXPECT_EQ(text_at(topo[0], 40), "3.1.4");
-    EXPECT_EQ(text_at(topo[0], 105), "EX1");
-    EXPECT_EQ(text_at(topo[0], 138), "EXT-9");
     dm_->notify_ap_status_change("EX1", false);
     dm_->notify_ap_status_change("EX1", false);  // no change: no second signal
     EXPECT_FALSE(dm_->ramdb_find("EX1")->online);
@@ -350,11 +344,9 @@ TEST_F(Extenders, ABackhaulChangeAloneNeverStartsTheOnlineWait) {
     bh.cost_to_root = 120;
     dm_->notify_ap_bh_change(bh);
     const ApInfo* e = dm_->ramdb_find("EX1");
-    EXPECT_TRUE(e->is_backhaul_connected);
-    EXPECT_EQ(e->backhaul_ale_mac, kLocal);
-    EXPECT_EQ(e->backhaul_quality_string, "good");
-    EXPECT_EQ(e->cost_to_gw, 120u);
-    EXPECT_FALSE(e->online);
+    EXPECT_EQ(std::tie(e->is_backhaul_connected, e->backhaul_ale_mac, e->backhaul_quality_string,
+                       e->cost_to_gw, e->online),
+              std::make_tuple(true, kLocal, "good", 120u, false));
     EXPECT_FALSE(dm_->timer_info("EX1")->online_wait_timer->is_started());
     EXPECT_EQ(count_of(log_.text(), "Topo change status"), 0u);
 
@@ -512,14 +504,13 @@ TEST_F(Extenders, ExtenderInfoFillsTheBusRecordForOneOrEveryExtender) {
     EXPECT_EQ(list.count, kZkaMaxExtenderInfo);
 
     // An extender by any of its MACs, in any case.
-    std::string sn;
-    bool online = false;
-    EXPECT_EQ(dm_->get_ap_by_mac("02:6F:00:00:03:00", &sn, &online), 0);
-    EXPECT_EQ(sn, "EX1");
-    EXPECT_TRUE(online);
-    EXPECT_EQ(dm_->get_ap_by_mac("02:6f:00:00:03:99", &sn, &online), 0);
-    EXPECT_EQ(dm_->get_ap_by_mac("02:6f:00:00:03:01", &sn, &online), 0);
-    EXPECT_EQ(dm_->get_ap_by_mac("02:6f:00:00:0e:01", &sn, &online), -1);
-    EXPECT_EQ(dm_->get_ap_by_mac("00:00:00:00:00:00", &sn, &online), -1);
-    EXPECT_EQ(dm_->get_ap_by_mac("not a mac", &sn, &online), -1);
+    for (const char* mac : {"02:6F:00:00:03:00", "02:6f:00:00:03:99", "02:6f:00:00:03:01",
+                            "02:6f:00:00:0e:01", "00:00:00:00:00:00", "not a mac"}) {
+        std::string sn;
+        bool online = false;
+        const bool known = std::strstr(mac, ":03:") != nullptr;
+        EXPECT_EQ(dm_->get_ap_by_mac(mac, &sn, &online), known ? 0 : -1) << mac;
+        EXPECT_EQ(sn, known ? "EX1" : "") << mac;
+        EXPECT_EQ(online, known) << mac;
+    }
 }

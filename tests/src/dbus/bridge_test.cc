@@ -109,9 +109,8 @@ TEST_F(Bridge, SeveralWritesBeforeOneWakeUpAreAllHandledInOrder) {
     service.join();
     ASSERT_TRUE(run_until([&] { return seen_.size() == 5; }));
     for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(seen_[i].text, "sig" + std::to_string(i));
-        EXPECT_EQ(seen_[i].type, DBUS_MSG_ADD_EXTENDER);
-        EXPECT_FALSE(seen_[i].had_rpc);
+        EXPECT_EQ(std::tie(seen_[i].text, seen_[i].type, seen_[i].had_rpc),
+                  std::make_tuple("sig" + std::to_string(i), DBUS_MSG_ADD_EXTENDER, false));
     }
     EXPECT_EQ(g_wakeups, 1);  // one wake-up, one drain
     // The drain ended on the empty socket pair, logged at debug.

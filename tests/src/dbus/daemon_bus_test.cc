@@ -224,9 +224,8 @@ TEST_F(BusDaemon, RaisedSignalsLeaveFromTheObjectAndAreJournalled) {
 
     ASSERT_TRUE(listener.process_until([&] { return listener.signals.size() == 1; }));
     const auto& s = listener.signals[0];
-    EXPECT_EQ(s.path, "/vexal/ozrd");
-    EXPECT_EQ(s.member, "notifyMeshTopologyChange");
-    EXPECT_EQ(s.signature, "ay");
+    EXPECT_EQ(std::tie(s.path, s.member, s.signature),
+              std::make_tuple("/vexal/ozrd", "notifyMeshTopologyChange", "ay"));
     ASSERT_EQ(s.data.size(), 204u);
     EXPECT_EQ(std::memcmp(s.data.data(), &ev, sizeof ev), 0);
     std::string journal = read_text(journal_);

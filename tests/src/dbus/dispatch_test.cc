@@ -340,11 +340,11 @@ TEST_F(Dispatch, VapConfigurationBecomesTheStacksCredentials) {
     ASSERT_EQ(m2->count, 2);
     EXPECT_STREQ(m2->creds[0].ssid, "home");
     EXPECT_STREQ(m2->creds[0].network_key, "secret-passphrase");
-    EXPECT_EQ(m2->creds[0].auth_type, 0x20);
-    EXPECT_EQ(m2->creds[0].hidden, 0);
     EXPECT_STREQ(m2->creds[1].ssid, "home-bh");
-    EXPECT_EQ(m2->creds[1].hidden, 0);  // "TRUEzzzz" is not a hidden word
-    EXPECT_EQ(m2->creds[1].rf_bands, 0x02);
+    // "TRUEzzzz" is not a hidden word.
+    EXPECT_EQ(std::make_tuple(m2->creds[0].auth_type, m2->creds[0].hidden, m2->creds[1].hidden,
+                              m2->creds[1].rf_bands),
+              std::make_tuple(0x20, 0, 0, 0x02));
     EXPECT_TRUE(is_backhaul_bss_ssid(reinterpret_cast<const uint8_t*>("home-bh"), 7));
 
     // The same again: nothing to renew. A bad record changes nothing: too many VAPs, an

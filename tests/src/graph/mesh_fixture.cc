@@ -3,21 +3,11 @@
 namespace graph_test {
 
 LocalInterface wifi_if(const MAC& m, const BSSID& bssid, uint8_t role) {
-    LocalInterface i;
-    i.mac = m;
-    i.media_type = 0x0105;
-    Ieee80211Info w;
-    w.bssid = bssid;
-    w.role = role;
-    i.ieee80211 = w;
-    return i;
+    return {m, 0x0105, Ieee80211Info{bssid, role, 0, 0, 0}, {}, 0, 0, {}, {}, {}};
 }
 
 LocalInterface eth_if(const MAC& m) {
-    LocalInterface i;
-    i.mac = m;
-    i.media_type = 0x0001;
-    return i;
+    return {m, 0x0001, {}, {}, 0, 0, {}, {}, {}};
 }
 
 Device* add_device(Graph& g, const std::string& name, const MAC& al, int64_t now) {

@@ -36,22 +36,11 @@ const MAC Macs::c2(0x5c, 0, 0, 0, 0, 0x02);
 const MAC Macs::wired(0x5c, 0, 0, 0, 0, 0x0a);
 
 device_information_tlv::local_interface eth_if(const MAC& m) {
-    device_information_tlv::local_interface i;
-    i.mac_address = m;
-    i.media_type = MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET;
-    return i;
+    return {m, MEDIA_TYPE_IEEE_802_3AB_GIGABIT_ETHERNET, 0, {}, {}, {}};
 }
 
 device_information_tlv::local_interface wifi_if(const MAC& m, const BSSID& bss, uint8_t role) {
-    device_information_tlv::local_interface i;
-    i.mac_address = m;
-    i.media_type = MEDIA_TYPE_IEEE_802_11AX;
-    i.media_specific_info_length = IEEE80211_MEDIA_INFO_LEN;
-    i.ieee80211.network_membership = bss;
-    i.ieee80211.role = role;
-    i.ieee80211.ap_channel_band = 1;
-    i.ieee80211.ap_channel_center_freq_index_1 = 42;
-    return i;
+    return {m, MEDIA_TYPE_IEEE_802_11AX, IEEE80211_MEDIA_INFO_LEN, {bss, role, 1, 42, 0}, {}, {}};
 }
 
 Harness::Harness() : cap_(root_, 7) {

@@ -106,11 +106,8 @@ TEST_F(ScriptedMesh, UnassociatedMeasurementThenTheClientMoves) {
     ASSERT_NE(l, nullptr);
     ASSERT_EQ(l->kind(), Link::UNASSOCIATED);
     const UnassociatedLink* u = static_cast<const UnassociatedLink*>(l);
-    EXPECT_EQ(u->rcpi, 120);
-    EXPECT_EQ(u->channel, 36);
-    EXPECT_EQ(u->op_class, 115);
-    EXPECT_EQ(u->measured_ms, get_current_time_ms() - 100);
-    EXPECT_EQ(u->medium, Medium::WIFI_5G_LOW);
+    EXPECT_EQ(std::tie(u->rcpi, u->channel, u->op_class, u->measured_ms, u->medium),
+              std::make_tuple(120, 36, 115, get_current_time_ms() - 100, Medium::WIFI_5G_LOW));
 
     // The possible placements of C1 on 5 GHz now include E1.
     Paths p =

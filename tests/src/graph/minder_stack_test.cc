@@ -41,12 +41,7 @@ struct Agent {
         EXPECT_EQ(al_->start(loop, [this](CMDU* c) { got.push_back(c->message_type); }), 0);
     }
     ~Agent() { al_->stop(); }
-    size_t count(uint16_t type) const {
-        size_t n = 0;
-        for (uint16_t t : got)
-            n += t == type;
-        return n;
-    }
+    size_t count(uint16_t type) const { return std::count(got.begin(), got.end(), type); }
     std::unique_ptr<MapAl> al_;
     std::vector<uint16_t> got;
 };
@@ -457,9 +452,8 @@ TEST(GraphMinderStack, ASteeredClientIsSeenWhereItWentWithoutItsNotifications) {
             EXPECT_NE(e1->find_wireless_link(M::c1), nullptr) << "not seen on E1 6 s after";
         }
     }
-    EXPECT_TRUE(node->steered);
-    EXPECT_EQ(node->reject_count, 0);
-    EXPECT_EQ(node->backoff_counter, 0);
+    EXPECT_EQ(std::make_tuple(node->steered, node->reject_count, node->backoff_counter),
+              std::make_tuple(true, 0, 0));
 }
 
 }  // namespace lossy

@@ -35,11 +35,7 @@ ap_radio_basic_capabilities_tlv radio(const MAC& id, std::vector<uint8_t> classe
 }
 
 ap_capability_tlv ap_cap(bool on, bool off, bool rcpi) {
-    ap_capability_tlv t;
-    t.unassoc_sta_metrics_operating_channel = on;
-    t.unassoc_sta_metrics_non_operating_channel = off;
-    t.agent_initiated_rcpi_steering = rcpi;
-    return t;
+    return {TLV_TYPE_AP_CAPABILITY, on, off, rcpi};
 }
 
 template <class T>
@@ -92,23 +88,21 @@ TEST(ParseApCapability, FullReportWithBandsSubBandsAndGenerations) {
 
     auto r = parse_ap_capability(wire(b).get());
     ASSERT_TRUE(r);
-    EXPECT_TRUE(r->unassoc_sta_metrics_operating_channel);
-    EXPECT_FALSE(r->unassoc_sta_metrics_non_operating_channel);
-    EXPECT_TRUE(r->agent_initiated_rcpi_steering);
+    EXPECT_EQ(std::make_tuple(r->unassoc_sta_metrics_operating_channel,
+                              r->unassoc_sta_metrics_non_operating_channel,
+                              r->agent_initiated_rcpi_steering),
+              std::make_tuple(true, false, true));
     ASSERT_EQ(r->radios.size(), 3u);
 
     const auto* r24 = find(*r, kRadio24);
-    EXPECT_EQ(r24->band, 0);
-    EXPECT_EQ(r24->freq_type, 0);
-    EXPECT_EQ(r24->standard, 3);
-    EXPECT_EQ(r24->max_bss, 4);
+    EXPECT_EQ(std::tie(r24->band, r24->freq_type, r24->standard, r24->max_bss),
+              std::make_tuple(0, 0, 3, 4));
     ASSERT_EQ(r24->operating_classes.size(), 3u);
     EXPECT_EQ(r24->operating_classes[1].op_class, 83);
 
     const auto* r5 = find(*r, kRadio5);
-    EXPECT_EQ(r5->band, 1);
-    EXPECT_EQ(r5->freq_type, 128);  // classes in both halves
-    EXPECT_EQ(r5->standard, 4);
+    // Classes in both halves.
+    EXPECT_EQ(std::tie(r5->band, r5->freq_type, r5->standard), std::make_tuple(1, 128, 4));
     EXPECT_EQ(r5->operating_classes[2].non_operable_channels,
               (std::vector<uint8_t>{120, 124, 128}));
 
@@ -123,13 +117,11 @@ TEST(ParseApCapability, FullReportWithBandsSubBandsAndGenerations) {
     EXPECT_EQ(r->vht_capabilities[1].vht_160mhz, 1);
     ASSERT_EQ(r->he_capabilities.size(), 1u);
     EXPECT_EQ(r->he_capabilities[0].supported_mcs, (std::vector<uint8_t>{0xfa, 0xff, 0xfa, 0xff}));
-    EXPECT_EQ(r->independent_channel_scan, 1);
     ASSERT_EQ(r->channel_scan_capabilities.radios.size(), 1u);
     EXPECT_EQ(r->channel_scan_capabilities.radios[0].min_scan_interval, 300u);
-    EXPECT_EQ(r->cac_capabilities.country_code[0], 'D');
-    EXPECT_EQ(r->byte_counter_units, 2);
-    EXPECT_EQ(r->max_vids, 8);
-    EXPECT_EQ(r->metric_collection_interval, 5000u);
+    EXPECT_EQ(std::make_tuple(r->independent_channel_scan, r->cac_capabilities.country_code[0],
+                              r->byte_counter_units, r->max_vids, r->metric_collection_interval),
+              std::make_tuple(1, 'D', 2, 8, 5000u));
     EXPECT_THAT(log.root_lines(), IsEmpty());
 }
 
@@ -152,9 +144,10 @@ TEST(ParseApCapability, SubBandOfARadioFollowsItsClasses) {
         b.add(ap_cap(false, false, false)).add(radio(kRadio5, c.classes));
         auto r = parse_ap_capability(wire(b).get());
         ASSERT_TRUE(r);
-        EXPECT_EQ(r->radios[0].band, c.band) << testing::PrintToString(c.classes);
-        EXPECT_EQ(r->radios[0].freq_type, c.sub_band) << testing::PrintToString(c.classes);
-        EXPECT_EQ(r->radios[0].standard, c.standard) << testing::PrintToString(c.classes);
+        const auto& r0 = r->radios[0];
+        EXPECT_EQ(std::tie(r0.band, r0.freq_type, r0.standard),
+                  std::tie(c.band, c.sub_band, c.standard))
+            << testing::PrintToString(c.classes);
     }
 }
 
@@ -220,9 +213,9 @@ TEST(ParseApMetricResponse, EveryListInOrder) {
     auto r = parse_ap_metric_response(wire(b).get());
     ASSERT_TRUE(r);  // traffic stats alone make it usable
     ASSERT_EQ(r->sta_traffic_stats.size(), 1u);
-    EXPECT_EQ(r->sta_traffic_stats[0].sta, kSta);
-    EXPECT_EQ(r->sta_traffic_stats[0].rx_packet_errors, 6u);
-    EXPECT_EQ(r->sta_traffic_stats[0].retransmissions, 0xffffffffu);
+    const auto& ts = r->sta_traffic_stats[0];
+    EXPECT_EQ(std::tie(ts.sta, ts.rx_packet_errors, ts.retransmissions),
+              std::make_tuple(kSta, 6u, 0xffffffffu));
     ASSERT_EQ(r->radio_metrics.size(), 1u);
     EXPECT_EQ(r->radio_metrics[0].noise, 90);
     EXPECT_EQ(r->radio_metrics[0].receive_other, 30);
@@ -318,13 +311,9 @@ TEST(ParseLinkMetricResponse, TransmitterAndReceiverLinks) {
     EXPECT_EQ(r->transmitter[0].neighbor_al_mac, kAl2);
     ASSERT_EQ(r->transmitter[0].links.size(), 1u);
     const auto& t = r->transmitter[0].links[0];
-    EXPECT_EQ(t.neighbor_interface, kSta);
-    EXPECT_EQ(t.media_type, MEDIA_TYPE_IEEE_802_11AX);
-    EXPECT_EQ(t.bridge_flag, 1);
-    EXPECT_EQ(t.transmitted_packets, 1000u);
-    EXPECT_EQ(t.mac_throughput_capacity, 600);
-    EXPECT_EQ(t.link_availability, 90);
-    EXPECT_EQ(t.phy_rate, 1200);
+    EXPECT_EQ(std::tie(t.neighbor_interface, t.media_type, t.bridge_flag, t.transmitted_packets,
+                       t.mac_throughput_capacity, t.link_availability, t.phy_rate),
+              std::make_tuple(kSta, MEDIA_TYPE_IEEE_802_11AX, 1, 1000u, 600, 90, 1200));
     ASSERT_EQ(r->receiver.size(), 1u);
     EXPECT_EQ(r->receiver[0].links[0].packets_received, 999u);
     EXPECT_EQ(r->receiver[0].links[0].rssi, 50);
@@ -364,10 +353,9 @@ TEST(ParseUnassocStaLinkMetricResponse, LastResponseWinsElseMissing) {
         ASSERT_TRUE(r);
         EXPECT_EQ(r->op_class, 121);
         ASSERT_EQ(r->stas.size(), 1u);
-        EXPECT_EQ(r->stas[0].mac, kSta);
-        EXPECT_EQ(r->stas[0].channel, 100);
-        EXPECT_EQ(r->stas[0].time_delta_ms, 40u);
-        EXPECT_EQ(r->stas[0].uplink_rcpi, 200u);
+        const StaRCPI& s0 = r->stas[0];
+        EXPECT_EQ(std::tie(s0.mac, s0.channel, s0.time_delta_ms, s0.uplink_rcpi),
+                  std::make_tuple(kSta, 100, 40u, 200u));
         EXPECT_THAT(log.root_lines(),
                     ElementsAre("info parse_unassoc_sta_link_metric_response received unexpected "
                                 "TLV_TYPE_VENDOR_SPECIFIC (11). message id 12"));

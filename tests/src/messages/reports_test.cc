@@ -40,10 +40,8 @@ TEST(ParseChannelPreferenceReport, OnlyTheCacCompletionReportMakesARecord) {
         ASSERT_TRUE(m);
         ASSERT_EQ(m->cac_completion.size(), 1u);  // the later TLV replaced the first
         const auto& c = m->cac_completion[0];
-        EXPECT_EQ(c.radio_id, kRadio);
-        EXPECT_EQ(c.op_class, 121);
-        EXPECT_EQ(c.channel, 100);
-        EXPECT_EQ(c.status, 1);
+        EXPECT_EQ(std::tie(c.radio_id, c.op_class, c.channel, c.status),
+                  std::make_tuple(kRadio, 121, 100, 1));
         ASSERT_EQ(c.radar_pairs.size(), 2u);
         EXPECT_EQ(c.radar_pairs[1].channel, 104);
         EXPECT_THAT(m->cac_available, IsEmpty());
@@ -124,10 +122,8 @@ TEST(ParseBtmSteeringReport, TargetOnlyWhenCarriedAndTheLastWins) {
     b.add(t);
     auto m = parse_btm_steering_report(wire(b).get());
     ASSERT_TRUE(m);
-    EXPECT_EQ(m->bssid, kBss);
-    EXPECT_EQ(m->sta, kSta);
     ASSERT_TRUE(m->target_bssid);
-    EXPECT_EQ(*m->target_bssid, kTarget);
+    EXPECT_EQ(std::tie(m->bssid, m->sta, *m->target_bssid), std::make_tuple(kBss, kSta, kTarget));
     EXPECT_EQ(m->status_string(), "Accept (0).");
 
     t.btm_status_code = 7;
@@ -166,9 +162,8 @@ TEST(ParseBackhaulSteeringResponse, ExactlyOneResponse) {
         b.add(bh_response(1)).add(error_code_tlv{TLV_TYPE_ERROR, 5, kSta});
         auto m = parse_backhaul_steering_response(wire(b).get());
         ASSERT_TRUE(m);
-        EXPECT_EQ(m->backhaul_sta, kSta);
-        EXPECT_EQ(m->target_bssid, kTarget);
-        EXPECT_EQ(m->result_code, 1);
+        EXPECT_EQ(std::tie(m->backhaul_sta, m->target_bssid, m->result_code),
+                  std::make_tuple(kSta, kTarget, 1));
         ASSERT_TRUE(m->error_code);
         EXPECT_EQ(m->error_code->reason_string(),
                   "Backhaul steering request rejected because the target BSS signal is too weak "
@@ -210,9 +205,8 @@ TEST(ParseFailedConnection, StaAndStatusMandatoryReasonOptional) {
         b.add(status).add(sta);
         auto m = parse_failed_connection_message(wire(b).get());
         ASSERT_TRUE(m);
-        EXPECT_EQ(m->sta, kSta);
-        EXPECT_EQ(m->status_code, 17);
-        EXPECT_FALSE(m->reason_code);
+        EXPECT_EQ(std::make_tuple(m->sta, m->status_code, bool(m->reason_code)),
+                  std::make_tuple(kSta, 17, false));
         CmduBuilder b2(CMDU_TYPE_FAILED_CONNECTION, 36);
         b2.add(sta).add(status).add(reason);
         m = parse_failed_connection_message(wire(b2).get());
@@ -245,9 +239,8 @@ TEST(ParseTunneledMessage, PayloadsConcatenateInOrder) {
     c.add(src).add(type).add(a).add(empty).add(b);
     auto m = parse_tunneled_message(wire(c).get());
     ASSERT_TRUE(m);
-    EXPECT_EQ(m->sta, kSta);
-    EXPECT_EQ(m->message_type, TUNNELED_BTM_QUERY);
-    EXPECT_EQ(m->payload, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(std::tie(m->sta, m->message_type, m->payload),
+              std::make_tuple(kSta, TUNNELED_BTM_QUERY, std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7}));
 
     CmduBuilder only_empty(CMDU_TYPE_TUNNELED, 37);
     only_empty.add(src).add(type).add(empty);

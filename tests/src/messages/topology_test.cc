@@ -33,16 +33,12 @@ vendor_specific_tlv vendor() {
 }
 
 device_information_tlv::local_interface wifi_if(const MAC& m, const BSSID& bss) {
-    device_information_tlv::local_interface i;
-    i.mac_address = m;
-    i.media_type = MEDIA_TYPE_IEEE_802_11AX;
-    i.media_specific_info_length = IEEE80211_MEDIA_INFO_LEN;
-    i.ieee80211.network_membership = bss;
-    i.ieee80211.role = IEEE80211_ROLE_AP;
-    i.ieee80211.ap_channel_band = 2;
-    i.ieee80211.ap_channel_center_freq_index_1 = 42;
-    i.ieee80211.ap_channel_center_freq_index_2 = 0;
-    return i;
+    return {m,
+            MEDIA_TYPE_IEEE_802_11AX,
+            IEEE80211_MEDIA_INFO_LEN,
+            {bss, IEEE80211_ROLE_AP, 2, 42, 0},
+            {},
+            {}};
 }
 
 device_information_tlv device_info(const MAC& al_mac,
@@ -138,10 +134,8 @@ TEST(ParseTopologyNotification, WithAndWithoutAClientAssociationEvent) {
         b.add(al(kAl));
         auto r = parse_topology_notification(wire(b).get());
         ASSERT_TRUE(r);
-        EXPECT_EQ(r->al_mac, kAl);
-        EXPECT_FALSE(r->has_client_association_event);
-        EXPECT_EQ(r->client_mac, MAC::zero);
-        EXPECT_EQ(r->bssid, BSSID::zero);
+        EXPECT_EQ(std::tie(r->al_mac, r->has_client_association_event, r->client_mac, r->bssid),
+                  std::make_tuple(kAl, false, MAC::zero, BSSID::zero));
         EXPECT_THAT(log.root_lines(), IsEmpty());
     }
     {
@@ -152,10 +146,10 @@ TEST(ParseTopologyNotification, WithAndWithoutAClientAssociationEvent) {
             .add(al(kAl));
         auto r = parse_topology_notification(wire(b).get());
         ASSERT_TRUE(r);
-        EXPECT_TRUE(r->has_client_association_event);
-        EXPECT_EQ(r->client_mac, kClient);  // the later event, without a line
-        EXPECT_EQ(r->bssid, kBss);
-        EXPECT_EQ(r->association_event, 1);
+        // The later event, without a line.
+        EXPECT_EQ(std::tie(r->has_client_association_event, r->client_mac, r->bssid,
+                           r->association_event),
+                  std::make_tuple(true, kClient, kBss, 1));
         EXPECT_THAT(log.root_lines(), IsEmpty());
     }
 }
@@ -276,9 +270,9 @@ TEST(ParseTopology, MediaSpecificInformationByLength) {
     EXPECT_EQ(w.media_type, MEDIA_TYPE_IEEE_802_11AX);
     ASSERT_TRUE(w.ieee80211);
     EXPECT_FALSE(w.ieee1901);
-    EXPECT_EQ(w.ieee80211->bssid, kBss);
-    EXPECT_EQ(w.ieee80211->ap_channel_band, 2);
-    EXPECT_EQ(w.ieee80211->center_freq_index_1, 42);
+    EXPECT_EQ(std::tie(w.ieee80211->bssid, w.ieee80211->ap_channel_band,
+                       w.ieee80211->center_freq_index_1),
+              std::make_tuple(kBss, 2, 42));
     const auto& p = r->local_interfaces[1];
     EXPECT_FALSE(p.ieee80211);
     ASSERT_TRUE(p.ieee1901);

@@ -141,9 +141,8 @@ TEST_F(BackhaulRoutes, EntriesAreCheckedWholeThenSentInOrder) {
                          R"({"requests": [{"state": "requested", "external": true}]})"));
     stop_loop();
     ASSERT_EQ(sent_.size(), 1u);
-    EXPECT_EQ(sent_[0].al, kExt);
-    EXPECT_EQ(sent_[0].req.backhaul_sta_mac, kBsta);
-    EXPECT_EQ(sent_[0].req.target_bssid, kLocalBh);
-    EXPECT_EQ(sent_[0].req.op_class, 115);
-    EXPECT_EQ(sent_[0].req.channel, 36);
+    const auto& req = sent_[0].req;
+    EXPECT_EQ(
+        std::tie(sent_[0].al, req.backhaul_sta_mac, req.target_bssid, req.op_class, req.channel),
+        std::make_tuple(kExt, kBsta, kLocalBh, 115, 36));
 }

@@ -35,13 +35,7 @@ class RadioRoutes : public ozr_test::RouteFixture {
         c[1].op_class = 121;
         ASSERT_EQ(map_update_radio_basic_caps(r5, 2, c, 2), 0);
         Device* d = new Device("B1", m(1, 0), 1000);
-        CacCompletionRadioReport rep;
-        rep.radio_id = m(1, 0x20);
-        rep.op_class = 121;
-        rep.channel = 100;
-        rep.status = 1;
-        rep.radar_pairs.push_back({121, 104});
-        d->cac_completion_reports.push_back(rep);
+        d->cac_completion_reports.push_back({m(1, 0x20), 121, 100, 1, {{121, 104}}});
         d->cac_non_occupancy.push_back({121, 104, 1700});
         ctx_->graph_minder->graph().add_node(d);
     }

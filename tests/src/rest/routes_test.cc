@@ -1024,14 +1024,11 @@ TEST(RestRenderHelpers, TextsWithoutStringObjects) {
     EXPECT_EQ(link_medium_bits(Medium::WIFI_5G_LOW), 64u);
     EXPECT_STREQ(link_medium_to_string(link_medium_bits(Medium::WIFI_2G)), "wifi-24");
     EXPECT_STREQ(link_medium_to_string(link_medium_bits(Medium::UNKNOWN)), "");
-    EXPECT_EQ(rcpi_to_rssi_dbm(0), 0);
-    EXPECT_EQ(rcpi_to_rssi_dbm(221), 0);
-    EXPECT_EQ(rcpi_to_rssi_dbm(220), 0);
-    EXPECT_EQ(rcpi_to_rssi_dbm(1), -110);
-    EXPECT_EQ(op_class_band(81), 0);
-    EXPECT_EQ(op_class_band(128), 1);
-    EXPECT_EQ(op_class_band(131), 2);
-    EXPECT_EQ(op_class_band(7), -1);
+    using P = std::pair<int, int>;
+    for (const P& r : {P{0, 0}, P{221, 0}, P{220, 0}, P{1, -110}})
+        EXPECT_EQ(rcpi_to_rssi_dbm(r.first), r.second) << r.first;
+    for (const P& c : {P{81, 0}, P{128, 1}, P{131, 2}, P{7, -1}})
+        EXPECT_EQ(op_class_band(c.first), c.second) << c.first;
 }
 
 TEST(RestMinderShutdown, AServerThatFailedToStartIsFreedOnlyAfterItsCloseCallback) {

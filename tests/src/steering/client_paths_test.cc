@@ -67,10 +67,9 @@ TEST(ClientPaths, SharedSearchEqualsThePerClientSearchOnRandomMeshes) {
                 for (const auto& kv : want) {
                     auto it = got.find(kv.first);
                     ASSERT_NE(it, got.end());
-                    EXPECT_EQ(it->second.cost, kv.second.cost);
-                    EXPECT_EQ(it->second.link, kv.second.link);
-                    EXPECT_EQ(it->second.prev, kv.second.prev);
-                    EXPECT_EQ(it->second.link_cost, kv.second.link_cost);
+                    const PathEntry &a = it->second, &b = kv.second;
+                    EXPECT_EQ(std::tie(a.cost, a.link, a.prev, a.link_cost),
+                              std::tie(b.cost, b.link, b.prev, b.link_cost));
                     candidates += kv.second.link->kind() == Link::UNASSOCIATED;
                 }
                 ++compared;

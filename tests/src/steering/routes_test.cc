@@ -67,9 +67,8 @@ TEST_F(SteeringRoutes, SettersTakeGoodValuesAndRefuseBadOnesWithTheirReason) {
     EXPECT_NE(log_->text().find("Parse Error: Invalid request parameter"), std::string::npos);
     // The reset brings the defaults back, except what construction alone sets.
     EXPECT_EQ(post("/debug/steer_sys_reset", "").status, 200);
-    EXPECT_TRUE(sm().bsteering);
-    EXPECT_EQ(sm().msteer_ratio, 50);
-    EXPECT_EQ(sm().steering_cat, 3);
+    EXPECT_EQ(std::make_tuple(sm().bsteering, sm().msteer_ratio, sm().steering_cat),
+              std::make_tuple(true, 50, 3));
 }
 
 TEST_F(SteeringRoutes, SteeringDocumentListsEverySettingAndTheTotals) {

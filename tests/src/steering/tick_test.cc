@@ -384,11 +384,10 @@ TEST_F(Tick, BtmReportsAreCountedPerClientAndUnknownOnesChangeNothing) {
                     "suitable BSS transition candidates (7)."),
               1u);
     EXPECT_EQ(count(log(), "5c:00:00:00:00:02 steered from"), 1u);
-    EXPECT_EQ(node(Ids::c1)->accept, 1u);
-    EXPECT_EQ(node(Ids::c1)->reject, 1u);
-    EXPECT_EQ(node(Ids::c1)->status_count[7], 1u);
-    EXPECT_EQ(sm().btm_accept_total(), 1u);
-    EXPECT_EQ(sm().btm_reject_total(), 1u);
+    const Node_* c1 = node(Ids::c1);
+    EXPECT_EQ(std::make_tuple(c1->accept, c1->reject, c1->status_count[7], sm().btm_accept_total(),
+                              sm().btm_reject_total()),
+              std::make_tuple(1u, 1u, 1u, 1u, 1u));
     EXPECT_EQ(count(log(), " -no_suitable_bss:1"), 1u);
     EXPECT_EQ(count(log(), " -Steering Success Rate:50"), 1u);
 }
