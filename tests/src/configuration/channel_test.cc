@@ -156,8 +156,7 @@ TEST_F(Channels, AnAdditionalSixGigahertzBandFollows) {
                              "\", \"ics-additional-band\": {\"from\": \"5g\", \"to\": \"6g\"}}");
     mesh();
     map_radio_info_t* r6 = map_update_radio(get_ale(kExt), radio_of(kExt, 0x60));
-    map_op_class_param_t c131;
-    c131.op_class = 131;
+    const map_op_class_param_t c131{131, 0, 0, nullptr};
     ASSERT_EQ(map_update_radio_basic_caps(r6, 2, &c131, 1), 0);
     Agent& ext = listen(kExt);
     auto req = request("", FREQ_BAND_5G, 37, 1);  // 37 is no 5 GHz channel

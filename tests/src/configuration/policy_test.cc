@@ -142,8 +142,7 @@ TEST_F(Policy, AgentsGetTheConfigurationAndEveryChange) {
 
     // A radio the agent reports later: its policy follows at the next tick.
     map_radio_info_t* r6 = map_update_radio(get_ale(kExt), radio_of(kExt, 0x60));
-    map_op_class_param_t c131;
-    c131.op_class = 131;
+    const map_op_class_param_t c131{131, 0, 0, nullptr};
     ASSERT_EQ(map_update_radio_basic_caps(r6, 2, &c131, 1), 0);
     cfg().on_config_timer();
     ASSERT_TRUE(run_until([&] { return configs(ext) == 4; }));

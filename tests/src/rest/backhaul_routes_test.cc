@@ -31,10 +31,7 @@ class BackhaulRoutes : public ozr_test::RouteFixture {
         Device* local = new Device("Local_agent", kLocal, 1);
         g.add_node(local);
         local->operational_bss = {{kRadio, {{kLocalBh, "bh"}}}};
-        OperatingChannelReportTLV oc;
-        oc.radio_id = kRadio;
-        oc.op_classes.push_back({115, 36});
-        local->current_channels.reports.push_back(oc);
+        local->current_channels.reports.push_back({kRadio, 0, {{115, 36}}});
         g.add_node(new Device("Ext", kExt, 1));
         Sta* s = new Sta("Ext-bsta", kBsta, 1);
         g.add_node(s);

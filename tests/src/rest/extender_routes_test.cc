@@ -14,7 +14,6 @@ namespace {
 using ozr_test::read_text;
 
 const MAC kRoot(0x02, 0, 0, 0, 0, 1);
-const MAC kLocal(0x02, 0, 0, 0, 0, 2);
 const MAC kExt(0x02, 0, 0, 0, 3, 0);
 
 class ExtenderRoutes : public ozr_test::RouteFixture {
@@ -141,23 +140,9 @@ TEST_F(ExtenderRoutes, TopologyShowsAnAdmittedExtendersSerialAndState) {
     ASSERT_TRUE(dm_->add_ap_white_list("EX7"));
     ASSERT_EQ(dm_->update_ap_state("EX7", ApStatus::DETECTED), 0);
 
-    HttpAnswer ans = ask(get_request("/1/topology"));
-    ASSERT_EQ(ans.status, 200);
-    rapidjson::Document d;
-    d.Parse(ans.body.c_str());
-    ASSERT_TRUE(d.IsObject()) << ans.body;
-    bool seen_ext = false, seen_root = false;
-    for (const auto& ap : d["aps"].GetArray()) {
-        const std::string mac = ap["al-mac"].GetString();
-        ASSERT_TRUE(ap.HasMember("extender")) << mac;
-        if (mac == kExt.to_rest_string()) {
-            seen_ext = true;
-            EXPECT_TRUE(json_has(ap, R"({"extender": {"serial-number": "EX7",
-                "onboarding-state": "Detected", "online": false}})"));
-        } else if (mac == kRoot.to_rest_string()) {
-            seen_root = true;
-            EXPECT_TRUE(ap["extender"].IsNull());
-        }
-    }
-    EXPECT_TRUE(seen_ext && seen_root) << ans.body;
+    // Every device has the member; the root is no extender.
+    EXPECT_TRUE(json_has(json(ask(get_request("/1/topology"))), R"({"aps": [
+        {"al-mac": "020000000001", "extender": null},
+        {"al-mac": "020000000300", "extender": {"serial-number": "EX7",
+                                                "onboarding-state": "Detected", "online": false}}]})"));
 }

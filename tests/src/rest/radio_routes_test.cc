@@ -30,9 +30,7 @@ class RadioRoutes : public ozr_test::RouteFixture {
         map_ale_info_t* ext = map_update_ale(m(1, 0));
         ASSERT_NE(ext, nullptr);
         map_radio_info_t* r5 = map_update_radio(ext, m(1, 0x20));
-        map_op_class_param_t c[2];
-        c[0].op_class = 115;
-        c[1].op_class = 121;
+        const map_op_class_param_t c[] = {{115, 0, 0, nullptr}, {121, 0, 0, nullptr}};
         ASSERT_EQ(map_update_radio_basic_caps(r5, 2, c, 2), 0);
         Device* d = new Device("B1", m(1, 0), 1000);
         d->cac_completion_reports.push_back({m(1, 0x20), 121, 100, 1, {{121, 104}}});
