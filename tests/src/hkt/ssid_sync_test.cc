@@ -144,16 +144,14 @@ TEST_F(SsidSync, AReportIsComparedAsTheRegistrarWouldConfigure) {
     open.creds[open.count++] = cred("cafe", "", MAP_CRED_FRONTHAUL);
     std::vector<SsidCredential> e = expected_ssid_credentials(*ale, open);
     ASSERT_EQ(e.size(), 2u);
-    EXPECT_EQ(e[0].auth_type, 0x0001);
-    EXPECT_EQ(e[0].encr_type, 0x0001);
+    EXPECT_EQ(std::tie(e[0].auth_type, e[0].encr_type), std::make_tuple(0x0001, 0x0001));
     // One BSS per radio at most: the first credential in table order.
     map_radio_info_t* r24 = map_update_radio(map_update_ale(kExt), kRadio24);
     map_radio_info_t* r5 = map_update_radio(map_update_ale(kExt), kRadio5);
     r24->max_bss = r5->max_bss = 1;
     e = expected_ssid_credentials(*ale, t);
     ASSERT_EQ(e.size(), 2u);
-    EXPECT_EQ(e[0].ssid, "home");
-    EXPECT_EQ(e[1].ssid, "home");
+    EXPECT_EQ(std::tie(e[0].ssid, e[1].ssid), std::make_tuple("home", "home"));
     // A 6 GHz radio takes only the every-band credentials; radios not known yet nothing.
     r5->max_bss = 4;
     map_op_class_param_t c6{131, 23, 0, nullptr};
@@ -234,15 +232,10 @@ TEST_F(SsidSync, AMulticastRenewIsWaitedFor) {
     ozr_clock::advance(120000);
     ZkaAllEnabledVapCfg cfg{};
     cfg.num_vaps = 2;
-    std::snprintf(cfg.vaps[0].ssid, sizeof cfg.vaps[0].ssid, "home2");
+    // Interface, SSID, key, authentication, encryption, band, type, hidden, enabled.
+    cfg.vaps[0] = {"", "home2", "", 0, 0, 0, MAP_CRED_FRONTHAUL, "", 1, 0};
     std::snprintf(cfg.vaps[0].key, sizeof cfg.vaps[0].key, "%s", kKey);
-    cfg.vaps[0].bss_type = MAP_CRED_FRONTHAUL;
-    cfg.vaps[0].enabled = 1;
-    std::snprintf(cfg.vaps[1].ssid, sizeof cfg.vaps[1].ssid, "home-bh");
-    std::snprintf(cfg.vaps[1].key, sizeof cfg.vaps[1].key, "backhaul-secret-77");
-    cfg.vaps[1].bss_type = MAP_CRED_BACKHAUL;
-    cfg.vaps[1].rf_band = 0x02;
-    cfg.vaps[1].enabled = 1;
+    cfg.vaps[1] = {"", "home-bh", "backhaul-secret-77", 0, 0, 0x02, MAP_CRED_BACKHAUL, "", 1, 0};
     ASSERT_EQ(ctx_->config_minder->set_vap_configuration(&cfg), 0);
     ozr_clock::advance(GraphMinder::kSsidRenewHoldMs + 1000);
     expire();  // the report is from before the renew
