@@ -162,10 +162,10 @@ TEST_F(Extenders, ARestartReloadsTheRamDbTimersAndKnownVendorAgents) {
     restart();
     EXPECT_NE(log_since(m).find("DataMinder::init_ramdb() - AP Config DB records read: 2"),
               std::string::npos);
-    ASSERT_NE(dm_->ramdb_find("EX1"), nullptr);
-    EXPECT_EQ(dm_->ramdb_find("EX1")->status, "Configured");
-    EXPECT_EQ(dm_->ramdb_find("EX1")->hostname, "hall");  // stored from the vendor agent
-    EXPECT_EQ(dm_->ramdb_find("EX1")->ale_mac, kExt);
+    const ApInfo* ex1 = dm_->ramdb_find("EX1");
+    ASSERT_NE(ex1, nullptr);  // the host name as the vendor agent told it
+    EXPECT_EQ(std::tie(ex1->status, ex1->hostname, ex1->ale_mac),
+              std::make_tuple("Configured", "hall", kExt));
     EXPECT_NE(dm_->timer_info("EX2"), nullptr);
     ASSERT_NE(hkt_->find_hkt_from_serial("EX1"), nullptr);
     EXPECT_EQ(hkt_->find_hkt_from_serial("EX1")->ap_status, ApStatus::CONFIGURED);

@@ -63,9 +63,8 @@ TEST_F(Registry, DiscoveryAddsANodeThatTheStatusCheckConfigures) {
               std::make_tuple(kExt, "EXT-9", "192.168.1.23", "hall"));
     ASSERT_EQ(n->interfaces.size(), 1u);
     EXPECT_EQ(n->interfaces[0].physical_port, 4);
-    EXPECT_TRUE(n->got_discovery);
-    EXPECT_FALSE(n->is_online);
-    EXPECT_EQ(n->ap_status, ApStatus::DETECTED);
+    EXPECT_EQ(std::make_tuple(n->got_discovery, n->is_online, n->ap_status),
+              std::make_tuple(true, false, ApStatus::DETECTED));
     EXPECT_TRUE(said("Adding new HKT - hkt_mac: 02:6f:00:00:02:e0, sn: EX2026A"));
     EXPECT_TRUE(said("Set ApStatus::DETECTED - sn: EX2026A"));
     EXPECT_TRUE(said("     collocated_map_agent_mac: 02:6f:00:00:02:00"));

@@ -266,13 +266,10 @@ TEST(ParseTopology, MediaSpecificInformationByLength) {
     ASSERT_TRUE(r);
     ASSERT_EQ(r->local_interfaces.size(), 4u);
     const auto& w = r->local_interfaces[0];
-    EXPECT_EQ(w.mac, kIf);
-    EXPECT_EQ(w.media_type, MEDIA_TYPE_IEEE_802_11AX);
     ASSERT_TRUE(w.ieee80211);
-    EXPECT_FALSE(w.ieee1901);
-    EXPECT_EQ(std::tie(w.ieee80211->bssid, w.ieee80211->ap_channel_band,
-                       w.ieee80211->center_freq_index_1),
-              std::make_tuple(kBss, 2, 42));
+    EXPECT_EQ(std::make_tuple(w.mac, w.media_type, bool(w.ieee1901), w.ieee80211->bssid,
+                              w.ieee80211->ap_channel_band, w.ieee80211->center_freq_index_1),
+              std::make_tuple(kIf, MEDIA_TYPE_IEEE_802_11AX, false, kBss, 2, 42));
     const auto& p = r->local_interfaces[1];
     EXPECT_FALSE(p.ieee80211);
     ASSERT_TRUE(p.ieee1901);

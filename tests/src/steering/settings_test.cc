@@ -39,10 +39,9 @@ TEST_F(Settings, PolicyIsAppliedAgainByTheResetWhileForwardedValuesAreLostOrKept
     dm().set_idle_threshold(65535);
     EXPECT_EQ(sm().idle_tput_size, 65535u);
     dm().steering_system_reset();
-    EXPECT_EQ(sm().roam_back_check_time, 40u);
-    EXPECT_EQ(sm().decision_window_size, 30);
-    EXPECT_EQ(sm().msteer_rssi_5g, -80);
-    EXPECT_EQ(sm().bsteer_rssi.rssi_2to5, -60);
+    EXPECT_EQ(std::make_tuple(sm().roam_back_check_time, sm().decision_window_size,
+                              sm().msteer_rssi_5g, sm().bsteer_rssi.rssi_2to5),
+              std::make_tuple(40u, 30, -80, -60));
 
     // The platform drops its policy: the next reset leaves the defaults.
     policy("{}");
