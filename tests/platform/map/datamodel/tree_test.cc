@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/clock.h"
@@ -72,12 +73,10 @@ TEST_F(TreeTest, GatewayAndExtendersGetDepthsAndHeight) {
 
     map_ale_info_t* root = get_root_ale_node();
     ASSERT_NE(root, nullptr);
-    EXPECT_EQ(root->al_mac, ctrl);
-    EXPECT_EQ(root->depth, 0);
-    EXPECT_EQ(get_ale(local)->depth, 1);
-    EXPECT_EQ(get_ale(wired)->depth, 2);  // seen by controller and agent alike: below the agent
-    EXPECT_EQ(get_ale(wifi)->depth, 2);
-    EXPECT_EQ(get_ale(far)->depth, 3);
+    // The wired extender, seen by controller and agent alike, goes below the agent.
+    EXPECT_EQ(std::make_tuple(root->al_mac, root->depth, get_ale(local)->depth,
+                              get_ale(wired)->depth, get_ale(wifi)->depth, get_ale(far)->depth),
+              std::make_tuple(ctrl, 0, 1, 2, 2, 3));
     EXPECT_EQ(map_get_topology_tree_height(), 3);
     EXPECT_EQ(get_map_datamodel()->num_ales, 5);
 
@@ -190,17 +189,16 @@ TEST_F(TreeTest, RadioBandsAndRadioLookUp) {
     map_radio_info_t* r5l = map_update_radio(ale, mac(3, 0x50));
     ASSERT_EQ(map_update_radio_basic_caps(r2, 8, g2.data(), 2), 0);
     ASSERT_EQ(map_update_radio_basic_caps(r5l, 4, low.data(), 2), 0);
-    EXPECT_EQ(r2->radio_index, MAP_RADIO_INDEX_2G);
-    EXPECT_EQ(r2->band_mask, MAP_BAND_MASK_2G);
-    EXPECT_EQ(r2->op_classes[0].num_channels, 13);
-    EXPECT_EQ(r5l->radio_index, MAP_RADIO_INDEX_5G);
-    EXPECT_EQ(r5l->band_mask, MAP_BAND_MASK_5G_LOW);
-    EXPECT_EQ(r5l->max_bss, 4);
-    ASSERT_EQ(r5l->op_classes[0].num_channels, 3);
-    EXPECT_EQ(r5l->op_classes[0].channels[1], 44);
-    EXPECT_EQ(r5l->op_classes[0].max_tx_power_eirp, 23);
-    EXPECT_EQ(r5l->op_classes[0].num_non_operable, 1);
-    EXPECT_EQ(r5l->op_classes[1].num_channels, 0);
+    EXPECT_EQ(std::make_tuple(r2->radio_index, r2->band_mask, r2->op_classes[0].num_channels),
+              std::make_tuple(MAP_RADIO_INDEX_2G, MAP_BAND_MASK_2G, 13));
+    EXPECT_EQ(std::make_tuple(r5l->radio_index, r5l->band_mask, r5l->max_bss),
+              std::make_tuple(MAP_RADIO_INDEX_5G, MAP_BAND_MASK_5G_LOW, 4));
+    // Class 115 without its non-operable 40: three channels, 44 second; class 121, all
+    // non-operable: none.
+    const map_op_class_info_t& c0 = r5l->op_classes[0];
+    EXPECT_EQ(std::make_tuple(c0.num_channels, c0.channels[1], c0.max_tx_power_eirp,
+                              c0.num_non_operable, r5l->op_classes[1].num_channels),
+              std::make_tuple(3, 44, 23, 1, 0));
 
     // The radio of AL serving BAND at INDEX; zero when none does.
     auto radio_for = [](const MAC& al, uint8_t index, uint16_t band) {
@@ -221,8 +219,8 @@ TEST_F(TreeTest, RadioBandsAndRadioLookUp) {
     EXPECT_EQ(radio_for(wifi, 1, MAP_BAND_MASK_5G_HIGH), r5l->radio_id);
     map_radio_info_t* r6 = map_update_radio(ale, mac(3, 0x60));
     ASSERT_EQ(map_update_radio_basic_caps(r6, 2, g6.data(), 1), 0);
-    EXPECT_EQ(r6->band_mask, MAP_BAND_MASK_6G);
-    EXPECT_EQ(r6->op_classes[0].num_channels, 59);
+    EXPECT_EQ(std::make_tuple(r6->band_mask, r6->op_classes[0].num_channels),
+              std::make_tuple(MAP_BAND_MASK_6G, 59));
     EXPECT_EQ(radio_for(wifi, 2, MAP_BAND_MASK_6G), r6->radio_id);
     EXPECT_EQ(get_radio(mac(3, 0x60)), r6);
 

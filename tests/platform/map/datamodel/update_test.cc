@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/clock.h"
@@ -93,34 +94,28 @@ TEST_F(UpdateTest, TopologyResponseFillsAgentRadiosBssAndStations) {
 
     map_ale_info_t* ale = get_ale(ext);
     ASSERT_NE(ale, nullptr);
-    EXPECT_STREQ(ale->iface_name, "eth1");
-    EXPECT_EQ(ale->map_profile, 2);
-    ASSERT_EQ(ale->num_interfaces, 2);
-    EXPECT_EQ(ale->interfaces[1].mac, mac(3, 3));
+    EXPECT_EQ(std::make_tuple(std::string(ale->iface_name), ale->map_profile, ale->num_interfaces,
+                              ale->num_neighbors, ale->depth, ale->num_radios),
+              std::make_tuple(std::string("eth1"), 2, 2, 1, 2, 2));
+    EXPECT_EQ(std::tie(ale->interfaces[1].mac, ale->interfaces[1].bssid),
+              std::make_tuple(mac(3, 3), BSSID(mac(1, 0x51))));
     EXPECT_EQ(ale->interfaces[1].role, IEEE80211_ROLE_NON_AP_STA);
-    EXPECT_EQ(ale->interfaces[1].bssid, BSSID(mac(1, 0x51)));
-    ASSERT_EQ(ale->num_neighbors, 1);
     EXPECT_EQ(get_parent_ale_node(ale), get_ale(local));
-    EXPECT_EQ(ale->depth, 2);
 
-    ASSERT_EQ(ale->num_radios, 2);
     map_radio_info_t* r5 = get_radio(radio5);
     ASSERT_NE(r5, nullptr);
     EXPECT_EQ(r5->ale, ale);
     ASSERT_EQ(r5->num_bss, 2);
-    EXPECT_STREQ(r5->bss_list[0].ssid, "home");
-    EXPECT_TRUE(r5->bss_list[0].is_fronthaul);
-    EXPECT_FALSE(r5->bss_list[0].is_backhaul);
-    EXPECT_STREQ(r5->bss_list[1].ssid, "mesh-bh");
-    EXPECT_TRUE(r5->bss_list[1].is_backhaul);
+    auto kind = [](const map_bss_info_t& b) {
+        return std::string(b.ssid) + (b.is_fronthaul ? " fh" : "") + (b.is_backhaul ? " bh" : "");
+    };
+    EXPECT_EQ(kind(r5->bss_list[0]) + ", " + kind(r5->bss_list[1]), "home fh, mesh-bh bh");
     EXPECT_EQ(map_find_bss(bh5), &r5->bss_list[1]);
 
     map_sta_info_t* s = get_sta(phone);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->bssid, fh5);
-    EXPECT_EQ(s->bss, &r5->bss_list[0]);
-    EXPECT_EQ(s->ale, ale);
-    EXPECT_EQ(s->assoc_time_ms, 1000000 - 30000);
+    EXPECT_EQ(std::make_tuple(s->bssid, s->bss, s->ale, s->assoc_time_ms),
+              std::make_tuple(fh5, &r5->bss_list[0], ale, int64_t{1000000 - 30000}));
     EXPECT_EQ(get_map_datamodel()->num_stas, 2);
 
     // The next response: the laptop left, the phone is still there and keeps
@@ -158,9 +153,8 @@ TEST_F(UpdateTest, TopologyNotificationsAddAndRemoveStations) {
     EXPECT_EQ(event(ext, laptop, fh24, 1), 0);
     map_sta_info_t* s = get_sta(laptop);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->bssid, fh24);
-    EXPECT_EQ(s->ale, get_ale(ext));
-    EXPECT_EQ(s->assoc_time_ms, get_current_time_ms());
+    EXPECT_EQ(std::make_tuple(s->bssid, s->ale, s->assoc_time_ms),
+              std::make_tuple(fh24, get_ale(ext), int64_t{get_current_time_ms()}));
     // A leave from a BSS the station is not on (it moved meanwhile) forgets nothing.
     EXPECT_EQ(event(ext, phone, fh24, 0), 0);
     EXPECT_NE(get_sta(phone), nullptr);
@@ -185,12 +179,10 @@ TEST_F(UpdateTest, ApCapabilityReportSetsBandsAndCapabilities) {
     map_radio_info_t* r24 = get_radio(radio24);
     map_radio_info_t* r5 = get_radio(radio5);
     // The bands and look-up by band from the classes: TreeTest.RadioBandsAndRadioLookUp.
-    EXPECT_EQ(r24->max_bss, 4);
-    EXPECT_EQ(r24->band_mask, MAP_BAND_MASK_2G);
-    EXPECT_EQ(r24->capability_flags, MAP_RADIO_HAS_BASIC_CAPS | MAP_RADIO_HAS_HT);
-    EXPECT_EQ(r5->max_bss, 8);
-    EXPECT_EQ(r5->num_op_classes, 15);
-    EXPECT_EQ(r5->capability_flags, MAP_RADIO_HAS_BASIC_CAPS | MAP_RADIO_HAS_HE);
+    EXPECT_EQ(std::make_tuple(r24->max_bss, r24->band_mask, r24->capability_flags),
+              std::make_tuple(4, MAP_BAND_MASK_2G, MAP_RADIO_HAS_BASIC_CAPS | MAP_RADIO_HAS_HT));
+    EXPECT_EQ(std::make_tuple(r5->max_bss, r5->num_op_classes, r5->capability_flags),
+              std::make_tuple(8, 15, MAP_RADIO_HAS_BASIC_CAPS | MAP_RADIO_HAS_HE));
 
     // A report from an agent not heard of before teaches the model that agent.
     CmduBuilder other(CMDU_TYPE_AP_CAPABILITY_REPORT, 8);
@@ -213,9 +205,8 @@ TEST_F(UpdateTest, OperatingChannelReportTakesThePrimaryChannel) {
     };
     ASSERT_EQ(report(ext, radio5, {{128, 42}, {115, 36}}), 0);
     map_radio_info_t* r5 = get_radio(radio5);
-    EXPECT_EQ(r5->current_op_class, 115);
-    EXPECT_EQ(r5->current_channel, 36);
-    EXPECT_EQ(r5->current_tx_power, 17);
+    EXPECT_EQ(std::make_tuple(r5->current_op_class, r5->current_channel, r5->current_tx_power),
+              std::make_tuple(115, 36, 17));
     EXPECT_TRUE(r5->capability_flags & MAP_RADIO_HAS_OPERATING_CHANNEL);
 
     // A report for a radio of an unknown sender is refused.
@@ -233,12 +224,11 @@ TEST_F(UpdateTest, M1KeepsManufacturerModelSerialAndRadio) {
     ASSERT_EQ(map_update_from_cmdu(c.get()), 0);
     map_ale_info_t* ale = get_ale(ext);
     ASSERT_NE(ale, nullptr);
-    EXPECT_TRUE(ale->has_m1);
     EXPECT_EQ(std::string(ale->manufacturer) + "|" + ale->model_name + "|" + ale->model_number +
                   "|" + ale->serial_number + "|" + ale->device_name + "|" + ale->iface_name,
               "Vexal|Mesh Extender|MX-200|SN0123456789|ext-livingroom|eth0");
-    EXPECT_EQ(ale->rf_bands, 3);
-    EXPECT_EQ(ale->map_profile, 3);
+    EXPECT_EQ(std::make_tuple(ale->has_m1, ale->rf_bands, ale->map_profile),
+              std::make_tuple(1, 3, 3));
     ASSERT_NE(get_radio(radio24), nullptr);
     EXPECT_EQ(get_radio(radio24)->band_mask, MAP_BAND_MASK_2G);
 
@@ -297,10 +287,10 @@ TEST_F(UpdateTest, ClientCapabilityReportKeepsTheBodyAndItsCapabilities) {
     EXPECT_EQ(std::memcmp(s->assoc_frame, body.data(), body.size()), 0);
     const map_sta_assoc_caps* c = s->caps;
     ASSERT_NE(c, nullptr);
-    EXPECT_TRUE(c->btm_support);
-    EXPECT_EQ(c->max_rx_spatial_streams, 2);
-    ASSERT_EQ(c->supported_channel_count, 4);
-    EXPECT_EQ(c->supported_channels[3], 48);  // 5 GHz step
+    // BTM, two streams, the fourth channel of four 48 (5 GHz step).
+    EXPECT_EQ(std::make_tuple(c->btm_support, c->max_rx_spatial_streams, c->supported_channel_count,
+                              c->supported_channels[3]),
+              std::make_tuple(1, 2, 4, 48));
 
     // A failed report, or a body that yields nothing, keeps what was parsed before.
     ASSERT_EQ(map_update_from_cmdu(report({}, CLIENT_CAPABILITY_UNSPECIFIED_FAILURE).get()), 0);
