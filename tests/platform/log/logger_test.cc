@@ -15,15 +15,12 @@ TEST(Logger, InheritsTheFirstLevelUpTheChain) {
     Logger mid(&root, "graph", "", -1);
     Logger leaf(&mid, "cost", "", -1);
     EXPECT_EQ(leaf.path(), "root.graph.cost");
-    EXPECT_TRUE(leaf.will_log(5));
-    EXPECT_FALSE(leaf.will_log(6));
+    EXPECT_EQ(std::make_pair(leaf.will_log(5), leaf.will_log(6)), std::make_pair(true, false));
     mid.set_level(7);
-    EXPECT_TRUE(leaf.will_log(7));
-    EXPECT_FALSE(root.will_log(7));
+    EXPECT_EQ(std::make_pair(leaf.will_log(7), root.will_log(7)), std::make_pair(true, false));
     // Own level wins even when lower than the parent's.
     leaf.set_level(3);
-    EXPECT_TRUE(leaf.will_log(3));
-    EXPECT_FALSE(leaf.will_log(4));
+    EXPECT_EQ(std::make_pair(leaf.will_log(3), leaf.will_log(4)), std::make_pair(true, false));
     // No level anywhere in the chain: nothing passes, not even emerg.
     Logger orphan(nullptr, "x", "", -1);
     EXPECT_FALSE(orphan.will_log(0));

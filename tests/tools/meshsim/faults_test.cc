@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -20,10 +21,8 @@ namespace {
 std::vector<uint8_t> frame(bool multicast, uint32_t n, size_t len = 64) {
     std::vector<uint8_t> f(len, 0);
     f[0] = multicast ? 0x01 : 0x02;
-    f[6] = static_cast<uint8_t>(n >> 24);
-    f[7] = static_cast<uint8_t>(n >> 16);
-    f[8] = static_cast<uint8_t>(n >> 8);
-    f[9] = static_cast<uint8_t>(n);
+    for (int i = 0; i < 4; ++i)
+        f[6 + i] = static_cast<uint8_t>(n >> (24 - 8 * i));
     return f;
 }
 uint32_t number(const uint8_t* f) {
@@ -81,8 +80,7 @@ TEST(MeshsimFaults, TheMostSpecificKeyWins) {
     scenario.merge(cli);
     EXPECT_DOUBLE_EQ(scenario.resolve(FaultWay::to_agents).unicast_loss, 0.05);
     EXPECT_DOUBLE_EQ(scenario.resolve(FaultWay::to_agents).reorder, 0.1);
-    EXPECT_TRUE(seed_set);
-    EXPECT_EQ(seed, 9u);
+    EXPECT_EQ(std::make_tuple(seed_set, seed), std::make_tuple(true, 9u));
     EXPECT_EQ(meshsim::faults_parse(R"({"loss": 2})", cli, nullptr, nullptr, &error), -1);
     EXPECT_EQ(error, "\"faults.loss\": expected a ratio from 0 to 1, got 2");
     // Hops compound: two links of 10 % lose 19 %.
@@ -157,8 +155,8 @@ TEST(MeshsimFaults, DelayJitterDuplicationAndReordering) {
             order.push_back(g.second);
         EXPECT_EQ(order, c.order) << c.what;
         EXPECT_GE(first, c.first_at) << c.what;
-        EXPECT_EQ(gate.held_frames(), 0u) << c.what;
-        EXPECT_EQ(gate.held_bytes(), 0u) << c.what;
+        EXPECT_EQ(std::make_tuple(gate.held_frames(), gate.held_bytes()), std::make_tuple(0u, 0u))
+            << c.what;
     }
 }
 

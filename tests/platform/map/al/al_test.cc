@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 
 #include "al_test_util.h"
 #include "common/clock.h"
@@ -36,6 +37,15 @@ class AlTest : public ::testing::Test {
                             test_mac(id, static_cast<uint8_t>(i + 1)), segments[i]});
         nodes_.push_back(std::make_unique<Node>(&loop_, test_mac(id, 0), itfs, controller));
         return *nodes_.back();
+    }
+    // Controller 1 (returned) and agent 2 (nodes_[1]) on the segment of PORT, once the
+    // controller knows the agent.
+    Node& pair(uint16_t port) {
+        std::string seg = private_segment(port);
+        Node& ctrl = add(1, true, {seg});
+        add(2, false, {seg});
+        EXPECT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+        return ctrl;
     }
     bool run(const std::function<bool()>& done) { return run_until(&loop_, done, 3000); }
     // Runs the loop for a short while (for "nothing more arrives").
@@ -80,10 +90,8 @@ TEST_F(AlTest, TheControllerAnnouncesItselfAtStartAndToNewcomers) {
 }
 
 TEST_F(AlTest, LinkMetricQueryIsAnsweredForAllOrOneNeighbour) {
-    std::string seg = private_segment(21012);
-    Node& ctrl = add(1, true, {seg});
-    Node& agent = add(2, false, {seg});
-    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    pair(21012);
+    Node& agent = *nodes_[1];
     auto ask = [&](link_metric_query_tlv q) -> const CMDU* {
         size_t n = agent.count(CMDU_TYPE_LINK_METRIC_RESPONSE);
         CmduPtr c = CmduBuilder(CMDU_TYPE_LINK_METRIC_QUERY, 0).add(q).build();
@@ -103,11 +111,10 @@ TEST_F(AlTest, LinkMetricQueryIsAnsweredForAllOrOneNeighbour) {
     auto* rx = first_tlv<receiver_link_metric_tlv>(r);
     ASSERT_NE(tx, nullptr);
     ASSERT_NE(rx, nullptr);
-    EXPECT_EQ(tx->local_al_mac_address, test_mac(1, 0));
-    EXPECT_EQ(tx->neighbor_al_mac_address, test_mac(2, 0));
     ASSERT_EQ(tx->links.size(), 1u);
-    EXPECT_EQ(tx->links[0].local_interface_mac, test_mac(1, 1));
-    EXPECT_EQ(tx->links[0].neighbor_interface_mac, test_mac(2, 1));
+    EXPECT_EQ(std::tie(tx->local_al_mac_address, tx->neighbor_al_mac_address,
+                       tx->links[0].local_interface_mac, tx->links[0].neighbor_interface_mac),
+              std::make_tuple(test_mac(1, 0), test_mac(2, 0), test_mac(1, 1), test_mac(2, 1)));
     EXPECT_EQ(tx->links[0].phy_rate, 1000);
     EXPECT_GT(tx->links[0].transmitted_packets, 0u);
     ASSERT_EQ(rx->links.size(), 1u);
@@ -175,10 +182,7 @@ TEST_F(AlTest, RelayedMulticastIsForwardedToTheOtherInterfacesOnly) {
 }
 
 TEST_F(AlTest, RegistrarAnswersSearchesForItsRoleOnly) {
-    std::string seg = private_segment(21008);
-    Node& ctrl = add(1, true, {seg});
-    Node& agent = add(2, false, {seg});
-    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    Node &ctrl = pair(21008), &agent = *nodes_[1];
 
     CmduPtr search = make_sample_cmdu("autoconfig_search");
     ASSERT_TRUE(search);
@@ -345,11 +349,8 @@ TEST_F(AlTest, UnansweredRequestsAreSentAgainAndEveryMessageIsDeliveredOnce) {
 // A neighbour whose discoveries are lost stays while its Topology Responses, to the queries
 // the daemon sends anyway, name this AL on the interface the neighbour entry records.
 TEST_F(AlTest, ANeighbourWhoseDiscoveriesAreLostStaysWhileItsResponsesNameUs) {
-    std::string seg = private_segment(21120);
-    Node& ctrl = add(1, true, {seg});
-    Node& agent = add(2, false, {seg});
-    ASSERT_TRUE(run(
-        [&] { return ctrl.al().neighbors().size() == 1 && agent.al().neighbors().size() == 1; }));
+    Node &ctrl = pair(21120), &agent = *nodes_[1];
+    ASSERT_TRUE(run([&] { return agent.al().neighbors().size() == 1; }));
     // Half a minute of both ALs' time, then a query answered (the daemon's, every minute).
     auto half_minute = [&] {
         ozr_clock::advance(30000);
@@ -375,10 +376,7 @@ TEST_F(AlTest, ANeighbourWhoseDiscoveriesAreLostStaysWhileItsResponsesNameUs) {
 }
 
 TEST_F(AlTest, HostileFramesAreDroppedWithRateLimitedLogLines) {
-    std::string seg = private_segment(21010);
-    Node& ctrl = add(1, true, {seg});
-    Node& agent = add(2, false, {seg});
-    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    Node &ctrl = pair(21010), &agent = *nodes_[1];
     LogCapture logs;
     // Payloads too short for a CMDU header, and discoveries without their TLVs.
     CmduPtr empty_discovery = CmduBuilder(CMDU_TYPE_TOPOLOGY_DISCOVERY, 0).build();
@@ -421,10 +419,7 @@ TEST_F(AlTest, HostileFramesAreDroppedWithRateLimitedLogLines) {
 }
 
 TEST_F(AlTest, NeighbourTableIsBounded) {
-    std::string seg = private_segment(21011);
-    Node& ctrl = add(1, true, {seg});
-    Node& agent = add(2, false, {seg});
-    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    Node &ctrl = pair(21011), &agent = *nodes_[1];
     // Discoveries of 100 made-up ALs: the table keeps at most its cap.
     for (int i = 0; i < 100; ++i) {
         MAC al = test_mac(100, static_cast<uint8_t>(i));
@@ -441,10 +436,7 @@ TEST_F(AlTest, NeighbourTableIsBounded) {
 // An AL MAC Address TLV given twice: the last one names the sender everywhere (the
 // neighbour table and the sender of the CMDU handed on), as the decoders have it.
 TEST_F(AlTest, ADiscoveryWithTwoAlMacTlvsIsTheLastOnes) {
-    std::string seg = private_segment(21012);
-    Node& ctrl = add(1, true, {seg});
-    Node& agent = add(2, false, {seg});
-    ASSERT_TRUE(run([&] { return ctrl.al().neighbors().size() == 1; }));
+    Node &ctrl = pair(21012), &agent = *nodes_[1];
     const MAC first = test_mac(50, 0), last = test_mac(51, 0), itf = test_mac(51, 1);
     CmduPtr d = CmduBuilder(CMDU_TYPE_TOPOLOGY_DISCOVERY, 777)
                     .add(al_mac_address_tlv{TLV_TYPE_AL_MAC_ADDRESS_TYPE, first})

@@ -2,6 +2,8 @@
 // locally through the callback table, and the stack outliving a loop the daemon closed.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "al_test_util.h"
 #include "common/clock.h"
 #include "map/al/stack.h"
@@ -78,9 +80,8 @@ TEST_F(StackTest, QueryForTheOwnAlMacIsAnsweredLocallyThroughTheCallbackTable) {
     EXPECT_TRUE(g_seen.empty());
     ASSERT_TRUE(run([] { return !g_seen.empty(); }));
     const CMDU* r = g_seen[0].get();
-    EXPECT_EQ(r->message_type, CMDU_TYPE_TOPOLOGY_RESPONSE);
-    EXPECT_EQ(r->src_al_mac, test_mac(1, 0));
-    EXPECT_STREQ(r->interface_name, "");
+    EXPECT_EQ(std::make_tuple(r->message_type, r->src_al_mac, std::string(r->interface_name)),
+              std::make_tuple(CMDU_TYPE_TOPOLOGY_RESPONSE, test_mac(1, 0), ""));
     auto* info = first_tlv<device_information_tlv>(r);
     ASSERT_NE(info, nullptr);
     ASSERT_EQ(info->local_interfaces.size(), 1u);
@@ -101,11 +102,11 @@ TEST_F(StackTest, InitFollowsMapStackJsonAndRefusesAMalformedOne) {
     char* argv[] = {arg0, nullptr};
     uv_loop_s* loop = map_controller_init(1, argv);
     ASSERT_NE(loop, nullptr);
-    EXPECT_EQ(getMAPControllerAlMac(), test_mac(7, 0));
-    EXPECT_EQ(getMAPAgentAlMac(), test_mac(8, 0));
     ASSERT_NE(map_stack_al(), nullptr);
-    EXPECT_EQ(map_stack_al()->transport().interfaces()[0].name, "lan0");
-    EXPECT_EQ(get_root_ale_node()->al_mac, test_mac(7, 0));
+    EXPECT_EQ(
+        std::make_tuple(getMAPControllerAlMac(), getMAPAgentAlMac(), get_root_ale_node()->al_mac,
+                        map_stack_al()->transport().interfaces()[0].name),
+        std::make_tuple(test_mac(7, 0), test_mac(8, 0), test_mac(7, 0), "lan0"));
     map_stack_stop();
     EXPECT_TRUE(drain_and_close(loop));
     free(loop);

@@ -1,7 +1,7 @@
 // CMDU ownership, builder, names, and the WSC attribute parser/builder.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <tuple>
 
 #include "map/codec/codec.h"
 #include "map/codec/wsc.h"
@@ -18,13 +18,12 @@ TEST(CmduRecords, BuilderListIsNullTerminatedAndTyped) {
     CmduPtr c = b.build();
     ASSERT_EQ(count_1905_TLVs(c.get()), 2u);
     EXPECT_EQ(c->list_of_TLVs[2], nullptr);
-    EXPECT_EQ(*c->list_of_TLVs[0], TLV_TYPE_AL_MAC_ADDRESS_TYPE);
-    EXPECT_EQ(*c->list_of_TLVs[1], TLV_TYPE_MAC_ADDRESS_TYPE);
+    EXPECT_EQ(std::make_tuple(*c->list_of_TLVs[0], *c->list_of_TLVs[1]),
+              std::make_tuple(TLV_TYPE_AL_MAC_ADDRESS_TYPE, TLV_TYPE_MAC_ADDRESS_TYPE));
     EXPECT_EQ(tlv_cast<mac_address_tlv>(c->list_of_TLVs[0]), nullptr);
     ASSERT_NE(tlv_cast<mac_address_tlv>(c->list_of_TLVs[1]), nullptr);
     EXPECT_EQ(tlv_cast<mac_address_tlv>(c->list_of_TLVs[1])->mac_address, sample_mac(1, 3));
-    EXPECT_EQ(c->relay_indicator, 1);
-    EXPECT_EQ(c->src_al_mac, sample_mac(1, 1));
+    EXPECT_EQ(std::tie(c->relay_indicator, c->src_al_mac), std::make_tuple(1, sample_mac(1, 1)));
     free_1905_CMDU_structure(nullptr);  // harmless
 }
 
@@ -46,11 +45,8 @@ TEST(Wsc, M1ParsesAndRebuildsToTheSameBytesAndADefectiveOneIsRefused) {
     const auto frame = sample_wsc("autoconfig_wsc_m1");
     wsc_message m;
     ASSERT_TRUE(wsc_parse_message(frame.data(), frame.size(), m));
-    EXPECT_EQ(m.message_type, WSC_MSG_M1);
-    EXPECT_EQ(m.mac_address, sample_mac(0xA0, 0x01));
-    EXPECT_EQ(m.uuid[0], 0x10);
-    EXPECT_EQ(m.uuid[15], 0x1F);
-    EXPECT_EQ(m.serial_number, "SN0123456789");
+    EXPECT_EQ(std::tie(m.message_type, m.mac_address, m.uuid[0], m.uuid[15], m.serial_number),
+              std::make_tuple(WSC_MSG_M1, sample_mac(0xA0, 0x01), 0x10, 0x1F, "SN0123456789"));
     std::vector<uint8_t> again;
     ASSERT_TRUE(wsc_build_message(m, again));
     EXPECT_EQ(again, frame);

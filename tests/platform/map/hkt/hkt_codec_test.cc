@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "hex.h"
 #include "map/codec/cmdu_alloc.h"
@@ -88,29 +89,24 @@ TEST(HktCodec, DiscoveryResponseDecodesFromItsDocumentedBytes) {
     const auto* t = hkt_tlv_cast<hkt_discovery_response_tlv>(m);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(hkt_tlv_cast<hkt_heartbeat_tlv>(m), nullptr);  // the wrong type gives null
-    EXPECT_EQ(t->capabilities_version, 1u);
-    EXPECT_EQ(t->hkt_version, 3u);
-    EXPECT_EQ(t->config_number, 7u);
-    EXPECT_EQ(t->model_number, "EXT-W");
-    EXPECT_EQ(t->serial_number, "ex1");
-    EXPECT_EQ(t->system_mac, MAC(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x01));
-    EXPECT_EQ(t->collocated_map_agent_mac, MAC(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x00));
-    EXPECT_EQ(hkt_ipv4_to_string(t->addresses.ipv4), "192.168.1.101");
-    EXPECT_EQ(hkt_ipv6_to_string(t->addresses.ipv6_local), "fe80::1");
+    EXPECT_EQ(std::tie(t->capabilities_version, t->hkt_version, t->config_number,
+                       t->minders_present, t->system_mac, t->collocated_map_agent_mac),
+              std::make_tuple(1u, 3u, 7u, 9u, MAC(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x01),
+                              MAC(0x02, 0x6f, 0x7a, 0x72, 0x02, 0x00)));
+    EXPECT_EQ(std::tie(t->model_number, t->serial_number, t->hostname, t->sw_version, t->vendor,
+                       t->product_class),
+              std::make_tuple("EXT-W", "ex1", "hall", "2.4.1", "MS", "x"));
     ASSERT_EQ(t->addresses.ipv6_global.size(), 1u);
-    EXPECT_EQ(hkt_ipv6_to_string(t->addresses.ipv6_global[0]), "2001:db8::2");
-    EXPECT_EQ(t->hostname, "hall");
-    EXPECT_EQ(t->sw_version, "2.4.1");
-    EXPECT_EQ(t->vendor, "MS");
-    EXPECT_EQ(t->product_class, "x");
+    EXPECT_EQ(std::make_tuple(hkt_ipv4_to_string(t->addresses.ipv4),
+                              hkt_ipv6_to_string(t->addresses.ipv6_local),
+                              hkt_ipv6_to_string(t->addresses.ipv6_global[0])),
+              std::make_tuple("192.168.1.101", "fe80::1", "2001:db8::2"));
     EXPECT_EQ(0, std::memcmp(t->oui, hkt_get_vendor_oui(), 3));
-    EXPECT_EQ(t->minders_present, 9u);
     EXPECT_EQ(t->minder_capabilites, (std::vector<uint16_t>{0x0100, 0x0103}));
     ASSERT_EQ(t->interfaces.size(), 1u);
-    EXPECT_EQ(t->interfaces[0].ifname, "lan0");
-    EXPECT_EQ(t->interfaces[0].media_type, 1u);
-    EXPECT_EQ(t->interfaces[0].pwr_state, 1);
-    EXPECT_EQ(t->interfaces[0].physical_port_number, 2);
+    const auto& lan0 = t->interfaces[0];
+    EXPECT_EQ(std::tie(lan0.ifname, lan0.media_type, lan0.pwr_state, lan0.physical_port_number),
+              std::make_tuple("lan0", 1u, 1, 2));
     // And back to the same bytes.
     EXPECT_EQ(forge(*m), b);
     free_hkt_message_structure(m);

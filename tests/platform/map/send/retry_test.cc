@@ -1,6 +1,8 @@
 // Retried stack actions, driven by the manual clock.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "common/clock.h"
 #include "map/al/stack.h"
 #include "map/datamodel/datamodel.h"
@@ -26,6 +28,11 @@ void done(int status, void* arg) {
     auto* p = static_cast<Probe*>(arg);
     p->done_status = status;
     ++p->done_calls;
+}
+
+// Calls of the action, calls of done, the status done was given.
+std::tuple<int, int, int> state(const Probe& p) {
+    return {p.calls, p.done_calls, p.done_status};
 }
 
 class RetryTest : public ::testing::Test {
@@ -56,16 +63,14 @@ TEST_F(RetryTest, ActionRunsAtOnceThenEachIntervalUntilItSucceeds) {
     Probe p;
     p.succeed_at = 3;
     ASSERT_EQ(map_register_retry("AP-FACTORY-RESET", 5, 4, test_mac(2, 0), action, done, &p), 0);
-    EXPECT_EQ(p.calls, 1);
     EXPECT_EQ(map_retry_pending(), 1u);
-    advance_s(4);
-    EXPECT_EQ(p.calls, 1);
-    advance_s(1);
-    EXPECT_EQ(p.calls, 2);
+    // At once, not before the interval, then each interval.
+    for (const auto& [wait, calls] : {std::pair{0, 1}, {4, 1}, {1, 2}}) {
+        advance_s(wait);
+        EXPECT_EQ(state(p), std::make_tuple(calls, 0, 99)) << wait;
+    }
     advance_s(5);
-    EXPECT_EQ(p.calls, 3);
-    EXPECT_EQ(p.done_calls, 1);
-    EXPECT_EQ(p.done_status, 0);
+    EXPECT_EQ(state(p), std::make_tuple(3, 1, 0));
     EXPECT_EQ(map_retry_pending(), 0u);
     advance_s(50);
     EXPECT_EQ(p.calls, 3);
@@ -76,9 +81,7 @@ TEST_F(RetryTest, GivesUpAfterTheRetriesAndReportsIt) {
     ASSERT_EQ(map_register_retry("k", 5, 3, test_mac(2, 0), action, done, &p), 0);
     for (int i = 0; i < 10; ++i)
         advance_s(5);
-    EXPECT_EQ(p.calls, 3);
-    EXPECT_EQ(p.done_calls, 1);
-    EXPECT_EQ(p.done_status, -1);
+    EXPECT_EQ(state(p), std::make_tuple(3, 1, -1));
 
     // Success at once: done right away, nothing kept.
     Probe q;
@@ -95,10 +98,8 @@ TEST_F(RetryTest, SameKeyReplacesThePendingEntry) {
     EXPECT_EQ(map_retry_pending(), 1u);
     for (int i = 0; i < 5; ++i)
         advance_s(5);
-    EXPECT_EQ(a.calls, 1);
-    EXPECT_EQ(a.done_calls, 0);
-    EXPECT_EQ(b.calls, 3);
-    EXPECT_EQ(b.done_status, -1);
+    EXPECT_EQ(state(a), std::make_tuple(1, 0, 99));
+    EXPECT_EQ(state(b), std::make_tuple(3, 1, -1));
     // Bad arguments are refused.
     EXPECT_EQ(map_register_retry(nullptr, 5, 3, MAC(), action, done, &a), MAP_SEND_BAD_ARGUMENT);
     EXPECT_EQ(map_register_retry("x", 0, 3, MAC(), action, done, &a), MAP_SEND_BAD_ARGUMENT);

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <tuple>
 
 #include "map/transport/pcap_writer.h"
 #include "map/transport/segment_transport.h"
@@ -42,16 +42,12 @@ TEST_F(CaptureTest, WritesPcapHeaderOnceAndOneRecordPerFrame) {
     w.close();
     std::string file = read_text(path);
     ASSERT_GE(file.size(), kPcapFileHeaderLen);
-    EXPECT_EQ(le32(file, 0), 0xA1B2C3D4u);
-    EXPECT_EQ(file.substr(0, 4), std::string("\xd4\xc3\xb2\xa1", 4));
-    EXPECT_EQ(file[4], 2);  // version 2.4
-    EXPECT_EQ(file[6], 4);
-    EXPECT_EQ(le32(file, 16), 65535u);  // snap length
-    EXPECT_EQ(le32(file, 20), kPcapLinkTypeEthernet);
-    auto recs = records(file);
-    ASSERT_EQ(recs.size(), 2u);
-    EXPECT_EQ(recs[0], std::string(f1.begin(), f1.end()));
-    EXPECT_EQ(recs[1], std::string(f2.begin(), f2.end()));
+    // Magic (little-endian), version 2.4, snap length, link type.
+    EXPECT_EQ(
+        std::make_tuple(file.substr(0, 4), file[4], file[6], le32(file, 16), le32(file, 20)),
+        std::make_tuple(std::string("\xd4\xc3\xb2\xa1", 4), 2, 4, 65535u, kPcapLinkTypeEthernet));
+    EXPECT_EQ(records(file), (std::vector<std::string>{std::string(f1.begin(), f1.end()),
+                                                       std::string(f2.begin(), f2.end())}));
     EXPECT_EQ(file.size(), w.bytes());
 
     // Opening again starts a new file.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <tuple>
 
 #include "map/transport/raw_transport.h"
 #include "transport_test_util.h"
@@ -124,9 +125,9 @@ TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
     open(a, net.ns_a);
     open(b, net.ns_b);
     // The interface MACs came from the system.
-    EXPECT_EQ(a.transport->interfaces()[0].mac, kA);
-    EXPECT_EQ(b.transport->interfaces()[0].mac, kB);
-    EXPECT_EQ(b.transport->al_mac(), kB);
+    EXPECT_EQ(std::make_tuple(a.transport->interfaces()[0].mac, b.transport->interfaces()[0].mac,
+                              b.transport->al_mac()),
+              std::make_tuple(kA, kB, kB));
     EXPECT_GT(a.transport->interfaces()[0].ifindex, 0);
 
     std::vector<std::vector<uint8_t>> from_a = {
@@ -145,10 +146,10 @@ TEST(RawTransport, FramesCrossAVethPairBetweenNamespaces) {
         ASSERT_EQ(b.transport->send(net.veth_b, f.data(), f.size()), 0);
     ASSERT_TRUE(run_until(&loop, [&] { return a.got.size() >= 3; }));
 
-    EXPECT_EQ(b.count(from_a[0]), 1u);
-    EXPECT_EQ(b.count(from_a[1]), 1u);
-    EXPECT_EQ(b.count(from_a[3]), 1u);
-    EXPECT_EQ(b.got.size(), 3u) << "the stranger's frame was delivered";
+    EXPECT_EQ(
+        std::make_tuple(b.count(from_a[0]), b.count(from_a[1]), b.count(from_a[3]), b.got.size()),
+        std::make_tuple(1u, 1u, 1u, 3u))
+        << "the stranger's frame was delivered";
     for (auto& f : from_b)
         EXPECT_EQ(a.count(f), 1u);
     EXPECT_EQ(a.got.size(), 3u);

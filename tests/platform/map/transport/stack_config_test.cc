@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/paths.h"
@@ -46,19 +47,16 @@ TEST_F(StackConfigTest, FullFileIsTakenAsWritten) {
     MapStackConfig config;
     std::string error;
     ASSERT_EQ(map_stack_config_load(config, &error), 0) << error;
-    EXPECT_TRUE(config.from_file);
-    EXPECT_EQ(config.segment, "239.1.2.3:4000");
     ASSERT_EQ(config.interfaces.size(), 2u);
-    EXPECT_EQ(config.interfaces[0].segment, "239.1.2.3:4000");
-    EXPECT_EQ(config.interfaces[1].segment, "239.1.2.4:4001");
-    EXPECT_EQ(config.interfaces[1].mac.to_string(), "02:00:00:00:00:12");
-    EXPECT_EQ(config.al_mac.to_string(), "02:00:00:00:00:aa");
-    EXPECT_EQ(config.agent_al_mac.to_string(), "02:00:00:00:00:bb");
-    EXPECT_EQ(config.profile, 3);
-    EXPECT_EQ(config.pcap, "relative/cap.pcap");  // not moved under OZR_ROOT
-    EXPECT_EQ(config.pcap_max_bytes, 2048u);
-    EXPECT_EQ(config.discovery_interval_s, 5u);
-    EXPECT_EQ(config.rx_max_frames_per_s, 100u);
+    EXPECT_EQ(std::make_tuple(config.from_file, config.segment, config.interfaces[0].segment,
+                              config.interfaces[1].segment, config.interfaces[1].mac.to_string(),
+                              config.al_mac.to_string(), config.agent_al_mac.to_string()),
+              std::make_tuple(true, "239.1.2.3:4000", "239.1.2.3:4000", "239.1.2.4:4001",
+                              "02:00:00:00:00:12", "02:00:00:00:00:aa", "02:00:00:00:00:bb"));
+    // The capture file is not moved under OZR_ROOT.
+    EXPECT_EQ(std::tie(config.profile, config.pcap, config.pcap_max_bytes,
+                       config.discovery_interval_s, config.rx_max_frames_per_s),
+              std::make_tuple(3, "relative/cap.pcap", 2048u, 5u, 100u));
 }
 
 TEST_F(StackConfigTest, OmittedKeysFollowTheOthers) {
@@ -77,9 +75,8 @@ TEST_F(StackConfigTest, OmittedKeysFollowTheOthers) {
                                      config, &error),
               0)
         << error;
-    EXPECT_EQ(config.transport, MapTransportKind::raw);
-    EXPECT_TRUE(config.interfaces[0].mac.is_zero());
-    EXPECT_TRUE(config.al_mac.is_zero());
+    EXPECT_EQ(std::tie(config.transport, config.interfaces[0].mac, config.al_mac),
+              std::make_tuple(MapTransportKind::raw, MAC::zero, MAC::zero));
     ASSERT_EQ(map_stack_config_parse("{}", config, &error), 0);
     EXPECT_EQ(config.interfaces[0].name, "ozr0");
 }

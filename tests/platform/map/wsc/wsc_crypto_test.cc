@@ -26,10 +26,6 @@ const char* kPrimeHex =
     "1C55D39A69163FA8FD24CF5F83655D23DCA3AD961C62F356208552BB9ED529077096966D670C354E4ABC9804"
     "F1746C08CA237327FFFFFFFFFFFFFFFF";
 
-std::vector<uint8_t> prime_bytes() {
-    return from_hex(kPrimeHex);
-}
-
 struct Vector {
     std::string enrollee_priv, registrar_priv;
 };
@@ -148,7 +144,7 @@ TEST(WscDh, FreshKeyPairsAgreeAndHostilePublicValuesAreRefused) {
     ASSERT_TRUE(b->shared_secret(a->public_key(), s2));
     EXPECT_EQ(std::memcmp(s1, s2, sizeof s1), 0);
 
-    const std::vector<uint8_t> p = prime_bytes();
+    const std::vector<uint8_t> p = from_hex(kPrimeHex);
     ASSERT_EQ(p.size(), kWscPublicKeyLen);
     auto minus = [&](uint8_t d) {
         std::vector<uint8_t> v = p;

@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <tuple>
 
 #include "hex.h"
 #include "map/wsc/wsc_messages.h"
@@ -45,15 +45,11 @@ TEST(WscM1Parser, ReadsAnAgentsM1AndNamesEveryDefect) {
     WscM1 m1;
     std::string why;
     ASSERT_TRUE(wsc_parse_m1(bytes.data(), bytes.size(), m1, &why)) << why;
-    EXPECT_EQ(m1.raw, bytes);
-    EXPECT_EQ(m1.mac, kEnrolleeMac);
+    EXPECT_EQ(std::tie(m1.raw, m1.mac, m1.enrollee_nonce[15], m1.auth_type_flags,
+                       m1.encr_type_flags, m1.rf_bands, m1.serial_number, m1.device_name),
+              std::make_tuple(bytes, kEnrolleeMac, 0x5C, 0x0063, 0x0009, WSC_RF_BAND_5_GHZ,
+                              "SN0123456789", "ext-livingroom"));
     EXPECT_EQ(std::memcmp(m1.public_key, key->public_key(), kWscPublicKeyLen), 0);
-    EXPECT_EQ(m1.enrollee_nonce[15], 0x5C);
-    EXPECT_EQ(m1.auth_type_flags, 0x0063);
-    EXPECT_EQ(m1.encr_type_flags, 0x0009);
-    EXPECT_EQ(m1.rf_bands, WSC_RF_BAND_5_GHZ);
-    EXPECT_EQ(m1.serial_number, "SN0123456789");
-    EXPECT_EQ(m1.device_name, "ext-livingroom");
 
     auto twice = good;
     twice.push_back(twice[5]);
@@ -118,11 +114,9 @@ TEST(WscSettings, RoundTripAndRefusals) {
     WscBssConfig out;
     std::string why;
     ASSERT_TRUE(wsc_decode_settings(bytes.data(), bytes.size(), out, &why)) << why;
-    EXPECT_EQ(out.ssid, in.ssid);
-    EXPECT_EQ(out.network_key, in.network_key);
-    EXPECT_EQ(out.auth_type, WSC_AUTH_SAE);
-    EXPECT_EQ(out.map_ext, WSC_MAP_BACKHAUL_BSS);
-    EXPECT_EQ(out.mac, kEnrolleeMac);
+    EXPECT_EQ(
+        std::tie(out.ssid, out.network_key, out.auth_type, out.encr_type, out.map_ext, out.mac),
+        std::tie(in.ssid, in.network_key, in.auth_type, in.encr_type, in.map_ext, in.mac));
 
     in.ssid += "x";
     EXPECT_FALSE(wsc_encode_settings(in, bytes));
@@ -184,10 +178,9 @@ TEST(WscM2, OpensOnTheEnrolleeSideOnlyWhenUntouched) {
     std::string why;
     ASSERT_TRUE(wsc_enrollee_open_m2(*x.enrollee, x.m1_bytes, x.m2.data(), x.m2.size(), got, &why))
         << why;
-    EXPECT_EQ(got.ssid, "Home");
-    EXPECT_EQ(got.network_key, "correct horse battery");
-    EXPECT_EQ(got.map_ext, WSC_MAP_FRONTHAUL_BSS);
-    EXPECT_EQ(got.mac, kEnrolleeMac);
+    EXPECT_EQ(
+        std::tie(got.ssid, got.network_key, got.map_ext, got.mac),
+        std::make_tuple("Home", "correct horse battery", WSC_MAP_FRONTHAUL_BSS, kEnrolleeMac));
 
     // Any one byte changed anywhere in the M2 is refused.
     for (size_t i = 0; i < x.m2.size(); ++i) {
@@ -237,12 +230,10 @@ TEST(WscM2, TheIndependentReferenceOpensOurM2WithEveryAttributeInOrder) {
             {}, r, &why))
         GTEST_SKIP() << why;
     ASSERT_TRUE(r.ok) << r.strings["why"];
-    EXPECT_EQ(r.strings["ssid"], "Home");
-    EXPECT_EQ(r.strings["key"], "correct horse battery");
-    EXPECT_EQ(r.strings["mac"], to_hex(kEnrolleeMac.data(), 6));
-    EXPECT_EQ(r.numbers["auth_type"], WSC_AUTH_WPA2_PERSONAL);
-    EXPECT_EQ(r.numbers["encr_type"], WSC_ENCR_AES);
-    EXPECT_EQ(r.numbers["map_ext"], WSC_MAP_FRONTHAUL_BSS);
+    EXPECT_EQ(std::make_tuple(r.strings["ssid"], r.strings["key"], r.strings["mac"]),
+              std::make_tuple("Home", "correct horse battery", to_hex(kEnrolleeMac.data(), 6)));
+    EXPECT_EQ(std::make_tuple(r.numbers["auth_type"], r.numbers["encr_type"], r.numbers["map_ext"]),
+              std::make_tuple(WSC_AUTH_WPA2_PERSONAL, WSC_ENCR_AES, WSC_MAP_FRONTHAUL_BSS));
     // Version, Message Type, Enrollee and Registrar Nonces, UUID-R, Public Key, the
     // Authentication, Encryption and Connection Type Flags, Config Methods, Manufacturer,
     // Model Name and Number, Serial Number, Primary Device Type, Device Name, RF Bands,

@@ -3,9 +3,7 @@
 #include <rapidjson/document.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 #include "platform/map/transport/transport_test_util.h"
 
