@@ -69,7 +69,7 @@ TEST(Meshview, TreeFollowsBackhaulParentsAndListsClientsPerBss) {
     EXPECT_THAT(out, HasSubstr("4 devices, 2 clients"));
 }
 
-TEST(Meshview, UnusableDocumentsSayWhy) {
+TEST(Meshview, UnusableDocumentsSayWhyAndNoDaemonGivesStatusZero) {
     std::string out;
     EXPECT_FALSE(meshview::render_tree("not json", "", out));
     EXPECT_EQ(out, "the graph document is not JSON");
@@ -83,9 +83,6 @@ TEST(Meshview, UnusableDocumentsSayWhy) {
     EXPECT_THAT(out, HasSubstr("2 devices"));
     EXPECT_THAT(out, HasSubstr("A a"));
     EXPECT_THAT(out, HasSubstr("B b"));
-}
-
-TEST(Meshview, NoDaemonGivesStatusZero) {
     std::string body;
     EXPECT_EQ(meshview::http_get("http://127.0.0.1:1", "/debug/graph", body, 200), 0);
     EXPECT_TRUE(body.empty());

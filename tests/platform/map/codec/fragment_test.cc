@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/clock.h"
@@ -48,9 +48,8 @@ TEST_F(Fragments, LargeCmduSplitsAtTlvBoundariesWithinOnePayload) {
         ASSERT_TRUE(parse_1905_CMDU_header(frags[i].data(), frags[i].size(), h));
         EXPECT_LE(frags[i].size(), CMDU_MAX_FRAGMENT_PAYLOAD);
         EXPECT_GT(frags[i].size(), i + 1 < frags.size() ? 1400u : 0u) << "fragments are packed";
-        EXPECT_EQ(h.fragment_id, i);
-        EXPECT_EQ(h.message_type, CMDU_TYPE_AP_METRICS_RESPONSE);
-        EXPECT_EQ(h.last_fragment, i + 1 == frags.size());
+        EXPECT_EQ(std::make_tuple(h.fragment_id, h.message_type, h.last_fragment),
+                  std::make_tuple(i, CMDU_TYPE_AP_METRICS_RESPONSE, i + 1 == frags.size()));
         // Each fragment on its own is a whole TLV sequence.
         size_t at = CMDU_HEADER_LEN;
         while (at < frags[i].size()) {
@@ -96,7 +95,8 @@ TEST_F(Fragments, ATlvLargerThanAFragmentIsCutAtBytesEvenInsideZeros) {
     EXPECT_EQ(tlv_dumps(out.get()), tlv_dumps(z.get()));
 }
 
-TEST_F(Fragments, ReassemblesInAnyOrderAndIgnoresRepeats) {
+// In any order, repeats ignored; a message is told apart by its source and message id.
+TEST_F(Fragments, ReassemblesInAnyOrderIgnoringRepeatsPerSourceAndMessageId) {
     auto frags = big();
     CmduReassembler r;
     const MAC src = sample_mac(0xA0, 1);
@@ -110,17 +110,13 @@ TEST_F(Fragments, ReassemblesInAnyOrderAndIgnoresRepeats) {
         }
     }
     ASSERT_TRUE(out);
-    EXPECT_EQ(out->message_type, CMDU_TYPE_TOPOLOGY_RESPONSE);
-    EXPECT_EQ(out->src_al_mac, src);
+    EXPECT_EQ(std::tie(out->message_type, out->src_al_mac),
+              std::make_tuple(CMDU_TYPE_TOPOLOGY_RESPONSE, src));
     EXPECT_EQ(tlv_dumps(out.get()), tlv_dumps(make_topology_response(3, 4, 20).get()));
-    EXPECT_EQ(r.pending_messages(), 0u);
-    EXPECT_EQ(r.pending_bytes(), 0u);
-}
+    EXPECT_EQ(std::make_tuple(r.pending_messages(), r.pending_bytes()), std::make_tuple(0u, 0u));
 
-TEST_F(Fragments, SourcesAndMessageIdsDoNotMix) {
     auto a = big(7), b = big(8);
-    CmduReassembler r;
-    const MAC s1 = sample_mac(0xA0, 1), s2 = sample_mac(0xA0, 2);
+    const MAC s1 = src, s2 = sample_mac(0xA0, 2);
     // Same message id from two sources, and a second id from the first source.
     for (size_t i = 0; i + 1 < a.size(); ++i) {
         EXPECT_FALSE(r.feed(s1, a[i].data(), a[i].size()));
@@ -130,8 +126,7 @@ TEST_F(Fragments, SourcesAndMessageIdsDoNotMix) {
     EXPECT_EQ(r.pending_messages(), 3u);
     CmduPtr x = r.feed(s2, a.back().data(), a.back().size());
     ASSERT_TRUE(x);
-    EXPECT_EQ(x->src_al_mac, s2);
-    EXPECT_EQ(x->message_id, 7);
+    EXPECT_EQ(std::tie(x->src_al_mac, x->message_id), std::make_tuple(s2, 7));
     EXPECT_TRUE(r.feed(s1, b.back().data(), b.back().size()));
     EXPECT_TRUE(r.feed(s1, a.back().data(), a.back().size()));
     EXPECT_EQ(r.pending_messages(), 0u);
@@ -149,14 +144,12 @@ TEST_F(Fragments, IncompleteMessagesTimeOut) {
     EXPECT_EQ(r.pending_messages(), 1u);
     ozr_clock::advance(1);
     r.expire();
-    EXPECT_EQ(r.pending_messages(), 0u);
-    EXPECT_EQ(r.pending_bytes(), 0u);
+    EXPECT_EQ(std::make_tuple(r.pending_messages(), r.pending_bytes()), std::make_tuple(0u, 0u));
     ASSERT_EQ(LogCapture::lines().size(), 1u);
     EXPECT_THAT(LogCapture::lines()[0], HasSubstr("timed out"));
     // The late rest no longer completes anything.
-    for (size_t i = 1; i < frags.size(); ++i) {
+    for (size_t i = 1; i < frags.size(); ++i)
         EXPECT_FALSE(r.feed(src, frags[i].data(), frags[i].size()));
-    }
 }
 
 TEST_F(Fragments, MemoryHeldIsBounded) {
@@ -175,9 +168,8 @@ TEST_F(Fragments, MemoryHeldIsBounded) {
     // The newest sender still completes its message.
     auto frags = big(49);
     CmduPtr out;
-    for (size_t i = 1; i < frags.size(); ++i) {
+    for (size_t i = 1; i < frags.size(); ++i)
         out = r.feed(sample_mac(0xC0, 49), frags[i].data(), frags[i].size());
-    }
     EXPECT_TRUE(out);
 }
 
