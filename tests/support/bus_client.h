@@ -7,7 +7,6 @@
 #include <time.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 

@@ -21,6 +21,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/temp_root.h"
+
 namespace ozr_test {
 
 inline std::string private_bus_config(const std::string& socket_path) {
@@ -46,10 +48,6 @@ class PrivateBus {
   public:
     // Starts the bus with its files in DIR and makes it the process's system bus.
     explicit PrivateBus(const std::string& dir) {
-        const char* prev = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-        had_prev_ = prev != nullptr;
-        if (prev)
-            prev_ = prev;
         if (access("/usr/bin/dbus-daemon", X_OK) != 0) {
             why_ = "dbus-daemon is not installed (scripts/setup.sh installs it)";
             return;
@@ -103,13 +101,7 @@ class PrivateBus {
         address_ = line.substr(0, nl);
         setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
     }
-    ~PrivateBus() {
-        stop();
-        if (had_prev_)
-            setenv("DBUS_SYSTEM_BUS_ADDRESS", prev_.c_str(), 1);
-        else
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    }
+    ~PrivateBus() { stop(); }
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
 
@@ -127,8 +119,7 @@ class PrivateBus {
     }
 
   private:
-    bool had_prev_ = false;
-    std::string prev_;
+    SavedEnv bus_env_{"DBUS_SYSTEM_BUS_ADDRESS"};
     std::string socket_;
     std::string address_;
     std::string why_;

@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -48,6 +47,16 @@ inline size_t count_of(const std::string& text, const std::string& needle) {
     return n;
 }
 
+// Puts the environment variable NAME back as it was at construction (unset when it was).
+struct SavedEnv {
+    explicit SavedEnv(const char* n)
+        : name(n), had(std::getenv(n)), value(had ? std::getenv(n) : "") {}
+    ~SavedEnv() { had ? setenv(name, value.c_str(), 1) : unsetenv(name); }
+    const char* name;
+    bool had;
+    std::string value;
+};
+
 // Creates a temporary folder, points OZR_ROOT at it, and removes both at the end. The
 // system bus is pointed at a socket that does not exist, so that nothing a test starts
 // reaches the machine's own bus (a test that wants a bus starts a PrivateBus after this).
@@ -58,17 +67,9 @@ class TempRoot {
         char* d = mkdtemp(tmpl);
         dir_ = d ? d : "/tmp";
         setenv("OZR_ROOT", dir_.c_str(), 1);
-        const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-        had_bus_ = bus != nullptr;
-        if (bus)
-            saved_bus_ = bus;
         setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + dir_ + "/no-system-bus").c_str(), 1);
     }
     ~TempRoot() {
-        if (had_bus_)
-            setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_bus_.c_str(), 1);
-        else
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
         unsetenv("OZR_ROOT");
         std::string cmd = "rm -rf '" + dir_ + "'";
         if (std::system(cmd.c_str()) != 0) {
@@ -80,9 +81,8 @@ class TempRoot {
     std::string path(const std::string& rel) const { return dir_ + rel; }
 
   private:
+    SavedEnv bus_{"DBUS_SYSTEM_BUS_ADDRESS"};  // before the constructor changes it
     std::string dir_;
-    bool had_bus_ = false;
-    std::string saved_bus_;
 };
 
 // Routes the logging back-end to a file under ROOT with a root logger at LEVEL, and
