@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "../transport/transport_test_util.h"
 #include "map/transport/pcap_writer.h"
 
 namespace {
@@ -69,16 +70,8 @@ bool have_tshark() {
 }
 
 std::string run_tshark(const std::string& pcap) {
-    std::string cmd = "tshark -n -r '" + pcap + "' -T pdml 2>/dev/null";
     std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
+    run_command("tshark -n -r '" + pcap + "' -T pdml 2>/dev/null", &out);
     return out;
 }
 
