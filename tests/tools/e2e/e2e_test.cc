@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "../../src/rest/http_test_client.h"
 #include "meshview.h"
 #include "support/private_bus.h"
 #include "support/process.h"
@@ -267,22 +268,18 @@ class E2E : public ::testing::Test {
         return std::atoi(out.c_str());
     }
 
-    // PUT JSON to PATH of the daemon (with curl; no namespace): the HTTP status, 0 when
-    // curl is missing or the daemon cannot be reached; the answer in BODY.
-    int put(const std::string& path, const std::string& json, std::string& body) {
-        const std::string in = root_.dir() + "/put.json", out = root_.dir() + "/put.out";
-        write_text(in, json);
-        FILE* p = popen(("curl -s -o " + out + " -w '%{http_code}' -X PUT --data-binary @" + in +
-                         " " + url_ + path + " 2>/dev/null")
-                            .c_str(),
-                        "r");
-        if (!p)
-            return 0;
-        char code[8] = {};
-        const size_t n = fread(code, 1, sizeof code - 1, p);
-        pclose(p);
-        body = read_text(out);
-        return n ? std::atoi(code) : 0;
+    // PUT DOC to PATH of the daemon (no namespace): its answer.
+    HttpAnswer put(const std::string& path, const std::string& doc) {
+        return http_request(rest_port_, body_request("PUT", path, doc));
+    }
+
+    // The JSON document the daemon answers GET PATH with (null when none).
+    rapidjson::Document json(const std::string& path) {
+        std::string body;
+        rapidjson::Document d;
+        if (get(path, body) != 200 || d.Parse(body.c_str()).HasParseError())
+            d.SetNull();
+        return d;
     }
 
     // Polls /debug/graph until PRED holds or SECONDS pass; the last snapshot in G.
@@ -290,10 +287,8 @@ class E2E : public ::testing::Test {
         bool held = false;
         ozr_test::eventually(
             [&] {
-                std::string body;
-                held = get("/debug/graph", body) == 200 &&
-                       !g.doc.Parse(body.c_str()).HasParseError() && pred(g);
-                return held || !daemon_.alive();
+                g.doc = json("/debug/graph");
+                return (held = pred(g)) || !daemon_.alive();
             },
             seconds, 250);
         return held;
@@ -323,10 +318,8 @@ class E2E : public ::testing::Test {
                      std::map<std::string, std::string>& got) {
         auto all = [&] {
             got.clear();
-            std::string body;
-            rapidjson::Document d;
-            if (get("/1/topology", body) != 200 || d.Parse(body.c_str()).HasParseError() ||
-                !d.IsObject() || !d.HasMember("aps") || !d["aps"].IsArray())
+            const rapidjson::Document d = json("/1/topology");
+            if (!d.IsObject() || !d.HasMember("aps") || !d["aps"].IsArray())
                 return false;
             for (const auto& ap : d["aps"].GetArray()) {
                 if (!ap.HasMember("ssids") || !ap["ssids"].IsArray())
@@ -420,11 +413,7 @@ TEST_F(E2E, DefaultMeshAndItsVendorAgentsAppearOverRestAndDissectCleanly) {
 
     rapidjson::Document d;
     auto both_online = [&] {
-        std::string body;
-        if (get("/debug/hktmgmt", body) != 200)
-            return false;
-        d.Parse(body.c_str());
-        if (d.HasParseError() || !d.HasMember("hktInfo"))
+        if (!(d = json("/debug/hktmgmt")).IsObject() || !d.HasMember("hktInfo"))
             return false;
         int online = 0;
         for (const auto& n : d["hktInfo"].GetArray())
@@ -563,14 +552,10 @@ TEST_F(E2E, WirelessBackhaulMovesToTheBetterParent) {
     ASSERT_TRUE(until(
         200, [](const Graph& x) { return x.backhaul(kExtWifi, "remote-ale") == kExtWired; }, g))
         << "the wireless extender's backhaul did not move under the wired one" << logs();
-    std::string body;
-    ASSERT_EQ(get("/debug/backhaul-steer", body), 200);
-    rapidjson::Document d;
-    d.Parse(body.c_str());
-    ASSERT_TRUE(d.IsObject()) << body;
-    ASSERT_TRUE(d["requests"].IsArray() && !d["requests"].Empty()) << body;
+    const rapidjson::Document d = json("/debug/backhaul-steer");
+    ASSERT_TRUE(d.IsObject() && d["requests"].IsArray() && !d["requests"].Empty());
     const auto& last = d["requests"][d["requests"].Size() - 1];
-    EXPECT_STREQ(last["target-bssid"].GetString(), "026f7a720222") << body;
+    EXPECT_STREQ(last["target-bssid"].GetString(), "026f7a720222");
     EXPECT_FALSE(last["external"].GetBool());
 }
 
@@ -591,13 +576,10 @@ TEST_F(E2E, SteeringScenarioSteersClientsLive) {
         },
         g))
         << "the phone and the laptop were not steered to the gateway's 5 GHz BSS" << logs();
-    std::string body;
-    ASSERT_EQ(get("/debug/steering", body), 200);
-    rapidjson::Document d;
-    d.Parse(body.c_str());
-    ASSERT_TRUE(d.IsObject()) << body;
-    EXPECT_GE(d["totals"]["steer-requests"].GetUint64(), 2u) << body;
-    EXPECT_GE(d["totals"]["btm-accept"].GetUint64(), 2u) << body;
+    const rapidjson::Document d = json("/debug/steering");
+    ASSERT_TRUE(d.IsObject());
+    EXPECT_GE(d["totals"]["steer-requests"].GetUint64(), 2u);
+    EXPECT_GE(d["totals"]["btm-accept"].GetUint64(), 2u);
     EXPECT_TRUE(d["policys"]["bsteering"].GetBool());
     bool laptop_seen = false;
     for (const auto& c : d["clients"].GetArray())
@@ -606,7 +588,7 @@ TEST_F(E2E, SteeringScenarioSteersClientsLive) {
             EXPECT_GE(c["steers"].GetUint(), 1u);
             EXPECT_EQ(std::string(c["last-steer-bssid"].GetString()), "026f7a720121");
         }
-    EXPECT_TRUE(laptop_seen) << body;
+    EXPECT_TRUE(laptop_seen);
     // Each request was announced to the platform (208-byte "notifyStaSteeringRequest").
     EXPECT_GE(ozr_test::count_of(read_text(journal_), "\"member\":\"notifyStaSteeringRequest\""),
               2u);
@@ -728,11 +710,8 @@ TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
         },
         g);
     ASSERT_TRUE(all) << "not learned:" << missing << logs();
-    std::string body;
-    ASSERT_EQ(get("/1/topology", body), 200);
-    rapidjson::Document topo;
-    topo.Parse(body.c_str());
-    ASSERT_TRUE(topo.IsObject() && topo.HasMember("aps")) << body.substr(0, 300);
+    const rapidjson::Document topo = json("/1/topology");
+    ASSERT_TRUE(topo.IsObject() && topo.HasMember("aps"));
     for (const Agent& a : agents) {
         const rapidjson::Value* ap = nullptr;
         for (const auto& x : topo["aps"].GetArray())
@@ -744,21 +723,15 @@ TEST_F(E2E, ForeignAgentsAreLearnedAskedAndSteeredAsTheyCan) {
     }
     // Backhaul steering: 'reversed' (its answers' TLVs in reverse order) moves under the
     // profile-1 agent's backhaul BSS; the wired profile-1 agent has no backhaul STA to steer.
-    std::string answer;
-    const int moved =
+    HttpAnswer answer =
         put("/debug/backhaul-steer",
             R"({"entries": [{"al-mac": "02:6f:7a:72:09:00", "backhaul-sta-mac": "02:6f:7a:72:09:30",
-                "target-bssid": "02:6f:7a:72:04:22"}]})",
-            answer);
-    if (moved == 0)
-        GTEST_SKIP() << "curl is missing (scripts/setup.sh installs it)";
-    EXPECT_EQ(moved, 200) << answer;
-    EXPECT_EQ(put("/debug/backhaul-steer",
-                  R"({"entries": [{"al-mac": "02:6f:7a:72:04:00", "backhaul-sta-mac":
-                      "02:6f:7a:72:04:01", "target-bssid": "02:6f:7a:72:01:22"}]})",
-                  answer),
-              400)
-        << answer;
+                "target-bssid": "02:6f:7a:72:04:22"}]})");
+    EXPECT_EQ(answer.status, 200) << answer.body;
+    answer = put("/debug/backhaul-steer",
+                 R"({"entries": [{"al-mac": "02:6f:7a:72:04:00", "backhaul-sta-mac":
+                     "02:6f:7a:72:04:01", "target-bssid": "02:6f:7a:72:01:22"}]})");
+    EXPECT_EQ(answer.status, 400) << answer.body;
     EXPECT_TRUE(until(
         20,
         [](const Graph& x) {
