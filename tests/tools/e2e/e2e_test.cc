@@ -4,15 +4,12 @@
 //
 // The processes run on the real clock, so these tests poll the REST API until
 // the expected state shows or a deadline passes.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +23,7 @@
 
 #include "../../src/rest/http_test_client.h"
 #include "meshview.h"
+#include "support/netns.h"
 #include "support/private_bus.h"
 #include "support/process.h"
 #include "support/temp_root.h"
@@ -215,11 +213,10 @@ class E2E : public ::testing::Test {
         write_text(scenario_, buf.GetString());
 
         std::vector<std::string> sim{meshsim_, "--scenario", scenario_, "--verbose"};
-        if (raw_sim_if.empty()) {
+        if (raw_sim_if.empty())
             sim.insert(sim.end(), {"--segment", segment_});
-        } else {
+        else
             sim.insert(sim.end(), {"--interface", raw_sim_if});
-        }
         sim.insert(sim.end(), sim_args_.begin(), sim_args_.end());
         netns_ = netns_daemon;
         const std::string sim_log = root_.dir() + "/meshsim.log";
@@ -237,35 +234,16 @@ class E2E : public ::testing::Test {
         if (!sim_first_) {
             ASSERT_TRUE(sim_.start(sim, sim_log, netns_sim));
         }
-        std::string body;
         ASSERT_TRUE(ozr_test::eventually(
-            [&] { return !daemon_.alive() || get("/debug/graph", body) == 200; }, 15, 200));
+            [&] { return !daemon_.alive() || json("/debug/graph").IsObject(); }, 15, 200));
         ASSERT_TRUE(daemon_.alive())
             << "the daemon exited at start: " << tail(root_.dir() + "/ozr.out");
     }
 
-    // GET PATH from the daemon (inside its namespace when it has one).
+    // GET PATH from the daemon (from inside its namespace when it has one).
     int get(const std::string& path, std::string& body) {
-        if (netns_.empty())
-            return meshview::http_get(url_, path, body);
-        // A child in the namespace asks; its status and the body come back in a file.
-        const std::string file = root_.dir() + "/get.out";
-        unlink(file.c_str());
-        pid_t c = fork();
-        if (c == 0) {
-            int ns = open(("/run/netns/" + netns_).c_str(), O_RDONLY);
-            std::string b;
-            if (ns >= 0 && setns(ns, CLONE_NEWNET) == 0)
-                write_text(file, std::to_string(meshview::http_get(url_, path, b)) + "\n" + b);
-            _exit(0);
-        }
-        waitpid(c, nullptr, 0);
-        const std::string out = read_text(file);
-        size_t nl = out.find('\n');
-        if (nl == std::string::npos)
-            return 0;
-        body = out.substr(nl + 1);
-        return std::atoi(out.c_str());
+        ozr_test::InNetns in(netns_);
+        return meshview::http_get(url_, path, body);
     }
 
     // PUT DOC to PATH of the daemon (no namespace): its answer.
@@ -348,6 +326,7 @@ class E2E : public ::testing::Test {
     // gateway's restart: they miss nothing but the controller's first announcement.
     bool sim_first_ = false;
     int rest_port_ = 0;
+    ozr_test::VethPair net_;  // (for the raw sockets) outlives the processes inside
     Proc daemon_, sim_;
 };
 
@@ -635,28 +614,11 @@ TEST_F(E2E, RawSocketsBetweenNamespaces) {
         GTEST_SKIP() << "needs root to create network namespaces and raw sockets";
     if (!executable("/usr/sbin/ip"))
         GTEST_SKIP() << "needs the ip tool (iproute2)";
-    const std::string id = std::to_string(getpid());
-    const std::string a = "ozre" + id + "a", b = "ozre" + id + "b";
-    const std::string va = "oze" + id + "a", vb = "oze" + id + "b";
-    auto sh = [](const std::string& c) { return system((c + " >/dev/null 2>&1").c_str()) == 0; };
-    if (!sh("ip netns add " + a))
-        GTEST_SKIP() << "creating network namespaces is not permitted here";
-    sh("ip netns add " + b);
-    struct Cleanup {
-        std::function<void()> f;
-        ~Cleanup() { f(); }
-    } cleanup{[&] {
-        daemon_.stop();
-        sim_.stop();
-        sh("ip netns del " + a);
-        sh("ip netns del " + b);
-    }};
-    if (!sh("ip link add " + va + " netns " + a + " type veth peer name " + vb + " netns " + b) ||
-        !sh("ip -n " + a + " link set " + va + " up") ||
-        !sh("ip -n " + b + " link set " + vb + " up") || !sh("ip -n " + a + " link set lo up")) {
-        GTEST_SKIP() << "creating a veth pair between namespaces is not permitted here";
-    }
-    ASSERT_NO_FATAL_FAILURE(start("[]", a, b, va, vb));
+    const std::string failed = net_.create();
+    if (!net_.created)
+        GTEST_SKIP() << "network namespaces are not permitted here (" << failed << ")";
+    ASSERT_EQ(failed, "") << "setting up the veth pair failed at: " << failed;
+    ASSERT_NO_FATAL_FAILURE(start("[]", net_.ns_a, net_.ns_b, net_.veth_a, net_.veth_b));
     Graph g;
     ASSERT_TRUE(until(40, whole_mesh, g)) << logs();
     EXPECT_EQ(g.backhaul(kExtWired, "medium"), "ETHERNET");

@@ -1,83 +1,21 @@
 // The raw transport on a real link: two network namespaces joined by a veth pair, one raw
 // transport in each, frames both ways. Needs root and permission to create namespaces.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <memory>
 #include <tuple>
 
 #include "map/transport/raw_transport.h"
+#include "support/netns.h"
 #include "transport_test_util.h"
 
+using ozr_test::InNetns;
+using ozr_test::VethPair;
 using ::testing::HasSubstr;
 
 namespace {
-
-// Two namespaces "ozrt<pid>a"/"ozrt<pid>b" with veth "ozv<pid>a" in the first
-// and "ozv<pid>b" in the second; removed (with the pair) when destroyed.
-class VethPair {
-  public:
-    VethPair() {
-        const std::string id = std::to_string(getpid());
-        ns_a = "ozrt" + id + "a";
-        ns_b = "ozrt" + id + "b";
-        veth_a = "ozv" + id + "a";
-        veth_b = "ozv" + id + "b";
-    }
-    ~VethPair() {
-        run_command("ip netns del " + ns_a + " 2>/dev/null");
-        run_command("ip netns del " + ns_b + " 2>/dev/null");
-        run_command("ip link del " + veth_a + " 2>/dev/null");
-    }
-    // Empty on success, the failing command otherwise.
-    std::string create(const std::string& mac_a, const std::string& mac_b) {
-        if (run_command("ip netns add " + ns_a + " 2>&1") != 0)
-            return "ip netns add " + ns_a;
-        created = true;
-        const std::vector<std::string> steps = {
-            "ip netns add " + ns_b,
-            "ip link add " + veth_a + " type veth peer name " + veth_b,
-            "ip link set " + veth_a + " netns " + ns_a,
-            "ip link set " + veth_b + " netns " + ns_b,
-            "ip -n " + ns_a + " link set " + veth_a + " address " + mac_a + " up",
-            "ip -n " + ns_b + " link set " + veth_b + " address " + mac_b + " up",
-        };
-        for (const std::string& step : steps) {
-            if (run_command(step + " 2>&1") != 0)
-                return step;
-        }
-        return "";
-    }
-    std::string ns_a, ns_b, veth_a, veth_b;
-    bool created = false;
-};
-
-// Enters a named network namespace for the life of the object.
-class InNetns {
-  public:
-    explicit InNetns(const std::string& name) {
-        home_ = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-        int fd = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-        ok_ = home_ >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0)
-            close(fd);
-    }
-    ~InNetns() {
-        if (home_ >= 0) {
-            if (setns(home_, CLONE_NEWNET) != 0)
-                std::abort();
-            close(home_);
-        }
-    }
-    bool ok() const { return ok_; }
-
-  private:
-    int home_ = -1;
-    bool ok_ = false;
-};
 
 struct Side {
     std::unique_ptr<RawTransport> transport;
