@@ -41,6 +41,9 @@
 namespace ozr_test {
 
 struct MeshOptions {
+    MeshOptions() = default;
+    MeshOptions(uint16_t p, int64_t clock, std::string file)
+        : port(p), clock_ms(clock), scenario(std::move(file)) {}
     uint16_t port = 23400;  // the segment's port: tells apart the fixtures of one process
     int64_t clock_ms = 10000000;
     MAC controller = MAC(0x02, 0x6f, 0x7a, 0x72, 0x00, 0x00);

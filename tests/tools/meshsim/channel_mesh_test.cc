@@ -36,11 +36,8 @@ std::vector<MAC> sent_to(const std::string& pcap, uint16_t type) {
 }
 
 ozr_test::MeshOptions options() {
-    ozr_test::MeshOptions o;
-    o.port = 23711;
-    o.clock_ms = 40000000;
+    ozr_test::MeshOptions o(23711, 40000000, "channel.json");
     o.context = o.bus = o.capture = true;
-    o.scenario = "channel.json";
     return o;
 }
 

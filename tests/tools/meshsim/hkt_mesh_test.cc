@@ -23,17 +23,9 @@ const MAC kWifiHkt(0x02, 0x6f, 0x7a, 0x72, 0x03, 0xe0);
 const MAC kPhone(0x02, 0xc1, 0, 0, 0, 0x01);
 const BSSID kWifi5(0x02, 0x6f, 0x7a, 0x72, 0x03, 0x21);
 
-ozr_test::MeshOptions options() {
-    ozr_test::MeshOptions o;
-    o.port = 23511;
-    o.clock_ms = 20000000;
-    o.scenario = "default.json";
-    return o;
-}
-
 class HktMesh : public ozr_test::MeshStack {
   protected:
-    HktMesh() : MeshStack(options()) {}
+    HktMesh() : MeshStack({23511, 20000000, "default.json"}) {}
     meshsim::HktAgent& agent_of(size_t i) { return *sim_->hkt_agent(i); }
     bool connected(const MAC& al) {
         graph().update_devices_backhaul_information();
