@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -174,10 +173,8 @@ TEST_P(Conformance, TsharkDecodesWhatWeEncode) {
     CmduPtr c = make_sample_cmdu(name);
     ASSERT_TRUE(c);
     const KnownGap* gap = nullptr;
-    for (const auto& g : kGaps) {
-        if (name == g.sample)
-            gap = &g;
-    }
+    for (const auto& g : kGaps)
+        gap = name == g.sample ? &g : gap;
 
     // Our bytes, with positions of every field (Ethernet 14 + CMDU header 8).
     std::vector<uint8_t> tlvs;
@@ -199,11 +196,10 @@ TEST_P(Conformance, TsharkDecodesWhatWeEncode) {
         tlvs[start + 2] = uint8_t(len);
         tlv_at.push_back({*c->list_of_TLVs[i], ETHERNET_HEADER_LEN + CMDU_HEADER_LEN + start, len});
         if (gap && gap->tlv_type == *c->list_of_TLVs[i]) {
-            if (gap->skip_fields) {
+            if (gap->skip_fields)
                 notes.erase(notes.begin() + notes_before, notes.end());
-            } else {
+            else
                 unshown_ok.emplace_back(tlv_at.back().pos, tlv_at.back().pos + 3 + len);
-            }
         }
     }
     std::vector<std::vector<uint8_t>> frags;
@@ -268,9 +264,8 @@ TEST_P(Conformance, TsharkDecodesWhatWeEncode) {
     std::multimap<std::pair<size_t, size_t>, const PdmlField*> at;
     for (const auto& f : fields) {
         if (f.name.compare(0, 9, "ieee1905.") == 0 || f.name.compare(0, 4, "wps.") == 0 ||
-            f.name.empty()) {
+            f.name.empty())
             at.emplace(std::make_pair(f.pos, f.size), &f);
-        }
     }
     int exact = 0;
     for (const auto& w : notes) {
@@ -291,9 +286,8 @@ TEST_P(Conformance, TsharkDecodesWhatWeEncode) {
         }
         if (any) {
             std::string shown;
-            for (auto it = range.first; it != range.second; ++it) {
+            for (auto it = range.first; it != range.second; ++it)
                 shown += it->second->name + "=" + it->second->show + " ";
-            }
             ADD_FAILURE() << name << ": field at " << w.pos << " (" << w.size << " bytes) wrote "
                           << (w.kind == Kind::Number ? std::to_string(w.number) : w.text)
                           << ", tshark shows " << shown;

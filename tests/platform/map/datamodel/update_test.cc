@@ -77,12 +77,8 @@ class UpdateTest : public ::testing::Test {
         ap_radio_basic_capabilities_tlv t;
         t.radio_id = radio;
         t.max_bss = max_bss;
-        for (uint8_t c : classes) {
-            ap_radio_basic_capabilities_tlv::op_class oc;
-            oc.op_class = c;
-            oc.max_tx_power_eirp = 20;
-            t.op_classes.push_back(oc);
-        }
+        for (uint8_t c : classes)
+            t.op_classes.push_back({c, 20, 0, {}});
         t.num_op_classes = static_cast<uint8_t>(t.op_classes.size());
         return t;
     }
