@@ -23,18 +23,13 @@ unsigned long long to_ms(long long v) {
 }  // namespace
 
 BaseTimer::BaseTimer(uv_loop_s* loop, std::function<void()> callback)
-    : loop_(loop), handle_(new TimerHandle()) {
-    handle_->callback = std::move(callback);
-    uv_timer_init(loop_, &handle_->uv);
-    handle_->uv.data = handle_;
-    handle_->owner = this;
-    handle_->magic = kMagic;
-    handle_->closed = false;
-}
+    : loop_(loop), callback_(std::move(callback)) {}
 
 BaseTimer::~BaseTimer() {
     TimerHandle* h = handle_;
-    if (h->closed) {
+    if (h == nullptr) {
+        return;  // never started: the loop never knew it
+    } else if (h->closed) {
         delete h;  // the loop is done with it
     } else if (uv_is_closing(reinterpret_cast<uv_handle_t*>(&h->uv))) {
         h->owner = nullptr;  // a close is pending: its callback frees the block
@@ -67,19 +62,28 @@ void BaseTimer::close_timer_handle(uv_timer_t* t) {
 }
 
 bool BaseTimer::is_started() const {
-    if (handle_->closed)
+    if (handle_ == nullptr || handle_->closed)
         return false;
     return uv_is_active(reinterpret_cast<const uv_handle_t*>(&handle_->uv)) != 0;
 }
 
 void BaseTimer::stop() {
-    if (uv_is_closing(reinterpret_cast<uv_handle_t*>(&handle_->uv)))
+    if (handle_ == nullptr || uv_is_closing(reinterpret_cast<uv_handle_t*>(&handle_->uv)))
         return;
     uv_timer_stop(&handle_->uv);
 }
 
 void BaseTimer::start_handle(uv_timer_cb cb, unsigned long long timeout,
                              unsigned long long repeat) {
+    if (handle_ == nullptr) {
+        handle_ = new TimerHandle();
+        handle_->callback = std::move(callback_);
+        uv_timer_init(loop_, &handle_->uv);
+        handle_->uv.data = handle_;
+        handle_->owner = this;
+        handle_->magic = kMagic;
+        handle_->closed = false;
+    }
     // A closed handle (after the loop's shutdown) cannot be started again.
     if (uv_is_closing(reinterpret_cast<uv_handle_t*>(&handle_->uv)))
         return;

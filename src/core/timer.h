@@ -6,13 +6,16 @@
 // by the destructor once the close has completed. So destroying a timer at any time
 // (running, stopped, inside its own callback, inside the loop or after the loop's
 // shutdown walk) never leaves libuv holding freed memory, a running callback is never
-// destroyed under its feet, and a handle is never closed twice.
+// destroyed under its feet, and a handle is never closed twice. The block is made at the
+// first start: a timer that is never started (most of a minder's, in a process that
+// builds minders without running them) costs the loop nothing, and the shutdown walk does
+// not see it.
 #pragma once
 
 #include <uv.h>
 
 #include <functional>
-#include <string>
+#include <string_view>
 
 class BaseTimer {
   public:
@@ -46,40 +49,41 @@ class BaseTimer {
     static void on_closed(uv_handle_t* h);
 
     uv_loop_s* loop_;
-    TimerHandle* handle_;  // the handle and the callback
+    TimerHandle* handle_ = nullptr;   // the handle and the callback, from the first start
+    std::function<void()> callback_;  // until the first start
     unsigned long long last_timeout_ = 0;
 };
 
 class Timer : public BaseTimer {
   public:
-    Timer(uv_loop_s* loop, std::string name, std::function<void()> callback)
-        : BaseTimer(loop, std::move(callback)), name_(std::move(name)) {}
+    Timer(uv_loop_s* loop, const char* name, std::function<void()> callback)
+        : BaseTimer(loop, std::move(callback)), name_(name) {}
     ~Timer() override = default;
 
     // Fires after TIMEOUT ms, then every REPEAT ms (every TIMEOUT ms when REPEAT <= 0),
     // counted from now. Restarting a started timer replaces both values.
     void start(long long timeout, long long repeat);
-    const std::string& name() const { return name_; }
+    std::string_view name() const { return name_; }
 
     static void trampoline(uv_timer_s* h);
 
   private:
-    std::string name_;
+    const char* name_;  // a literal: timers are named in the code
 };
 
 class OneShotTimer : public BaseTimer {
   public:
-    OneShotTimer(uv_loop_s* loop, std::string name, std::function<void()> callback)
-        : BaseTimer(loop, std::move(callback)), name_(std::move(name)) {}
+    OneShotTimer(uv_loop_s* loop, const char* name, std::function<void()> callback)
+        : BaseTimer(loop, std::move(callback)), name_(name) {}
     ~OneShotTimer() override = default;
 
     // Fires once, TIMEOUT ms from now; a second start before expiry moves the expiry.
     // The timer is stopped before its callback runs, which may start it again.
     void start(long long timeout);
-    const std::string& name() const { return name_; }
+    std::string_view name() const { return name_; }
 
     static void trampoline(uv_timer_s* h);
 
   private:
-    std::string name_;
+    const char* name_;  // a literal: timers are named in the code
 };
