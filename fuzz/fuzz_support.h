@@ -89,8 +89,7 @@ inline void settle() {
 inline void forget_cmdu_handlers() {
     clear_cmdu_handlers();
     for (size_t i = 0; i < gmap_cb_config_count; ++i)
-        if (gmap_cb_config[i].handler == cmdu_dispatch ||
-            find_cmdu_callbacks(gmap_cb_config[i].message_type) != nullptr)
+        if (gmap_cb_config[i].handler == cmdu_dispatch)
             __builtin_trap();
 }
 

@@ -18,7 +18,9 @@ Registry& registry() {
 }  // namespace
 
 void add_cmdu_handler(unsigned short message_type, CmduHandler before, CmduHandler after) {
-    int index = find_gmap_cb_index(message_type);
+    // A type registered before keeps its entry and the entry its index.
+    auto known = registry().find(message_type);
+    int index = known != registry().end() ? known->second.index : find_gmap_cb_index(message_type);
     if (index < 0) {
         OZR_ERROR(root_logger, "{} - no stack callback entry for message type 0x{:04x}", __func__,
                   message_type);
@@ -26,11 +28,12 @@ void add_cmdu_handler(unsigned short message_type, CmduHandler before, CmduHandl
     }
     Callbacks& cb = registry()[message_type];
     gmap_cb_entry& entry = gmap_cb_config[index];
-    // Hook once. The entry is compared with the dispatch function rather than testing
-    // stack_handler for null, so a type whose stack entry had no handler is hooked once too.
-    if (cb.stack_handler == nullptr && entry.handler != cmdu_dispatch) {
+    // Hook once, also a type whose stack entry had no handler.
+    if (!cb.hooked) {
         cb.stack_handler = entry.handler;
         entry.handler = cmdu_dispatch;
+        cb.hooked = true;
+        cb.index = index;
     }
     if (before)
         cb.before.push_back(std::move(before));
@@ -38,13 +41,18 @@ void add_cmdu_handler(unsigned short message_type, CmduHandler before, CmduHandl
         cb.after.push_back(std::move(after));
 }
 
+// The entries stay, emptied (their lists keep their capacity): a process that builds its
+// minders anew registers the same types again.
 void clear_cmdu_handlers() {
-    for (const auto& kv : registry()) {
-        int index = find_gmap_cb_index(kv.first);
-        if (index >= 0 && gmap_cb_config[index].handler == cmdu_dispatch)
-            gmap_cb_config[index].handler = kv.second.stack_handler;
+    for (auto& kv : registry()) {
+        Callbacks& cb = kv.second;
+        if (cb.hooked && gmap_cb_config[cb.index].handler == cmdu_dispatch)
+            gmap_cb_config[cb.index].handler = cb.stack_handler;
+        cb.before.clear();
+        cb.after.clear();
+        cb.stack_handler = nullptr;
+        cb.hooked = false;
     }
-    registry().clear();
 }
 
 int8_t cmdu_dispatch(CMDU* cmdu) {
@@ -52,7 +60,7 @@ int8_t cmdu_dispatch(CMDU* cmdu) {
         return 0;
     note_state_change();  // the stack's handler and ours may change what they keep
     auto it = registry().find(cmdu->message_type);
-    if (it == registry().end())
+    if (it == registry().end() || !it->second.hooked)
         return 0;
     const Callbacks& cb = it->second;
     for (const auto& h : cb.before)
@@ -69,5 +77,5 @@ int8_t cmdu_dispatch(CMDU* cmdu) {
 
 const Callbacks* find_cmdu_callbacks(unsigned short message_type) {
     auto it = registry().find(message_type);
-    return it == registry().end() ? nullptr : &it->second;
+    return it == registry().end() || !it->second.hooked ? nullptr : &it->second;
 }

@@ -16,6 +16,8 @@ struct Callbacks {
     std::vector<CmduHandler> before;
     int8_t (*stack_handler)(CMDU*) = nullptr;  // the stack's handler found at hook time
     std::vector<CmduHandler> after;
+    bool hooked = false;  // the stack's table calls cmdu_dispatch for this type
+    int index = -1;       // of the type's entry in the stack's table
 };
 
 // Hooks MESSAGE_TYPE (once per type) and appends BEFORE / AFTER when they hold a

@@ -86,3 +86,18 @@ TEST_F(Registry, TypeOutsideTheStackTableIsNotRegistered) {
     EXPECT_EQ(cmdu_dispatch(&c), 0);
     EXPECT_TRUE(g_trace.empty());
 }
+
+// A process that builds its minders again (a fuzzer) clears the registry in between: the
+// stack gets its table back, and the next registration hooks again without the old handlers.
+TEST_F(Registry, ClearingGivesTheStackItsTableBackAndANewRegistrationStartsEmpty) {
+    entry(0x0007).handler = fake_stack_handler;
+    add_cmdu_handler(0x0007, tracer("old"), nullptr);
+    clear_cmdu_handlers();
+    EXPECT_EQ(entry(0x0007).handler, fake_stack_handler);
+    EXPECT_EQ(find_cmdu_callbacks(0x0007), nullptr);
+    EXPECT_EQ(receive(0x0007), 0);
+    add_cmdu_handler(0x0007, nullptr, tracer("new"));
+    EXPECT_EQ(find_cmdu_callbacks(0x0007)->stack_handler, fake_stack_handler);
+    EXPECT_EQ(receive(0x0007), 0);
+    EXPECT_EQ(g_trace, (std::vector<std::string>{"stack:7", "stack:7", "new"}));
+}
