@@ -70,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::put_file(ozr_path("/tmp/local-rrm-ctl.json"), rrm);
     {
         ConfigurationMinder m(fuzz::loop());
+        m.read_product_switches();  // as its init does
         (void)m.dcs_state();
     }
     fuzz::forget_cmdu_handlers();  // the ones the minder registered

@@ -9,10 +9,10 @@
 
 #include "common/paths.h"
 #include "configuration/configuration_minder.h"
-#include "configuration/minder_generation.h"
 #include "configuration/radio_bands.h"
 #include "core/cmdu_registry.h"
 #include "core/context.h"
+#include "core/live_minders.h"
 #include "core/log.h"
 #include "graph/graph_minder.h"
 #include "hkt/hkt_mgmt_minder.h"
@@ -59,17 +59,16 @@ std::string member(const rapidjson::Value& obj, const char* name, bool* exists) 
 }  // namespace
 
 void ConfigurationMinder::register_handlers() {
-    generation_ = new_config_generation();
     const uint64_t gen = generation_;
-    add_cmdu_handler(CMDU_TYPE_OPERATING_CHANNEL_REPORT, nullptr, [this, gen](CMDU* cmdu) {
-        if (cmdu && config_generation_live(gen))
-            on_operating_channel_report(cmdu);
+    add_cmdu_handler(CMDU_TYPE_OPERATING_CHANNEL_REPORT, nullptr, [gen](CMDU* cmdu) {
+        if (ConfigurationMinder* m = live_minder<ConfigurationMinder>(gen); m && cmdu)
+            m->on_operating_channel_report(cmdu);
     });
     // After the graph minder's handler (constructed first), which sends an agent its own
     // metric policy on its first AP Capability Report.
-    add_cmdu_handler(CMDU_TYPE_AP_CAPABILITY_REPORT, nullptr, [this, gen](CMDU* cmdu) {
-        if (cmdu && config_generation_live(gen))
-            on_ap_capability_report(cmdu->src_al_mac);
+    add_cmdu_handler(CMDU_TYPE_AP_CAPABILITY_REPORT, nullptr, [gen](CMDU* cmdu) {
+        if (ConfigurationMinder* m = live_minder<ConfigurationMinder>(gen); m && cmdu)
+            m->on_ap_capability_report(cmdu->src_al_mac);
     });
 }
 

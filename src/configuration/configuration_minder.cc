@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "configuration/minder_generation.h"
 #include "core/context.h"
+#include "core/live_minders.h"
 #include "core/log.h"
 #include "core/timer.h"
 #include "graph/graph_minder.h"
@@ -15,9 +15,15 @@
 #include "nal/ics.h"
 #include "nal/nal.h"
 
+namespace {
+// The configuration timer's period.
+constexpr long long kConfigTimerMs = 10000;
+}  // namespace
+
 ConfigurationMinder::ConfigurationMinder(uv_loop_s* loop)
-    : logger_(root_logger, "configuration", "", -1), loop_(loop), generation_(0) {
-    read_product_switches();
+    : logger_(root_logger, "configuration", "", -1),
+      loop_(loop),
+      generation_(live_minder_join(this)) {
     int level = find_config_log_level("root.configuration");
     if (level != -1) {
         logger_.set_level(level);
@@ -28,7 +34,7 @@ ConfigurationMinder::ConfigurationMinder(uv_loop_s* loop)
 }
 
 ConfigurationMinder::~ConfigurationMinder() {
-    forget_generation(generation_);
+    live_minder_leave(generation_);
 }
 
 void ConfigurationMinder::set_log_level(int level) {
@@ -39,6 +45,7 @@ void ConfigurationMinder::set_log_level(int level) {
 
 Err ConfigurationMinder::init(Context& context) {
     OZR_INFO(&logger_, "{} got invoked", "ConfigurationMinder::init");
+    read_product_switches();
     // The extenders' answers to the relayed configuration blobs.
     if (context.hkt_mgmt_minder)
         context.hkt_mgmt_minder->add_tlv_handler(

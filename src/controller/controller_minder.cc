@@ -5,12 +5,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <unordered_set>
 
 #include "common/clock.h"
 #include "common/paths.h"
 #include "common/random_seed.h"
 #include "core/cmdu_registry.h"
+#include "core/live_minders.h"
 #include "core/log.h"
 #include "map/codec/cmdu_alloc.h"
 #include "map/codec/codec.h"
@@ -23,20 +23,9 @@
 const char* const kControllerReadyMarker = "/tmp/pmx_start_ozr_ready";
 
 namespace {
-// Registered handlers are never removed: a handler of a minder that is gone finds its
-// generation no longer live and does nothing.
-std::unordered_set<uint64_t>& live_generations() {
-    static std::unordered_set<uint64_t> s;
-    return s;
-}
 // The signatures these lines name, written out: every compiler spells them the same.
 constexpr const char* kCheckSignature = "void ControllerMinder::on_controller_check()";
 constexpr const char* kResponseSignature = "void ControllerMinder::on_ac_response(CMDU*)";
-
-uint64_t next_generation() {
-    static uint64_t g = 0;
-    return ++g;
-}
 
 }  // namespace
 
@@ -46,22 +35,21 @@ ControllerMinder::ControllerMinder(uv_loop_s* loop)
       check_timer_(loop, "controller_check", [this] { on_controller_check(); }),
       rng_(ozr_random_seed()),
       watchdog_timer_(loop, "Controller watchdog feed", [this] { on_watchdog_feed(); }),
-      generation_(next_generation()) {
+      generation_(live_minder_join(this)) {
     int level = find_config_log_level("root.controller");
     if (level != -1) {
         logger_.set_level(level);
         nal_setLogLevel(level);
     }
-    live_generations().insert(generation_);
     uint64_t gen = generation_;
-    add_cmdu_handler(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE, nullptr, [this, gen](CMDU* cmdu) {
-        if (cmdu && live_generations().count(gen))
-            on_ac_response(cmdu);
+    add_cmdu_handler(CMDU_TYPE_AP_AUTOCONFIGURATION_RESPONSE, nullptr, [gen](CMDU* cmdu) {
+        if (ControllerMinder* m = live_minder<ControllerMinder>(gen); m && cmdu)
+            m->on_ac_response(cmdu);
     });
 }
 
 ControllerMinder::~ControllerMinder() {
-    live_generations().erase(generation_);
+    live_minder_leave(generation_);
 }
 
 Err ControllerMinder::init(Context& /*context*/) {

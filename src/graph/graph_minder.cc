@@ -3,31 +3,17 @@
 #include <uv.h>
 
 #include <atomic>
-#include <unordered_set>
 
 #include "common/clock.h"
 #include "core/cmdu_registry.h"
 #include "core/context.h"
+#include "core/live_minders.h"
 #include "core/log.h"
 #include "graph/path_cost.h"
 #include "hkt/hkt_mgmt_minder.h"
 #include "map/datamodel/datamodel.h"
 #include "map/map_send.h"
 #include "nal/nal.h"
-
-namespace {
-// The registry keeps its handlers for the life of the process, while a graph minder may be
-// destroyed before (tests build several). Each closure holds the minder's pointer and the
-// generation it was built with, and runs only while that minder is alive.
-std::unordered_set<uint64_t>& live_generations() {
-    static std::unordered_set<uint64_t> s;
-    return s;
-}
-uint64_t next_generation() {
-    static uint64_t g = 0;
-    return ++g;
-}
-}  // namespace
 
 const GraphMinder::TimerPeriod GraphMinder::kTimers[12] = {
     {"topo query", 60000},
@@ -48,14 +34,13 @@ GraphMinder::GraphMinder(uv_loop_s* loop)
     : logger_(root_logger, "graph", "", -1),
       cost_logger_(root_logger, "cost", "", -1),
       loop_(loop),
-      generation_(next_generation()) {
+      generation_(live_minder_join(this)) {
     int level = find_config_log_level("root.graph");
     if (level != -1) {
         logger_.set_level(level);
         nal_setLogLevel(level);
     }
-    live_generations().insert(generation_);
-    void (GraphMinder::*const handlers[12])() = {
+    static void (GraphMinder::*const handlers[12])() = {
         &GraphMinder::on_topo_query,
         &GraphMinder::on_link_metric_query,
         &GraphMinder::send_beacon_queries,
@@ -70,16 +55,14 @@ GraphMinder::GraphMinder(uv_loop_s* loop)
         &GraphMinder::on_ssid_sync_timer_expire,
     };
     if (loop_) {
-        for (size_t i = 0; i < 12; ++i) {
-            auto fn = handlers[i];
-            timers_.emplace_back(new Timer(loop_, kTimers[i].name, [this, fn] { (this->*fn)(); }));
-        }
+        for (size_t i = 0; i < 12; ++i)
+            timers_.emplace_back(loop_, kTimers[i].name, [this, i] { (this->*handlers[i])(); });
     }
     register_handlers();
 }
 
 GraphMinder::~GraphMinder() {
-    live_generations().erase(generation_);
+    live_minder_leave(generation_);
     timers_.clear();
 }
 
@@ -107,18 +90,18 @@ void GraphMinder::register_handlers() {
         {0x8005, &GraphMinder::on_channel_preference_report_message},
     };
     for (const Entry& e : entries) {
-        auto fn = e.fn;
+        const Entry* entry = &e;
         uint64_t gen = generation_;
-        add_cmdu_handler(e.type, nullptr, [this, fn, gen](CMDU* cmdu) {
-            if (cmdu && live_generations().count(gen))
-                (this->*fn)(cmdu);
+        add_cmdu_handler(e.type, nullptr, [entry, gen](CMDU* cmdu) {
+            if (GraphMinder* m = live_minder<GraphMinder>(gen); m && cmdu)
+                (m->*entry->fn)(cmdu);
         });
     }
 }
 
 Err GraphMinder::init(Context& context) {
     for (size_t i = 0; i < timers_.size(); ++i)
-        timers_[i]->start(kTimers[i].period_ms, -1);
+        timers_[i].start(kTimers[i].period_ms, -1);
     // The vendor agents' answers that fill the graph.
     if (HktMgmtMinder* h = context.hkt_mgmt_minder) {
         struct Entry {
@@ -131,11 +114,11 @@ Err GraphMinder::init(Context& context) {
             {HKT_TLV_VAPS_INFO_RESPONSE, &GraphMinder::on_hkt_vaps_info_resp},
         };
         for (const Entry& e : entries) {
-            auto fn = e.fn;
+            const Entry* entry = &e;
             uint64_t gen = generation_;
-            h->add_tlv_handler(e.type, [this, fn, gen](CMDU* cmdu, void* tlv) {
-                if (cmdu && live_generations().count(gen))
-                    (this->*fn)(cmdu, tlv);
+            h->add_tlv_handler(e.type, [entry, gen](CMDU* cmdu, void* tlv) {
+                if (GraphMinder* m = live_minder<GraphMinder>(gen); m && cmdu)
+                    (m->*entry->fn)(cmdu, tlv);
             });
         }
     }
@@ -146,10 +129,10 @@ void GraphMinder::run() {
     OZR_INFO(&logger_, "GraphMinder::{}() running", __func__);
 }
 
-Timer* GraphMinder::find_timer(const std::string& name) const {
-    for (const auto& t : timers_)
-        if (t->name() == name)
-            return t.get();
+Timer* GraphMinder::find_timer(const std::string& name) {
+    for (Timer& t : timers_)
+        if (t.name() == name)
+            return &t;
     return nullptr;
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -94,7 +95,7 @@ class GraphMinder : public Minder, public HktGraphPeer {
     };
     static const TimerPeriod kTimers[12];
     // The timer of that name, or null.
-    Timer* find_timer(const std::string& name) const;
+    Timer* find_timer(const std::string& name);
 
     // ---- message handlers (registered in the constructor)
     void on_link_metric_response(CMDU* cmdu);
@@ -274,7 +275,7 @@ class GraphMinder : public Minder, public HktGraphPeer {
     int64_t topo_check_ms_ = 0;
     unsigned graph_updates_ = 0;
     Graph graph_;
-    std::vector<std::unique_ptr<Timer>> timers_;
+    std::deque<Timer> timers_;  // built in place, never moved
     DeviceNames device_names_;
     std::unordered_map<MAC, UnassocQueryType> unassoc_schedule_;
     // Backhaul records last reported, so that a deleted device is reported once more.

@@ -176,6 +176,7 @@ void HktMgmtMinder::on_hkt_disc_resp(CMDU* cmdu, void* tlv) {
                  sn);
         HktNode n;
         n.serial_number = sn;
+        nodes_.reserve(kMaxHktNodes);  // at the first node: node pointers stay valid
         nodes_.push_back(std::move(n));
         node = &nodes_.back();
     }

@@ -1,12 +1,12 @@
 #include "hkt/hkt_mgmt_minder.h"
 
 #include <random>
-#include <unordered_set>
 
 #include "common/clock.h"
 #include "common/random_seed.h"
 #include "core/cmdu_registry.h"
 #include "core/context.h"
+#include "core/live_minders.h"
 #include "core/log.h"
 #include "map/codec/tlv_types.h"
 #include "map/datamodel/datamodel.h"
@@ -15,29 +15,17 @@
 #include "nal/nal.h"
 
 namespace {
-// The registry keeps its CMDU handlers for the life of the process, while a minder may be
-// destroyed before (tests build several): each closure runs only while its minder lives.
-std::unordered_set<uint64_t>& live_generations() {
-    static std::unordered_set<uint64_t> s;
-    return s;
-}
-uint64_t next_generation() {
-    static uint64_t g = 0;
-    return ++g;
-}
 // Removed nodes whose vendor agent MAC is remembered for a factory reset.
 constexpr size_t kMaxRemembered = 16;
 }  // namespace
 
 HktMgmtMinder::HktMgmtMinder(uv_loop_s* loop)
-    : logger_(root_logger, "mgmt", "", -1), loop_(loop), generation_(next_generation()) {
-    nodes_.reserve(kMaxHktNodes);
+    : logger_(root_logger, "mgmt", "", -1), loop_(loop), generation_(live_minder_join(this)) {
     int level = find_config_log_level("root.mgmt");
     if (level != -1) {
         logger_.set_level(level);
         nal_setLogLevel(level);
     }
-    live_generations().insert(generation_);
     rng_.seed(ozr_random_seed());
     if (loop_) {
         discovery_poll_.reset(
@@ -52,7 +40,7 @@ HktMgmtMinder::HktMgmtMinder(uv_loop_s* loop)
 }
 
 HktMgmtMinder::~HktMgmtMinder() {
-    live_generations().erase(generation_);
+    live_minder_leave(generation_);
     ap_status_timers_.clear();
     discovery_poll_.reset();
     discovery_burst_.reset();
@@ -71,11 +59,11 @@ void HktMgmtMinder::register_cmdu_handlers() {
         {CMDU_TYPE_VENDOR_SPECIFIC, &HktMgmtMinder::on_vend_spec},
     };
     for (const Entry& e : entries) {
-        auto fn = e.fn;
+        const Entry* entry = &e;
         uint64_t gen = generation_;
-        add_cmdu_handler(e.type, nullptr, [this, fn, gen](CMDU* cmdu) {
-            if (cmdu && live_generations().count(gen))
-                (this->*fn)(cmdu);
+        add_cmdu_handler(e.type, nullptr, [entry, gen](CMDU* cmdu) {
+            if (HktMgmtMinder* m = live_minder<HktMgmtMinder>(gen); m && cmdu)
+                (m->*entry->fn)(cmdu);
         });
     }
 }
@@ -162,6 +150,7 @@ HktNode* HktMgmtMinder::add_known_hkt(const std::string& sn) {
     OZR_INFO(&logger_, "{} - Adding new known HKT - sn: {}", __func__, key);
     HktNode n;
     n.serial_number = key;
+    nodes_.reserve(kMaxHktNodes);  // at the first node: node pointers stay valid
     nodes_.push_back(std::move(n));
     return &nodes_.back();
 }

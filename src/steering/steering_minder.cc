@@ -6,6 +6,7 @@
 
 #include "core/cmdu_registry.h"
 #include "core/context.h"
+#include "core/live_minders.h"
 #include "core/log.h"
 #include "graph/device.h"
 #include "graph/graph_minder.h"
@@ -19,44 +20,37 @@ namespace {
 // The size of the platform policy buffer.
 constexpr size_t kPolicyBufferSize = 1024;
 
-// The registry keeps its handlers for the life of the process while contexts come and go
-// (tests build several): the BTM report handler is registered once and finds the live
-// steering minder through the context.
-void register_btm_report_handler() {
-    static bool registered = false;
-    if (registered)
-        return;
-    registered = true;
-    add_cmdu_handler(
-        CMDU_TYPE_CLIENT_STEERING_BTM_REPORT,
-        [](CMDU* cmdu) {
-            Context* c = Context::instance();
-            if (cmdu && c && c->steering_minder)
-                c->steering_minder->on_btm_response(cmdu);
-        },
-        nullptr);
-}
 }  // namespace
 
 SteeringMinder::SteeringMinder(uv_loop_s* loop)
     : logger_(root_logger, "steering", "", -1),
       loop_(loop),
-      backhaul_(new BackhaulSteering(loop, &logger_)) {
+      backhaul_(new BackhaulSteering(loop, &logger_)),
+      generation_(live_minder_join(this)) {
     int level = find_config_log_level("root.steering");
     if (level != -1) {
         logger_.set_level(level);
         nal_setLogLevel(level);
     }
+    timers_.reserve(4);
     timers_.push_back(std::make_unique<Timer>(loop, "fronthaul_radio_mgmt_check",
                                               [this] { on_fronthaul_radio_mgmt_check(); }));
     timers_.push_back(std::make_unique<Timer>(loop, "on_gc", [this] { on_gc(); }));
     timers_.push_back(std::make_unique<Timer>(loop, "on_system_periodic_timer",
                                               [this] { on_steering_tick_timer(); }));
     timers_.push_back(std::make_unique<Timer>(loop, "debug_dump", [] {}));
-    register_btm_report_handler();
+    const uint64_t gen = generation_;
+    add_cmdu_handler(
+        CMDU_TYPE_CLIENT_STEERING_BTM_REPORT,
+        [gen](CMDU* cmdu) {
+            if (SteeringMinder* m = live_minder<SteeringMinder>(gen); m && cmdu)
+                m->on_btm_response(cmdu);
+        },
+        nullptr);
 }
 
 SteeringMinder::~SteeringMinder() {
+    live_minder_leave(generation_);
     for (auto& kv : re_nodes_)
         delete kv.second;
     for (auto& kv : acl_nodes_)

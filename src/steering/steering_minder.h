@@ -353,6 +353,7 @@ class SteeringMinder : public Minder, public GraphSteeringPeer {
     JsonConfigHandler json_config_;
     [[maybe_unused]] uv_loop_s* loop_;
     std::unique_ptr<BackhaulSteering> backhaul_;
+    uint64_t generation_;  // finds this minder for its CMDU handler (core/live_minders.h)
     bool fh_mgmt_enable_ = false;
     bool fh_5gh_enable_ = true;
     std::vector<std::unique_ptr<Timer>> timers_;

@@ -214,6 +214,7 @@ TEST_F(AutoChannel, TheProductSwitches) {
     for (const Row& r : rows) {
         products(r.l2, r.ai, r.rrm);
         ConfigurationMinder m(&loop_);
+        m.read_product_switches();  // as init does
         EXPECT_EQ(m.dcs_state(), r.dcs) << r.l2 << r.ai << r.rrm;
         EXPECT_EQ(m.auto_channel_state(), r.autoc) << r.l2 << r.ai << r.rrm;
     }
@@ -222,6 +223,7 @@ TEST_F(AutoChannel, TheProductSwitches) {
     ozr_test::write_text(ozr_path("/tmp/zkf-product-cfg.json"), "{\"ProductParameters\": [");
     std::remove(ozr_path("/tmp/local-rrm-ctl.json").c_str());
     ConfigurationMinder m(&loop_);
+    m.read_product_switches();
     EXPECT_EQ(m.dcs_state(), 0);
     EXPECT_EQ(m.auto_channel_state(), 0);
     EXPECT_NE(log().find("failure parser " + ozr_path("/tmp/zkf-product-cfg.json")),
@@ -229,6 +231,7 @@ TEST_F(AutoChannel, TheProductSwitches) {
     EXPECT_NE(log().find("failure load " + ozr_path("/tmp/local-rrm-ctl.json")), std::string::npos);
     ozr_test::write_text(ozr_path("/tmp/zkf-product-cfg.json"), "{\"ProductParameters\": 7}");
     ConfigurationMinder n(&loop_);
+    n.read_product_switches();
     EXPECT_TRUE(said("product json info L2 Agent not exist, Ai Engine not exist"));
 }
 
