@@ -55,8 +55,10 @@ GraphMinder::GraphMinder(uv_loop_s* loop)
         &GraphMinder::on_ssid_sync_timer_expire,
     };
     if (loop_) {
-        for (size_t i = 0; i < 12; ++i)
-            timers_.emplace_back(loop_, kTimers[i].name, [this, i] { (this->*handlers[i])(); });
+        for (size_t i = 0; i < 12; ++i) {
+            auto* work = &handlers[i];
+            timers_.emplace_back(loop_, kTimers[i].name, [this, work] { (this->**work)(); });
+        }
     }
     register_handlers();
 }
